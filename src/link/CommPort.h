@@ -1,0 +1,72 @@
+// The one serial port object: a thin, blocking wrapper over a POSIX tty with fixed line settings.
+// Every failed system call becomes an ECommError carrying an operation code and errno.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace tuva {
+
+struct ECommError {
+  // Which operation failed.
+  enum : std::uint8_t {
+    kSetBaudRate = 1,
+    kPortIsOpen = 6,      // SetPortName on an open port
+    kPortNotOpen = 7,     // I/O on a closed port
+    kOpen = 8,
+    kWrite = 9,
+    kRead = 10,
+    kClose = 11,
+    kPurge = 12,
+    kGetState = 14,
+    kSetState = 15,
+    kSetQueues = 16,
+    kInQueue = 18,
+  };
+  std::uint8_t Code = 0;
+  std::uint32_t SystemError = 0;  // errno when the error was made
+
+  // "error 8 (No such file or directory)" style text for messages.
+  std::string Describe() const;
+};
+
+class TCommPort {
+ public:
+  TCommPort();
+  ~TCommPort();
+  TCommPort(const TCommPort&) = delete;
+  TCommPort& operator=(const TCommPort&) = delete;
+
+  void Open();   // no-op when open; raises 8, 14, 15, 16
+  void Close();  // no-op when closed; raises 11
+  void SetBaudRate(std::uint32_t rate);          // raises 1
+  void SetPortName(const std::string& name);     // raises 6 when open
+  // Mode 0: 7E2, mode 1: 8N1, other: 8N2. Close, SetBaudRate, SetPortName, Open.
+  void Reconfigure(std::uint32_t rate, const std::string& name, std::uint32_t mode);
+
+  void Write(const std::uint8_t* data, std::uint32_t count);  // whole block; raises 7, 9
+  std::uint8_t ReadByte();                                    // raises 7, 10
+  std::uint32_t InQueue();                                    // raises 7, 18
+  void Purge();                                               // input then output; raises 7, 12
+
+  // Waits at most timeoutMs for input; true when a byte may be read. Closed port: false at once.
+  bool WaitForInput(int timeoutMs);
+
+  bool IsOpen() const { return open_; }
+  const std::string& PortName() const { return name_; }
+  std::uint32_t BaudRate() const { return baud_; }
+  std::uint8_t ByteSize() const { return byteSize_; }
+  std::uint8_t Parity() const { return parity_; }      // 0 none, 1 odd, 2 even
+  std::uint8_t StopBits() const { return stopBits_; }  // 0 one, 2 two
+
+ private:
+  bool open_ = false;
+  std::string name_;
+  std::uint32_t baud_ = 9600;
+  std::uint8_t byteSize_ = 8;
+  std::uint8_t parity_ = 0;
+  std::uint8_t stopBits_ = 0;
+  int fd_ = -1;
+};
+
+}  // namespace tuva
