@@ -5,6 +5,7 @@ TUVA_PACKAGES=(
   qt6-base-dev libgl1-mesa-dev
   libcli11-dev nlohmann-json3-dev
   srecord
+  clang libclang-rt-14-dev
 )
 
 tuva_install_deps() {
