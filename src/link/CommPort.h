@@ -11,8 +11,8 @@ struct ECommError {
   // Which operation failed.
   enum : std::uint8_t {
     kSetBaudRate = 1,
-    kPortIsOpen = 6,      // SetPortName on an open port
-    kPortNotOpen = 7,     // I/O on a closed port
+    kPortIsOpen = 6,   // SetPortName on an open port
+    kPortNotOpen = 7,  // I/O on a closed port
     kOpen = 8,
     kWrite = 9,
     kRead = 10,
@@ -37,10 +37,10 @@ class TCommPort {
   TCommPort(const TCommPort&) = delete;
   TCommPort& operator=(const TCommPort&) = delete;
 
-  void Open();   // no-op when open; raises 8, 14, 15, 16
-  void Close();  // no-op when closed; raises 11
-  void SetBaudRate(std::uint32_t rate);          // raises 1
-  void SetPortName(const std::string& name);     // raises 6 when open
+  void Open();                                // no-op when open; raises 8, 14, 15, 16
+  void Close();                               // no-op when closed; raises 11
+  void SetBaudRate(std::uint32_t rate);       // raises 1
+  void SetPortName(const std::string& name);  // raises 6 when open
   // Mode 0: 7E2, mode 1: 8N1, other: 8N2. Close, SetBaudRate, SetPortName, Open.
   void Reconfigure(std::uint32_t rate, const std::string& name, std::uint32_t mode);
 
@@ -60,6 +60,10 @@ class TCommPort {
   std::uint8_t StopBits() const { return stopBits_; }  // 0 one, 2 two
 
  private:
+  // Puts the kept rate, data bits, parity and stop bits and the fixed raw-mode, no-flow-control
+  // settings on the descriptor; false (errno set) when the driver refuses them.
+  bool ApplySettings(int fd) const;
+
   bool open_ = false;
   std::string name_;
   std::uint32_t baud_ = 9600;

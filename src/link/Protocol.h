@@ -29,12 +29,12 @@ constexpr std::uint8_t ArgumentOf(std::uint8_t command) {
 }
 
 // Device addresses.
-inline constexpr std::uint32_t kCopyStride = 0x20000;    // copy k lives at base + k * stride
-inline constexpr std::uint32_t kConfigBase = 0x88000;    // configuration copy 0
+inline constexpr std::uint32_t kCopyStride = 0x20000;  // copy k lives at base + k * stride
+inline constexpr std::uint32_t kConfigBase = 0x88000;  // configuration copy 0
 inline constexpr std::uint32_t kConfigSecondErase = 0x90000;
-inline constexpr std::uint32_t kConfigVersion = 0x8884B; // 12-byte model and version text
-inline constexpr std::uint32_t kConfigTrailer = 0x88FFE; // 6-byte trailer
-inline constexpr std::uint32_t kFirmwareBase = 0xE0000;  // program memory 0xE0000..0xEFFFF
+inline constexpr std::uint32_t kConfigVersion = 0x8884B;  // 12-byte model and version text
+inline constexpr std::uint32_t kConfigTrailer = 0x88FFE;  // 6-byte trailer
+inline constexpr std::uint32_t kFirmwareBase = 0xE0000;   // program memory 0xE0000..0xEFFFF
 inline constexpr std::uint32_t kFirmwareSize = 0x10000;
 inline constexpr std::uint32_t kFirmwareVersion = 0xEFFE0;
 
@@ -92,8 +92,17 @@ class Protocol {
   Frontend& frontend() { return frontend_; }
 
  private:
+  // One byte from the line, polling every `interval` with the front end's events processed in
+  // between; false after kFruitlessPollLimit fruitless polls.
   bool WaitForByte(std::chrono::milliseconds interval, std::uint8_t& byte);
-  // ... implementation detail members may be added
+  // The four raw acknowledgement bytes; on time-out purges, resets the bars (not while probing)
+  // and sets the link error flag.
+  bool ReceiveAcknowledgement(std::span<std::uint8_t, 4> ack);
+  // The bytes a WriteBlock carries for `address`; false when they are not all in memory.
+  bool PayloadFor(std::uint32_t address, std::uint16_t length, std::uint16_t bank,
+                  std::span<const std::uint8_t>& payload) const;
+  // A data reply that did not arrive whole: purge, "Transmit Error!", bars reset, link error.
+  void FailReceive();
 
   TCommPort& port_;
   Frontend& frontend_;

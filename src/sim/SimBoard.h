@@ -1,0 +1,107 @@
+// The simulated Tuva board: the firmware's side of the command protocol over a NOR flash.
+// It takes the bytes the programmer sends, checks every frame, carries out probe, erase, write
+// and read, and gives back the acknowledgement or data reply the programmer expects.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "sim/SimFlash.h"
+
+namespace tuva::sim {
+
+// What the board holds when it is powered up without a flash file.
+enum class SimContents {
+  Startup,         // the programmer's start-up image, sealed, in both copies
+  Erased,          // both configuration copies erased; the firmware is there
+  Table,           // a .tbl file, sealed, in both copies
+  Copy0Corrupted,  // copy 0's data no longer matches its sum; copy 1 good
+  Copy1Only,       // copy 0 erased, copy 1 good
+};
+
+struct SimOptions {
+  SimContents contents = SimContents::Startup;
+  std::string tablePath{};            // the .tbl for SimContents::Table
+  bool pocsagFirmware = false;        // the firmware identifies as "POCSAG V1.20"
+  bool erasedIdentification = false;  // twelve 0xFF where the firmware's identification lives
+  std::string readPassword{};         // stored in both configuration copies (at most 10 characters)
+
+  bool refuseErase = false;  // every EraseBlock is answered with a refusal
+  bool refuseWrite = false;  // every WriteBlock is answered with a refusal
+  bool silent = false;       // nothing is ever answered
+  bool paced = false;        // bytes take as long as at 19200 baud, both ways
+
+  // A power cut: after this many received frames (each answered), or after this many received
+  // bytes, the board answers nothing and applies nothing more.
+  std::optional<std::size_t> cutAfterFrames{};
+  std::optional<std::size_t> cutAfterBytes{};
+
+  // Flash file: loaded at power-up when it exists (the contents options are then ignored),
+  // written after every change of the flash and when the board stops.
+  std::string flashFile{};
+
+  // One line per frame, from the thread that serves the board (it must not call back into the
+  // server: the board is locked while it logs).
+  std::function<void(const std::string&)> log{};
+};
+
+// One frame seen or sent by the board.
+struct SimFrameRecord {
+  bool received = true;  // a request from the programmer; false: the board's answer
+  std::string command;  // "Probe", "EraseBlock", "WriteBlock", "ReadBlock", "Command 0x..", "Frame"
+  std::uint32_t address = 0;
+  std::uint16_t length = 0;
+  std::string result;  // what the board did ("erased 0x88000-0x8FFFF", "refused: checksum")
+                       // or what it sent ("ack", "refusal", "data")
+  std::string Line() const;
+};
+
+// The firmware identification texts the board can carry.
+inline constexpr char kFlexIdentification[] = "FLEX  V02.41";
+inline constexpr char kPocsagIdentification[] = "POCSAG V1.20";
+
+// Builds the flash a board with these options powers up with (the flash file is not looked at).
+// Throws std::runtime_error when the .tbl cannot be read or is not 4100 bytes long.
+SimFlash MakeFlash(const SimOptions& options);
+
+class SimBoard {
+ public:
+  // Powers up: from the flash file when it exists, otherwise from the contents options.
+  explicit SimBoard(SimOptions options);
+
+  // Takes one byte from the line; appends whatever the board sends back to `reply`.
+  void Receive(std::uint8_t byte, std::vector<std::uint8_t>& reply);
+
+  // Writes the flash file, when there is one.
+  void SaveFlash() const;
+
+  bool poweredOff() const { return poweredOff_; }
+  std::size_t framesReceived() const { return framesReceived_; }
+  const std::vector<SimFrameRecord>& records() const { return records_; }
+  const SimFlash& flash() const { return flash_; }
+  SimFlash& flash() { return flash_; }
+  const SimOptions& options() const { return options_; }
+
+ private:
+  void HandleFrame(std::vector<std::uint8_t> wire, std::vector<std::uint8_t>& reply);
+  void Answer(SimFrameRecord request, std::uint8_t sequence, std::uint8_t command, bool accepted,
+              std::vector<std::uint8_t>& reply);
+  void Record(SimFrameRecord record);
+  void KeepFlash();  // SaveFlash after a change; a failure is logged, the board goes on
+
+  SimOptions options_;
+  SimFlash flash_;
+  std::vector<std::uint8_t> pending_;  // bytes of the frame being received, still stuffed
+  bool overlong_ = false;
+  std::size_t bytesReceived_ = 0;
+  std::size_t framesReceived_ = 0;
+  bool poweredOff_ = false;
+  std::vector<SimFrameRecord> records_;
+};
+
+}  // namespace tuva::sim

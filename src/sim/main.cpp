@@ -1,0 +1,88 @@
+// tuva-sim: a simulated Tuva board on a pseudo-terminal. Prints the device path to open on
+// standard output and serves until SIGINT or SIGTERM.
+#include <signal.h>
+
+#include <CLI/CLI.hpp>
+#include <cstdio>
+#include <iostream>
+
+#include "sim/SimServer.h"
+
+int main(int argc, char** argv) {
+  using tuva::sim::SimContents;
+  tuva::sim::SimOptions options;
+  bool trace = false;
+  std::size_t cutFrames = 0;
+  std::size_t cutBytes = 0;
+
+  CLI::App app{
+      "A simulated Tuva board on a pseudo-terminal. Prints the device path to open and "
+      "answers the programmer until interrupted."};
+  bool erasedCopies = false;
+  bool corruptCopy0 = false;
+  bool copy1Only = false;
+  auto* erased = app.add_flag("--erased", erasedCopies, "both configuration copies erased");
+  auto* table =
+      app.add_option("--table", options.tablePath, "a .tbl configuration file in both copies")
+          ->check(CLI::ExistingFile);
+  auto* corrupt =
+      app.add_flag("--corrupt-copy0", corruptCopy0, "copy 0 fails its sum, copy 1 is good");
+  auto* copy1 = app.add_flag("--copy1-only", copy1Only, "copy 0 erased, copy 1 good");
+  erased->excludes(table)->excludes(corrupt)->excludes(copy1);
+  table->excludes(corrupt)->excludes(copy1);
+  corrupt->excludes(copy1);
+  app.add_flag("--pocsag", options.pocsagFirmware, "the firmware identifies as POCSAG");
+  app.add_flag("--erased-id", options.erasedIdentification,
+               "the firmware's identification text is erased");
+  app.add_option("--read-password", options.readPassword,
+                 "a read password in both copies (at most 10 characters)");
+  app.add_flag("--refuse-erase", options.refuseErase, "refuse every erase command");
+  app.add_flag("--refuse-write", options.refuseWrite, "refuse every write command");
+  app.add_flag("--silent", options.silent, "never answer");
+  app.add_flag("--paced", options.paced, "take as long as a 19200-baud line, both ways");
+  auto* cutFramesOption =
+      app.add_option("--cut-after-frames", cutFrames, "power cut after this many received frames");
+  auto* cutBytesOption =
+      app.add_option("--cut-after-bytes", cutBytes, "power cut after this many received bytes");
+  app.add_option("--flash", options.flashFile,
+                 "flash file: loaded at power-up when it exists, kept up to date");
+  app.add_flag("--trace", trace, "log every frame on standard error");
+  CLI11_PARSE(app, argc, argv);
+
+  if (erasedCopies) options.contents = SimContents::Erased;
+  if (*table) options.contents = SimContents::Table;
+  if (corruptCopy0) options.contents = SimContents::Copy0Corrupted;
+  if (copy1Only) options.contents = SimContents::Copy1Only;
+  if (*cutFramesOption) options.cutAfterFrames = cutFrames;
+  if (*cutBytesOption) options.cutAfterBytes = cutBytes;
+  if (trace) {
+    options.log = [](const std::string& line) { std::fprintf(stderr, "%s\n", line.c_str()); };
+  }
+
+  // The signals are taken by sigwait below, so they are blocked before the server's thread
+  // starts and inherits the mask.
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGINT);
+  sigaddset(&signals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+
+  tuva::sim::SimServer server(options);
+  try {
+    server.Start();
+  } catch (const std::exception& error) {
+    std::cerr << "tuva-sim: " << error.what() << "\n";
+    return 2;
+  }
+  std::cout << server.SlavePath() << std::endl;
+
+  int received = 0;
+  sigwait(&signals, &received);
+  try {
+    server.Stop();
+  } catch (const std::exception& error) {
+    std::cerr << "tuva-sim: " << error.what() << "\n";
+    return 1;
+  }
+  return 0;
+}
