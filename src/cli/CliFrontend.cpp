@@ -1,0 +1,198 @@
+#include "cli/CliFrontend.h"
+
+#include <signal.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <iostream>
+
+namespace tuva::cli {
+namespace {
+
+constexpr int kBarWidth = 30;
+
+// The terminal settings to put back when a signal ends the program while echo is off.
+struct termios savedTerminal;
+volatile sig_atomic_t echoIsOff = 0;
+
+void RestoreEchoAndRaise(int signal) {
+  if (echoIsOff) tcsetattr(STDIN_FILENO, TCSANOW, &savedTerminal);
+  ::signal(signal, SIG_DFL);
+  ::raise(signal);
+}
+
+// Turns off echo on the terminal for the life of the object.
+class EchoOff {
+ public:
+  EchoOff() {
+    if (tcgetattr(STDIN_FILENO, &savedTerminal) != 0) return;
+    struct termios quiet = savedTerminal;
+    quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+    oldInt_ = ::signal(SIGINT, RestoreEchoAndRaise);
+    oldTerm_ = ::signal(SIGTERM, RestoreEchoAndRaise);
+    echoIsOff = tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet) == 0;
+  }
+  ~EchoOff() {
+    if (echoIsOff) tcsetattr(STDIN_FILENO, TCSAFLUSH, &savedTerminal);
+    echoIsOff = 0;
+    if (oldInt_ != SIG_ERR) ::signal(SIGINT, oldInt_);
+    if (oldTerm_ != SIG_ERR) ::signal(SIGTERM, oldTerm_);
+  }
+  EchoOff(const EchoOff&) = delete;
+  EchoOff& operator=(const EchoOff&) = delete;
+
+ private:
+  sighandler_t oldInt_ = SIG_ERR;
+  sighandler_t oldTerm_ = SIG_ERR;
+};
+
+std::string Trimmed(const std::string& text) {
+  const auto first = text.find_first_not_of(' ');
+  if (first == std::string::npos) return {};
+  return text.substr(first, text.find_last_not_of(' ') - first + 1);
+}
+
+bool StdinIsTerminal() {
+  return isatty(STDIN_FILENO) == 1;
+}
+
+}  // namespace
+
+CliFrontend::CliFrontend(FrontendSettings settings)
+    : settings_(std::move(settings)), barEnabled_(!settings_.quiet && isatty(STDERR_FILENO) == 1) {}
+
+CliFrontend::~CliFrontend() {
+  ClearBar();
+}
+
+void CliFrontend::SetStatus(const std::string& text) {
+  status_ = Trimmed(text);
+  afterMessage_ = false;
+  if (!Busy()) {
+    ClearBar();
+    return;
+  }
+  Redraw();
+}
+
+void CliFrontend::SetProgressMax(int maximum) {
+  maximum_ = std::max(0, maximum);
+  Redraw();
+}
+
+void CliFrontend::SetProgress(int position) {
+  position_ = position;
+  Redraw();
+}
+
+void CliFrontend::StepProgress(int count) {
+  position_ += count;
+  Redraw();
+}
+
+void CliFrontend::ShowMessage(const std::string& text) {
+  if (capturing_) {
+    captured_.push_back(text);
+    return;
+  }
+  Note(text);
+}
+
+void CliFrontend::ShowMessageBox(const std::string& caption, const std::string& text, MessageIcon) {
+  ShowMessage(caption.empty() ? text : caption + ": " + text);
+}
+
+bool CliFrontend::AskYesNo(const std::string& caption, const std::string& text) {
+  ClearBar();
+  std::cerr << caption << ": " << text;
+  if (settings_.yes) {
+    std::cerr << " [y/N] yes (--yes)" << std::endl;
+    return true;
+  }
+  if (!StdinIsTerminal()) {
+    std::cerr << "\n  Not answered: there is no terminal to ask on; give --yes to answer Yes."
+              << std::endl;
+    return false;
+  }
+  std::cerr << " [y/N] " << std::flush;
+  std::string answer;
+  if (!std::getline(std::cin, answer)) {
+    std::cerr << std::endl;
+    return false;
+  }
+  answer = Trimmed(answer);
+  return answer == "y" || answer == "Y" || answer == "yes" || answer == "Yes" || answer == "YES";
+}
+
+std::optional<std::string> CliFrontend::AskText(const std::string& caption,
+                                                const std::string& prompt, const std::string&) {
+  ClearBar();
+  if (settings_.password) return settings_.password;
+  if (!StdinIsTerminal()) {
+    std::cerr << caption << ": " << prompt
+              << "\n  Not answered: there is no terminal to ask on; give --password." << std::endl;
+    return std::nullopt;
+  }
+  std::cerr << prompt << ": " << std::flush;
+  std::string text;
+  bool typed = false;
+  {
+    EchoOff echoOff;
+    typed = static_cast<bool>(std::getline(std::cin, text));
+  }
+  std::cerr << std::endl;
+  if (!typed) return std::nullopt;  // end of input: the box was cancelled
+  return text;
+}
+
+void CliFrontend::SetWriteEnabled(bool) {}
+
+void CliFrontend::ProcessEvents() {}
+
+void CliFrontend::Note(const std::string& text) {
+  ClearBar();
+  // What follows a message belongs to the end of a step; the bar returns with the next one.
+  afterMessage_ = true;
+  std::cerr << text << std::endl;
+}
+
+void CliFrontend::StartCapture() {
+  capturing_ = true;
+  captured_.clear();
+}
+
+std::vector<std::string> CliFrontend::StopCapture() {
+  capturing_ = false;
+  return std::move(captured_);
+}
+
+bool CliFrontend::Busy() const {
+  return !status_.empty() && status_ != "Error" && status_.rfind("Ready", 0) != 0;
+}
+
+void CliFrontend::Redraw() {
+  if (!barEnabled_ || afterMessage_ || !Busy()) return;
+  const long clamped = std::clamp<long>(position_, 0, maximum_);
+  const int percent = maximum_ > 0 ? static_cast<int>(clamped * 100 / maximum_) : 0;
+  if (barShown_ && percent == drawnPercent_ && status_ == drawnStatus_) return;
+  const int filled = percent * kBarWidth / 100;
+  std::string line = "\r\033[K" + status_;
+  line.resize(std::max<std::size_t>(line.size(), 20), ' ');
+  line += " [" + std::string(static_cast<std::size_t>(filled), '#') +
+          std::string(static_cast<std::size_t>(kBarWidth - filled), '.') + "] " +
+          std::to_string(percent) + "%";
+  std::cerr << line << std::flush;
+  barShown_ = true;
+  drawnPercent_ = percent;
+  drawnStatus_ = status_;
+}
+
+void CliFrontend::ClearBar() {
+  if (!barShown_) return;
+  std::cerr << "\r\033[K" << std::flush;
+  barShown_ = false;
+  drawnPercent_ = -1;
+}
+
+}  // namespace tuva::cli

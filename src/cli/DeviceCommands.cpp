@@ -1,0 +1,212 @@
+// The tuvactl commands that talk to a board: each runs one device operation of the programmer on
+// a session whose front end is the terminal.
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <iomanip>
+#include <iostream>
+#include <sstream>
+
+#include "cli/Commands.h"
+#include "device/OperationSupport.h"
+#include "device/Operations.h"
+#include "device/Session.h"
+#include "files/ConfigFile.h"
+#include "link/Discovery.h"
+#include "service/FirmwareProgramming.h"
+
+namespace tuva::cli {
+namespace {
+
+constexpr const char* kDialoutFix =
+    "add the user to the dialout group (sudo usermod -aG dialout $USER), then log in again";
+
+FrontendSettings SettingsOf(const Options& options) {
+  FrontendSettings settings;
+  settings.yes = options.yes;
+  if (options.passwordGiven) settings.password = options.password;
+  settings.quiet = options.quiet;
+  return settings;
+}
+
+std::string TraceLine(bool sent, std::span<const std::uint8_t> bytes) {
+  std::ostringstream line;
+  line << (sent ? "-> " : "<- ") << bytes.size() << ":" << std::hex << std::uppercase
+       << std::setfill('0');
+  for (const std::uint8_t byte : bytes) line << ' ' << std::setw(2) << unsigned{byte};
+  return line.str();
+}
+
+// The terminal front end and a session on it, with the command line's ports and trace.
+class CliSession {
+ public:
+  explicit CliSession(const Options& options) : frontend(SettingsOf(options)), session(frontend) {
+    session.ports = options.ports;
+    if (options.trace) {
+      session.protocol.trace = [this](bool sent, std::span<const std::uint8_t> bytes) {
+        frontend.Note(TraceLine(sent, bytes));
+      };
+    }
+  }
+
+  CliFrontend frontend;
+  Session session;
+};
+
+// A device named by --port must exist; one that exists but may not be opened is reported by the
+// board search with the fix.
+void RequireDevices(const Options& options) {
+  for (const std::string& device : options.ports) {
+    std::error_code error;
+    if (!std::filesystem::exists(device, error)) {
+      throw UsageError(device + ": no such device");
+    }
+  }
+}
+
+int Result(bool success) {
+  return success ? kExitSuccess : kExitFailed;
+}
+
+// Opens a configuration file into the session's image; a refused file is a bad argument.
+void OpenConfiguration(const std::string& path, Session& session) {
+  RequireReadableFile(path);
+  const FileResult result = OpenConfigFile(path, session.image);
+  if (!result.ok()) throw UsageError(path + ": " + result.message);
+}
+
+int RunFirmwareCommand(const Options& options, bool verifyOnly) {
+  RequireReadableFile(options.file);
+  RequireDevices(options);
+  CliSession cli(options);
+  if (!LoadFirmwareFile(cli.session, options.file)) return kExitUsage;
+  cli.session.serviceMode = true;
+  return Result(verifyOnly ? VerifyFirmware(cli.session) : ProgramFirmware(cli.session));
+}
+
+}  // namespace
+
+int PortsCommand(const Options&) {
+  const std::vector<PortInfo> ports = EnumeratePorts();
+  if (ports.empty()) {
+    std::cerr << "No serial ports found." << std::endl;
+    return kExitSuccess;
+  }
+  std::cout << std::left << std::setw(16) << "DEVICE" << std::setw(14) << "DRIVER" << std::setw(11)
+            << "CANDIDATE"
+            << "DESCRIPTION\n";
+  for (const PortInfo& port : ports) {
+    std::string note = port.candidate ? "yes" : "no";
+    std::string description = port.description;
+    if (!port.candidate && !port.reason.empty()) description += " (" + port.reason + ")";
+    if (access(port.device.c_str(), R_OK | W_OK) != 0 && (errno == EACCES || errno == EPERM)) {
+      description += " [no permission: " + std::string(kDialoutFix) + "]";
+    }
+    std::cout << std::setw(16) << port.device << std::setw(14)
+              << (port.driver.empty() ? "-" : port.driver) << std::setw(11) << note << description
+              << '\n';
+  }
+  return kExitSuccess;
+}
+
+int ProbeCommand(const Options& options) {
+  RequireDevices(options);
+  CliSession cli(options);
+  if (!cli.session.FindBoard()) {
+    ReportBoardNotFound(cli.session);
+    return kExitFailed;
+  }
+  std::cout << cli.session.port.PortName() << std::endl;
+  ClosePort(cli.session);
+  return kExitSuccess;
+}
+
+int FirmwareCommand(const Options& options) {
+  RequireDevices(options);
+  CliSession cli(options);
+  cli.frontend.StartCapture();
+  const bool success = CheckFirmware(cli.session);
+  std::vector<std::string> messages = cli.frontend.StopCapture();
+  // On success the last message is the identification line: that is the command's output.
+  std::string line;
+  if (success && !messages.empty()) {
+    line = messages.back();
+    messages.pop_back();
+  }
+  for (const std::string& message : messages) cli.frontend.Note(message);
+  if (!line.empty()) std::cout << line << std::endl;
+  return Result(success);
+}
+
+int ReadCommand(const Options& options) {
+  RequireWritableFile(options.file);
+  RequireDevices(options);
+  CliSession cli(options);
+  if (!ReadConfiguration(cli.session)) return kExitFailed;
+  const FileResult saved = SaveConfigFile(options.file, cli.session.image);
+  if (!saved.ok()) {
+    cli.frontend.Note((saved.caption.empty() ? "" : saved.caption + ": ") + saved.message + " (" +
+                      options.file + ")");
+    return kExitFailed;
+  }
+  if (!HasFileTag(cli.session.image.bytes())) {
+    cli.frontend.Note("Warning: the board's configuration carries no \"FLEX  \" text at 0x84B; " +
+                      options.file + " is saved, but the programmer will not open it.");
+  }
+  return kExitSuccess;
+}
+
+int WriteCommand(const Options& options) {
+  RequireDevices(options);
+  CliSession cli(options);
+  OpenConfiguration(options.file, cli.session);
+  return Result(WriteConfiguration(cli.session));
+}
+
+int VerifyCommand(const Options& options) {
+  RequireDevices(options);
+  CliSession cli(options);
+  OpenConfiguration(options.file, cli.session);
+  return Result(VerifyConfiguration(cli.session));
+}
+
+int FirmwareVerifyCommand(const Options& options) {
+  return RunFirmwareCommand(options, true);
+}
+
+int FirmwareProgramCommand(const Options& options) {
+  return RunFirmwareCommand(options, false);
+}
+
+void RequireReadableFile(const std::string& path) {
+  std::error_code error;
+  if (!std::filesystem::exists(path, error)) throw UsageError(path + ": no such file");
+  if (std::filesystem::is_directory(path, error)) throw UsageError(path + ": is a directory");
+  if (access(path.c_str(), R_OK) != 0) {
+    throw UsageError(path + ": cannot be read (" + std::strerror(errno) + ")");
+  }
+}
+
+void RequireWritableFile(const std::string& path) {
+  namespace fs = std::filesystem;
+  std::error_code error;
+  if (fs::exists(path, error)) {
+    if (fs::is_directory(path, error)) throw UsageError(path + ": is a directory");
+    if (access(path.c_str(), W_OK) != 0) {
+      throw UsageError(path + ": cannot be written (" + std::strerror(errno) + ")");
+    }
+    return;
+  }
+  fs::path directory = fs::path(path).parent_path();
+  if (directory.empty()) directory = ".";
+  if (!fs::is_directory(directory, error)) {
+    throw UsageError(path + ": the folder " + directory.string() + " does not exist");
+  }
+  if (access(directory.c_str(), W_OK) != 0) {
+    throw UsageError(path + ": cannot be created (" + std::strerror(errno) + ")");
+  }
+}
+
+}  // namespace tuva::cli

@@ -1,0 +1,136 @@
+// The tuvactl commands on configuration files alone: a new file with the programmer's start-up
+// configuration, every field of a file decoded, and the fields in which two files differ. The
+// fields come from the image's field table, the same one the programmer's tests walk.
+#include <algorithm>
+#include <cstdio>
+#include <iomanip>
+#include <iostream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "cli/Commands.h"
+#include "features/FieldTable.h"
+#include "files/ConfigFile.h"
+
+namespace tuva::cli {
+namespace {
+
+ConfigImage OpenImage(const std::string& path) {
+  RequireReadableFile(path);
+  ConfigImage image;
+  const FileResult result = OpenConfigFile(path, image);
+  if (!result.ok()) throw UsageError(path + ": " + result.message);
+  return image;
+}
+
+std::string Hex3(std::size_t offset) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%03zX", offset);
+  return text;
+}
+
+// "0x003", "0x00C-0x00E", or "0x037/40" for the bits of a shared byte.
+std::string Location(const Field& field) {
+  std::string text = Hex3(field.offset);
+  if (field.width > 1) text += "-" + Hex3(field.offset + field.width - 1);
+  if (field.mask != 0xFF) {
+    char mask[8];
+    std::snprintf(mask, sizeof mask, "/%02X", unsigned{field.mask});
+    text += mask;
+  }
+  return text;
+}
+
+nlohmann::json FieldJson(const Field& field) {
+  return {{"name", field.name},
+          {"offset", field.offset},
+          {"width", field.width},
+          {"mask", field.mask},
+          {"kind", std::string(KindName(field.kind))},
+          {"control", field.control},
+          {"label", field.label}};
+}
+
+nlohmann::json ValueJson(const Field& field, const ConfigImage& image) {
+  return {{"value", field.Text(image)}, {"hex", field.Hex(image)}};
+}
+
+// The value as the programmer shows it; the bytes too when the shown values alone look equal.
+std::string ShownValue(const Field& field, const ConfigImage& image, bool withHex) {
+  std::string text = field.Text(image);
+  if (withHex) text += " [" + field.Hex(image) + "]";
+  return text;
+}
+
+// Width of the name column: the longest name in the table.
+int NameWidth() {
+  std::size_t width = 0;
+  for (const Field& field : ConfigFields()) width = std::max(width, field.name.size());
+  return static_cast<int>(width);
+}
+
+}  // namespace
+
+int NewCommand(const Options& options) {
+  RequireWritableFile(options.file);
+  const FileResult result = SaveConfigFile(options.file, ConfigImage::StartupImage());
+  if (!result.ok()) {
+    std::cerr << (result.caption.empty() ? "" : result.caption + ": ") << result.message << " ("
+              << options.file << ")" << std::endl;
+    return kExitFailed;
+  }
+  return kExitSuccess;
+}
+
+int DumpCommand(const Options& options) {
+  const ConfigImage image = OpenImage(options.file);
+  if (options.json) {
+    nlohmann::json fields = nlohmann::json::array();
+    for (const Field& field : ConfigFields()) {
+      nlohmann::json row = FieldJson(field);
+      row.update(ValueJson(field, image));
+      fields.push_back(std::move(row));
+    }
+    std::cout << nlohmann::json{{"file", options.file}, {"fields", fields}}.dump(2) << std::endl;
+    return kExitSuccess;
+  }
+  const int nameWidth = NameWidth();
+  for (const Field& field : ConfigFields()) {
+    std::cout << std::left << std::setw(14) << Location(field) << ' ' << std::setw(nameWidth)
+              << field.name << ' ' << field.Text(image);
+    if (!field.label.empty()) std::cout << "  (" << field.label << ")";
+    std::cout << '\n';
+  }
+  return kExitSuccess;
+}
+
+int DiffCommand(const Options& options) {
+  const ConfigImage a = OpenImage(options.file);
+  const ConfigImage b = OpenImage(options.secondFile);
+  const std::vector<const Field*> differences = DiffImages(a, b);
+  if (options.json) {
+    nlohmann::json rows = nlohmann::json::array();
+    for (const Field* field : differences) {
+      nlohmann::json row = FieldJson(*field);
+      row["a"] = ValueJson(*field, a);
+      row["b"] = ValueJson(*field, b);
+      rows.push_back(std::move(row));
+    }
+    std::cout << nlohmann::json{{"a", options.file},
+                                {"b", options.secondFile},
+                                {"differences", rows}}
+                     .dump(2)
+              << std::endl;
+  } else {
+    const int nameWidth = NameWidth();
+    for (const Field* field : differences) {
+      const bool sameText = field->Text(a) == field->Text(b);
+      std::cout << std::left << std::setw(14) << Location(*field) << ' ' << std::setw(nameWidth)
+                << field->name << ' ' << ShownValue(*field, a, sameText) << "  ->  "
+                << ShownValue(*field, b, sameText) << '\n';
+    }
+  }
+  return differences.empty() ? kExitSuccess : kExitFailed;
+}
+
+}  // namespace tuva::cli

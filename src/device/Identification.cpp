@@ -1,0 +1,90 @@
+// The board's two identification texts: "FLEX  V02.41" style, a 6-character model field, two
+// characters the display skips, and a 4-character version. The firmware's text lies at the end
+// of program memory, each configuration copy carries its own at 0x84B.
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "device/OperationSupport.h"
+#include "device/Operations.h"
+
+namespace tuva {
+namespace {
+
+constexpr std::size_t kIdentificationLength = 12;
+
+// The text from the start of the reply's data up to its first zero byte, at most 12 characters.
+std::string IdentificationText(const std::vector<std::uint8_t>& buffer) {
+  std::string text;
+  for (std::size_t i = kReplyHeaderSize;
+       i < buffer.size() && text.size() < kIdentificationLength && buffer[i] != 0; ++i) {
+    text.push_back(static_cast<char>(buffer[i]));
+  }
+  return text;
+}
+
+// "Model : " + characters 1-6 + "  Version = " + characters 9-12; a shorter text gives what
+// characters it has.
+std::string DisplayLine(const std::string& text) {
+  std::string line = "Model : " + text.substr(0, 6) + "  Version = ";
+  if (text.size() > 8) line += text.substr(8, 4);
+  return line;
+}
+
+}  // namespace
+
+std::string IdentifyFirmware(Session& session) {
+  session.frontend.SetProgressMax(12);
+  session.frontend.SetProgress(0);
+  std::vector<std::uint8_t> buffer;
+  std::size_t count = 0;
+  if (!ReadRaw(session, kFirmwareVersion, kIdentificationLength, kSmallReplyBuffer, 0, buffer,
+               count) ||
+      session.protocol.linkError) {
+    return {};
+  }
+  // Erased program memory reads back as 0xFF; judged on the bytes as received.
+  const auto first = buffer.begin() + kReplyHeaderSize;
+  if (std::all_of(first, first + kIdentificationLength,
+                  [](std::uint8_t byte) { return byte == 0xFF; })) {
+    return "The version field is empty!";
+  }
+  Unescape(buffer.data(), count);
+  return DisplayLine(IdentificationText(buffer));
+}
+
+std::string IdentifyConfiguration(Session& session, int copy) {
+  session.frontend.SetProgressMax(12);
+  session.frontend.SetProgress(0);
+  std::vector<std::uint8_t> buffer;
+  if (!ReadReply(session, kConfigVersion + static_cast<std::uint32_t>(copy) * kCopyStride,
+                 kIdentificationLength, kSmallReplyBuffer, static_cast<std::uint16_t>(copy),
+                 buffer) ||
+      session.protocol.linkError) {
+    return {};
+  }
+  const std::string text = IdentificationText(buffer);
+  const std::string model = text.substr(0, 6);
+  if (model == "FLEX  " || model == "POCSAG") return DisplayLine(text);
+  return "This is old version !";
+}
+
+bool CheckFirmware(Session& session) {
+  Frontend& frontend = session.frontend;
+  try {
+    if (!session.FindBoard()) {
+      ReportBoardNotFound(session);
+      return false;
+    }
+    const std::string line = IdentifyFirmware(session);
+    frontend.ShowMessage(line.empty() ? "Read Error !" : line);
+    ClosePort(session);
+    frontend.SetProgress(0);
+    return !line.empty();
+  } catch (const ECommError& error) {
+    ReportLinkLost(session, error);
+    return false;
+  }
+}
+
+}  // namespace tuva

@@ -1,0 +1,93 @@
+#include "device/OperationSupport.h"
+
+#include <algorithm>
+#include <string_view>
+
+namespace tuva {
+
+void ClosePort(Session& session) noexcept {
+  try {
+    session.port.Close();
+  } catch (const ECommError&) {
+    // The port stays marked open; the next board search closes it again before it probes.
+  }
+}
+
+void ReportBoardNotFound(Session& session) {
+  Frontend& frontend = session.frontend;
+  frontend.SetStatus(kStatusError);
+  frontend.ShowMessage("The target board is not found !");
+  if (!session.deniedPorts.empty()) {
+    std::string names;
+    for (const std::string& device : session.deniedPorts) {
+      if (!names.empty()) names += ", ";
+      names += device;
+    }
+    frontend.ShowMessageBox(
+        kAppTitle,
+        "Permission denied on " + names +
+            ": this user may not open the serial port, so the board there could not be "
+            "tried.\nAdd the user to the dialout group with\n  sudo usermod -aG dialout $USER\n"
+            "then log out and in again.",
+        MessageIcon::Exclamation);
+  }
+  ClosePort(session);
+  frontend.SetProgress(0);
+  frontend.SetStatus(kStatusReady);
+}
+
+void ReportLinkLost(Session& session, const ECommError& error) {
+  const std::string port = session.port.PortName();
+  ClosePort(session);
+  session.waiting = false;
+  Frontend& frontend = session.frontend;
+  frontend.ShowMessageBox(kAppTitle,
+                          "The connection to the board on " + port + " failed (" +
+                              error.Describe() +
+                              ").\nThe operation was stopped. Check the cable and the "
+                              "serial adapter, then try again.",
+                          MessageIcon::Error);
+  frontend.SetStatus(kStatusReady);
+  frontend.SetProgress(0);
+  frontend.SetWriteEnabled(true);
+}
+
+bool SendChecked(Session& session, std::uint32_t address, std::uint16_t length,
+                 std::uint8_t command, std::uint16_t bank) {
+  const bool done =
+      session.protocol.SendCommand(address, length, command, ArgumentOf(command), bank);
+  if (!done) session.protocol.linkError = true;
+  return done && !session.protocol.linkError;
+}
+
+bool ReadRaw(Session& session, std::uint32_t address, std::uint16_t length, std::size_t capacity,
+             std::uint16_t bank, std::vector<std::uint8_t>& buffer, std::size_t& count) {
+  buffer.assign(capacity, 0);
+  count = 0;
+  Protocol& protocol = session.protocol;
+  if (!protocol.SendCommand(address, length, kReadBlock, ArgumentOf(kReadBlock), bank) ||
+      !protocol.ReceiveReply(buffer, count)) {
+    protocol.linkError = true;
+    return false;
+  }
+  return true;
+}
+
+bool ReadReply(Session& session, std::uint32_t address, std::uint16_t length, std::size_t capacity,
+               std::uint16_t bank, std::vector<std::uint8_t>& buffer) {
+  std::size_t count = 0;
+  if (!ReadRaw(session, address, length, capacity, bank, buffer, count)) return false;
+  Unescape(buffer.data(), count);
+  return true;
+}
+
+std::string VerifyErrorText(const Session& session) {
+  return std::string("Verify Error! ") +
+         "Htag = " + std::to_string(static_cast<unsigned>(session.protocol.sequence()));
+}
+
+std::string ModelOfLine(const std::string& line) {
+  return line.size() > 8 ? line.substr(8, 6) : std::string();
+}
+
+}  // namespace tuva

@@ -1,0 +1,63 @@
+// Pieces every device operation shares: the status texts, closing the port on the way out, the
+// reports of a missing board and of a lost connection, and one ReadBlock exchange.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "device/Session.h"
+
+namespace tuva {
+
+// Second panel of the status bar.
+inline constexpr const char* kStatusReady = " Ready";
+inline constexpr const char* kStatusRead = " Read ......";
+inline constexpr const char* kStatusWrite = " Write ......";
+inline constexpr const char* kStatusErase = " Erase ......";
+inline constexpr const char* kStatusVerify = " Verify ......";
+inline constexpr const char* kStatusWaiting = " Waiting ......";
+inline constexpr const char* kStatusError = " Error";
+inline constexpr const char* kStatusReadyDots = " Ready ......";
+
+// The application title, caption of the plain messages.
+inline constexpr const char* kAppTitle = "FVantel";
+
+inline constexpr const char* kOverwriteCaption = "Version";
+inline constexpr const char* kOverwriteQuestion =
+    "The program data is wrong ! Are you sure to overwrite ?";
+inline constexpr const char* kNotFlex = "The firmware is not FLEX ! ";
+
+// Closes the port; a failing close (the adapter is already gone) is not worth a second report.
+void ClosePort(Session& session) noexcept;
+
+// " Error", "The target board is not found !" (and which ports were denied), port closed,
+// progress 0, " Ready".
+void ReportBoardNotFound(Session& session);
+
+// A serial call failed while the port was open, typically because the adapter was pulled out:
+// closes the port, says so naming the port and the system error, and resets the window.
+void ReportLinkLost(Session& session, const ECommError& error);
+
+// Sends one command and sets the link error flag when it could not be completed.
+bool SendChecked(Session& session, std::uint32_t address, std::uint16_t length,
+                 std::uint8_t command, std::uint16_t bank);
+
+// One ReadBlock exchange into a zeroed buffer of `capacity` bytes. `buffer` holds the reply as
+// received (still stuffed) and `count` its length. False (link error set) when the frame could not
+// be sent or the reply did not arrive.
+bool ReadRaw(Session& session, std::uint32_t address, std::uint16_t length, std::size_t capacity,
+             std::uint16_t bank, std::vector<std::uint8_t>& buffer, std::size_t& count);
+
+// ReadRaw followed by unstuffing in place: the data start at kReplyHeaderSize.
+bool ReadReply(Session& session, std::uint32_t address, std::uint16_t length, std::size_t capacity,
+               std::uint16_t bank, std::vector<std::uint8_t>& buffer);
+
+// "Verify Error! Htag = 133": the sequence number of the frame that read the block back.
+std::string VerifyErrorText(const Session& session);
+
+// Characters 9 to 14 (1-based) of a display line: the model field after "Model : ".
+std::string ModelOfLine(const std::string& line);
+
+}  // namespace tuva

@@ -1,0 +1,45 @@
+// The device operations of the programmer: Read, Write and Verify of the board's two
+// configuration copies and the identification of its firmware. Each finds the board, talks to it,
+// reports through the session's front end and closes the port on every way out. The operations
+// that a user starts return true when they ended in success.
+#pragma once
+
+#include <string>
+
+#include "device/Session.h"
+
+namespace tuva {
+
+// Read (F3): copy 0 into the image, or copy 1 when copy 0 fails its sum (repairing copy 0 from
+// it); asks the board's read password when the configuration holds one.
+bool ReadConfiguration(Session& session);
+
+// Write (F4): seals the image and writes both copies, the copy that keeps a good trailer on the
+// board written last; each copy is erased, written and read back before the other is touched.
+bool WriteConfiguration(Session& session);
+
+// Verify (F9) in normal mode: compares the data bytes of copy 0 with the image.
+bool VerifyConfiguration(Session& session);
+
+// Check Firmware: shows the model and version line of the board's firmware.
+bool CheckFirmware(Session& session);
+
+// True when copy `copy`'s six trailer bytes on the board are well formed.
+bool CheckTrailer(Session& session, int copy);
+
+// Bit 0: copy 0's trailer is well formed; bit 1: copy 1's. Copy 0 is checked first.
+unsigned CheckBothTrailers(Session& session);
+
+// Erases copy `copy` and writes the image into it in two overlapping 2054-byte blocks. On failure
+// the link error flag is set and the port closed.
+void EraseAndWrite(Session& session, int copy);
+
+// "Model : FLEX    Version = 2.41" from the firmware's text at the end of program memory;
+// "The version field is empty!" when that memory is erased; empty when the reply did not arrive.
+std::string IdentifyFirmware(Session& session);
+
+// The same line for the text inside configuration copy `copy`; "This is old version !" when the
+// copy carries no FLEX or POCSAG text; empty when the reply did not arrive.
+std::string IdentifyConfiguration(Session& session, int copy);
+
+}  // namespace tuva

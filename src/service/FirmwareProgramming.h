@@ -1,0 +1,22 @@
+// The board's program memory 0xE0000..0xEFFFF against the firmware buffer: the verify form reads
+// back every non-blank 2048-byte block and compares it; the program form identifies the board,
+// erases the window, writes the non-blank blocks in ascending order and then verifies them.
+#pragma once
+
+#include <string>
+
+#include "device/Session.h"
+
+namespace tuva {
+
+// Loads an S-record file into the session's firmware buffer. When the file cannot be opened or
+// read, says so in a "File Error" box and leaves the buffer as it was.
+bool LoadFirmwareFile(Session& session, const std::string& path);
+
+// Verify in service mode: every non-blank block read back and compared, nothing written.
+bool VerifyFirmware(Session& session);
+
+// Erase, write every non-blank block, read back and compare.
+bool ProgramFirmware(Session& session);
+
+}  // namespace tuva

@@ -1,0 +1,252 @@
+// tuvactl as a technician runs it: the real executable, real files in a temporary folder, and a
+// simulated board on a pseudo-terminal given with --port. Standard input is not a terminal.
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+
+#include "features/FieldTable.h"
+#include "support/SimBoardFixture.h"
+
+extern char** environ;
+
+namespace tuva::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Outcome {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+class TuvactlTest : public SimBoardFixture {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() /
+           ("tuva-cli-" + std::to_string(::getpid()) + "-" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::create_directories(dir_);
+  }
+  void TearDown() override {
+    SimBoardFixture::TearDown();
+    fs::remove_all(dir_);
+  }
+
+  std::string Path(const std::string& name) const { return (dir_ / name).string(); }
+
+  static std::string Slurp(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+
+  // Runs tuvactl with `arguments`; stdin is /dev/null, stdout and stderr are captured.
+  Outcome Tuvactl(const std::vector<std::string>& arguments) {
+    std::vector<std::string> words = {TUVACTL};
+    words.insert(words.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv;
+    for (auto& word : words) argv.push_back(word.data());
+    argv.push_back(nullptr);
+    const std::string out = Path("stdout.txt");
+    const std::string err = Path("stderr.txt");
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    pid_t pid = 0;
+    Outcome run;
+    if (posix_spawn(&pid, TUVACTL, &actions, nullptr, argv.data(), environ) == 0) {
+      int status = 0;
+      waitpid(pid, &status, 0);
+      run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+    posix_spawn_file_actions_destroy(&actions);
+    run.out = Slurp(out);
+    run.err = Slurp(err);
+    return run;
+  }
+
+  // The same against the board, on its pseudo-terminal.
+  Outcome OnBoard(std::vector<std::string> arguments) {
+    arguments.push_back("--port");
+    arguments.push_back(BoardPath());
+    return Tuvactl(arguments);
+  }
+
+  std::vector<std::uint8_t> BoardData() { return board().ReadFlash(0x88000, kImageDataSize); }
+  static std::vector<std::uint8_t> FileData(const std::string& path) {
+    const std::string bytes = Slurp(path);
+    return {bytes.begin(), bytes.begin() + std::min(bytes.size(), kImageDataSize)};
+  }
+  static void Poke(const std::string& path, std::size_t offset, std::uint8_t value) {
+    std::fstream file(path, std::ios::binary | std::ios::in | std::ios::out);
+    file.seekp(static_cast<std::streamoff>(offset));
+    file.put(static_cast<char>(value));
+  }
+
+  fs::path dir_;
+};
+
+TEST_F(TuvactlTest, NewDumpAndDiffWorkOnFilesAlone) {
+  const std::string a = Path("a.tbl");
+  const std::string b = Path("b.tbl");
+  ASSERT_EQ(Tuvactl({"new", a}).status, 0);
+  const auto startup = ConfigImage::StartupImage();
+  EXPECT_EQ(Slurp(a), std::string(startup.bytes().begin(), startup.bytes().end()));
+
+  const Outcome dump = Tuvactl({"dump", a});
+  EXPECT_EQ(dump.status, 0);
+  EXPECT_EQ(static_cast<std::size_t>(std::count(dump.out.begin(), dump.out.end(), '\n')),
+            ConfigFields().size());
+  EXPECT_NE(dump.out.find("serial.baud"), std::string::npos);
+
+  const Outcome json = Tuvactl({"dump", a, "--json"});
+  ASSERT_EQ(json.status, 0);
+  const auto parsed = nlohmann::json::parse(json.out);
+  ASSERT_EQ(parsed["fields"].size(), ConfigFields().size());
+  EXPECT_EQ(parsed["fields"][1]["name"], ConfigFields()[1].name);
+  EXPECT_EQ(parsed["fields"][1]["value"], ConfigFields()[1].Text(startup));
+
+  fs::copy_file(a, b);
+  const Outcome same = Tuvactl({"diff", a, b});
+  EXPECT_EQ(same.status, 0);
+  EXPECT_TRUE(same.out.empty());
+
+  Poke(b, 3, 0x19);  // the serial output's baud rate: 9600 -> 19200
+  const Outcome differ = Tuvactl({"diff", a, b});
+  EXPECT_EQ(differ.status, 1);
+  EXPECT_EQ(std::count(differ.out.begin(), differ.out.end(), '\n'), 1) << differ.out;
+  for (const char* part : {"0x003", "serial.baud", "9600", "19200"}) {
+    EXPECT_NE(differ.out.find(part), std::string::npos) << part << " in " << differ.out;
+  }
+  const auto rows = nlohmann::json::parse(Tuvactl({"--json", "diff", a, b}).out)["differences"];
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0]["offset"], 3);
+  EXPECT_EQ(rows[0]["b"]["value"], "19200");
+}
+
+TEST_F(TuvactlTest, BadArgumentsAreUsageErrors) {
+  const std::string good = Path("good.tbl");
+  ASSERT_EQ(Tuvactl({"new", good, "--quiet"}).status, 0);  // options after the command word
+  const std::string wrongTag = Path("wrong.tbl");
+  fs::copy_file(good, wrongTag);
+  Poke(wrongTag, 0x84B, 'f');
+
+  EXPECT_EQ(Tuvactl({}).status, 2);
+  EXPECT_EQ(Tuvactl({"frobnicate"}).status, 2);
+  EXPECT_EQ(Tuvactl({"write"}).status, 2);
+  EXPECT_EQ(Tuvactl({"new", good, "--no-such-option"}).status, 2);
+
+  const Outcome missing = Tuvactl({"write", Path("missing.tbl")});
+  EXPECT_EQ(missing.status, 2);
+  EXPECT_NE(missing.err.find("missing.tbl: no such file"), std::string::npos) << missing.err;
+
+  const Outcome refused = Tuvactl({"verify", wrongTag});
+  EXPECT_EQ(refused.status, 2);
+  EXPECT_NE(refused.err.find("is not correct format"), std::string::npos) << refused.err;
+
+  EXPECT_EQ(Tuvactl({"read", Path("no-folder/out.tbl")}).status, 2);
+  EXPECT_EQ(Tuvactl({"fw-verify", Path("missing.s28")}).status, 2);
+  const Outcome noDevice = Tuvactl({"probe", "--port", Path("ttyNothing")});
+  EXPECT_EQ(noDevice.status, 2);
+  EXPECT_NE(noDevice.err.find("no such device"), std::string::npos) << noDevice.err;
+  EXPECT_EQ(Tuvactl({"--help"}).status, 0);
+}
+
+TEST_F(TuvactlTest, ReadWriteAndVerifyABoard) {
+  StartBoard();
+  const std::string file = Path("board.tbl");
+  const Outcome read = OnBoard({"read", file});
+  ASSERT_EQ(read.status, 0) << read.err;
+  EXPECT_NE(read.err.find("Read Sucess!"), std::string::npos);
+  EXPECT_TRUE(read.out.empty());
+  EXPECT_EQ(FileData(file), BoardData());
+
+  Poke(file, 6, 77);
+  const Outcome write = OnBoard({"write", file});
+  ASSERT_EQ(write.status, 0) << write.err;
+  EXPECT_NE(write.err.find("Transmit Success!"), std::string::npos);
+  EXPECT_EQ(BoardData(), FileData(file));
+  EXPECT_EQ(OnBoard({"verify", file}).status, 0);
+
+  Poke(file, 6, 78);
+  const Outcome verify = OnBoard({"verify", file});
+  EXPECT_EQ(verify.status, 1);
+  EXPECT_NE(verify.err.find("Verify Error! Htag = "), std::string::npos) << verify.err;
+}
+
+TEST_F(TuvactlTest, QuestionsNeedYesWithoutATerminal) {
+  StartBoard({.contents = sim::SimContents::Erased});
+  const std::string file = Path("new.tbl");
+  ASSERT_EQ(Tuvactl({"new", file}).status, 0);
+  const Outcome refused = OnBoard({"write", file});
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_NE(refused.err.find("The program data is wrong ! Are you sure to overwrite ?"),
+            std::string::npos);
+  EXPECT_NE(refused.err.find("--yes"), std::string::npos);
+  EXPECT_EQ(BoardData(), std::vector<std::uint8_t>(kImageDataSize, 0xFF));
+
+  EXPECT_EQ(OnBoard({"write", file, "--yes"}).status, 0);
+  EXPECT_EQ(BoardData(), FileData(file));
+}
+
+TEST_F(TuvactlTest, ReadPasswordComesFromTheCommandLine) {
+  StartBoard({.readPassword = "12.34"});
+  const std::string file = Path("locked.tbl");
+  const Outcome asked = OnBoard({"read", file});
+  EXPECT_EQ(asked.status, 1);
+  EXPECT_NE(asked.err.find("--password"), std::string::npos) << asked.err;
+  EXPECT_NE(asked.err.find("Read Password Error !"), std::string::npos);
+  EXPECT_FALSE(fs::exists(file));
+  EXPECT_EQ(OnBoard({"read", file, "--password", "12.3"}).status, 1);
+  EXPECT_EQ(OnBoard({"--password", "12.34", "read", file}).status, 0);
+  EXPECT_EQ(FileData(file), BoardData());
+}
+
+TEST_F(TuvactlTest, ProbeFirmwareAndTrace) {
+  StartBoard();
+  const Outcome probe = OnBoard({"probe", "--trace"});
+  EXPECT_EQ(probe.status, 0);
+  EXPECT_EQ(probe.out, BoardPath() + "\n");
+  // The first frame of a run, on the wire, then the board's acknowledgement.
+  EXPECT_NE(probe.err.find("-> 27: 02 81 0A 00 18 E7 54 61 72 6E 68 6F 6C 6C 6F 77 00 00 00 FF "
+                           "FF FF 00 00 B3 08 03"),
+            std::string::npos)
+      << probe.err;
+  EXPECT_NE(probe.err.find("<- 4: "), std::string::npos);
+
+  const Outcome firmware = OnBoard({"firmware"});
+  EXPECT_EQ(firmware.status, 0);
+  EXPECT_EQ(firmware.out, "Model : FLEX    Version = 2.41\n");
+  EXPECT_EQ(Tuvactl({"ports"}).status, 0);
+}
+
+TEST_F(TuvactlTest, FirmwareProgramAndVerify) {
+  StartBoard();
+  const std::string binary = Path("code.bin");
+  std::ofstream(binary, std::ios::binary) << std::string(3000, '\x5A') << std::string(100, '\x03');
+  const std::string records = Path("code.s28");
+  const std::string command = std::string(SREC_CAT) + " " + binary +
+                              " -binary -offset 0xE0000 -o " + records +
+                              " -motorola -address-length=3";
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  const Outcome before = OnBoard({"fw-verify", records});
+  EXPECT_EQ(before.status, 1);
+  EXPECT_NE(before.err.find("Verify Error! Htag = "), std::string::npos) << before.err;
+  const Outcome program = OnBoard({"fw-program", records});
+  EXPECT_EQ(program.status, 0) << program.err;
+  EXPECT_NE(program.err.find("Transmit Success!"), std::string::npos);
+  const std::string code = Slurp(binary);
+  EXPECT_EQ(board().ReadFlash(0xE0000, code.size()),
+            std::vector<std::uint8_t>(code.begin(), code.end()));
+  EXPECT_EQ(OnBoard({"fw-verify", records}).status, 0);
+}
+
+}  // namespace
+}  // namespace tuva::testing

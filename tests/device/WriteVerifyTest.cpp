@@ -1,0 +1,137 @@
+// Write and Verify end to end: the real port on a pseudo-terminal, the simulated board on the
+// other side, and the board's frame log to check what went over the wire.
+#include "device/DeviceTest.h"
+#include "device/Operations.h"
+
+namespace tuva::testing {
+namespace {
+
+using sim::SimContents;
+using sim::SimOptions;
+
+class WriteTest : public DeviceTest {
+ protected:
+  // An image that differs from what the simulated board starts with, in both write blocks.
+  static void Edit(ConfigImage& image) {
+    image.setByte(6, 42);
+    image.setByte(3000, 0x5A);
+  }
+  std::vector<std::uint8_t> Stored(const ConfigImage& image) {
+    return {image.storage().begin(), image.storage().end()};
+  }
+  void ExpectEndedCleanly(Session& session) {
+    EXPECT_EQ(ui().status(), " Ready");
+    EXPECT_EQ(ui().progress, 0);
+    EXPECT_TRUE(ui().writeEnabled);
+    EXPECT_FALSE(session.port.IsOpen());
+    EXPECT_FALSE(session.waiting);
+  }
+};
+
+TEST_F(WriteTest, BothCopiesGoodWritesCopyOneFirst) {
+  Session& session = Connect();
+  Edit(session.image);
+  bool writeDisabledWhileRunning = false;
+  ui().onStatus = [&](const std::string& text) {
+    if (text == " Erase ......") writeDisabledWhileRunning = !ui().writeEnabled;
+  };
+  ASSERT_TRUE(WriteConfiguration(session));
+
+  EXPECT_EQ(Requests(), Concat(Concat(kWritePreamble, CopyWrite(1)), CopyWrite(0)));
+  // Both copies hold the sealed image and the four bytes the second block carries past it.
+  EXPECT_TRUE(TrailerWellFormed(session.image.bytes().subspan(kSumOffset)));
+  EXPECT_EQ(BoardCopy(1, kImageStorageSize), Stored(session.image));
+  EXPECT_EQ(BoardCopy(0, kImageStorageSize), Stored(session.image));
+  EXPECT_EQ(ui().messages, std::vector<std::string>{"Transmit Success!"});
+  EXPECT_EQ(ui().statuses, (std::vector<std::string>{
+                               " Verify ......", " Erase ......", " Write ......", " Read ......",
+                               " Waiting ......", " Waiting ......", " Waiting ......", " Ready"}));
+  EXPECT_TRUE(ui().questions.empty());
+  EXPECT_TRUE(writeDisabledWhileRunning);
+  ExpectEndedCleanly(session);
+}
+
+TEST_F(WriteTest, OnlyCopyOneGoodWritesCopyZeroFirst) {
+  Session& session = Connect({.contents = SimContents::Copy1Only});
+  Edit(session.image);
+  ASSERT_TRUE(WriteConfiguration(session));
+  EXPECT_EQ(Requests(), Concat(Concat(kWritePreamble, CopyWrite(0)), CopyWrite(1)));
+  EXPECT_EQ(BoardCopy(0, kImageStorageSize), Stored(session.image));
+  EXPECT_EQ(BoardCopy(1, kImageStorageSize), Stored(session.image));
+}
+
+TEST_F(WriteTest, ErasedBoardAsksAndYesWritesCopyOneFirst) {
+  Session& session = Connect({.contents = SimContents::Erased});
+  ui().answers = {true};
+  ASSERT_TRUE(WriteConfiguration(session));
+  ASSERT_EQ(ui().questions.size(), 1u);
+  EXPECT_EQ(ui().questions[0].caption, "Version");
+  EXPECT_EQ(ui().questions[0].text, "The program data is wrong ! Are you sure to overwrite ?");
+  EXPECT_EQ(Requests(), Concat(Concat(kWritePreamble, CopyWrite(1)), CopyWrite(0)));
+  EXPECT_EQ(ui().lastMessage(), "Transmit Success!");
+}
+
+TEST_F(WriteTest, ErasedBoardAndNoTouchesNothing) {
+  Session& session = Connect({.contents = SimContents::Erased});
+  ui().answers = {false};
+  EXPECT_FALSE(WriteConfiguration(session));
+  EXPECT_EQ(ui().questions.size(), 1u);
+  EXPECT_EQ(Requests(), kWritePreamble);
+  EXPECT_TRUE(ui().messages.empty());
+  EXPECT_EQ(BoardCopy(0), std::vector<std::uint8_t>(kImageSize, 0xFF));
+  ExpectEndedCleanly(session);
+}
+
+TEST_F(WriteTest, PocsagFirmwareIsRefused) {
+  Session& session = Connect({.pocsagFirmware = true});
+  const auto before = BoardCopy(0);
+  Edit(session.image);
+  EXPECT_FALSE(WriteConfiguration(session));
+  EXPECT_EQ(ui().messages, std::vector<std::string>{"The firmware is not FLEX ! "});
+  EXPECT_EQ(Requests(), kWritePreamble);
+  EXPECT_EQ(BoardCopy(0), before);
+  ExpectEndedCleanly(session);
+}
+
+TEST_F(WriteTest, VerifySucceedsAfterWriteAndFailsAfterAnEdit) {
+  Session& session = Connect();
+  Edit(session.image);
+  ASSERT_TRUE(WriteConfiguration(session));
+
+  std::size_t first = board().Requests().size();
+  EXPECT_TRUE(VerifyConfiguration(session));
+  EXPECT_EQ(Requests(first), (std::vector<std::string>{"Probe 0x0 0", "ReadBlock 0x88000 4096"}));
+  EXPECT_EQ(ui().lastMessage(), "Verify Success!");
+  ExpectEndedCleanly(session);
+
+  session.image.setByte(1234, static_cast<std::uint8_t>(session.image.byte(1234) ^ 0x10));
+  first = board().Requests().size();
+  EXPECT_FALSE(VerifyConfiguration(session));
+  EXPECT_EQ(Requests(first).size(), 2u);  // nothing written
+  EXPECT_EQ(ui().lastMessage(),
+            "Verify Error! Htag = " + std::to_string(unsigned{session.protocol.sequence()}));
+  EXPECT_GE(session.protocol.sequence(), 0x80);
+  EXPECT_LE(session.protocol.sequence(), 0xFE);
+  EXPECT_TRUE(ui().writeEnabled);
+  EXPECT_FALSE(session.port.IsOpen());
+}
+
+TEST_F(WriteTest, AdapterPulledOutIsReportedAndThePortClosed) {
+  Session& session = Connect();
+  Edit(session.image);
+  // The adapter goes the moment the first block is about to be sent.
+  ui().onStatus = [&](const std::string& text) {
+    if (text == " Write ......") board().Stop();
+  };
+  EXPECT_FALSE(WriteConfiguration(session));
+  ASSERT_EQ(ui().boxes.size(), 1u);
+  EXPECT_EQ(ui().boxes[0].caption, "FVantel");
+  EXPECT_EQ(ui().boxes[0].icon, MessageIcon::Error);
+  EXPECT_NE(ui().boxes[0].text.find(BoardPath()), std::string::npos) << ui().boxes[0].text;
+  EXPECT_EQ(ui().messages.size(), 1u);
+  EXPECT_EQ(Requests(), Concat(kWritePreamble, {"EraseBlock 0xA8000 0", "EraseBlock 0xB0000 0"}));
+  ExpectEndedCleanly(session);
+}
+
+}  // namespace
+}  // namespace tuva::testing
