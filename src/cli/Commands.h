@@ -33,6 +33,8 @@ struct Options {
   std::string secondFile;  // diff's second file
 };
 
+using Command = int (*)(const Options&);
+
 // Commands that talk to a board.
 int PortsCommand(const Options& options);
 int ProbeCommand(const Options& options);

@@ -3,89 +3,19 @@
 //   tuvactl [options] COMMAND [ARGS]   (options may also follow the command)
 //
 // Exit status: 0 success, 1 the operation failed (diff: the files differ), 2 usage error.
-#include <CLI/CLI.hpp>
-#include <functional>
 #include <iostream>
 
-#include "cli/Commands.h"
-
-namespace {
-
-using tuva::cli::Options;
-using Command = std::function<int(const Options&)>;
-
-struct CommandEntry {
-  const char* name;
-  const char* help;
-  Command run;
-  const char* fileHelp;  // nullptr: the command takes no file
-};
-
-void AddGlobalOptions(CLI::App& app, Options& options) {
-  app.add_option("--port", options.ports,
-                 "Serial device of the board (repeatable); skips the port listing, still probes")
-      ->type_name("DEV");
-  app.add_flag("-y,--yes", options.yes, "Answer Yes to the overwrite question");
-  app.add_option("--password", options.password, "The board's read password")
-      ->type_name("TEXT")
-      ->each([&options](const std::string&) { options.passwordGiven = true; });
-  app.add_flag("-q,--quiet", options.quiet, "No progress bar");
-  app.add_flag("--trace", options.trace, "Print every frame sent and received, in hex, on stderr");
-  app.add_flag("--json", options.json, "dump and diff: print JSON");
-}
-
-}  // namespace
+#include "cli/CommandLine.h"
 
 int main(int argc, char** argv) {
   using namespace tuva::cli;
-  Options options;
-  CLI::App app{"Programs the Tarnhollow Vantel Tuva FLEX paging receiver.", "tuvactl"};
-  app.set_version_flag("--version", std::string("tuvactl ") + TUVA_VERSION);
-  app.require_subcommand(1, 1);
-  app.fallthrough();
-  AddGlobalOptions(app, options);
-
-  const CommandEntry entries[] = {
-      {"ports", "List the serial devices and whether the board search tries them", PortsCommand,
-       nullptr},
-      {"probe", "Find the board and print its device", ProbeCommand, nullptr},
-      {"firmware", "Print the model and version of the board's firmware", FirmwareCommand, nullptr},
-      {"read", "Read the board's configuration into a .tbl file", ReadCommand,
-       "Configuration file to write"},
-      {"write", "Write a .tbl file to both configuration copies of the board", WriteCommand,
-       "Configuration file to write to the board"},
-      {"verify", "Compare the board's configuration with a .tbl file", VerifyCommand,
-       "Configuration file to compare with"},
-      {"fw-verify", "Compare the board's program memory with an S-record file",
-       FirmwareVerifyCommand, "Firmware file (Motorola S-records)"},
-      {"fw-program", "Erase the board's program memory and program an S-record file",
-       FirmwareProgramCommand, "Firmware file (Motorola S-records)"},
-      {"new", "Write the programmer's start-up configuration as a .tbl file", NewCommand,
-       "Configuration file to create"},
-      {"dump", "Print every field of a .tbl file, decoded", DumpCommand, "Configuration file"},
-      {"diff", "Print the fields in which two .tbl files differ", DiffCommand,
-       "First configuration file"},
-  };
-  Command chosen;
-  for (const CommandEntry& entry : entries) {
-    CLI::App* command = app.add_subcommand(entry.name, entry.help);
-    command->fallthrough();
-    if (entry.fileHelp) command->add_option("FILE", options.file, entry.fileHelp)->required();
-    const std::string name = entry.name;
-    if (name == "diff") {
-      command->add_option("FILE2", options.secondFile, "Second configuration file")->required();
-    }
-    command->callback([&chosen, run = entry.run] { chosen = run; });
-  }
-
-  try {
-    app.parse(argc, argv);
-  } catch (const CLI::ParseError& error) {
-    const int code = app.exit(error);
-    return code == 0 ? kExitSuccess : kExitUsage;
+  const CommandLine line = ParseCommandLine(argc, argv);
+  if (line.command == nullptr) {
+    (line.exitStatus == kExitSuccess ? std::cout : std::cerr) << line.output;
+    return line.exitStatus;
   }
   try {
-    return chosen(options);
+    return line.command(line.options);
   } catch (const UsageError& error) {
     std::cerr << "tuvactl: " << error.what() << std::endl;
     return kExitUsage;

@@ -1,0 +1,88 @@
+#include "cli/CommandLine.h"
+
+#include <CLI/CLI.hpp>
+#include <sstream>
+
+namespace tuva::cli {
+namespace {
+
+struct CommandEntry {
+  const char* name;
+  const char* help;
+  Command run;
+  const char* fileHelp;  // nullptr: the command takes no file
+};
+
+constexpr CommandEntry kCommands[] = {
+    {"ports", "List the serial devices and whether the board search tries them", PortsCommand,
+     nullptr},
+    {"probe", "Find the board and print its device", ProbeCommand, nullptr},
+    {"firmware", "Print the model and version of the board's firmware", FirmwareCommand, nullptr},
+    {"read", "Read the board's configuration into a .tbl file", ReadCommand,
+     "Configuration file to write"},
+    {"write", "Write a .tbl file to both configuration copies of the board", WriteCommand,
+     "Configuration file to write to the board"},
+    {"verify", "Compare the board's configuration with a .tbl file", VerifyCommand,
+     "Configuration file to compare with"},
+    {"fw-verify", "Compare the board's program memory with an S-record file", FirmwareVerifyCommand,
+     "Firmware file (Motorola S-records)"},
+    {"fw-program", "Erase the board's program memory and program an S-record file",
+     FirmwareProgramCommand, "Firmware file (Motorola S-records)"},
+    {"new", "Write the programmer's start-up configuration as a .tbl file", NewCommand,
+     "Configuration file to create"},
+    {"dump", "Print every field of a .tbl file, decoded", DumpCommand, "Configuration file"},
+    {"diff", "Print the fields in which two .tbl files differ", DiffCommand,
+     "First configuration file"},
+};
+
+void AddGlobalOptions(CLI::App& app, Options& options) {
+  app.add_option("--port", options.ports,
+                 "Serial device of the board (repeatable); skips the port listing, still probes")
+      ->type_name("DEV");
+  app.add_flag("-y,--yes", options.yes, "Answer Yes to the overwrite question");
+  app.add_option("--password", options.password, "The board's read password")
+      ->type_name("TEXT")
+      ->each([&options](const std::string&) { options.passwordGiven = true; });
+  app.add_flag("-q,--quiet", options.quiet, "No progress bar");
+  app.add_flag("--trace", options.trace, "Print every frame sent and received, in hex, on stderr");
+  app.add_flag("--json", options.json, "dump and diff: print JSON");
+}
+
+}  // namespace
+
+CommandLine ParseCommandLine(int argc, const char* const* argv) {
+  CommandLine line;
+  CLI::App app{"Programs the Tarnhollow Vantel Tuva FLEX paging receiver.", "tuvactl"};
+  app.set_version_flag("--version", std::string("tuvactl ") + TUVA_VERSION);
+  app.require_subcommand(1, 1);
+  app.fallthrough();
+  AddGlobalOptions(app, line.options);
+
+  Command chosen = nullptr;
+  for (const CommandEntry& entry : kCommands) {
+    CLI::App* command = app.add_subcommand(entry.name, entry.help);
+    command->fallthrough();
+    if (entry.fileHelp) {
+      command->add_option("FILE", line.options.file, entry.fileHelp)->required();
+    }
+    if (std::string(entry.name) == "diff") {
+      command->add_option("FILE2", line.options.secondFile, "Second configuration file")
+          ->required();
+    }
+    command->callback([&chosen, run = entry.run] { chosen = run; });
+  }
+
+  try {
+    app.parse(argc, argv);
+    line.command = chosen;
+  } catch (const CLI::ParseError& error) {
+    std::ostringstream out;
+    std::ostringstream err;
+    const int code = app.exit(error, out, err);
+    line.output = out.str() + err.str();
+    line.exitStatus = code == 0 ? kExitSuccess : kExitUsage;
+  }
+  return line;
+}
+
+}  // namespace tuva::cli
