@@ -1,0 +1,177 @@
+#include "app/CapcodePanel.h"
+
+#include <QKeyEvent>
+
+#include "app/ControlTable.h"
+#include "app/GuiFrontend.h"
+#include "app/MainWindow.h"
+
+namespace tuva::app {
+namespace {
+
+constexpr int kShortEditChars = 7;
+constexpr int kLongEditChars = 10;
+
+// Two columns of eight capcodes: label, edit, "ON" box.
+constexpr int kColumnWidth = 182;
+constexpr int kRowHeight = 36;
+constexpr int kFirstRowTop = 56;
+
+}  // namespace
+
+CapcodePanel::CapcodePanel(TfrmAir& window, QWidget* page)
+    : QGroupBox(QStringLiteral("Capcode(Decimal Address)"), page), window_(window) {
+  setObjectName(QStringLiteral("grpCapcode"));
+  setGeometry(6, 130, 372, 358);
+  SetDesignFont(this);
+
+  MakeLabel(this, QStringLiteral("lblSrtLng"), QStringLiteral("Address Mode"), 10, 24, 80, 17);
+  srtLng_ = MakeComboBox(this, QStringLiteral("cboSrtLng"),
+                         {QStringLiteral("Short"), QStringLiteral("Long")}, 94, 22, 84, 21);
+  connect(srtLng_, &QComboBox::activated, this, [this](int) { cboSrtLngClick(); });
+
+  // Enable boxes are named CheckBox1..CheckBox6 and CheckBox8..CheckBox17: CheckBox7 is the
+  // board's test-mode box elsewhere on the window.
+  for (int slot = 0; slot < kCapcodeSlots; ++slot) {
+    const int left = 4 + (slot / 8) * kColumnWidth;
+    const int top = kFirstRowTop + (slot % 8) * kRowHeight;
+    const int boxNumber = slot < 6 ? slot + 1 : slot + 2;
+    labels_[slot] = MakeLabel(this, QStringLiteral("lblCapcode%1").arg(slot + 1),
+                              QStringLiteral("Capcode #%1").arg(slot + 1), left, top + 2, 70, 17);
+    FieldEdit* edit =
+        MakeEdit(this, QStringLiteral("Edit%1").arg(slot + 1), left + 70, top, 76, 21, slot);
+    edit->SetMaxChars(kShortEditChars);
+    edit->onEnter = [this, slot] { EditEnter(slot); };
+    edit->onKeyPress = [this](QKeyEvent* event) { return EditKeyPress(event); };
+    edit->onKeyRelease = [this, slot](QKeyEvent*) { EditKeyUp(slot); };
+    edit->onExit = [this, slot] { EditExit(slot); };
+    edits_[slot] = edit;
+
+    QCheckBox* box = MakeCheckBox(this, QStringLiteral("CheckBox%1").arg(boxNumber),
+                                  QStringLiteral("ON"), left + 148, top, 34, 21, slot);
+    // A change of state made by the program runs the handler too, as a click would; the refill
+    // raises the capcode refresh flag around its changes.
+    connect(box, &QCheckBox::toggled, this,
+            [this, slot](bool checked) { CheckBoxClick(slot, checked); });
+    boxes_[slot] = box;
+  }
+
+  window_.AddRefresher(RefreshStep::Capcodes, [this] { RefreshCapcodes(); });
+  window_.AddRefresher(RefreshStep::AddressMode, [this] { RefreshAddressMode(); });
+  window_.AddRefresher(RefreshStep::CapcodeGroupMap, [this] { UpdateCapcodeGroupMap(); });
+}
+
+void CapcodePanel::EncodeCapcode(int slot) {
+  EncodeCapcodeText(window_.session().image, slot, ToBytes(edits_[slot]->text()), longMode());
+}
+
+void CapcodePanel::RefreshCapcodes() {
+  RefillGuards& guards = window_.session().guards;
+  const CapcodeRefill refill = DecodeCapcodes(window_.session().image);
+  for (int slot = 0; slot < kCapcodeSlots; ++slot) {
+    const CapcodeSlotView& view = refill.slots[slot];
+    if (!view.refilled) continue;
+    {
+      FlagRaiser refreshing(guards.capcodeRefresh);
+      boxes_[slot]->setChecked(view.enabled);
+    }
+    if (view.textRefilled) edits_[slot]->setText(FromBytes(view.text));
+    if (view.longPair) {
+      {
+        FlagRaiser refreshing(guards.capcodeRefresh);
+        srtLng_->setCurrentIndex(static_cast<int>(AddressMode::Long));
+      }
+      SetAddressMode(AddressMode::Long);
+    }
+  }
+  UpdateCapcodeGroupMap();
+}
+
+void CapcodePanel::UpdateCapcodeGroupMap() {
+  std::array<std::string, kCapcodeSlots> texts;
+  for (int slot = 0; slot < kCapcodeSlots; ++slot) texts[slot] = ToBytes(edits_[slot]->text());
+  tuva::UpdateCapcodeGroupMap(window_.session().image, texts);
+}
+
+void CapcodePanel::SetAddressMode(AddressMode mode) {
+  const bool isShort = mode == AddressMode::Short;
+  labels_[1]->setVisible(isShort);
+  edits_[1]->setVisible(isShort);
+  boxes_[1]->setVisible(isShort);
+  edits_[0]->SetMaxChars(isShort ? kShortEditChars : kLongEditChars);
+
+  // The output strings of capcode 2 have no capcode of their own while capcode 1 is long.
+  if (auto* strings = window_.findChild<QWidget*>(QStringLiteral("grpCap2")))
+    strings->setEnabled(isShort);
+  const ControlTable& controls = window_.controls();
+  for (int slot : {kHeaderBase + 1, kTrailerBase + 1, kTimeoutBase + 1, kOpCmdBase + 1})
+    if (QWidget* control = controls.at(slot)) control->setEnabled(isShort);
+}
+
+void CapcodePanel::RefreshAddressMode() {
+  const auto stored = StoredAddressMode(window_.session().image);
+  {
+    FlagRaiser refreshing(window_.session().guards.capcodeRefresh);
+    srtLng_->setCurrentIndex(stored ? static_cast<int>(*stored) : -1);
+  }
+  cboSrtLngClick();
+}
+
+void CapcodePanel::cboSrtLngClick() {
+  if (window_.session().guards.capcodeRefresh) return;
+  const int item = srtLng_->currentIndex();
+  if (item < 0) return;  // the image names neither mode: nothing to store or re-encode
+  const auto mode = static_cast<AddressMode>(item);
+  SetStoredAddressMode(window_.session().image, mode);
+  if (mode == AddressMode::Long) {
+    SetAddressMode(AddressMode::Long);
+  } else {
+    EncodeCapcode(1);
+    SetAddressMode(AddressMode::Short);
+  }
+  EncodeCapcode(0);
+  RefreshCapcodes();
+}
+
+void CapcodePanel::EditEnter(int slot) {
+  edits_[slot]->clear();
+}
+
+bool CapcodePanel::EditKeyPress(QKeyEvent* event) {
+  if (!IsEnterKey(event)) return false;
+  window_.FocusSink();
+  return true;
+}
+
+void CapcodePanel::EditKeyUp(int slot) {
+  const QString text = edits_[slot]->text();
+  if (text.isEmpty()) return;
+  const CapcodeTextCheck check = CheckCapcodeText(ToBytes(text), CapcodeMaximum(slot, longMode()));
+  switch (check.status) {
+    case CapcodeTextStatus::Empty:
+      return;
+    case CapcodeTextStatus::Accepted:
+      EncodeCapcode(slot);
+      return;
+    case CapcodeTextStatus::NotNumeric:
+    case CapcodeTextStatus::TooLarge:
+      window_.dialogs().Message(FromBytes(check.message));
+      RefreshCapcodes();
+      edits_[slot]->ReturnFocus();
+      return;
+  }
+}
+
+void CapcodePanel::EditExit(int slot) {
+  RefreshCapcodes();
+  if (onCapcodeExit) onCapcodeExit(slot);
+}
+
+void CapcodePanel::CheckBoxClick(int slot, bool checked) {
+  if (window_.session().guards.capcodeRefresh) return;
+  SetCapcodeEnabled(window_.session().image, slot, checked);
+  EncodeCapcode(0);
+  UpdateCapcodeGroupMap();
+}
+
+}  // namespace tuva::app

@@ -1,0 +1,160 @@
+// The menu commands of the main window: the device operations of the Pager and System menus and
+// the configuration files of the File menu.
+#include <QFile>
+#include <exception>
+
+#include "app/GuiFrontend.h"
+#include "app/MainWindow.h"
+#include "device/Operations.h"
+#include "files/ConfigFile.h"
+#include "link/CommPort.h"
+
+namespace tuva::app {
+namespace {
+
+const QString kFileFilter = QStringLiteral("Text files (*.tbl)");
+const QString kFileSuffix = QStringLiteral("tbl");
+
+// File names are bytes in the system's encoding, texts of the image single-byte characters.
+std::string FileBytes(const QString& name) {
+  return QFile::encodeName(name).toStdString();
+}
+QString FileText(const std::string& text) {
+  return QString::fromLocal8Bit(text);
+}
+
+// An error that escapes a command is shown, and the window goes on.
+template <typename F>
+void Guarded(Dialogs& dialogs, F&& command) {
+  try {
+    command();
+  } catch (const std::exception& error) {
+    dialogs.MessageBox(kAppTitle, QString::fromLocal8Bit(error.what()), MessageIcon::Error);
+  } catch (const ECommError& error) {
+    dialogs.MessageBox(kAppTitle, QStringLiteral("Serial port ") + FileText(error.Describe()),
+                       MessageIcon::Error);
+  }
+}
+
+}  // namespace
+
+// ---- device commands ----
+
+void TfrmAir::SetWriteWanted(bool enabled) {
+  writeWanted_ = enabled;
+  Write1->setEnabled(enabled && !busy_);
+}
+
+void TfrmAir::SetCommandsEnabled(bool enabled) {
+  for (QAction* action :
+       {Open2, Save1, SaveAs1, Open1, Read1, Verify1, CheckFirmware1, S29Mode1, NormalMode1})
+    action->setEnabled(enabled);
+  Write1->setEnabled(enabled && writeWanted_);
+}
+
+// One device operation at a time: the entry being typed is committed first (a refused entry stops
+// the command, so the user sees the message and the value the board would get), and while the
+// operation talks to the board, which processes window events between polls, the editors, the
+// file commands and the other device commands are disabled, so that neither a second operation
+// nor an edit of the image can start in the middle of a transfer.
+bool TfrmAir::CommitPendingEntry() {
+  FocusSink();
+  return focusWidget() == edtNull;
+}
+
+void TfrmAir::RunDeviceCommand(const std::function<void()>& operation) {
+  if (busy_ || !CommitPendingEntry()) return;
+  busy_ = true;
+  SetCommandsEnabled(false);
+  canvas_->setEnabled(false);
+  Guarded(dialogs_, operation);
+  busy_ = false;
+  canvas_->setEnabled(true);
+  SetCommandsEnabled(true);
+  FocusSink();
+  if (closeRequested_) close();
+}
+
+void TfrmAir::btnReadClick() {
+  RunDeviceCommand([this] { ReadConfiguration(*session_); });
+}
+
+void TfrmAir::Write1Click() {
+  RunDeviceCommand([this] { WriteConfiguration(*session_); });
+}
+
+void TfrmAir::Verify1Click() {
+  RunDeviceCommand([this] { VerifyConfiguration(*session_); });
+}
+
+void TfrmAir::CheckFirmware1Click() {
+  RunDeviceCommand([this] { CheckFirmware(*session_); });
+}
+
+// ---- configuration files ----
+
+void TfrmAir::CollectCapcodeStrings() {
+  if (session_->collectCapcodeStrings) session_->collectCapcodeStrings();
+}
+
+void TfrmAir::Open2Click() {
+  if (busy_) return;
+  Guarded(dialogs_, [this] { OpenFile(!noDialog_); });
+}
+
+void TfrmAir::Save1Click() {
+  if (busy_) return;
+  FlagRaiser quiet(noDialog_);
+  SaveAs1Click();
+}
+
+// The entry being typed is committed first, so the file holds what the window shows.
+void TfrmAir::SaveAs1Click() {
+  if (busy_ || !CommitPendingEntry()) return;
+  Guarded(dialogs_, [this] { SaveFile(!noDialog_); });
+}
+
+namespace {
+void ShowFileResult(Dialogs& dialogs, const FileResult& result) {
+  if (result.exclamation())
+    dialogs.MessageBox(FileText(result.caption), FileText(result.message),
+                       MessageIcon::Exclamation);
+  else
+    dialogs.Message(FileText(result.message));
+}
+}  // namespace
+
+void TfrmAir::OpenFile(bool withDialog) {
+  if (withDialog) {
+    const auto chosen = dialogs_.OpenFile(startupDirectory_, kFileFilter);
+    if (!chosen) return;
+    currentFileName_ = *chosen;
+  }
+  const QString name = currentFileName_;
+  FlagRaiser loading(session_->guards.imageLoad);
+  const FileResult result = OpenConfigFile(FileBytes(name), session_->image);
+  if (!result.ok()) {
+    ShowFileResult(dialogs_, result);
+    return;
+  }
+  RefreshAll();
+  setWindowTitle(FileText(CaptionWithFile(FileBytes(windowTitle()), FileBytes(name))));
+}
+
+void TfrmAir::SaveFile(bool withDialog) {
+  if (withDialog) {
+    const auto chosen = dialogs_.SaveFile(startupDirectory_, kFileFilter, kFileSuffix);
+    if (!chosen) return;
+    currentFileName_ = *chosen;
+  }
+  const QString name = currentFileName_;
+  const FileResult result =
+      SaveConfigFile(FileBytes(name), session_->image, [this] { CollectCapcodeStrings(); });
+  if (!result.ok()) {
+    ShowFileResult(dialogs_, result);
+    return;
+  }
+  setWindowTitle(FileText(CaptionWithFile(FileBytes(windowTitle()), FileBytes(name))));
+}
+
+}  // namespace tuva::app

@@ -1,0 +1,56 @@
+// Every modal box and file dialog of the programmer goes through this interface: the plain
+// message, the message box with caption and icon, the Yes/No box, the text-input box and the open
+// and save dialogs. The window never opens a modal box by itself, so tests install an
+// implementation that records what would have been shown and answers from a script.
+#pragma once
+
+#include <QString>
+#include <optional>
+
+#include "link/Frontend.h"
+
+namespace tuva::app {
+
+// The application title, caption of every plain message.
+inline const QString kAppTitle = QStringLiteral("FVantel");
+
+class Dialogs {
+ public:
+  virtual ~Dialogs() = default;
+
+  // Text and an OK button, captioned with the application title.
+  virtual void Message(const QString& text) = 0;
+  // Text with its own caption and icon, OK button.
+  virtual void MessageBox(const QString& caption, const QString& text, MessageIcon icon) = 0;
+  // Yes/No with an exclamation icon; true for Yes.
+  virtual bool YesNo(const QString& caption, const QString& text) = 0;
+  // One line of text; nullopt when cancelled.
+  virtual std::optional<QString> InputText(const QString& caption, const QString& prompt,
+                                           const QString& initial) = 0;
+  // The open dialog: an existing file under `directory` matching `filter`; nullopt when cancelled.
+  virtual std::optional<QString> OpenFile(const QString& directory, const QString& filter) = 0;
+  // The save dialog: asks before overwriting, appends `suffix` to a name typed without one.
+  virtual std::optional<QString> SaveFile(const QString& directory, const QString& filter,
+                                          const QString& suffix) = 0;
+};
+
+// The real boxes: QMessageBox, QInputDialog and QFileDialog, parented to `parent`.
+class QtDialogs : public Dialogs {
+ public:
+  explicit QtDialogs(QWidget* parent = nullptr) : parent_(parent) {}
+  void SetParent(QWidget* parent) { parent_ = parent; }
+
+  void Message(const QString& text) override;
+  void MessageBox(const QString& caption, const QString& text, MessageIcon icon) override;
+  bool YesNo(const QString& caption, const QString& text) override;
+  std::optional<QString> InputText(const QString& caption, const QString& prompt,
+                                   const QString& initial) override;
+  std::optional<QString> OpenFile(const QString& directory, const QString& filter) override;
+  std::optional<QString> SaveFile(const QString& directory, const QString& filter,
+                                  const QString& suffix) override;
+
+ private:
+  QWidget* parent_;
+};
+
+}  // namespace tuva::app

@@ -1,0 +1,91 @@
+#include "app/FeatureEditors.h"
+
+#include <QKeyEvent>
+
+#include "app/CapcodePanel.h"
+#include "app/CapcodeStringsPanel.h"
+#include "app/FrequencyPanel.h"
+#include "app/GuiFrontend.h"
+#include "app/MainWindow.h"
+#include "app/OutputsPanel.h"
+#include "app/PromptsPanel.h"
+#include "app/SecurityPanel.h"
+#include "app/SerialOutputPanel.h"
+#include "features/FeatureEntry.h"
+#include "features/Periods.h"
+
+namespace tuva::app {
+
+bool EnterLeavesField(TfrmAir& window, QKeyEvent* event) {
+  if (!IsEnterKey(event)) return false;
+  window.FocusSink();
+  return true;
+}
+
+bool DecimalKeyPress(TfrmAir& window, QKeyEvent* event) {
+  if (EnterLeavesField(window, event)) return true;
+  const QString text = event->text();
+  if (text.isEmpty() || event->modifiers() & (Qt::ControlModifier | Qt::AltModifier)) return false;
+  const QChar key = text.front();
+  if (key.unicode() < 0x20 || key.unicode() == 0x7F) return false;  // control keys type nothing
+  if (key.unicode() < 0x80 && DecimalKeyAllowed(static_cast<char>(key.unicode()))) return false;
+  window.dialogs().MessageBox(FromBytes(std::string(kWarningCaption)),
+                              FromBytes(std::string(kNotNumericKeyMessage)),
+                              MessageIcon::Exclamation);
+  return true;
+}
+
+void ShowRefusal(Dialogs& dialogs, const EntryResult& result) {
+  if (result.plain())
+    dialogs.Message(FromBytes(result.message));
+  else
+    dialogs.MessageBox(FromBytes(result.caption), FromBytes(result.message), result.icon);
+}
+
+// The panels share group boxes: "Output Features" takes chkCtl0/chkCtl1 and the function-command
+// passwords, grpPara takes the strings' range selector and "FC as a Password". So the boxes are
+// built first and the panels that add to them after.
+FeatureEditors::FeatureEditors(TfrmAir& window) : QObject(&window), window_(window) {
+  setObjectName(QStringLiteral("FeatureEditors"));
+  outputs_ = new OutputsPanel(*this, window.grpNormal);
+  serial_ = new SerialOutputPanel(*this, window.GroupBox1, outputs_->GroupBox7);
+  security_ = new SecurityPanel(*this, window.grpNormal, outputs_->GroupBox7, serial_->grpPara);
+  strings_ = new CapcodeStringsPanel(*this, window.GroupBox1, serial_->grpPara);
+  prompts_ = new PromptsPanel(*this, window.grpSrc);
+  serial_->CompleteLayout();
+
+  window.AddRefresher(RefreshStep::FunctionPasswords,
+                      [this] { security_->RefreshFunctionPasswords(); });
+  window.AddRefresher(RefreshStep::Features, [this] { RefreshFeatures(CapcodeRange::First); });
+  window.AddRefresher(RefreshStep::ReadPassword, [this] { security_->RefreshReadPassword(); });
+  window.AddRefresher(RefreshStep::Scaler, [this] { outputs_->RefreshScaler(); });
+  window.AddRefresher(RefreshStep::Prompts, [this] { prompts_->RefreshPrompts(); });
+  window.AddRefresher(RefreshStep::SourceMode, [this] { prompts_->RefreshSourceMode(); });
+
+  // Write, Verify, Save and Save As take the strings shown into the image before using it.
+  window.session().collectCapcodeStrings = [this] {
+    strings_->CollectCapcodeStrings(strings_->range());
+  };
+  if (CapcodePanel* capcodes = window.capcodes())
+    capcodes->onCapcodeExit = [this](int slot) { prompts_->CapcodeLeft(slot); };
+}
+
+// Setting a check box runs its handler when its state changes (the flag is stored again and the
+// panel's enabling follows); setting a combo box runs none.
+void FeatureEditors::RefreshFeatures(CapcodeRange range) {
+  serial_->ShowControlFlags();
+  outputs_->ShowPowerUpOutputs();
+  serial_->ShowSerialLed();
+  if (FrequencyPanel* frequency = window_.frequency()) frequency->RefreshPolarity();
+  serial_->ShowUartSelections();
+  security_->ShowLockBytes();
+  outputs_->ShowSpecialOutputs();
+  serial_->ShowMessageDelay();
+  outputs_->ShowPowerUpEnable();
+  security_->ShowFunctionCommandPassword();
+  outputs_->ShowPeriods();
+  if (range == CapcodeRange::First) strings_->ShowFirstRange();
+  serial_->ShowRtsAndTimeUpdate();
+}
+
+}  // namespace tuva::app

@@ -1,0 +1,68 @@
+// The feature editors of the window: the board's serial output, the capcode output strings, the
+// outputs and their periods, the passwords and locks, and the source prompts. Each group is a
+// panel of its own; this object builds them on their pages, registers their refreshers with the
+// window and holds RefreshFeatures, the one refill of every feature field.
+#pragma once
+
+#include <QObject>
+
+class QKeyEvent;
+
+namespace tuva {
+struct EntryResult;
+}
+
+namespace tuva::app {
+
+class TfrmAir;
+class SerialOutputPanel;
+class CapcodeStringsPanel;
+class OutputsPanel;
+class SecurityPanel;
+class PromptsPanel;
+
+// What a refill does with the capcode strings shown in the four group boxes.
+enum class CapcodeRange {
+  First,  // go back to capcodes 1-4 and show them from the image (a new image was loaded)
+  Keep,   // keep the range shown and the edits not yet collected
+};
+
+class Dialogs;
+
+// Shared key handlers of the editors. Each returns true when it swallowed the key.
+// The common one: Enter ends the entry by moving the focus to the focus sink.
+bool EnterLeavesField(TfrmAir& window, QKeyEvent* event);
+// The decimal one (periods, read password): Enter as above; digits, the point and Backspace are
+// typed; any other character is refused with the warning "Please insert a numeric !". Keys that
+// type nothing (arrows, Delete, Tab) and shortcuts pass.
+bool DecimalKeyPress(TfrmAir& window, QKeyEvent* event);
+// Shows a refused entry: the plain message or the warning box the result names.
+void ShowRefusal(Dialogs& dialogs, const EntryResult& result);
+
+class FeatureEditors : public QObject {
+  Q_OBJECT
+ public:
+  // Builds the panels on the window's pages; the window binds and scales them afterwards.
+  explicit FeatureEditors(TfrmAir& window);
+
+  TfrmAir& window() const { return window_; }
+  SerialOutputPanel* serial() const { return serial_; }
+  CapcodeStringsPanel* strings() const { return strings_; }
+  OutputsPanel* outputs() const { return outputs_; }
+  SecurityPanel* security() const { return security_; }
+  PromptsPanel* prompts() const { return prompts_; }
+
+  // Shows every feature field from the image. The whole-window refresh goes back to the first
+  // capcode range; the refill after an entry in one field keeps the range and its pending edits.
+  void RefreshFeatures(CapcodeRange range = CapcodeRange::Keep);
+
+ private:
+  TfrmAir& window_;
+  OutputsPanel* outputs_ = nullptr;
+  SerialOutputPanel* serial_ = nullptr;
+  SecurityPanel* security_ = nullptr;
+  CapcodeStringsPanel* strings_ = nullptr;
+  PromptsPanel* prompts_ = nullptr;
+};
+
+}  // namespace tuva::app

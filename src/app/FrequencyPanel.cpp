@@ -1,0 +1,127 @@
+#include "app/FrequencyPanel.h"
+
+#include <QKeyEvent>
+
+#include "app/GuiFrontend.h"
+#include "app/MainWindow.h"
+
+namespace tuva::app {
+namespace {
+
+constexpr int kFrequencyChars = 7;
+
+QString Text(std::string_view text) {
+  return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+}  // namespace
+
+FrequencyPanel::FrequencyPanel(TfrmAir& window, QWidget* page)
+    : QGroupBox(QStringLiteral("Frequency"), page), window_(window) {
+  setObjectName(QStringLiteral("grpFreq"));
+  setGeometry(6, 8, 372, 116);
+  SetDesignFont(this);
+
+  QStringList bands;
+  for (const Band& band : kBands) bands << Text(band.text);
+  MakeLabel(this, QStringLiteral("lblBand"), QStringLiteral("Band"), 10, 22, 56, 17);
+  band_ = MakeComboBox(this, QStringLiteral("cboDft"), bands, 66, 20, 140, 21);
+  connect(band_, &QComboBox::activated, this, [this](int) { cboDftClick(); });
+
+  MakeLabel(this, QStringLiteral("lblFreq"), QStringLiteral("Frequency"), 10, 54, 56, 17);
+  frequency_ = MakeEdit(this, QStringLiteral("edtFreq"), 66, 52, 70, 21);
+  frequency_->SetMaxChars(kFrequencyChars);
+  frequency_->setAlignment(Qt::AlignRight);
+  MakeLabel(this, QStringLiteral("lblHz"), QStringLiteral("00Hz"), 138, 54, 40, 17);
+  frequency_->onEnter = [this] { frequency_->clear(); };
+  frequency_->onKeyPress = [this](QKeyEvent* event) { return FreqKeyPress(event); };
+  frequency_->onExit = [this] { edtFreqExit(); };
+
+  QStringList polarities;
+  for (std::string_view item : kPolarityItems) polarities << Text(item);
+  MakeLabel(this, QStringLiteral("lblPolarity"), QStringLiteral("Polarity"), 10, 86, 56, 17);
+  polarity_ = MakeComboBox(this, QStringLiteral("cboPolarity"), polarities, 66, 84, 90, 21);
+  connect(polarity_, &QComboBox::activated, this, [this](int) { cboPolarityClick(); });
+
+  panel_ = new QFrame(this);
+  panel_->setObjectName(QStringLiteral("Panel3"));
+  panel_->setGeometry(224, 18, 140, 90);
+  panel_->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+  SetDesignFont(panel_);
+  const auto row = [this](int index, const QString& caption, const QString& name) {
+    const int top = 4 + index * 21;
+    MakeLabel(panel_, QStringLiteral("lblCaption%1").arg(index), caption, 8, top, 60, 17);
+    return MakeLabel(panel_, name, QString(), 68, top, 62, 17);
+  };
+  pllr_ = row(0, QStringLiteral("PLLR:"), QStringLiteral("lblPLLR"));
+  plln_ = row(1, QStringLiteral("PLLN:"), QStringLiteral("lblPLLN"));
+  mult_ = row(2, QStringLiteral("MULT:"), QStringLiteral("lblMULT"));
+  channel_ = row(3, QStringLiteral("CHANNEL:"), QStringLiteral("lblCHANNEL"));
+
+  window_.AddRefresher(RefreshStep::Band, [this] { RefreshBand(); });
+  window_.AddRefresher(RefreshStep::Pll, [this] { RefreshPll(); });
+  window_.AddRefresher(RefreshStep::Features, [this] { RefreshPolarity(); });
+}
+
+void FrequencyPanel::RefreshBand() {
+  SelectStoredBand(window_.session().image, state_);
+  band_->setCurrentIndex(state_.band.value_or(-1));
+}
+
+void FrequencyPanel::RefreshPll() {
+  const PllReadout readout = tuva::RefreshPll(window_.session().image, state_);
+  pllr_->setText(FromBytes(readout.pllr));
+  plln_->setText(FromBytes(readout.plln));
+  mult_->setText(FromBytes(readout.mult));
+  channel_->setText(FromBytes(readout.channel));
+  frequency_->setText(FromBytes(readout.frequency));
+}
+
+void FrequencyPanel::RefreshPolarity() {
+  polarity_->setCurrentIndex(static_cast<int>(ReadPolarity(window_.session().image)));
+}
+
+void FrequencyPanel::cboDftClick() {
+  const int band = band_->currentIndex();
+  if (band < 0) return;
+  ApplyBand(window_.session().image, state_, band);
+  RefreshPll();
+}
+
+void FrequencyPanel::cboPolarityClick() {
+  const int item = polarity_->currentIndex();
+  if (item < 0) return;
+  WritePolarity(window_.session().image, static_cast<Polarity>(item));
+}
+
+// Enter leaves the field; digits, the point and Backspace are typed; any other character is
+// refused with a warning. Keys that type nothing (arrows, Delete, Tab) and shortcuts pass.
+bool FrequencyPanel::FreqKeyPress(QKeyEvent* event) {
+  if (IsEnterKey(event)) {
+    window_.FocusSink();
+    return true;
+  }
+  const QString text = event->text();
+  if (text.isEmpty() || event->modifiers() & (Qt::ControlModifier | Qt::AltModifier)) return false;
+  const QChar key = text.front();
+  if (key.isDigit() && key.unicode() < 128) return false;
+  if (key == QLatin1Char('.') || key == QLatin1Char('\b')) return false;
+  if (key.unicode() < 0x20 || key.unicode() == 0x7F) return false;  // control keys type nothing
+  window_.dialogs().MessageBox(Text(kFrequencyCaption), Text(kFrequencyNotNumericMessage),
+                               MessageIcon::Exclamation);
+  return true;
+}
+
+void FrequencyPanel::edtFreqExit() {
+  const FrequencyResult result =
+      ApplyFrequencyText(window_.session().image, state_, ToBytes(frequency_->text()));
+  if (result.status == FrequencyStatus::Refused) {
+    window_.dialogs().MessageBox(Text(kFrequencyCaption), FromBytes(result.message),
+                                 MessageIcon::Exclamation);
+    frequency_->ReturnFocus();
+    return;
+  }
+  RefreshPll();
+}
+
+}  // namespace tuva::app

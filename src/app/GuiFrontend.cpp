@@ -1,0 +1,69 @@
+#include "app/GuiFrontend.h"
+
+#include <QCoreApplication>
+#include <algorithm>
+
+namespace tuva::app {
+
+QString FromBytes(const std::string& text) {
+  return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+std::string ToBytes(const QString& text) {
+  const QByteArray bytes = text.toLatin1();
+  return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+}
+
+GuiFrontend::GuiFrontend(Dialogs& dialogs, QLabel* status, QProgressBar* progress,
+                         std::function<void(bool)> setWriteEnabled)
+    : dialogs_(dialogs),
+      status_(status),
+      progress_(progress),
+      setWriteEnabled_(std::move(setWriteEnabled)) {}
+
+void GuiFrontend::SetStatus(const std::string& text) {
+  if (status_) status_->setText(FromBytes(text));
+}
+
+void GuiFrontend::SetProgressMax(int maximum) {
+  if (progress_) progress_->setMaximum(std::max(maximum, 0));
+}
+
+void GuiFrontend::SetProgress(int position) {
+  if (progress_) progress_->setValue(std::clamp(position, 0, progress_->maximum()));
+}
+
+void GuiFrontend::StepProgress(int count) {
+  if (progress_) SetProgress(progress_->value() + count);
+}
+
+void GuiFrontend::ShowMessage(const std::string& text) {
+  dialogs_.Message(FromBytes(text));
+}
+
+void GuiFrontend::ShowMessageBox(const std::string& caption, const std::string& text,
+                                 MessageIcon icon) {
+  dialogs_.MessageBox(FromBytes(caption), FromBytes(text), icon);
+}
+
+bool GuiFrontend::AskYesNo(const std::string& caption, const std::string& text) {
+  return dialogs_.YesNo(FromBytes(caption), FromBytes(text));
+}
+
+std::optional<std::string> GuiFrontend::AskText(const std::string& caption,
+                                                const std::string& prompt,
+                                                const std::string& initial) {
+  const auto answer = dialogs_.InputText(FromBytes(caption), FromBytes(prompt), FromBytes(initial));
+  if (!answer) return std::nullopt;
+  return ToBytes(*answer);
+}
+
+void GuiFrontend::SetWriteEnabled(bool enabled) {
+  if (setWriteEnabled_) setWriteEnabled_(enabled);
+}
+
+void GuiFrontend::ProcessEvents() {
+  QCoreApplication::processEvents();
+}
+
+}  // namespace tuva::app

@@ -1,0 +1,45 @@
+// The window's side of the device operations: the status text and the progress bar of the status
+// bar, the boxes through the window's Dialogs, the Write item, and the processing of pending
+// events while a transfer waits for the board.
+#pragma once
+
+#include <QLabel>
+#include <QPointer>
+#include <QProgressBar>
+#include <functional>
+
+#include "app/Dialogs.h"
+#include "link/Frontend.h"
+
+namespace tuva::app {
+
+class GuiFrontend : public Frontend {
+ public:
+  GuiFrontend(Dialogs& dialogs, QLabel* status, QProgressBar* progress,
+              std::function<void(bool)> setWriteEnabled);
+
+  void SetStatus(const std::string& text) override;
+  void SetProgressMax(int maximum) override;
+  void SetProgress(int position) override;
+  void StepProgress(int count) override;
+  void ShowMessage(const std::string& text) override;
+  void ShowMessageBox(const std::string& caption, const std::string& text,
+                      MessageIcon icon) override;
+  bool AskYesNo(const std::string& caption, const std::string& text) override;
+  std::optional<std::string> AskText(const std::string& caption, const std::string& prompt,
+                                     const std::string& initial) override;
+  void SetWriteEnabled(bool enabled) override;
+  void ProcessEvents() override;
+
+ private:
+  Dialogs& dialogs_;
+  QPointer<QLabel> status_;
+  QPointer<QProgressBar> progress_;
+  std::function<void(bool)> setWriteEnabled_;
+};
+
+// Texts of the image and of the board are single-byte characters.
+QString FromBytes(const std::string& text);
+std::string ToBytes(const QString& text);
+
+}  // namespace tuva::app

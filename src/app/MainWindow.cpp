@@ -1,0 +1,328 @@
+#include "app/MainWindow.h"
+
+#include <QCloseEvent>
+#include <QDir>
+#include <QFileInfo>
+#include <QGroupBox>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QMenuBar>
+#include <QScreen>
+#include <exception>
+
+#include "app/CapcodePanel.h"
+#include "app/Controls.h"
+#include "app/FeatureEditors.h"
+#include "app/FrequencyPanel.h"
+#include "app/GuiFrontend.h"
+
+namespace tuva::app {
+
+TfrmAir::TfrmAir(Dialogs& dialogs, std::vector<std::string> ports, QWidget* parent)
+    : QMainWindow(parent), dialogs_(dialogs) {
+  setObjectName(QStringLiteral("frmAir"));
+  setWindowTitle(kMainCaption);
+  BuildChrome();
+  frontend_ = std::make_unique<GuiFrontend>(dialogs_, StatusText, PB1,
+                                            [this](bool enabled) { SetWriteWanted(enabled); });
+  session_ = std::make_unique<Session>(*frontend_);
+  session_->ports = std::move(ports);
+  session_->refreshAll = [this] { RefreshAll(); };
+  BuildPanels();
+
+  std::vector<QWidget*> edits;
+  std::vector<QWidget*> boxes;
+  for (int slot = 0; slot < 16; ++slot) {
+    edits.push_back(capcodes_->edit(slot));
+    boxes.push_back(capcodes_->enableBox(slot));
+  }
+  controls_.Bind(this, edits, boxes);
+  CreateWindow();
+}
+
+TfrmAir::~TfrmAir() {
+  qApp->removeEventFilter(this);
+}
+
+// ---- construction ----
+
+void TfrmAir::BuildChrome() {
+  BuildMenus();
+  BuildStatusBar();
+
+  canvas_ = new QWidget(this);
+  canvas_->setObjectName(QStringLiteral("canvas"));
+  canvas_->setMouseTracking(true);
+  canvas_->installEventFilter(this);
+  setCentralWidget(canvas_);
+
+  // The focus sink comes first, so it is first in the tab order.
+  edtNull = MakeEdit(canvas_, QStringLiteral("edtNull"), 0, 0, 1, 1);
+  edtNull->setFrame(false);
+  BuildSelectors();
+
+  const auto makePage = [this](const QString& name) {
+    auto* page = MakeGroupBox(canvas_, name, QString(), kPageBounds.left(), kPageBounds.top(),
+                              kPageBounds.width(), kPageBounds.height());
+    page->setAutoFillBackground(true);
+    return page;
+  };
+  grpNormal = makePage(QStringLiteral("grpNormal"));
+  GroupBox1 = makePage(QStringLiteral("GroupBox1"));
+  grpSrc = makePage(QStringLiteral("grpSrc"));
+
+  // Measures the width of 22 characters in the prompt edits' font; never shown.
+  lblLen = MakeLabel(canvas_, QStringLiteral("lblLen"), QString(), 0, 0, 0, 0);
+  lblLen->hide();
+
+  qApp->installEventFilter(this);
+}
+
+void TfrmAir::BuildMenus() {
+  QMenuBar* bar = menuBar();
+  const auto item = [](QMenu* menu, const char* name, const QString& text,
+                       const QKeySequence& keys = {}) {
+    QAction* action = menu->addAction(text);
+    action->setObjectName(QLatin1String(name));
+    action->setShortcut(keys);
+    return action;
+  };
+
+  File2 = bar->addMenu(QStringLiteral("File"));
+  File2->setObjectName(QStringLiteral("File2"));
+  Open2 = item(File2, "Open2", QStringLiteral("Open"), QKeySequence(Qt::CTRL | Qt::Key_O));
+  Save1 = item(File2, "Save1", QStringLiteral("Save"), QKeySequence(Qt::CTRL | Qt::Key_S));
+  SaveAs1 =
+      item(File2, "SaveAs1", QStringLiteral("Save As..."), QKeySequence(Qt::CTRL | Qt::Key_A));
+  File2->addSeparator();
+  Exit1 = item(File2, "Exit1", QStringLiteral("Exit"));
+
+  // The firmware file menu of the service mode.
+  File1 = bar->addMenu(QStringLiteral("File"));
+  File1->setObjectName(QStringLiteral("File1"));
+  File1->menuAction()->setVisible(false);
+  Open1 = item(File1, "Open1", QStringLiteral("Open"));
+
+  Pager1 = bar->addMenu(QStringLiteral("Pager"));
+  Pager1->setObjectName(QStringLiteral("Pager1"));
+  Read1 = item(Pager1, "Read1", QStringLiteral("Read"), QKeySequence(Qt::Key_F3));
+  Write1 = item(Pager1, "Write1", QStringLiteral("Write"), QKeySequence(Qt::Key_F4));
+  Verify1 = item(Pager1, "Verify1", QStringLiteral("Verify"), QKeySequence(Qt::Key_F9));
+
+  System1 = bar->addMenu(QStringLiteral("System"));
+  System1->setObjectName(QStringLiteral("System1"));
+  NormalMode1 = item(System1, "NormalMode1", QStringLiteral("Normal Mode"));
+  NormalMode1->setCheckable(true);
+  NormalMode1->setChecked(true);
+  NormalMode1->setVisible(false);
+  CheckFirmware1 = item(System1, "CheckFirmware1", QStringLiteral("Check Firmware"));
+  S29Mode1 = item(System1, "S29Mode1", QStringLiteral("S29 Mode"));
+  S29Mode1->setCheckable(true);
+  S29Mode1->setVisible(false);
+
+  connect(Open2, &QAction::triggered, this, [this] { Open2Click(); });
+  connect(Save1, &QAction::triggered, this, [this] { Save1Click(); });
+  connect(SaveAs1, &QAction::triggered, this, [this] { SaveAs1Click(); });
+  connect(Exit1, &QAction::triggered, this, [this] { close(); });
+  connect(Read1, &QAction::triggered, this, [this] { btnReadClick(); });
+  connect(Write1, &QAction::triggered, this, [this] { Write1Click(); });
+  connect(Verify1, &QAction::triggered, this, [this] { Verify1Click(); });
+  connect(CheckFirmware1, &QAction::triggered, this, [this] { CheckFirmware1Click(); });
+}
+
+void TfrmAir::BuildStatusBar() {
+  StatusBar1 = statusBar();
+  StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
+  StatusBar1->setSizeGripEnabled(false);
+  PB1 = new QProgressBar(StatusBar1);
+  PB1->setObjectName(QStringLiteral("PB1"));
+  PB1->setRange(0, 100);
+  PB1->setValue(0);
+  PB1->setTextVisible(false);
+  PB1->setFixedWidth(370);
+  StatusBar1->addWidget(PB1);
+  StatusText = new QLabel(QStringLiteral(" Ready"), StatusBar1);
+  StatusText->setObjectName(QStringLiteral("StatusText"));
+  StatusText->setMinimumWidth(100);
+  StatusBar1->addWidget(StatusText, 1);
+}
+
+void TfrmAir::BuildSelectors() {
+  const auto make = [this](const QString& name, const QString& text, int left, int width) {
+    QLabel* label = MakeLabel(canvas_, name, text, left, 2, width, 17);
+    label->setAlignment(Qt::AlignCenter);
+    label->setAutoFillBackground(true);
+    label->setLineWidth(2);
+    label->setCursor(Qt::PointingHandCursor);
+    label->installEventFilter(this);
+    return label;
+  };
+  // A label shows '&' as it stands: the caption "Capcode && Freq && Features" appears with single
+  // ampersands.
+  stcCode = make(QStringLiteral("stcCode"), QStringLiteral("Capcode & Freq & Features"), 12, 170);
+  stcFeatures =
+      make(QStringLiteral("stcFeatures"), QStringLiteral("Serial Output Features"), 184, 140);
+  stcSrc = make(QStringLiteral("stcSrc"), QStringLiteral("Source Prompts"), 326, 110);
+}
+
+void TfrmAir::BuildPanels() {
+  // Each panel builds its controls on its page and registers its refreshers.
+  frequency_ = new FrequencyPanel(*this, grpNormal);
+  capcodes_ = new CapcodePanel(*this, grpNormal);
+  new FeatureEditors(*this);  // the feature editors of all three pages; owned by the window
+}
+
+// Creation: the design layout is recorded, the window is maximised when it is first shown, and
+// the prompt edits learn the image offsets of their slots.
+void TfrmAir::CreateWindow() {
+  PB1->setValue(0);
+  startupDirectory_ = QDir::currentPath();
+  scaler_.Capture(canvas_, QSize(kDesignCanvasWidth, kDesignCanvasHeight));
+  frontPage_ = grpNormal;
+  ShowPage(grpNormal);
+
+  resize(kDesignCanvasWidth,
+         kDesignCanvasHeight + menuBar()->sizeHint().height() + StatusBar1->sizeHint().height());
+  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+    QRect frame = geometry();
+    frame.moveCenter(screen->availableGeometry().center());
+    move(frame.topLeft());
+  }
+  setWindowState(windowState() | Qt::WindowMaximized);
+  AssignPromptOffsets();
+}
+
+void TfrmAir::AssignPromptOffsets() {
+  for (int tag = 0; tag < 16; ++tag)
+    if (QWidget* edit = controls_.at(kPromptBase + tag))
+      edit->setProperty("PromptOffset", PromptOffset(tag));
+}
+
+void TfrmAir::showEvent(QShowEvent* event) {
+  QMainWindow::showEvent(event);
+  if (shownOnce_) return;
+  shownOnce_ = true;
+  FirstShow();
+}
+
+// First showing: refill everything from the image, then take the default file when there is one.
+void TfrmAir::FirstShow() {
+  PB1->setValue(0);
+  RefreshAll();
+  currentFileName_ = QDir(startupDirectory_).filePath(QStringLiteral("default.tbl"));
+  if (QFileInfo::exists(currentFileName_)) {
+    FlagRaiser quiet(noDialog_);
+    Open2Click();
+  }
+  FocusSink();
+}
+
+// ---- refresh ----
+
+void TfrmAir::AddRefresher(RefreshStep step, std::function<void()> refresher) {
+  refreshers_[static_cast<int>(step)].push_back(std::move(refresher));
+}
+
+void TfrmAir::RefreshAll() {
+  for (const auto& step : refreshers_)
+    for (const auto& refresher : step) refresher();
+}
+
+void TfrmAir::FocusSink() {
+  if (edtNull->isEnabled()) edtNull->setFocus(Qt::OtherFocusReason);
+}
+
+// ---- pages and scaling ----
+
+void TfrmAir::ShowPage(QWidget* page) {
+  frontPage_ = page;
+  for (QWidget* each : {grpNormal, GroupBox1, grpSrc}) {
+    // Only the page in front is shown, so the tab key never wanders onto a page behind it.
+    each->setVisible(pagesShown_ && each == page);
+  }
+  page->raise();
+  UpdateSelectorLooks();
+}
+
+bool TfrmAir::IsSelected(const QLabel* selector) const {
+  return (selector == stcCode && frontPage_ == grpNormal) ||
+         (selector == stcFeatures && frontPage_ == GroupBox1) ||
+         (selector == stcSrc && frontPage_ == grpSrc);
+}
+
+void TfrmAir::UpdateSelectorLooks() {
+  for (QLabel* selector : {stcCode, stcFeatures, stcSrc}) {
+    const bool selected = IsSelected(selector);
+    selector->setFrameStyle(QFrame::Panel | (selected ? QFrame::Sunken : QFrame::Raised));
+    QPalette palette = selector->palette();
+    palette.setColor(QPalette::Window, selected
+                                           ? QColor(128, 128, 128)
+                                           : QGuiApplication::palette().color(QPalette::Button));
+    palette.setColor(QPalette::WindowText, selected ? Qt::white : Qt::black);
+    selector->setPalette(palette);
+  }
+}
+
+void TfrmAir::SetPagesShown(bool shown) {
+  pagesShown_ = shown;
+  for (QLabel* selector : {stcCode, stcFeatures, stcSrc}) selector->setVisible(shown);
+  ShowPage(frontPage_);
+}
+
+void TfrmAir::ScaleToCanvas() {
+  // The pages do not repaint while their controls move; hiding them instead would take the focus
+  // from the field being edited and run its exit handler.
+  canvas_->setUpdatesEnabled(false);
+  scaler_.Scale(canvas_->size());
+  canvas_->setUpdatesEnabled(true);
+  FitPromptEdits();
+}
+
+void TfrmAir::FitPromptEdits() {
+  std::vector<QLineEdit*> prompts;
+  for (int tag = 0; tag < 16; ++tag)
+    if (auto* edit = controls_.as<QLineEdit>(kPromptBase + tag)) prompts.push_back(edit);
+  FitToPromptWidth(lblLen, prompts);
+}
+
+// ---- events ----
+
+bool TfrmAir::eventFilter(QObject* watched, QEvent* event) {
+  switch (event->type()) {
+    case QEvent::Resize:
+      if (watched == canvas_) ScaleToCanvas();
+      break;
+    case QEvent::MouseMove:
+      if (watched == canvas_) FocusSink();
+      break;
+    case QEvent::MouseButtonRelease:
+      if (watched == stcCode) ShowPage(grpNormal);
+      if (watched == stcFeatures) ShowPage(GroupBox1);
+      if (watched == stcSrc) ShowPage(grpSrc);
+      break;
+    case QEvent::ShortcutOverride: {
+      // The menu shortcuts win over an edit's own keys (Ctrl+A is Save As, not Select All).
+      auto* widget = qobject_cast<QWidget*>(watched);
+      if (!widget || widget->window() != this) break;
+      const QKeySequence keys(static_cast<QKeyEvent*>(event)->keyCombination());
+      for (QAction* action : {Open2, Save1, SaveAs1, Read1, Write1, Verify1})
+        if (action->isEnabled() && action->shortcut() == keys) return true;
+      break;
+    }
+    default:
+      break;
+  }
+  return QMainWindow::eventFilter(watched, event);
+}
+
+void TfrmAir::closeEvent(QCloseEvent* event) {
+  if (busy_) {
+    // The operation is still talking to the board; the window closes when it has ended.
+    closeRequested_ = true;
+    event->ignore();
+    return;
+  }
+  QMainWindow::closeEvent(event);
+}
+
+}  // namespace tuva::app

@@ -1,0 +1,185 @@
+// The main window frmAir: menus, status bar, page selectors, the three pages and the panels on
+// them, the control table, the whole-window refresh and the device and file commands.
+//
+// Construction builds every control first (the chrome, then each page panel), then binds the
+// control table, then runs the creation steps (layout capture, maximising, prompt offsets). A
+// panel added to a page is constructed in BuildPanels(), so it is bound and scaled like the rest.
+//
+// Design layout: the canvas (the client area between menu bar and status bar) is 738 x 522. The
+// selectors run along its top; the pages lie at left 12, top 20, 714 x 494. On grpNormal the
+// frequency and capcode panels take the left column (x 6-378); the right column (x 384-708) holds
+// the output-feature and feature group boxes.
+#pragma once
+
+#include <QAction>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMainWindow>
+#include <QMenu>
+#include <QProgressBar>
+#include <QStatusBar>
+#include <array>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/ControlTable.h"
+#include "app/Dialogs.h"
+#include "app/LayoutScaler.h"
+#include "device/Session.h"
+
+namespace tuva::app {
+
+class CapcodePanel;
+class FrequencyPanel;
+class GuiFrontend;
+
+inline const QString kMainCaption =
+    QStringLiteral("Tarnhollow Vantel_Tuva Programmer Version 2.42");
+inline constexpr int kDesignCanvasWidth = 738;
+inline constexpr int kDesignCanvasHeight = 522;
+inline const QRect kPageBounds{12, 20, 714, 494};
+
+// The steps of RefreshAll, in the order they run. Each panel registers the refreshers of its
+// steps; a step may have several, run in the order they were added.
+enum class RefreshStep {
+  Band,               // cboDft from byte 11, MULT
+  Capcodes,           // the sixteen capcode edits and enable boxes
+  AddressMode,        // cboSrtLng from byte 2106, and its click handler
+  Pll,                // PLL readouts, channel step, frequency edit
+  FunctionPasswords,  // edtOPW1, edtOPW2
+  Features,           // every feature field, cboPolarity, the periods, the capcode strings
+  ReadPassword,       // edtReadPass
+  Scaler,             // cboScaler and its click handler
+  CapcodeGroupMap,    // bytes 130-131 and copies
+  Prompts,            // the sixteen source prompts
+  SourceMode,         // cboSource from byte 2142, and its click handler
+};
+inline constexpr int kRefreshSteps = static_cast<int>(RefreshStep::SourceMode) + 1;
+
+class TfrmAir : public QMainWindow {
+  Q_OBJECT
+ public:
+  // `ports`, when not empty, replaces the enumeration of serial ports in the board search.
+  explicit TfrmAir(Dialogs& dialogs, std::vector<std::string> ports = {},
+                   QWidget* parent = nullptr);
+  ~TfrmAir() override;
+
+  Session& session() { return *session_; }
+  Dialogs& dialogs() { return dialogs_; }
+  const ControlTable& controls() const { return controls_; }
+  const LayoutScaler& layout() const { return scaler_; }
+  QWidget* canvas() const { return canvas_; }
+  CapcodePanel* capcodes() const { return capcodes_; }
+  FrequencyPanel* frequency() const { return frequency_; }
+
+  // Refills every editor from the image, step by step.
+  void RefreshAll();
+  void AddRefresher(RefreshStep step, std::function<void()> refresher);
+
+  // Moves the keyboard focus to the focus sink, which ends the editing of the focused field.
+  void FocusSink();
+
+  // Pages.
+  void ShowPage(QWidget* page);
+  QWidget* FrontPage() const { return frontPage_; }
+  bool IsSelected(const QLabel* selector) const;
+  // Shows or hides the pages and their selectors together (the firmware-download view).
+  void SetPagesShown(bool shown);
+
+  // Scales every control to the present canvas size and fits the prompt edits.
+  void ScaleToCanvas();
+  void FitPromptEdits();
+
+  // Commands (menu handlers).
+  void btnReadClick();
+  void Write1Click();
+  void Verify1Click();
+  void CheckFirmware1Click();
+  void Open2Click();
+  void Save1Click();
+  void SaveAs1Click();
+
+  // File state.
+  QString currentFileName() const { return currentFileName_; }
+  QString startupDirectory() const { return startupDirectory_; }
+  bool deviceBusy() const { return busy_; }
+
+  // Named controls of the window.
+  QLineEdit* edtNull = nullptr;
+  QLabel* stcCode = nullptr;
+  QLabel* stcFeatures = nullptr;
+  QLabel* stcSrc = nullptr;
+  QWidget* grpNormal = nullptr;
+  QWidget* GroupBox1 = nullptr;
+  QWidget* grpSrc = nullptr;
+  QLabel* lblLen = nullptr;
+  QStatusBar* StatusBar1 = nullptr;
+  QProgressBar* PB1 = nullptr;
+  QLabel* StatusText = nullptr;  // panel 1 of the status bar
+
+  // Menus and their items.
+  QMenu* File2 = nullptr;  // configuration files
+  QMenu* File1 = nullptr;  // firmware file (service mode), hidden
+  QMenu* Pager1 = nullptr;
+  QMenu* System1 = nullptr;
+  QAction* Open2 = nullptr;
+  QAction* Save1 = nullptr;
+  QAction* SaveAs1 = nullptr;
+  QAction* Exit1 = nullptr;
+  QAction* Open1 = nullptr;
+  QAction* Read1 = nullptr;
+  QAction* Write1 = nullptr;
+  QAction* Verify1 = nullptr;
+  QAction* NormalMode1 = nullptr;
+  QAction* CheckFirmware1 = nullptr;
+  QAction* S29Mode1 = nullptr;
+
+  // Called by the front end: the Write item as the device operations want it.
+  void SetWriteWanted(bool enabled);
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  void BuildChrome();
+  void BuildMenus();
+  void BuildStatusBar();
+  void BuildSelectors();
+  void BuildPanels();
+  void CreateWindow();
+  void FirstShow();
+  void UpdateSelectorLooks();
+  void AssignPromptOffsets();
+  // Leaves the field being edited, which stores its entry; false when the entry was refused.
+  bool CommitPendingEntry();
+  void RunDeviceCommand(const std::function<void()>& operation);
+  void SetCommandsEnabled(bool enabled);
+  void OpenFile(bool withDialog);
+  void SaveFile(bool withDialog);
+  void CollectCapcodeStrings();
+
+  Dialogs& dialogs_;
+  std::unique_ptr<GuiFrontend> frontend_;
+  std::unique_ptr<Session> session_;
+  QWidget* canvas_ = nullptr;
+  ControlTable controls_;
+  LayoutScaler scaler_;
+  std::array<std::vector<std::function<void()>>, kRefreshSteps> refreshers_;
+  CapcodePanel* capcodes_ = nullptr;
+  FrequencyPanel* frequency_ = nullptr;
+  QWidget* frontPage_ = nullptr;
+  bool pagesShown_ = true;
+  bool shownOnce_ = false;
+  bool busy_ = false;
+  bool writeWanted_ = true;
+  bool closeRequested_ = false;
+  bool noDialog_ = false;
+  QString currentFileName_;
+  QString startupDirectory_;
+};
+
+}  // namespace tuva::app

@@ -1,0 +1,118 @@
+// tuva: the Qt programmer for the Tarnhollow Vantel Tuva board.
+//
+//   tuva                 looks for the board on the serial ports the system has
+//   tuva --port DEV      looks for it on DEV only (may be given more than once)
+//   tuva --demo          serves a simulated board on a pseudo-terminal and uses it
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QFile>
+#include <QTimer>
+#include <cstdio>
+#include <exception>
+#include <memory>
+
+#include "app/Dialogs.h"
+#include "app/MainWindow.h"
+#include "sim/SimServer.h"
+
+namespace {
+
+// An error that escapes an event handler is shown and the application goes on.
+class TuvaApplication : public QApplication {
+ public:
+  using QApplication::QApplication;
+  tuva::app::Dialogs* dialogs = nullptr;
+
+  bool notify(QObject* receiver, QEvent* event) override {
+    try {
+      return QApplication::notify(receiver, event);
+    } catch (const std::exception& error) {
+      if (dialogs)
+        dialogs->MessageBox(tuva::app::kAppTitle, QString::fromLocal8Bit(error.what()),
+                            tuva::MessageIcon::Error);
+      return false;
+    }
+  }
+};
+
+// Quits once the window has been painted for the first time (start-up timing).
+class QuitOnFirstPaint : public QObject {
+ public:
+  using QObject::QObject;
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::Paint && !done_) {
+      done_ = true;
+      QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+    }
+    return QObject::eventFilter(watched, event);
+  }
+
+ private:
+  bool done_ = false;
+};
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+  TuvaApplication app(argc, argv);
+  QApplication::setApplicationName(tuva::app::kAppTitle);
+
+  QCommandLineParser parser;
+  parser.setApplicationDescription(
+      QStringLiteral("Programmer for the Tarnhollow Vantel Tuva board"));
+  parser.addHelpOption();
+  const QCommandLineOption portOption(
+      QStringLiteral("port"),
+      QStringLiteral("Look for the board on <device> only, e.g. /dev/ttyUSB0 (repeatable)."),
+      QStringLiteral("device"));
+  const QCommandLineOption demoOption(QStringLiteral("demo"),
+                                      QStringLiteral("Serve a simulated board and use it."));
+  const QCommandLineOption exitOption(
+      QStringLiteral("exit-after-show"),
+      QStringLiteral("Quit as soon as the window has been drawn (start-up timing)."));
+  parser.addOptions({portOption, demoOption, exitOption});
+  if (!parser.parse(QApplication::arguments())) {
+    std::fprintf(stderr, "tuva: %s\n%s", qPrintable(parser.errorText()),
+                 qPrintable(parser.helpText()));
+    return 2;
+  }
+  if (parser.isSet(QStringLiteral("help"))) parser.showHelp(0);
+  if (!parser.positionalArguments().isEmpty()) {
+    std::fprintf(stderr, "tuva: unexpected argument '%s'\n",
+                 qPrintable(parser.positionalArguments().constFirst()));
+    return 2;
+  }
+
+  std::vector<std::string> ports;
+  for (const QString& port : parser.values(portOption))
+    ports.push_back(QFile::encodeName(port).toStdString());
+
+  std::unique_ptr<tuva::sim::SimServer> demo;
+  if (parser.isSet(demoOption)) {
+    tuva::sim::SimOptions options;
+    options.paced = true;  // transfers take as long as on a real board
+    demo = std::make_unique<tuva::sim::SimServer>(options);
+    try {
+      demo->Start();
+    } catch (const std::exception& error) {
+      std::fprintf(stderr, "tuva: cannot start the simulated board: %s\n", error.what());
+      return 1;
+    }
+    ports.insert(ports.begin(), demo->SlavePath());
+  }
+
+  tuva::app::QtDialogs dialogs;
+  app.dialogs = &dialogs;
+  tuva::app::TfrmAir window(dialogs, ports);
+  dialogs.SetParent(&window);
+  if (demo) {
+    window.StatusText->setToolTip(
+        QStringLiteral("Simulated board on %1").arg(QString::fromStdString(demo->SlavePath())));
+  }
+  QuitOnFirstPaint quitter;
+  if (parser.isSet(exitOption)) window.canvas()->installEventFilter(&quitter);
+  window.show();
+  const int result = QApplication::exec();
+  app.dialogs = nullptr;
+  return result;
+}

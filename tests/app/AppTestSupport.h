@@ -1,0 +1,148 @@
+// Shared pieces of the window tests: the application on Qt's offscreen platform, a Dialogs that
+// records every box instead of showing it and answers from scripts, a window shown and active,
+// and a working directory of its own for each test.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QTemporaryDir>
+#include <QTest>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "app/CapcodePanel.h"
+#include "app/Dialogs.h"
+#include "app/FrequencyPanel.h"
+#include "app/MainWindow.h"
+
+// Readable QStrings in test failures.
+inline void PrintTo(const QString& text, std::ostream* out) {
+  *out << '"' << text.toStdString() << '"';
+}
+
+namespace tuva::testing {
+
+inline QApplication& TestApp() {
+  static int argc = 1;
+  static char name[] = "tuva_app_tests";
+  static char* argv[] = {name, nullptr};
+  static QApplication* app = new QApplication(argc, argv);
+  return *app;
+}
+
+class RecordingDialogs : public app::Dialogs {
+ public:
+  struct Box {
+    QString caption;
+    QString text;
+    MessageIcon icon;
+  };
+
+  void Message(const QString& text) override { Show({app::kAppTitle, text, MessageIcon::None}); }
+  void MessageBox(const QString& caption, const QString& text, MessageIcon icon) override {
+    Show({caption, text, icon});
+  }
+  bool YesNo(const QString& caption, const QString& text) override {
+    questions.push_back({caption, text, MessageIcon::Exclamation});
+    if (whileModal) whileModal();
+    if (yesNo.empty()) return false;
+    const bool answer = yesNo.front();
+    yesNo.pop_front();
+    return answer;
+  }
+  std::optional<QString> InputText(const QString& caption, const QString& prompt,
+                                   const QString&) override {
+    inputs.push_back({caption, prompt, MessageIcon::None});
+    if (whileModal) whileModal();
+    return TakeText(texts);
+  }
+  std::optional<QString> OpenFile(const QString& directory, const QString& filter) override {
+    fileDialogs.push_back({directory, filter, MessageIcon::None});
+    return TakeText(files);
+  }
+  std::optional<QString> SaveFile(const QString& directory, const QString& filter,
+                                  const QString& suffix) override {
+    fileDialogs.push_back({directory, filter + QLatin1Char('|') + suffix, MessageIcon::None});
+    return TakeText(files);
+  }
+
+  QStringList shownTexts() const {
+    QStringList all;
+    for (const Box& box : boxes) all << box.text;
+    return all;
+  }
+
+  std::vector<Box> boxes;        // plain messages (caption FVantel, no icon) and message boxes
+  std::vector<Box> questions;    // Yes/No boxes
+  std::vector<Box> inputs;       // text-input boxes
+  std::vector<Box> fileDialogs;  // caption: directory; text: filter (and suffix)
+  std::deque<bool> yesNo;
+  // Answers of the text-input box and the file dialogs; a null QString (or none left) cancels.
+  std::deque<QString> texts;
+  std::deque<QString> files;
+  std::function<void()> whileModal;  // runs while a box would be on the screen
+
+ private:
+  void Show(Box box) {
+    boxes.push_back(std::move(box));
+    if (whileModal) whileModal();
+  }
+  static std::optional<QString> TakeText(std::deque<QString>& queue) {
+    if (queue.empty()) return std::nullopt;
+    const QString answer = queue.front();
+    queue.pop_front();
+    if (answer.isNull()) return std::nullopt;
+    return answer;
+  }
+};
+
+// Runs a test in a fresh temporary working directory and goes back afterwards.
+class ScopedWorkingDirectory {
+ public:
+  ScopedWorkingDirectory() : previous_(QDir::currentPath()) { QDir::setCurrent(dir_.path()); }
+  ~ScopedWorkingDirectory() { QDir::setCurrent(previous_); }
+  QString path() const { return QDir(dir_.path()).canonicalPath(); }
+  QString file(const QString& name) const { return QDir(path()).filePath(name); }
+
+ private:
+  QTemporaryDir dir_;
+  QString previous_;
+};
+
+// A window over recording dialogs, shown and active so that focus moves run the field handlers.
+class WindowTest : public ::testing::Test {
+ protected:
+  void SetUp() override { TestApp(); }
+
+  app::TfrmAir& Open(std::vector<std::string> ports = {}) {
+    window_ = std::make_unique<app::TfrmAir>(dialogs, std::move(ports));
+    window_->show();
+    window_->activateWindow();
+    EXPECT_TRUE(QTest::qWaitForWindowActive(window_.get()));
+    return *window_;
+  }
+  app::TfrmAir& window() { return *window_; }
+  ConfigImage& image() { return window_->session().image; }
+
+  // Enters an edit (which empties it), types `text` key by key, and leaves with Enter.
+  void Type(QLineEdit* edit, const QString& text, bool pressEnter = true) {
+    edit->setFocus(Qt::MouseFocusReason);
+    QTest::keyClicks(edit, text);
+    if (pressEnter) QTest::keyClick(edit, Qt::Key_Return);
+  }
+
+  ScopedWorkingDirectory cwd;
+  RecordingDialogs dialogs;
+
+ private:
+  std::unique_ptr<app::TfrmAir> window_;
+};
+
+}  // namespace tuva::testing

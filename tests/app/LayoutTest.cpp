@@ -1,0 +1,131 @@
+// Pages, selectors and the proportional scaling of the window.
+#include <QComboBox>
+#include <QSpinBox>
+
+#include "AppTestSupport.h"
+#include "app/Controls.h"
+#include "app/LayoutScaler.h"
+
+namespace tuva::testing {
+namespace {
+
+using app::LayoutScaler;
+
+// A small canvas: a group box holding an edit and a combo, and a spin box whose inner edit is
+// part of one control.
+struct Canvas {
+  Canvas() {
+    group = app::MakeGroupBox(&root, "grp", "Group", 10, 20, 200, 100);
+    edit = app::MakeEdit(group, "edt", 7, 15, 61, 21);
+    combo = app::MakeComboBox(group, "cbo", {"a", "b"}, 5, 41, 99, 21);
+    spin = new QSpinBox(&root);
+    spin->setGeometry(3, 130, 50, 21);
+    app::SetDesignFont(spin);
+    scaler.Capture(&root, QSize(300, 200));
+  }
+  QWidget root;
+  QGroupBox* group;
+  QLineEdit* edit;
+  QComboBox* combo;
+  QSpinBox* spin;
+  LayoutScaler scaler;
+};
+
+TEST(LayoutScaler, RecordsControlsButNotThePartsOfACompoundControl) {
+  TestApp();
+  Canvas c;
+  const auto controls = c.scaler.Controls();
+  EXPECT_EQ(controls, (std::vector<QWidget*>{c.group, c.edit, c.combo, c.spin}));
+}
+
+TEST(LayoutScaler, DoublingTheSizeDoublesBoundsAndFonts) {
+  TestApp();
+  Canvas c;
+  c.scaler.Scale(QSize(600, 400));
+  for (QWidget* control : c.scaler.Controls()) {
+    const QRect design = c.scaler.DesignBounds(control);
+    EXPECT_EQ(control->geometry(), QRect(design.topLeft() * 2, design.size() * 2));
+    EXPECT_EQ(control->font().pointSize(), 2 * app::kDesignFontPoints);
+  }
+  // Back to the design size: everything as recorded.
+  c.scaler.Scale(QSize(300, 200));
+  EXPECT_EQ(c.edit->geometry(), QRect(7, 15, 61, 21));
+  EXPECT_EQ(c.edit->font().pointSize(), app::kDesignFontPoints);
+}
+
+TEST(LayoutScaler, UnequalFactorsTruncateAndScaleFontsByTheSmaller) {
+  TestApp();
+  Canvas c;
+  c.scaler.Scale(QSize(600, 300));                        // factors 2.0 and 1.5
+  EXPECT_EQ(c.edit->geometry(), QRect(14, 22, 122, 31));  // 15 x 1.5 = 22.5, 21 x 1.5 = 31.5
+  EXPECT_EQ(c.combo->font().pointSize(), app::kDesignFontPoints * 3 / 2);
+  c.scaler.Scale(QSize(100, 400));  // a third: fonts never shrink to nothing
+  EXPECT_EQ(c.edit->geometry(), QRect(2, 30, 20, 42));
+  EXPECT_EQ(c.edit->font().pointSize(), app::kDesignFontPoints / 3);
+}
+
+TEST(LayoutScaler, PromptEditsAreAsWideAsTwentyTwoLettersAndTakeTwentyOne) {
+  TestApp();
+  QWidget root;
+  QLabel measure(&root);
+  auto* first = app::MakeEdit(&root, "edtPrompt0", 0, 0, 50, 21, 0);
+  auto* plain = new QLineEdit(&root);
+  QFont big = first->font();
+  big.setPointSize(15);
+  first->setFont(big);
+  plain->setFont(big);
+  app::FitToPromptWidth(&measure, {first, plain});
+  const int width = QFontMetrics(big).horizontalAdvance(QString(22, 'A'));
+  EXPECT_EQ(first->width(), measure.width());
+  EXPECT_NEAR(first->width(), width, 2);
+  EXPECT_EQ(plain->width(), first->width());
+  EXPECT_EQ(first->maxChars(), 21);
+  EXPECT_EQ(plain->maxLength(), 21);
+}
+
+TEST_F(WindowTest, WindowTwiceTheDesignSizeDoublesEveryControl) {
+  app::TfrmAir& w = Open();
+  w.setWindowState(Qt::WindowNoState);
+  const QSize chrome = w.size() - w.canvas()->size();
+  w.resize(QSize(2 * app::kDesignCanvasWidth, 2 * app::kDesignCanvasHeight) + chrome);
+  QTRY_COMPARE(w.canvas()->size(),
+               QSize(2 * app::kDesignCanvasWidth, 2 * app::kDesignCanvasHeight));
+  ASSERT_GT(w.layout().Controls().size(), 60u);
+  for (QWidget* control : w.layout().Controls()) {
+    if (control == w.lblLen) continue;  // the hidden measuring label sizes itself to its text
+    const QRect design = w.layout().DesignBounds(control);
+    QRect expected(design.topLeft() * 2, design.size() * 2);
+    // The prompt edits are then fitted to 22 letters of their font.
+    if (w.controls().SlotOf(control) >= app::kPromptBase) expected.setWidth(control->width());
+    EXPECT_EQ(control->geometry(), expected) << control->objectName().toStdString();
+    EXPECT_EQ(control->font().pointSize(), 2 * w.layout().DesignFontSize(control))
+        << control->objectName().toStdString();
+  }
+  EXPECT_EQ(w.grpNormal->geometry(), QRect(24, 40, 1428, 988));
+}
+
+TEST_F(WindowTest, SelectorsBringTheirPageToTheFront) {
+  app::TfrmAir& w = Open();
+  EXPECT_EQ(w.FrontPage(), w.grpNormal);
+  EXPECT_TRUE(w.IsSelected(w.stcCode));
+  EXPECT_EQ(w.stcCode->text(), "Capcode & Freq & Features");
+  QTest::mouseClick(w.stcSrc, Qt::LeftButton);
+  QTest::mouseClick(w.stcSrc, Qt::LeftButton);
+  EXPECT_EQ(w.FrontPage(), w.grpSrc);
+  EXPECT_TRUE(w.grpSrc->isVisible());
+  EXPECT_FALSE(w.grpNormal->isVisible());
+  EXPECT_TRUE(w.IsSelected(w.stcSrc));
+  EXPECT_FALSE(w.IsSelected(w.stcCode));
+  EXPECT_EQ(w.stcSrc->frameShadow(), QFrame::Sunken);
+  EXPECT_EQ(w.stcSrc->palette().color(QPalette::Window), QColor(128, 128, 128));
+  EXPECT_EQ(w.stcSrc->palette().color(QPalette::WindowText), QColor(Qt::white));
+  EXPECT_EQ(w.stcCode->frameShadow(), QFrame::Raised);
+  EXPECT_EQ(w.stcCode->palette().color(QPalette::WindowText), QColor(Qt::black));
+  QTest::mouseClick(w.stcFeatures, Qt::LeftButton);
+  EXPECT_EQ(w.FrontPage(), w.GroupBox1);
+  for (QWidget* page : {w.grpNormal, w.GroupBox1, w.grpSrc})
+    EXPECT_EQ(w.layout().DesignBounds(page), QRect(12, 20, 714, 494));
+}
+
+}  // namespace
+}  // namespace tuva::testing
