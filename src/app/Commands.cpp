@@ -8,6 +8,7 @@
 #include "device/Operations.h"
 #include "files/ConfigFile.h"
 #include "link/CommPort.h"
+#include "service/FirmwareProgramming.h"
 
 namespace tuva::app {
 namespace {
@@ -79,12 +80,24 @@ void TfrmAir::btnReadClick() {
   RunDeviceCommand([this] { ReadConfiguration(*session_); });
 }
 
+// In service mode Write and Verify work on the board's program memory and the firmware file:
+// Write erases, programs and verifies it, Verify only compares it.
 void TfrmAir::Write1Click() {
-  RunDeviceCommand([this] { WriteConfiguration(*session_); });
+  RunDeviceCommand([this] {
+    if (session_->serviceMode)
+      ProgramFirmware(*session_);
+    else
+      WriteConfiguration(*session_);
+  });
 }
 
 void TfrmAir::Verify1Click() {
-  RunDeviceCommand([this] { VerifyConfiguration(*session_); });
+  RunDeviceCommand([this] {
+    if (session_->serviceMode)
+      VerifyFirmware(*session_);
+    else
+      VerifyConfiguration(*session_);
+  });
 }
 
 void TfrmAir::CheckFirmware1Click() {
@@ -126,6 +139,7 @@ void ShowFileResult(Dialogs& dialogs, const FileResult& result) {
 
 void TfrmAir::OpenFile(bool withDialog) {
   if (withDialog) {
+    openFilter_ = kFileFilter;  // the firmware Open offers it too
     const auto chosen = dialogs_.OpenFile(startupDirectory_, kFileFilter);
     if (!chosen) return;
     currentFileName_ = *chosen;

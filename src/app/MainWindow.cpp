@@ -74,6 +74,7 @@ void TfrmAir::BuildChrome() {
   // Measures the width of 22 characters in the prompt edits' font; never shown.
   lblLen = MakeLabel(canvas_, QStringLiteral("lblLen"), QString(), 0, 0, 0, 0);
   lblLen->hide();
+  BuildServiceView();
 
   qApp->installEventFilter(this);
 }
@@ -306,6 +307,8 @@ bool TfrmAir::eventFilter(QObject* watched, QEvent* event) {
       if (!widget || widget->window() != this) break;
       const QKeySequence keys(static_cast<QKeyEvent*>(event)->keyCombination());
       for (QAction* action : {Open2, Save1, SaveAs1, Read1, Write1, Verify1})
+        if (action->isEnabled() && action->shortcut() == keys) return true;
+      for (QAction* action : actions())  // the keys of entries the service mode hides
         if (action->isEnabled() && action->shortcut() == keys) return true;
       break;
     }

@@ -16,6 +16,7 @@
 #include <QLineEdit>
 #include <QMainWindow>
 #include <QMenu>
+#include <QPointer>
 #include <QProgressBar>
 #include <QStatusBar>
 #include <array>
@@ -34,6 +35,8 @@ namespace tuva::app {
 class CapcodePanel;
 class FrequencyPanel;
 class GuiFrontend;
+class EntryShortcuts;
+class TPasswordDlg;
 
 inline const QString kMainCaption =
     QStringLiteral("Tarnhollow Vantel_Tuva Programmer Version 2.42");
@@ -101,6 +104,17 @@ class TfrmAir : public QMainWindow {
   void Save1Click();
   void SaveAs1Click();
 
+  // Service mode (ServiceMode.cpp): S29 Mode shows the password dialog, whose right access code
+  // runs EnterServiceMode; Normal Mode returns; Open1 loads a firmware file.
+  void S29Mode1Click();
+  void EnterServiceMode();
+  void NormalMode1Click();
+  void Open1Click();
+  void SetPasswordDialog(TPasswordDlg* dialog);
+  // The window-level action that keeps a hidden entry's key working (null for other entries).
+  QAction* ShortcutTwin(const QAction* entry) const;
+  QLabel* lblFilename = nullptr;  // path of the loaded firmware file, shown in service mode
+
   // File state.
   QString currentFileName() const { return currentFileName_; }
   QString startupDirectory() const { return startupDirectory_; }
@@ -161,6 +175,7 @@ class TfrmAir : public QMainWindow {
   void OpenFile(bool withDialog);
   void SaveFile(bool withDialog);
   void CollectCapcodeStrings();
+  void BuildServiceView();
 
   Dialogs& dialogs_;
   std::unique_ptr<GuiFrontend> frontend_;
@@ -180,6 +195,9 @@ class TfrmAir : public QMainWindow {
   bool noDialog_ = false;
   QString currentFileName_;
   QString startupDirectory_;
+  QString openFilter_;  // the filter the configuration Open dialog was shown with last
+  QPointer<TPasswordDlg> passwordDlg_;
+  EntryShortcuts* shortcuts_ = nullptr;  // owned by the window
 };
 
 }  // namespace tuva::app

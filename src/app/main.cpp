@@ -13,6 +13,7 @@
 
 #include "app/Dialogs.h"
 #include "app/MainWindow.h"
+#include "app/PasswordDlg.h"
 #include "sim/SimServer.h"
 
 namespace {
@@ -105,6 +106,8 @@ int main(int argc, char* argv[]) {
   app.dialogs = &dialogs;
   tuva::app::TfrmAir window(dialogs, ports);
   dialogs.SetParent(&window);
+  // The service mode's password dialog, hidden until S29 Mode asks for it; the window owns it.
+  new tuva::app::TPasswordDlg(window, dialogs);
   if (demo) {
     window.StatusText->setToolTip(
         QStringLiteral("Simulated board on %1").arg(QString::fromStdString(demo->SlavePath())));
