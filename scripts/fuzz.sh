@@ -7,9 +7,11 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=600
 if [ "${1:-}" = "-t" ]; then seconds=$2; shift 2; fi
-source scripts/deps.sh
-tuva_install_deps
-scripts/build-fuzz.sh
+if [ "${TUVA_FUZZ_NO_BUILD:-}" != 1 ]; then
+  source scripts/deps.sh
+  tuva_install_deps
+  scripts/build-fuzz.sh
+fi
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
   mapfile -t targets < <(ls fuzz/corpus)
