@@ -52,6 +52,13 @@ void ReportLinkLost(Session& session, const ECommError& error) {
   frontend.SetWriteEnabled(true);
 }
 
+void Abandon(Session& session) {
+  session.frontend.SetWriteEnabled(true);
+  session.frontend.SetProgress(0);
+  session.frontend.SetStatus(kStatusReady);
+  ClosePort(session);
+}
+
 bool SendChecked(Session& session, std::uint32_t address, std::uint16_t length,
                  std::uint8_t command, std::uint16_t bank) {
   const bool done =

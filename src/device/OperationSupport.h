@@ -40,6 +40,10 @@ void ReportBoardNotFound(Session& session);
 // closes the port, says so naming the port and the system error, and resets the window.
 void ReportLinkLost(Session& session, const ECommError& error);
 
+// A Write or firmware programming that gave up before touching the board: Write enabled,
+// progress 0, " Ready", port closed.
+void Abandon(Session& session);
+
 // Sends one command and sets the link error flag when it could not be completed.
 bool SendChecked(Session& session, std::uint32_t address, std::uint16_t length,
                  std::uint8_t command, std::uint16_t bank);

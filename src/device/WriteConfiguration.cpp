@@ -70,10 +70,7 @@ bool MayOverwrite(Session& session, unsigned& goodCopies) {
     abandoned = true;
   }
   if (!abandoned) return true;
-  frontend.SetWriteEnabled(true);
-  frontend.SetProgress(0);
-  frontend.SetStatus(kStatusReady);
-  ClosePort(session);
+  Abandon(session);
   return false;
 }
 

@@ -44,10 +44,7 @@ bool MayProgram(Session& session) {
     abandoned = true;
   }
   if (!abandoned) return true;
-  frontend.SetWriteEnabled(true);
-  frontend.SetProgress(0);
-  frontend.SetStatus(kStatusReady);
-  ClosePort(session);
+  Abandon(session);
   return false;
 }
 
