@@ -74,6 +74,8 @@ bool Unstuff(const std::vector<std::uint8_t>& wire, std::vector<std::uint8_t>& p
   return true;
 }
 
+// The board frames its answers with code of its own, not the programmer's: were the two to share
+// it, a fault in the framing would look right from both ends of the line.
 void StuffInto(const std::vector<std::uint8_t>& plain, std::vector<std::uint8_t>& out) {
   for (const std::uint8_t byte : plain) {
     if (byte == kEtx || byte == kEscape) {
