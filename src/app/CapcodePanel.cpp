@@ -12,7 +12,7 @@ namespace {
 constexpr int kShortEditChars = 7;
 constexpr int kLongEditChars = 10;
 
-// Two columns of eight capcodes: label, edit, "ON" box.
+// Two columns of eight capcodes: label, edit, "ON" box, with a gap before the second column.
 constexpr int kColumnWidth = 182;
 constexpr int kRowHeight = 36;
 constexpr int kFirstRowTop = 56;
@@ -37,9 +37,9 @@ CapcodePanel::CapcodePanel(TfrmAir& window, QWidget* page)
     const int top = kFirstRowTop + (slot % 8) * kRowHeight;
     const int boxNumber = slot < 6 ? slot + 1 : slot + 2;
     labels_[slot] = MakeLabel(this, QStringLiteral("lblCapcode%1").arg(slot + 1),
-                              QStringLiteral("Capcode #%1").arg(slot + 1), left, top + 2, 70, 17);
+                              QStringLiteral("Capcode #%1").arg(slot + 1), left, top + 2, 66, 17);
     FieldEdit* edit =
-        MakeEdit(this, QStringLiteral("Edit%1").arg(slot + 1), left + 70, top, 76, 21, slot);
+        MakeEdit(this, QStringLiteral("Edit%1").arg(slot + 1), left + 66, top, 72, 21, slot);
     edit->SetMaxChars(kShortEditChars);
     edit->onEnter = [this, slot] { EditEnter(slot); };
     edit->onKeyPress = [this](QKeyEvent* event) { return EditKeyPress(event); };
@@ -48,7 +48,7 @@ CapcodePanel::CapcodePanel(TfrmAir& window, QWidget* page)
     edits_[slot] = edit;
 
     QCheckBox* box = MakeCheckBox(this, QStringLiteral("CheckBox%1").arg(boxNumber),
-                                  QStringLiteral("ON"), left + 148, top, 34, 21, slot);
+                                  QStringLiteral("ON"), left + 140, top, 38, 21, slot);
     // A change of state made by the program runs the handler too, as a click would; the refill
     // raises the capcode refresh flag around its changes.
     connect(box, &QCheckBox::toggled, this,
