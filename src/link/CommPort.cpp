@@ -116,6 +116,9 @@ void TCommPort::Open() {
   if (fd < 0) Raise(ECommError::kOpen);
   auto fail = [fd](std::uint8_t code) {
     const int saved = errno;
+    // A pseudo-terminal keeps its exclusive mark while its master is open, so a failed open must
+    // take the mark off again or nobody but root could open the port afterwards.
+    ::ioctl(fd, TIOCNXCL);
     ::close(fd);
     Raise(code, saved);
   };

@@ -1,6 +1,9 @@
 // The serial port on real pseudo-terminals.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/ioctl.h>
 #include <termios.h>
+#include <unistd.h>
 
 #include <cerrno>
 
@@ -19,6 +22,17 @@ std::uint8_t CodeOf(const std::function<void()>& operation) {
     return error.Code;
   }
   return 0;
+}
+
+// Whether the terminal still carries an exclusive mark that keeps every other user out. Root may
+// open it anyway, so the mark itself is asked for.
+bool Reserved(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return errno == EBUSY;
+  int exclusive = 0;
+  const bool marked = ::ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive != 0;
+  ::close(fd);
+  return marked;
 }
 
 TEST(CommPort, OpenOfAMissingOrEmptyNameRaises8AndStaysClosed) {
@@ -142,6 +156,8 @@ TEST(CommPort, ARateTheLineCannotTakeIsRefusedAndTheOldRateKept) {
   port.SetBaudRate(12345);  // stored while closed; refused when applied
   EXPECT_EQ(CodeOf([&] { port.Open(); }), ECommError::kSetState);
   EXPECT_FALSE(port.IsOpen());
+  // The failed open must not leave the terminal reserved for a port object that is gone.
+  EXPECT_FALSE(Reserved(line.path()));
 }
 
 }  // namespace
