@@ -1,6 +1,7 @@
 #include "cli/CliFrontend.h"
 
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -12,12 +13,19 @@ namespace {
 
 constexpr int kBarWidth = 30;
 
-// The terminal settings to put back when a signal ends the program while echo is off.
+// What to put right when a signal ends the program: the terminal's echo, when the password prompt
+// turned it off, and the serial line's exclusive use, which a pseudo-terminal (the simulated board)
+// would otherwise keep after the program is gone, refusing the next program that opens it.
 struct termios savedTerminal;
 volatile sig_atomic_t echoIsOff = 0;
+const TCommPort* volatile portInUse = nullptr;
 
-void RestoreEchoAndRaise(int signal) {
+void CleanUpAndRaise(int signal) {
   if (echoIsOff) tcsetattr(STDIN_FILENO, TCSANOW, &savedTerminal);
+  if (const TCommPort* port = portInUse) {
+    const int fd = port->Descriptor();
+    if (fd >= 0) ioctl(fd, TIOCNXCL);
+  }
   ::signal(signal, SIG_DFL);
   ::raise(signal);
 }
@@ -29,22 +37,14 @@ class EchoOff {
     if (tcgetattr(STDIN_FILENO, &savedTerminal) != 0) return;
     struct termios quiet = savedTerminal;
     quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-    oldInt_ = ::signal(SIGINT, RestoreEchoAndRaise);
-    oldTerm_ = ::signal(SIGTERM, RestoreEchoAndRaise);
     echoIsOff = tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet) == 0;
   }
   ~EchoOff() {
     if (echoIsOff) tcsetattr(STDIN_FILENO, TCSAFLUSH, &savedTerminal);
     echoIsOff = 0;
-    if (oldInt_ != SIG_ERR) ::signal(SIGINT, oldInt_);
-    if (oldTerm_ != SIG_ERR) ::signal(SIGTERM, oldTerm_);
   }
   EchoOff(const EchoOff&) = delete;
   EchoOff& operator=(const EchoOff&) = delete;
-
- private:
-  sighandler_t oldInt_ = SIG_ERR;
-  sighandler_t oldTerm_ = SIG_ERR;
 };
 
 std::string Trimmed(const std::string& text) {
@@ -58,6 +58,11 @@ bool StdinIsTerminal() {
 }
 
 }  // namespace
+
+void CleanUpOnSignals(const TCommPort* port) {
+  portInUse = port;
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) ::signal(signal, CleanUpAndRaise);
+}
 
 CliFrontend::CliFrontend(FrontendSettings settings)
     : settings_(std::move(settings)), barEnabled_(!settings_.quiet && isatty(STDERR_FILENO) == 1) {}

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "link/CommPort.h"
 #include "link/Frontend.h"
 
 namespace tuva::cli {
@@ -18,6 +19,10 @@ struct FrontendSettings {
   std::optional<std::string> password;  // the board's read password, when given
   bool quiet = false;                   // no progress bar
 };
+
+// From now on a SIGINT, SIGTERM or SIGHUP first restores the terminal's echo and gives up the
+// exclusive use of `port` (none when null), then ends the program as the signal would.
+void CleanUpOnSignals(const TCommPort* port);
 
 class CliFrontend : public Frontend {
  public:

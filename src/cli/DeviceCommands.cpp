@@ -44,12 +44,17 @@ class CliSession {
  public:
   explicit CliSession(const Options& options) : frontend(SettingsOf(options)), session(frontend) {
     session.ports = options.ports;
+    CleanUpOnSignals(&session.port);
     if (options.trace) {
       session.protocol.trace = [this](bool sent, std::span<const std::uint8_t> bytes) {
         frontend.Note(TraceLine(sent, bytes));
       };
     }
   }
+
+  ~CliSession() { CleanUpOnSignals(nullptr); }
+  CliSession(const CliSession&) = delete;
+  CliSession& operator=(const CliSession&) = delete;
 
   CliFrontend frontend;
   Session session;

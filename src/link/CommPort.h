@@ -53,6 +53,9 @@ class TCommPort {
   bool WaitForInput(int timeoutMs);
 
   bool IsOpen() const { return open_; }
+  // The open descriptor, -1 when closed. Lets a signal handler give up the exclusive use of the
+  // line (ioctl TIOCNXCL is safe there) when the program is killed with the port open.
+  int Descriptor() const { return open_ ? fd_ : -1; }
   const std::string& PortName() const { return name_; }
   std::uint32_t BaudRate() const { return baud_; }
   std::uint8_t ByteSize() const { return byteSize_; }

@@ -1,13 +1,17 @@
 // tuvactl as a technician runs it: the real executable, real files in a temporary folder, and a
 // simulated board on a pseudo-terminal given with --port. Standard input is not a terminal.
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <thread>
 
 #include "features/FieldTable.h"
 #include "support/SimBoardFixture.h"
@@ -246,6 +250,39 @@ TEST_F(TuvactlTest, FirmwareProgramAndVerify) {
   EXPECT_EQ(board().ReadFlash(0xE0000, code.size()),
             std::vector<std::uint8_t>(code.begin(), code.end()));
   EXPECT_EQ(OnBoard({"fw-verify", records}).status, 0);
+}
+
+// Killed in the middle of a transfer, tuvactl leaves the line free for the next program: a
+// pseudo-terminal would otherwise keep the exclusive use it took.
+TEST_F(TuvactlTest, AKilledTransferLeavesTheLineFree) {
+  StartBoard({.paced = true});
+  std::vector<std::string> words = {TUVACTL,     "--quiet", "--port",
+                                    BoardPath(), "read",    Path("out.tbl")};
+  std::vector<char*> argv;
+  for (auto& word : words) argv.push_back(word.data());
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  pid_t pid = 0;
+  ASSERT_EQ(posix_spawn(&pid, TUVACTL, &actions, nullptr, argv.data(), environ), 0);
+  posix_spawn_file_actions_destroy(&actions);
+  // The configuration read takes seconds at 19200 baud; stop it once it has begun.
+  for (int i = 0; i < 500 && board().Requests().size() < 2; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ASSERT_GE(board().Requests().size(), 2u);
+  ASSERT_EQ(::kill(pid, SIGTERM), 0);
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM);
+
+  const int fd = ::open(BoardPath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  int exclusive = 1;
+  ASSERT_EQ(::ioctl(fd, TIOCGEXCL, &exclusive), 0);
+  ::close(fd);
+  EXPECT_EQ(exclusive, 0);
 }
 
 }  // namespace
