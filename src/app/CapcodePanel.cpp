@@ -44,6 +44,11 @@ CapcodePanel::CapcodePanel(TfrmAir& window, QWidget* page)
     edit->onEnter = [this, slot] { EditEnter(slot); };
     edit->onKeyPress = [this](QKeyEvent* event) { return EditKeyPress(event); };
     edit->onKeyRelease = [this, slot](QKeyEvent*) { EditKeyUp(slot); };
+    // Text pasted from the context menu or dropped on the edit comes without a key; it is
+    // checked and stored at once, as a typed key would be, instead of being lost on exit.
+    connect(edit, &QLineEdit::textEdited, this, [this, slot, edit] {
+      if (!edit->typing()) EditKeyUp(slot);
+    });
     edit->onExit = [this, slot] { EditExit(slot); };
     edits_[slot] = edit;
 

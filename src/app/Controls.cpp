@@ -4,6 +4,8 @@
 #include <QKeyEvent>
 #include <QValidator>
 
+#include "image/ConfigImage.h"
+
 namespace tuva::app {
 
 int TagOf(const QObject* control) {
@@ -45,6 +47,8 @@ void FieldEdit::SetMaxChars(int count) {
 }
 
 void FieldEdit::ReturnFocus() {
+  refused_ = true;
+  refusedText_ = text();
   if (hasFocus()) return;
   suppressEnter_ = true;
   setFocus(Qt::OtherFocusReason);
@@ -68,6 +72,7 @@ void FieldEdit::focusInEvent(QFocusEvent* event) {
 void FieldEdit::focusOutEvent(QFocusEvent* event) {
   QLineEdit::focusOutEvent(event);
   if (IsWindowSwitch(event->reason())) return;
+  refused_ = false;  // the exit handler says again whether the entry stands
   if (onExit) onExit();
 }
 
@@ -76,6 +81,7 @@ void FieldEdit::keyPressEvent(QKeyEvent* event) {
     event->accept();
     return;
   }
+  FlagRaiser typing(typing_);
   QLineEdit::keyPressEvent(event);
 }
 

@@ -1,6 +1,6 @@
 // The controls of the main window and the helpers that create them.
 //
-// Every control is created at its design position (in pixels of the 738 x 516 design canvas or
+// Every control is created at its design position (in pixels of the 738 x 522 design canvas or
 // of its group box), carries the name the window's handlers and the control table know it by,
 // and, for a member of a family, its family index in the dynamic property "Tag". The layout
 // scaler records these design bounds once and scales them with the window.
@@ -41,6 +41,11 @@ class FieldEdit : public QLineEdit {
   // Gives the focus back to this edit after a refused entry, without running onEnter (which
   // would empty the text the user is asked to correct).
   void ReturnFocus();
+  // True while the edit holds, unchanged, the text of an entry it was given back after a refusal.
+  bool holdsRefusedEntry() const { return refused_ && text() == refusedText_; }
+  // True while a key press is being handled: a text change then comes from the keyboard, not
+  // from the context menu or a drop.
+  bool typing() const { return typing_; }
 
   // The most characters the user can type. Unlike QLineEdit's maximum length it never cuts a
   // text set by the program: a ten-digit capcode stays whole when its edit drops back to seven.
@@ -55,6 +60,9 @@ class FieldEdit : public QLineEdit {
 
  private:
   bool suppressEnter_ = false;
+  bool typing_ = false;
+  bool refused_ = false;
+  QString refusedText_;
   int maxChars_ = 32767;
   QString lastText_;  // the text before the edit being validated
 };

@@ -60,7 +60,6 @@ FrequencyPanel::FrequencyPanel(TfrmAir& window, QWidget* page)
 
   window_.AddRefresher(RefreshStep::Band, [this] { RefreshBand(); });
   window_.AddRefresher(RefreshStep::Pll, [this] { RefreshPll(); });
-  window_.AddRefresher(RefreshStep::Features, [this] { RefreshPolarity(); });
 }
 
 void FrequencyPanel::RefreshBand() {

@@ -233,6 +233,12 @@ void TfrmAir::FocusSink() {
   if (edtNull->isEnabled()) edtNull->setFocus(Qt::OtherFocusReason);
 }
 
+void TfrmAir::PointerFocusSink() {
+  if (const auto* field = qobject_cast<const FieldEdit*>(focusWidget()))
+    if (field->holdsRefusedEntry()) return;
+  FocusSink();
+}
+
 // ---- pages and scaling ----
 
 void TfrmAir::ShowPage(QWidget* page) {
@@ -294,7 +300,7 @@ bool TfrmAir::eventFilter(QObject* watched, QEvent* event) {
       if (watched == canvas_) ScaleToCanvas();
       break;
     case QEvent::MouseMove:
-      if (watched == canvas_) FocusSink();
+      if (watched == canvas_) PointerFocusSink();
       break;
     case QEvent::MouseButtonRelease:
       if (watched == stcCode) ShowPage(grpNormal);

@@ -83,6 +83,9 @@ class TfrmAir : public QMainWindow {
 
   // Moves the keyboard focus to the focus sink, which ends the editing of the focused field.
   void FocusSink();
+  // The same when the pointer moves onto bare background; an entry that was refused and is not
+  // yet changed keeps the focus, so the pointer does not bring its message up again and again.
+  void PointerFocusSink();
 
   // Pages.
   void ShowPage(QWidget* page);

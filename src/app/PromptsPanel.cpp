@@ -72,7 +72,7 @@ PromptsPanel::PromptsPanel(FeatureEditors& editors, QWidget* page)
 bool PromptsPanel::eventFilter(QObject* watched, QEvent* event) {
   if (watched == page_ && event->type() == QEvent::MouseMove) {
     const QPoint at = static_cast<QMouseEvent*>(event)->position().toPoint();
-    if (!page_->childAt(at)) editors_.window().FocusSink();
+    if (!page_->childAt(at)) editors_.window().PointerFocusSink();
   }
   return QObject::eventFilter(watched, event);
 }

@@ -73,6 +73,25 @@ TEST_F(CapcodePanelTest, TooLargeAndNonNumericTextsAreRefusedKeepingTheLastAccep
   EXPECT_EQ(panel().edit(2)->text(), "0203161");
 }
 
+// Text pasted from the context menu (or dropped) comes without a key release; it is checked and
+// stored as typed text is, so leaving the edit keeps it.
+TEST_F(CapcodePanelTest, TextPastedWithoutAKeyIsCheckedAndKept) {
+  Open();
+  panel().edit(2)->setFocus(Qt::MouseFocusReason);
+  panel().edit(2)->insert("1234500");
+  window().FocusSink();
+  EXPECT_EQ(ReadCapcodeRecord(image(), 2), (CapcodeRecord{1234500 + 32768, false}));
+  EXPECT_EQ(panel().edit(2)->text(), "1234500");
+  EXPECT_TRUE(dialogs.boxes.empty());
+
+  panel().edit(3)->setFocus(Qt::MouseFocusReason);
+  panel().edit(3)->insert("12ab");
+  ASSERT_EQ(dialogs.boxes.size(), 1u);
+  EXPECT_EQ(dialogs.boxes.back().text, "Please insert a numeric!");
+  EXPECT_EQ(panel().edit(3)->text(), "0000001");
+  EXPECT_EQ(window().focusWidget(), panel().edit(3));
+}
+
 TEST_F(CapcodePanelTest, ClearingSlotZeroInLongModeClearsBothEnableBits) {
   Open();
   ChooseMode(AddressMode::Long);

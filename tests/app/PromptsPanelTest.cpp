@@ -2,6 +2,8 @@
 #include "FeatureEditorsTestSupport.h"
 #include "app/CapcodePanel.h"
 
+#include <QMouseEvent>
+
 namespace tuva::testing {
 namespace {
 
@@ -60,6 +62,32 @@ TEST_F(PromptsPanelTest, MoreThanEighteenCharactersAfterTheSpacesAreRefused) {
     EXPECT_EQ(window().focusWidget(), Prompt(4));
     Prompt(4)->setText("ok");
   }
+}
+
+// Moving the pointer onto the bare page ends an entry; a refused one that the user has not yet
+// changed keeps the focus, instead of bringing its message up on every move.
+TEST_F(PromptsPanelTest, ThePointerDoesNotRepeatARefusal) {
+  Open();
+  EnablePrompts();
+  const auto pointerOverPage = [this] {
+    const QPoint bare(4, 4);
+    ASSERT_EQ(window().grpSrc->childAt(bare), nullptr);
+    QMouseEvent move(QEvent::MouseMove, bare, window().grpSrc->mapToGlobal(bare), Qt::NoButton,
+                     Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(window().grpSrc, &move);
+  };
+  Enter(Prompt(5), QString(19, 'Z'));
+  ASSERT_EQ(dialogs.boxes.size(), 1u);
+  pointerOverPage();
+  pointerOverPage();
+  EXPECT_EQ(dialogs.boxes.size(), 1u);
+  EXPECT_EQ(window().focusWidget(), Prompt(5));
+
+  Prompt(5)->setText("SHORT");
+  pointerOverPage();
+  EXPECT_EQ(window().focusWidget(), window().edtNull);
+  EXPECT_EQ(Stored(5), "SHORT");
+  EXPECT_EQ(dialogs.boxes.size(), 1u);
 }
 
 TEST_F(PromptsPanelTest, AlignmentWorksOnThePromptLeftLast) {
