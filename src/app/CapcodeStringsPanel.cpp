@@ -17,17 +17,13 @@ constexpr int kRowTop = 16;
 constexpr int kRowPitch = 18;
 constexpr int kEditLeft = 98;
 
-QString Text(std::string_view text) {
-  return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
-}
-
 }  // namespace
 
 CapcodeStringsPanel::CapcodeStringsPanel(FeatureEditors& editors, QWidget* page,
                                          QGroupBox* parameters)
     : QObject(page), editors_(editors) {
   QStringList ranges;
-  for (std::string_view item : kCapcodeRangeItems) ranges << Text(item);
+  for (std::string_view item : kCapcodeRangeItems) ranges << FromBytes(item);
   MakeLabel(parameters, QStringLiteral("lblRange"), QStringLiteral("Select Range"), 238, 43, 74,
             17);
   ComboBox1 = MakeComboBox(parameters, QStringLiteral("ComboBox1"), ranges, 314, 41, 142, 21);
@@ -38,9 +34,9 @@ CapcodeStringsPanel::CapcodeStringsPanel(FeatureEditors& editors, QWidget* page,
 }
 
 void CapcodeStringsPanel::BuildGroup(QWidget* page, int k) {
-  QGroupBox* group =
-      MakeGroupBox(page, QStringLiteral("grpCap%1").arg(k + 1), Text(CapcodeGroupCaption(0, k)), 6,
-                   kGroupTop + k * kGroupPitch, 702, kGroupHeight);
+  QGroupBox* group = MakeGroupBox(page, QStringLiteral("grpCap%1").arg(k + 1),
+                                  FromBytes(CapcodeGroupCaption(0, k)), 6,
+                                  kGroupTop + k * kGroupPitch, 702, kGroupHeight);
   group->setEnabled(false);  // until "Serial Out Enable" is checked
   QPalette palette = group->palette();
   for (QPalette::ColorGroup colours : {QPalette::Active, QPalette::Inactive})
@@ -71,8 +67,9 @@ void CapcodeStringsPanel::BuildGroup(QWidget* page, int k) {
                       QStringLiteral("edtTimeout"), 2);
 
   const int top = kRowTop + 3 * kRowPitch;
-  chkOpCmd[k] = MakeCheckBox(group, QStringLiteral("chkOpCmd%1").arg(k),
-                             Text(kInternalFunctionCommandCaption), kEditLeft, top, 112, 18, k);
+  chkOpCmd[k] =
+      MakeCheckBox(group, QStringLiteral("chkOpCmd%1").arg(k),
+                   FromBytes(kInternalFunctionCommandCaption), kEditLeft, top, 112, 18, k);
   chkOpCmd[k]->setEnabled(false);
   MakeLabel(group, QStringLiteral("lblFC%1").arg(k), QStringLiteral("Fun. Cmd. Code"), 226, top + 1,
             90, 16);
@@ -109,7 +106,7 @@ void CapcodeStringsPanel::CollectCapcodeStrings(int range) {
 void CapcodeStringsPanel::ShowCapcodeStrings(int range) {
   const ConfigImage& image = editors_.window().session().image;
   for (int k = 0; k < kCapcodesPerRange; ++k) {
-    grpCap[k]->setTitle(Text(CapcodeGroupCaption(range, k)));
+    grpCap[k]->setTitle(FromBytes(CapcodeGroupCaption(range, k)));
     const CapcodeStringEdits edits = ShowCapcodeEdits(image, CapcodeInRange(range, k));
     edtHeader[k]->SetPairsText(FromBytes(edits.header));
     edtTrailer[k]->SetPairsText(FromBytes(edits.trailer));

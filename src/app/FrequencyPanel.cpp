@@ -10,10 +10,6 @@ namespace {
 
 constexpr int kFrequencyChars = 7;
 
-QString Text(std::string_view text) {
-  return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
-}
-
 }  // namespace
 
 FrequencyPanel::FrequencyPanel(TfrmAir& window, QWidget* page)
@@ -23,7 +19,7 @@ FrequencyPanel::FrequencyPanel(TfrmAir& window, QWidget* page)
   SetDesignFont(this);
 
   QStringList bands;
-  for (const Band& band : kBands) bands << Text(band.text);
+  for (const Band& band : kBands) bands << FromBytes(band.text);
   MakeLabel(this, QStringLiteral("lblBand"), QStringLiteral("Band"), 10, 22, 56, 17);
   band_ = MakeComboBox(this, QStringLiteral("cboDft"), bands, 66, 20, 140, 21);
   connect(band_, &QComboBox::activated, this, [this](int) { cboDftClick(); });
@@ -38,7 +34,7 @@ FrequencyPanel::FrequencyPanel(TfrmAir& window, QWidget* page)
   frequency_->onExit = [this] { edtFreqExit(); };
 
   QStringList polarities;
-  for (std::string_view item : kPolarityItems) polarities << Text(item);
+  for (std::string_view item : kPolarityItems) polarities << FromBytes(item);
   MakeLabel(this, QStringLiteral("lblPolarity"), QStringLiteral("Polarity"), 10, 86, 56, 17);
   polarity_ = MakeComboBox(this, QStringLiteral("cboPolarity"), polarities, 66, 84, 90, 21);
   connect(polarity_, &QComboBox::activated, this, [this](int) { cboPolarityClick(); });
@@ -106,7 +102,7 @@ bool FrequencyPanel::FreqKeyPress(QKeyEvent* event) {
   if (key.isDigit() && key.unicode() < 128) return false;
   if (key == QLatin1Char('.') || key == QLatin1Char('\b')) return false;
   if (key.unicode() < 0x20 || key.unicode() == 0x7F) return false;  // control keys type nothing
-  window_.dialogs().MessageBox(Text(kFrequencyCaption), Text(kFrequencyNotNumericMessage),
+  window_.dialogs().MessageBox(FromBytes(kFrequencyCaption), FromBytes(kFrequencyNotNumericMessage),
                                MessageIcon::Exclamation);
   return true;
 }
@@ -115,7 +111,7 @@ void FrequencyPanel::edtFreqExit() {
   const FrequencyResult result =
       ApplyFrequencyText(window_.session().image, state_, ToBytes(frequency_->text()));
   if (result.status == FrequencyStatus::Refused) {
-    window_.dialogs().MessageBox(Text(kFrequencyCaption), FromBytes(result.message),
+    window_.dialogs().MessageBox(FromBytes(kFrequencyCaption), FromBytes(result.message),
                                  MessageIcon::Exclamation);
     frequency_->ReturnFocus();
     return;

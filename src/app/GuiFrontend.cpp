@@ -5,7 +5,7 @@
 
 namespace tuva::app {
 
-QString FromBytes(const std::string& text) {
+QString FromBytes(std::string_view text) {
   return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
 }
 

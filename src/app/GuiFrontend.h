@@ -7,6 +7,8 @@
 #include <QPointer>
 #include <QProgressBar>
 #include <functional>
+#include <string>
+#include <string_view>
 
 #include "app/Dialogs.h"
 #include "link/Frontend.h"
@@ -39,7 +41,7 @@ class GuiFrontend : public Frontend {
 };
 
 // Texts of the image and of the board are single-byte characters.
-QString FromBytes(const std::string& text);
+QString FromBytes(std::string_view text);
 std::string ToBytes(const QString& text);
 
 }  // namespace tuva::app

@@ -17,10 +17,6 @@ constexpr int kPeriodTop = 174;
 constexpr int kPeriodPitch = 23;
 constexpr int kPeriodsPerColumn = 5;
 
-QString Text(std::string_view text) {
-  return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
-}
-
 }  // namespace
 
 OutputsPanel::OutputsPanel(FeatureEditors& editors, QWidget* page)
@@ -46,13 +42,13 @@ void OutputsPanel::BuildPowerUp() {
 
 void OutputsPanel::BuildPeriods() {
   QStringList scalers;
-  for (const PreScalerItem& item : kPreScalerItems) scalers << Text(item.text);
+  for (const PreScalerItem& item : kPreScalerItems) scalers << FromBytes(item.text);
   MakeLabel(GroupBox7, QStringLiteral("lblPreScaler"), QStringLiteral("Pre-Scaler of Period"), 8,
             150, 108, 17);
   cboScaler = MakeComboBox(GroupBox7, QStringLiteral("cboScaler"), scalers, 118, 148, 72, 21);
   cboScaler->setCurrentIndex(0);
-  lblScaler =
-      MakeLabel(GroupBox7, QStringLiteral("lblScaler"), Text(PreScalerLabel(0)), 198, 150, 118, 17);
+  lblScaler = MakeLabel(GroupBox7, QStringLiteral("lblScaler"), FromBytes(PreScalerLabel(0)), 198,
+                        150, 118, 17);
   connect(cboScaler, &QComboBox::activated, this, [this] { cboScalerClick(); });
 
   for (int tag = 0; tag < layout::kOutputCount; ++tag) {
@@ -76,7 +72,7 @@ void OutputsPanel::BuildPeriods() {
 void OutputsPanel::BuildSpecialOutputs() {
   const auto hint = [](std::string_view control) {
     for (const SpecialOutput& output : kSpecialOutputs)
-      if (output.control == control) return Text(output.hint);
+      if (output.control == control) return FromBytes(output.hint);
     return QString();
   };
   chkROE = InvertedFlagBox(GroupBox7, QStringLiteral("chkROE"),
@@ -112,7 +108,7 @@ void OutputsPanel::cboScalerClick() {
   const int item = cboScaler->currentIndex();
   if (item < 0) return;
   currentFactor_ = ApplyPreScaler(editors_.window().session().image, item);
-  lblScaler->setText(Text(PreScalerLabel(item)));
+  lblScaler->setText(FromBytes(PreScalerLabel(item)));
   editors_.RefreshFeatures();
 }
 

@@ -18,10 +18,6 @@ constexpr int kRowTop = 62;
 constexpr int kRowPitch = 46;
 constexpr int kPromptsPerColumn = 8;
 
-QString Text(std::string_view text) {
-  return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
-}
-
 QPushButton* MakeButton(QWidget* parent, const QString& name, const QString& caption, int top) {
   auto* button = new QPushButton(caption, parent);
   button->setObjectName(name);
@@ -52,7 +48,7 @@ PromptsPanel::PromptsPanel(FeatureEditors& editors, QWidget* page)
   }
 
   QStringList modes;
-  for (std::string_view item : kSourceModeItems) modes << Text(item);
+  for (std::string_view item : kSourceModeItems) modes << FromBytes(item);
   MakeLabel(page, QStringLiteral("lblSource"), QStringLiteral("Prompt Control"), 590, 62, 96, 17);
   cboSource = MakeComboBox(page, QStringLiteral("cboSource"), modes, 590, 80, 96, 21);
   connect(cboSource, &QComboBox::activated, this, [this] { cboSourceClick(); });
@@ -138,7 +134,7 @@ void PromptsPanel::cboSourceClick() {
   const std::uint8_t oldMode = image.byte(layout::kSourceMode);
   StoreSourceMode(image, item);
   if (item == kSourceAutoCap) {
-    if (!window.dialogs().YesNo(Text(kAutoCapQuestionCaption), Text(kAutoCapQuestion))) {
+    if (!window.dialogs().YesNo(FromBytes(kAutoCapQuestionCaption), FromBytes(kAutoCapQuestion))) {
       cboSource->setCurrentIndex(oldMode < kSourceModeItems.size() ? oldMode : -1);
       image.setByte(layout::kSourceMode, oldMode);
       return;
