@@ -59,6 +59,24 @@ void Abandon(Session& session) {
   ClosePort(session);
 }
 
+bool ReportVerifyError(Session& session) {
+  session.frontend.ShowMessage(VerifyErrorText(session));
+  session.frontend.SetWriteEnabled(true);
+  session.frontend.SetProgress(0);
+  ClosePort(session);
+  return false;
+}
+
+bool Finish(Session& session, const char* success, const char* failure) {
+  const bool good = !session.protocol.linkError;
+  session.frontend.ShowMessage(good ? success : failure);
+  session.frontend.SetProgress(0);
+  ClosePort(session);
+  session.frontend.SetWriteEnabled(true);
+  session.frontend.SetStatus(kStatusReady);
+  return good;
+}
+
 bool SendChecked(Session& session, std::uint32_t address, std::uint16_t length,
                  std::uint8_t command, std::uint16_t bank) {
   const bool done =

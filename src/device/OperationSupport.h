@@ -61,6 +61,15 @@ bool ReadReply(Session& session, std::uint32_t address, std::uint16_t length, st
 // "Verify Error! Htag = 133": the sequence number of the frame that read the block back.
 std::string VerifyErrorText(const Session& session);
 
+// A block read back differs: the "Verify Error! Htag = N" message, Write enabled, progress 0,
+// port closed. The status text stays as it was. Returns false, the operation's result.
+bool ReportVerifyError(Session& session);
+
+// The end of a Write, Verify or firmware operation that ran its course: `success` or `failure`
+// as the link error flag says, progress 0, port closed, Write enabled, " Ready". Returns whether
+// the link stayed good.
+bool Finish(Session& session, const char* success, const char* failure);
+
 // Characters 9 to 14 (1-based) of a display line: the model field after "Model : ".
 std::string ModelOfLine(const std::string& line);
 

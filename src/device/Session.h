@@ -37,7 +37,8 @@ class Session {
   // Devices that the last search could not open for lack of permission.
   std::vector<std::string> deniedPorts;
 
-  // Stores the capcode string editors into the image before Write, Verify and Save; the GUI sets it.
+  // Stores the capcode string editors into the image before Write, Verify and Save; the GUI sets
+  // it.
   std::function<void()> collectCapcodeStrings;
   // Refills every editor from the image after a successful Read; the GUI sets it.
   std::function<void()> refreshAll;

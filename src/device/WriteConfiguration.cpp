@@ -106,21 +106,9 @@ bool WriteSteps(Session& session) {
                    static_cast<std::uint16_t>(copy), reply)) {
       break;
     }
-    if (!ReplyMatches(reply, session.image.bytes())) {
-      frontend.ShowMessage(VerifyErrorText(session));
-      frontend.SetWriteEnabled(true);
-      frontend.SetProgress(0);
-      ClosePort(session);
-      return false;
-    }
+    if (!ReplyMatches(reply, session.image.bytes())) return ReportVerifyError(session);
   }
-  const bool success = !protocol.linkError;
-  frontend.ShowMessage(success ? "Transmit Success!" : "Transmit Error!");
-  frontend.SetProgress(0);
-  ClosePort(session);
-  frontend.SetWriteEnabled(true);
-  frontend.SetStatus(kStatusReady);
-  return success;
+  return Finish(session, "Transmit Success!", "Transmit Error!");
 }
 
 bool VerifySteps(Session& session) {
@@ -132,19 +120,9 @@ bool VerifySteps(Session& session) {
   std::vector<std::uint8_t> reply;
   if (ReadReply(session, kConfigBase, kVerifyReadLength, kLargeReplyBuffer, 0, reply) &&
       !ReplyMatches(reply, session.image.bytes().first(kImageDataSize))) {
-    frontend.ShowMessage(VerifyErrorText(session));
-    frontend.SetWriteEnabled(true);
-    frontend.SetProgress(0);
-    ClosePort(session);
-    return false;
+    return ReportVerifyError(session);
   }
-  const bool success = !session.protocol.linkError;
-  frontend.ShowMessage(success ? "Verify Success!" : "Verify Error!");
-  frontend.SetProgress(0);
-  ClosePort(session);
-  frontend.SetWriteEnabled(true);
-  frontend.SetStatus(kStatusReady);
-  return success;
+  return Finish(session, "Verify Success!", "Verify Error!");
 }
 
 }  // namespace

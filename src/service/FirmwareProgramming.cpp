@@ -88,11 +88,7 @@ bool ReadBackAndCompare(Session& session) {
     const auto expected = std::span<const std::uint8_t>(session.firmware.bytes)
                               .subspan(block * kFirmwareBlockSize, kFirmwareBlockSize);
     if (!std::equal(expected.begin(), expected.end(), reply.begin() + kReplyHeaderSize)) {
-      frontend.ShowMessage(VerifyErrorText(session));
-      frontend.SetWriteEnabled(true);
-      frontend.SetProgress(0);
-      ClosePort(session);
-      return false;
+      return ReportVerifyError(session);
     }
   }
   return true;
@@ -118,17 +114,8 @@ bool FirmwareSteps(Session& session, bool verifyOnly) {
   if (!verifyOnly && (!MayProgram(session) || !EraseAndProgram(session))) return false;
   if (!ReadBackAndCompare(session)) return false;
 
-  const bool success = !session.protocol.linkError;
-  if (verifyOnly) {
-    frontend.ShowMessage(success ? "Verify Success!" : "Verify Error!");
-  } else {
-    frontend.ShowMessage(success ? "Transmit Success!" : "Transmit Error!");
-  }
-  frontend.SetProgress(0);
-  ClosePort(session);
-  frontend.SetWriteEnabled(true);
-  frontend.SetStatus(kStatusReady);
-  return success;
+  return verifyOnly ? Finish(session, "Verify Success!", "Verify Error!")
+                    : Finish(session, "Transmit Success!", "Transmit Error!");
 }
 
 bool RunGuarded(Session& session, bool verifyOnly) {
