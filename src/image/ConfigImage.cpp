@@ -83,13 +83,13 @@ void ConfigImage::ApplyStartupDefaults() {
   for (std::size_t c = 0; c < 16; ++c) {
     std::copy_n(kDefaultFunctionCodes[c], 4, bytes_.begin() + 2028 + 4 * c);
   }
-  bytes_[3] = 0x34;   // serial output 9600 baud
-  bytes_[23] = 'N';   // no parity
-  bytes_[24] = 0x01;  // one stop bit
-  bytes_[25] = 0x08;  // eight data bits
-  bytes_[501] = 0x01;  // periods in tenths of a second
-  fill(480, 488, 0x0A);  // every pulse one second
-  bytes_[2119] = 0xFF;   // function code is not a password
+  bytes_[3] = 0x34;                                   // serial output 9600 baud
+  bytes_[23] = 'N';                                   // no parity
+  bytes_[24] = 0x01;                                  // one stop bit
+  bytes_[25] = 0x08;                                  // eight data bits
+  bytes_[501] = 0x01;                                 // periods in tenths of a second
+  fill(480, 488, 0x0A);                               // every pulse one second
+  bytes_[2119] = 0xFF;                                // function code is not a password
   static constexpr char kVersion[] = "FLEX  V02.41";  // 12 characters and the zero byte
   std::copy_n(kVersion, sizeof kVersion, bytes_.begin() + 2123);
   fill(2109, 2112, 0xFF);
@@ -152,7 +152,9 @@ void ConfigImage::AssignData(std::span<const std::uint8_t, kImageDataSize> data)
   std::copy(data.begin(), data.end(), bytes_.begin());
 }
 
-std::uint16_t ConfigImage::Sum() const { return BlockSum(bytes()); }
+std::uint16_t ConfigImage::Sum() const {
+  return BlockSum(bytes());
+}
 
 void ConfigImage::Seal() {
   const auto trailer = MakeTrailer(Sum());
@@ -174,7 +176,9 @@ bool PassesSumCheck(std::span<const std::uint8_t> block) {
 
 bool TrailerWellFormed(std::span<const std::uint8_t> trailer) {
   if (trailer.size() < kTrailerSize) return false;
-  auto word = [&](std::size_t i) { return static_cast<unsigned>(trailer[i] << 8 | trailer[i + 1]); };
+  auto word = [&](std::size_t i) {
+    return static_cast<unsigned>(trailer[i] << 8 | trailer[i + 1]);
+  };
   return word(0) == (word(2) ^ 0x5555u) && word(0) == (word(4) ^ 0xAAAAu);
 }
 

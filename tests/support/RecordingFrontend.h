@@ -55,7 +55,7 @@ class RecordingFrontend : public Frontend {
   std::vector<Box> boxes;
   std::vector<Box> questions;
   std::vector<Box> textPrompts;
-  std::deque<bool> answers;                        // Yes/No answers to give
+  std::deque<bool> answers;                            // Yes/No answers to give
   std::deque<std::optional<std::string>> textAnswers;  // nullopt: Cancel
   int progressMax = 0;
   int progress = 0;
