@@ -16,6 +16,8 @@
 #include <array>
 #include <vector>
 
+#include "features/FeatureLayout.h"
+
 namespace tuva::app {
 
 inline constexpr int kControlSlots = 128;
@@ -35,7 +37,8 @@ inline constexpr int kPromptBase = 108;
 
 // Image offset of the 20-byte source prompt slot of prompt edit `tag`.
 inline constexpr int PromptOffset(int tag) {
-  return 2147 + 20 * tag;
+  return static_cast<int>(layout::kPromptSlots +
+                          layout::kPromptSlotSize * static_cast<std::size_t>(tag));
 }
 
 class ControlTable {
