@@ -31,6 +31,13 @@ struct Options {
   bool json = false;
   std::string file;        // the command's file argument
   std::string secondFile;  // diff's second file
+
+  // The records of programmed boards.
+  std::string records;       // --records: an SQLite file or a PostgreSQL URL; "" is the default
+  bool csv = false;          // records --csv
+  std::string capcodeQuery;  // records --capcode N
+  bool failedOnly = false;   // records --failed
+  std::string release;       // records --release SLOT=CAPCODE
 };
 
 using Command = int (*)(const Options&);
@@ -49,6 +56,9 @@ int FirmwareProgramCommand(const Options& options);
 int NewCommand(const Options& options);
 int DumpCommand(const Options& options);
 int DiffCommand(const Options& options);
+
+// The records of programmed boards.
+int RecordsCommand(const Options& options);
 
 // Checks a file argument before anything else happens.
 void RequireReadableFile(const std::string& path);
