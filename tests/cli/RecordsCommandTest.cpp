@@ -1,17 +1,12 @@
 // tuvactl records against a records file the test fills through the store.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
 #include <nlohmann/json.hpp>
 
 #include "records/RecordStore.h"
-
-extern char** environ;
+#include "support/RunProgram.h"
 
 namespace tuva::testing {
 namespace {
@@ -19,12 +14,6 @@ namespace {
 namespace fs = std::filesystem;
 using records::Attempt;
 using records::Result;
-
-struct Outcome {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
 
 class RecordsCommandTest : public ::testing::Test {
  protected:
@@ -34,42 +23,10 @@ class RecordsCommandTest : public ::testing::Test {
   }
   void TearDown() override { fs::remove_all(dir_); }
 
-  static std::string Slurp(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  }
-
-  // Runs tuvactl with `arguments` and XDG_DATA_HOME inside the test's folder.
-  Outcome Tuvactl(std::vector<std::string> words) {
-    words.insert(words.begin(), TUVACTL);
-    std::vector<char*> argv;
-    for (auto& word : words) argv.push_back(word.data());
-    argv.push_back(nullptr);
-    std::vector<std::string> variables = {"XDG_DATA_HOME=" + (dir_ / "data").string()};
-    for (char** v = environ; *v; ++v) {
-      if (std::string(*v).rfind("XDG_DATA_HOME=", 0) != 0) variables.push_back(*v);
-    }
-    std::vector<char*> envp;
-    for (auto& variable : variables) envp.push_back(variable.data());
-    envp.push_back(nullptr);
-    const fs::path out = dir_ / "out.txt";
-    const fs::path err = dir_ / "err.txt";
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    pid_t pid = 0;
-    Outcome run;
-    if (posix_spawn(&pid, TUVACTL, &actions, nullptr, argv.data(), envp.data()) == 0) {
-      int status = 0;
-      waitpid(pid, &status, 0);
-      run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    }
-    posix_spawn_file_actions_destroy(&actions);
-    run.out = Slurp(out);
-    run.err = Slurp(err);
-    return run;
+  // Runs tuvactl with XDG_DATA_HOME inside the test's folder.
+  ProgramRun Tuvactl(const std::vector<std::string>& arguments) {
+    return RunProgram(TUVACTL, arguments, dir_.string(),
+                      {"XDG_DATA_HOME=" + (dir_ / "data").string()});
   }
 
   // Three boards on slot 1 from 1500000: programmed, failed after its erase, failed before.
@@ -97,7 +54,7 @@ class RecordsCommandTest : public ::testing::Test {
 
 TEST_F(RecordsCommandTest, ListsFindsAndReleases) {
   FillRecords();
-  const Outcome text = Tuvactl({"records", "--records", db_});
+  const ProgramRun text = Tuvactl({"records", "--records", db_});
   ASSERT_EQ(text.status, 0) << text.err;
   EXPECT_EQ(std::count(text.out.begin(), text.out.end(), '\n'), 3) << text.out;
   EXPECT_NE(text.out.find("#1  "), std::string::npos) << text.out;
@@ -109,7 +66,7 @@ TEST_F(RecordsCommandTest, ListsFindsAndReleases) {
   EXPECT_EQ(json["attempts"][0]["capcodes"][1], "0000002001");
   EXPECT_EQ(json["attempts"][1]["taken"][0]["capcode"], 1500001);
 
-  const Outcome csv = Tuvactl({"records", "--records", db_, "--csv", "--failed"});
+  const ProgramRun csv = Tuvactl({"records", "--records", db_, "--csv", "--failed"});
   ASSERT_EQ(csv.status, 0) << csv.err;
   EXPECT_EQ(csv.out.substr(0, csv.out.find('\n')),
             "id,time,station,port,firmware,capcodes,frequency,sha256,result,erased,message,"
@@ -129,13 +86,13 @@ TEST_F(RecordsCommandTest, ListsFindsAndReleases) {
       {"1500002", 1, "no board holds capcode 1500002"},
   };
   for (const auto& find : finds) {
-    const Outcome run = Tuvactl({"records", "--records", db_, "--capcode", find.capcode});
+    const ProgramRun run = Tuvactl({"records", "--records", db_, "--capcode", find.capcode});
     EXPECT_EQ(run.status, find.status) << find.capcode;
     EXPECT_NE((run.out + run.err).find(find.id), std::string::npos) << run.out << run.err;
   }
 
   EXPECT_EQ(Tuvactl({"records", "--records", db_, "--release", "1=1500000"}).status, 1);
-  const Outcome release = Tuvactl({"records", "--records", db_, "--release", "1=1500001"});
+  const ProgramRun release = Tuvactl({"records", "--records", db_, "--release", "1=1500001"});
   EXPECT_EQ(release.status, 0) << release.err;
   EXPECT_EQ(release.out, "capcode 1500001 of slot 1 is back in the pool\n");
   EXPECT_EQ(Tuvactl({"records", "--records", db_, "--capcode", "1500001"}).status, 1);
@@ -153,7 +110,7 @@ TEST_F(RecordsCommandTest, DefaultDatabaseAndBadInput) {
       {"records", "--records", db_, "--json", "--csv"},
   };
   for (const auto& words : bad) {
-    const Outcome run = Tuvactl(words);
+    const ProgramRun run = Tuvactl(words);
     EXPECT_EQ(run.status, 2) << words.back();
     EXPECT_EQ(run.err.rfind("tuvactl: ", 0), 0u) << run.err;
   }
