@@ -6,6 +6,7 @@ TUVA_PACKAGES=(
   libcli11-dev nlohmann-json3-dev
   srecord
   clang libclang-rt-14-dev
+  lintian desktop-file-utils appstream man-db
 )
 
 tuva_install_deps() {
