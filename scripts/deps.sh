@@ -7,6 +7,7 @@ TUVA_PACKAGES=(
   srecord
   libsqlite3-dev libpq-dev postgresql
   clang libclang-rt-14-dev
+  lintian desktop-file-utils appstream man-db
 )
 
 tuva_install_deps() {

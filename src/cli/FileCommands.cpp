@@ -32,7 +32,10 @@ std::string Hex3(std::size_t offset) {
 // "0x003", "0x00C-0x00E", or "0x037/40" for the bits of a shared byte.
 std::string Location(const Field& field) {
   std::string text = Hex3(field.offset);
-  if (field.width > 1) text += "-" + Hex3(field.offset + field.width - 1);
+  if (field.width > 1) {
+    text += '-';
+    text += Hex3(field.offset + field.width - 1);
+  }
   if (field.mask != 0xFF) {
     char mask[8];
     std::snprintf(mask, sizeof mask, "/%02X", unsigned{field.mask});

@@ -7,10 +7,10 @@
 #include <vector>
 
 #include "image/ConfigImage.h"
+#include "image/FirmwareBuffer.h"
 #include "link/CommPort.h"
 #include "link/Frontend.h"
 #include "link/Protocol.h"
-#include "service/FirmwareBuffer.h"
 
 namespace tuva {
 

@@ -85,7 +85,10 @@ std::string PreScalerLabel(int item) {
 
 std::string TenthsText(unsigned tenths) {
   std::string text = std::to_string(tenths / 10);
-  if (tenths % 10 != 0) text += "." + std::to_string(tenths % 10);
+  if (tenths % 10 != 0) {
+    text += '.';
+    text += std::to_string(tenths % 10);
+  }
   return text;
 }
 

@@ -75,7 +75,10 @@ std::string AlignPromptRight(std::string_view text) {
 }
 
 std::string AutoCapPrompt(std::string_view capcodeText) {
-  return AlignPromptCenter("<" + std::string(capcodeText) + ">");
+  std::string text = "<";
+  text += capcodeText;
+  text += '>';
+  return AlignPromptCenter(text);
 }
 
 std::optional<int> SourceModeItem(const ConfigImage& image) {

@@ -7,6 +7,7 @@
 
 #include "device/OperationSupport.h"
 #include "device/Operations.h"
+#include "service/SRecordLoader.h"
 
 namespace tuva {
 namespace {

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "service/FirmwareBuffer.h"
+#include "service/SRecordLoader.h"
 
 namespace tuva {
 namespace {

@@ -206,7 +206,17 @@ void SimBoard::HandleFrame(std::vector<std::uint8_t> wire, std::vector<std::uint
       }
       break;
     case kWriteBlock: {
-      const std::span<const std::uint8_t> payload(frame.data() + kHeaderSize, length);
+      std::span<const std::uint8_t> payload(frame.data() + kHeaderSize, length);
+      ++writesReceived_;
+      const auto& corrupt = options_.corruptWrite;
+      const bool corrupts =
+          corrupt && corrupt->command == writesReceived_ && corrupt->index < payload.size();
+      std::vector<std::uint8_t> altered;
+      if (corrupts) {
+        altered.assign(payload.begin(), payload.end());
+        altered[corrupt->index] ^= 0xFF;
+        payload = altered;
+      }
       if (options_.refuseWrite) {
         record.result = "refused: write refused";
       } else if (!flash_.Program(address, payload)) {
@@ -214,6 +224,7 @@ void SimBoard::HandleFrame(std::vector<std::uint8_t> wire, std::vector<std::uint
       } else {
         accepted = changed = true;
         record.result = "written";
+        if (corrupts) record.result += ", byte " + std::to_string(corrupt->index) + " inverted";
       }
       break;
     }

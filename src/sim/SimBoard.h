@@ -24,6 +24,13 @@ enum class SimContents {
   Copy1Only,       // copy 0 erased, copy 1 good
 };
 
+// A board that stores a wrong byte: the `command`-th write command it is sent (counting from 1)
+// stores payload byte `index` (counting from 0) with every bit inverted, and acknowledges as usual.
+struct CorruptWrite {
+  std::size_t command = 1;
+  std::size_t index = 0;
+};
+
 struct SimOptions {
   SimContents contents = SimContents::Startup;
   std::string tablePath{};            // the .tbl for SimContents::Table
@@ -35,6 +42,7 @@ struct SimOptions {
   bool refuseWrite = false;  // every WriteBlock is answered with a refusal
   bool silent = false;       // nothing is ever answered
   bool paced = false;        // bytes take as long as at 19200 baud, both ways
+  std::optional<CorruptWrite> corruptWrite{};
 
   // A power cut: after this many received frames (each answered), or after this many received
   // bytes, the board answers nothing and applies nothing more.
@@ -100,6 +108,7 @@ class SimBoard {
   bool overlong_ = false;
   std::size_t bytesReceived_ = 0;
   std::size_t framesReceived_ = 0;
+  std::size_t writesReceived_ = 0;  // well-formed write commands
   bool poweredOff_ = false;
   std::vector<SimFrameRecord> records_;
 };

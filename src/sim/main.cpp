@@ -3,10 +3,34 @@
 #include <signal.h>
 
 #include <CLI/CLI.hpp>
+#include <charconv>
 #include <cstdio>
 #include <iostream>
+#include <optional>
+#include <string_view>
 
 #include "sim/SimServer.h"
+
+namespace {
+
+std::optional<std::size_t> Number(std::string_view text) {
+  std::size_t value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (text.empty() || error != std::errc{} || end != text.data() + text.size()) return {};
+  return value;
+}
+
+// "K:INDEX": write command K (from 1) stores payload byte INDEX (from 0, within a 64 KB payload).
+std::optional<tuva::sim::CorruptWrite> ParseCorruptWrite(std::string_view text) {
+  const auto colon = text.find(':');
+  if (colon == std::string_view::npos) return {};
+  const auto command = Number(text.substr(0, colon));
+  const auto index = Number(text.substr(colon + 1));
+  if (!command || *command == 0 || !index || *index > 0xFFFF) return {};
+  return tuva::sim::CorruptWrite{*command, *index};
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   using tuva::sim::SimContents;
@@ -40,6 +64,18 @@ int main(int argc, char** argv) {
   app.add_flag("--refuse-write", options.refuseWrite, "refuse every write command");
   app.add_flag("--silent", options.silent, "never answer");
   app.add_flag("--paced", options.paced, "take as long as a 19200-baud line, both ways");
+  std::string corruptWrite;
+  app.add_option("--corrupt-write", corruptWrite,
+                 "write command K (counting from 1) stores its payload byte INDEX (counting from "
+                 "0) inverted")
+      ->type_name("K:INDEX")
+      ->check(
+          [](const std::string& text) {
+            return ParseCorruptWrite(text)
+                       ? std::string()
+                       : "expected K:INDEX, K from 1 and INDEX from 0 to 65535, as in 2:2044";
+          },
+          "K:INDEX");
   auto* cutFramesOption =
       app.add_option("--cut-after-frames", cutFrames, "power cut after this many received frames");
   auto* cutBytesOption =
@@ -55,6 +91,7 @@ int main(int argc, char** argv) {
   if (copy1Only) options.contents = SimContents::Copy1Only;
   if (*cutFramesOption) options.cutAfterFrames = cutFrames;
   if (*cutBytesOption) options.cutAfterBytes = cutBytes;
+  if (!corruptWrite.empty()) options.corruptWrite = ParseCorruptWrite(corruptWrite);
   if (trace) {
     options.log = [](const std::string& line) { std::fprintf(stderr, "%s\n", line.c_str()); };
   }

@@ -185,6 +185,16 @@ TEST_F(TuvactlTest, ReadWriteAndVerifyABoard) {
   EXPECT_NE(verify.err.find("Verify Error! Htag = "), std::string::npos) << verify.err;
 }
 
+TEST_F(TuvactlTest, AWriteTheBoardStoresWronglyFails) {
+  StartBoard({.corruptWrite = sim::CorruptWrite{2, 2044}});
+  const std::string file = Path("new.tbl");
+  ASSERT_EQ(Tuvactl({"new", file}).status, 0);
+  const Outcome write = OnBoard({"write", file});
+  EXPECT_EQ(write.status, 1);
+  EXPECT_NE(write.err.find("Verify Error! Htag = "), std::string::npos) << write.err;
+  EXPECT_EQ(write.err.find("Success"), std::string::npos) << write.err;
+}
+
 TEST_F(TuvactlTest, QuestionsNeedYesWithoutATerminal) {
   StartBoard({.contents = sim::SimContents::Erased});
   const std::string file = Path("new.tbl");

@@ -93,6 +93,30 @@ TEST_F(WriteTest, PocsagFirmwareIsRefused) {
   ExpectEndedCleanly(session);
 }
 
+// A board that stores one byte other than it was sent, in the data or in the six sum bytes: the
+// read-back of the first copy catches it, and the other copy is never touched.
+TEST_F(WriteTest, AWrongByteStoredStopsTheWriteBeforeTheSecondCopy) {
+  for (const std::size_t offset : {std::size_t{6}, std::size_t{4094}, std::size_t{4099}}) {
+    SCOPED_TRACE(offset);
+    // Copy 1 goes first; its first write command carries bytes 0.., its second 2050...
+    const sim::CorruptWrite fault =
+        offset < 2050 ? sim::CorruptWrite{1, offset} : sim::CorruptWrite{2, offset - 2050};
+    Session& session = Connect({.corruptWrite = fault});
+    const auto copy0 = BoardCopy(0, kImageStorageSize);
+    Edit(session.image);
+    EXPECT_FALSE(WriteConfiguration(session));
+    EXPECT_EQ(Requests(), Concat(kWritePreamble, CopyWrite(1)));
+    EXPECT_EQ(BoardCopy(1)[offset], session.image.byte(offset) ^ 0xFF);
+    EXPECT_EQ(BoardCopy(0, kImageStorageSize), copy0);
+    EXPECT_EQ(ui().messages,
+              std::vector<std::string>{"Verify Error! Htag = " +
+                                       std::to_string(unsigned{session.protocol.sequence()})});
+    EXPECT_TRUE(ui().writeEnabled);
+    EXPECT_FALSE(session.port.IsOpen());
+    EXPECT_FALSE(session.waiting);
+  }
+}
+
 TEST_F(WriteTest, VerifySucceedsAfterWriteAndFailsAfterAnEdit) {
   Session& session = Connect();
   Edit(session.image);

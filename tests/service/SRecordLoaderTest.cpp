@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "service/FirmwareBuffer.h"
+#include "service/SRecordLoader.h"
 
 namespace tuva {
 namespace {

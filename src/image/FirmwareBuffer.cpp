@@ -1,4 +1,4 @@
-#include "service/FirmwareBuffer.h"
+#include "image/FirmwareBuffer.h"
 
 #include <algorithm>
 

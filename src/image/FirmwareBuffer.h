@@ -6,7 +6,6 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <span>
 #include <string>
 
 namespace tuva {
@@ -24,11 +23,5 @@ struct FirmwareBuffer {
 
   bool IsBlank(std::size_t block) const;  // all 2048 bytes 0xFF
 };
-
-// Loads S2 records by their fixed columns into `buffer`. False when the file cannot be opened or
-// read; the buffer is then unchanged.
-bool LoadSRecordFile(const std::string& path, FirmwareBuffer& buffer);
-// The same over text already in memory (used by the file loader and the fuzzer).
-void LoadSRecordText(std::string_view text, FirmwareBuffer& buffer);
 
 }  // namespace tuva
