@@ -133,7 +133,9 @@ FieldTextCodec Decimal(std::size_t offset, long long maximum) {
 
 FieldTextCodec CapcodeAddress(int slot) {
   return {[slot](const ConfigImage& image) -> std::optional<std::string> {
-            return ShownCapcodeText(image, slot);
+            const auto shown = ShownCapcodeText(image, slot);
+            if (shown == kUndecodableCapcodeText) return std::nullopt;
+            return shown;
           },
           [slot](ConfigImage& image, std::string_view text) {
             if (CapcodeSlotHidden(image, slot)) {
