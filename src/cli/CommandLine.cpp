@@ -2,6 +2,7 @@
 
 #include <CLI/CLI.hpp>
 #include <sstream>
+#include <string_view>
 
 namespace tuva::cli {
 namespace {
@@ -33,7 +34,33 @@ constexpr CommandEntry kCommands[] = {
     {"dump", "Print every field of a .tbl file, decoded", DumpCommand, "Configuration file"},
     {"diff", "Print the fields in which two .tbl files differ", DiffCommand,
      "First configuration file"},
+    {"get", "Print the values of fields of a .tbl file, one a line", GetCommand,
+     "Configuration file"},
+    {"set", "Set fields of a .tbl file (all or none)", SetCommand, "Configuration file to change"},
+    {"export", "Print every settable field of a .tbl file as one JSON object", ExportCommand,
+     "Configuration file"},
+    {"apply", "Set the fields named in a JSON object (all or none)", ApplyCommand,
+     "Configuration file to change"},
+    {"compare", "Print the fields in which the board differs from a .tbl file", CompareCommand,
+     "Configuration file to compare with"},
 };
+
+// The arguments after FILE of the commands on fields by name.
+void AddFieldArguments(CLI::App& command, std::string_view name, Options& options) {
+  if (name == "get") {
+    command.add_option("NAME", options.fieldArguments, "Field names, as dump prints them")
+        ->required();
+  } else if (name == "set") {
+    command.add_option("NAME=VALUE", options.fieldArguments, "Fields and their new values")
+        ->required();
+  } else if (name == "export") {
+    command.add_option("-o,--output", options.output, "Write the JSON to this file")
+        ->type_name("OUT");
+  } else if (name == "apply") {
+    command.add_option("CHANGES", options.secondFile, "JSON object of field names and values")
+        ->required();
+  }
+}
 
 void AddGlobalOptions(CLI::App& app, Options& options) {
   app.add_option("--port", options.ports,
@@ -45,7 +72,7 @@ void AddGlobalOptions(CLI::App& app, Options& options) {
       ->each([&options](const std::string&) { options.passwordGiven = true; });
   app.add_flag("-q,--quiet", options.quiet, "No progress bar");
   app.add_flag("--trace", options.trace, "Print every frame sent and received, in hex, on stderr");
-  app.add_flag("--json", options.json, "dump and diff: print JSON");
+  app.add_flag("--json", options.json, "dump, diff and compare: print JSON");
 }
 
 }  // namespace
@@ -69,6 +96,7 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
       command->add_option("FILE2", line.options.secondFile, "Second configuration file")
           ->required();
     }
+    AddFieldArguments(*command, entry.name, line.options);
     command->callback([&chosen, run = entry.run] { chosen = run; });
   }
 
