@@ -3,6 +3,7 @@
 #include <QDialogButtonBox>
 #include <QHeaderView>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "app/GuiFrontend.h"
 #include "app/MainWindow.h"
@@ -58,8 +59,12 @@ CompareDialog::CompareDialog(const ConfigImage& board, const ConfigImage& window
     table_->setItem(row, 2, Cell(Shown(field, board, sameText)));
     table_->setItem(row, 3, Cell(Shown(field, window, sameText)));
   }
+  table_->setAlternatingRowColors(true);
+  table_->setFocusPolicy(Qt::NoFocus);
   table_->resizeColumnsToContents();
-  table_->horizontalHeader()->setStretchLastSection(true);
+  for (const int values : {2, 3})
+    table_->setColumnWidth(values, std::max(table_->columnWidth(values), 150));
+  table_->horizontalHeader()->setSectionResizeMode(1, QHeaderView::Stretch);
   table_->setVisible(!differences.empty());
 
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
