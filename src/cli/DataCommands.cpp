@@ -21,18 +21,16 @@ namespace {
 
 using Changes = std::vector<std::pair<std::string, std::string>>;
 
+// The same words as the setters' own refusal of an unknown name.
 std::string UnknownField(const std::string& name) {
   std::string text = "unknown field ";
   text += name;
-  const std::vector<std::string> close = ClosestFieldNames(name);
-  if (!close.empty()) {
-    text += "; did you mean ";
-    for (std::size_t i = 0; i < close.size(); ++i) {
-      if (i > 0) text += i + 1 == close.size() ? " or " : ", ";
-      text += close[i];
-    }
-    text += "?";
+  const std::vector<std::string> closest = ClosestFieldNames(name);
+  for (std::size_t i = 0; i < closest.size(); ++i) {
+    text += i == 0 ? " (did you mean " : ", ";
+    text += closest[i];
   }
+  if (!closest.empty()) text += "?)";
   return text;
 }
 
@@ -46,24 +44,9 @@ const Field& KnownField(const std::string& name) {
 void RequireSettable(const Changes& changes) {
   for (const auto& [name, value] : changes) {
     if (!IsSettable(KnownField(name))) {
-      throw UsageError(name + " is not settable: Save and Write compute the sum and check bytes");
+      throw UsageError(name + " is not settable: Save and Write seal the image");
     }
   }
-}
-
-// Sets every change on a copy and takes the copy only when all were accepted. False (after
-// printing "NAME: message") when one was refused; the image is then as it was.
-bool ApplyAll(ConfigImage& image, const Changes& changes) {
-  ConfigImage changed = image;
-  for (const auto& [name, value] : changes) {
-    const EntryResult result = SetFieldText(changed, *FindField(name), value);
-    if (!result.ok) {
-      std::cerr << name << ": " << result.message << std::endl;
-      return false;
-    }
-  }
-  image = changed;
-  return true;
 }
 
 // Sets the changes in the file, all or none; the file is replaced only when its bytes change.
@@ -72,7 +55,10 @@ int ChangeFile(const std::string& path, const Changes& changes) {
   RequireWritableFile(path);
   const ConfigImage original = OpenConfigImage(path);
   ConfigImage image = original;
-  if (!ApplyAll(image, changes)) return kExitUsage;
+  if (const auto refusal = ApplyFieldTexts(image, changes)) {
+    std::cerr << refusal->field << ": " << refusal->result.message << std::endl;
+    return kExitUsage;
+  }
   if (image == original) return kExitSuccess;
   const std::string failure = ReplaceConfigFile(path, image);
   if (!failure.empty()) {
@@ -80,39 +66,6 @@ int ChangeFile(const std::string& path, const Changes& changes) {
     return kExitFailed;
   }
   return kExitSuccess;
-}
-
-// The image's texts are single-byte characters; JSON carries them as the code points U+0000 to
-// U+00FF, so every byte survives the trip through an export and an apply.
-std::string BytesToUtf8(std::string_view bytes) {
-  std::string text;
-  for (const char c : bytes) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x80) {
-      text += c;
-    } else {
-      text += static_cast<char>(0xC0 | (byte >> 6));
-      text += static_cast<char>(0x80 | (byte & 0x3F));
-    }
-  }
-  return text;
-}
-
-// The reverse; nullopt when the text holds a character beyond U+00FF. The text is valid UTF-8.
-std::optional<std::string> Utf8ToBytes(std::string_view text) {
-  std::string bytes;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const auto lead = static_cast<unsigned char>(text[i]);
-    if (lead < 0x80) {
-      bytes += text[i];
-    } else if ((lead == 0xC2 || lead == 0xC3) && i + 1 < text.size()) {
-      bytes +=
-          static_cast<char>(((lead & 0x03) << 6) | (static_cast<unsigned char>(text[++i]) & 0x3F));
-    } else {
-      return std::nullopt;
-    }
-  }
-  return bytes;
 }
 
 // "FILE:LINE:COLUMN: " for a 0-based offset into the text.
@@ -183,12 +136,7 @@ Changes ReadChanges(const std::string& path) {
   }
   Changes changes;
   for (const auto& [name, value] : object.items()) {
-    const std::optional<std::string> bytes = Utf8ToBytes(value.get<std::string>());
-    if (!bytes) {
-      throw UsageError(path + ": " + name +
-                       ": holds a character the board cannot store (only U+0000 to U+00FF)");
-    }
-    changes.emplace_back(name, *bytes);
+    changes.emplace_back(name, value.get<std::string>());
   }
   return changes;
 }
@@ -221,9 +169,7 @@ int ExportCommand(const Options& options) {
   const ConfigImage image = OpenConfigImage(options.file);
   if (!options.output.empty()) RequireWritableFile(options.output);
   nlohmann::ordered_json object = nlohmann::ordered_json::object();
-  for (const Field* field : SettableFields()) {
-    object[field->name] = BytesToUtf8(GetFieldText(image, *field));
-  }
+  for (const auto& [name, text] : ExportFieldTexts(image)) object[name] = text;
   const std::string text = object.dump(2) + "\n";
   if (options.output.empty()) {
     std::cout << text;

@@ -324,8 +324,15 @@ TEST_F(TuvactlTest, SetAndGetFieldsByName) {
   EXPECT_NE(Tuvactl({"get", file, "capcode.3.adress"}).err.find("capcode.3.address"),
             std::string::npos);
 
-  const Outcome set = Tuvactl({"set", file, "capcode.2.address=1500000", "serial.baud=19200"});
+  // Through a link, the file it names is replaced and keeps its permissions.
+  fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  const std::string link = Path("link.tbl");
+  fs::create_symlink(file, link);
+  const Outcome set = Tuvactl({"set", link, "capcode.2.address=1500000", "serial.baud=19200"});
   ASSERT_EQ(set.status, 0) << set.err;
+  EXPECT_TRUE(fs::is_symlink(link));
+  EXPECT_EQ(fs::status(file).permissions(),
+            fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
   const std::string after = Slurp(file);
   ASSERT_EQ(after.size(), before.size());
   EXPECT_EQ(after.substr(kSumOffset), before.substr(kSumOffset));  // trailer as it stood, tail
