@@ -7,7 +7,6 @@
 #include <iostream>
 #include <nlohmann/json.hpp>
 #include <optional>
-#include <sstream>
 #include <string_view>
 #include <utility>
 
