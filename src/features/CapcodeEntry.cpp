@@ -14,7 +14,7 @@ bool CapcodeSlotHidden(const ConfigImage& image, int slot) {
 
 std::optional<std::string> ShownCapcodeText(const ConfigImage& image, int slot) {
   const CapcodeSlotView view = DecodeCapcodes(image).slots.at(static_cast<std::size_t>(slot));
-  if (!view.refilled || !view.textRefilled || !view.value) return std::nullopt;
+  if (!view.refilled || !view.textRefilled) return std::nullopt;
   return view.text;
 }
 

@@ -1,7 +1,6 @@
 #include "features/FieldTexts.h"
 
 #include <algorithm>
-#include <map>
 #include <span>
 #include <stdexcept>
 
@@ -134,7 +133,9 @@ FieldTextCodec Decimal(std::size_t offset, long long maximum) {
 
 FieldTextCodec CapcodeAddress(int slot) {
   return {[slot](const ConfigImage& image) -> std::optional<std::string> {
-            return ShownCapcodeText(image, slot);
+            const auto shown = ShownCapcodeText(image, slot);
+            if (shown == kUndecodableCapcodeText) return std::nullopt;
+            return shown;
           },
           [slot](ConfigImage& image, std::string_view text) {
             if (CapcodeSlotHidden(image, slot)) {
@@ -443,15 +444,17 @@ std::optional<FieldTextCodec> CodecOf(const Field& field) {
 }  // namespace
 
 const FieldTextCodec* EditorCodec(const Field& field) {
-  static const std::map<const Field*, FieldTextCodec> codecs = [] {
-    std::map<const Field*, FieldTextCodec> all;
-    for (const Field& each : ConfigFields()) {
-      if (auto codec = CodecOf(each)) all.emplace(&each, std::move(*codec));
-    }
+  const std::vector<Field>& table = ConfigFields();
+  static const std::vector<std::optional<FieldTextCodec>> codecs = [&table] {
+    std::vector<std::optional<FieldTextCodec>> all;
+    for (const Field& each : table) all.push_back(CodecOf(each));
     return all;
   }();
-  const auto found = codecs.find(&field);
-  return found == codecs.end() ? nullptr : &found->second;
+  const std::less<const Field*> before;
+  if (before(&field, table.data()) || !before(&field, table.data() + table.size())) return nullptr;
+  const auto index = static_cast<std::size_t>(&field - table.data());
+  if (!codecs[index]) return nullptr;
+  return &*codecs[index];
 }
 
 std::string UnescapeText(std::string_view text) {
