@@ -45,6 +45,7 @@ bool TextCarriesBits(const ConfigImage& image, const Field& field, const FieldTe
                      std::string_view text) {
   ConfigImage again = image;
   if (!codec.set(again, text).ok || !SameOutsideGroupMap(again, image)) return false;
+  if (!field.Differs(image, Startup())) return true;  // the image is its own start-up case
   ConfigImage fresh = image;
   CopyFieldBits(field, Startup(), fresh);
   return codec.set(fresh, text).ok && SameFieldBits(field, fresh, image);
