@@ -240,6 +240,8 @@ TEST(FieldValues, ApplySetsAllOrNoneInTheOrderTheFieldsDependOn) {
       image,
       {{"capcode.1.address", "2101249"}, {"capcode.address_mode", "Long"}, {"pll.n", "462.0125"}}));
   EXPECT_EQ(GetFieldText(image, F("capcode.1.address")), "0002101249");
+  EXPECT_EQ(SetFieldText(image, F("capcode.2.address"), "5").message,
+            "Capcode #2 is hidden in Long address mode: choose Short to set it");
   const ConfigImage before = image;
   const auto refused = ApplyFieldTexts(image, {{"serial.baud", "2400"}, {"capcode.3.adress", "1"}});
   ASSERT_TRUE(refused);
