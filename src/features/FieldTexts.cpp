@@ -56,7 +56,10 @@ std::optional<int> FindItem(std::span<const std::string_view> items, std::string
   for (std::size_t i = 0; i < items.size(); ++i) {
     if (items[i] == text) return static_cast<int>(i);
   }
-  refusal = EntryResult::Warning("Please choose one of " + ItemList(items) + " !");
+  std::string message = "Please choose one of ";
+  message += ItemList(items);
+  message += " !";
+  refusal = EntryResult::Warning(message);
   return std::nullopt;
 }
 

@@ -114,12 +114,18 @@ class RandomEntries {
   }
   std::string Pairs(std::size_t count) {
     std::string text;
-    for (std::size_t i = 0; i < count; ++i) text += (i ? ";" : "") + HexByte(Below(256));
+    for (std::size_t i = 0; i < count; ++i) {
+      if (i > 0) text += ';';
+      text += HexByte(Below(256));
+    }
     return text;
   }
   std::string Bytes(std::size_t count, unsigned mask) {
     std::string text;
-    for (std::size_t i = 0; i < count; ++i) text += (i ? " " : "") + HexByte(Below(256) & mask);
+    for (std::size_t i = 0; i < count; ++i) {
+      if (i > 0) text += ' ';
+      text += HexByte(Below(256) & mask);
+    }
     return text;
   }
   std::string Capcode(const ConfigImage& image, int slot) {
