@@ -47,8 +47,8 @@ void TfrmAir::SetWriteWanted(bool enabled) {
 }
 
 void TfrmAir::SetCommandsEnabled(bool enabled) {
-  for (QAction* action :
-       {Open2, Save1, SaveAs1, Open1, Read1, Verify1, CheckFirmware1, S29Mode1, NormalMode1})
+  for (QAction* action : {Open2, Save1, SaveAs1, Open1, Read1, Verify1, CompareWithBoard1,
+                          CheckFirmware1, S29Mode1, NormalMode1})
     action->setEnabled(enabled);
   Write1->setEnabled(enabled && writeWanted_);
 }

@@ -109,6 +109,7 @@ void TfrmAir::BuildMenus() {
   Read1 = item(Pager1, "Read1", QStringLiteral("Read"), QKeySequence(Qt::Key_F3));
   Write1 = item(Pager1, "Write1", QStringLiteral("Write"), QKeySequence(Qt::Key_F4));
   Verify1 = item(Pager1, "Verify1", QStringLiteral("Verify"), QKeySequence(Qt::Key_F9));
+  CompareWithBoard1 = item(Pager1, "CompareWithBoard1", QStringLiteral("Compare with Board"));
 
   System1 = bar->addMenu(QStringLiteral("System"));
   System1->setObjectName(QStringLiteral("System1"));
@@ -129,6 +130,10 @@ void TfrmAir::BuildMenus() {
   connect(Write1, &QAction::triggered, this, [this] { Write1Click(); });
   connect(Verify1, &QAction::triggered, this, [this] { Verify1Click(); });
   connect(CheckFirmware1, &QAction::triggered, this, [this] { CheckFirmware1Click(); });
+  connect(CompareWithBoard1, &QAction::triggered, this, [this] { CompareWithBoard1Click(); });
+  // Comparing configurations belongs to the normal mode, as Read does.
+  connect(Read1, &QAction::visibleChanged, CompareWithBoard1,
+          [this] { CompareWithBoard1->setVisible(Read1->isVisible()); });
 }
 
 void TfrmAir::BuildStatusBar() {

@@ -103,6 +103,7 @@ class TfrmAir : public QMainWindow {
   void Write1Click();
   void Verify1Click();
   void CheckFirmware1Click();
+  void CompareWithBoard1Click();  // CompareDialog.cpp
   void Open2Click();
   void Save1Click();
   void SaveAs1Click();
@@ -149,6 +150,7 @@ class TfrmAir : public QMainWindow {
   QAction* Read1 = nullptr;
   QAction* Write1 = nullptr;
   QAction* Verify1 = nullptr;
+  QAction* CompareWithBoard1 = nullptr;
   QAction* NormalMode1 = nullptr;
   QAction* CheckFirmware1 = nullptr;
   QAction* S29Mode1 = nullptr;

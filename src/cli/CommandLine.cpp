@@ -2,6 +2,7 @@
 
 #include <CLI/CLI.hpp>
 #include <sstream>
+#include <string_view>
 
 namespace tuva::cli {
 namespace {
@@ -35,7 +36,33 @@ constexpr CommandEntry kCommands[] = {
      "First configuration file"},
     {"records", "List the boards programmed, or return a failed board's capcode to the pool",
      RecordsCommand, nullptr},
+    {"get", "Print the values of fields of a .tbl file, one a line", GetCommand,
+     "Configuration file"},
+    {"set", "Set fields of a .tbl file (all or none)", SetCommand, "Configuration file to change"},
+    {"export", "Print every settable field of a .tbl file as one JSON object", ExportCommand,
+     "Configuration file"},
+    {"apply", "Set the fields named in a JSON object (all or none)", ApplyCommand,
+     "Configuration file to change"},
+    {"compare", "Print the fields in which the board differs from a .tbl file", CompareCommand,
+     "Configuration file to compare with"},
 };
+
+// The arguments after FILE of the commands on fields by name.
+void AddFieldArguments(CLI::App& command, std::string_view name, Options& options) {
+  if (name == "get") {
+    command.add_option("NAME", options.fieldArguments, "Field names, as dump prints them")
+        ->required();
+  } else if (name == "set") {
+    command.add_option("NAME=VALUE", options.fieldArguments, "Fields and their new values")
+        ->required();
+  } else if (name == "export") {
+    command.add_option("-o,--output", options.output, "Write the JSON to this file")
+        ->type_name("OUT");
+  } else if (name == "apply") {
+    command.add_option("CHANGES", options.secondFile, "JSON object of field names and values")
+        ->required();
+  }
+}
 
 void AddGlobalOptions(CLI::App& app, Options& options) {
   app.add_option("--port", options.ports,
@@ -47,7 +74,7 @@ void AddGlobalOptions(CLI::App& app, Options& options) {
       ->each([&options](const std::string&) { options.passwordGiven = true; });
   app.add_flag("-q,--quiet", options.quiet, "No progress bar");
   app.add_flag("--trace", options.trace, "Print every frame sent and received, in hex, on stderr");
-  app.add_flag("--json", options.json, "dump, diff and records: print JSON");
+  app.add_flag("--json", options.json, "dump, diff, compare and records: print JSON");
 }
 
 void AddRecordsOptions(CLI::App& command, Options& options) {
@@ -85,6 +112,7 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
           ->required();
     }
     if (std::string(entry.name) == "records") AddRecordsOptions(*command, line.options);
+    AddFieldArguments(*command, entry.name, line.options);
     command->callback([&chosen, run = entry.run] { chosen = run; });
   }
 

@@ -2,11 +2,15 @@
 // unreadable file, a device that does not exist) throws UsageError.
 #pragma once
 
+#include <functional>
+#include <nlohmann/json.hpp>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "cli/CliFrontend.h"
+#include "device/Session.h"
+#include "features/FieldTable.h"
 
 namespace tuva::cli {
 
@@ -29,8 +33,10 @@ struct Options {
   bool quiet = false;
   bool trace = false;
   bool json = false;
-  std::string file;        // the command's file argument
-  std::string secondFile;  // diff's second file
+  std::string file;                         // the command's file argument
+  std::string secondFile;                   // diff's second file, apply's changes
+  std::vector<std::string> fieldArguments;  // get's NAME..., set's NAME=VALUE...
+  std::string output;                       // export -o: the file instead of stdout
 
   // The records of programmed boards.
   std::string records;       // --records: an SQLite file or a PostgreSQL URL; "" is the default
@@ -59,6 +65,28 @@ int DiffCommand(const Options& options);
 
 // The records of programmed boards.
 int RecordsCommand(const Options& options);
+
+// Commands on the fields of a configuration file by name, and the comparison with a board.
+int GetCommand(const Options& options);
+int SetCommand(const Options& options);
+int ExportCommand(const Options& options);
+int ApplyCommand(const Options& options);
+int CompareCommand(const Options& options);
+
+// Opens a configuration file; a refused file is a bad argument.
+ConfigImage OpenConfigImage(const std::string& path);
+
+// diff's output for fields that differ between `a` and `b`: one line per field, or JSON rows with
+// the two values under `aKey` and `bKey`.
+void PrintDifferences(const std::vector<const Field*>& fields, const ConfigImage& a,
+                      const ConfigImage& b);
+nlohmann::json DifferenceRows(const std::vector<const Field*>& fields, const ConfigImage& a,
+                              const ConfigImage& b, const std::string& aKey,
+                              const std::string& bKey);
+
+// Runs a device operation on a session whose front end is the terminal, with the command line's
+// ports, password and trace. A device named by --port that does not exist is a bad argument.
+bool RunOnBoard(const Options& options, const std::function<bool(Session&)>& operation);
 
 // Checks a file argument before anything else happens.
 void RequireReadableFile(const std::string& path);

@@ -185,6 +185,12 @@ int FirmwareProgramCommand(const Options& options) {
   return RunFirmwareCommand(options, false);
 }
 
+bool RunOnBoard(const Options& options, const std::function<bool(Session&)>& operation) {
+  RequireDevices(options);
+  CliSession cli(options);
+  return operation(cli.session);
+}
+
 void RequireReadableFile(const std::string& path) {
   std::error_code error;
   if (!std::filesystem::exists(path, error)) throw UsageError(path + ": no such file");

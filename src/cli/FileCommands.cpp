@@ -15,14 +15,6 @@
 namespace tuva::cli {
 namespace {
 
-ConfigImage OpenImage(const std::string& path) {
-  RequireReadableFile(path);
-  ConfigImage image;
-  const FileResult result = OpenConfigFile(path, image);
-  if (!result.ok()) throw UsageError(path + ": " + result.message);
-  return image;
-}
-
 std::string Hex3(std::size_t offset) {
   char text[16];
   std::snprintf(text, sizeof text, "0x%03zX", offset);
@@ -86,7 +78,7 @@ int NewCommand(const Options& options) {
 }
 
 int DumpCommand(const Options& options) {
-  const ConfigImage image = OpenImage(options.file);
+  const ConfigImage image = OpenConfigImage(options.file);
   if (options.json) {
     nlohmann::json fields = nlohmann::json::array();
     for (const Field& field : ConfigFields()) {
@@ -108,32 +100,51 @@ int DumpCommand(const Options& options) {
 }
 
 int DiffCommand(const Options& options) {
-  const ConfigImage a = OpenImage(options.file);
-  const ConfigImage b = OpenImage(options.secondFile);
+  const ConfigImage a = OpenConfigImage(options.file);
+  const ConfigImage b = OpenConfigImage(options.secondFile);
   const std::vector<const Field*> differences = DiffImages(a, b);
   if (options.json) {
-    nlohmann::json rows = nlohmann::json::array();
-    for (const Field* field : differences) {
-      nlohmann::json row = FieldJson(*field);
-      row["a"] = ValueJson(*field, a);
-      row["b"] = ValueJson(*field, b);
-      rows.push_back(std::move(row));
-    }
     std::cout << nlohmann::json{{"a", options.file},
                                 {"b", options.secondFile},
-                                {"differences", rows}}
+                                {"differences", DifferenceRows(differences, a, b, "a", "b")}}
                      .dump(2)
               << std::endl;
   } else {
-    const int nameWidth = NameWidth();
-    for (const Field* field : differences) {
-      const bool sameText = field->Text(a) == field->Text(b);
-      std::cout << std::left << std::setw(14) << Location(*field) << ' ' << std::setw(nameWidth)
-                << field->name << ' ' << ShownValue(*field, a, sameText) << "  ->  "
-                << ShownValue(*field, b, sameText) << '\n';
-    }
+    PrintDifferences(differences, a, b);
   }
   return differences.empty() ? kExitSuccess : kExitFailed;
+}
+
+ConfigImage OpenConfigImage(const std::string& path) {
+  RequireReadableFile(path);
+  ConfigImage image;
+  const FileResult result = OpenConfigFile(path, image);
+  if (!result.ok()) throw UsageError(path + ": " + result.message);
+  return image;
+}
+
+void PrintDifferences(const std::vector<const Field*>& fields, const ConfigImage& a,
+                      const ConfigImage& b) {
+  const int nameWidth = NameWidth();
+  for (const Field* field : fields) {
+    const bool sameText = field->Text(a) == field->Text(b);
+    std::cout << std::left << std::setw(14) << Location(*field) << ' ' << std::setw(nameWidth)
+              << field->name << ' ' << ShownValue(*field, a, sameText) << "  ->  "
+              << ShownValue(*field, b, sameText) << '\n';
+  }
+}
+
+nlohmann::json DifferenceRows(const std::vector<const Field*>& fields, const ConfigImage& a,
+                              const ConfigImage& b, const std::string& aKey,
+                              const std::string& bKey) {
+  nlohmann::json rows = nlohmann::json::array();
+  for (const Field* field : fields) {
+    nlohmann::json row = FieldJson(*field);
+    row[aKey] = ValueJson(*field, a);
+    row[bKey] = ValueJson(*field, b);
+    rows.push_back(std::move(row));
+  }
+  return rows;
 }
 
 }  // namespace tuva::cli

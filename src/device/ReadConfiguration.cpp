@@ -9,6 +9,7 @@
 
 #include "device/OperationSupport.h"
 #include "device/Operations.h"
+#include "device/ReadInto.h"
 
 namespace tuva {
 namespace {
@@ -94,7 +95,9 @@ bool FallBackToCopyOne(Session& session, WorkBuffer& work) {
   return true;
 }
 
-bool ReadSteps(Session& session) {
+}  // namespace
+
+bool FetchConfiguration(Session& session, std::array<std::uint8_t, kImageSize>& work) {
   Frontend& frontend = session.frontend;
   frontend.SetProgressMax(27);
   frontend.SetProgress(0);
@@ -112,7 +115,6 @@ bool ReadSteps(Session& session) {
     ClosePort(session);
     return false;
   }
-  WorkBuffer work;
   TakeData(reply, work);
   session.protocol.linkError = false;
   if (!PassesSumCheck(work) && !FallBackToCopyOne(session, work)) return false;
@@ -129,6 +131,15 @@ bool ReadSteps(Session& session) {
       return false;
     }
   }
+  return true;
+}
+
+namespace {
+
+bool ReadSteps(Session& session) {
+  Frontend& frontend = session.frontend;
+  WorkBuffer work;
+  if (!FetchConfiguration(session, work)) return false;
 
   // Only the data bytes are taken; the image's sum and check bytes stay as they were until the
   // next Write seals them.

@@ -14,6 +14,8 @@
 #include <thread>
 
 #include "features/FieldTable.h"
+#include "features/FieldValues.h"
+#include "files/ConfigFile.h"
 #include "support/SimBoardFixture.h"
 
 extern char** environ;
@@ -92,6 +94,12 @@ class TuvactlTest : public SimBoardFixture {
     std::fstream file(path, std::ios::binary | std::ios::in | std::ios::out);
     file.seekp(static_cast<std::streamoff>(offset));
     file.put(static_cast<char>(value));
+  }
+
+  static ConfigImage ReadImage(const std::string& path) {
+    ConfigImage image;
+    EXPECT_TRUE(OpenConfigFile(path, image).ok());
+    return image;
   }
 
   fs::path dir_;
@@ -293,6 +301,117 @@ TEST_F(TuvactlTest, AKilledTransferLeavesTheLineFree) {
   ASSERT_EQ(::ioctl(fd, TIOCGEXCL, &exclusive), 0);
   ::close(fd);
   EXPECT_EQ(exclusive, 0);
+}
+
+// A file's fields by name: set changes all or nothing and keeps what lies beyond the image, as
+// Save does; get prints the values back in the order asked.
+TEST_F(TuvactlTest, SetAndGetFieldsByName) {
+  const std::string file = Path("fields.tbl");
+  ASSERT_EQ(Tuvactl({"new", file}).status, 0);
+  std::ofstream(file, std::ios::binary | std::ios::app) << "kept tail";
+  const std::string before = Slurp(file);
+
+  ConfigImage refusing = ConfigImage::StartupImage();
+  const std::string message =
+      SetFieldText(refusing, *FindField("capcode.2.address"), "12x").message;
+  ASSERT_FALSE(message.empty());
+  const struct {
+    std::vector<std::string> arguments;
+    std::string error;
+  } refusals[] = {
+      {{"serial.baud=19200", "capcode.2.address=12x"}, "capcode.2.address: " + message + "\n"},
+      {{"serial.baud=19200", "capcode.3.adress=1"}, "unknown field capcode.3.adress"},
+      {{"serial.baud"}, "serial.baud: expected NAME=VALUE"},
+  };
+  for (const auto& refusal : refusals) {
+    std::vector<std::string> arguments = {"set", file};
+    arguments.insert(arguments.end(), refusal.arguments.begin(), refusal.arguments.end());
+    const Outcome refused = Tuvactl(arguments);
+    EXPECT_EQ(refused.status, 2) << refusal.error;
+    EXPECT_NE(refused.err.find(refusal.error), std::string::npos) << refused.err;
+    EXPECT_EQ(Slurp(file), before);
+  }
+  EXPECT_NE(Tuvactl({"get", file, "capcode.3.adress"}).err.find("capcode.3.address"),
+            std::string::npos);
+
+  // Through a link, the file it names is replaced and keeps its permissions.
+  fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  const std::string link = Path("link.tbl");
+  fs::create_symlink(file, link);
+  const Outcome set = Tuvactl({"set", link, "capcode.2.address=1500000", "serial.baud=19200"});
+  ASSERT_EQ(set.status, 0) << set.err;
+  EXPECT_TRUE(fs::is_symlink(link));
+  EXPECT_EQ(fs::status(file).permissions(),
+            fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  const std::string after = Slurp(file);
+  ASSERT_EQ(after.size(), before.size());
+  EXPECT_EQ(after.substr(kSumOffset), before.substr(kSumOffset));  // trailer as it stood, tail
+  EXPECT_EQ(Tuvactl({"get", file, "serial.baud", "capcode.2.address"}).out, "19200\n1500000\n");
+}
+
+// export writes every settable field; apply takes it back onto the start-up image, and bad JSON
+// is pointed at by line and column without touching the file.
+TEST_F(TuvactlTest, ExportAndApplyAsJson) {
+  const std::string file = Path("source.tbl");
+  const std::string target = Path("target.tbl");
+  const std::string changes = Path("changes.json");
+  ASSERT_EQ(Tuvactl({"new", file}).status, 0);
+  ASSERT_EQ(Tuvactl({"new", target}).status, 0);
+  ASSERT_EQ(Tuvactl({"set", file, "capcode.5.address=1234567", "serial.baud=4800"}).status, 0);
+
+  const Outcome exported = Tuvactl({"export", file, "-o", changes});
+  ASSERT_EQ(exported.status, 0) << exported.err;
+  const auto object = nlohmann::ordered_json::parse(Slurp(changes));
+  EXPECT_EQ(object.size(), SettableFields().size());
+  EXPECT_EQ(Tuvactl({"export", file}).out, Slurp(changes));
+  const Outcome applied = Tuvactl({"apply", target, changes});
+  ASSERT_EQ(applied.status, 0) << applied.err;
+  EXPECT_EQ(FileData(target), FileData(file));
+
+  const std::string before = Slurp(target);
+  const struct {
+    const char* json;
+    const char* error;
+  } bad[] = {
+      {"{\n  \"serial.baud\": 9600\n}", "changes.json:2:18: "},
+      {"{\"serial.baud\": \"9600\",}", "changes.json:1:24: "},
+      {"[]", "changes.json:1:1: "},
+      {"{\"serial.bawd\": \"9600\"}", "unknown field serial.bawd"},
+  };
+  for (const auto& input : bad) {
+    std::ofstream(changes, std::ios::binary | std::ios::trunc) << input.json;
+    const Outcome refused = Tuvactl({"apply", target, changes});
+    EXPECT_EQ(refused.status, 2) << input.json;
+    EXPECT_NE(refused.err.find(input.error), std::string::npos) << refused.err;
+    EXPECT_EQ(Slurp(target), before);
+  }
+}
+
+// compare reads the board without saving anything and lists the fields the file changes.
+TEST_F(TuvactlTest, CompareListsTheFieldsTheBoardLacks) {
+  StartBoard();
+  const std::string file = Path("board.tbl");
+  ASSERT_EQ(OnBoard({"read", file}).status, 0);
+  const Outcome equal = OnBoard({"compare", file});
+  EXPECT_EQ(equal.status, 0) << equal.err;
+  EXPECT_TRUE(equal.out.empty());
+
+  ASSERT_EQ(Tuvactl({"set", file, "capcode.3.address=1500000"}).status, 0);
+  const Outcome differ = OnBoard({"compare", file});
+  EXPECT_EQ(differ.status, 1) << differ.err;
+  EXPECT_NE(differ.out.find("capcode.3.address"), std::string::npos) << differ.out;
+  const auto rows = nlohmann::json::parse(OnBoard({"compare", file, "--json"}).out)["differences"];
+  ASSERT_FALSE(rows.empty());
+  for (const auto& row : rows) {
+    const std::string name = row["name"];
+    EXPECT_TRUE(name == "capcode.3.address" || name.starts_with("capcode.group_map")) << name;
+    EXPECT_EQ(row["file"]["value"], FindField(name)->Text(ReadImage(file)));
+  }
+  EXPECT_EQ(std::count(differ.out.begin(), differ.out.end(), '\n'), static_cast<long>(rows.size()));
+
+  ASSERT_EQ(OnBoard({"write", file}).status, 0);
+  EXPECT_EQ(OnBoard({"compare", file}).status, 0);
+  EXPECT_EQ(Tuvactl({"compare", file, "--port", Path("ttyNothing")}).status, 2);
 }
 
 }  // namespace

@@ -114,12 +114,18 @@ class RandomEntries {
   }
   std::string Pairs(std::size_t count) {
     std::string text;
-    for (std::size_t i = 0; i < count; ++i) text += (i ? ";" : "") + HexByte(Below(256));
+    for (std::size_t i = 0; i < count; ++i) {
+      if (i > 0) text += ';';
+      text += HexByte(Below(256));
+    }
     return text;
   }
   std::string Bytes(std::size_t count, unsigned mask) {
     std::string text;
-    for (std::size_t i = 0; i < count; ++i) text += (i ? " " : "") + HexByte(Below(256) & mask);
+    for (std::size_t i = 0; i < count; ++i) {
+      if (i > 0) text += ' ';
+      text += HexByte(Below(256) & mask);
+    }
     return text;
   }
   std::string Capcode(const ConfigImage& image, int slot) {
@@ -240,6 +246,8 @@ TEST(FieldValues, ApplySetsAllOrNoneInTheOrderTheFieldsDependOn) {
       image,
       {{"capcode.1.address", "2101249"}, {"capcode.address_mode", "Long"}, {"pll.n", "462.0125"}}));
   EXPECT_EQ(GetFieldText(image, F("capcode.1.address")), "0002101249");
+  EXPECT_EQ(SetFieldText(image, F("capcode.2.address"), "5").message,
+            "Capcode #2 is hidden in Long address mode: choose Short to set it");
   const ConfigImage before = image;
   const auto refused = ApplyFieldTexts(image, {{"serial.baud", "2400"}, {"capcode.3.adress", "1"}});
   ASSERT_TRUE(refused);

@@ -1,0 +1,74 @@
+// Compare with Board from the Pager menu, against the simulated board on a pseudo-terminal.
+#include "AppTestSupport.h"
+#include "app/CompareDialog.h"
+#include "support/SimBoardFixture.h"
+
+namespace tuva::testing {
+namespace {
+
+class CompareWithBoardTest : public WindowTest {
+ protected:
+  app::TfrmAir& OpenOnBoard() { return Open({board_.path()}); }
+
+  // The dialog the last comparison opened.
+  app::CompareDialog* Shown() {
+    app::CompareDialog* shown = nullptr;
+    for (auto* dialog : window().findChildren<app::CompareDialog*>()) {
+      if (dialog->isVisible()) {
+        EXPECT_EQ(shown, nullptr) << "one comparison at a time";
+        shown = dialog;
+      }
+    }
+    return shown;
+  }
+
+  static QStringList Row(const app::CompareDialog& dialog, int row) {
+    QStringList cells;
+    for (int column = 0; column < dialog.table()->columnCount(); ++column) {
+      cells << dialog.table()->item(row, column)->text();
+    }
+    return cells;
+  }
+
+  ScopedSimBoard board_;
+};
+
+TEST_F(CompareWithBoardTest, ListsTheFieldsTheBoardHoldsOtherwise) {
+  app::TfrmAir& w = OpenOnBoard();
+  EXPECT_EQ(w.CompareWithBoard1->text(), "Compare with Board");
+  EXPECT_TRUE(w.CompareWithBoard1->shortcut().isEmpty());
+  w.Write1->trigger();
+  ASSERT_EQ(dialogs.shownTexts(), QStringList{"Transmit Success!"});
+
+  w.CompareWithBoard1->trigger();
+  app::CompareDialog* same = Shown();
+  ASSERT_NE(same, nullptr);
+  EXPECT_EQ(same->windowTitle(), "Compare with Board");
+  EXPECT_EQ(same->summary()->text(), "The board holds this configuration.");
+  EXPECT_EQ(same->table()->rowCount(), 0);
+
+  const QString onBoard = w.capcodes()->edit(2)->text();
+  Type(w.capcodes()->edit(2), "1500000");
+  const ConfigImage before = image();
+  w.CompareWithBoard1->trigger();
+  EXPECT_EQ(image(), before);
+  EXPECT_EQ(w.StatusText->text(), " Ready");
+  EXPECT_FALSE(w.session().port.IsOpen());
+  app::CompareDialog* differ = Shown();
+  ASSERT_NE(differ, nullptr);
+  int capcodeRows = 0;
+  for (int row = 0; row < differ->table()->rowCount(); ++row) {
+    const QStringList cells = Row(*differ, row);
+    if (cells.at(0) != "capcode.3.address") {
+      EXPECT_TRUE(cells.at(0).startsWith("capcode.group_map")) << cells.join('|').toStdString();
+      continue;
+    }
+    ++capcodeRows;
+    EXPECT_EQ(cells.mid(2), (QStringList{onBoard, "1500000"}));
+  }
+  EXPECT_EQ(capcodeRows, 1);
+  EXPECT_EQ(dialogs.shownTexts(), QStringList{"Transmit Success!"});  // no Read message
+}
+
+}  // namespace
+}  // namespace tuva::testing
