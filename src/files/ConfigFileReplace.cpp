@@ -83,7 +83,10 @@ std::string ReplaceConfigFile(const std::string& path, const ConfigImage& image)
 
   fs::path directory = target.parent_path();
   if (directory.empty()) directory = ".";
-  std::string temporary = (directory / ("." + target.filename().string() + ".XXXXXX")).string();
+  std::string temporaryName = ".";
+  temporaryName += target.filename().string();
+  temporaryName += ".XXXXXX";
+  std::string temporary = (directory / temporaryName).string();
   const int fd = ::mkstemp(temporary.data());
   if (fd < 0) return Failure("create a temporary file in", directory.string());
 
