@@ -267,6 +267,7 @@ TEST(FieldValues, ExportAppliedToTheStartupImageGivesTheImageAndEveryGetSetsBack
   for (int round = 0; round < 2000; ++round) {
     const ConfigImage image = RandomValidImage(entries);
     ExpectExportAppliesBack(image);
+    if (round % 4 != 0) continue;  // get then set of every field, on every fourth image
     for (const Field* field : SettableFields()) {
       ConfigImage again = image;
       const std::string text = GetFieldText(image, *field);
