@@ -35,7 +35,7 @@ void ReportBoardNotFound(Session& session) {
     std::string lines;
     for (const std::string& line : session.port.Unreachable()) lines += "\n  " + line;
     frontend.ShowMessageBox(kAppTitle,
-                            "The serial server could not be reached:" + lines +
+                            "The network port could not be opened:" + lines +
                                 "\nCheck the address, that the server is running and that this "
                                 "computer may connect to it.",
                             MessageIcon::Exclamation);

@@ -88,10 +88,10 @@ void TCommPort::Open() {
                        ? OpenRfc2217Transport(*address, line)
                        : OpenTcpTransport(*address);
     } catch (const ECommError& error) {
-      unreachable_.push_back(name_ + ": " +
-                             (error.Detail.empty()
-                                  ? std::string(std::strerror(static_cast<int>(error.SystemError)))
-                                  : error.Detail));
+      std::string reason =
+          error.Detail.empty() ? std::strerror(static_cast<int>(error.SystemError)) : error.Detail;
+      if (reason.rfind(name_, 0) != 0) reason = name_ + ": " + reason;
+      unreachable_.push_back(reason);
       throw;
     }
   }

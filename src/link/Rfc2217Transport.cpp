@@ -187,7 +187,7 @@ class Rfc2217Transport : public SocketTransport {
     const auto deadline = Clock::now() + kNegotiationTimeout;
     while (!(comPortAgreed_ && binaryOut_ && binaryIn_)) {
       RequireOptions(ECommError::kOpen);
-      if (Lost()) RaiseLost(ECommError::kOpen);
+      if (Lost()) RaiseRefused();
       if (!Receive(deadline) && Clock::now() >= deadline) {
         std::string detail = name() + ": the server does not speak RFC 2217 (";
         detail +=
@@ -300,6 +300,23 @@ class Rfc2217Transport : public SocketTransport {
     refusedOnce_[option] = true;
     const std::uint8_t reply[] = {kIac, verb, option};
     SendAll(reply, sizeof reply);
+  }
+
+  // A server that hangs up before agreeing often says why first ("port already in use").
+  [[noreturn]] void RaiseRefused() {
+    std::string said;
+    while (Buffered() > 0 && said.size() < 80) {
+      const char c = static_cast<char>(ReadByte());
+      if (c >= ' ' && c <= '~') said += c;
+    }
+    if (said.empty()) {
+      RaiseCommError(ECommError::kOpen, ECONNRESET,
+                     name() +
+                         ": the server closed the connection before agreeing to RFC 2217 (is "
+                         "another program connected to that port?)");
+    }
+    RaiseCommError(ECommError::kOpen, ECONNRESET,
+                   name() + ": the server closed the connection, saying \"" + said + "\"");
   }
 
   void RequireOptions(std::uint8_t failCode) const {

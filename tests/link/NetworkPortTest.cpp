@@ -206,7 +206,12 @@ TEST(NetworkPort, WrongOrBrokenServersGiveAClearError) {
        ECommError::kSetState, "refused SET-BAUDRATE 19200 (it answered 00 00 25 80)"},
       {"drives DTR", agree, Joined({ComPort(105, {8}), ComPort(101, {0, 0, 0x4B, 0}), confirmed}),
        false, ECommError::kSetState, "refused SET-CONTROL DTR off (it answered 08)"},
-      {"hangs up", {}, {}, true, ECommError::kOpen, "the server closed the connection"},
+      {"hangs up",
+       {},
+       {},
+       true,
+       ECommError::kOpen,
+       "the server closed the connection before agreeing"},
   };
   for (const Case& c : cases) {
     ScriptedServer server(c.greeting, c.answer, c.close);
