@@ -21,7 +21,10 @@ ser2net=$(command -v ser2net || echo /usr/sbin/ser2net)
 work=$(mktemp -d)
 pids=()
 cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null; done
+  for pid in "${pids[@]}"; do
+    kill "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+  done
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -101,14 +104,15 @@ async def main():
 
 asyncio.run(main())
 PY
-start_relay() {  # target port, added round trip in ms; prints the relay's port
+start_relay() {  # target port, added round trip in ms; the relay's port goes to relay-TARGET.out
   python3 "$work/relay.py" "$1" "$2" >"$work/relay-$1.out" &
   pids+=($!)
   for _ in $(seq 50); do [ -s "$work/relay-$1.out" ] && break; sleep 0.1; done
-  head -n 1 "$work/relay-$1.out"
 }
-slow_rfc=$(start_relay "$rfc_port" 50)
-slow_socket=$(start_relay "$socket_port" 50)
+start_relay "$rfc_port" 50
+start_relay "$socket_port" 50
+slow_rfc=$(head -n 1 "$work/relay-$rfc_port.out")
+slow_socket=$(head -n 1 "$work/relay-$socket_port.out")
 
 # The probe frame's round trip on a raw socket: frame out, four-byte acknowledgement back.
 probe_rtt() {  # port
