@@ -4,7 +4,7 @@ TUVA_PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev libgl1-mesa-dev
   libcli11-dev nlohmann-json3-dev
-  srecord
+  srecord ser2net
   libsqlite3-dev libpq-dev postgresql
   clang libclang-rt-14-dev
   lintian desktop-file-utils appstream man-db

@@ -1,7 +1,8 @@
 // tuva: the Qt programmer for the Tarnhollow Vantel Tuva board.
 //
 //   tuva                 looks for the board on the serial ports the system has
-//   tuva --port DEV      looks for it on DEV only (may be given more than once)
+//   tuva --port DEV      looks for it on DEV only (may be given more than once); DEV may be
+//                        rfc2217://HOST:PORT or socket://HOST:PORT for a board behind a server
 //   tuva --demo          serves a simulated board on a pseudo-terminal and uses it
 #include <QApplication>
 #include <QCommandLineParser>
@@ -14,6 +15,7 @@
 #include "app/Dialogs.h"
 #include "app/MainWindow.h"
 #include "app/PasswordDlg.h"
+#include "link/NetworkPort.h"
 #include "sim/SimServer.h"
 
 namespace {
@@ -64,7 +66,10 @@ int main(int argc, char* argv[]) {
   parser.addHelpOption();
   const QCommandLineOption portOption(
       QStringLiteral("port"),
-      QStringLiteral("Look for the board on <device> only, e.g. /dev/ttyUSB0 (repeatable)."),
+      QStringLiteral("Look for the board on <device> only, e.g. /dev/ttyUSB0 (repeatable). "
+                     "A board behind a serial server: rfc2217://HOST:PORT (the server's line is "
+                     "set to 19200 8N1) or socket://HOST:PORT (raw TCP; the line settings are "
+                     "the server's)."),
       QStringLiteral("device"));
   const QCommandLineOption demoOption(QStringLiteral("demo"),
                                       QStringLiteral("Serve a simulated board and use it."));
@@ -85,8 +90,15 @@ int main(int argc, char* argv[]) {
   }
 
   std::vector<std::string> ports;
-  for (const QString& port : parser.values(portOption))
-    ports.push_back(QFile::encodeName(port).toStdString());
+  for (const QString& port : parser.values(portOption)) {
+    const std::string name = QFile::encodeName(port).toStdString();
+    std::string problem;
+    if (tuva::IsNetworkPortName(name) && !tuva::ParseNetworkPort(name, problem)) {
+      std::fprintf(stderr, "tuva: %s: %s\n", name.c_str(), problem.c_str());
+      return 2;
+    }
+    ports.push_back(name);
+  }
 
   std::unique_ptr<tuva::sim::SimServer> demo;
   if (parser.isSet(demoOption)) {

@@ -66,8 +66,11 @@ void AddFieldArguments(CLI::App& command, std::string_view name, Options& option
 
 void AddGlobalOptions(CLI::App& app, Options& options) {
   app.add_option("--port", options.ports,
-                 "Serial device of the board (repeatable); skips the port listing, still probes")
-      ->type_name("DEV");
+                 "Serial device of the board (repeatable); skips the port listing, still "
+                 "probes. A board behind a serial server: rfc2217://HOST:PORT (the server's "
+                 "line is set to 19200 8N1) or socket://HOST:PORT (raw TCP; the line settings "
+                 "are the server's)")
+      ->type_name("DEV|URL");
   app.add_flag("-y,--yes", options.yes, "Answer Yes to the overwrite question");
   app.add_option("--password", options.password, "The board's read password")
       ->type_name("TEXT")

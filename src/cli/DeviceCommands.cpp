@@ -15,6 +15,7 @@
 #include "device/Session.h"
 #include "files/ConfigFile.h"
 #include "link/Discovery.h"
+#include "link/NetworkPort.h"
 #include "service/FirmwareProgramming.h"
 
 namespace tuva::cli {
@@ -61,9 +62,15 @@ class CliSession {
 };
 
 // A device named by --port must exist; one that exists but may not be opened is reported by the
-// board search with the fix.
+// board search with the fix. A network port must be a well-formed URL; whether its server answers
+// is the board search's to find out.
 void RequireDevices(const Options& options) {
   for (const std::string& device : options.ports) {
+    if (IsNetworkPortName(device)) {
+      std::string problem;
+      if (!ParseNetworkPort(device, problem)) throw UsageError(device + ": " + problem);
+      continue;
+    }
     std::error_code error;
     if (!std::filesystem::exists(device, error)) {
       throw UsageError(device + ": no such device");

@@ -31,6 +31,15 @@ void ReportBoardNotFound(Session& session) {
             "then log out and in again.",
         MessageIcon::Exclamation);
   }
+  if (!session.port.Unreachable().empty()) {
+    std::string lines;
+    for (const std::string& line : session.port.Unreachable()) lines += "\n  " + line;
+    frontend.ShowMessageBox(kAppTitle,
+                            "The network port could not be opened:" + lines +
+                                "\nCheck the address, that the server is running and that this "
+                                "computer may connect to it.",
+                            MessageIcon::Exclamation);
+  }
   ClosePort(session);
   frontend.SetProgress(0);
   frontend.SetStatus(kStatusReady);

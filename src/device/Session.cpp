@@ -9,6 +9,7 @@ Session::Session(Frontend& frontend_)
 
 bool Session::FindBoard() {
   deniedPorts.clear();
+  port.ForgetUnreachable();
   std::vector<std::string> devices = ports;
   if (devices.empty()) devices = CandidateDevices(EnumeratePorts(sysfsRoot, devRoot));
   return tuva::FindBoard(protocol, devices, &deniedPorts);

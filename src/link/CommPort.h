@@ -1,9 +1,12 @@
-// The one serial port object: a thin, blocking wrapper over a POSIX tty with fixed line settings.
-// Every failed system call becomes an ECommError carrying an operation code and errno.
+// The one serial port object: a thin, blocking port with fixed line settings over a local tty
+// (a device path) or a serial server on the network (rfc2217://HOST:PORT, socket://HOST:PORT).
+// Every failure becomes an ECommError carrying an operation code and errno.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <vector>
 
 namespace tuva {
 
@@ -25,10 +28,13 @@ struct ECommError {
   };
   std::uint8_t Code = 0;
   std::uint32_t SystemError = 0;  // errno when the error was made
+  std::string Detail;             // what a network port's server did, when there is more to say
 
   // "error 8 (No such file or directory)" style text for messages.
   std::string Describe() const;
 };
+
+class Transport;
 
 class TCommPort {
  public:
@@ -53,27 +59,31 @@ class TCommPort {
   bool WaitForInput(int timeoutMs);
 
   bool IsOpen() const { return open_; }
-  // The open descriptor, -1 when closed. Lets a signal handler give up the exclusive use of the
-  // line (ioctl TIOCNXCL is safe there) when the program is killed with the port open.
-  int Descriptor() const { return open_ ? fd_ : -1; }
+  // The open tty descriptor, -1 when closed or on a network port. Lets a signal handler give up the
+  // exclusive use of the line (ioctl TIOCNXCL is safe there) when the program is killed with the
+  // port open.
+  int Descriptor() const { return open_ ? ttyFd_ : -1; }
   const std::string& PortName() const { return name_; }
   std::uint32_t BaudRate() const { return baud_; }
   std::uint8_t ByteSize() const { return byteSize_; }
   std::uint8_t Parity() const { return parity_; }      // 0 none, 1 odd, 2 even
   std::uint8_t StopBits() const { return stopBits_; }  // 0 one, 2 two
 
- private:
-  // Puts the kept rate, data bits, parity and stop bits and the fixed raw-mode, no-flow-control
-  // settings on the descriptor; false (errno set) when the driver refuses them.
-  bool ApplySettings(int fd) const;
+  // The network ports whose open failed since ForgetUnreachable, each as "URL: reason", for the
+  // board search's report (a device that cannot be opened needs no such note).
+  const std::vector<std::string>& Unreachable() const { return unreachable_; }
+  void ForgetUnreachable() { unreachable_.clear(); }
 
+ private:
   bool open_ = false;
   std::string name_;
   std::uint32_t baud_ = 9600;
   std::uint8_t byteSize_ = 8;
   std::uint8_t parity_ = 0;
   std::uint8_t stopBits_ = 0;
-  int fd_ = -1;
+  int ttyFd_ = -1;
+  std::unique_ptr<Transport> transport_;
+  std::vector<std::string> unreachable_;
 };
 
 }  // namespace tuva

@@ -6,9 +6,11 @@
 #include <charconv>
 #include <cstdio>
 #include <iostream>
+#include <memory>
 #include <optional>
 #include <string_view>
 
+#include "sim/SimListener.h"
 #include "sim/SimServer.h"
 
 namespace {
@@ -83,6 +85,12 @@ int main(int argc, char** argv) {
   app.add_option("--flash", options.flashFile,
                  "flash file: loaded at power-up when it exists, kept up to date");
   app.add_flag("--trace", trace, "log every frame on standard error");
+  int listenPort = -1;
+  app.add_option("--listen", listenPort,
+                 "also serve the board on this TCP port as a raw socket (0: a free port); the "
+                 "URL is printed on a second line")
+      ->check(CLI::Range(0, 65535))
+      ->type_name("PORT");
   CLI11_PARSE(app, argc, argv);
 
   if (erasedCopies) options.contents = SimContents::Erased;
@@ -112,9 +120,22 @@ int main(int argc, char** argv) {
     return 2;
   }
   std::cout << server.SlavePath() << std::endl;
+  std::unique_ptr<tuva::sim::SimListener> listener;
+  if (listenPort >= 0) {
+    listener = std::make_unique<tuva::sim::SimListener>(server.SlavePath(),
+                                                        static_cast<std::uint16_t>(listenPort));
+    try {
+      listener->Start();
+    } catch (const std::exception& error) {
+      std::cerr << "tuva-sim: " << error.what() << "\n";
+      return 2;
+    }
+    std::cout << "socket://127.0.0.1:" << listener->Port() << std::endl;
+  }
 
   int received = 0;
   sigwait(&signals, &received);
+  listener.reset();
   try {
     server.Stop();
   } catch (const std::exception& error) {

@@ -1,9 +1,11 @@
 // tuvactl as a technician runs it: the real executable, real files in a temporary folder, and a
 // simulated board on a pseudo-terminal given with --port. Standard input is not a terminal.
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/ioctl.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -16,6 +18,7 @@
 #include "features/FieldTable.h"
 #include "features/FieldValues.h"
 #include "files/ConfigFile.h"
+#include "sim/SimListener.h"
 #include "support/SimBoardFixture.h"
 
 extern char** environ;
@@ -29,6 +32,68 @@ struct Outcome {
   int status = -1;
   std::string out;
   std::string err;
+};
+
+// A TCP port on the loopback that nobody listens on (bound and let go again).
+std::uint16_t FreePort() {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t size = sizeof address;
+  ::bind(fd, reinterpret_cast<sockaddr*>(&address), size);
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
+  ::close(fd);
+  return ntohs(address.sin_port);
+}
+
+bool Accepts(std::uint16_t port) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(port);
+  const bool up = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  ::close(fd);
+  return up;
+}
+
+// Debian's ser2net on 127.0.0.1 serving `terminal` with RFC 2217, for as long as the object lives.
+class Ser2net {
+ public:
+  Ser2net(const fs::path& dir, const std::string& terminal) : port_(FreePort()) {
+    const fs::path config = dir / "ser2net.yaml";
+    std::ofstream(config) << "%YAML 1.1\n---\nconnection: &bench\n  accepter: telnet(rfc2217),tcp,"
+                          << "127.0.0.1," << port_ << "\n  connector: serialdev," << terminal
+                          << ",19200n81,local\n  options:\n    kickolduser: true\n";
+    std::vector<std::string> words = {
+        SER2NET, "-n", "-u", "-c", config.string(), "-P", (dir / "ser2net.pid").string()};
+    std::vector<char*> argv;
+    for (auto& word : words) argv.push_back(word.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    const std::string log = (dir / "ser2net.log").string();
+    posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    posix_spawn(&pid_, SER2NET, &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    for (int i = 0; i < 200 && !Accepts(port_); ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    }
+  }
+  ~Ser2net() {
+    ::kill(pid_, SIGTERM);
+    ::waitpid(pid_, nullptr, 0);
+  }
+  Ser2net(const Ser2net&) = delete;
+  Ser2net& operator=(const Ser2net&) = delete;
+
+  std::string Url() const { return "rfc2217://127.0.0.1:" + std::to_string(port_); }
+
+ private:
+  std::uint16_t port_;
+  pid_t pid_ = 0;
 };
 
 class TuvactlTest : public SimBoardFixture {
@@ -412,7 +477,87 @@ TEST_F(TuvactlTest, CompareListsTheFieldsTheBoardLacks) {
   ASSERT_EQ(OnBoard({"write", file}).status, 0);
   EXPECT_EQ(OnBoard({"compare", file}).status, 0);
   EXPECT_EQ(Tuvactl({"compare", file, "--port", Path("ttyNothing")}).status, 2);
-}
+  // Through a serial server the board sees exactly the frames it sees through the local device:
+  // RFC 2217 through Debian's ser2net, and a raw socket through the simulated board's own listener.
+  TEST_F(TuvactlTest, NetworkPortsCarryTheSameFramesAsTheDevice) {
+    const std::string binary = Path("code.bin");
+    std::ofstream(binary, std::ios::binary) << std::string(2000, '\xFF') << std::string(50, '\x03');
+    const std::string records = Path("code.s28");
+    const std::string command = std::string(SREC_CAT) + " " + binary +
+                                " -binary -offset 0xE0000 -o " + records +
+                                " -motorola -address-length=3";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    const std::string table = Path("board.tbl");
+
+    // The same session against a fresh board on `port`: every frame, both ways.
+    auto session = [&](const std::string& port) {
+      std::vector<int> statuses;
+      for (const std::vector<std::string>& words : {std::vector<std::string>{"firmware"},
+                                                    {"read", table},
+                                                    {"write", table},
+                                                    {"verify", table},
+                                                    {"fw-verify", records}}) {
+        std::vector<std::string> arguments = words;
+        arguments.insert(arguments.end(), {"--quiet", "--port", port});
+        const Outcome outcome = Tuvactl(arguments);
+        statuses.push_back(outcome.status);
+        if (words[0] == "read") Poke(table, 6, 0xFF);  // a byte the wire must carry doubled
+      }
+      std::vector<std::string> lines;
+      for (const auto& frame : board().Frames()) lines.push_back(frame.Line());
+      return std::make_pair(statuses, lines);
+    };
+
+    StartBoard();
+    const auto local = session(BoardPath());
+    EXPECT_EQ(local.first,
+              (std::vector<int>{0, 0, 0, 0, 1}));  // the firmware differs from the file
+    ASSERT_GT(local.second.size(), 20u);
+
+    StartBoard();
+    {
+      const Ser2net server(dir_, BoardPath());
+      EXPECT_EQ(session(server.Url()), local);
+    }
+    StartBoard();
+    sim::SimListener listener(BoardPath(), 0);
+    listener.Start();
+    EXPECT_EQ(session("socket://127.0.0.1:" + std::to_string(listener.Port())), local);
+  }
+
+  TEST_F(TuvactlTest, NetworkPortFailuresAreNamed) {
+    for (const char* bad : {"rfc2217://127.0.0.1", "socket://127.0.0.1:0", "socket://host:65536",
+                            "telnet://127.0.0.1:23"}) {
+      const Outcome outcome = Tuvactl({"probe", "--port", bad});
+      EXPECT_EQ(outcome.status, 2) << bad;
+      EXPECT_NE(outcome.err.find(bad), std::string::npos) << outcome.err;
+    }
+
+    const std::string nobody = "rfc2217://127.0.0.1:" + std::to_string(FreePort());
+    const Outcome refused = Tuvactl({"probe", "--port", nobody});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.err.find("The target board is not found !"), std::string::npos);
+    EXPECT_NE(refused.err.find(nobody + ": cannot connect to 127.0.0.1:"), std::string::npos)
+        << refused.err;
+
+    // The server goes away in the middle of a read: the operation ends as on a pulled adapter.
+    StartBoard({.paced = true});
+    auto listener = std::make_unique<sim::SimListener>(BoardPath(), 0);
+    listener->Start();
+    const std::string url = "socket://127.0.0.1:" + std::to_string(listener->Port());
+    std::thread cut([&] {
+      for (int i = 0; i < 500 && board().Requests().size() < 2; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      }
+      listener.reset();
+    });
+    const Outcome lost = Tuvactl({"read", Path("out.tbl"), "--quiet", "--port", url});
+    cut.join();
+    EXPECT_EQ(lost.status, 1);
+    EXPECT_NE(lost.err.find("The connection to the board on " + url + " failed"), std::string::npos)
+        << lost.err;
+    EXPECT_FALSE(fs::exists(Path("out.tbl")));
+  }
 
 }  // namespace
 }  // namespace tuva::testing
