@@ -477,87 +477,88 @@ TEST_F(TuvactlTest, CompareListsTheFieldsTheBoardLacks) {
   ASSERT_EQ(OnBoard({"write", file}).status, 0);
   EXPECT_EQ(OnBoard({"compare", file}).status, 0);
   EXPECT_EQ(Tuvactl({"compare", file, "--port", Path("ttyNothing")}).status, 2);
-  // Through a serial server the board sees exactly the frames it sees through the local device:
-  // RFC 2217 through Debian's ser2net, and a raw socket through the simulated board's own listener.
-  TEST_F(TuvactlTest, NetworkPortsCarryTheSameFramesAsTheDevice) {
-    const std::string binary = Path("code.bin");
-    std::ofstream(binary, std::ios::binary) << std::string(2000, '\xFF') << std::string(50, '\x03');
-    const std::string records = Path("code.s28");
-    const std::string command = std::string(SREC_CAT) + " " + binary +
-                                " -binary -offset 0xE0000 -o " + records +
-                                " -motorola -address-length=3";
-    ASSERT_EQ(std::system(command.c_str()), 0);
-    const std::string table = Path("board.tbl");
+}
 
-    // The same session against a fresh board on `port`: every frame, both ways.
-    auto session = [&](const std::string& port) {
-      std::vector<int> statuses;
-      for (const std::vector<std::string>& words : {std::vector<std::string>{"firmware"},
-                                                    {"read", table},
-                                                    {"write", table},
-                                                    {"verify", table},
-                                                    {"fw-verify", records}}) {
-        std::vector<std::string> arguments = words;
-        arguments.insert(arguments.end(), {"--quiet", "--port", port});
-        const Outcome outcome = Tuvactl(arguments);
-        statuses.push_back(outcome.status);
-        if (words[0] == "read") Poke(table, 6, 0xFF);  // a byte the wire must carry doubled
-      }
-      std::vector<std::string> lines;
-      for (const auto& frame : board().Frames()) lines.push_back(frame.Line());
-      return std::make_pair(statuses, lines);
-    };
+// Through a serial server the board sees exactly the frames it sees through the local device:
+// RFC 2217 through Debian's ser2net, and a raw socket through the simulated board's own listener.
+TEST_F(TuvactlTest, NetworkPortsCarryTheSameFramesAsTheDevice) {
+  const std::string binary = Path("code.bin");
+  std::ofstream(binary, std::ios::binary) << std::string(2000, '\xFF') << std::string(50, '\x03');
+  const std::string records = Path("code.s28");
+  const std::string command = std::string(SREC_CAT) + " " + binary +
+                              " -binary -offset 0xE0000 -o " + records +
+                              " -motorola -address-length=3";
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  const std::string table = Path("board.tbl");
 
-    StartBoard();
-    const auto local = session(BoardPath());
-    EXPECT_EQ(local.first,
-              (std::vector<int>{0, 0, 0, 0, 1}));  // the firmware differs from the file
-    ASSERT_GT(local.second.size(), 20u);
-
-    StartBoard();
-    {
-      const Ser2net server(dir_, BoardPath());
-      EXPECT_EQ(session(server.Url()), local);
+  // The same session against a fresh board on `port`: every frame, both ways.
+  auto session = [&](const std::string& port) {
+    std::vector<int> statuses;
+    for (const std::vector<std::string>& words : {std::vector<std::string>{"firmware"},
+                                                  {"read", table},
+                                                  {"write", table},
+                                                  {"verify", table},
+                                                  {"fw-verify", records}}) {
+      std::vector<std::string> arguments = words;
+      arguments.insert(arguments.end(), {"--quiet", "--port", port});
+      const Outcome outcome = Tuvactl(arguments);
+      statuses.push_back(outcome.status);
+      if (words[0] == "read") Poke(table, 6, 0xFF);  // a byte the wire must carry doubled
     }
-    StartBoard();
-    sim::SimListener listener(BoardPath(), 0);
-    listener.Start();
-    EXPECT_EQ(session("socket://127.0.0.1:" + std::to_string(listener.Port())), local);
+    std::vector<std::string> lines;
+    for (const auto& frame : board().Frames()) lines.push_back(frame.Line());
+    return std::make_pair(statuses, lines);
+  };
+
+  StartBoard();
+  const auto local = session(BoardPath());
+  EXPECT_EQ(local.first, (std::vector<int>{0, 0, 0, 0, 1}));  // the firmware differs from the file
+  ASSERT_GT(local.second.size(), 20u);
+
+  StartBoard();
+  {
+    const Ser2net server(dir_, BoardPath());
+    EXPECT_EQ(session(server.Url()), local);
+  }
+  StartBoard();
+  sim::SimListener listener(BoardPath(), 0);
+  listener.Start();
+  EXPECT_EQ(session("socket://127.0.0.1:" + std::to_string(listener.Port())), local);
+}
+
+TEST_F(TuvactlTest, NetworkPortFailuresAreNamed) {
+  for (const char* bad : {"rfc2217://127.0.0.1", "socket://127.0.0.1:0", "socket://host:65536",
+                          "telnet://127.0.0.1:23"}) {
+    const Outcome outcome = Tuvactl({"probe", "--port", bad});
+    EXPECT_EQ(outcome.status, 2) << bad;
+    EXPECT_NE(outcome.err.find(bad), std::string::npos) << outcome.err;
   }
 
-  TEST_F(TuvactlTest, NetworkPortFailuresAreNamed) {
-    for (const char* bad : {"rfc2217://127.0.0.1", "socket://127.0.0.1:0", "socket://host:65536",
-                            "telnet://127.0.0.1:23"}) {
-      const Outcome outcome = Tuvactl({"probe", "--port", bad});
-      EXPECT_EQ(outcome.status, 2) << bad;
-      EXPECT_NE(outcome.err.find(bad), std::string::npos) << outcome.err;
+  const std::string nobody = "rfc2217://127.0.0.1:" + std::to_string(FreePort());
+  const Outcome refused = Tuvactl({"probe", "--port", nobody});
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_NE(refused.err.find("The target board is not found !"), std::string::npos);
+  EXPECT_NE(refused.err.find(nobody + ": cannot connect to 127.0.0.1:"), std::string::npos)
+      << refused.err;
+
+  // The server goes away in the middle of a read: the operation ends as on a pulled adapter.
+  StartBoard({.paced = true});
+  auto listener = std::make_unique<sim::SimListener>(BoardPath(), 0);
+  listener->Start();
+  const std::string url = "socket://127.0.0.1:" + std::to_string(listener->Port());
+  std::thread cut([&] {
+    for (int i = 0; i < 500 && board().Requests().size() < 2; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-
-    const std::string nobody = "rfc2217://127.0.0.1:" + std::to_string(FreePort());
-    const Outcome refused = Tuvactl({"probe", "--port", nobody});
-    EXPECT_EQ(refused.status, 1);
-    EXPECT_NE(refused.err.find("The target board is not found !"), std::string::npos);
-    EXPECT_NE(refused.err.find(nobody + ": cannot connect to 127.0.0.1:"), std::string::npos)
-        << refused.err;
-
-    // The server goes away in the middle of a read: the operation ends as on a pulled adapter.
-    StartBoard({.paced = true});
-    auto listener = std::make_unique<sim::SimListener>(BoardPath(), 0);
-    listener->Start();
-    const std::string url = "socket://127.0.0.1:" + std::to_string(listener->Port());
-    std::thread cut([&] {
-      for (int i = 0; i < 500 && board().Requests().size() < 2; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-      }
-      listener.reset();
-    });
-    const Outcome lost = Tuvactl({"read", Path("out.tbl"), "--quiet", "--port", url});
-    cut.join();
-    EXPECT_EQ(lost.status, 1);
-    EXPECT_NE(lost.err.find("The connection to the board on " + url + " failed"), std::string::npos)
-        << lost.err;
-    EXPECT_FALSE(fs::exists(Path("out.tbl")));
-  }
+    listener.reset();
+  });
+  const Outcome lost = Tuvactl({"read", Path("out.tbl"), "--quiet", "--port", url});
+  cut.join();
+  EXPECT_EQ(lost.status, 1);
+  EXPECT_NE(lost.err.find("The connection to the board on " + url + " failed"), std::string::npos)
+      << lost.err;
+  EXPECT_FALSE(fs::exists(Path("out.tbl")));
+}
 
 }  // namespace
 }  // namespace tuva::testing
