@@ -137,37 +137,46 @@ void ShowFileResult(Dialogs& dialogs, const FileResult& result) {
 }
 }  // namespace
 
+// The current file name is the one in the caption: it moves to a file only once that file has
+// been opened or saved, so a refused Open or a failed Save As never aims the next Save elsewhere.
 void TfrmAir::OpenFile(bool withDialog) {
+  QString name = currentFileName_;
   if (withDialog) {
     openFilter_ = kFileFilter;  // the firmware Open offers it too
     const auto chosen = dialogs_.OpenFile(startupDirectory_, kFileFilter);
     if (!chosen) return;
-    currentFileName_ = *chosen;
+    name = *chosen;
   }
-  const QString name = currentFileName_;
+  OpenNamedFile(name);
+}
+
+bool TfrmAir::OpenNamedFile(const QString& name) {
   FlagRaiser loading(session_->guards.imageLoad);
   const FileResult result = OpenConfigFile(FileBytes(name), session_->image);
   if (!result.ok()) {
     ShowFileResult(dialogs_, result);
-    return;
+    return false;
   }
+  currentFileName_ = name;
   RefreshAll();
   setWindowTitle(FileText(CaptionWithFile(FileBytes(windowTitle()), FileBytes(name))));
+  return true;
 }
 
 void TfrmAir::SaveFile(bool withDialog) {
+  QString name = currentFileName_;
   if (withDialog) {
     const auto chosen = dialogs_.SaveFile(startupDirectory_, kFileFilter, kFileSuffix);
     if (!chosen) return;
-    currentFileName_ = *chosen;
+    name = *chosen;
   }
-  const QString name = currentFileName_;
   const FileResult result =
       SaveConfigFile(FileBytes(name), session_->image, [this] { CollectCapcodeStrings(); });
   if (!result.ok()) {
     ShowFileResult(dialogs_, result);
     return;
   }
+  currentFileName_ = name;
   setWindowTitle(FileText(CaptionWithFile(FileBytes(windowTitle()), FileBytes(name))));
 }
 

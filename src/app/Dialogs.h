@@ -5,9 +5,13 @@
 #pragma once
 
 #include <QString>
+#include <memory>
 #include <optional>
 
 #include "link/Frontend.h"
+
+class QMessageBox;
+class QWidget;
 
 namespace tuva::app {
 
@@ -48,6 +52,11 @@ class QtDialogs : public Dialogs {
   std::optional<QString> OpenFile(const QString& directory, const QString& filter) override;
   std::optional<QString> SaveFile(const QString& directory, const QString& filter,
                                   const QString& suffix) override;
+
+  // The box MessageBox shows, not yet shown: wide enough that a one-line message stays on one
+  // line, and a path too long for the screen breaks at its separators.
+  std::unique_ptr<QMessageBox> BuildMessageBox(const QString& caption, const QString& text,
+                                               MessageIcon icon) const;
 
  private:
   QWidget* parent_;

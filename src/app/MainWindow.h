@@ -176,6 +176,8 @@ class TfrmAir : public QMainWindow {
   void RunDeviceCommand(const std::function<void()>& operation);
   void SetCommandsEnabled(bool enabled);
   void OpenFile(bool withDialog);
+  // Opens `name` with Open's checks and messages; true when the image now holds it.
+  bool OpenNamedFile(const QString& name);
   void SaveFile(bool withDialog);
   void CollectCapcodeStrings();
   void BuildServiceView();

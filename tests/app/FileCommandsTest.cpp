@@ -96,8 +96,8 @@ TEST_F(FileCommandsTest, ARefusedFileLeavesImageControlsAndCaptionAsTheyWere) {
   EXPECT_EQ(image(), before);
   EXPECT_EQ(w.capcodes()->edit(0)->text(), "1111111");
   EXPECT_EQ(w.windowTitle(), Caption(good));
-  // The refused name stays the current one, as the dialog returned it.
-  EXPECT_EQ(w.currentFileName(), cwd.file("missing.tbl"));
+  // The current file stays the one in the caption.
+  EXPECT_EQ(w.currentFileName(), good);
 }
 
 TEST_F(FileCommandsTest, SaveStoresTheFrequencyBeingTypedOrNothingWhenItIsRefused) {
@@ -121,6 +121,46 @@ TEST_F(FileCommandsTest, AFileThatCannotBeWrittenIsReported) {
   EXPECT_EQ(dialogs.boxes[0].caption, "Tuva");
   EXPECT_EQ(dialogs.boxes[0].text, "Save Error!");
   EXPECT_EQ(w.windowTitle(), app::kMainCaption);
+}
+
+// Whatever an Open refused or a Save As failed to write, Save goes to the file in the caption and
+// leaves the other file as it was (or absent).
+TEST_F(FileCommandsTest, SaveWritesTheFileInTheCaptionAfterARefusal) {
+  struct Case {
+    const char* what;
+    QString target;
+    bool saveAs;
+    const char* message;
+  };
+  const Case cases[] = {
+      {"wrong tag", SaveImage("bad.tbl", 1333333, /*tagged=*/false), false,
+       "is not correct format"},
+      {"unreadable", cwd.file("missing.tbl"), false, "Open Error!"},
+      {"failed Save As", cwd.file("no/such/dir/x.tbl"), true, "Save Error!"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    app::TfrmAir& w = Open();
+    const QString good = SaveImage("good.tbl", 1111111);
+    dialogs.files = {good, c.target};
+    dialogs.boxes.clear();
+    w.Open2->trigger();
+    const bool existed = QFile::exists(c.target);
+    const QByteArray before = existed ? Read(c.target) : QByteArray();
+    (c.saveAs ? w.SaveAs1 : w.Open2)->trigger();
+    ASSERT_EQ(dialogs.boxes.size(), 1u);
+    EXPECT_TRUE(dialogs.boxes[0].text.contains(c.message)) << dialogs.boxes[0].text.toStdString();
+    EXPECT_EQ(w.windowTitle(), Caption(good));
+
+    Type(w.capcodes()->edit(0), "1234567");
+    w.Save1->trigger();
+    EXPECT_EQ(QFile::exists(c.target), existed);
+    if (existed) {
+      EXPECT_EQ(Read(c.target), before);
+    }
+    EXPECT_EQ(Read(good), QByteArray(reinterpret_cast<const char*>(image().bytes().data()), 4100));
+    EXPECT_EQ(w.currentFileName(), good);
+  }
 }
 
 }  // namespace
