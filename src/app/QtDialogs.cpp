@@ -71,6 +71,21 @@ bool QtDialogs::YesNo(const QString& caption, const QString& text) {
   return box.exec() == QMessageBox::Yes;
 }
 
+SaveChoice QtDialogs::AskSave(const QString& caption, const QString& text) {
+  QMessageBox box(QMessageBox::Question, caption, text,
+                  QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, parent_);
+  box.setDefaultButton(QMessageBox::Save);
+  box.setEscapeButton(QMessageBox::Cancel);
+  switch (box.exec()) {
+    case QMessageBox::Save:
+      return SaveChoice::Save;
+    case QMessageBox::Discard:
+      return SaveChoice::Discard;
+    default:
+      return SaveChoice::Cancel;
+  }
+}
+
 std::optional<QString> QtDialogs::InputText(const QString& caption, const QString& prompt,
                                             const QString& initial) {
   bool ok = false;
