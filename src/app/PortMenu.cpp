@@ -19,15 +19,13 @@ QString FromBytes(const std::string& text) {
   return QString::fromLocal8Bit(text);
 }
 
-// "/dev/ttyUSB0  -  ftdi_sio, FT232R USB UART", with what keeps the board search off it.
+// "/dev/ttyUSB0  -  ftdi_sio, FT232R USB UART", the search's candidates marked. Why the search
+// passes a device by is its tooltip.
 QString PortLine(const PortInfo& port) {
   QString line = FromBytes(port.device) + QStringLiteral("  -  ");
   line += port.driver.empty() ? QStringLiteral("no driver") : FromBytes(port.driver);
   if (!port.description.empty()) line += QStringLiteral(", ") + FromBytes(port.description);
-  if (port.candidate)
-    line += QStringLiteral("  [searched]");
-  else if (!port.reason.empty())
-    line += QStringLiteral(" (") + FromBytes(port.reason) + QLatin1Char(')');
+  if (port.candidate) line += QStringLiteral("  [searched]");
   if (::access(port.device.c_str(), R_OK | W_OK) != 0 && (errno == EACCES || errno == EPERM))
     line += QStringLiteral(" [no permission]");
   // A '&' in a product name is shown, not taken as a mnemonic.
@@ -42,6 +40,7 @@ PortMenu::PortMenu(TfrmAir& window, QMenu* pager)
   menu_ = pager->addMenu(QStringLiteral("P&ort"));
   menu_->setObjectName(QStringLiteral("PortMenu"));
   group_->setExclusive(true);
+  menu_->setToolTipsVisible(true);
   connect(menu_, &QMenu::aboutToShow, this, [this] { Refresh(); });
 }
 
@@ -76,7 +75,10 @@ void PortMenu::Refresh() {
   if (ports.empty()) menu_->addAction(QStringLiteral("No serial ports found"))->setEnabled(false);
   for (const PortInfo& port : ports) {
     const QString device = FromBytes(port.device);
-    add(PortLine(port), device)->setChecked(!useCommandLine_ && device == chosen_);
+    QAction* action = add(PortLine(port), device);
+    action->setChecked(!useCommandLine_ && device == chosen_);
+    action->setToolTip(port.candidate ? QStringLiteral("Tried by the automatic board search")
+                                      : QStringLiteral("Not searched: ") + FromBytes(port.reason));
   }
 }
 

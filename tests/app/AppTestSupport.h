@@ -145,7 +145,9 @@ class WindowTest : public ::testing::Test {
   }
 
   app::TfrmAir& Open(std::vector<std::string> ports = {}) {
+    window_.reset();
     window_ = std::make_unique<app::TfrmAir>(dialogs, std::move(ports));
+    if (beforeShow) beforeShow(*window_);
     window_->show();
     window_->activateWindow();
     EXPECT_TRUE(QTest::qWaitForWindowActive(window_.get()));
@@ -163,6 +165,7 @@ class WindowTest : public ::testing::Test {
 
   ScopedWorkingDirectory cwd;
   RecordingDialogs dialogs;
+  std::function<void(app::TfrmAir&)> beforeShow;  // runs between construction and start-up
 
  private:
   std::unique_ptr<app::TfrmAir> window_;

@@ -1,7 +1,11 @@
 // Open, Save and Save As: the dialogs, the bytes, the caption and the refusals.
+#include <QDropEvent>
 #include <QFile>
+#include <QMimeData>
+#include <QUrl>
 
 #include "AppTestSupport.h"
+#include "app/RecentFiles.h"
 #include "files/ConfigFile.h"
 
 namespace tuva::testing {
@@ -160,6 +164,116 @@ TEST_F(FileCommandsTest, SaveWritesTheFileInTheCaptionAfterARefusal) {
     }
     EXPECT_EQ(Read(good), QByteArray(reinterpret_cast<const char*>(image().bytes().data()), 4100));
     EXPECT_EQ(w.currentFileName(), good);
+  }
+}
+
+TEST_F(FileCommandsTest, RecentFilesFillReorderAndDropMissingEntries) {
+  app::TfrmAir& w = Open();
+  QStringList opened;
+  for (int i = 0; i < 9; ++i) {
+    opened.prepend(SaveImage(QString("f%1.tbl").arg(i), 1000000 + i));
+    dialogs.files = {opened.front()};
+    w.Open2->trigger();
+  }
+  EXPECT_EQ(w.recentFiles()->files(), opened.mid(0, 8));  // newest first, eight at most
+  dialogs.files = {opened[5]};
+  w.SaveAs1->trigger();
+  EXPECT_EQ(w.recentFiles()->files().front(), opened[5]);
+
+  // Remembered across a restart (where the default file is not added), and offered in the menu.
+  app::TfrmAir& again = Open();
+  QMenu* menu = again.recentFiles()->menu();
+  Q_EMIT menu->aboutToShow();
+  ASSERT_EQ(menu->actions().size(), 8);
+  EXPECT_EQ(menu->actions()[0]->text(), "&1 " + opened[5]);
+  menu->actions()[2]->trigger();  // f7
+  EXPECT_EQ(again.windowTitle(), Caption(opened[1]));
+  EXPECT_EQ(again.capcodes()->edit(0)->text(), "1000007");
+
+  const ConfigImage before = image();
+  QFile::remove(opened[3]);
+  again.recentFiles()->OpenEntry(opened[3]);
+  EXPECT_EQ(dialogs.shownTexts(),
+            QStringList{"The file " + opened[3] +
+                        " is no longer there; it is removed from Recent Files."});
+  EXPECT_FALSE(again.recentFiles()->files().contains(opened[3]));
+  EXPECT_EQ(image(), before);
+}
+
+// A file named on the command line opens after the default file; a dropped one opens like Open.
+TEST_F(FileCommandsTest, FilesGivenOnTheCommandLineOrDroppedGoThroughOpen) {
+  SaveImage("default.tbl", 1111111);
+  const QString given = SaveImage("given.tbl", 1222222);
+  beforeShow = [&](app::TfrmAir& w) { w.SetStartupFile(given); };
+  app::TfrmAir& w = Open();
+  EXPECT_EQ(w.windowTitle(), Caption(given));
+  EXPECT_EQ(w.capcodes()->edit(0)->text(), "1222222");
+
+  const QString dropped = SaveImage("dropped.tbl", 1333333);
+  const QString other = SaveImage("other.tbl", 1444444);
+  const QString notes = cwd.file("notes.txt");
+  struct Case {
+    QStringList files;
+    QStringList messages;
+    QString caption;  // the file in the caption afterwards
+  };
+  const Case cases[] = {
+      {{notes}, {notes + " is not a configuration file (*.tbl); nothing is opened."}, given},
+      {{dropped}, {}, dropped},
+      {{other, given}, {"2 files were given; only the first, " + other + ", is opened."}, other},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.files.join(' ').toStdString());
+    dialogs.boxes.clear();
+    QMimeData data;
+    QList<QUrl> urls;
+    for (const QString& file : c.files) urls << QUrl::fromLocalFile(file);
+    data.setUrls(urls);
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&w, &enter);
+    ASSERT_TRUE(enter.isAccepted());
+    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&w, &drop);
+    EXPECT_EQ(dialogs.shownTexts(), c.messages);
+    EXPECT_EQ(w.windowTitle(), Caption(c.caption));
+  }
+}
+
+TEST_F(FileCommandsTest, ClosingOverUnsavedChangesAsksAndDoesWhatTheAnswerSays) {
+  struct Case {
+    bool edited;
+    app::SaveChoice answer;
+    bool closes;
+    std::uint32_t saved;  // the capcode in the file afterwards
+  };
+  const Case cases[] = {
+      {false, app::SaveChoice::Cancel, true, 1111111},
+      {true, app::SaveChoice::Save, true, 1234567},
+      {true, app::SaveChoice::Discard, true, 1111111},
+      {true, app::SaveChoice::Cancel, false, 1111111},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(static_cast<int>(c.answer));
+    const QString file = SaveImage("mine.tbl", 1111111);
+    app::TfrmAir& w = Open();
+    dialogs.files = {file};
+    w.Open2->trigger();
+    if (c.edited) Type(w.capcodes()->edit(0), "1234567");
+    dialogs.questions.clear();
+    dialogs.saveChoices = {c.answer};
+    w.Exit1->trigger();
+    EXPECT_EQ(w.isVisible(), !c.closes);
+    if (c.edited) {
+      ASSERT_EQ(dialogs.questions.size(), 1u);
+      EXPECT_EQ(dialogs.questions[0].text, "Save changes to mine.tbl before closing?");
+    } else {
+      EXPECT_TRUE(dialogs.questions.empty());
+    }
+    ConfigImage saved;
+    ASSERT_TRUE(OpenConfigFile(file.toStdString(), saved).ok());
+    ConfigImage expected = ConfigImage::StartupImage();
+    EncodeCapcode(expected, 0, c.saved, false);
+    EXPECT_EQ(ReadCapcodeRecord(saved, 0), ReadCapcodeRecord(expected, 0));
   }
 }
 
