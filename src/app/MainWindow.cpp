@@ -9,6 +9,7 @@
 #include <QMenuBar>
 #include <QMimeData>
 #include <QScreen>
+#include <algorithm>
 #include <exception>
 
 #include "app/CapcodePanel.h"
@@ -79,6 +80,7 @@ void TfrmAir::BuildChrome() {
   grpNormal = makePage(QStringLiteral("grpNormal"));
   GroupBox1 = makePage(QStringLiteral("GroupBox1"));
   grpSrc = makePage(QStringLiteral("grpSrc"));
+  BuildPageKeys();
 
   // Measures the width of 22 characters in the prompt edits' font; never shown.
   lblLen = MakeLabel(canvas_, QStringLiteral("lblLen"), QString(), 0, 0, 0, 0);
@@ -173,6 +175,29 @@ void TfrmAir::BuildSelectors() {
   stcFeatures =
       make(QStringLiteral("stcFeatures"), QStringLiteral("Serial Output Features"), 184, 140);
   stcSrc = make(QStringLiteral("stcSrc"), QStringLiteral("Source Prompts"), 326, 110);
+}
+
+// The pages by keyboard: Ctrl+PgDown and Ctrl+PgUp step through them as the selectors do.
+void TfrmAir::BuildPageKeys() {
+  const auto step = [this](int by) {
+    if (!pagesShown_) return;
+    const std::array<QWidget*, 3> pages{grpNormal, GroupBox1, grpSrc};
+    const int count = static_cast<int>(pages.size());
+    const int at =
+        static_cast<int>(std::find(pages.begin(), pages.end(), frontPage_) - pages.begin());
+    ShowPage(pages[static_cast<std::size_t>((at + by + count) % count)]);
+  };
+  const auto key = [this](const char* name, const QKeySequence& keys, auto&& run) {
+    auto* action = new QAction(this);
+    action->setObjectName(QLatin1String(name));
+    action->setShortcut(keys);
+    addAction(action);
+    connect(action, &QAction::triggered, this, run);
+  };
+  key("NextPage", QKeySequence(Qt::CTRL | Qt::Key_PageDown), [step] { step(1); });
+  key("PreviousPage", QKeySequence(Qt::CTRL | Qt::Key_PageUp), [step] { step(-1); });
+  for (QLabel* selector : {stcCode, stcFeatures, stcSrc})
+    selector->setToolTip(QStringLiteral("Ctrl+PgDown and Ctrl+PgUp change the page"));
 }
 
 void TfrmAir::BuildPanels() {

@@ -183,6 +183,7 @@ class TfrmAir : public QMainWindow {
   void BuildMenus();
   void BuildStatusBar();
   void BuildSelectors();
+  void BuildPageKeys();
   void BuildPanels();
   void CreateWindow();
   void FirstShow();

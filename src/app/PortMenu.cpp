@@ -24,7 +24,9 @@ QString FromBytes(const std::string& text) {
 QString PortLine(const PortInfo& port) {
   QString line = FromBytes(port.device) + QStringLiteral("  -  ");
   line += port.driver.empty() ? QStringLiteral("no driver") : FromBytes(port.driver);
-  if (!port.description.empty()) line += QStringLiteral(", ") + FromBytes(port.description);
+  // Ports that are no USB adapter have only their driver's name to describe them.
+  if (!port.description.empty() && port.description != port.driver)
+    line += QStringLiteral(", ") + FromBytes(port.description);
   if (port.candidate) line += QStringLiteral("  [searched]");
   if (::access(port.device.c_str(), R_OK | W_OK) != 0 && (errno == EACCES || errno == EPERM))
     line += QStringLiteral(" [no permission]");
