@@ -7,6 +7,7 @@
 
 #include "app/GuiFrontend.h"
 #include "app/MainWindow.h"
+#include "app/PortMenu.h"
 #include "app/RecentFiles.h"
 #include "device/Operations.h"
 #include "files/ConfigFile.h"
@@ -53,6 +54,8 @@ void TfrmAir::SetCommandsEnabled(bool enabled) {
   for (QAction* action :
        {Open2, Save1, SaveAs1, Open1, Read1, Verify1, CheckFirmware1, S29Mode1, NormalMode1})
     action->setEnabled(enabled);
+  for (const QMenu* menu : {portMenu_->menu(), recentFiles_->menu()})
+    menu->menuAction()->setEnabled(enabled);
   Write1->setEnabled(enabled && writeWanted_);
 }
 

@@ -388,12 +388,14 @@ QStringList LocalFiles(const QMimeData* data) {
 }  // namespace
 
 void TfrmAir::dragEnterEvent(QDragEnterEvent* event) {
-  if (!busy_ && !LocalFiles(event->mimeData()).isEmpty()) event->acceptProposedAction();
+  // The firmware view takes no configuration.
+  if (!busy_ && !session_->serviceMode && !LocalFiles(event->mimeData()).isEmpty())
+    event->acceptProposedAction();
 }
 
 void TfrmAir::dropEvent(QDropEvent* event) {
   const QStringList files = LocalFiles(event->mimeData());
-  if (busy_ || files.isEmpty()) return;
+  if (busy_ || session_->serviceMode || files.isEmpty()) return;
   event->acceptProposedAction();
   OpenGivenFiles(files);
 }
