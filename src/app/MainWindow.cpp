@@ -7,7 +7,9 @@
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMenuBar>
+#include <QMimeData>
 #include <QScreen>
+#include <algorithm>
 #include <exception>
 
 #include "app/CapcodePanel.h"
@@ -15,6 +17,8 @@
 #include "app/FeatureEditors.h"
 #include "app/FrequencyPanel.h"
 #include "app/GuiFrontend.h"
+#include "app/PortMenu.h"
+#include "app/RecentFiles.h"
 
 namespace tuva::app {
 
@@ -26,8 +30,14 @@ TfrmAir::TfrmAir(Dialogs& dialogs, std::vector<std::string> ports, QWidget* pare
   frontend_ = std::make_unique<GuiFrontend>(dialogs_, StatusText, PB1,
                                             [this](bool enabled) { SetWriteWanted(enabled); });
   session_ = std::make_unique<Session>(*frontend_);
-  session_->ports = std::move(ports);
+  commandLinePorts_ = std::move(ports);
+  session_->ports = commandLinePorts_;
   session_->refreshAll = [this] { RefreshAll(); };
+  Pager1->addSeparator();
+  portMenu_ = new PortMenu(*this, Pager1);
+  recentFiles_ = new RecentFiles(*this, File2, Exit1);
+  File2->insertSeparator(Exit1);
+  setAcceptDrops(true);
   BuildPanels();
 
   std::vector<QWidget*> edits;
@@ -70,6 +80,7 @@ void TfrmAir::BuildChrome() {
   grpNormal = makePage(QStringLiteral("grpNormal"));
   GroupBox1 = makePage(QStringLiteral("GroupBox1"));
   grpSrc = makePage(QStringLiteral("grpSrc"));
+  BuildPageKeys();
 
   // Measures the width of 22 characters in the prompt edits' font; never shown.
   lblLen = MakeLabel(canvas_, QStringLiteral("lblLen"), QString(), 0, 0, 0, 0);
@@ -89,36 +100,36 @@ void TfrmAir::BuildMenus() {
     return action;
   };
 
-  File2 = bar->addMenu(QStringLiteral("File"));
+  File2 = bar->addMenu(QStringLiteral("&File"));
   File2->setObjectName(QStringLiteral("File2"));
-  Open2 = item(File2, "Open2", QStringLiteral("Open"), QKeySequence(Qt::CTRL | Qt::Key_O));
-  Save1 = item(File2, "Save1", QStringLiteral("Save"), QKeySequence(Qt::CTRL | Qt::Key_S));
+  Open2 = item(File2, "Open2", QStringLiteral("&Open"), QKeySequence(Qt::CTRL | Qt::Key_O));
+  Save1 = item(File2, "Save1", QStringLiteral("&Save"), QKeySequence(Qt::CTRL | Qt::Key_S));
   SaveAs1 =
-      item(File2, "SaveAs1", QStringLiteral("Save As..."), QKeySequence(Qt::CTRL | Qt::Key_A));
+      item(File2, "SaveAs1", QStringLiteral("Save &As..."), QKeySequence(Qt::CTRL | Qt::Key_A));
   File2->addSeparator();
-  Exit1 = item(File2, "Exit1", QStringLiteral("Exit"));
+  Exit1 = item(File2, "Exit1", QStringLiteral("E&xit"));
 
   // The firmware file menu of the service mode.
-  File1 = bar->addMenu(QStringLiteral("File"));
+  File1 = bar->addMenu(QStringLiteral("&File"));
   File1->setObjectName(QStringLiteral("File1"));
   File1->menuAction()->setVisible(false);
-  Open1 = item(File1, "Open1", QStringLiteral("Open"));
+  Open1 = item(File1, "Open1", QStringLiteral("&Open"));
 
-  Pager1 = bar->addMenu(QStringLiteral("Pager"));
+  Pager1 = bar->addMenu(QStringLiteral("&Pager"));
   Pager1->setObjectName(QStringLiteral("Pager1"));
-  Read1 = item(Pager1, "Read1", QStringLiteral("Read"), QKeySequence(Qt::Key_F3));
-  Write1 = item(Pager1, "Write1", QStringLiteral("Write"), QKeySequence(Qt::Key_F4));
-  Verify1 = item(Pager1, "Verify1", QStringLiteral("Verify"), QKeySequence(Qt::Key_F9));
-  CompareWithBoard1 = item(Pager1, "CompareWithBoard1", QStringLiteral("Compare with Board"));
+  Read1 = item(Pager1, "Read1", QStringLiteral("&Read"), QKeySequence(Qt::Key_F3));
+  Write1 = item(Pager1, "Write1", QStringLiteral("&Write"), QKeySequence(Qt::Key_F4));
+  Verify1 = item(Pager1, "Verify1", QStringLiteral("&Verify"), QKeySequence(Qt::Key_F9));
+  CompareWithBoard1 = item(Pager1, "CompareWithBoard1", QStringLiteral("&Compare with Board"));
 
-  System1 = bar->addMenu(QStringLiteral("System"));
+  System1 = bar->addMenu(QStringLiteral("&System"));
   System1->setObjectName(QStringLiteral("System1"));
-  NormalMode1 = item(System1, "NormalMode1", QStringLiteral("Normal Mode"));
+  NormalMode1 = item(System1, "NormalMode1", QStringLiteral("&Normal Mode"));
   NormalMode1->setCheckable(true);
   NormalMode1->setChecked(true);
   NormalMode1->setVisible(false);
-  CheckFirmware1 = item(System1, "CheckFirmware1", QStringLiteral("Check Firmware"));
-  S29Mode1 = item(System1, "S29Mode1", QStringLiteral("S29 Mode"));
+  CheckFirmware1 = item(System1, "CheckFirmware1", QStringLiteral("&Check Firmware"));
+  S29Mode1 = item(System1, "S29Mode1", QStringLiteral("S&29 Mode"));
   S29Mode1->setCheckable(true);
   S29Mode1->setVisible(false);
 
@@ -171,6 +182,29 @@ void TfrmAir::BuildSelectors() {
   stcSrc = make(QStringLiteral("stcSrc"), QStringLiteral("Source Prompts"), 326, 110);
 }
 
+// The pages by keyboard: Ctrl+PgDown and Ctrl+PgUp step through them as the selectors do.
+void TfrmAir::BuildPageKeys() {
+  const auto step = [this](int by) {
+    if (!pagesShown_) return;
+    const std::array<QWidget*, 3> pages{grpNormal, GroupBox1, grpSrc};
+    const int count = static_cast<int>(pages.size());
+    const int at =
+        static_cast<int>(std::find(pages.begin(), pages.end(), frontPage_) - pages.begin());
+    ShowPage(pages[static_cast<std::size_t>((at + by + count) % count)]);
+  };
+  const auto key = [this](const char* name, const QKeySequence& keys, auto&& run) {
+    auto* action = new QAction(this);
+    action->setObjectName(QLatin1String(name));
+    action->setShortcut(keys);
+    addAction(action);
+    connect(action, &QAction::triggered, this, run);
+  };
+  key("NextPage", QKeySequence(Qt::CTRL | Qt::Key_PageDown), [step] { step(1); });
+  key("PreviousPage", QKeySequence(Qt::CTRL | Qt::Key_PageUp), [step] { step(-1); });
+  for (QLabel* selector : {stcCode, stcFeatures, stcSrc})
+    selector->setToolTip(QStringLiteral("Ctrl+PgDown and Ctrl+PgUp change the page"));
+}
+
 void TfrmAir::BuildPanels() {
   // Each panel builds its controls on its page and registers its refreshers.
   frequency_ = new FrequencyPanel(*this, grpNormal);
@@ -211,15 +245,20 @@ void TfrmAir::showEvent(QShowEvent* event) {
   FirstShow();
 }
 
-// First showing: refill everything from the image, then take the default file when there is one.
+// First showing: refill everything from the image, then take the default file when there is one,
+// then the file named on the command line.
 void TfrmAir::FirstShow() {
   PB1->setValue(0);
+  portMenu_->Start(commandLinePorts_);
   RefreshAll();
   currentFileName_ = QDir(startupDirectory_).filePath(QStringLiteral("default.tbl"));
   if (QFileInfo::exists(currentFileName_)) {
     FlagRaiser quiet(noDialog_);
+    FlagRaiser starting(startingUp_);
     Open2Click();
   }
+  MarkUnchanged();
+  if (!startupFile_.isEmpty()) OpenGivenFiles({startupFile_});
   FocusSink();
 }
 
@@ -336,7 +375,34 @@ void TfrmAir::closeEvent(QCloseEvent* event) {
     event->ignore();
     return;
   }
+  if (!MayClose()) {
+    event->ignore();
+    return;
+  }
   QMainWindow::closeEvent(event);
+}
+
+namespace {
+QStringList LocalFiles(const QMimeData* data) {
+  QStringList files;
+  if (data)
+    for (const QUrl& url : data->urls())
+      if (url.isLocalFile()) files << url.toLocalFile();
+  return files;
+}
+}  // namespace
+
+void TfrmAir::dragEnterEvent(QDragEnterEvent* event) {
+  // The firmware view takes no configuration.
+  if (!busy_ && !session_->serviceMode && !LocalFiles(event->mimeData()).isEmpty())
+    event->acceptProposedAction();
+}
+
+void TfrmAir::dropEvent(QDropEvent* event) {
+  const QStringList files = LocalFiles(event->mimeData());
+  if (busy_ || session_->serviceMode || files.isEmpty()) return;
+  event->acceptProposedAction();
+  OpenGivenFiles(files);
 }
 
 }  // namespace tuva::app

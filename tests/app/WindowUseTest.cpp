@@ -1,0 +1,153 @@
+// The window in everyday use: retyping a refused entry, message boxes that keep a path readable,
+// text that fits its control at the screen's scale.
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QScreen>
+#include <QSet>
+#include <QStyleOptionComboBox>
+
+#include "FeatureEditorsTestSupport.h"
+
+namespace tuva::testing {
+namespace {
+
+using WindowUseTest = FeatureEditorsTest;
+
+// A refused entry comes back selected, so the digits typed next replace it.
+TEST_F(WindowUseTest, ARefusedEntryIsSelectedSoTypingReplacesIt) {
+  Open();
+  struct Case {
+    QLineEdit* edit;
+    const char* refused;
+    bool enter;  // the refusal comes when the entry is left, not on a key
+    const char* retyped;
+    const char* shown;
+  };
+  const Case cases[] = {
+      {window().capcodes()->edit(3), "12x", false, "345", "0000345"},
+      {outputs().edtPlsPer[3], "25.6", true, "2.5", "2.5"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.refused);
+    window().FocusSink();
+    dialogs.boxes.clear();
+    Type(c.edit, c.refused, c.enter);
+    ASSERT_EQ(dialogs.boxes.size(), 1u);
+    EXPECT_EQ(window().focusWidget(), c.edit);
+    EXPECT_FALSE(c.edit->text().isEmpty());
+    EXPECT_EQ(c.edit->selectedText(), c.edit->text());
+    QTest::keyClicks(c.edit, c.retyped);
+    QTest::keyClick(c.edit, Qt::Key_Return);
+    EXPECT_EQ(c.edit->text(), c.shown);
+    EXPECT_EQ(dialogs.boxes.size(), 1u);
+  }
+  EXPECT_EQ(image().byte(0x1E0 + 3), 25);
+}
+
+// The message about a default file that is no configuration stays on one line, and a path wider
+// than the screen breaks inside the box instead of running past it.
+TEST_F(WindowUseTest, MessageBoxesKeepALongPathReadable) {
+  app::TfrmAir& w = Open();
+  app::QtDialogs real(&w);
+  const QString path = QStringLiteral("/home/technician/pagers/north/default.tbl");
+  const QString message = "The [" + path + "] is not correct format, the file will discard !";
+  auto box = real.BuildMessageBox("FVantel", message, MessageIcon::None);
+  box->show();
+  QApplication::processEvents();
+  auto* label = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_label"));
+  ASSERT_NE(label, nullptr);
+  EXPECT_LT(label->height(), 2 * label->fontMetrics().lineSpacing());
+  EXPECT_GE(label->width(), label->fontMetrics().horizontalAdvance(message));
+  box->hide();
+
+  auto huge = real.BuildMessageBox("FVantel", "The [" + path.repeated(20) + "] is not correct",
+                                   MessageIcon::None);
+  huge->show();
+  QApplication::processEvents();
+  EXPECT_LE(huge->width(), w.screen()->availableGeometry().width());
+  EXPECT_GT(huge->findChild<QLabel*>(QStringLiteral("qt_msgbox_label"))->height(),
+            2 * label->fontMetrics().lineSpacing());
+}
+
+// Every menu and item of the menu bar opens from the keyboard: each has a mnemonic that no other
+// entry of its menu shares, and the pages change with Ctrl+PgDown and Ctrl+PgUp.
+TEST_F(WindowUseTest, EveryMenuItemAndPageIsReachableByKeyboard) {
+  app::TfrmAir& w = Open();
+  const auto checkMnemonics = [](const QList<QAction*>& entries, const QString& where) {
+    QSet<QChar> used;
+    for (QAction* entry : entries) {
+      if (entry->isSeparator() || !entry->isVisible()) continue;
+      const QString text = entry->text();
+      const qsizetype amp = text.indexOf(QLatin1Char('&'));
+      ASSERT_TRUE(amp >= 0 && amp + 1 < text.size()) << (where + ": " + text).toStdString();
+      EXPECT_FALSE(used.contains(text[amp + 1].toLower())) << (where + ": " + text).toStdString();
+      used.insert(text[amp + 1].toLower());
+    }
+  };
+  checkMnemonics(w.menuBar()->actions(), "menu bar");
+  for (QMenu* menu : {w.File2, w.Pager1, w.System1}) checkMnemonics(menu->actions(), menu->title());
+
+  QTest::keyClick(&w, Qt::Key_PageDown, Qt::ControlModifier);
+  EXPECT_EQ(w.FrontPage(), w.GroupBox1);
+  QTest::keyClick(&w, Qt::Key_PageUp, Qt::ControlModifier);
+  QTest::keyClick(&w, Qt::Key_PageUp, Qt::ControlModifier);
+  EXPECT_EQ(w.FrontPage(), w.grpSrc);
+}
+
+// The names of the shown controls of `page` whose text is cut off.
+QStringList ClippedControls(QWidget* page) {
+  QStringList clipped;
+  for (QWidget* control : page->findChildren<QWidget*>()) {
+    if (!control->isVisibleTo(page)) continue;
+    const QFontMetrics metrics = control->fontMetrics();
+    int needed = 0;
+    int available = 0;
+    if (auto* label = qobject_cast<QLabel*>(control); label && !label->wordWrap()) {
+      needed = metrics.horizontalAdvance(label->text());
+      available = label->contentsRect().width();
+    } else if (auto* box = qobject_cast<QCheckBox*>(control)) {
+      needed = box->sizeHint().width();
+      available = box->width();
+    } else if (auto* group = qobject_cast<QGroupBox*>(control)) {
+      needed = metrics.horizontalAdvance(group->title());
+      available = group->width();
+    } else if (auto* combo = qobject_cast<QComboBox*>(control)) {
+      QStyleOptionComboBox option;
+      option.initFrom(combo);
+      needed = metrics.horizontalAdvance(combo->currentText());
+      available =
+          combo->style()
+              ->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, combo)
+              .width();
+    } else {
+      continue;
+    }
+    if (needed > available + 1 || metrics.height() > control->height() + 2)
+      clipped << QString("%1 (%2 > %3)").arg(control->objectName()).arg(needed).arg(available);
+  }
+  return clipped;
+}
+
+// Run once as it is and once on a 3840 x 2160 screen at QT_SCALE_FACTOR=2.
+TEST_F(WindowUseTest, NoTextIsClippedOnAnyPageAtTheScreensScale) {
+  app::TfrmAir& w = Open();
+  QApplication::processEvents();
+  SCOPED_TRACE(QString("%1 x %2 at %3")
+                   .arg(w.width())
+                   .arg(w.height())
+                   .arg(w.devicePixelRatioF())
+                   .toStdString());
+  EXPECT_GT(w.width(), w.screen()->availableGeometry().width() * 9 / 10);  // maximised
+  for (QWidget* page : {w.grpNormal, w.GroupBox1, w.grpSrc}) {
+    w.ShowPage(page);
+    EXPECT_EQ(ClippedControls(page), QStringList()) << page->objectName().toStdString();
+  }
+  EXPECT_EQ(ClippedControls(w.canvas()), QStringList());
+}
+
+}  // namespace
+}  // namespace tuva::testing
