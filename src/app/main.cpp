@@ -16,8 +16,8 @@
 #include "app/Dialogs.h"
 #include "app/MainWindow.h"
 #include "app/PasswordDlg.h"
-#include "link/NetworkPort.h"
 #include "app/PortMenu.h"
+#include "link/NetworkPort.h"
 #include "sim/SimServer.h"
 
 namespace {

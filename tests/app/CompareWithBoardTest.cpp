@@ -35,7 +35,7 @@ class CompareWithBoardTest : public WindowTest {
 
 TEST_F(CompareWithBoardTest, ListsTheFieldsTheBoardHoldsOtherwise) {
   app::TfrmAir& w = OpenOnBoard();
-  EXPECT_EQ(w.CompareWithBoard1->text(), "Compare with Board");
+  EXPECT_EQ(w.CompareWithBoard1->text().remove('&'), "Compare with Board");
   EXPECT_TRUE(w.CompareWithBoard1->shortcut().isEmpty());
   w.Write1->trigger();
   ASSERT_EQ(dialogs.shownTexts(), QStringList{"Transmit Success!"});
