@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstring>
 #include <thread>
+#include <utility>
 
 namespace tuva {
 namespace {
@@ -103,6 +104,18 @@ TCommPort::~TCommPort() {
   } catch (const ECommError&) {
     // The descriptor is released by the kernel even when close reports an error.
   }
+}
+
+void TCommPort::TakeOver(TCommPort& other) {
+  if (&other == this) return;
+  Close();
+  open_ = std::exchange(other.open_, false);
+  fd_ = std::exchange(other.fd_, -1);
+  name_ = other.name_;
+  baud_ = other.baud_;
+  byteSize_ = other.byteSize_;
+  parity_ = other.parity_;
+  stopBits_ = other.stopBits_;
 }
 
 void TCommPort::Open() {

@@ -52,6 +52,10 @@ class TCommPort {
   // Waits at most timeoutMs for input; true when a byte may be read. Closed port: false at once.
   bool WaitForInput(int timeoutMs);
 
+  // Takes over `other`'s open line with its name and settings, `other` left closed; this port is
+  // closed first (raises 11). The board search probes on ports of its own and keeps the winner.
+  void TakeOver(TCommPort& other);
+
   bool IsOpen() const { return open_; }
   // The open descriptor, -1 when closed. Lets a signal handler give up the exclusive use of the
   // line (ioctl TIOCNXCL is safe there) when the program is killed with the port open.
