@@ -5,6 +5,7 @@ TUVA_PACKAGES=(
   qt6-base-dev libgl1-mesa-dev
   libcli11-dev nlohmann-json3-dev
   srecord
+  libsqlite3-dev libpq-dev postgresql
   clang libclang-rt-14-dev
 )
 

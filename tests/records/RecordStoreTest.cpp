@@ -1,0 +1,340 @@
+// The records, written once against the store interface and run against both stores: an SQLite
+// file in a temporary folder and a PostgreSQL server the test starts itself.
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <regex>
+#include <set>
+#include <thread>
+
+#include "records/RecordStore.h"
+#include "support/PostgresServer.h"
+
+namespace tuva::testing {
+namespace {
+
+namespace fs = std::filesystem;
+using records::Attempt;
+using records::CountingSlot;
+using records::ListFilter;
+using records::RecordsError;
+using records::RecordStore;
+using records::Result;
+
+constexpr std::uint32_t kLastShort = 2097151;
+
+std::string TestName() {
+  std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+  std::replace_if(
+      name.begin(), name.end(), [](char c) { return !std::isalnum(c); }, '_');
+  return name;
+}
+
+// One SQLite file per test.
+struct SqliteBackend {
+  fs::path folder = fs::temp_directory_path() / ("tuva-records-" + std::to_string(::getpid()));
+  std::string where;
+
+  void SetUp() {
+    std::string name = TestName();
+    std::transform(name.begin(), name.end(), name.begin(), ::tolower);
+    where = (folder / name / "records.sqlite").string();
+  }
+  void TearDown() { fs::remove_all(folder); }
+  bool Sql(const std::string& sql) {
+    sqlite3* db = nullptr;
+    const bool ok = sqlite3_open(where.c_str(), &db) == SQLITE_OK &&
+                    sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK;
+    sqlite3_close(db);
+    return ok;
+  }
+};
+
+// One server for all the tests, one database per test.
+struct PostgresBackend {
+  static PostgresServer* server;
+  std::string database;
+  std::string where;
+
+  void SetUp() {
+    if (server == nullptr) server = new PostgresServer;
+    if (!server->Installed()) GTEST_SKIP() << server->Problem();
+    ASSERT_TRUE(server->Running()) << server->Problem();
+    database = TestName();
+    std::transform(database.begin(), database.end(), database.begin(), ::tolower);
+    where = server->CreateDatabase(database);
+    ASSERT_FALSE(where.empty()) << "createdb " << database << " failed";
+  }
+  void TearDown() {}
+  bool Sql(const std::string& sql) { return server->Sql(database, sql); }
+};
+PostgresServer* PostgresBackend::server = nullptr;
+
+class StopPostgres : public ::testing::Environment {
+ public:
+  void TearDown() override {
+    delete PostgresBackend::server;
+    PostgresBackend::server = nullptr;
+  }
+};
+const auto* const kStopPostgres = ::testing::AddGlobalTestEnvironment(new StopPostgres);
+
+template <typename Backend>
+class RecordStoreTest : public ::testing::Test {
+ protected:
+  void SetUp() override { backend_.SetUp(); }
+  void TearDown() override { backend_.TearDown(); }
+
+  std::unique_ptr<RecordStore> Open() { return records::OpenRecordStore(backend_.where); }
+
+  static Attempt Start(const std::string& port) {
+    Attempt start;
+    start.port = port;
+    return start;
+  }
+
+  // Reserves one attempt on `store` and returns the capcode it took for each slot.
+  static std::vector<std::uint32_t> Take(RecordStore& store, const std::vector<CountingSlot>& slots,
+                                         std::int64_t* id = nullptr) {
+    const Attempt attempt = store.Reserve(Start("/dev/ttyUSB0"), slots);
+    if (id) *id = attempt.id;
+    std::vector<std::uint32_t> capcodes;
+    for (const Attempt::Taken& taken : attempt.taken) capcodes.push_back(taken.capcode);
+    return capcodes;
+  }
+
+  static void End(RecordStore& store, std::int64_t id, Result result) {
+    Attempt attempt;
+    attempt.id = id;
+    attempt.result = result;
+    store.Finish(attempt);
+  }
+
+  Backend backend_;
+};
+
+using Backends = ::testing::Types<SqliteBackend, PostgresBackend>;
+class BackendNames {
+ public:
+  template <typename T>
+  static std::string GetName(int) {
+    return std::is_same_v<T, SqliteBackend> ? "Sqlite" : "Postgres";
+  }
+};
+TYPED_TEST_SUITE(RecordStoreTest, Backends, BackendNames);
+
+const CountingSlot kSlot1{1, 1500000, 1, kLastShort};
+
+TYPED_TEST(RecordStoreTest, ReservesTheLowestFreeCapcodesAndKeepsEveryField) {
+  auto store = this->Open();
+  Attempt start = this->Start("/dev/ttyUSB1");
+  start.station = "bench-2";
+  // Two counting slots whose progressions meet: a capcode is handed out once across all slots.
+  const std::vector<CountingSlot> slots = {{1, 100, 10, kLastShort}, {4, 100, 5, kLastShort}};
+  const Attempt reserved = store->Reserve(start, slots);
+  ASSERT_EQ(reserved.taken.size(), 2u);
+  EXPECT_EQ(reserved.taken[0].capcode, 100u);
+  EXPECT_EQ(reserved.taken[1].capcode, 105u);
+  EXPECT_TRUE(std::regex_match(reserved.time, std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ)")))
+      << reserved.time;
+
+  Attempt done = reserved;
+  done.firmware = "FLEX 3.10";
+  done.capcodes = {"100", "", "0002101249", "105"};
+  done.frequency = "462.0125";
+  done.sha256 = std::string(64, 'a');
+  done.result = Result::Programmed;
+  done.message = "verified";
+  done.seconds = 12.25;
+  store->MarkErased(done.id);
+  store->Finish(done);
+  EXPECT_EQ(this->Take(*store, slots), (std::vector<std::uint32_t>{110, 115}));
+
+  const std::vector<Attempt> listed = store->List({});
+  ASSERT_EQ(listed.size(), 2u);
+  const Attempt& got = listed[0];
+  EXPECT_EQ(got.id, done.id);
+  EXPECT_EQ(got.time, reserved.time);
+  EXPECT_EQ(got.station, "bench-2");
+  EXPECT_EQ(got.port, "/dev/ttyUSB1");
+  EXPECT_EQ(got.firmware, done.firmware);
+  EXPECT_EQ(got.capcodes, done.capcodes);
+  EXPECT_EQ(got.frequency, done.frequency);
+  EXPECT_EQ(got.sha256, done.sha256);
+  EXPECT_EQ(got.result, Result::Programmed);
+  EXPECT_TRUE(got.erased);
+  EXPECT_EQ(got.message, "verified");
+  EXPECT_DOUBLE_EQ(got.seconds, 12.25);
+  ASSERT_EQ(got.taken.size(), 2u);
+  EXPECT_EQ(got.taken[1].slot, 4);
+  EXPECT_EQ(got.taken[1].capcode, 105u);
+  EXPECT_TRUE(got.taken[1].held);
+  EXPECT_EQ(listed[1].result, Result::Reserved);
+  EXPECT_EQ(listed[1].station, records::DefaultStation());
+}
+
+// A board that failed before its first erase never held its capcodes; one that failed after it
+// may hold them, so they stay out of the pool until released by hand.
+TYPED_TEST(RecordStoreTest, FailedCapcodesReturnOnlyWhenNoEraseWasSent) {
+  auto store = this->Open();
+  std::int64_t id = 0;
+  EXPECT_EQ(this->Take(*store, {kSlot1}, &id), std::vector<std::uint32_t>{1500000});
+  this->End(*store, id, Result::Failed);
+  EXPECT_EQ(this->Take(*store, {kSlot1}, &id), std::vector<std::uint32_t>{1500000});
+  store->MarkErased(id);
+  this->End(*store, id, Result::Failed);
+  EXPECT_EQ(this->Take(*store, {kSlot1}, &id), std::vector<std::uint32_t>{1500001});
+  this->End(*store, id, Result::Programmed);
+
+  EXPECT_FALSE(store->Release(1, 1500001)) << "a programmed board's capcode";
+  EXPECT_FALSE(store->Release(2, 1500000)) << "another slot";
+  EXPECT_FALSE(store->Release(1, 1499999)) << "never handed out";
+  EXPECT_TRUE(store->Release(1, 1500000));
+  EXPECT_FALSE(store->Release(1, 1500000)) << "released already";
+  EXPECT_EQ(this->Take(*store, {kSlot1}, &id), std::vector<std::uint32_t>{1500000});
+
+  // An attempt a killed run left open can be released too; it is closed as failed.
+  store->MarkErased(id);
+  EXPECT_TRUE(store->Release(1, 1500000));
+  EXPECT_THROW(this->End(*store, id, Result::Programmed), RecordsError);
+  EXPECT_THROW(store->MarkErased(id), RecordsError);
+  const Attempt last = store->List({}).back();
+  EXPECT_EQ(last.result, Result::Failed);
+  EXPECT_FALSE(last.taken.at(0).held);
+
+  ListFilter failed;
+  failed.failedOnly = true;
+  EXPECT_EQ(store->List(failed).size(), 3u);
+}
+
+TYPED_TEST(RecordStoreTest, ARestartContinuesWithTheNextFreeCapcode) {
+  std::int64_t gap = 0;
+  {
+    auto store = this->Open();
+    std::int64_t id = 0;
+    for (int board = 0; board < 3; ++board) {
+      this->Take(*store, {kSlot1}, &id);
+      this->End(*store, id, Result::Programmed);
+    }
+    this->Take(*store, {kSlot1}, &gap);
+    this->Take(*store, {kSlot1}, &id);  // left open, as by a crash during its Write
+    store->MarkErased(id);
+    this->End(*store, gap, Result::Failed);
+  }
+  auto store = this->Open();
+  EXPECT_EQ(this->Take(*store, {kSlot1}), std::vector<std::uint32_t>{1500003});
+  EXPECT_EQ(this->Take(*store, {kSlot1}), std::vector<std::uint32_t>{1500005});
+}
+
+TYPED_TEST(RecordStoreTest, FindsTheBoardThatHoldsACapcode) {
+  auto store = this->Open();
+  std::int64_t programmed = 0;
+  std::int64_t open = 0;
+  std::int64_t returned = 0;
+  this->Take(*store, {kSlot1}, &programmed);
+  Attempt done;
+  done.id = programmed;
+  done.result = Result::Programmed;
+  done.capcodes = {"1500000", "0000002001"};
+  store->Finish(done);
+  this->Take(*store, {kSlot1}, &open);
+  this->Take(*store, {kSlot1}, &returned);
+  this->End(*store, returned, Result::Failed);
+
+  const struct {
+    std::uint32_t capcode;
+    std::vector<std::int64_t> ids;
+  } cases[] = {
+      {1500000, {programmed}},  // taken from the pool
+      {2001, {programmed}},     // a fixed slot of a programmed board
+      {1500001, {open}},        // held by a board being written
+      {1500002, {}},            // back in the pool
+  };
+  for (const auto& c : cases) {
+    ListFilter filter;
+    filter.capcode = c.capcode;
+    std::vector<std::int64_t> ids;
+    for (const Attempt& a : store->List(filter)) ids.push_back(a.id);
+    EXPECT_EQ(ids, c.ids) << c.capcode;
+  }
+}
+
+TYPED_TEST(RecordStoreTest, RefusesSlotsItCannotServe) {
+  auto store = this->Open();
+  const std::vector<std::vector<CountingSlot>> refused = {
+      {{0, 1, 1, kLastShort}},
+      {{17, 1, 1, kLastShort}},
+      {{1, 1, 0, kLastShort}},
+      {{1, 10, 1, 9}},
+      {{2, 1, 1, kLastShort}, {2, 5, 1, kLastShort}},
+  };
+  for (const auto& slots : refused)
+    EXPECT_THROW(store->Reserve(this->Start("p"), slots), RecordsError);
+  const CountingSlot two{3, 10, 5, 15};
+  this->Take(*store, {two});
+  this->Take(*store, {two});
+  try {
+    store->Reserve(this->Start("p"), {two});
+    ADD_FAILURE() << "a used-up slot reserved";
+  } catch (const RecordsError& error) {
+    EXPECT_STREQ(error.what(), "slot 3 has no free capcode left (10 in steps of 5 up to 15)");
+  }
+  EXPECT_EQ(store->List({}).size(), 2u) << "a refused reservation leaves no attempt";
+}
+
+TYPED_TEST(RecordStoreTest, RefusesANewerSchema) {
+  this->Open();
+  ASSERT_TRUE(this->backend_.Sql("UPDATE schema_version SET version = 2"));
+  try {
+    this->Open();
+    ADD_FAILURE() << "a newer schema opened";
+  } catch (const RecordsError& error) {
+    EXPECT_NE(std::string(error.what()).find("has schema version 2; this tuva knows version 1"),
+              std::string::npos)
+        << error.what();
+  }
+}
+
+// Two connections (two stations, or two processes on one file) reserving at once.
+TYPED_TEST(RecordStoreTest, ConcurrentReserversNeverShareACapcode) {
+  constexpr int kBoards = 25;
+  // Overlapping progressions in two slots make the races cross slots too.
+  const std::vector<CountingSlot> slots = {{1, 1000, 2, kLastShort}, {2, 1000, 1, kLastShort}};
+  auto first = this->Open();
+  auto second = this->Open();
+  std::vector<std::uint32_t> got[2];
+  std::string errors[2];
+  auto run = [&](RecordStore* store, int which) {
+    try {
+      for (int board = 0; board < kBoards; ++board) {
+        std::int64_t id = 0;
+        for (std::uint32_t capcode : this->Take(*store, slots, &id)) got[which].push_back(capcode);
+        this->End(*store, id, board % 5 == 4 ? Result::Failed : Result::Programmed);
+      }
+    } catch (const RecordsError& error) {
+      errors[which] = error.what();
+    }
+  };
+  std::thread a(run, first.get(), 0);
+  std::thread b(run, second.get(), 1);
+  a.join();
+  b.join();
+  ASSERT_EQ(errors[0], "");
+  ASSERT_EQ(errors[1], "");
+  std::set<std::uint32_t> held;
+  for (const Attempt& attempt : first->List({})) {
+    for (const Attempt::Taken& taken : attempt.taken) {
+      if (taken.held) {
+        EXPECT_TRUE(held.insert(taken.capcode).second) << taken.capcode;
+      }
+    }
+  }
+  EXPECT_EQ(held.size(), 2u * 2 * kBoards * 4 / 5);
+  EXPECT_EQ(first->List({}).size(), 2u * kBoards);
+}
+
+}  // namespace
+}  // namespace tuva::testing
