@@ -8,11 +8,32 @@
 //
 // A getter returns the text its setter accepts back unchanged: GetFieldText then SetFieldText
 // leaves the image as it was.
+//
+// Texts:
+//  - list boxes take their item's text ("9600", "even", "Long", "400-499MHz(12.5K)", "1 sec");
+//  - check boxes take "on" or "off";
+//  - numbers, periods (seconds), pair strings ("0D;0A") and capcodes ("1500000", "0002101249")
+//    are written as in their edits; the frequency is in MHz ("462.0125"), where the window's own
+//    edit counts 100 Hz;
+//  - prompts and passwords are their characters, a byte that is not printable (and the
+//    backslash) written "\xNN" as the dump shows it;
+//  - fields without an editor of their own (the pass-through rows, the group map and its copies,
+//    PLLR, the PLL constant, the version text, the message-delay in-use byte) take their bytes in
+//    hexadecimal, as the dump shows them: "01 1F 24 09 5A 96";
+//  - every settable field also takes its exact bits as "bytes:" and the bytes in hexadecimal
+//    ("bytes:41 00 01"). The getter returns that form where the editor's text would not give back
+//    the bytes the image holds: a capcode shown "invalid" (its address words name no number), the
+//    second word of a long pair, a list box whose byte names none of its items, a flag byte that is
+//    neither of its two values, a prompt or string with bytes past its length that differ from the
+//    start-up configuration's.
+// Choosing the item a list box already shows changes nothing.
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "features/FeatureEntry.h"
@@ -37,7 +58,32 @@ std::string GetFieldText(const ConfigImage& image, const Field& field);
 // carries the editor's message.
 EntryResult SetFieldText(ConfigImage& image, const Field& field, std::string_view text);
 
+// The prefix of the exact-bits form every settable field takes.
+inline constexpr std::string_view kBytesPrefix = "bytes:";
+
 // Up to `count` settable field names closest to an unknown name, closest first.
 std::vector<std::string> ClosestFieldNames(std::string_view name, std::size_t count = 3);
+
+// Every settable field's name and text, in table order: what `export` writes. Applied to the
+// start-up configuration with ApplyFieldTexts, the texts give the image's bytes 0 to 4093: each
+// field is its GetFieldText, or its "bytes:" form where a value entered before it would leave
+// other bits in its bytes.
+std::vector<std::pair<std::string, std::string>> ExportFieldTexts(const ConfigImage& image);
+
+struct FieldRefusal {
+  std::string field;  // the name as given
+  EntryResult result;
+};
+
+// Sets every named field, all or none: on a refusal the image is left as it was and the first
+// refusal is returned with its field's name ("unknown field NAME (did you mean ...?)" for a name
+// the table does not hold). The changes are applied in an order that lets each be checked as the
+// window would check it: the list boxes that rewrite other fields (Short/Long, band, pre-scaler,
+// prompt control) first, then PLLR and the capcode records given as bytes, then the editors'
+// values in table order, then the capcode enable boxes, and last every field given as bytes and
+// the counts and the group map, which the values before them write too. Applying the export of an
+// image to the start-up configuration gives that image's bytes 0 to 4093.
+std::optional<FieldRefusal> ApplyFieldTexts(
+    ConfigImage& image, const std::vector<std::pair<std::string, std::string>>& changes);
 
 }  // namespace tuva

@@ -1,0 +1,480 @@
+#include "features/FieldTexts.h"
+
+#include <algorithm>
+#include <map>
+#include <span>
+#include <stdexcept>
+
+#include "features/CapcodeEntry.h"
+#include "features/CapcodeStrings.h"
+#include "features/FeatureLayout.h"
+#include "features/FieldRows.h"
+#include "features/FlagCodec.h"
+#include "features/Periods.h"
+#include "features/Prompts.h"
+#include "features/Security.h"
+#include "features/SerialOutput.h"
+#include "image/FrequencyCodec.h"
+
+namespace tuva {
+namespace {
+
+using Getter = std::function<std::optional<std::string>(const ConfigImage&)>;
+using Setter = std::function<EntryResult(ConfigImage&, std::string_view)>;
+
+constexpr std::string_view kOnText = "on";
+constexpr std::string_view kOffText = "off";
+
+// The number in a name such as "capcode.3.address" or "security.function_password.2", counted
+// from 0.
+int IndexIn(const std::string& name) {
+  std::size_t start = 0;
+  while (start < name.size()) {
+    const std::size_t end = std::min(name.find('.', start), name.size());
+    const std::string part = name.substr(start, end - start);
+    if (!part.empty() && part.find_first_not_of("0123456789") == std::string::npos) {
+      return std::stoi(part) - 1;
+    }
+    start = end + 1;
+  }
+  throw std::logic_error("field " + name + " names no number");
+}
+
+std::string ItemList(std::span<const std::string_view> items) {
+  std::string list;
+  for (std::string_view item : items) {
+    if (!list.empty()) list += ", ";
+    list += '"';
+    list += item;
+    list += '"';
+  }
+  return list;
+}
+
+// The item of a list box named by its text; the refusal names the items.
+std::optional<int> FindItem(std::span<const std::string_view> items, std::string_view text,
+                            EntryResult& refusal) {
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    if (items[i] == text) return static_cast<int>(i);
+  }
+  refusal = EntryResult::Warning("Please choose one of " + ItemList(items) + " !");
+  return std::nullopt;
+}
+
+std::optional<bool> ReadOnOff(std::string_view text, EntryResult& refusal) {
+  if (text == kOnText) return true;
+  if (text == kOffText) return false;
+  refusal = EntryResult::Warning("Please write \"on\" or \"off\" !");
+  return std::nullopt;
+}
+
+FieldTextCodec Flag(std::function<bool(const ConfigImage&)> read,
+                    std::function<void(ConfigImage&, bool)> write,
+                    ApplyStage stage = ApplyStage::Value) {
+  return {[read](const ConfigImage& image) -> std::optional<std::string> {
+            return std::string(read(image) ? kOnText : kOffText);
+          },
+          [write](ConfigImage& image, std::string_view text) {
+            EntryResult refusal;
+            const auto on = ReadOnOff(text, refusal);
+            if (!on) return refusal;
+            write(image, *on);
+            return EntryResult::Stored();
+          },
+          stage};
+}
+
+FieldTextCodec PlainFlagAt(std::size_t offset) {
+  return Flag([offset](const ConfigImage& image) { return ReadPlainFlag(image, offset); },
+              [offset](ConfigImage& image, bool on) { WritePlainFlag(image, offset, on); });
+}
+
+FieldTextCodec InvertedFlagAt(std::size_t offset) {
+  return Flag([offset](const ConfigImage& image) { return ReadInvertedFlag(image, offset); },
+              [offset](ConfigImage& image, bool on) { WriteInvertedFlag(image, offset, on); });
+}
+
+// A list box: the item's text, stored by the box's handler.
+template <std::size_t N>
+FieldTextCodec List(const std::array<std::string_view, N>& items,
+                    std::function<std::optional<int>(const ConfigImage&)> read,
+                    std::function<void(ConfigImage&, int)> store,
+                    ApplyStage stage = ApplyStage::Value) {
+  const std::span<const std::string_view> all(items);
+  return {[all, read](const ConfigImage& image) -> std::optional<std::string> {
+            const auto item = read(image);
+            if (!item) return std::nullopt;
+            return std::string(all[static_cast<std::size_t>(*item)]);
+          },
+          [all, read, store](ConfigImage& image, std::string_view text) {
+            EntryResult refusal;
+            const auto item = FindItem(all, text, refusal);
+            if (!item) return refusal;
+            if (read(image) == item) return EntryResult::Unchanged();
+            store(image, *item);
+            return EntryResult::Stored();
+          },
+          stage};
+}
+
+FieldTextCodec Decimal(std::size_t offset, long long maximum) {
+  return {[offset](const ConfigImage& image) -> std::optional<std::string> {
+            return std::to_string(image.byte(offset));
+          },
+          [offset, maximum](ConfigImage& image, std::string_view text) {
+            long long value = 0;
+            const EntryResult result = CheckWholeNumber(text, maximum, value);
+            if (result.ok) image.setByte(offset, static_cast<std::uint8_t>(value));
+            return result;
+          },
+          ApplyStage::Exact};
+}
+
+// ---- capcodes ----
+
+FieldTextCodec CapcodeAddress(int slot) {
+  return {[slot](const ConfigImage& image) -> std::optional<std::string> {
+            return ShownCapcodeText(image, slot);
+          },
+          [slot](ConfigImage& image, std::string_view text) {
+            if (CapcodeSlotHidden(image, slot)) {
+              return EntryResult::Plain(
+                  "Capcode #2 is not shown in Long mode: it holds the second word of capcode #1");
+            }
+            const EntryResult result = StoreCapcodeEntry(image, slot, text, CapcodeLongMode(image));
+            if (!result.ok || text.empty()) return result;
+            // Leaving the edit refills the panel, which rebuilds the group map, and in "Auto
+            // Cap." mode makes the slot's prompt from the capcode shown.
+            UpdateCapcodeGroupMapFromImage(image);
+            if (SourceModeItem(image) == kSourceAutoCap) {
+              if (const auto shown = ShownCapcodeText(image, slot)) {
+                StoreCapcodePrompt(image, slot, *shown);
+              }
+            }
+            return result;
+          },
+          ApplyStage::Value};
+}
+
+FieldTextCodec CapcodeEnable(int slot) {
+  FieldTextCodec codec =
+      Flag([slot](const ConfigImage& image) { return CapcodeEnabled(image, slot); },
+           [slot](ConfigImage& image, bool on) {
+             ClickCapcodeEnable(image, slot, on, CapcodeLongMode(image));
+           },
+           ApplyStage::Enable);
+  const Setter store = codec.set;
+  codec.set = [slot, store](ConfigImage& image, std::string_view text) {
+    if (CapcodeSlotHidden(image, slot)) {
+      return EntryResult::Plain("Capcode #2 is not shown in Long mode: its box follows capcode #1");
+    }
+    return store(image, text);
+  };
+  return codec;
+}
+
+FieldTextCodec AddressModeCodec() {
+  static constexpr std::array<std::string_view, 2> kItems = {"Short", "Long"};
+  return List(
+      kItems,
+      [](const ConfigImage& image) -> std::optional<int> {
+        const auto mode = StoredAddressMode(image);
+        if (!mode) return std::nullopt;
+        return static_cast<int>(*mode);
+      },
+      [](ConfigImage& image, int item) {
+        ChooseAddressMode(image, static_cast<AddressMode>(item));
+      },
+      ApplyStage::Selector);
+}
+
+// ---- frequency ----
+
+PllState StateOf(const ConfigImage& image) {
+  PllState state;
+  SelectStoredBand(image, state);
+  RefreshPll(image, state);
+  return state;
+}
+
+// "462.0125": the frequency in MHz, to the 100 Hz the board's raster is counted in.
+std::optional<std::string> FrequencyMhz(const ConfigImage& image) {
+  const PllState state = StateOf(image);
+  if (!state.band || state.channelStep == 0) return std::nullopt;
+  const std::uint64_t units = FrequencyOf(ReadPlln(image), state.channelStep);
+  std::string fraction = std::to_string(units % 10000);
+  fraction.insert(0, 4 - fraction.size(), '0');
+  return std::to_string(units / 10000) + "." + fraction;
+}
+
+EntryResult StoreFrequencyMhz(ConfigImage& image, std::string_view text) {
+  text = TrimSpaces(text);
+  if (text.empty()) return EntryResult::Unchanged();
+  const auto point = text.find('.');
+  const std::string_view whole = text.substr(0, point);
+  std::string_view fraction = point == std::string_view::npos ? "" : text.substr(point + 1);
+  const auto digitsOnly = [](std::string_view part) {
+    return part.find_first_not_of("0123456789") == std::string_view::npos;
+  };
+  if (!digitsOnly(whole) || !digitsOnly(fraction) || whole.size() + fraction.size() == 0) {
+    return EntryResult::Warning(kFrequencyNotNumericMessage, kFrequencyCaption);
+  }
+  // Digits below 100 Hz must be zeros to lie on any channel raster.
+  bool offRaster = false;
+  if (fraction.size() > 4) {
+    offRaster = fraction.substr(4).find_first_not_of('0') != std::string_view::npos;
+    fraction = fraction.substr(0, 4);
+  }
+  std::string units(whole);
+  units += fraction;
+  units.append(4 - fraction.size(), '0');
+  ConfigImage changed = image;
+  const FrequencyResult result = ApplyFrequencyText(changed, StateOf(image), units);
+  if (result.status == FrequencyStatus::Refused) {
+    return EntryResult::Warning(result.message, kFrequencyCaption);
+  }
+  if (offRaster) return EntryResult::Warning(kChannelSpacingMessage, kFrequencyCaption);
+  image = changed;
+  return EntryResult::Stored();
+}
+
+FieldTextCodec BandCodec() {
+  std::array<std::string_view, kBandCount> items;
+  for (int i = 0; i < kBandCount; ++i) items[i] = kBands[i].text;
+  static const auto kItems = items;
+  return List(
+      kItems,
+      [](const ConfigImage& image) -> std::optional<int> {
+        const std::uint8_t band = image.byte(kBandOffset);
+        if (band >= kBandCount) return std::nullopt;
+        return band;
+      },
+      [](ConfigImage& image, int item) {
+        PllState state = StateOf(image);
+        ApplyBand(image, state, item);
+      },
+      ApplyStage::Selector);
+}
+
+// ---- outputs ----
+
+FieldTextCodec PeriodCodec(int index) {
+  return {[index](const ConfigImage& image) -> std::optional<std::string> {
+            if (!PreScalerItemOf(image)) return std::nullopt;
+            return PeriodText(image, index);
+          },
+          [index](ConfigImage& image, std::string_view text) {
+            const auto item = PreScalerItemOf(image);
+            if (!item) {
+              return EntryResult::Warning(
+                  "No pre-scaler is chosen: please choose a pre-scaler before setting a period !");
+            }
+            return StorePeriod(image, index, text, kPreScalerItems[*item].factor);
+          },
+          ApplyStage::Value};
+}
+
+FieldTextCodec PreScalerCodec() {
+  std::array<std::string_view, kPreScalerItems.size()> items;
+  for (std::size_t i = 0; i < items.size(); ++i) items[i] = kPreScalerItems[i].text;
+  static const auto kItems = items;
+  return List(
+      kItems, [](const ConfigImage& image) { return PreScalerItemOf(image); },
+      [](ConfigImage& image, int item) { ApplyPreScaler(image, item); }, ApplyStage::Selector);
+}
+
+// ---- texts ----
+
+FieldTextCodec TextCodec(std::function<std::string(const ConfigImage&)> read,
+                         std::function<EntryResult(ConfigImage&, std::string_view)> store) {
+  return {[read](const ConfigImage& image) -> std::optional<std::string> {
+            return EscapedText(read(image));
+          },
+          [store](ConfigImage& image, std::string_view text) {
+            return store(image, UnescapeText(text));
+          },
+          ApplyStage::Value};
+}
+
+FieldTextCodec SourceModeCodec() {
+  return List(
+      kSourceModeItems, [](const ConfigImage& image) { return SourceModeItem(image); },
+      [](ConfigImage& image, int item) {
+        StoreSourceMode(image, item);
+        // Answering the window's question with Yes: every capcode becomes its slot's prompt.
+        if (item != kSourceAutoCap) return;
+        for (int slot = 0; slot < kPromptCount; ++slot) {
+          if (const auto shown = ShownCapcodeText(image, slot)) {
+            StoreCapcodePrompt(image, slot, *shown);
+          }
+        }
+      },
+      ApplyStage::Selector);
+}
+
+std::optional<FieldTextCodec> CodecOf(const Field& field) {
+  using namespace layout;
+  const std::string& name = field.name;
+  const auto has = [&name](std::string_view part) { return name.find(part) != std::string::npos; };
+  switch (field.kind) {
+    case FieldKind::Count:
+      return Decimal(field.offset, 255);
+    case FieldKind::Number:
+      if (name == "serial.stop_bits") {
+        return List(kStopBitsItems, StopBitsItem, StoreStopBitsItem);
+      }
+      if (name == "serial.data_bits") {
+        return List(kDataBitsItems, DataBitsItem, StoreDataBitsItem);
+      }
+      if (name == "security.out_of_range_timeout" || name == "security.sequential_lock") {
+        const int tag = has("sequential") ? kSequentialLockTag : kOutOfRangeTimeoutTag;
+        return FieldTextCodec{[tag](const ConfigImage& image) -> std::optional<std::string> {
+                                return std::to_string(LockByte(image, tag));
+                              },
+                              [tag](ConfigImage& image, std::string_view text) {
+                                return StoreLockByte(image, tag, text);
+                              },
+                              ApplyStage::Value};
+      }
+      return std::nullopt;
+    case FieldKind::PlainFlag:
+      if (field.control.empty()) return std::nullopt;
+      if (has("internal_function_command")) {
+        const int capcode = IndexIn(name);
+        return Flag(
+            [capcode](const ConfigImage& image) { return InternalFunctionCommand(image, capcode); },
+            [capcode](ConfigImage& image, bool on) {
+              SetInternalFunctionCommand(image, capcode, on);
+            });
+      }
+      return PlainFlagAt(field.offset);
+    case FieldKind::InvertedFlag:
+      if (has("time_update")) return Flag(TimeUpdateOn, SetTimeUpdate);
+      return InvertedFlagAt(field.offset);
+    case FieldKind::Bit:
+      if (has("time_update")) return Flag(TimeUpdateOn, SetTimeUpdate);
+      if (has("power_up")) {
+        const int output = IndexIn(name);
+        return Flag([output](const ConfigImage& image) { return PowerUpOutputOn(image, output); },
+                    [output](ConfigImage& image, bool on) { SetPowerUpOutput(image, output, on); });
+      }
+      return CapcodeEnable(IndexIn(name));
+    case FieldKind::BaudCode:
+      return List(kBaudItems, BaudItem, StoreBaudItem);
+    case FieldKind::Parity:
+      return List(kParityItems, ParityItem, StoreParityItem);
+    case FieldKind::MessageDelay:
+      return FieldTextCodec{[](const ConfigImage& image) -> std::optional<std::string> {
+                              return std::to_string(MessageDelay(image));
+                            },
+                            StoreMessageDelay, ApplyStage::Value};
+    case FieldKind::PairString: {
+      const int capcode = IndexIn(name);
+      const CapcodeString kind = has("header")    ? CapcodeString::Header
+                                 : has("trailer") ? CapcodeString::Trailer
+                                                  : CapcodeString::Timeout;
+      return FieldTextCodec{
+          [kind, capcode](const ConfigImage& image) -> std::optional<std::string> {
+            return PairListText(ReadCapcodeString(image, kind, capcode));
+          },
+          [kind, capcode](ConfigImage& image, std::string_view text) {
+            return StoreCapcodeString(image, kind, capcode, text);
+          },
+          ApplyStage::Value};
+    }
+    case FieldKind::FunctionCode: {
+      const int capcode = IndexIn(name);
+      return FieldTextCodec{[capcode](const ConfigImage& image) -> std::optional<std::string> {
+                              return PairListText(ReadFunctionCode(image, capcode));
+                            },
+                            [capcode](ConfigImage& image, std::string_view text) {
+                              return StoreFunctionCode(image, capcode, text);
+                            },
+                            ApplyStage::Value};
+    }
+    case FieldKind::Period:
+      return PeriodCodec(IndexIn(name));
+    case FieldKind::PreScaler:
+      return PreScalerCodec();
+    case FieldKind::CountedText: {
+      const int which = IndexIn(name) + 1;
+      return TextCodec([which](const ConfigImage& image) { return FunctionPassword(image, which); },
+                       [which](ConfigImage& image, std::string_view text) {
+                         return StoreFunctionPassword(image, which, text);
+                       });
+    }
+    case FieldKind::ZeroText:
+      if (field.control.empty()) return std::nullopt;
+      return TextCodec(ReadPassword, StoreReadPassword);
+    case FieldKind::PromptSlot: {
+      const int index = IndexIn(name);
+      return TextCodec([index](const ConfigImage& image) { return PromptText(image, index); },
+                       [index](ConfigImage& image, std::string_view text) {
+                         return StorePrompt(image, index, text);
+                       });
+    }
+    case FieldKind::SourceMode:
+      return SourceModeCodec();
+    case FieldKind::Band:
+      return BandCodec();
+    case FieldKind::PllWord:
+      if (name != "pll.n") return std::nullopt;
+      return FieldTextCodec{FrequencyMhz, StoreFrequencyMhz, ApplyStage::Value};
+    case FieldKind::Polarity:
+      return List(
+          kPolarityItems,
+          [](const ConfigImage& image) -> std::optional<int> {
+            return static_cast<int>(ReadPolarity(image));
+          },
+          [](ConfigImage& image, int item) { WritePolarity(image, static_cast<Polarity>(item)); });
+    case FieldKind::AddressMode:
+      return AddressModeCodec();
+    case FieldKind::CapcodeRecord:
+      return CapcodeAddress(IndexIn(name));
+    case FieldKind::GroupMap:
+    case FieldKind::ImageSum:
+    case FieldKind::CheckBytes:
+    case FieldKind::Raw:
+      return std::nullopt;
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+const FieldTextCodec* EditorCodec(const Field& field) {
+  static const std::map<const Field*, FieldTextCodec> codecs = [] {
+    std::map<const Field*, FieldTextCodec> all;
+    for (const Field& each : ConfigFields()) {
+      if (auto codec = CodecOf(each)) all.emplace(&each, std::move(*codec));
+    }
+    return all;
+  }();
+  const auto found = codecs.find(&field);
+  return found == codecs.end() ? nullptr : &found->second;
+}
+
+std::string UnescapeText(std::string_view text) {
+  const auto hexDigit = [](char c) -> int {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+  };
+  std::string bytes;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\\' && i + 3 < text.size() && text[i + 1] == 'x') {
+      const int high = hexDigit(text[i + 2]);
+      const int low = hexDigit(text[i + 3]);
+      if (high >= 0 && low >= 0) {
+        bytes += static_cast<char>(high * 16 + low);
+        i += 3;
+        continue;
+      }
+    }
+    bytes += text[i];
+  }
+  return bytes;
+}
+
+}  // namespace tuva

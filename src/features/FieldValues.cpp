@@ -1,0 +1,238 @@
+#include "features/FieldValues.h"
+
+#include <algorithm>
+#include <numeric>
+
+#include "features/FieldTexts.h"
+#include "image/CapcodeCodec.h"
+
+namespace tuva {
+namespace {
+
+// The group map and its copies follow the capcodes: every capcode entry rebuilds them.
+bool SameFieldBits(const Field& field, const ConfigImage& a, const ConfigImage& b) {
+  return !field.Differs(a, b);
+}
+
+bool SameOutsideGroupMap(const ConfigImage& a, const ConfigImage& b) {
+  const auto x = a.bytes();
+  const auto y = b.bytes();
+  // The map words lie at 130, 134, ..., 158: compare the runs between them.
+  std::size_t from = 0;
+  for (std::size_t map = kCapcodeGroupMap; map < kCapcodeGroupMap + 32; map += 4) {
+    if (!std::equal(x.begin() + from, x.begin() + map, y.begin() + from)) return false;
+    from = map + 2;
+  }
+  return std::equal(x.begin() + from, x.begin() + kImageDataSize, y.begin() + from);
+}
+
+void CopyFieldBits(const Field& field, const ConfigImage& from, ConfigImage& to) {
+  for (std::size_t i = field.offset; i < field.offset + field.width; ++i) {
+    to.setByte(i,
+               static_cast<std::uint8_t>((to.byte(i) & ~field.mask) | (from.byte(i) & field.mask)));
+  }
+}
+
+const ConfigImage& Startup() {
+  static const ConfigImage image = ConfigImage::StartupImage();
+  return image;
+}
+
+// The editor's text stands for the field's bits when setting it changes nothing else of the image
+// (but the group map, which the capcodes rebuild) and when it writes those bits over the start-up
+// configuration's: then export and apply carry it as the technician reads it.
+bool TextCarriesBits(const ConfigImage& image, const Field& field, const FieldTextCodec& codec,
+                     std::string_view text) {
+  ConfigImage again = image;
+  if (!codec.set(again, text).ok || !SameOutsideGroupMap(again, image)) return false;
+  ConfigImage fresh = image;
+  CopyFieldBits(field, Startup(), fresh);
+  return codec.set(fresh, text).ok && SameFieldBits(field, fresh, image);
+}
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
+EntryResult SetBytes(ConfigImage& image, const Field& field, std::string_view text) {
+  std::vector<std::uint8_t> bytes;
+  std::size_t at = 0;
+  bool readable = true;
+  while (readable) {
+    while (at < text.size() && text[at] == ' ') ++at;
+    if (at == text.size()) break;
+    const std::size_t end = std::min(text.find(' ', at), text.size());
+    const std::string_view pair = text.substr(at, end - at);
+    readable = pair.size() == 2 && HexDigit(pair[0]) >= 0 && HexDigit(pair[1]) >= 0;
+    if (readable)
+      bytes.push_back(static_cast<std::uint8_t>(HexDigit(pair[0]) * 16 + HexDigit(pair[1])));
+    at = end;
+  }
+  if (!readable || bytes.size() != field.width) {
+    return EntryResult::Warning(
+        "Please write " + std::to_string(field.width) + (field.width == 1 ? " byte" : " bytes") +
+        " as hexadecimal pairs separated by spaces, such as \"" + field.Hex(image) + "\" !");
+  }
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    if (bytes[i] & ~field.mask) {
+      return EntryResult::Warning("Only the bits " + HexByte(field.mask) +
+                                  " of this byte belong to the field !");
+    }
+  }
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    const std::size_t offset = field.offset + i;
+    image.setByte(offset, static_cast<std::uint8_t>((image.byte(offset) & ~field.mask) | bytes[i]));
+  }
+  return EntryResult::Stored();
+}
+
+bool IsBytesForm(std::string_view text) {
+  return text.substr(0, kBytesPrefix.size()) == kBytesPrefix;
+}
+
+ApplyStage StageOf(const Field& field, std::string_view text) {
+  if (field.name == "pll.r" || field.name == "pll.constant") return ApplyStage::Reference;
+  const FieldTextCodec* codec = EditorCodec(field);
+  if (codec && !IsBytesForm(text)) return codec->stage;
+  // The records as they stand come before any capcode is typed, so that the Long mode a long
+  // pair selects is there when the capcodes are checked.
+  if (field.kind == FieldKind::CapcodeRecord) return ApplyStage::Reference;
+  return ApplyStage::Exact;
+}
+
+std::size_t EditDistance(std::string_view a, std::string_view b) {
+  std::vector<std::size_t> row(b.size() + 1);
+  std::iota(row.begin(), row.end(), std::size_t{0});
+  for (std::size_t i = 1; i <= a.size(); ++i) {
+    std::size_t diagonal = row[0];
+    row[0] = i;
+    for (std::size_t j = 1; j <= b.size(); ++j) {
+      const std::size_t above = row[j];
+      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
+      diagonal = above;
+    }
+  }
+  return row[b.size()];
+}
+
+std::string UnknownFieldMessage(std::string_view name) {
+  std::string message = "unknown field ";
+  message += name;
+  const auto closest = ClosestFieldNames(name);
+  for (std::size_t i = 0; i < closest.size(); ++i) {
+    message += i == 0 ? " (did you mean " : ", ";
+    message += closest[i];
+  }
+  if (!closest.empty()) message += "?)";
+  return message;
+}
+
+}  // namespace
+
+bool IsSettable(const Field& field) {
+  return field.kind != FieldKind::ImageSum && field.kind != FieldKind::CheckBytes;
+}
+
+std::vector<const Field*> SettableFields() {
+  std::vector<const Field*> fields;
+  for (const Field& field : ConfigFields()) {
+    if (IsSettable(field)) fields.push_back(&field);
+  }
+  return fields;
+}
+
+std::string GetFieldText(const ConfigImage& image, const Field& field) {
+  const FieldTextCodec* codec = EditorCodec(field);
+  if (!codec) return field.Hex(image);
+  if (const auto text = codec->get(image)) {
+    if (TextCarriesBits(image, field, *codec, *text)) return *text;
+  }
+  std::string text(kBytesPrefix);
+  text += field.Hex(image);
+  return text;
+}
+
+EntryResult SetFieldText(ConfigImage& image, const Field& field, std::string_view text) {
+  if (!IsSettable(field)) {
+    return EntryResult::Warning(field.name + " is not settable: Save and Write seal the image");
+  }
+  const FieldTextCodec* codec = EditorCodec(field);
+  if (IsBytesForm(text)) return SetBytes(image, field, text.substr(kBytesPrefix.size()));
+  if (!codec) return SetBytes(image, field, text);
+  return codec->set(image, text);
+}
+
+std::vector<std::string> ClosestFieldNames(std::string_view name, std::size_t count) {
+  std::vector<std::pair<std::size_t, const Field*>> ranked;
+  for (const Field* field : SettableFields()) {
+    ranked.emplace_back(EditDistance(name, field->name), field);
+  }
+  std::stable_sort(ranked.begin(), ranked.end(),
+                   [](const auto& a, const auto& b) { return a.first < b.first; });
+  std::vector<std::string> names;
+  for (std::size_t i = 0; i < ranked.size() && i < count; ++i)
+    names.push_back(ranked[i].second->name);
+  return names;
+}
+
+std::vector<std::pair<std::string, std::string>> ExportFieldTexts(const ConfigImage& image) {
+  const std::vector<const Field*> fields = SettableFields();
+  std::vector<std::pair<std::string, std::string>> texts;
+  for (const Field* field : fields) texts.emplace_back(field->name, GetFieldText(image, *field));
+  // A value entered in the window can write into the bytes of a field entered before it (a
+  // capcode in "Auto Cap." mode writes its prompt, past the prompt's text too). Where applying the
+  // texts to the start-up configuration does not give a field's bits, the field is carried as its
+  // bytes, which are written last and exactly.
+  for (int round = 0; round < 4; ++round) {
+    ConfigImage applied = ConfigImage::StartupImage();
+    bool same = !ApplyFieldTexts(applied, texts);
+    for (std::size_t i = 0; same && i < fields.size(); ++i)
+      same = !fields[i]->Differs(applied, image);
+    if (same) return texts;
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+      if (fields[i]->Differs(applied, image) && EditorCodec(*fields[i])) {
+        texts[i].second = std::string(kBytesPrefix) + fields[i]->Hex(image);
+      }
+    }
+  }
+  for (std::size_t i = 0; i < fields.size(); ++i) {
+    texts[i].second = (EditorCodec(*fields[i]) ? std::string(kBytesPrefix) : std::string()) +
+                      fields[i]->Hex(image);
+  }
+  return texts;
+}
+
+std::optional<FieldRefusal> ApplyFieldTexts(
+    ConfigImage& image, const std::vector<std::pair<std::string, std::string>>& changes) {
+  struct Change {
+    ApplyStage stage;
+    std::size_t order;
+    const Field* field;
+    const std::string* text;
+  };
+  const std::vector<Field>& table = ConfigFields();
+  std::vector<Change> ordered;
+  for (const auto& [name, text] : changes) {
+    const Field* field = FindField(name);
+    if (!field) return FieldRefusal{name, EntryResult::Warning(UnknownFieldMessage(name))};
+    if (!IsSettable(*field)) return FieldRefusal{name, SetFieldText(image, *field, text)};
+    ordered.push_back(
+        {StageOf(*field, text), static_cast<std::size_t>(field - table.data()), field, &text});
+  }
+  std::stable_sort(ordered.begin(), ordered.end(), [](const Change& a, const Change& b) {
+    if (a.stage != b.stage) return a.stage < b.stage;
+    return a.order < b.order;
+  });
+  ConfigImage changed = image;
+  for (const Change& change : ordered) {
+    const EntryResult result = SetFieldText(changed, *change.field, *change.text);
+    if (!result.ok) return FieldRefusal{change.field->name, result};
+  }
+  image = changed;
+  return std::nullopt;
+}
+
+}  // namespace tuva
