@@ -28,6 +28,8 @@ constexpr CommandEntry kCommands[] = {
      "Firmware file (Motorola S-records)"},
     {"fw-program", "Erase the board's program memory and program an S-record file",
      FirmwareProgramCommand, "Firmware file (Motorola S-records)"},
+    {"series", "Program boards one after another from a template, counting capcodes up",
+     SeriesCommand, "Template configuration file (.tbl)"},
     {"new", "Write the programmer's start-up configuration as a .tbl file", NewCommand,
      "Configuration file to create"},
     {"dump", "Print every field of a .tbl file, decoded", DumpCommand, "Configuration file"},
@@ -46,6 +48,24 @@ void AddGlobalOptions(CLI::App& app, Options& options) {
   app.add_flag("-q,--quiet", options.quiet, "No progress bar");
   app.add_flag("--trace", options.trace, "Print every frame sent and received, in hex, on stderr");
   app.add_flag("--json", options.json, "dump and diff: print JSON");
+}
+
+void AddSeriesOptions(CLI::App& command, Options& options) {
+  command
+      .add_option("--capcode", options.capcodes,
+                  "A slot (1-16) whose capcode counts up from board to board (repeatable)")
+      ->type_name("SLOT=FIRST[:STEP]")
+      ->required();
+  command.add_option("--count", options.count, "Programmed boards after which the run ends")
+      ->type_name("N")
+      ->required();
+  command
+      .add_option("--records", options.records,
+                  "Records: an SQLite file (default ~/.local/share/tuva/records.sqlite) or a "
+                  "postgresql:// URL")
+      ->type_name("DB");
+  command.add_option("--station", options.station, "Station name recorded (default: host name)")
+      ->type_name("NAME");
 }
 
 }  // namespace
@@ -69,6 +89,7 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
       command->add_option("FILE2", line.options.secondFile, "Second configuration file")
           ->required();
     }
+    if (std::string(entry.name) == "series") AddSeriesOptions(*command, line.options);
     command->callback([&chosen, run = entry.run] { chosen = run; });
   }
 

@@ -31,6 +31,12 @@ struct Options {
   bool json = false;
   std::string file;        // the command's file argument
   std::string secondFile;  // diff's second file
+
+  // series
+  std::vector<std::string> capcodes;  // --capcode SLOT=FIRST[:STEP]
+  int count = 0;                      // --count
+  std::string records;                // --records: SQLite file or postgresql:// URL
+  std::string station;                // --station; the host name when empty
 };
 
 using Command = int (*)(const Options&);
@@ -44,6 +50,9 @@ int WriteCommand(const Options& options);
 int VerifyCommand(const Options& options);
 int FirmwareVerifyCommand(const Options& options);
 int FirmwareProgramCommand(const Options& options);
+
+// Programs boards one after another from a template, counting capcodes up (SeriesCommand.cpp).
+int SeriesCommand(const Options& options);
 
 // Commands on configuration files alone.
 int NewCommand(const Options& options);

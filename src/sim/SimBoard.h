@@ -52,7 +52,7 @@ struct SimOptions {
   // a second), the board is pulled out; the line stays silent for `removedMs`, then the next
   // board, with fresh contents, answers. After the last board the line stays silent.
   int boards = 0;
-  int removedMs = 500;
+  int removedMs = 1000;
 
   // One line per frame, from the thread that serves the board (it must not call back into the
   // server: the board is locked while it logs).

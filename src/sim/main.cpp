@@ -51,7 +51,7 @@ int main(int argc, char** argv) {
                  "Write and the next plugged in (with --flash, board k keeps FILE.k)")
       ->check(CLI::NonNegativeNumber);
   app.add_option("--removed-ms", options.removedMs,
-                 "how long the line stays empty between two boards (default 500)")
+                 "how long the line stays empty between two boards (default 1000)")
       ->check(CLI::NonNegativeNumber);
   app.add_flag("--trace", trace, "log every frame on standard error");
   CLI11_PARSE(app, argc, argv);
