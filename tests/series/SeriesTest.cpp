@@ -140,6 +140,42 @@ std::vector<std::uint32_t> Range(std::uint32_t first, std::uint32_t count) {
   return values;
 }
 
+TEST_F(SeriesTest, BadInputStopsTheRunBeforeAnythingIsSent) {
+  fs::create_directories(Path("folder.sqlite"));
+  struct Case {
+    std::vector<std::string> arguments;
+    int status;
+    const char* message;
+  };
+  const std::string db = Path("records.sqlite");
+  const Case cases[] = {
+      {{"--capcode", "17=1500000", "--count", "1"}, 2, "capcode slot 17 is outside 1 to 16"},
+      {{"--capcode", "1=1500000:0", "--count", "1"}, 2, "capcode slot 1: the step must be 1"},
+      {{"--capcode", "1=3000000", "--count", "1"}, 2, "Please insert a number between"},
+      {{"--capcode", "1=15x", "--count", "1"}, 2, "expected SLOT=FIRST or SLOT=FIRST:STEP"},
+      {{"--capcode", "1=1500000", "--count", "0"}, 2, "the count must be 1 or more"},
+      {{"--capcode", "1=1500000", "--count", "1", "--records", Path("folder.sqlite")},
+       1,
+       "folder.sqlite"},
+  };
+  auto& jig = Jig(1);
+  for (const Case& test : cases) {
+    SCOPED_TRACE(test.message);
+    std::vector<std::string> arguments = test.arguments;
+    if (std::find(arguments.begin(), arguments.end(), "--records") == arguments.end()) {
+      arguments.insert(arguments.end(), {"--records", db});
+    }
+    Station& run = Start(arguments, {&jig});
+    EXPECT_EQ(run.Wait(), test.status);
+    EXPECT_NE(Output(run).find(test.message), std::string::npos) << Output(run);
+  }
+  fs::remove(Path("template.tbl"));
+  Station& missing = Start({"--capcode", "1=1500000", "--count", "1", "--records", db}, {&jig});
+  EXPECT_EQ(missing.Wait(), 2);
+  EXPECT_NE(Output(missing).find("template.tbl does not open"), std::string::npos);
+  EXPECT_TRUE(jig.Requests().empty());
+}
+
 TEST_F(SeriesTest, NineBoardsOnThreeJigsGetNineCapcodesAndASecondRunGoesOn) {
   const std::string db = Path("records.sqlite");
   auto& a = Jig(3);
