@@ -35,6 +35,8 @@ constexpr CommandEntry kCommands[] = {
     {"dump", "Print every field of a .tbl file, decoded", DumpCommand, "Configuration file"},
     {"diff", "Print the fields in which two .tbl files differ", DiffCommand,
      "First configuration file"},
+    {"records", "List the boards programmed, or return a failed board's capcode to the pool",
+     RecordsCommand, nullptr},
 };
 
 void AddGlobalOptions(CLI::App& app, Options& options) {
@@ -47,7 +49,20 @@ void AddGlobalOptions(CLI::App& app, Options& options) {
       ->each([&options](const std::string&) { options.passwordGiven = true; });
   app.add_flag("-q,--quiet", options.quiet, "No progress bar");
   app.add_flag("--trace", options.trace, "Print every frame sent and received, in hex, on stderr");
-  app.add_flag("--json", options.json, "dump and diff: print JSON");
+  app.add_flag("--json", options.json, "dump, diff and records: print JSON");
+}
+
+void AddRecordsOptions(CLI::App& command, Options& options) {
+  command
+      .add_option("--records", options.records,
+                  "Records database: an SQLite file or a postgresql:// URL")
+      ->type_name("DB");
+  command.add_flag("--csv", options.csv, "Print CSV");
+  command.add_option("--capcode", options.capcodeQuery, "Only the board that holds this capcode")
+      ->type_name("N");
+  command.add_flag("--failed", options.failedOnly, "Only the failed attempts");
+  command.add_option("--release", options.release, "Return a failed board's capcode to the pool")
+      ->type_name("SLOT=CAPCODE");
 }
 
 void AddSeriesOptions(CLI::App& command, Options& options) {
@@ -90,6 +105,7 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
           ->required();
     }
     if (std::string(entry.name) == "series") AddSeriesOptions(*command, line.options);
+    if (std::string(entry.name) == "records") AddRecordsOptions(*command, line.options);
     command->callback([&chosen, run = entry.run] { chosen = run; });
   }
 

@@ -32,10 +32,16 @@ struct Options {
   std::string file;        // the command's file argument
   std::string secondFile;  // diff's second file
 
+  // The records of programmed boards.
+  std::string records;       // --records: an SQLite file or a PostgreSQL URL; "" is the default
+  bool csv = false;          // records --csv
+  std::string capcodeQuery;  // records --capcode N
+  bool failedOnly = false;   // records --failed
+  std::string release;       // records --release SLOT=CAPCODE
+
   // series
   std::vector<std::string> capcodes;  // --capcode SLOT=FIRST[:STEP]
   int count = 0;                      // --count
-  std::string records;                // --records: SQLite file or postgresql:// URL
   std::string station;                // --station; the host name when empty
 };
 
@@ -58,6 +64,9 @@ int SeriesCommand(const Options& options);
 int NewCommand(const Options& options);
 int DumpCommand(const Options& options);
 int DiffCommand(const Options& options);
+
+// The records of programmed boards.
+int RecordsCommand(const Options& options);
 
 // Checks a file argument before anything else happens.
 void RequireReadableFile(const std::string& path);

@@ -103,6 +103,9 @@ class PostgresStore : public RecordStore {
         if (!Retryable(refused) || tries == kReserveTries) {
           throw RecordsError(Message("cannot reserve capcodes", refused.reason));
         }
+      } catch (...) {
+        Rollback();
+        throw;
       }
     }
   }
@@ -232,10 +235,7 @@ class PostgresStore : public RecordStore {
       }
       bool found = false;
       const std::uint32_t capcode = NextCandidate(slot, values, found);
-      if (!found) {
-        Rollback();
-        throw RecordsError(UsedUpMessage(slot));
-      }
+      if (!found) throw RecordsError(UsedUpMessage(slot));
       Run("INSERT INTO taken (attempt_id, slot, capcode, held) VALUES ($1, $2, $3, TRUE)",
           {Number(attempt.id), Number(std::int64_t{slot.slot}), Number(std::int64_t{capcode})});
       attempt.taken.push_back({slot.slot, capcode, true});

@@ -57,8 +57,11 @@ struct Attempt {
     int slot = 0;
     std::uint32_t capcode = 0;
     bool held = true;
+    bool operator==(const Taken&) const = default;
   };
   std::vector<Taken> taken;
+
+  bool operator==(const Attempt&) const = default;
 };
 
 struct ListFilter {

@@ -5,6 +5,7 @@
 // being handed out twice.
 #include <sqlite3.h>
 
+#include <exception>
 #include <filesystem>
 #include <map>
 #include <mutex>
@@ -86,6 +87,19 @@ class Statement {
 };
 
 class SqliteStore : public RecordStore {
+  // Rolls back, when an exception leaves the scope, the transaction the scope left open.
+  class RollbackOnThrow {
+   public:
+    explicit RollbackOnThrow(SqliteStore* store) : store_(store) {}
+    ~RollbackOnThrow() {
+      if (std::uncaught_exceptions() > exceptions_) store_->Rollback();
+    }
+
+   private:
+    SqliteStore* store_;
+    int exceptions_ = std::uncaught_exceptions();
+  };
+
  public:
   SqliteStore(const std::string& path, std::chrono::milliseconds busyTimeout) : path_(path) {
     CreateFolder();
@@ -105,6 +119,7 @@ class SqliteStore : public RecordStore {
   Attempt Reserve(const Attempt& start, const std::vector<CountingSlot>& slots) override {
     CheckSlots(slots);
     std::lock_guard lock(mutex_);
+    const RollbackOnThrow guard(this);
     Attempt attempt = Opened(start);
     Begin("cannot reserve capcodes");
     Statement insert(db_,
@@ -124,6 +139,7 @@ class SqliteStore : public RecordStore {
 
   void MarkErased(std::int64_t id) override {
     std::lock_guard lock(mutex_);
+    const RollbackOnThrow guard(this);
     Statement update(db_,
                      "UPDATE attempts SET result = 'erased', erased = 1"
                      " WHERE id = ? AND result IN ('reserved', 'erased')");
@@ -137,6 +153,7 @@ class SqliteStore : public RecordStore {
       throw RecordsError("an attempt ends as programmed or failed");
     }
     std::lock_guard lock(mutex_);
+    const RollbackOnThrow guard(this);
     const char* what = "cannot record the result";
     Begin(what);
     Statement open(db_,
@@ -164,6 +181,7 @@ class SqliteStore : public RecordStore {
 
   std::vector<Attempt> List(const ListFilter& filter) override {
     std::lock_guard lock(mutex_);
+    const RollbackOnThrow guard(this);
     const char* what = "cannot read the records";
     Execute("BEGIN", what);
     std::vector<Attempt> attempts;
@@ -204,6 +222,7 @@ class SqliteStore : public RecordStore {
 
   bool Release(int slot, std::uint32_t capcode) override {
     std::lock_guard lock(mutex_);
+    const RollbackOnThrow guard(this);
     const char* what = "cannot release the capcode";
     Begin(what);
     Statement holder(db_,
@@ -240,6 +259,7 @@ class SqliteStore : public RecordStore {
   }
 
   void EnsureSchema() {
+    const RollbackOnThrow guard(this);
     const char* what = "cannot set up its tables";
     Begin(what);
     Execute(kCreateVersion, what);

@@ -155,23 +155,8 @@ TYPED_TEST(RecordStoreTest, ReservesTheLowestFreeCapcodesAndKeepsEveryField) {
 
   const std::vector<Attempt> listed = store->List({});
   ASSERT_EQ(listed.size(), 2u);
-  const Attempt& got = listed[0];
-  EXPECT_EQ(got.id, done.id);
-  EXPECT_EQ(got.time, reserved.time);
-  EXPECT_EQ(got.station, "bench-2");
-  EXPECT_EQ(got.port, "/dev/ttyUSB1");
-  EXPECT_EQ(got.firmware, done.firmware);
-  EXPECT_EQ(got.capcodes, done.capcodes);
-  EXPECT_EQ(got.frequency, done.frequency);
-  EXPECT_EQ(got.sha256, done.sha256);
-  EXPECT_EQ(got.result, Result::Programmed);
-  EXPECT_TRUE(got.erased);
-  EXPECT_EQ(got.message, "verified");
-  EXPECT_DOUBLE_EQ(got.seconds, 12.25);
-  ASSERT_EQ(got.taken.size(), 2u);
-  EXPECT_EQ(got.taken[1].slot, 4);
-  EXPECT_EQ(got.taken[1].capcode, 105u);
-  EXPECT_TRUE(got.taken[1].held);
+  done.erased = true;
+  EXPECT_EQ(listed[0], done);
   EXPECT_EQ(listed[1].result, Result::Reserved);
   EXPECT_EQ(listed[1].station, records::DefaultStation());
 }
@@ -227,39 +212,6 @@ TYPED_TEST(RecordStoreTest, ARestartContinuesWithTheNextFreeCapcode) {
   auto store = this->Open();
   EXPECT_EQ(this->Take(*store, {kSlot1}), std::vector<std::uint32_t>{1500003});
   EXPECT_EQ(this->Take(*store, {kSlot1}), std::vector<std::uint32_t>{1500005});
-}
-
-TYPED_TEST(RecordStoreTest, FindsTheBoardThatHoldsACapcode) {
-  auto store = this->Open();
-  std::int64_t programmed = 0;
-  std::int64_t open = 0;
-  std::int64_t returned = 0;
-  this->Take(*store, {kSlot1}, &programmed);
-  Attempt done;
-  done.id = programmed;
-  done.result = Result::Programmed;
-  done.capcodes = {"1500000", "0000002001"};
-  store->Finish(done);
-  this->Take(*store, {kSlot1}, &open);
-  this->Take(*store, {kSlot1}, &returned);
-  this->End(*store, returned, Result::Failed);
-
-  const struct {
-    std::uint32_t capcode;
-    std::vector<std::int64_t> ids;
-  } cases[] = {
-      {1500000, {programmed}},  // taken from the pool
-      {2001, {programmed}},     // a fixed slot of a programmed board
-      {1500001, {open}},        // held by a board being written
-      {1500002, {}},            // back in the pool
-  };
-  for (const auto& c : cases) {
-    ListFilter filter;
-    filter.capcode = c.capcode;
-    std::vector<std::int64_t> ids;
-    for (const Attempt& a : store->List(filter)) ids.push_back(a.id);
-    EXPECT_EQ(ids, c.ids) << c.capcode;
-  }
 }
 
 TYPED_TEST(RecordStoreTest, RefusesSlotsItCannotServe) {

@@ -1,0 +1,171 @@
+// tuvactl records: the list of programmed boards (text, JSON or CSV), the board that holds a
+// capcode, and the return of a failed board's capcode to the pool.
+#include <cstdint>
+#include <iomanip>
+#include <iostream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "cli/Commands.h"
+#include "records/RecordStore.h"
+
+namespace tuva::cli {
+namespace {
+
+using records::Attempt;
+
+// A capcode as a technician types it: decimal digits, at most 4294967295.
+std::uint32_t ParseCapcode(const std::string& text, const std::string& option) {
+  if (text.empty() || text.size() > 10 ||
+      text.find_first_not_of("0123456789") != std::string::npos || std::stoull(text) > UINT32_MAX) {
+    throw UsageError(option + " wants a decimal capcode, not \"" + text + "\"");
+  }
+  return static_cast<std::uint32_t>(std::stoull(text));
+}
+
+// "3=1500000" into slot and capcode.
+std::pair<int, std::uint32_t> ParseRelease(const std::string& text) {
+  const std::size_t equals = text.find('=');
+  const std::string slot = text.substr(0, equals);
+  if (equals == std::string::npos || slot.empty() || slot.size() > 2 ||
+      slot.find_first_not_of("0123456789") != std::string::npos || std::stoi(slot) < 1 ||
+      std::stoi(slot) > 16) {
+    throw UsageError("--release wants SLOT=CAPCODE with a slot from 1 to 16, not \"" + text + "\"");
+  }
+  return {std::stoi(slot), ParseCapcode(text.substr(equals + 1), "--release")};
+}
+
+// The capcodes taken from the pool: "1=1500000", or "1=1500000(free)" once back in the pool.
+std::string Taken(const Attempt& attempt) {
+  std::string text;
+  for (const Attempt::Taken& taken : attempt.taken) {
+    if (!text.empty()) text += ' ';
+    text += std::to_string(taken.slot) + "=" + std::to_string(taken.capcode);
+    if (!taken.held) text += "(free)";
+  }
+  return text;
+}
+
+std::string OrDash(const std::string& text) {
+  return text.empty() ? "-" : text;
+}
+
+std::string Seconds(double seconds) {
+  std::ostringstream text;
+  text << std::fixed << std::setprecision(1) << seconds;
+  return text.str();
+}
+
+void PrintText(const std::vector<Attempt>& attempts) {
+  for (const Attempt& a : attempts) {
+    std::cout << '#' << a.id << "  " << a.time << "  " << OrDash(a.station) << "  "
+              << OrDash(a.port) << "  " << OrDash(Taken(a)) << "  " << OrDash(a.firmware) << "  "
+              << OrDash(a.frequency) << "  " << records::ResultName(a.result) << "  "
+              << Seconds(a.seconds) << " s";
+    if (!a.message.empty()) std::cout << "  " << a.message;
+    std::cout << '\n';
+  }
+}
+
+nlohmann::json AttemptJson(const Attempt& a) {
+  nlohmann::json taken = nlohmann::json::array();
+  for (const Attempt::Taken& t : a.taken) {
+    taken.push_back({{"slot", t.slot}, {"capcode", t.capcode}, {"held", t.held}});
+  }
+  return {{"id", a.id},
+          {"time", a.time},
+          {"station", a.station},
+          {"port", a.port},
+          {"firmware", a.firmware},
+          {"capcodes", a.capcodes},
+          {"frequency", a.frequency},
+          {"sha256", a.sha256},
+          {"result", records::ResultName(a.result)},
+          {"erased", a.erased},
+          {"message", a.message},
+          {"seconds", a.seconds},
+          {"taken", taken}};
+}
+
+// A CSV field, quoted when it holds a comma, a quote or a line break.
+std::string Csv(const std::string& field) {
+  if (field.find_first_of(",\"\r\n") == std::string::npos) return field;
+  std::string quoted = "\"";
+  for (const char c : field) {
+    if (c == '"') quoted += '"';
+    quoted += c;
+  }
+  return quoted + "\"";
+}
+
+void PrintCsv(const std::vector<Attempt>& attempts) {
+  std::cout << "id,time,station,port,firmware,capcodes,frequency,sha256,result,erased,message,"
+               "seconds,taken\n";
+  for (const Attempt& a : attempts) {
+    std::string capcodes;
+    for (std::size_t i = 0; i < a.capcodes.size(); ++i) capcodes += (i ? " " : "") + a.capcodes[i];
+    std::cout << a.id << ',' << Csv(a.time) << ',' << Csv(a.station) << ',' << Csv(a.port) << ','
+              << Csv(a.firmware) << ',' << Csv(capcodes) << ',' << Csv(a.frequency) << ','
+              << a.sha256 << ',' << records::ResultName(a.result) << ','
+              << (a.erased ? "yes" : "no") << ',' << Csv(a.message) << ',' << a.seconds << ','
+              << Csv(Taken(a)) << '\n';
+  }
+}
+
+std::unique_ptr<records::RecordStore> OpenStore(const Options& options) {
+  try {
+    return records::OpenRecordStore(options.records);
+  } catch (const records::RecordsError& error) {
+    throw UsageError(error.what());
+  }
+}
+
+}  // namespace
+
+int RecordsCommand(const Options& options) {
+  if (options.json && options.csv) throw UsageError("records prints --json or --csv, not both");
+  records::ListFilter filter;
+  filter.failedOnly = options.failedOnly;
+  if (!options.capcodeQuery.empty())
+    filter.capcode = ParseCapcode(options.capcodeQuery, "--capcode");
+  std::optional<std::pair<int, std::uint32_t>> release;
+  if (!options.release.empty()) release = ParseRelease(options.release);
+
+  const auto store = OpenStore(options);
+  try {
+    if (release) {
+      const auto [slot, capcode] = *release;
+      const std::string name =
+          "capcode " + std::to_string(capcode) + " of slot " + std::to_string(slot);
+      if (!store->Release(slot, capcode)) {
+        std::cerr << "tuvactl: " << name
+                  << " is not held by a failed board (a programmed board's capcode is never "
+                     "released)"
+                  << std::endl;
+        return kExitFailed;
+      }
+      std::cout << name << " is back in the pool" << std::endl;
+      return kExitSuccess;
+    }
+    const std::vector<Attempt> attempts = store->List(filter);
+    if (options.json) {
+      nlohmann::json rows = nlohmann::json::array();
+      for (const Attempt& a : attempts) rows.push_back(AttemptJson(a));
+      std::cout << nlohmann::json{{"attempts", rows}}.dump(2) << std::endl;
+    } else if (options.csv) {
+      PrintCsv(attempts);
+    } else {
+      PrintText(attempts);
+    }
+    if (filter.capcode && attempts.empty()) {
+      std::cerr << "tuvactl: no board holds capcode " << *filter.capcode << std::endl;
+      return kExitFailed;
+    }
+    return kExitSuccess;
+  } catch (const records::RecordsError& error) {
+    std::cerr << "tuvactl: " << error.what() << std::endl;
+    return kExitFailed;
+  }
+}
+
+}  // namespace tuva::cli
