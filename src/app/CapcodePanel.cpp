@@ -5,6 +5,7 @@
 #include "app/ControlTable.h"
 #include "app/GuiFrontend.h"
 #include "app/MainWindow.h"
+#include "features/CapcodeEntry.h"
 
 namespace tuva::app {
 namespace {
@@ -66,10 +67,6 @@ CapcodePanel::CapcodePanel(TfrmAir& window, QWidget* page)
   window_.AddRefresher(RefreshStep::CapcodeGroupMap, [this] { UpdateCapcodeGroupMap(); });
 }
 
-void CapcodePanel::EncodeCapcode(int slot) {
-  EncodeCapcodeText(window_.session().image, slot, ToBytes(edits_[slot]->text()), longMode());
-}
-
 void CapcodePanel::RefreshCapcodes() {
   RefillGuards& guards = window_.session().guards;
   const CapcodeRefill refill = DecodeCapcodes(window_.session().image);
@@ -92,10 +89,10 @@ void CapcodePanel::RefreshCapcodes() {
   UpdateCapcodeGroupMap();
 }
 
+// The map follows the capcodes the edits show after a refill; the hidden edit of a long pair's
+// second word names no capcode of the board and adds no group.
 void CapcodePanel::UpdateCapcodeGroupMap() {
-  std::array<std::string, kCapcodeSlots> texts;
-  for (int slot = 0; slot < kCapcodeSlots; ++slot) texts[slot] = ToBytes(edits_[slot]->text());
-  tuva::UpdateCapcodeGroupMap(window_.session().image, texts);
+  UpdateCapcodeGroupMapFromImage(window_.session().image);
 }
 
 void CapcodePanel::SetAddressMode(AddressMode mode) {
@@ -127,14 +124,8 @@ void CapcodePanel::cboSrtLngClick() {
   const int item = srtLng_->currentIndex();
   if (item < 0) return;  // the image names neither mode: nothing to store or re-encode
   const auto mode = static_cast<AddressMode>(item);
-  SetStoredAddressMode(window_.session().image, mode);
-  if (mode == AddressMode::Long) {
-    SetAddressMode(AddressMode::Long);
-  } else {
-    EncodeCapcode(1);
-    SetAddressMode(AddressMode::Short);
-  }
-  EncodeCapcode(0);
+  ChooseAddressMode(window_.session().image, mode);
+  SetAddressMode(mode);
   RefreshCapcodes();
 }
 
@@ -151,20 +142,12 @@ bool CapcodePanel::EditKeyPress(QKeyEvent* event) {
 void CapcodePanel::EditKeyUp(int slot) {
   const QString text = edits_[slot]->text();
   if (text.isEmpty()) return;
-  const CapcodeTextCheck check = CheckCapcodeText(ToBytes(text), CapcodeMaximum(slot, longMode()));
-  switch (check.status) {
-    case CapcodeTextStatus::Empty:
-      return;
-    case CapcodeTextStatus::Accepted:
-      EncodeCapcode(slot);
-      return;
-    case CapcodeTextStatus::NotNumeric:
-    case CapcodeTextStatus::TooLarge:
-      window_.dialogs().Message(FromBytes(check.message));
-      RefreshCapcodes();
-      edits_[slot]->ReturnFocus();
-      return;
-  }
+  const EntryResult result =
+      StoreCapcodeEntry(window_.session().image, slot, ToBytes(text), longMode());
+  if (result.ok) return;
+  window_.dialogs().Message(FromBytes(result.message));
+  RefreshCapcodes();
+  edits_[slot]->ReturnFocus();
 }
 
 void CapcodePanel::EditExit(int slot) {
@@ -174,9 +157,7 @@ void CapcodePanel::EditExit(int slot) {
 
 void CapcodePanel::CheckBoxClick(int slot, bool checked) {
   if (window_.session().guards.capcodeRefresh) return;
-  SetCapcodeEnabled(window_.session().image, slot, checked);
-  EncodeCapcode(0);
-  UpdateCapcodeGroupMap();
+  ClickCapcodeEnable(window_.session().image, slot, checked, longMode());
 }
 
 }  // namespace tuva::app

@@ -28,8 +28,6 @@ class CapcodePanel : public QGroupBox {
   QComboBox* cboSrtLng() const { return srtLng_; }
   bool longMode() const { return srtLng_->currentIndex() == static_cast<int>(AddressMode::Long); }
 
-  // Stores the text of a slot's edit in its record (and the next one, for a long address).
-  void EncodeCapcode(int slot);
   // Refills the sixteen edits and enable boxes from the image, then the group map.
   void RefreshCapcodes();
   void UpdateCapcodeGroupMap();

@@ -4,6 +4,7 @@
 #include <array>
 #include <bit>
 #include <stdexcept>
+#include <unordered_map>
 
 #include "features/FeatureEntry.h"
 #include "features/FieldRows.h"
@@ -165,10 +166,13 @@ const std::vector<Field>& ConfigFields() {
 }
 
 const Field* FindField(std::string_view name) {
-  for (const Field& field : ConfigFields()) {
-    if (field.name == name) return &field;
-  }
-  return nullptr;
+  static const std::unordered_map<std::string_view, const Field*> byName = [] {
+    std::unordered_map<std::string_view, const Field*> names;
+    for (const Field& field : ConfigFields()) names.emplace(field.name, &field);
+    return names;
+  }();
+  const auto found = byName.find(name);
+  return found == byName.end() ? nullptr : found->second;
 }
 
 std::vector<const Field*> DiffImages(const ConfigImage& a, const ConfigImage& b) {

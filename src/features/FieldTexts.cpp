@@ -1,7 +1,6 @@
 #include "features/FieldTexts.h"
 
 #include <algorithm>
-#include <map>
 #include <span>
 #include <stdexcept>
 
@@ -443,15 +442,17 @@ std::optional<FieldTextCodec> CodecOf(const Field& field) {
 }  // namespace
 
 const FieldTextCodec* EditorCodec(const Field& field) {
-  static const std::map<const Field*, FieldTextCodec> codecs = [] {
-    std::map<const Field*, FieldTextCodec> all;
-    for (const Field& each : ConfigFields()) {
-      if (auto codec = CodecOf(each)) all.emplace(&each, std::move(*codec));
-    }
+  const std::vector<Field>& table = ConfigFields();
+  static const std::vector<std::optional<FieldTextCodec>> codecs = [&table] {
+    std::vector<std::optional<FieldTextCodec>> all;
+    for (const Field& each : table) all.push_back(CodecOf(each));
     return all;
   }();
-  const auto found = codecs.find(&field);
-  return found == codecs.end() ? nullptr : &found->second;
+  const std::less<const Field*> before;
+  if (before(&field, table.data()) || !before(&field, table.data() + table.size())) return nullptr;
+  const auto index = static_cast<std::size_t>(&field - table.data());
+  if (!codecs[index]) return nullptr;
+  return &*codecs[index];
 }
 
 std::string UnescapeText(std::string_view text) {

@@ -1,7 +1,5 @@
 #include "image/CapcodeCodec.h"
 
-#include <cinttypes>
-#include <cstdio>
 #include <limits>
 #include <stdexcept>
 
@@ -33,8 +31,10 @@ void CheckSlot(int slot) {
 }
 
 std::string Padded(std::uint32_t value, int digits) {
-  char text[16];
-  std::snprintf(text, sizeof text, "%0*" PRIu32, digits, value);
+  std::string text = std::to_string(value);
+  if (text.size() < static_cast<std::size_t>(digits)) {
+    text.insert(0, static_cast<std::size_t>(digits) - text.size(), '0');
+  }
   return text;
 }
 
