@@ -106,8 +106,7 @@ int SeriesCommand(const Options& options) {
     store = records::OpenRecordStore(options.records.empty() ? records::DefaultRecordsPath()
                                                              : options.records);
   } catch (const records::RecordsError& error) {
-    std::cerr << "tuvactl: " << error.what() << std::endl;
-    return kExitFailed;
+    throw UsageError(error.what());
   }
   const int count = plan.count;
   series::SeriesRun run(*store, std::move(plan), [](const series::BoardReport& report) {

@@ -155,7 +155,7 @@ TEST_F(SeriesTest, BadInputStopsTheRunBeforeAnythingIsSent) {
       {{"--capcode", "1=15x", "--count", "1"}, 2, "expected SLOT=FIRST or SLOT=FIRST:STEP"},
       {{"--capcode", "1=1500000", "--count", "0"}, 2, "the count must be 1 or more"},
       {{"--capcode", "1=1500000", "--count", "1", "--records", Path("folder.sqlite")},
-       1,
+       2,
        "folder.sqlite"},
   };
   auto& jig = Jig(1);
