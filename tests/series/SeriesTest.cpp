@@ -245,6 +245,49 @@ TEST_F(SeriesTest, AFailedBoardIsRecordedAndItsCapcodeFollowsTheErase) {
   }
 }
 
+// Waits until the jig's board has received a command of this kind.
+void WaitForRequest(const sim::SimServer& jig, const std::string& command) {
+  for (;;) {
+    for (const auto& request : jig.Requests()) {
+      if (request.command == command) return;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+}
+
+TEST_F(SeriesTest, ABoardPulledOutMidWriteFailsAndTheSeriesGoesOn) {
+  const std::string db = Path("records.sqlite");
+  auto& pulled = Jig(1, {.paced = true});
+  auto& good = Jig(2);
+  Station& run =
+      Start({"--capcode", "1=1500000", "--count", "2", "--records", db}, {&pulled, &good});
+  WaitForRequest(pulled, "WriteBlock");
+  pulled.Stop();
+  ASSERT_EQ(run.Wait(), 0) << Output(run);
+  int failed = 0;
+  for (const auto& attempt : Attempts(db)) {
+    if (attempt.result != Result::Failed) continue;
+    ++failed;
+    EXPECT_EQ(attempt.port, pulled.SlavePath());
+    EXPECT_TRUE(attempt.taken.at(0).held);  // erased: the board may hold it
+  }
+  EXPECT_EQ(failed, 1);
+}
+
+TEST_F(SeriesTest, CtrlCFinishesTheBoardBeingWrittenAndRecordsIt) {
+  const std::string db = Path("records.sqlite");
+  auto& jig = Jig(3, {.paced = true});
+  Station& run = Start({"--capcode", "1=1500000", "--count", "3", "--records", db}, {&jig});
+  WaitForRequest(jig, "EraseBlock");
+  ::kill(run.pid, SIGINT);
+  EXPECT_EQ(run.Wait(), 1);
+  const auto attempts = Attempts(db);
+  ASSERT_EQ(attempts.size(), 1u);
+  EXPECT_EQ(attempts[0].result, Result::Programmed);
+  EXPECT_EQ(CapcodesOnBoards(), std::vector<std::uint32_t>{1500000});
+  EXPECT_NE(Output(run).find("1 of 3 boards programmed"), std::string::npos) << Output(run);
+}
+
 TEST_F(SeriesTest, TwoStationsOnOneStoreNeverShareACapcode) {
   PostgresServer postgres;
   std::vector<std::pair<std::string, std::string>> stores = {{"SQLite", Path("shared.sqlite")}};
