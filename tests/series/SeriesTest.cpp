@@ -245,6 +245,19 @@ TEST_F(SeriesTest, AFailedBoardIsRecordedAndItsCapcodeFollowsTheErase) {
   }
 }
 
+TEST_F(SeriesTest, AnAdapterPluggedInLaterIsFound) {
+  auto& jig = Jig(1);
+  const std::string adapter = Path("ttyUSB7");  // no such device yet
+  std::vector<std::string> arguments = {"--capcode", "1=1500000", "--count",
+                                        "1",         "--records", Path("records.sqlite"),
+                                        "--port",    adapter};
+  Station& run = Start(arguments, {});
+  std::this_thread::sleep_for(std::chrono::milliseconds(700));
+  fs::create_symlink(jig.SlavePath(), adapter);
+  ASSERT_EQ(run.Wait(), 0) << Output(run);
+  EXPECT_EQ(CapcodesOnBoards(), std::vector<std::uint32_t>{1500000});
+}
+
 // Waits until the jig's board has received a command of this kind.
 void WaitForRequest(const sim::SimServer& jig, const std::string& command) {
   for (;;) {
