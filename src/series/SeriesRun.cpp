@@ -163,20 +163,8 @@ void SeriesRun::Finish(const records::Attempt& attempt) {
 
 void SeriesRun::ServePort(const std::string& device) {
   while (!Stopping()) {
-    if (!WaitForBoard(device)) return;
     std::string firmwareLine;
-    {
-      // The firmware is asked while the port is open from the search.
-      QuietFrontend frontend;
-      Session session(frontend);
-      session.ports = {device};
-      try {
-        if (session.FindBoard()) firmwareLine = IdentifyFirmware(session);
-      } catch (const ECommError&) {
-        // Gone again at once: the Write below finds no board and says so.
-      }
-      ClosePort(session);
-    }
+    if (!WaitForBoard(device, firmwareLine)) return;
     if (!TakeTicket()) return;
     const BoardReport report = ProgramBoard(device, firmwareLine);
     {
@@ -188,7 +176,7 @@ void SeriesRun::ServePort(const std::string& device) {
   }
 }
 
-bool SeriesRun::WaitForBoard(const std::string& device) {
+bool SeriesRun::WaitForBoard(const std::string& device, std::string& firmwareLine) {
   for (;;) {
     if (Stopping()) return false;
     // A device node that is missing is an adapter not plugged in (yet): no board.
@@ -197,6 +185,11 @@ bool SeriesRun::WaitForBoard(const std::string& device) {
       Session session(frontend);
       session.ports = {device};
       if (session.FindBoard()) {
+        try {
+          firmwareLine = IdentifyFirmware(session);
+        } catch (const ECommError&) {
+          // Gone again at once: the Write finds no board and says so.
+        }
         ClosePort(session);
         return true;
       }
