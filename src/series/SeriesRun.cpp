@@ -1,5 +1,7 @@
 #include "series/SeriesRun.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <thread>
@@ -83,8 +85,13 @@ SeriesRun::SeriesRun(records::RecordStore& store, SeriesPlan plan,
                      std::function<void(const BoardReport&)> report)
     : store_(store), plan_(std::move(plan)), report_(std::move(report)) {
   for (const auto& counting : plan_.counting) {
+    // The pool reaches one step past the slot's range: the capcode that leaves it is taken, then
+    // refused by the capcode editor's own check, with its message, before the board is touched
+    // (and goes back to the pool).
+    const std::uint64_t past =
+        std::uint64_t{SlotMaximum(plan_.templateImage, counting.slot)} + counting.step;
     slots_.push_back({counting.slot, counting.first, counting.step,
-                      SlotMaximum(plan_.templateImage, counting.slot)});
+                      static_cast<std::uint32_t>(std::min<std::uint64_t>(past, UINT32_MAX))});
   }
 }
 

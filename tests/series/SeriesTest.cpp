@@ -152,6 +152,7 @@ TEST_F(SeriesTest, BadInputStopsTheRunBeforeAnythingIsSent) {
       {{"--capcode", "17=1500000", "--count", "1"}, 2, "capcode slot 17 is outside 1 to 16"},
       {{"--capcode", "1=1500000:0", "--count", "1"}, 2, "capcode slot 1: the step must be 1"},
       {{"--capcode", "1=3000000", "--count", "1"}, 2, "Please insert a number between"},
+      {{"--capcode", "1=2031615", "--count", "1"}, 2, "2031615 has no form the board can store"},
       {{"--capcode", "1=15x", "--count", "1"}, 2, "expected SLOT=FIRST or SLOT=FIRST:STEP"},
       {{"--capcode", "1=1500000", "--count", "0"}, 2, "the count must be 1 or more"},
       {{"--capcode", "1=1500000", "--count", "1", "--records", Path("folder.sqlite")},
@@ -243,6 +244,17 @@ TEST_F(SeriesTest, AFailedBoardIsRecordedAndItsCapcodeFollowsTheErase) {
               test.held ? 0 : 1);
     EXPECT_NE(Output(run).find(bad.SlavePath() + "  15000"), std::string::npos) << Output(run);
   }
+}
+
+TEST_F(SeriesTest, ACapcodeLeavingTheRangeStopsTheRunBeforeItsBoard) {
+  auto& jig = Jig(2);
+  Station& run = Start(
+      {"--capcode", "1=2031614:2", "--count", "2", "--records", Path("records.sqlite")}, {&jig});
+  EXPECT_EQ(run.Wait(), 1);
+  EXPECT_NE(Output(run).find("tuvactl: Please insert a number between 0000007 to 2031615"),
+            std::string::npos)
+      << Output(run);
+  EXPECT_EQ(CapcodesOnBoards(), std::vector<std::uint32_t>{2031614});
 }
 
 TEST_F(SeriesTest, AnAdapterPluggedInLaterIsFound) {
