@@ -29,6 +29,8 @@ constexpr CommandEntry kCommands[] = {
      "Firmware file (Motorola S-records)"},
     {"fw-program", "Erase the board's program memory and program an S-record file",
      FirmwareProgramCommand, "Firmware file (Motorola S-records)"},
+    {"series", "Program boards one after another from a template, counting capcodes up",
+     SeriesCommand, "Template configuration file (.tbl)"},
     {"new", "Write the programmer's start-up configuration as a .tbl file", NewCommand,
      "Configuration file to create"},
     {"dump", "Print every field of a .tbl file, decoded", DumpCommand, "Configuration file"},
@@ -93,6 +95,24 @@ void AddRecordsOptions(CLI::App& command, Options& options) {
       ->type_name("SLOT=CAPCODE");
 }
 
+void AddSeriesOptions(CLI::App& command, Options& options) {
+  command
+      .add_option("--capcode", options.capcodes,
+                  "A slot (1-16) whose capcode counts up from board to board (repeatable)")
+      ->type_name("SLOT=FIRST[:STEP]")
+      ->required();
+  command.add_option("--count", options.count, "Programmed boards after which the run ends")
+      ->type_name("N")
+      ->required();
+  command
+      .add_option("--records", options.records,
+                  "Records: an SQLite file (default ~/.local/share/tuva/records.sqlite) or a "
+                  "postgresql:// URL")
+      ->type_name("DB");
+  command.add_option("--station", options.station, "Station name recorded (default: host name)")
+      ->type_name("NAME");
+}
+
 }  // namespace
 
 CommandLine ParseCommandLine(int argc, const char* const* argv) {
@@ -114,6 +134,7 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
       command->add_option("FILE2", line.options.secondFile, "Second configuration file")
           ->required();
     }
+    if (std::string(entry.name) == "series") AddSeriesOptions(*command, line.options);
     if (std::string(entry.name) == "records") AddRecordsOptions(*command, line.options);
     AddFieldArguments(*command, entry.name, line.options);
     command->callback([&chosen, run = entry.run] { chosen = run; });

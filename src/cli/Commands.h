@@ -44,6 +44,11 @@ struct Options {
   std::string capcodeQuery;  // records --capcode N
   bool failedOnly = false;   // records --failed
   std::string release;       // records --release SLOT=CAPCODE
+
+  // series
+  std::vector<std::string> capcodes;  // --capcode SLOT=FIRST[:STEP]
+  int count = 0;                      // --count
+  std::string station;                // --station; the host name when empty
 };
 
 using Command = int (*)(const Options&);
@@ -57,6 +62,9 @@ int WriteCommand(const Options& options);
 int VerifyCommand(const Options& options);
 int FirmwareVerifyCommand(const Options& options);
 int FirmwareProgramCommand(const Options& options);
+
+// Programs boards one after another from a template, counting capcodes up (SeriesCommand.cpp).
+int SeriesCommand(const Options& options);
 
 // Commands on configuration files alone.
 int NewCommand(const Options& options);

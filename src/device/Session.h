@@ -42,6 +42,9 @@ class Session {
   std::function<void()> collectCapcodeStrings;
   // Refills every editor from the image after a successful Read; the GUI sets it.
   std::function<void()> refreshAll;
+  // Runs just before each erase command of a configuration Write is sent: from then on the board
+  // may hold the new image (a series marks its capcodes as possibly on the board).
+  std::function<void()> beforeErase;
 
   // The board search over `ports` or the enumeration; true with the port open on the board.
   bool FindBoard();

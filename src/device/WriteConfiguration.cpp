@@ -153,6 +153,7 @@ void EraseAndWrite(Session& session, int copy) {
   frontend.SetStatus(session.waiting ? kStatusWaiting : kStatusErase);
   frontend.SetProgressMax(27);
   frontend.SetProgress(0);
+  if (session.beforeErase) session.beforeErase();
   // The copy spans two flash sectors; the second erase is sent whatever became of the first.
   SendChecked(session, base + kConfigBase, 0, kEraseBlock, bank);
   SendChecked(session, base + kConfigSecondErase, 0, kEraseBlock, bank);

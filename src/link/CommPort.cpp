@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 #include "link/Transport.h"
 
@@ -72,6 +73,24 @@ TCommPort::~TCommPort() {
   } catch (const ECommError&) {
     // The descriptor is released by the kernel even when close reports an error.
   }
+}
+
+void TCommPort::TakeOver(TCommPort& other) {
+  if (&other == this) return;
+  Close();
+  open_ = std::exchange(other.open_, false);
+  transport_ = std::move(other.transport_);
+  ttyFd_ = std::exchange(other.ttyFd_, -1);
+  name_ = other.name_;
+  baud_ = other.baud_;
+  byteSize_ = other.byteSize_;
+  parity_ = other.parity_;
+  stopBits_ = other.stopBits_;
+}
+
+void TCommPort::KeepUnreachable(const TCommPort& other) {
+  if (&other == this) return;
+  unreachable_.insert(unreachable_.end(), other.unreachable_.begin(), other.unreachable_.end());
 }
 
 void TCommPort::Open() {

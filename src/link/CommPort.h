@@ -58,6 +58,10 @@ class TCommPort {
   // Waits at most timeoutMs for input; true when a byte may be read. Closed port: false at once.
   bool WaitForInput(int timeoutMs);
 
+  // Takes over `other`'s open line with its name and settings, `other` left closed; this port is
+  // closed first (raises 11). The board search probes on ports of its own and keeps the winner.
+  void TakeOver(TCommPort& other);
+
   bool IsOpen() const { return open_; }
   // The open tty descriptor, -1 when closed or on a network port. Lets a signal handler give up the
   // exclusive use of the line (ioctl TIOCNXCL is safe there) when the program is killed with the
@@ -73,6 +77,8 @@ class TCommPort {
   // board search's report (a device that cannot be opened needs no such note).
   const std::vector<std::string>& Unreachable() const { return unreachable_; }
   void ForgetUnreachable() { unreachable_.clear(); }
+  // Adds `other`'s notes to these: the board search opens its candidates on ports of its own.
+  void KeepUnreachable(const TCommPort& other);
 
  private:
   bool open_ = false;

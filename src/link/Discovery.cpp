@@ -1,12 +1,14 @@
 #include "link/Discovery.h"
 
+#include <poll.h>
+
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <thread>
+#include <memory>
 
 namespace tuva {
 namespace fs = std::filesystem;
@@ -121,26 +123,95 @@ PortInfo Describe(const fs::path& entry, const std::string& name, const std::str
   return port;
 }
 
-// Waits `ms` in small slices so that the front end stays responsive.
-void Pause(Frontend& frontend, int ms) {
-  using Clock = std::chrono::steady_clock;
-  const auto deadline = Clock::now() + std::chrono::milliseconds(ms);
-  while (Clock::now() < deadline) {
-    frontend.ProcessEvents();
-    const auto slice =
-        std::min<Clock::duration>(std::chrono::milliseconds(20), deadline - Clock::now());
-    if (slice > Clock::duration::zero()) std::this_thread::sleep_for(slice);
+// One port of the board search: a line of its own, the probe's sequence number and the
+// acknowledgement as it arrives.
+struct Candidate {
+  enum class State { Failed, Waiting, Acknowledged };
+  TCommPort port;
+  std::uint8_t sequence = 0;
+  std::vector<std::uint8_t> ack;
+  State state = State::Failed;
+  // Like the one-port exchange, a byte is waited for over kFruitlessPollLimit polls of the probe
+  // interval, and at least that long.
+  int fruitless = 0;
+  std::chrono::steady_clock::time_point deadline{};
+};
+
+constexpr std::size_t kAckSize = 4;
+constexpr std::uint8_t kAccepted = 0x06;
+
+void CloseQuietly(TCommPort& port) {
+  try {
+    port.Close();
+  } catch (const ECommError&) {
+    // The descriptor is gone either way.
   }
 }
 
-// Clears the probe flag however the probe ends.
-struct ProbeFlag {
-  explicit ProbeFlag(Protocol& protocol) : protocol_(protocol) { protocol_.probe = true; }
-  ~ProbeFlag() { protocol_.probe = false; }
-  ProbeFlag(const ProbeFlag&) = delete;
-  ProbeFlag& operator=(const ProbeFlag&) = delete;
-  Protocol& protocol_;
-};
+// Opens `device` and sends it a probe; the candidate stays Failed when either cannot be done.
+void StartProbe(Protocol& protocol, const std::string& device, Candidate& candidate,
+                std::vector<std::string>* denied, std::chrono::milliseconds patience) {
+  try {
+    candidate.port.Reconfigure(19200, device, 1);
+  } catch (const ECommError& error) {
+    if (denied && (error.SystemError == EACCES || error.SystemError == EPERM)) {
+      denied->push_back(device);
+    }
+    return;
+  }
+  try {
+    candidate.port.Purge();
+    candidate.sequence = protocol.NextSequence();
+    const auto wire =
+        StuffFrame(BuildFrame(candidate.sequence, kProbe, ArgumentOf(kProbe), 0, 0, {}));
+    candidate.port.Write(wire.data(), static_cast<std::uint32_t>(wire.size()));
+    if (protocol.trace) protocol.trace(true, wire);
+    candidate.state = Candidate::State::Waiting;
+    candidate.deadline = std::chrono::steady_clock::now() + patience;
+  } catch (const ECommError&) {
+    // The port failed under the probe (an adapter pulled out): a silent port.
+    CloseQuietly(candidate.port);
+  }
+}
+
+// Takes what has arrived on a waiting candidate; each byte renews its patience, as the one-port
+// exchange waits that long for every byte of an acknowledgement.
+void TakeInput(Candidate& candidate, short events, std::chrono::milliseconds patience) {
+  const auto now = std::chrono::steady_clock::now();
+  try {
+    std::uint32_t queued = candidate.port.InQueue();
+    if (queued == 0 && (events & (POLLHUP | POLLERR))) {
+      candidate.state = Candidate::State::Failed;
+      return;
+    }
+    if (queued == 0) ++candidate.fruitless;
+    for (; queued > 0 && candidate.ack.size() < kAckSize; --queued) {
+      candidate.ack.push_back(candidate.port.ReadByte());
+      candidate.deadline = now + patience;
+      candidate.fruitless = 0;
+    }
+  } catch (const ECommError&) {
+    candidate.state = Candidate::State::Failed;
+    return;
+  }
+  if (candidate.ack.size() == kAckSize) {
+    candidate.state =
+        candidate.ack[1] == kAccepted ? Candidate::State::Acknowledged : Candidate::State::Failed;
+  } else if (candidate.fruitless > kFruitlessPollLimit && now >= candidate.deadline) {
+    candidate.state = Candidate::State::Failed;
+  }
+}
+
+// The first candidate in order that acknowledged once every one before it has failed; -1 while
+// that is not yet known, and candidates.size() when all failed.
+std::ptrdiff_t Decided(const std::vector<std::unique_ptr<Candidate>>& candidates) {
+  for (std::size_t i = 0; i < candidates.size(); ++i) {
+    if (candidates[i]->state == Candidate::State::Waiting) return -1;
+    if (candidates[i]->state == Candidate::State::Acknowledged)
+      return static_cast<std::ptrdiff_t>(i);
+  }
+  return static_cast<std::ptrdiff_t>(candidates.size());
+}
 
 }  // namespace
 
@@ -172,36 +243,53 @@ std::vector<std::string> CandidateDevices(const std::vector<PortInfo>& ports) {
 
 bool FindBoard(Protocol& protocol, const std::vector<std::string>& devices,
                std::vector<std::string>* denied) {
+  if (devices.empty()) return false;
   TCommPort& port = protocol.port();
   Frontend& frontend = protocol.frontend();
+  CloseQuietly(port);
+  // Every candidate is probed at once; a silent port costs its time-out only once, whatever the
+  // number of ports.
+  const auto patience = protocol.probePollInterval() * kFruitlessPollLimit;
+  std::vector<std::unique_ptr<Candidate>> candidates;
+  bool probed = false;
   for (const auto& device : devices) {
-    try {
-      port.Reconfigure(19200, device, 1);
-    } catch (const ECommError& error) {
-      if (denied && (error.SystemError == EACCES || error.SystemError == EPERM)) {
-        denied->push_back(device);
-      }
-      Pause(frontend, 1000);
-      continue;
-    }
-    try {
-      port.Purge();
-      protocol.linkError = false;
-      ProbeFlag probing(protocol);
-      protocol.SendCommand(0, 0, kProbe, ArgumentOf(kProbe), 0);
-    } catch (const ECommError&) {
-      // The port failed under the probe (an adapter pulled out): treat it as a silent port.
-      protocol.linkError = true;
-    }
-    if (!protocol.linkError) return true;
-    try {
-      port.Close();
-    } catch (const ECommError&) {
-      // The descriptor is gone either way; the next Reconfigure starts from a closed port.
-    }
-    Pause(frontend, 1500);
+    candidates.push_back(std::make_unique<Candidate>());
+    StartProbe(protocol, device, *candidates.back(), denied, patience);
+    probed = probed || candidates.back()->state == Candidate::State::Waiting;
   }
-  return false;
+
+  std::ptrdiff_t chosen = Decided(candidates);
+  std::vector<pollfd> waiters;
+  std::vector<Candidate*> waiting;
+  while (chosen < 0) {
+    waiters.clear();
+    waiting.clear();
+    for (auto& candidate : candidates) {
+      if (candidate->state != Candidate::State::Waiting) continue;
+      waiters.push_back({candidate->port.Descriptor(), POLLIN, 0});
+      waiting.push_back(candidate.get());
+    }
+    ::poll(waiters.data(), waiters.size(),
+           static_cast<int>(std::max<long long>(1, protocol.probePollInterval().count())));
+    frontend.ProcessEvents();
+    for (std::size_t i = 0; i < waiting.size(); ++i) {
+      TakeInput(*waiting[i], waiters[i].revents, patience);
+    }
+    chosen = Decided(candidates);
+  }
+  // A network port that could not be reached is named in the search's report.
+  for (const auto& candidate : candidates) port.KeepUnreachable(candidate->port);
+
+  if (static_cast<std::size_t>(chosen) == candidates.size()) {
+    if (probed) protocol.linkError = true;
+    return false;
+  }
+  Candidate& winner = *candidates[static_cast<std::size_t>(chosen)];
+  port.TakeOver(winner.port);
+  protocol.SetSequence(winner.sequence);
+  protocol.linkError = false;
+  if (protocol.trace) protocol.trace(false, winner.ack);
+  return true;
 }
 
 }  // namespace tuva

@@ -26,8 +26,9 @@ std::vector<PortInfo> EnumeratePorts(const std::string& sysfsRoot = "/sys/class/
 // Device paths of the candidates, in the order they are tried.
 std::vector<std::string> CandidateDevices(const std::vector<PortInfo>& ports);
 
-// Probes each device in turn (1000 ms after a port that cannot be opened, 1500 ms after a silent
-// one). True: the port is open on the board. False: the port is closed.
+// Probes every device at once and keeps the first in order that acknowledges (once every one
+// before it has failed); the others are closed. True: the port is open on the board. False: the
+// port is closed.
 // `denied`, when given, receives the devices that could not be opened for lack of permission.
 bool FindBoard(Protocol& protocol, const std::vector<std::string>& devices,
                std::vector<std::string>* denied = nullptr);

@@ -43,6 +43,12 @@ bool Protocol::PayloadFor(std::uint32_t address, std::uint16_t length, std::uint
   return true;
 }
 
+std::uint8_t Protocol::NextSequence() {
+  sequence_ = static_cast<std::uint8_t>(sequence_ + 1);
+  if (sequence_ == 0xFF) sequence_ = 0x80;
+  return sequence_;
+}
+
 bool Protocol::SendCommand(std::uint32_t address, std::uint16_t dataLength, std::uint8_t command,
                            std::uint8_t argument, std::uint16_t bank) {
   std::span<const std::uint8_t> payload;
@@ -53,10 +59,7 @@ bool Protocol::SendCommand(std::uint32_t address, std::uint16_t dataLength, std:
     return false;
   }
 
-  sequence_ = static_cast<std::uint8_t>(sequence_ + 1);
-  if (sequence_ == 0xFF) sequence_ = 0x80;
-
-  const auto frame = BuildFrame(sequence_, command, argument, address, dataLength, payload);
+  const auto frame = BuildFrame(NextSequence(), command, argument, address, dataLength, payload);
   const auto wire = StuffFrame(frame);
 
   if (!port_.IsOpen()) {

@@ -79,6 +79,11 @@ class Protocol {
                                      std::size_t capacity, std::uint16_t bank = 0);
 
   std::uint8_t sequence() const { return sequence_; }
+  // The board search frames its probes itself, on several ports at once: it takes their sequence
+  // numbers here one by one and leaves the link at the number of the port it keeps.
+  std::uint8_t NextSequence();
+  void SetSequence(std::uint8_t sequence) { sequence_ = sequence; }
+  std::chrono::milliseconds probePollInterval() const { return probePollInterval_; }
   bool linkError = false;
   bool probe = false;
 

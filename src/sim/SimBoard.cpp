@@ -225,6 +225,9 @@ void SimBoard::HandleFrame(std::vector<std::uint8_t> wire, std::vector<std::uint
         accepted = changed = true;
         record.result = "written";
         if (corrupts) record.result += ", byte " + std::to_string(corrupt->index) + " inverted";
+        // The second of a copy's two blocks completes it: copy k starts at 0x88000 + k * 0x20000.
+        if (address == 0x88000 + 2050) copiesWritten_ |= 1u;
+        if (address == 0xA8000 + 2050) copiesWritten_ |= 2u;
       }
       break;
     }

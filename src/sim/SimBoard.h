@@ -50,8 +50,17 @@ struct SimOptions {
   std::optional<std::size_t> cutAfterBytes{};
 
   // Flash file: loaded at power-up when it exists (the contents options are then ignored),
-  // written after every change of the flash and when the board stops.
+  // written after every change of the flash and when the board stops. With boards that come and
+  // go, board k (1, 2, ...) keeps its flash in this path with ".k" appended.
   std::string flashFile{};
+
+  // Boards that come and go on the one line, as on a programming jig: 0 keeps one board plugged
+  // in for good. N > 0 serves N boards one after another: once a board's Write is complete (both
+  // copies written) and the programmer has let go of the line (nothing received for a quarter of
+  // a second), the board is pulled out; the line stays silent for `removedMs`, then the next
+  // board, with fresh contents, answers. After the last board the line stays silent.
+  int boards = 0;
+  int removedMs = 1000;
 
   // One line per frame, from the thread that serves the board (it must not call back into the
   // server: the board is locked while it logs).
@@ -90,6 +99,8 @@ class SimBoard {
 
   bool poweredOff() const { return poweredOff_; }
   std::size_t framesReceived() const { return framesReceived_; }
+  // Both configuration copies have been written in full since power-up.
+  bool writeCompleted() const { return copiesWritten_ == 3u; }
   const std::vector<SimFrameRecord>& records() const { return records_; }
   const SimFlash& flash() const { return flash_; }
   SimFlash& flash() { return flash_; }
@@ -110,6 +121,7 @@ class SimBoard {
   std::size_t framesReceived_ = 0;
   std::size_t writesReceived_ = 0;  // well-formed write commands
   bool poweredOff_ = false;
+  unsigned copiesWritten_ = 0;  // bit k: the last block of copy k was written
   std::vector<SimFrameRecord> records_;
 };
 

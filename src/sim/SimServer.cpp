@@ -18,6 +18,9 @@ using Clock = std::chrono::steady_clock;
 // One start bit, eight data bits, one stop bit at 19200 baud.
 constexpr auto kByteTime = std::chrono::duration<double>(10.0 / 19200.0);
 
+// How long the line stays quiet after a complete Write before the technician pulls the board.
+constexpr auto kLetGo = std::chrono::milliseconds(250);
+
 std::runtime_error SystemFailure(const std::string& what) {
   return std::runtime_error(what + ": " + std::strerror(errno));
 }
@@ -43,7 +46,12 @@ SimServer::~SimServer() {
 
 void SimServer::Start() {
   if (running()) return;
-  board_ = std::make_unique<SimBoard>(options_);
+  boards_.clear();
+  SimOptions first = options_;
+  if (options_.boards > 0 && !first.flashFile.empty()) first.flashFile += ".1";
+  boards_.push_back(std::make_unique<SimBoard>(first));
+  absent_ = false;
+  lastActive_ = Clock::now();
 
   master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
   if (master_ < 0) throw SystemFailure("cannot open a pseudo-terminal");
@@ -80,7 +88,26 @@ void SimServer::Stop() {
   ::close(master_);
   slave_ = master_ = -1;
   std::lock_guard lock(mutex_);
-  board_->SaveFlash();
+  boards_.back()->SaveFlash();
+}
+
+void SimServer::ChangeBoards(Clock::time_point now) {
+  if (options_.boards <= 0) return;
+  if (!absent_) {
+    if (boards_.back()->writeCompleted() && now - lastActive_ >= kLetGo) {
+      absent_ = true;
+      pulledAt_ = now;
+    }
+    return;
+  }
+  if (static_cast<int>(boards_.size()) >= options_.boards ||
+      now - pulledAt_ < std::chrono::milliseconds(options_.removedMs)) {
+    return;
+  }
+  SimOptions next = options_;
+  if (!next.flashFile.empty()) next.flashFile += "." + std::to_string(boards_.size() + 1);
+  boards_.push_back(std::make_unique<SimBoard>(next));
+  absent_ = false;
 }
 
 void SimServer::Serve() {
@@ -90,6 +117,10 @@ void SimServer::Serve() {
   while (!stop_) {
     pollfd waiter{master_, POLLIN, 0};
     const int ready = ::poll(&waiter, 1, 20);
+    {
+      std::lock_guard lock(mutex_);
+      ChangeBoards(Clock::now());
+    }
     if (ready <= 0) continue;
     if (!(waiter.revents & POLLIN)) {
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -102,16 +133,25 @@ void SimServer::Serve() {
       continue;
     }
     lineFree = std::max(lineFree, Clock::now());
+    bool absent = false;
+    {
+      std::lock_guard lock(mutex_);
+      lastActive_ = Clock::now();
+      absent = absent_;
+    }
+    if (absent) continue;  // nobody there to hear it
     for (ssize_t i = 0; i < got && !stop_; ++i) {
       if (options_.paced) lineFree += std::chrono::duration_cast<Clock::duration>(kByteTime);
       reply.clear();
       {
         std::lock_guard lock(mutex_);
-        board_->Receive(chunk[static_cast<std::size_t>(i)], reply);
+        boards_.back()->Receive(chunk[static_cast<std::size_t>(i)], reply);
       }
       if (reply.empty()) continue;
       if (options_.paced) std::this_thread::sleep_until(lineFree);
       Send(reply);
+      std::lock_guard lock(mutex_);
+      lastActive_ = Clock::now();  // a long paced reply is no quiet line
     }
   }
 }
@@ -144,8 +184,8 @@ void SimServer::Send(const std::vector<std::uint8_t>& bytes) {
 }
 
 SimBoard& SimServer::Board() const {
-  if (!board_) throw std::logic_error("the simulated board has not been started");
-  return *board_;
+  if (boards_.empty()) throw std::logic_error("the simulated board has not been started");
+  return *boards_.back();
 }
 
 std::vector<std::uint8_t> SimServer::ReadFlash(std::uint32_t address, std::size_t length) const {
@@ -155,7 +195,7 @@ std::vector<std::uint8_t> SimServer::ReadFlash(std::uint32_t address, std::size_
 
 std::vector<SimFrameRecord> SimServer::Frames() const {
   std::lock_guard lock(mutex_);
-  return board_ ? board_->records() : std::vector<SimFrameRecord>{};
+  return boards_.empty() ? std::vector<SimFrameRecord>{} : boards_.back()->records();
 }
 
 std::vector<SimFrameRecord> SimServer::Requests() const {
@@ -168,12 +208,24 @@ std::vector<SimFrameRecord> SimServer::Requests() const {
 
 bool SimServer::PoweredOff() const {
   std::lock_guard lock(mutex_);
-  return board_ && board_->poweredOff();
+  return !boards_.empty() && boards_.back()->poweredOff();
 }
 
 void SimServer::SaveFlash(const std::string& path) const {
   std::lock_guard lock(mutex_);
   Board().flash().Save(path);
+}
+
+std::vector<SimFlash> SimServer::BoardFlashes() const {
+  std::lock_guard lock(mutex_);
+  std::vector<SimFlash> flashes;
+  for (const auto& board : boards_) flashes.push_back(board->flash());
+  return flashes;
+}
+
+bool SimServer::BoardAbsent() const {
+  std::lock_guard lock(mutex_);
+  return absent_;
 }
 
 void SimServer::WithBoard(const std::function<void(SimBoard&)>& change) {

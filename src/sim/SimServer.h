@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -42,14 +43,25 @@ class SimServer {
   // `change` must not call the server's other members.
   void WithBoard(const std::function<void(SimBoard&)>& change);
 
+  // Boards that come and go: the flash of every board plugged in so far, in order, and whether
+  // the line is empty now (a board pulled out and the next not yet in, or the last one gone).
+  std::vector<SimFlash> BoardFlashes() const;
+  bool BoardAbsent() const;
+
  private:
   void Serve();
-  SimBoard& Board() const;  // the powered-up board; throws before Start
+  // Pulls out a board whose Write is complete once the line has been quiet, and plugs in the
+  // next when its time has come. Called with the mutex held.
+  void ChangeBoards(std::chrono::steady_clock::time_point now);
+  SimBoard& Board() const;  // the latest board; throws before Start
   void Send(const std::vector<std::uint8_t>& bytes);
 
   SimOptions options_;
-  std::unique_ptr<SimBoard> board_;
-  mutable std::mutex mutex_;  // guards board_
+  std::vector<std::unique_ptr<SimBoard>> boards_;  // every board plugged in, the latest last
+  bool absent_ = false;
+  std::chrono::steady_clock::time_point lastActive_{};  // the last byte either way
+  std::chrono::steady_clock::time_point pulledAt_{};
+  mutable std::mutex mutex_;  // guards boards_, absent_ and the times
   int master_ = -1;
   int slave_ = -1;  // held open so the line stays up between the programmer's openings
   std::string slavePath_;

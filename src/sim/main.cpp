@@ -84,6 +84,13 @@ int main(int argc, char** argv) {
       app.add_option("--cut-after-bytes", cutBytes, "power cut after this many received bytes");
   app.add_option("--flash", options.flashFile,
                  "flash file: loaded at power-up when it exists, kept up to date");
+  app.add_option("--boards", options.boards,
+                 "serve this many boards one after another: each is pulled out after a complete "
+                 "Write and the next plugged in (with --flash, board k keeps FILE.k)")
+      ->check(CLI::NonNegativeNumber);
+  app.add_option("--removed-ms", options.removedMs,
+                 "how long the line stays empty between two boards (default 1000)")
+      ->check(CLI::NonNegativeNumber);
   app.add_flag("--trace", trace, "log every frame on standard error");
   int listenPort = -1;
   app.add_option("--listen", listenPort,

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <memory>
 
 #include "link/Discovery.h"
 #include "support/PtyPair.h"
@@ -127,6 +128,28 @@ TEST(Discovery, ASilentPortIsPassedOverAndTheBoardBehindTheNextOneFound) {
   // The silent port got exactly one probe, the board one.
   EXPECT_EQ(silent.Drain(10).size(), 27u);
   EXPECT_EQ(board->Requests().size(), 1u);
+}
+
+TEST(Discovery, AllPortsAreProbedAtOnceAndTheFirstBoardInOrderIsKept) {
+  std::vector<std::unique_ptr<testing::PtyPair>> silent;
+  std::vector<std::string> devices;
+  for (int i = 0; i < 8; ++i) {
+    silent.push_back(std::make_unique<testing::PtyPair>());
+    devices.push_back(silent.back()->path());
+  }
+  testing::ScopedSimBoard first;
+  testing::ScopedSimBoard second;
+  devices.insert(devices.begin() + 4, first.path());
+  devices.push_back(second.path());
+  Searcher pc;
+
+  ASSERT_TRUE(FindBoard(pc.protocol, devices));
+  EXPECT_EQ(pc.port.PortName(), first.path());
+  EXPECT_EQ(pc.protocol.sequence(), 0x85);   // the fifth probe's number, as one port at a time
+  EXPECT_EQ(second->Requests().size(), 1u);  // probed too, and let go
+  TCommPort other;
+  EXPECT_NO_THROW(other.Reconfigure(19200, second.path(), 1));
+  for (auto& port : silent) EXPECT_EQ(port->Drain(10).size(), 27u);
 }
 
 TEST(Discovery, WithoutABoardTheSearchEndsClosed) {

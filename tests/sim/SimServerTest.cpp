@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <iostream>
 #include <mutex>
+#include <thread>
 
 #include "link/Protocol.h"
 #include "support/RecordingFrontend.h"
@@ -94,6 +95,43 @@ TEST_F(SimServerTest, ABoardCutMidWriteComesBackFromItsFlashFileAsItWas) {
   EXPECT_EQ(head, Bytes(pc.image.bytes().begin(), pc.image.bytes().begin() + 16));
   StopBoard();
   fs::remove(file);
+}
+
+TEST_F(SimServerTest, BoardsComeAndGoAfterACompleteWrite) {
+  StartBoard({.contents = sim::SimContents::Erased, .boards = 2, .removedMs = 50});
+  auto waitFor = [&](bool absent) {
+    while (board().BoardAbsent() != absent) std::this_thread::sleep_for(5ms);
+  };
+  {
+    Programmer pc(BoardPath());
+    pc.protocol.SetPollIntervals(2ms, 1ms);
+    pc.image.Seal();
+    for (std::uint16_t copy : {1, 0}) {
+      const std::uint32_t base = kConfigBase + copy * kCopyStride;
+      ASSERT_TRUE(pc.Send(base, 0, kEraseBlock, copy));
+      ASSERT_TRUE(pc.Send(base + kConfigSecondErase - kConfigBase, 0, kEraseBlock, copy));
+      ASSERT_TRUE(pc.Send(base, 2054, kWriteBlock, copy));
+      std::this_thread::sleep_for(300ms);  // a quiet line alone does not pull the board out
+      ASSERT_FALSE(board().BoardAbsent());
+      ASSERT_TRUE(pc.Send(base + 2050, 2054, kWriteBlock, copy));
+    }
+  }
+  waitFor(true);
+  {
+    Programmer pc(BoardPath());
+    pc.protocol.SetPollIntervals(2ms, 1ms);
+    EXPECT_FALSE(pc.Send(0, 0, kProbe));  // the line is empty
+  }
+  waitFor(false);
+  Programmer pc(BoardPath());
+  EXPECT_TRUE(pc.Send(0, 0, kProbe));  // the second board, erased again
+  ConfigImage written = ConfigImage::StartupImage();
+  written.Seal();
+  const auto flashes = board().BoardFlashes();
+  ASSERT_EQ(flashes.size(), 2u);
+  EXPECT_EQ(flashes[0].Read(kConfigBase, kImageSize),
+            Bytes(written.bytes().begin(), written.bytes().end()));
+  EXPECT_EQ(flashes[1].At(kConfigBase), 0xFF);
 }
 
 TEST_F(SimServerTest, APacedBoardStillAnswersInFull) {

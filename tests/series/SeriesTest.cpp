@@ -1,0 +1,380 @@
+// tuvactl series as a technician runs it: the real executable, simulated boards that come and go
+// on pseudo-terminals, and the records in a real SQLite file or a PostgreSQL server of the test's
+// own.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <random>
+#include <set>
+#include <thread>
+
+#include "files/ConfigFile.h"
+#include "image/CapcodeCodec.h"
+#include "link/Protocol.h"
+#include "records/RecordStore.h"
+#include "sim/SimServer.h"
+#include "support/PostgresServer.h"
+
+extern char** environ;
+
+namespace tuva::testing {
+namespace {
+
+namespace fs = std::filesystem;
+using records::Result;
+
+// Boards are swapped slower than the programmer looks for them (every half second).
+constexpr int kSwapMs = 700;
+
+struct Station {
+  pid_t pid = 0;
+  std::string out;
+  int Wait() {
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    pid = 0;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  }
+};
+
+class SeriesTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() /
+           ("tuva-series-" + std::to_string(::getpid()) + "-" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::create_directories(dir_);
+    ASSERT_TRUE(SaveConfigFile(Path("template.tbl"), ConfigImage::StartupImage()).ok());
+  }
+  void TearDown() override {
+    for (auto& run : runs_) {
+      if (run->pid <= 0) continue;
+      ::kill(run->pid, SIGKILL);
+      run->Wait();
+    }
+    sims_.clear();
+    fs::remove_all(dir_);
+  }
+
+  std::string Path(const std::string& name) const { return (dir_ / name).string(); }
+
+  // A jig on its own pseudo-terminal: `boards` boards, one after another.
+  sim::SimServer& Jig(int boards, sim::SimOptions options = {}) {
+    options.contents = sim::SimContents::Erased;
+    options.boards = boards;
+    options.removedMs = kSwapMs;
+    sims_.push_back(std::make_unique<sim::SimServer>(options));
+    sims_.back()->Start();
+    return *sims_.back();
+  }
+
+  // Starts tuvactl series on the template with `arguments`, the given jigs as --port.
+  Station& Start(std::vector<std::string> arguments, const std::vector<sim::SimServer*>& jigs) {
+    std::vector<std::string> words = {TUVACTL, "series", Path("template.tbl")};
+    words.insert(words.end(), arguments.begin(), arguments.end());
+    for (auto* jig : jigs) words.insert(words.end(), {"--port", jig->SlavePath()});
+    std::vector<char*> argv;
+    for (auto& word : words) argv.push_back(word.data());
+    argv.push_back(nullptr);
+    runs_.push_back(std::make_unique<Station>());
+    Station& run = *runs_.back();
+    run.out = Path("out" + std::to_string(runs_.size()) + ".txt");
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, run.out.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0600);
+    posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    EXPECT_EQ(posix_spawn(&run.pid, TUVACTL, &actions, nullptr, argv.data(), environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    return run;
+  }
+
+  static std::string Output(const Station& run) {
+    std::ifstream in(run.out);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+
+  // The capcode of slot 1 on every board whose copy 0 is whole, board by board over all jigs.
+  std::vector<std::uint32_t> CapcodesOnBoards() const {
+    std::vector<std::uint32_t> capcodes;
+    for (const auto& jig : sims_) {
+      for (const auto& flash : jig->BoardFlashes()) {
+        const auto copy0 = flash.Read(kConfigBase, kImageSize);
+        if (!PassesSumCheck(copy0)) continue;
+        ConfigImage image;
+        image.Assign(std::span<const std::uint8_t, kImageSize>(copy0.data(), kImageSize));
+        const auto value = DecodeCapcodes(image).slots[0].value;
+        if (value) capcodes.push_back(*value);
+      }
+    }
+    return capcodes;
+  }
+
+  static std::vector<records::Attempt> Attempts(const std::string& where) {
+    return records::OpenRecordStore(where)->List({});
+  }
+
+  fs::path dir_;
+  std::vector<std::unique_ptr<sim::SimServer>> sims_;
+  std::vector<std::unique_ptr<Station>> runs_;
+};
+
+std::vector<std::uint32_t> Sorted(std::vector<std::uint32_t> values) {
+  std::sort(values.begin(), values.end());
+  return values;
+}
+
+std::vector<std::uint32_t> Range(std::uint32_t first, std::uint32_t count) {
+  std::vector<std::uint32_t> values;
+  for (std::uint32_t i = 0; i < count; ++i) values.push_back(first + i);
+  return values;
+}
+
+TEST_F(SeriesTest, BadInputStopsTheRunBeforeAnythingIsSent) {
+  fs::create_directories(Path("folder.sqlite"));
+  struct Case {
+    std::vector<std::string> arguments;
+    int status;
+    const char* message;
+  };
+  const std::string db = Path("records.sqlite");
+  const Case cases[] = {
+      {{"--capcode", "17=1500000", "--count", "1"}, 2, "capcode slot 17 is outside 1 to 16"},
+      {{"--capcode", "1=1500000:0", "--count", "1"}, 2, "capcode slot 1: the step must be 1"},
+      {{"--capcode", "1=3000000", "--count", "1"}, 2, "Please insert a number between"},
+      {{"--capcode", "1=2031615", "--count", "1"}, 2, "2031615 has no form the board can store"},
+      {{"--capcode", "1=15x", "--count", "1"}, 2, "expected SLOT=FIRST or SLOT=FIRST:STEP"},
+      {{"--capcode", "1=1500000", "--count", "0"}, 2, "the count must be 1 or more"},
+      {{"--capcode", "1=1500000", "--count", "1", "--records", Path("folder.sqlite")},
+       2,
+       "folder.sqlite"},
+  };
+  auto& jig = Jig(1);
+  for (const Case& test : cases) {
+    SCOPED_TRACE(test.message);
+    std::vector<std::string> arguments = test.arguments;
+    if (std::find(arguments.begin(), arguments.end(), "--records") == arguments.end()) {
+      arguments.insert(arguments.end(), {"--records", db});
+    }
+    Station& run = Start(arguments, {&jig});
+    EXPECT_EQ(run.Wait(), test.status);
+    EXPECT_NE(Output(run).find(test.message), std::string::npos) << Output(run);
+  }
+  fs::remove(Path("template.tbl"));
+  Station& missing = Start({"--capcode", "1=1500000", "--count", "1", "--records", db}, {&jig});
+  EXPECT_EQ(missing.Wait(), 2);
+  EXPECT_NE(Output(missing).find("template.tbl does not open"), std::string::npos);
+  EXPECT_TRUE(jig.Requests().empty());
+}
+
+TEST_F(SeriesTest, NineBoardsOnThreeJigsGetNineCapcodesAndASecondRunGoesOn) {
+  const std::string db = Path("records.sqlite");
+  auto& a = Jig(3);
+  auto& b = Jig(3);
+  auto& c = Jig(3);
+  Station& first = Start({"--capcode", "1=1500000", "--count", "9", "--records", db}, {&a, &b, &c});
+  ASSERT_EQ(first.Wait(), 0) << Output(first);
+  EXPECT_EQ(Sorted(CapcodesOnBoards()), Range(1500000, 9));
+  const std::string output = Output(first);
+  EXPECT_NE(output.find(a.SlavePath() + "  150000"), std::string::npos) << output;
+  EXPECT_NE(output.find("  FLEX 2.41  programmed  "), std::string::npos) << output;
+
+  auto attempts = Attempts(db);
+  ASSERT_EQ(attempts.size(), 9u);
+  std::vector<std::uint32_t> recorded;
+  for (const auto& attempt : attempts) {
+    EXPECT_EQ(attempt.result, Result::Programmed);
+    ASSERT_EQ(attempt.taken.size(), 1u);
+    recorded.push_back(attempt.taken[0].capcode);
+    EXPECT_EQ(attempt.capcodes.at(0), std::to_string(attempt.taken[0].capcode));
+    EXPECT_EQ(attempt.sha256.size(), 64u);
+  }
+  EXPECT_EQ(Sorted(recorded), Range(1500000, 9));
+
+  auto& d = Jig(2);
+  Station& second = Start({"--capcode", "1=1500000", "--count", "2", "--records", db}, {&d});
+  ASSERT_EQ(second.Wait(), 0) << Output(second);
+  EXPECT_EQ(Sorted(CapcodesOnBoards()), Range(1500000, 11));
+}
+
+// A board that fails before its first erase gives its capcode back; one that fails after an
+// erase keeps it out of circulation.
+TEST_F(SeriesTest, AFailedBoardIsRecordedAndItsCapcodeFollowsTheErase) {
+  struct Case {
+    const char* name;
+    sim::SimOptions options;
+    const char* message;
+    bool held;
+  };
+  const Case cases[] = {
+      {"write refused", {.refuseWrite = true}, "Transmit Error!", true},
+      {"POCSAG firmware", {.pocsagFirmware = true}, "The firmware is not FLEX ! ", false},
+  };
+  for (const Case& test : cases) {
+    SCOPED_TRACE(test.name);
+    const std::string db = Path(std::string(test.name) + ".sqlite");
+    sims_.clear();
+    auto& bad = Jig(1, test.options);
+    auto& good = Jig(2);
+    Station& run =
+        Start({"--capcode", "1=1500000", "--count", "2", "--records", db}, {&bad, &good});
+    ASSERT_EQ(run.Wait(), 0) << Output(run);
+    std::map<Result, std::vector<records::Attempt>> byResult;
+    for (auto& attempt : Attempts(db)) byResult[attempt.result].push_back(attempt);
+    ASSERT_EQ(byResult[Result::Failed].size(), 1u) << Output(run);
+    ASSERT_EQ(byResult[Result::Programmed].size(), 2u);
+    const auto& failed = byResult[Result::Failed][0];
+    EXPECT_EQ(failed.message, test.message);
+    EXPECT_EQ(failed.port, bad.SlavePath());
+    ASSERT_EQ(failed.taken.size(), 1u);
+    EXPECT_EQ(failed.taken[0].held, test.held);
+    // A capcode back in the pool goes to the next board; a held one to none.
+    const auto onBoards = CapcodesOnBoards();
+    EXPECT_EQ(std::count(onBoards.begin(), onBoards.end(), failed.taken[0].capcode),
+              test.held ? 0 : 1);
+    EXPECT_NE(Output(run).find(bad.SlavePath() + "  15000"), std::string::npos) << Output(run);
+  }
+}
+
+TEST_F(SeriesTest, ACapcodeLeavingTheRangeStopsTheRunBeforeItsBoard) {
+  auto& jig = Jig(2);
+  Station& run = Start(
+      {"--capcode", "1=2031614:2", "--count", "2", "--records", Path("records.sqlite")}, {&jig});
+  EXPECT_EQ(run.Wait(), 1);
+  EXPECT_NE(Output(run).find("tuvactl: Please insert a number between 0000007 to 2031615"),
+            std::string::npos)
+      << Output(run);
+  EXPECT_EQ(CapcodesOnBoards(), std::vector<std::uint32_t>{2031614});
+}
+
+TEST_F(SeriesTest, AnAdapterPluggedInLaterIsFound) {
+  auto& jig = Jig(1);
+  const std::string adapter = Path("ttyUSB7");  // no such device yet
+  std::vector<std::string> arguments = {"--capcode", "1=1500000", "--count",
+                                        "1",         "--records", Path("records.sqlite"),
+                                        "--port",    adapter};
+  Station& run = Start(arguments, {});
+  std::this_thread::sleep_for(std::chrono::milliseconds(700));
+  fs::create_symlink(jig.SlavePath(), adapter);
+  ASSERT_EQ(run.Wait(), 0) << Output(run);
+  EXPECT_EQ(CapcodesOnBoards(), std::vector<std::uint32_t>{1500000});
+}
+
+// Waits until the jig's board has received a command of this kind.
+void WaitForRequest(const sim::SimServer& jig, const std::string& command) {
+  for (;;) {
+    for (const auto& request : jig.Requests()) {
+      if (request.command == command) return;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+}
+
+TEST_F(SeriesTest, ABoardPulledOutMidWriteFailsAndTheSeriesGoesOn) {
+  const std::string db = Path("records.sqlite");
+  auto& pulled = Jig(1, {.paced = true});
+  auto& good = Jig(2);
+  Station& run =
+      Start({"--capcode", "1=1500000", "--count", "2", "--records", db}, {&pulled, &good});
+  WaitForRequest(pulled, "WriteBlock");
+  pulled.Stop();
+  ASSERT_EQ(run.Wait(), 0) << Output(run);
+  int failed = 0;
+  for (const auto& attempt : Attempts(db)) {
+    if (attempt.result != Result::Failed) continue;
+    ++failed;
+    EXPECT_EQ(attempt.port, pulled.SlavePath());
+    EXPECT_TRUE(attempt.taken.at(0).held);  // erased: the board may hold it
+  }
+  EXPECT_EQ(failed, 1);
+}
+
+TEST_F(SeriesTest, CtrlCFinishesTheBoardBeingWrittenAndRecordsIt) {
+  const std::string db = Path("records.sqlite");
+  auto& jig = Jig(3, {.paced = true});
+  Station& run = Start({"--capcode", "1=1500000", "--count", "3", "--records", db}, {&jig});
+  WaitForRequest(jig, "EraseBlock");
+  ::kill(run.pid, SIGINT);
+  EXPECT_EQ(run.Wait(), 1);
+  const auto attempts = Attempts(db);
+  ASSERT_EQ(attempts.size(), 1u);
+  EXPECT_EQ(attempts[0].result, Result::Programmed);
+  EXPECT_EQ(CapcodesOnBoards(), std::vector<std::uint32_t>{1500000});
+  EXPECT_NE(Output(run).find("1 of 3 boards programmed"), std::string::npos) << Output(run);
+}
+
+TEST_F(SeriesTest, TwoStationsOnOneStoreNeverShareACapcode) {
+  PostgresServer postgres;
+  std::vector<std::pair<std::string, std::string>> stores = {{"SQLite", Path("shared.sqlite")}};
+  if (postgres.Installed() && postgres.Running()) {
+    stores.emplace_back("PostgreSQL", postgres.CreateDatabase("series"));
+  } else {
+    ADD_FAILURE() << "PostgreSQL: " << postgres.Problem();
+  }
+  for (const auto& [name, where] : stores) {
+    SCOPED_TRACE(name);
+    sims_.clear();
+    std::vector<Station*> stations;
+    for (const char* station : {"left", "right"}) {
+      auto& a = Jig(2);
+      auto& b = Jig(2);
+      stations.push_back(&Start(
+          {"--capcode", "1=1500000", "--count", "4", "--records", where, "--station", station},
+          {&a, &b}));
+    }
+    for (Station* station : stations) EXPECT_EQ(station->Wait(), 0) << Output(*station);
+    EXPECT_EQ(Sorted(CapcodesOnBoards()), Range(1500000, 8));
+    std::set<std::string> names;
+    for (const auto& attempt : Attempts(where)) names.insert(attempt.station);
+    EXPECT_EQ(names, (std::set<std::string>{"left", "right"}));
+  }
+}
+
+// tuvactl series killed at random moments: what the records say and what the boards hold agree.
+TEST_F(SeriesTest, KilledAtAnyMomentTheRecordsAndTheBoardsAgree) {
+  const std::string db = Path("killed.sqlite");
+  auto& a = Jig(100);
+  auto& b = Jig(100);
+  std::mt19937 random(20261207);
+  std::uniform_int_distribution<int> moment(0, 1500);
+  for (int round = 0; round < 20; ++round) {
+    Station& run = Start({"--capcode", "1=1500000", "--count", "100", "--records", db}, {&a, &b});
+    std::this_thread::sleep_for(std::chrono::milliseconds(moment(random)));
+    ::kill(run.pid, SIGKILL);
+    run.Wait();
+    // The technician restarts it after a moment: a board finished just before the kill has been
+    // taken off the jig by then.
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));
+  }
+
+  const auto onBoards = CapcodesOnBoards();
+  const std::set<std::uint32_t> distinct(onBoards.begin(), onBoards.end());
+  EXPECT_EQ(distinct.size(), onBoards.size()) << "a capcode is on two boards";
+  std::set<std::uint32_t> held;
+  int programmed = 0;
+  for (const auto& attempt : Attempts(db)) {
+    for (const auto& taken : attempt.taken) {
+      if (taken.held) held.insert(taken.capcode);
+      if (attempt.result != Result::Programmed) continue;
+      ++programmed;
+      EXPECT_TRUE(distinct.count(taken.capcode)) << taken.capcode << " recorded but on no board";
+    }
+  }
+  for (const std::uint32_t capcode : distinct) {
+    EXPECT_TRUE(held.count(capcode)) << capcode << " on a board but free in the records";
+  }
+  EXPECT_GT(programmed, 0);
+}
+
+}  // namespace
+}  // namespace tuva::testing
