@@ -105,7 +105,10 @@ void SimServer::ChangeBoards(Clock::time_point now) {
     return;
   }
   SimOptions next = options_;
-  if (!next.flashFile.empty()) next.flashFile += "." + std::to_string(boards_.size() + 1);
+  if (!next.flashFile.empty()) {
+    next.flashFile += '.';
+    next.flashFile += std::to_string(boards_.size() + 1);
+  }
   boards_.push_back(std::make_unique<SimBoard>(next));
   absent_ = false;
 }
