@@ -5,15 +5,23 @@
 #include <QFile>
 #include <QLabel>
 #include <cerrno>
+#include <optional>
 
 #include "app/AppSettings.h"
 #include "app/MainWindow.h"
 #include "link/Discovery.h"
+#include "link/NetworkPort.h"
 
 namespace tuva::app {
 namespace {
 
 const QString kPortKey = QStringLiteral("port/device");
+const QString kNetworkKey = QStringLiteral("port/network");
+const QString kNetworkCaption = QStringLiteral("Network port");
+
+bool IsNetwork(const QString& name) {
+  return IsNetworkPortName(QFile::encodeName(name).toStdString());
+}
 
 QString FromBytes(const std::string& text) {
   return QString::fromLocal8Bit(text);
@@ -82,6 +90,41 @@ void PortMenu::Refresh() {
     action->setToolTip(port.candidate ? QStringLiteral("Tried by the automatic board search")
                                       : QStringLiteral("Not searched: ") + FromBytes(port.reason));
   }
+  menu_->addSeparator();
+  for (const QString& url : RecentNetworkPorts()) {
+    QString text = url;
+    text.replace(QLatin1Char('&'), QStringLiteral("&&"));
+    QAction* action = add(text, url);
+    action->setChecked(!useCommandLine_ && url == chosen_);
+    action->setToolTip(QStringLiteral("A board behind a serial server"));
+  }
+  QAction* network = menu_->addAction(QStringLiteral("&Network port..."));
+  network->setObjectName(QStringLiteral("PortNetwork"));
+  connect(network, &QAction::triggered, this, [this] { AskNetworkPort(); });
+}
+
+QStringList PortMenu::RecentNetworkPorts() const {
+  return AppSettings()->value(kNetworkKey).toStringList();
+}
+
+void PortMenu::AskNetworkPort() {
+  const QStringList recent = RecentNetworkPorts();
+  const QString initial = IsNetwork(chosen_) ? chosen_
+                          : recent.isEmpty() ? QStringLiteral("rfc2217://")
+                                             : recent.front();
+  const std::optional<QString> answer = window_.dialogs().InputText(
+      kNetworkCaption, QStringLiteral("Serial server (rfc2217://HOST:PORT or socket://HOST:PORT):"),
+      initial);
+  if (!answer) return;
+  const QString typed = answer->trimmed();
+  std::string error;
+  const std::string url = NormaliseNetworkPort(QFile::encodeName(typed).toStdString(), error);
+  if (url.empty()) {
+    window_.dialogs().MessageBox(
+        kNetworkCaption, QStringLiteral("%1: %2").arg(typed, FromBytes(error)), MessageIcon::Error);
+    return;
+  }
+  Choose(FromBytes(url));
 }
 
 bool PortMenu::Listed(const QString& device) const {
@@ -97,7 +140,7 @@ void PortMenu::Start(const std::vector<std::string>& commandLine) {
   const QString remembered = AppSettings()->value(kPortKey).toString();
   if (useCommandLine_) {
     Apply(QString());
-  } else if (!remembered.isEmpty() && !Listed(remembered)) {
+  } else if (!remembered.isEmpty() && !IsNetwork(remembered) && !Listed(remembered)) {
     Apply(QString());
     window_.StatusText->setText(
         QStringLiteral(" The port %1 is not there; the board is searched for").arg(remembered));
@@ -111,6 +154,13 @@ void PortMenu::Choose(const QString& device) {
   useCommandLine_ = false;
   Apply(device);
   AppSettings()->setValue(kPortKey, device);
+  if (IsNetwork(device)) {
+    // The servers used last come first.
+    QStringList recent = RecentNetworkPorts();
+    recent.removeAll(device);
+    recent.prepend(device);
+    AppSettings()->setValue(kNetworkKey, recent.mid(0, kRecentNetworkPorts));
+  }
 }
 
 void PortMenu::Apply(const QString& device) {

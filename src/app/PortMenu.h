@@ -1,14 +1,16 @@
 // Pager > Port: which serial device the board is looked for on. "Automatic" is the board search
 // over the candidate ports; below it every serial device the system has, with its driver and a
-// short description, the search's candidates marked. A device chosen here is the only one any
-// device operation opens. The choice is remembered between runs; devices named on the command
-// line win over it for the run.
+// short description, the search's candidates marked; below them the serial servers used lately
+// and "Network port..." to name another (rfc2217://HOST:PORT or socket://HOST:PORT). A port chosen
+// here is the only one any device operation opens. The choice is remembered between runs; devices
+// named on the command line win over it for the run.
 #pragma once
 
 #include <QActionGroup>
 #include <QMenu>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <string>
 #include <vector>
 
@@ -26,7 +28,8 @@ class PortMenu : public QObject {
   QString chosen() const { return chosen_; }
 
   // Start-up: the devices of the command line when there are any, otherwise the remembered
-  // choice when its device is still there (a missing one falls back to Automatic with a note).
+  // choice when its device is still there (a missing one falls back to Automatic with a note; a
+  // serial server is not looked for until an operation connects to it).
   void Start(const std::vector<std::string>& commandLine);
   // How the command line's devices are named in the menu and the tooltip (e.g. the simulated
   // board of --demo).
@@ -35,9 +38,16 @@ class PortMenu : public QObject {
   void Refresh();
   // Uses `device` only (empty: the board search) and remembers it.
   void Choose(const QString& device);
+  // Asks for a serial server's URL and chooses it; a wrong one is refused with a message and
+  // changes nothing.
+  void AskNetworkPort();
+
+  // How many serial servers the menu keeps for choosing again.
+  static constexpr int kRecentNetworkPorts = 4;
 
  private:
   bool Listed(const QString& device) const;
+  QStringList RecentNetworkPorts() const;
   void Apply(const QString& device);
   void ShowChoice();
   QString CommandLineText() const;

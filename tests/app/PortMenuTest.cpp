@@ -1,8 +1,9 @@
-// Pager > Port: the devices through a made-up sysfs, the choice as the only device Read opens, and
-// the choice remembered across a restart.
+// Pager > Port: the devices through a made-up sysfs, the choice as the only device Read opens, the
+// choice remembered across a restart, and serial servers named by URL.
 #include "AppTestSupport.h"
 #include "app/PortMenu.h"
 #include "files/ConfigFile.h"
+#include "sim/SimListener.h"
 #include "support/FakeSysfs.h"
 #include "support/SimBoardFixture.h"
 
@@ -42,6 +43,13 @@ class PortMenuTest : public WindowTest {
     for (QAction* action : Items())
       if (action->data().toString() == QString::fromStdString(device)) return action;
     return nullptr;
+  }
+  // Pager > Port > Network port..., answered with `url`.
+  void AskNetworkPort(const QString& url) {
+    dialogs.texts = {url};
+    for (QAction* action : Items())
+      if (action->objectName() == "PortNetwork") return action->trigger();
+    ADD_FAILURE() << "no Network port item";
   }
   QString ReadCapcode() {
     window().Read1->trigger();
@@ -102,6 +110,63 @@ TEST_F(PortMenuTest, TheChoiceSurvivesARestartUnlessItIsGoneOrThePortOptionIsGiv
   EXPECT_EQ(missing.StatusText->text(), " The port " + QString::fromStdString(ftdi) +
                                             " is not there; the board is searched for");
   EXPECT_TRUE(dialogs.boxes.empty());
+}
+
+TEST_F(PortMenuTest, ANetworkPortIsChosenRememberedAndListed) {
+  const auto boardC = Board("c.tbl", 1033333);
+  sim::SimListener listener(boardC->path(), 0);
+  listener.Start();
+  const std::string url = "socket://127.0.0.1:" + std::to_string(listener.Port());
+
+  app::TfrmAir& w = Open();
+  AskNetworkPort(" SOCKET://127.0.0.1:" + QString::number(listener.Port()) + "/ ");
+  EXPECT_EQ(w.session().ports, std::vector<std::string>{url});
+  EXPECT_TRUE(w.StatusText->toolTip().contains(QString::fromStdString(url)));
+  EXPECT_EQ(ReadCapcode(), "1033333");
+
+  // A server is never "not there" at start: it is only reached when an operation connects.
+  app::TfrmAir& again = Open();
+  EXPECT_EQ(again.session().ports, std::vector<std::string>{url});
+  ASSERT_NE(Item(url), nullptr);
+  EXPECT_TRUE(Item(url)->isChecked());
+  EXPECT_FALSE(again.StatusText->text().contains("not there"));
+
+  // Listed below the devices to be chosen again; the last four servers are kept.
+  Item(ftdi)->trigger();
+  Item(url)->trigger();
+  EXPECT_EQ(again.session().ports, std::vector<std::string>{url});
+  for (const int port : {1, 2, 3, 4}) AskNetworkPort("rfc2217://bench:" + QString::number(port));
+  EXPECT_EQ(Item(url), nullptr);
+  EXPECT_NE(Item("rfc2217://bench:1"), nullptr);
+  EXPECT_EQ(dialogs.shownTexts(), QStringList{"Read Sucess!"});  // no box but the read's
+}
+
+TEST_F(PortMenuTest, AWrongNetworkPortIsRefusedAndChangesNothing) {
+  app::TfrmAir& w = Open();
+  Item(ftdi)->trigger();
+  const std::vector<std::pair<QString, QString>> cases = {
+      {"socket://127.0.0.1", "no port: give HOST:PORT"},
+      {"rfc2217://bench:0", "port \"0\" is not a number from 1 to 65535"},
+      {"rfc2217://bench:65536", "port \"65536\" is not a number from 1 to 65535"},
+      {"telnet://bench:23", "unknown scheme \"telnet\" (rfc2217:// or socket://)"},
+      {"bench:23", "not a network port (rfc2217://HOST:PORT or socket://HOST:PORT)"},
+  };
+  for (const auto& [url, problem] : cases) {
+    dialogs.boxes.clear();
+    AskNetworkPort(url);
+    ASSERT_EQ(dialogs.boxes.size(), 1u) << url.toStdString();
+    EXPECT_EQ(dialogs.boxes[0].caption, "Network port");
+    EXPECT_EQ(dialogs.boxes[0].text, url + ": " + problem);
+    EXPECT_EQ(w.session().ports, std::vector<std::string>{ftdi});
+  }
+  dialogs.boxes.clear();
+  AskNetworkPort(QString());  // cancelled
+  EXPECT_TRUE(dialogs.boxes.empty());
+
+  app::TfrmAir& again = Open();
+  EXPECT_EQ(again.session().ports, std::vector<std::string>{ftdi});
+  for (QAction* action : Items())
+    EXPECT_FALSE(action->data().toString().contains("://")) << action->text().toStdString();
 }
 
 }  // namespace
