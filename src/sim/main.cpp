@@ -77,7 +77,7 @@ int main(int argc, char** argv) {
                        ? std::string()
                        : "expected K:INDEX, K from 1 and INDEX from 0 to 65535, as in 2:2044";
           },
-          "K:INDEX");
+          "");
   auto* cutFramesOption =
       app.add_option("--cut-after-frames", cutFrames, "power cut after this many received frames");
   auto* cutBytesOption =
