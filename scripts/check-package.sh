@@ -6,10 +6,10 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-# The fenced block after "## Install", without the lines that need root.
+# The first fenced block after "## Install", without the lines that need root.
 commands=$(awk '/^## Install/ {section = 1; next}
                 /^## / {section = 0}
-                section && /^```/ {fence = !fence; next}
+                section && /^```/ {if (fence) section = 0; fence = !fence; next}
                 section && fence && !/^sudo / {print}' README.md)
 [ -n "$commands" ] || { echo "no package commands found in README.md" >&2; exit 1; }
 rm -rf build/package
