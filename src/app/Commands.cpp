@@ -1,10 +1,13 @@
 // The menu commands of the main window: the device operations of the Pager and System menus and
 // the configuration files of the File menu.
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <exception>
 
 #include "app/GuiFrontend.h"
 #include "app/MainWindow.h"
+#include "app/RecentFiles.h"
 #include "device/Operations.h"
 #include "files/ConfigFile.h"
 #include "link/CommPort.h"
@@ -77,7 +80,9 @@ void TfrmAir::RunDeviceCommand(const std::function<void()>& operation) {
 }
 
 void TfrmAir::btnReadClick() {
-  RunDeviceCommand([this] { ReadConfiguration(*session_); });
+  RunDeviceCommand([this] {
+    if (ReadConfiguration(*session_)) MarkUnchanged();
+  });
 }
 
 // In service mode Write and Verify work on the board's program memory and the firmware file:
@@ -86,8 +91,8 @@ void TfrmAir::Write1Click() {
   RunDeviceCommand([this] {
     if (session_->serviceMode)
       ProgramFirmware(*session_);
-    else
-      WriteConfiguration(*session_);
+    else if (WriteConfiguration(*session_))
+      MarkUnchanged();
   });
 }
 
@@ -137,38 +142,109 @@ void ShowFileResult(Dialogs& dialogs, const FileResult& result) {
 }
 }  // namespace
 
+// The current file name is the one in the caption: it moves to a file only once that file has
+// been opened or saved, so a refused Open or a failed Save As never aims the next Save elsewhere.
 void TfrmAir::OpenFile(bool withDialog) {
+  QString name = currentFileName_;
   if (withDialog) {
     openFilter_ = kFileFilter;  // the firmware Open offers it too
     const auto chosen = dialogs_.OpenFile(startupDirectory_, kFileFilter);
     if (!chosen) return;
-    currentFileName_ = *chosen;
+    name = *chosen;
   }
-  const QString name = currentFileName_;
+  OpenNamedFile(name);
+}
+
+bool TfrmAir::OpenNamedFile(const QString& name) {
   FlagRaiser loading(session_->guards.imageLoad);
   const FileResult result = OpenConfigFile(FileBytes(name), session_->image);
   if (!result.ok()) {
     ShowFileResult(dialogs_, result);
-    return;
+    return false;
   }
+  currentFileName_ = name;
   RefreshAll();
   setWindowTitle(FileText(CaptionWithFile(FileBytes(windowTitle()), FileBytes(name))));
+  MarkUnchanged();
+  // The default file of every start is not something the user chose.
+  if (!startingUp_) recentFiles_->Add(name);
+  return true;
 }
 
 void TfrmAir::SaveFile(bool withDialog) {
+  QString name = currentFileName_;
   if (withDialog) {
     const auto chosen = dialogs_.SaveFile(startupDirectory_, kFileFilter, kFileSuffix);
     if (!chosen) return;
-    currentFileName_ = *chosen;
+    name = *chosen;
   }
-  const QString name = currentFileName_;
   const FileResult result =
       SaveConfigFile(FileBytes(name), session_->image, [this] { CollectCapcodeStrings(); });
   if (!result.ok()) {
     ShowFileResult(dialogs_, result);
     return;
   }
+  currentFileName_ = name;
   setWindowTitle(FileText(CaptionWithFile(FileBytes(windowTitle()), FileBytes(name))));
+  MarkUnchanged();
+  recentFiles_->Add(name);
+}
+
+void TfrmAir::OpenPath(const QString& path) {
+  if (busy_) return;
+  Guarded(dialogs_, [this, &path] { OpenNamedFile(path); });
+}
+
+void TfrmAir::OpenGivenFiles(const QStringList& paths) {
+  if (paths.isEmpty()) return;
+  const QString first = QFileInfo(paths.constFirst()).absoluteFilePath();
+  const QString shown = QDir::toNativeSeparators(first);
+  if (paths.size() > 1) {
+    dialogs_.Message(QStringLiteral("%1 files were given; only the first, %2, is opened.")
+                         .arg(paths.size())
+                         .arg(shown));
+  }
+  if (QFileInfo(first).suffix().compare(kFileSuffix, Qt::CaseInsensitive) != 0) {
+    dialogs_.MessageBox(
+        kAppTitle,
+        QStringLiteral("%1 is not a configuration file (*.tbl); nothing is opened.").arg(shown),
+        MessageIcon::Exclamation);
+    return;
+  }
+  OpenPath(first);
+}
+
+// ---- unsaved changes ----
+
+void TfrmAir::MarkUnchanged() {
+  unchangedImage_ = session_->image;
+}
+
+bool TfrmAir::HasUnsavedChanges() {
+  // The capcode strings reach the image only when they are collected, as Save would.
+  CollectCapcodeStrings();
+  return session_->image != unchangedImage_;
+}
+
+bool TfrmAir::MayClose() {
+  if (!CommitPendingEntry()) return false;
+  if (!HasUnsavedChanges()) return true;
+  const QString name = currentFileName_.isEmpty() ? QStringLiteral("a new file")
+                                                  : QFileInfo(currentFileName_).fileName();
+  switch (
+      dialogs_.AskSave(kAppTitle, QStringLiteral("Save changes to %1 before closing?").arg(name))) {
+    case SaveChoice::Discard:
+      return true;
+    case SaveChoice::Cancel:
+      return false;
+    case SaveChoice::Save:
+      break;
+  }
+  if (currentFileName_.isEmpty())
+    SaveAs1Click();
+  else
+    Save1Click();
+  return !HasUnsavedChanges();
 }
 
 }  // namespace tuva::app

@@ -49,10 +49,13 @@ void FieldEdit::SetMaxChars(int count) {
 void FieldEdit::ReturnFocus() {
   refused_ = true;
   refusedText_ = text();
-  if (hasFocus()) return;
-  suppressEnter_ = true;
-  setFocus(Qt::OtherFocusReason);
-  suppressEnter_ = false;
+  if (!hasFocus()) {
+    suppressEnter_ = true;
+    setFocus(Qt::OtherFocusReason);
+    suppressEnter_ = false;
+  }
+  // The whole text selected, so that the corrected entry is typed over it.
+  selectAll();
 }
 
 namespace {

@@ -39,7 +39,7 @@ class FieldEdit : public QLineEdit {
   std::function<void(QKeyEvent*)> onKeyRelease;
 
   // Gives the focus back to this edit after a refused entry, without running onEnter (which
-  // would empty the text the user is asked to correct).
+  // would empty the text the user is asked to correct), with that text selected.
   void ReturnFocus();
   // True while the edit holds, unchanged, the text of an entry it was given back after a refusal.
   bool holdsRefusedEntry() const { return refused_ && text() == refusedText_; }

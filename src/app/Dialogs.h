@@ -5,14 +5,21 @@
 #pragma once
 
 #include <QString>
+#include <memory>
 #include <optional>
 
 #include "link/Frontend.h"
+
+class QMessageBox;
+class QWidget;
 
 namespace tuva::app {
 
 // The application title, caption of every plain message.
 inline const QString kAppTitle = QStringLiteral("FVantel");
+
+// The answers of the question asked before closing over unsaved changes.
+enum class SaveChoice { Save, Discard, Cancel };
 
 class Dialogs {
  public:
@@ -32,6 +39,8 @@ class Dialogs {
   // The save dialog: asks before overwriting, appends `suffix` to a name typed without one.
   virtual std::optional<QString> SaveFile(const QString& directory, const QString& filter,
                                           const QString& suffix) = 0;
+  // Save, Discard and Cancel with a question icon; Cancel when the box is closed otherwise.
+  virtual SaveChoice AskSave(const QString& caption, const QString& text) = 0;
 };
 
 // The real boxes: QMessageBox, QInputDialog and QFileDialog, parented to `parent`.
@@ -48,6 +57,12 @@ class QtDialogs : public Dialogs {
   std::optional<QString> OpenFile(const QString& directory, const QString& filter) override;
   std::optional<QString> SaveFile(const QString& directory, const QString& filter,
                                   const QString& suffix) override;
+  SaveChoice AskSave(const QString& caption, const QString& text) override;
+
+  // The box MessageBox shows, not yet shown: wide enough that a one-line message stays on one
+  // line, and a path too long for the screen breaks at its separators.
+  std::unique_ptr<QMessageBox> BuildMessageBox(const QString& caption, const QString& text,
+                                               MessageIcon icon) const;
 
  private:
   QWidget* parent_;

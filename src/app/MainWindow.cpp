@@ -7,6 +7,7 @@
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMenuBar>
+#include <QMimeData>
 #include <QScreen>
 #include <exception>
 
@@ -15,6 +16,8 @@
 #include "app/FeatureEditors.h"
 #include "app/FrequencyPanel.h"
 #include "app/GuiFrontend.h"
+#include "app/PortMenu.h"
+#include "app/RecentFiles.h"
 
 namespace tuva::app {
 
@@ -26,8 +29,14 @@ TfrmAir::TfrmAir(Dialogs& dialogs, std::vector<std::string> ports, QWidget* pare
   frontend_ = std::make_unique<GuiFrontend>(dialogs_, StatusText, PB1,
                                             [this](bool enabled) { SetWriteWanted(enabled); });
   session_ = std::make_unique<Session>(*frontend_);
-  session_->ports = std::move(ports);
+  commandLinePorts_ = std::move(ports);
+  session_->ports = commandLinePorts_;
   session_->refreshAll = [this] { RefreshAll(); };
+  Pager1->addSeparator();
+  portMenu_ = new PortMenu(*this, Pager1);
+  recentFiles_ = new RecentFiles(*this, File2, Exit1);
+  File2->insertSeparator(Exit1);
+  setAcceptDrops(true);
   BuildPanels();
 
   std::vector<QWidget*> edits;
@@ -89,35 +98,35 @@ void TfrmAir::BuildMenus() {
     return action;
   };
 
-  File2 = bar->addMenu(QStringLiteral("File"));
+  File2 = bar->addMenu(QStringLiteral("&File"));
   File2->setObjectName(QStringLiteral("File2"));
-  Open2 = item(File2, "Open2", QStringLiteral("Open"), QKeySequence(Qt::CTRL | Qt::Key_O));
-  Save1 = item(File2, "Save1", QStringLiteral("Save"), QKeySequence(Qt::CTRL | Qt::Key_S));
+  Open2 = item(File2, "Open2", QStringLiteral("&Open"), QKeySequence(Qt::CTRL | Qt::Key_O));
+  Save1 = item(File2, "Save1", QStringLiteral("&Save"), QKeySequence(Qt::CTRL | Qt::Key_S));
   SaveAs1 =
-      item(File2, "SaveAs1", QStringLiteral("Save As..."), QKeySequence(Qt::CTRL | Qt::Key_A));
+      item(File2, "SaveAs1", QStringLiteral("Save &As..."), QKeySequence(Qt::CTRL | Qt::Key_A));
   File2->addSeparator();
-  Exit1 = item(File2, "Exit1", QStringLiteral("Exit"));
+  Exit1 = item(File2, "Exit1", QStringLiteral("E&xit"));
 
   // The firmware file menu of the service mode.
-  File1 = bar->addMenu(QStringLiteral("File"));
+  File1 = bar->addMenu(QStringLiteral("&File"));
   File1->setObjectName(QStringLiteral("File1"));
   File1->menuAction()->setVisible(false);
-  Open1 = item(File1, "Open1", QStringLiteral("Open"));
+  Open1 = item(File1, "Open1", QStringLiteral("&Open"));
 
-  Pager1 = bar->addMenu(QStringLiteral("Pager"));
+  Pager1 = bar->addMenu(QStringLiteral("&Pager"));
   Pager1->setObjectName(QStringLiteral("Pager1"));
-  Read1 = item(Pager1, "Read1", QStringLiteral("Read"), QKeySequence(Qt::Key_F3));
-  Write1 = item(Pager1, "Write1", QStringLiteral("Write"), QKeySequence(Qt::Key_F4));
-  Verify1 = item(Pager1, "Verify1", QStringLiteral("Verify"), QKeySequence(Qt::Key_F9));
+  Read1 = item(Pager1, "Read1", QStringLiteral("&Read"), QKeySequence(Qt::Key_F3));
+  Write1 = item(Pager1, "Write1", QStringLiteral("&Write"), QKeySequence(Qt::Key_F4));
+  Verify1 = item(Pager1, "Verify1", QStringLiteral("&Verify"), QKeySequence(Qt::Key_F9));
 
-  System1 = bar->addMenu(QStringLiteral("System"));
+  System1 = bar->addMenu(QStringLiteral("&System"));
   System1->setObjectName(QStringLiteral("System1"));
-  NormalMode1 = item(System1, "NormalMode1", QStringLiteral("Normal Mode"));
+  NormalMode1 = item(System1, "NormalMode1", QStringLiteral("&Normal Mode"));
   NormalMode1->setCheckable(true);
   NormalMode1->setChecked(true);
   NormalMode1->setVisible(false);
-  CheckFirmware1 = item(System1, "CheckFirmware1", QStringLiteral("Check Firmware"));
-  S29Mode1 = item(System1, "S29Mode1", QStringLiteral("S29 Mode"));
+  CheckFirmware1 = item(System1, "CheckFirmware1", QStringLiteral("&Check Firmware"));
+  S29Mode1 = item(System1, "S29Mode1", QStringLiteral("S&29 Mode"));
   S29Mode1->setCheckable(true);
   S29Mode1->setVisible(false);
 
@@ -206,15 +215,20 @@ void TfrmAir::showEvent(QShowEvent* event) {
   FirstShow();
 }
 
-// First showing: refill everything from the image, then take the default file when there is one.
+// First showing: refill everything from the image, then take the default file when there is one,
+// then the file named on the command line.
 void TfrmAir::FirstShow() {
   PB1->setValue(0);
+  portMenu_->Start(commandLinePorts_);
   RefreshAll();
   currentFileName_ = QDir(startupDirectory_).filePath(QStringLiteral("default.tbl"));
   if (QFileInfo::exists(currentFileName_)) {
     FlagRaiser quiet(noDialog_);
+    FlagRaiser starting(startingUp_);
     Open2Click();
   }
+  MarkUnchanged();
+  if (!startupFile_.isEmpty()) OpenGivenFiles({startupFile_});
   FocusSink();
 }
 
@@ -331,7 +345,32 @@ void TfrmAir::closeEvent(QCloseEvent* event) {
     event->ignore();
     return;
   }
+  if (!MayClose()) {
+    event->ignore();
+    return;
+  }
   QMainWindow::closeEvent(event);
+}
+
+namespace {
+QStringList LocalFiles(const QMimeData* data) {
+  QStringList files;
+  if (data)
+    for (const QUrl& url : data->urls())
+      if (url.isLocalFile()) files << url.toLocalFile();
+  return files;
+}
+}  // namespace
+
+void TfrmAir::dragEnterEvent(QDragEnterEvent* event) {
+  if (!busy_ && !LocalFiles(event->mimeData()).isEmpty()) event->acceptProposedAction();
+}
+
+void TfrmAir::dropEvent(QDropEvent* event) {
+  const QStringList files = LocalFiles(event->mimeData());
+  if (busy_ || files.isEmpty()) return;
+  event->acceptProposedAction();
+  OpenGivenFiles(files);
 }
 
 }  // namespace tuva::app

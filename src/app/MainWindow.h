@@ -34,6 +34,8 @@ namespace tuva::app {
 
 class CapcodePanel;
 class FrequencyPanel;
+class PortMenu;
+class RecentFiles;
 class GuiFrontend;
 class EntryShortcuts;
 class TPasswordDlg;
@@ -118,6 +120,19 @@ class TfrmAir : public QMainWindow {
   QAction* ShortcutTwin(const QAction* entry) const;
   QLabel* lblFilename = nullptr;  // path of the loaded firmware file, shown in service mode
 
+  // Opens `path` through Open's checks and messages, as File > Open would with it chosen.
+  void OpenPath(const QString& path);
+  // Opens files handed over from outside (dropped, or named on the command line): the first
+  // one, when it is a configuration (.tbl); the others are named in a message and left.
+  void OpenGivenFiles(const QStringList& paths);
+  // A configuration to open at start-up, after the default file.
+  void SetStartupFile(const QString& path) { startupFile_ = path; }
+  // True while the image differs from what was last opened, saved, read or written.
+  bool HasUnsavedChanges();
+
+  PortMenu* portMenu() const { return portMenu_; }
+  RecentFiles* recentFiles() const { return recentFiles_; }
+
   // File state.
   QString currentFileName() const { return currentFileName_; }
   QString startupDirectory() const { return startupDirectory_; }
@@ -159,6 +174,8 @@ class TfrmAir : public QMainWindow {
  protected:
   void showEvent(QShowEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
@@ -176,8 +193,14 @@ class TfrmAir : public QMainWindow {
   void RunDeviceCommand(const std::function<void()>& operation);
   void SetCommandsEnabled(bool enabled);
   void OpenFile(bool withDialog);
+  // Opens `name` with Open's checks and messages; true when the image now holds it.
+  bool OpenNamedFile(const QString& name);
   void SaveFile(bool withDialog);
   void CollectCapcodeStrings();
+  // Remembers the image as it is in the file or on the board now.
+  void MarkUnchanged();
+  // Before closing over unsaved changes: Save, Discard or Cancel. True when the window may close.
+  bool MayClose();
   void BuildServiceView();
 
   Dialogs& dialogs_;
@@ -197,6 +220,12 @@ class TfrmAir : public QMainWindow {
   bool closeRequested_ = false;
   bool noDialog_ = false;
   QString currentFileName_;
+  QString startupFile_;
+  bool startingUp_ = false;
+  ConfigImage unchangedImage_ = ConfigImage::StartupImage();
+  std::vector<std::string> commandLinePorts_;
+  PortMenu* portMenu_ = nullptr;        // owned by the window
+  RecentFiles* recentFiles_ = nullptr;  // owned by the window
   QString startupDirectory_;
   QString openFilter_;  // the filter the configuration Open dialog was shown with last
   QPointer<TPasswordDlg> passwordDlg_;

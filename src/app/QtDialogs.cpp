@@ -1,6 +1,9 @@
 #include <QFileDialog>
 #include <QInputDialog>
+#include <QLabel>
 #include <QMessageBox>
+#include <QScreen>
+#include <algorithm>
 
 #include "app/Dialogs.h"
 
@@ -21,20 +24,66 @@ QMessageBox::Icon ToQt(MessageIcon icon) {
   return QMessageBox::NoIcon;
 }
 
+// The widest a message box grows on `screen` before its text wraps anywhere; the label keeps
+// room for the icon and the margins inside that.
+int WidestLabel(const QScreen* screen) {
+  const int available = screen ? screen->availableGeometry().width() : 1024;
+  const int box = available <= 1024 ? available : std::min(available - 480, 1000);
+  return std::max(box - 120, 200);
+}
+
+// Lines that would not fit break after a '/' rather than inside a word: a zero-width space
+// after each separator shows nothing, it only marks the places a line may end.
+QString BreakablePaths(const QString& text) {
+  QString shown = text;
+  shown.replace(QLatin1Char('/'), QStringLiteral("/\u200B"));
+  return shown;
+}
+
 }  // namespace
+
+std::unique_ptr<QMessageBox> QtDialogs::BuildMessageBox(const QString& caption, const QString& text,
+                                                        MessageIcon icon) const {
+  auto box = std::make_unique<QMessageBox>(ToQt(icon), caption, text, QMessageBox::Ok, parent_);
+  auto* label = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_label"));
+  if (!label) return box;
+  const QScreen* screen = parent_ ? parent_->screen() : box->screen();
+  const int widest = WidestLabel(screen);
+  int needed = 0;
+  for (const QString& line : text.split(QLatin1Char('\n')))
+    needed = std::max(needed, label->fontMetrics().horizontalAdvance(line));
+  needed += label->fontMetrics().averageCharWidth();  // the label's own margin
+  if (needed > widest) label->setText(BreakablePaths(text));
+  label->setMinimumWidth(std::min(needed, widest));
+  return box;
+}
 
 void QtDialogs::Message(const QString& text) {
   MessageBox(kAppTitle, text, MessageIcon::None);
 }
 
 void QtDialogs::MessageBox(const QString& caption, const QString& text, MessageIcon icon) {
-  QMessageBox box(ToQt(icon), caption, text, QMessageBox::Ok, parent_);
-  box.exec();
+  BuildMessageBox(caption, text, icon)->exec();
 }
 
 bool QtDialogs::YesNo(const QString& caption, const QString& text) {
   QMessageBox box(QMessageBox::Warning, caption, text, QMessageBox::Yes | QMessageBox::No, parent_);
   return box.exec() == QMessageBox::Yes;
+}
+
+SaveChoice QtDialogs::AskSave(const QString& caption, const QString& text) {
+  QMessageBox box(QMessageBox::Question, caption, text,
+                  QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, parent_);
+  box.setDefaultButton(QMessageBox::Save);
+  box.setEscapeButton(QMessageBox::Cancel);
+  switch (box.exec()) {
+    case QMessageBox::Save:
+      return SaveChoice::Save;
+    case QMessageBox::Discard:
+      return SaveChoice::Discard;
+    default:
+      return SaveChoice::Cancel;
+  }
 }
 
 std::optional<QString> QtDialogs::InputText(const QString& caption, const QString& prompt,

@@ -3,6 +3,7 @@
 //   tuva                 looks for the board on the serial ports the system has
 //   tuva --port DEV      looks for it on DEV only (may be given more than once)
 //   tuva --demo          serves a simulated board on a pseudo-terminal and uses it
+//   tuva FILE.tbl        opens FILE.tbl once started (after default.tbl)
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QFile>
@@ -14,6 +15,7 @@
 #include "app/Dialogs.h"
 #include "app/MainWindow.h"
 #include "app/PasswordDlg.h"
+#include "app/PortMenu.h"
 #include "sim/SimServer.h"
 
 namespace {
@@ -72,15 +74,18 @@ int main(int argc, char* argv[]) {
       QStringLiteral("exit-after-show"),
       QStringLiteral("Quit as soon as the window has been drawn (start-up timing)."));
   parser.addOptions({portOption, demoOption, exitOption});
+  parser.addPositionalArgument(QStringLiteral("file"),
+                               QStringLiteral("A configuration (.tbl) to open once started."),
+                               QStringLiteral("[FILE.tbl]"));
   if (!parser.parse(QApplication::arguments())) {
     std::fprintf(stderr, "tuva: %s\n%s", qPrintable(parser.errorText()),
                  qPrintable(parser.helpText()));
     return 2;
   }
   if (parser.isSet(QStringLiteral("help"))) parser.showHelp(0);
-  if (!parser.positionalArguments().isEmpty()) {
+  if (parser.positionalArguments().size() > 1) {
     std::fprintf(stderr, "tuva: unexpected argument '%s'\n",
-                 qPrintable(parser.positionalArguments().constFirst()));
+                 qPrintable(parser.positionalArguments().at(1)));
     return 2;
   }
 
@@ -109,9 +114,11 @@ int main(int argc, char* argv[]) {
   // The service mode's password dialog, hidden until S29 Mode asks for it; the window owns it.
   new tuva::app::TPasswordDlg(window, dialogs);
   if (demo) {
-    window.StatusText->setToolTip(
+    window.portMenu()->SetCommandLineLabel(
         QStringLiteral("Simulated board on %1").arg(QString::fromStdString(demo->SlavePath())));
   }
+  if (!parser.positionalArguments().isEmpty())
+    window.SetStartupFile(parser.positionalArguments().constFirst());
   QuitOnFirstPaint quitter;
   if (parser.isSet(exitOption)) window.canvas()->installEventFilter(&quitter);
   window.show();

@@ -7,6 +7,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
 #include <deque>
@@ -17,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "app/AppSettings.h"
 #include "app/CapcodePanel.h"
 #include "app/Dialogs.h"
 #include "app/FrequencyPanel.h"
@@ -34,6 +36,14 @@ inline QApplication& TestApp() {
   static char name[] = "tuva_app_tests";
   static char* argv[] = {name, nullptr};
   static QApplication* app = new QApplication(argc, argv);
+  // What the window remembers goes to a folder of the test run, never the user's own settings.
+  static QTemporaryDir settings;
+  static const bool redirected = [] {
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings.path());
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settings.path());
+    return true;
+  }();
+  (void)redirected;
   return *app;
 }
 
@@ -73,6 +83,15 @@ class RecordingDialogs : public app::Dialogs {
     return TakeText(files);
   }
 
+  app::SaveChoice AskSave(const QString& caption, const QString& text) override {
+    questions.push_back({caption, text, MessageIcon::Information});
+    if (whileModal) whileModal();
+    if (saveChoices.empty()) return app::SaveChoice::Cancel;
+    const app::SaveChoice answer = saveChoices.front();
+    saveChoices.pop_front();
+    return answer;
+  }
+
   QStringList shownTexts() const {
     QStringList all;
     for (const Box& box : boxes) all << box.text;
@@ -80,10 +99,11 @@ class RecordingDialogs : public app::Dialogs {
   }
 
   std::vector<Box> boxes;        // plain messages (caption FVantel, no icon) and message boxes
-  std::vector<Box> questions;    // Yes/No boxes
+  std::vector<Box> questions;    // Yes/No boxes and Save/Discard/Cancel boxes (Information)
   std::vector<Box> inputs;       // text-input boxes
   std::vector<Box> fileDialogs;  // caption: directory; text: filter (and suffix)
   std::deque<bool> yesNo;
+  std::deque<app::SaveChoice> saveChoices;
   // Answers of the text-input box and the file dialogs; a null QString (or none left) cancels.
   std::deque<QString> texts;
   std::deque<QString> files;
@@ -119,10 +139,15 @@ class ScopedWorkingDirectory {
 // A window over recording dialogs, shown and active so that focus moves run the field handlers.
 class WindowTest : public ::testing::Test {
  protected:
-  void SetUp() override { TestApp(); }
+  void SetUp() override {
+    TestApp();
+    app::AppSettings()->clear();  // each test starts as a first run
+  }
 
   app::TfrmAir& Open(std::vector<std::string> ports = {}) {
+    window_.reset();
     window_ = std::make_unique<app::TfrmAir>(dialogs, std::move(ports));
+    if (beforeShow) beforeShow(*window_);
     window_->show();
     window_->activateWindow();
     EXPECT_TRUE(QTest::qWaitForWindowActive(window_.get()));
@@ -140,6 +165,7 @@ class WindowTest : public ::testing::Test {
 
   ScopedWorkingDirectory cwd;
   RecordingDialogs dialogs;
+  std::function<void(app::TfrmAir&)> beforeShow;  // runs between construction and start-up
 
  private:
   std::unique_ptr<app::TfrmAir> window_;

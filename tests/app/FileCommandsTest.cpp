@@ -1,7 +1,11 @@
 // Open, Save and Save As: the dialogs, the bytes, the caption and the refusals.
+#include <QDropEvent>
 #include <QFile>
+#include <QMimeData>
+#include <QUrl>
 
 #include "AppTestSupport.h"
+#include "app/RecentFiles.h"
 #include "files/ConfigFile.h"
 
 namespace tuva::testing {
@@ -96,8 +100,8 @@ TEST_F(FileCommandsTest, ARefusedFileLeavesImageControlsAndCaptionAsTheyWere) {
   EXPECT_EQ(image(), before);
   EXPECT_EQ(w.capcodes()->edit(0)->text(), "1111111");
   EXPECT_EQ(w.windowTitle(), Caption(good));
-  // The refused name stays the current one, as the dialog returned it.
-  EXPECT_EQ(w.currentFileName(), cwd.file("missing.tbl"));
+  // The current file stays the one in the caption.
+  EXPECT_EQ(w.currentFileName(), good);
 }
 
 TEST_F(FileCommandsTest, SaveStoresTheFrequencyBeingTypedOrNothingWhenItIsRefused) {
@@ -121,6 +125,156 @@ TEST_F(FileCommandsTest, AFileThatCannotBeWrittenIsReported) {
   EXPECT_EQ(dialogs.boxes[0].caption, "Tuva");
   EXPECT_EQ(dialogs.boxes[0].text, "Save Error!");
   EXPECT_EQ(w.windowTitle(), app::kMainCaption);
+}
+
+// Whatever an Open refused or a Save As failed to write, Save goes to the file in the caption and
+// leaves the other file as it was (or absent).
+TEST_F(FileCommandsTest, SaveWritesTheFileInTheCaptionAfterARefusal) {
+  struct Case {
+    const char* what;
+    QString target;
+    bool saveAs;
+    const char* message;
+  };
+  const Case cases[] = {
+      {"wrong tag", SaveImage("bad.tbl", 1333333, /*tagged=*/false), false,
+       "is not correct format"},
+      {"unreadable", cwd.file("missing.tbl"), false, "Open Error!"},
+      {"failed Save As", cwd.file("no/such/dir/x.tbl"), true, "Save Error!"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    app::TfrmAir& w = Open();
+    const QString good = SaveImage("good.tbl", 1111111);
+    dialogs.files = {good, c.target};
+    dialogs.boxes.clear();
+    w.Open2->trigger();
+    const bool existed = QFile::exists(c.target);
+    const QByteArray before = existed ? Read(c.target) : QByteArray();
+    (c.saveAs ? w.SaveAs1 : w.Open2)->trigger();
+    ASSERT_EQ(dialogs.boxes.size(), 1u);
+    EXPECT_TRUE(dialogs.boxes[0].text.contains(c.message)) << dialogs.boxes[0].text.toStdString();
+    EXPECT_EQ(w.windowTitle(), Caption(good));
+
+    Type(w.capcodes()->edit(0), "1234567");
+    w.Save1->trigger();
+    EXPECT_EQ(QFile::exists(c.target), existed);
+    if (existed) {
+      EXPECT_EQ(Read(c.target), before);
+    }
+    EXPECT_EQ(Read(good), QByteArray(reinterpret_cast<const char*>(image().bytes().data()), 4100));
+    EXPECT_EQ(w.currentFileName(), good);
+  }
+}
+
+TEST_F(FileCommandsTest, RecentFilesFillReorderAndDropMissingEntries) {
+  app::TfrmAir& w = Open();
+  QStringList opened;
+  for (int i = 0; i < 9; ++i) {
+    opened.prepend(SaveImage(QString("f%1.tbl").arg(i), 1000000 + i));
+    dialogs.files = {opened.front()};
+    w.Open2->trigger();
+  }
+  EXPECT_EQ(w.recentFiles()->files(), opened.mid(0, 8));  // newest first, eight at most
+  dialogs.files = {opened[5]};
+  w.SaveAs1->trigger();
+  EXPECT_EQ(w.recentFiles()->files().front(), opened[5]);
+
+  // Remembered across a restart (where the default file is not added), and offered in the menu.
+  app::TfrmAir& again = Open();
+  QMenu* menu = again.recentFiles()->menu();
+  Q_EMIT menu->aboutToShow();
+  ASSERT_EQ(menu->actions().size(), 8);
+  EXPECT_EQ(menu->actions()[0]->text(), "&1 " + opened[5]);
+  menu->actions()[2]->trigger();  // f7
+  EXPECT_EQ(again.windowTitle(), Caption(opened[1]));
+  EXPECT_EQ(again.capcodes()->edit(0)->text(), "1000007");
+
+  const ConfigImage before = image();
+  QFile::remove(opened[3]);
+  again.recentFiles()->OpenEntry(opened[3]);
+  EXPECT_EQ(dialogs.shownTexts(),
+            QStringList{"The file " + opened[3] +
+                        " is no longer there; it is removed from Recent Files."});
+  EXPECT_FALSE(again.recentFiles()->files().contains(opened[3]));
+  EXPECT_EQ(image(), before);
+}
+
+// A file named on the command line opens after the default file; a dropped one opens like Open.
+TEST_F(FileCommandsTest, FilesGivenOnTheCommandLineOrDroppedGoThroughOpen) {
+  SaveImage("default.tbl", 1111111);
+  const QString given = SaveImage("given.tbl", 1222222);
+  beforeShow = [&](app::TfrmAir& w) { w.SetStartupFile(given); };
+  app::TfrmAir& w = Open();
+  EXPECT_EQ(w.windowTitle(), Caption(given));
+  EXPECT_EQ(w.capcodes()->edit(0)->text(), "1222222");
+
+  const QString dropped = SaveImage("dropped.tbl", 1333333);
+  const QString other = SaveImage("other.tbl", 1444444);
+  const QString notes = cwd.file("notes.txt");
+  struct Case {
+    QStringList files;
+    QStringList messages;
+    QString caption;  // the file in the caption afterwards
+  };
+  const Case cases[] = {
+      {{notes}, {notes + " is not a configuration file (*.tbl); nothing is opened."}, given},
+      {{dropped}, {}, dropped},
+      {{other, given}, {"2 files were given; only the first, " + other + ", is opened."}, other},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.files.join(' ').toStdString());
+    dialogs.boxes.clear();
+    QMimeData data;
+    QList<QUrl> urls;
+    for (const QString& file : c.files) urls << QUrl::fromLocalFile(file);
+    data.setUrls(urls);
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&w, &enter);
+    ASSERT_TRUE(enter.isAccepted());
+    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&w, &drop);
+    EXPECT_EQ(dialogs.shownTexts(), c.messages);
+    EXPECT_EQ(w.windowTitle(), Caption(c.caption));
+  }
+}
+
+TEST_F(FileCommandsTest, ClosingOverUnsavedChangesAsksAndDoesWhatTheAnswerSays) {
+  struct Case {
+    bool edited;
+    app::SaveChoice answer;
+    bool closes;
+    std::uint32_t saved;  // the capcode in the file afterwards
+  };
+  const Case cases[] = {
+      {false, app::SaveChoice::Cancel, true, 1111111},
+      {true, app::SaveChoice::Save, true, 1234567},
+      {true, app::SaveChoice::Discard, true, 1111111},
+      {true, app::SaveChoice::Cancel, false, 1111111},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(static_cast<int>(c.answer));
+    const QString file = SaveImage("mine.tbl", 1111111);
+    app::TfrmAir& w = Open();
+    dialogs.files = {file};
+    w.Open2->trigger();
+    if (c.edited) Type(w.capcodes()->edit(0), "1234567");
+    dialogs.questions.clear();
+    dialogs.saveChoices = {c.answer};
+    w.Exit1->trigger();
+    EXPECT_EQ(w.isVisible(), !c.closes);
+    if (c.edited) {
+      ASSERT_EQ(dialogs.questions.size(), 1u);
+      EXPECT_EQ(dialogs.questions[0].text, "Save changes to mine.tbl before closing?");
+    } else {
+      EXPECT_TRUE(dialogs.questions.empty());
+    }
+    ConfigImage saved;
+    ASSERT_TRUE(OpenConfigFile(file.toStdString(), saved).ok());
+    ConfigImage expected = ConfigImage::StartupImage();
+    EncodeCapcode(expected, 0, c.saved, false);
+    EXPECT_EQ(ReadCapcodeRecord(saved, 0), ReadCapcodeRecord(expected, 0));
+  }
 }
 
 }  // namespace

@@ -1,0 +1,150 @@
+#include "app/PortMenu.h"
+
+#include <unistd.h>
+
+#include <QFile>
+#include <QLabel>
+#include <cerrno>
+
+#include "app/AppSettings.h"
+#include "app/MainWindow.h"
+#include "link/Discovery.h"
+
+namespace tuva::app {
+namespace {
+
+const QString kPortKey = QStringLiteral("port/device");
+
+QString FromBytes(const std::string& text) {
+  return QString::fromLocal8Bit(text);
+}
+
+// "/dev/ttyUSB0  -  ftdi_sio, FT232R USB UART", the search's candidates marked. Why the search
+// passes a device by is its tooltip.
+QString PortLine(const PortInfo& port) {
+  QString line = FromBytes(port.device) + QStringLiteral("  -  ");
+  line += port.driver.empty() ? QStringLiteral("no driver") : FromBytes(port.driver);
+  if (!port.description.empty()) line += QStringLiteral(", ") + FromBytes(port.description);
+  if (port.candidate) line += QStringLiteral("  [searched]");
+  if (::access(port.device.c_str(), R_OK | W_OK) != 0 && (errno == EACCES || errno == EPERM))
+    line += QStringLiteral(" [no permission]");
+  // A '&' in a product name is shown, not taken as a mnemonic.
+  line.replace(QLatin1Char('&'), QStringLiteral("&&"));
+  return line;
+}
+
+}  // namespace
+
+PortMenu::PortMenu(TfrmAir& window, QMenu* pager)
+    : QObject(&window), window_(window), group_(new QActionGroup(this)) {
+  menu_ = pager->addMenu(QStringLiteral("P&ort"));
+  menu_->setObjectName(QStringLiteral("PortMenu"));
+  group_->setExclusive(true);
+  menu_->setToolTipsVisible(true);
+  connect(menu_, &QMenu::aboutToShow, this, [this] { Refresh(); });
+}
+
+void PortMenu::Refresh() {
+  menu_->clear();
+  const auto add = [this](const QString& text, const QString& device) {
+    QAction* action = menu_->addAction(text);
+    action->setCheckable(true);
+    action->setData(device);
+    group_->addAction(action);
+    connect(action, &QAction::triggered, this, [this, device] { Choose(device); });
+    return action;
+  };
+  QAction* automatic = add(QStringLiteral("&Automatic"), QString());
+  automatic->setObjectName(QStringLiteral("PortAutomatic"));
+  automatic->setChecked(!useCommandLine_ && chosen_.isEmpty());
+  if (!commandLine_.empty()) {
+    QString text = CommandLineText();
+    text.replace(QLatin1Char('&'), QStringLiteral("&&"));
+    QAction* given = menu_->addAction(QStringLiteral("&Command line: ") + text);
+    given->setCheckable(true);
+    given->setChecked(useCommandLine_);
+    group_->addAction(given);
+    connect(given, &QAction::triggered, this, [this] {
+      useCommandLine_ = true;
+      Apply(QString());
+    });
+  }
+  menu_->addSeparator();
+  const Session& session = window_.session();
+  const std::vector<PortInfo> ports = EnumeratePorts(session.sysfsRoot, session.devRoot);
+  if (ports.empty()) menu_->addAction(QStringLiteral("No serial ports found"))->setEnabled(false);
+  for (const PortInfo& port : ports) {
+    const QString device = FromBytes(port.device);
+    QAction* action = add(PortLine(port), device);
+    action->setChecked(!useCommandLine_ && device == chosen_);
+    action->setToolTip(port.candidate ? QStringLiteral("Tried by the automatic board search")
+                                      : QStringLiteral("Not searched: ") + FromBytes(port.reason));
+  }
+}
+
+bool PortMenu::Listed(const QString& device) const {
+  const Session& session = window_.session();
+  for (const PortInfo& port : EnumeratePorts(session.sysfsRoot, session.devRoot))
+    if (FromBytes(port.device) == device) return true;
+  return false;
+}
+
+void PortMenu::Start(const std::vector<std::string>& commandLine) {
+  commandLine_ = commandLine;
+  useCommandLine_ = !commandLine_.empty();
+  const QString remembered = AppSettings()->value(kPortKey).toString();
+  if (useCommandLine_) {
+    Apply(QString());
+  } else if (!remembered.isEmpty() && !Listed(remembered)) {
+    Apply(QString());
+    window_.StatusText->setText(
+        QStringLiteral(" The port %1 is not there; the board is searched for").arg(remembered));
+  } else {
+    Apply(remembered);
+  }
+  Refresh();
+}
+
+void PortMenu::Choose(const QString& device) {
+  useCommandLine_ = false;
+  Apply(device);
+  AppSettings()->setValue(kPortKey, device);
+}
+
+void PortMenu::Apply(const QString& device) {
+  chosen_ = useCommandLine_ ? QString() : device;
+  std::vector<std::string>& ports = window_.session().ports;
+  if (useCommandLine_)
+    ports = commandLine_;
+  else if (chosen_.isEmpty())
+    ports.clear();
+  else
+    ports = {QFile::encodeName(chosen_).toStdString()};
+  ShowChoice();
+}
+
+void PortMenu::SetCommandLineLabel(const QString& label) {
+  commandLineLabel_ = label;
+  ShowChoice();
+}
+
+QString PortMenu::CommandLineText() const {
+  if (!commandLineLabel_.isEmpty()) return commandLineLabel_;
+  QStringList devices;
+  for (const std::string& device : commandLine_) devices << FromBytes(device);
+  return devices.join(QStringLiteral(", "));
+}
+
+void PortMenu::ShowChoice() {
+  QString tip;
+  if (useCommandLine_) {
+    tip = QStringLiteral("Port: %1 (command line)").arg(CommandLineText());
+  } else if (chosen_.isEmpty()) {
+    tip = QStringLiteral("Port: Automatic (the board is searched for)");
+  } else {
+    tip = QStringLiteral("Port: %1").arg(chosen_);
+  }
+  window_.StatusText->setToolTip(tip);
+}
+
+}  // namespace tuva::app

@@ -1,0 +1,54 @@
+// Pager > Port: which serial device the board is looked for on. "Automatic" is the board search
+// over the candidate ports; below it every serial device the system has, with its driver and a
+// short description, the search's candidates marked. A device chosen here is the only one any
+// device operation opens. The choice is remembered between runs; devices named on the command
+// line win over it for the run.
+#pragma once
+
+#include <QActionGroup>
+#include <QMenu>
+#include <QObject>
+#include <QString>
+#include <string>
+#include <vector>
+
+namespace tuva::app {
+
+class TfrmAir;
+
+class PortMenu : public QObject {
+  Q_OBJECT
+ public:
+  PortMenu(TfrmAir& window, QMenu* pager);
+
+  QMenu* menu() const { return menu_; }
+  // The device in use: empty for the board search.
+  QString chosen() const { return chosen_; }
+
+  // Start-up: the devices of the command line when there are any, otherwise the remembered
+  // choice when its device is still there (a missing one falls back to Automatic with a note).
+  void Start(const std::vector<std::string>& commandLine);
+  // How the command line's devices are named in the menu and the tooltip (e.g. the simulated
+  // board of --demo).
+  void SetCommandLineLabel(const QString& label);
+  // Lists the devices again (each time the menu opens).
+  void Refresh();
+  // Uses `device` only (empty: the board search) and remembers it.
+  void Choose(const QString& device);
+
+ private:
+  bool Listed(const QString& device) const;
+  void Apply(const QString& device);
+  void ShowChoice();
+  QString CommandLineText() const;
+
+  TfrmAir& window_;
+  QMenu* menu_;
+  QActionGroup* group_;
+  QString chosen_;
+  std::vector<std::string> commandLine_;
+  QString commandLineLabel_;
+  bool useCommandLine_ = false;
+};
+
+}  // namespace tuva::app
