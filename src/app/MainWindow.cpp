@@ -129,6 +129,9 @@ void TfrmAir::BuildMenus() {
   S29Mode1 = item(System1, "S29Mode1", QStringLiteral("S&29 Mode"));
   S29Mode1->setCheckable(true);
   S29Mode1->setVisible(false);
+  System1->addSeparator();
+  SeriesProgramming1 =
+      item(System1, "SeriesProgramming1", QStringLiteral("S&eries Programming..."));
 
   connect(Open2, &QAction::triggered, this, [this] { Open2Click(); });
   connect(Save1, &QAction::triggered, this, [this] { Save1Click(); });
@@ -138,6 +141,7 @@ void TfrmAir::BuildMenus() {
   connect(Write1, &QAction::triggered, this, [this] { Write1Click(); });
   connect(Verify1, &QAction::triggered, this, [this] { Verify1Click(); });
   connect(CheckFirmware1, &QAction::triggered, this, [this] { CheckFirmware1Click(); });
+  connect(SeriesProgramming1, &QAction::triggered, this, [this] { SeriesProgramming1Click(); });
 }
 
 void TfrmAir::BuildStatusBar() {
