@@ -139,7 +139,7 @@ QWidget* SeriesWindow::BuildSettings() {
   columns->setContentsMargins(0, 0, 0, 0);
 
   // Left: the counting slots.
-  auto* slotsBox = new QGroupBox(QStringLiteral("Capcodes that count up"), settings);
+  auto* slotsBox = new QGroupBox(QStringLiteral("Capcodes that co&unt up"), settings);
   auto* slotsLayout = new QVBoxLayout(slotsBox);
   counting = new QTableWidget(kCapcodeSlots, 3, slotsBox);
   counting->setObjectName(QStringLiteral("tblCounting"));
@@ -171,11 +171,11 @@ QWidget* SeriesWindow::BuildSettings() {
   templateWindow->setObjectName(QStringLiteral("rbTemplateWindow"));
   templateWindow->setChecked(true);
   auto* fileRow = new QHBoxLayout;
-  templateFile = new QRadioButton(QStringLiteral("&File:"), templateBox);
+  templateFile = new QRadioButton(QStringLiteral("F&ile:"), templateBox);
   templateFile->setObjectName(QStringLiteral("rbTemplateFile"));
   templatePath = new QLineEdit(templateBox);
   templatePath->setObjectName(QStringLiteral("edtTemplate"));
-  browseTemplate = new QPushButton(QStringLiteral("Bro&wse..."), templateBox);
+  browseTemplate = new QPushButton(QStringLiteral("Br&owse..."), templateBox);
   browseTemplate->setObjectName(QStringLiteral("btnBrowseTemplate"));
   fileRow->addWidget(templateFile);
   fileRow->addWidget(templatePath, 1);
@@ -188,7 +188,7 @@ QWidget* SeriesWindow::BuildSettings() {
   count->setObjectName(QStringLiteral("spnCount"));
   count->setRange(1, 1000000);
   count->setValue(10);
-  form->addRow(QStringLiteral("&Boards:"), count);
+  form->addRow(QStringLiteral("&Number of boards:"), count);
 
   recordsPath = new QLineEdit(settings);
   recordsPath->setObjectName(QStringLiteral("edtRecords"));
@@ -218,7 +218,7 @@ QWidget* SeriesWindow::BuildSettings() {
   typedRow->addWidget(portList, 1);
   portsLayout->addWidget(portsOfWindow);
   portsLayout->addLayout(typedRow);
-  form->addRow(QStringLiteral("&Ports:"), portsBox);
+  form->addRow(QStringLiteral("Ports:"), portsBox);
 
   connect(browseTemplate, &QPushButton::clicked, this, [this] {
     if (const auto chosen =
@@ -263,7 +263,7 @@ void SeriesWindow::showEvent(QShowEvent* event) {
   const std::vector<std::string>& chosen = window_.session().ports;
   QStringList names;
   for (const std::string& port : chosen) names << Text(port);
-  portsOfWindow->setText(QStringLiteral("Pager > P&ort of the main window (%1)")
+  portsOfWindow->setText(QStringLiteral("Pager > Port of the &main window (%1)")
                              .arg(names.isEmpty() ? QStringLiteral("Automatic: every candidate")
                                                   : names.join(QStringLiteral(", "))));
 }
@@ -400,7 +400,7 @@ void SeriesWindow::Stop() {
 }
 
 void SeriesWindow::AddBoard(const series::BoardReport& report) {
-  AppendRow(boards, {Text(report.port), Text(report.capcodes),
+  AppendRow(boards, {Text(report.port), Text(report.capcodes.empty() ? "-" : report.capcodes),
                      Text(report.firmware.empty() ? "-" : report.firmware), Text(report.result),
                      Seconds(report.seconds)});
   if (!report.programmed) {
