@@ -8,6 +8,7 @@
 #include <QHeaderView>
 #include <QMetaObject>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <exception>
 
 #include "app/Dialogs.h"
@@ -298,8 +299,9 @@ std::vector<std::string> SeriesWindow::Ports() const {
   std::vector<std::string> ports;
   if (portsTyped->isChecked()) {
     for (const QString& port : portList->text().split(QLatin1Char(','), Qt::SkipEmptyParts))
-      if (!port.trimmed().isEmpty())
-        ports.push_back(QFile::encodeName(port.trimmed()).toStdString());
+      if (const std::string device = QFile::encodeName(port.trimmed()).toStdString();
+          !device.empty() && std::find(ports.begin(), ports.end(), device) == ports.end())
+        ports.push_back(device);  // a port named twice is served once
     return ports;
   }
   const Session& session = window_.session();

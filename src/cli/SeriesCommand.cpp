@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <iostream>
 #include <thread>
 
@@ -39,7 +40,12 @@ series::SeriesPlan PlanOf(const Options& options) {
   for (const auto& text : options.capcodes) plan.counting.push_back(ParseCounting(text));
   plan.count = options.count;
   if (auto fault = series::CheckPlan(plan)) throw UsageError(*fault);
-  plan.ports = options.ports;
+  // A port named twice would have two sessions fighting over one line.
+  for (const auto& port : options.ports) {
+    if (std::find(plan.ports.begin(), plan.ports.end(), port) == plan.ports.end()) {
+      plan.ports.push_back(port);
+    }
+  }
   if (plan.ports.empty()) plan.ports = CandidateDevices(EnumeratePorts());
   if (plan.ports.empty()) {
     throw UsageError("no serial port to look for boards on; name the adapters with --port DEV");
@@ -88,8 +94,7 @@ int SeriesCommand(const Options& options) {
     store = records::OpenRecordStore(options.records.empty() ? records::DefaultRecordsPath()
                                                              : options.records);
   } catch (const records::RecordsError& error) {
-    std::cerr << "tuvactl: " << error.what() << std::endl;
-    return kExitFailed;
+    throw UsageError(error.what());
   }
   const int count = plan.count;
   series::SeriesRun run(*store, std::move(plan), [](const series::BoardReport& report) {

@@ -5,7 +5,13 @@
 namespace tuva {
 
 bool CapcodeLongMode(const ConfigImage& image) {
-  return StoredAddressMode(image) == AddressMode::Long || DecodeCapcodes(image).longPairFound;
+  if (StoredAddressMode(image) == AddressMode::Long) return true;
+  // The refill finds a long pair at the first long word in any slot but 1 (whose long word is the
+  // second of a pair or is left alone) and 15 (which has no next record).
+  for (int slot = 0; slot + 1 < kCapcodeSlots; ++slot) {
+    if (slot != 1 && ReadCapcodeRecord(image, slot).longWord) return true;
+  }
+  return false;
 }
 
 bool CapcodeSlotHidden(const ConfigImage& image, int slot) {
@@ -14,7 +20,7 @@ bool CapcodeSlotHidden(const ConfigImage& image, int slot) {
 
 std::optional<std::string> ShownCapcodeText(const ConfigImage& image, int slot) {
   const CapcodeSlotView view = DecodeCapcodes(image).slots.at(static_cast<std::size_t>(slot));
-  if (!view.refilled || !view.textRefilled || !view.value) return std::nullopt;
+  if (!view.refilled || !view.textRefilled) return std::nullopt;
   return view.text;
 }
 

@@ -26,8 +26,8 @@ bool CapcodeLongMode(const ConfigImage& image);
 // capcode 1's long address.
 bool CapcodeSlotHidden(const ConfigImage& image, int slot);
 
-// The text the slot's edit shows after a refill ("0001500", "0002101249"); nullopt for a slot the
-// refill leaves alone and for "invalid".
+// The text the slot's edit shows after a refill ("0001500", "0002101249", "invalid"); nullopt for
+// a slot the refill leaves alone.
 std::optional<std::string> ShownCapcodeText(const ConfigImage& image, int slot);
 
 // A text typed (or pasted) into a slot's edit: checked against the slot's maximum and encoded.

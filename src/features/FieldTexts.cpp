@@ -56,7 +56,10 @@ std::optional<int> FindItem(std::span<const std::string_view> items, std::string
   for (std::size_t i = 0; i < items.size(); ++i) {
     if (items[i] == text) return static_cast<int>(i);
   }
-  refusal = EntryResult::Warning("Please choose one of " + ItemList(items) + " !");
+  std::string message = "Please choose one of ";
+  message += ItemList(items);
+  message += " !";
+  refusal = EntryResult::Warning(message);
   return std::nullopt;
 }
 
@@ -131,14 +134,19 @@ FieldTextCodec Decimal(std::size_t offset, long long maximum) {
 
 // ---- capcodes ----
 
+// In Long mode the edit and box of capcode 2 are hidden: capcode 1 may take its record.
+constexpr std::string_view kHiddenCapcodeMessage =
+    "Capcode #2 is hidden in Long address mode: choose Short to set it";
+
 FieldTextCodec CapcodeAddress(int slot) {
   return {[slot](const ConfigImage& image) -> std::optional<std::string> {
-            return ShownCapcodeText(image, slot);
+            const auto shown = ShownCapcodeText(image, slot);
+            if (shown == kUndecodableCapcodeText) return std::nullopt;
+            return shown;
           },
           [slot](ConfigImage& image, std::string_view text) {
             if (CapcodeSlotHidden(image, slot)) {
-              return EntryResult::Plain(
-                  "Capcode #2 is not shown in Long mode: it holds the second word of capcode #1");
+              return EntryResult::Plain(kHiddenCapcodeMessage);
             }
             const EntryResult result = StoreCapcodeEntry(image, slot, text, CapcodeLongMode(image));
             if (!result.ok || text.empty()) return result;
@@ -165,7 +173,7 @@ FieldTextCodec CapcodeEnable(int slot) {
   const Setter store = codec.set;
   codec.set = [slot, store](ConfigImage& image, std::string_view text) {
     if (CapcodeSlotHidden(image, slot)) {
-      return EntryResult::Plain("Capcode #2 is not shown in Long mode: its box follows capcode #1");
+      return EntryResult::Plain(kHiddenCapcodeMessage);
     }
     return store(image, text);
   };

@@ -9,11 +9,11 @@
 namespace tuva {
 namespace {
 
-// The group map and its copies follow the capcodes: every capcode entry rebuilds them.
 bool SameFieldBits(const Field& field, const ConfigImage& a, const ConfigImage& b) {
   return !field.Differs(a, b);
 }
 
+// The group map and its copies follow the capcodes: every capcode entry rebuilds them.
 bool SameOutsideGroupMap(const ConfigImage& a, const ConfigImage& b) {
   const auto x = a.bytes();
   const auto y = b.bytes();
@@ -45,6 +45,7 @@ bool TextCarriesBits(const ConfigImage& image, const Field& field, const FieldTe
                      std::string_view text) {
   ConfigImage again = image;
   if (!codec.set(again, text).ok || !SameOutsideGroupMap(again, image)) return false;
+  if (!field.Differs(image, Startup())) return true;  // the image is its own start-up case
   ConfigImage fresh = image;
   CopyFieldBits(field, Startup(), fresh);
   return codec.set(fresh, text).ok && SameFieldBits(field, fresh, image);
@@ -72,14 +73,20 @@ EntryResult SetBytes(ConfigImage& image, const Field& field, std::string_view te
     at = end;
   }
   if (!readable || bytes.size() != field.width) {
-    return EntryResult::Warning(
-        "Please write " + std::to_string(field.width) + (field.width == 1 ? " byte" : " bytes") +
-        " as hexadecimal pairs separated by spaces, such as \"" + field.Hex(image) + "\" !");
+    std::string message = "Please write ";
+    message += std::to_string(field.width);
+    message += field.width == 1 ? " byte" : " bytes";
+    message += " as hexadecimal pairs separated by spaces, such as \"";
+    message += field.Hex(image);
+    message += "\" !";
+    return EntryResult::Warning(message);
   }
   for (std::size_t i = 0; i < bytes.size(); ++i) {
     if (bytes[i] & ~field.mask) {
-      return EntryResult::Warning("Only the bits " + HexByte(field.mask) +
-                                  " of this byte belong to the field !");
+      std::string message = "Only the bits ";
+      message += HexByte(field.mask);
+      message += " of this byte belong to the field !";
+      return EntryResult::Warning(message);
     }
   }
   for (std::size_t i = 0; i < bytes.size(); ++i) {

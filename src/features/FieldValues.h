@@ -7,7 +7,17 @@
 // sum and the check bytes are not settable (saving and writing seal the image).
 //
 // A getter returns the text its setter accepts back unchanged: GetFieldText then SetFieldText
-// leaves the image as it was.
+// leaves the image as it was. Every text a getter returns is printable ASCII.
+//
+// A setter does what the window does on that entry, other fields included: a capcode rebuilds the
+// group map and its copies, and in "Auto Cap." prompt mode makes the capcode's prompt; an enable
+// box encodes capcode 1 again (in Long mode its long pair carries capcode 2's enable bit); the
+// Short/Long choice encodes capcodes 1 and 2 again; a band writes its PLL defaults (the frequency
+// goes back to the band's default); the pre-scaler rescales the nine periods; "Auto Cap." makes
+// every capcode its prompt (the window's question answered Yes); time update writes its three
+// places; a pair string or a password writes its count. Capcode 2 is refused while the mode is
+// Long (its edit and box are hidden then). A capcode the board cannot hold (2031615 to 2101248)
+// passes as in the window and writes nothing: the result is ok but not `stored`.
 //
 // Texts:
 //  - list boxes take their item's text ("9600", "even", "Long", "400-499MHz(12.5K)", "1 sec");
@@ -42,20 +52,22 @@
 
 namespace tuva {
 
-// True for every field an editor shows and for the pass-through rows; false for the image sum and
-// the check bytes.
+// False only for the image sum and the check bytes.
 bool IsSettable(const Field& field);
 
 // Every settable field, in table order.
 std::vector<const Field*> SettableFields();
 
 // The field's value as text that SetFieldText accepts back unchanged ("1500000", "on",
-// "462.0125", "41;42").
+// "462.0125", "41;42"). For an export use ExportFieldTexts, which also accounts for the fields
+// that the entries of other fields write.
 std::string GetFieldText(const ConfigImage& image, const Field& field);
 
 // Sets the field from the text a user would type, with the validation and message texts of the
 // window's editor for it. A refused value leaves the image byte for byte as it was; the result
-// carries the editor's message.
+// carries the editor's message and its box's caption (empty for the plain box). An empty text
+// does what leaving the editor empty does: a number, period, capcode or frequency stays as it was
+// (ok, not stored); a password, prompt or pair string becomes empty.
 EntryResult SetFieldText(ConfigImage& image, const Field& field, std::string_view text);
 
 // The prefix of the exact-bits form every settable field takes.

@@ -64,6 +64,11 @@ std::optional<std::string> SetCapcodes(ConfigImage& image,
   for (const auto& [slot, capcode] : capcodes) {
     const EntryResult set = SetFieldText(image, CapcodeField(slot), std::to_string(capcode));
     if (!set.ok) return set.message;
+    // The editor takes 2031615..2101248 but the board has no word for them, so nothing is written
+    // and the board would keep the template's capcode.
+    if (!set.stored) {
+      return "capcode " + std::to_string(capcode) + " has no form the board can store";
+    }
   }
   return std::nullopt;
 }

@@ -27,8 +27,9 @@ std::optional<std::string> CheckPlan(const SeriesPlan& plan);
 // The largest capcode slot `slot` (1..16) takes in the image's address mode.
 std::uint32_t SlotMaximum(const ConfigImage& image, int slot);
 
-// Sets (slot, capcode) pairs; the editor's message for the first refused one (the image is then
-// partly set and must not be written).
+// Sets (slot, capcode) pairs; the editor's message for the first refused one, or a message for
+// one the editor accepts but the board cannot store (the image is then partly set and must not
+// be written).
 std::optional<std::string> SetCapcodes(ConfigImage& image,
                                        const std::vector<std::pair<int, std::uint32_t>>& capcodes);
 

@@ -1,5 +1,7 @@
 #include "series/SeriesRun.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <thread>
@@ -83,8 +85,13 @@ SeriesRun::SeriesRun(records::RecordStore& store, SeriesPlan plan,
                      std::function<void(const BoardReport&)> report)
     : store_(store), plan_(std::move(plan)), report_(std::move(report)) {
   for (const auto& counting : plan_.counting) {
+    // The pool reaches one step past the slot's range: the capcode that leaves it is taken, then
+    // refused by the capcode editor's own check, with its message, before the board is touched
+    // (and goes back to the pool).
+    const std::uint64_t past =
+        std::uint64_t{SlotMaximum(plan_.templateImage, counting.slot)} + counting.step;
     slots_.push_back({counting.slot, counting.first, counting.step,
-                      SlotMaximum(plan_.templateImage, counting.slot)});
+                      static_cast<std::uint32_t>(std::min<std::uint64_t>(past, UINT32_MAX))});
   }
 }
 
@@ -163,20 +170,8 @@ void SeriesRun::Finish(const records::Attempt& attempt) {
 
 void SeriesRun::ServePort(const std::string& device) {
   while (!Stopping()) {
-    if (!WaitForBoard(device)) return;
     std::string firmwareLine;
-    {
-      // The firmware is asked while the port is open from the search.
-      QuietFrontend frontend;
-      Session session(frontend);
-      session.ports = {device};
-      try {
-        if (session.FindBoard()) firmwareLine = IdentifyFirmware(session);
-      } catch (const ECommError&) {
-        // Gone again at once: the Write below finds no board and says so.
-      }
-      ClosePort(session);
-    }
+    if (!WaitForBoard(device, firmwareLine)) return;
     if (!TakeTicket()) return;
     const BoardReport report = ProgramBoard(device, firmwareLine);
     {
@@ -188,7 +183,7 @@ void SeriesRun::ServePort(const std::string& device) {
   }
 }
 
-bool SeriesRun::WaitForBoard(const std::string& device) {
+bool SeriesRun::WaitForBoard(const std::string& device, std::string& firmwareLine) {
   for (;;) {
     if (Stopping()) return false;
     // A device node that is missing is an adapter not plugged in (yet): no board.
@@ -197,6 +192,11 @@ bool SeriesRun::WaitForBoard(const std::string& device) {
       Session session(frontend);
       session.ports = {device};
       if (session.FindBoard()) {
+        try {
+          firmwareLine = IdentifyFirmware(session);
+        } catch (const ECommError&) {
+          // Gone again at once: the Write finds no board and says so.
+        }
         ClosePort(session);
         return true;
       }

@@ -72,7 +72,8 @@ class SeriesRun {
 
  private:
   void ServePort(const std::string& device);
-  bool WaitForBoard(const std::string& device);
+  // Until a board answers on `device` (true, with its firmware line) or the run stops (false).
+  bool WaitForBoard(const std::string& device, std::string& firmwareLine);
   void WaitUntilGone(const std::string& device);
   bool TakeTicket();
   void ReturnTicket(bool programmed);

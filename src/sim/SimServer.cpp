@@ -51,7 +51,7 @@ void SimServer::Start() {
   if (options_.boards > 0 && !first.flashFile.empty()) first.flashFile += ".1";
   boards_.push_back(std::make_unique<SimBoard>(first));
   absent_ = false;
-  lastHeard_ = Clock::now();
+  lastActive_ = Clock::now();
 
   master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
   if (master_ < 0) throw SystemFailure("cannot open a pseudo-terminal");
@@ -94,7 +94,7 @@ void SimServer::Stop() {
 void SimServer::ChangeBoards(Clock::time_point now) {
   if (options_.boards <= 0) return;
   if (!absent_) {
-    if (boards_.back()->writeCompleted() && now - lastHeard_ >= kLetGo) {
+    if (boards_.back()->writeCompleted() && now - lastActive_ >= kLetGo) {
       absent_ = true;
       pulledAt_ = now;
     }
@@ -136,7 +136,7 @@ void SimServer::Serve() {
     bool absent = false;
     {
       std::lock_guard lock(mutex_);
-      lastHeard_ = Clock::now();
+      lastActive_ = Clock::now();
       absent = absent_;
     }
     if (absent) continue;  // nobody there to hear it
@@ -150,6 +150,8 @@ void SimServer::Serve() {
       if (reply.empty()) continue;
       if (options_.paced) std::this_thread::sleep_until(lineFree);
       Send(reply);
+      std::lock_guard lock(mutex_);
+      lastActive_ = Clock::now();  // a long paced reply is no quiet line
     }
   }
 }

@@ -59,7 +59,7 @@ class SimServer {
   SimOptions options_;
   std::vector<std::unique_ptr<SimBoard>> boards_;  // every board plugged in, the latest last
   bool absent_ = false;
-  std::chrono::steady_clock::time_point lastHeard_{};  // the last byte from the programmer
+  std::chrono::steady_clock::time_point lastActive_{};  // the last byte either way
   std::chrono::steady_clock::time_point pulledAt_{};
   mutable std::mutex mutex_;  // guards boards_, absent_ and the times
   int master_ = -1;

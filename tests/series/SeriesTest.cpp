@@ -152,10 +152,11 @@ TEST_F(SeriesTest, BadInputStopsTheRunBeforeAnythingIsSent) {
       {{"--capcode", "17=1500000", "--count", "1"}, 2, "capcode slot 17 is outside 1 to 16"},
       {{"--capcode", "1=1500000:0", "--count", "1"}, 2, "capcode slot 1: the step must be 1"},
       {{"--capcode", "1=3000000", "--count", "1"}, 2, "Please insert a number between"},
+      {{"--capcode", "1=2031615", "--count", "1"}, 2, "2031615 has no form the board can store"},
       {{"--capcode", "1=15x", "--count", "1"}, 2, "expected SLOT=FIRST or SLOT=FIRST:STEP"},
       {{"--capcode", "1=1500000", "--count", "0"}, 2, "the count must be 1 or more"},
       {{"--capcode", "1=1500000", "--count", "1", "--records", Path("folder.sqlite")},
-       1,
+       2,
        "folder.sqlite"},
   };
   auto& jig = Jig(1);
@@ -243,6 +244,73 @@ TEST_F(SeriesTest, AFailedBoardIsRecordedAndItsCapcodeFollowsTheErase) {
               test.held ? 0 : 1);
     EXPECT_NE(Output(run).find(bad.SlavePath() + "  15000"), std::string::npos) << Output(run);
   }
+}
+
+TEST_F(SeriesTest, ACapcodeLeavingTheRangeStopsTheRunBeforeItsBoard) {
+  auto& jig = Jig(2);
+  Station& run = Start(
+      {"--capcode", "1=2031614:2", "--count", "2", "--records", Path("records.sqlite")}, {&jig});
+  EXPECT_EQ(run.Wait(), 1);
+  EXPECT_NE(Output(run).find("tuvactl: Please insert a number between 0000007 to 2031615"),
+            std::string::npos)
+      << Output(run);
+  EXPECT_EQ(CapcodesOnBoards(), std::vector<std::uint32_t>{2031614});
+}
+
+TEST_F(SeriesTest, AnAdapterPluggedInLaterIsFound) {
+  auto& jig = Jig(1);
+  const std::string adapter = Path("ttyUSB7");  // no such device yet
+  std::vector<std::string> arguments = {"--capcode", "1=1500000", "--count",
+                                        "1",         "--records", Path("records.sqlite"),
+                                        "--port",    adapter};
+  Station& run = Start(arguments, {});
+  std::this_thread::sleep_for(std::chrono::milliseconds(700));
+  fs::create_symlink(jig.SlavePath(), adapter);
+  ASSERT_EQ(run.Wait(), 0) << Output(run);
+  EXPECT_EQ(CapcodesOnBoards(), std::vector<std::uint32_t>{1500000});
+}
+
+// Waits until the jig's board has received a command of this kind.
+void WaitForRequest(const sim::SimServer& jig, const std::string& command) {
+  for (;;) {
+    for (const auto& request : jig.Requests()) {
+      if (request.command == command) return;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+}
+
+TEST_F(SeriesTest, ABoardPulledOutMidWriteFailsAndTheSeriesGoesOn) {
+  const std::string db = Path("records.sqlite");
+  auto& pulled = Jig(1, {.paced = true});
+  auto& good = Jig(2);
+  Station& run =
+      Start({"--capcode", "1=1500000", "--count", "2", "--records", db}, {&pulled, &good});
+  WaitForRequest(pulled, "WriteBlock");
+  pulled.Stop();
+  ASSERT_EQ(run.Wait(), 0) << Output(run);
+  int failed = 0;
+  for (const auto& attempt : Attempts(db)) {
+    if (attempt.result != Result::Failed) continue;
+    ++failed;
+    EXPECT_EQ(attempt.port, pulled.SlavePath());
+    EXPECT_TRUE(attempt.taken.at(0).held);  // erased: the board may hold it
+  }
+  EXPECT_EQ(failed, 1);
+}
+
+TEST_F(SeriesTest, CtrlCFinishesTheBoardBeingWrittenAndRecordsIt) {
+  const std::string db = Path("records.sqlite");
+  auto& jig = Jig(3, {.paced = true});
+  Station& run = Start({"--capcode", "1=1500000", "--count", "3", "--records", db}, {&jig});
+  WaitForRequest(jig, "EraseBlock");
+  ::kill(run.pid, SIGINT);
+  EXPECT_EQ(run.Wait(), 1);
+  const auto attempts = Attempts(db);
+  ASSERT_EQ(attempts.size(), 1u);
+  EXPECT_EQ(attempts[0].result, Result::Programmed);
+  EXPECT_EQ(CapcodesOnBoards(), std::vector<std::uint32_t>{1500000});
+  EXPECT_NE(Output(run).find("1 of 3 boards programmed"), std::string::npos) << Output(run);
 }
 
 TEST_F(SeriesTest, TwoStationsOnOneStoreNeverShareACapcode) {

@@ -1,0 +1,87 @@
+#!/usr/bin/env bash
+# How well `tuvactl series` programs several adapters at once, and how fast the board search is.
+# The boards are simulated ones paced like a 19200-baud line (ten bit times per byte, both ways).
+#
+#   scripts/measure-series.sh [BUILD_DIR] [BOARDS]     (defaults: build/release, 4)
+#
+# 1. One board on one port, then BOARDS boards on BOARDS ports in one run: the wall time of each,
+#    their ratio (ideal 1.00) and the CPU time (user + system) of tuvactl over its wall time.
+# 2. `tuvactl probe` over eight silent ports and, last in order, one board: the wall time.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${1:-build/release}
+boards=${2:-4}
+tuvactl=$build/src/cli/tuvactl
+sim=$build/src/sim/tuva-sim
+for program in "$tuvactl" "$sim"; do
+  [ -x "$program" ] || { echo "missing $program: build tuvactl and tuva-sim first" >&2; exit 2; }
+done
+
+work=$(mktemp -d)
+sim_pids=()
+sims_started=0
+cleanup() {
+  for pid in "${sim_pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  for pid in "${sim_pids[@]}"; do wait "$pid" 2>/dev/null || true; done
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+# Starts a simulated board with the given options; its device path goes to $sim_port.
+start_sim() {
+  sims_started=$((sims_started + 1))
+  local out=$work/sim$sims_started.out
+  "$sim" "$@" >"$out" 2>"$out.err" &
+  sim_pids+=($!)
+  for _ in $(seq 50); do
+    [ -s "$out" ] && break
+    sleep 0.1
+  done
+  [ -s "$out" ] || { echo "tuva-sim did not start: $(cat "$out.err")" >&2; exit 1; }
+  sim_port=$(head -n 1 "$out")
+}
+
+stop_sims() {
+  for pid in "${sim_pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  for pid in "${sim_pids[@]}"; do wait "$pid" 2>/dev/null || true; done
+  sim_pids=()
+}
+
+"$tuvactl" new "$work/template.tbl"
+
+# Runs a series of $1 boards on $1 paced ports; sets $wall and $cpu.
+series() {
+  local count=$1 ports=()
+  for _ in $(seq "$count"); do
+    start_sim --paced
+    ports+=(--port "$sim_port")
+  done
+  /usr/bin/time -f '%e %U %S' -o "$work/time" \
+    "$tuvactl" series "$work/template.tbl" --capcode 1=1500000 --count "$count" \
+    --records "$work/records-$count.sqlite" "${ports[@]}" >"$work/series-$count.out" 2>&1
+  stop_sims
+  read -r wall user sys <"$work/time"
+  cpu=$(awk -v u="$user" -v s="$sys" 'BEGIN { printf "%.2f", u + s }')
+}
+
+series 1
+wall1=$wall cpu1=$cpu
+series "$boards"
+wallN=$wall cpuN=$cpu
+awk -v n="$boards" -v w1="$wall1" -v c1="$cpu1" -v wn="$wallN" -v cn="$cpuN" 'BEGIN {
+  printf "series of 1 board on 1 port: wall %.2f s, cpu %.2f s = %.1f%% of wall\n",
+         w1, c1, 100 * c1 / w1
+  printf "series of %d boards on %d ports: wall %.2f s, cpu %.2f s = %.1f%% of wall\n",
+         n, n, wn, cn, 100 * cn / wn
+  printf "wall time ratio %d boards / 1 board: %.3f (target 1.15 at most)\n", n, wn / w1 }'
+
+ports=()
+for _ in $(seq 8); do
+  start_sim --silent
+  ports+=(--port "$sim_port")
+done
+start_sim
+ports+=(--port "$sim_port")
+/usr/bin/time -f '%e' -o "$work/time" "$tuvactl" probe "${ports[@]}" >"$work/probe.out"
+echo "board search over 8 silent ports and one board: $(cat "$work/time") s (target under 0.5 s)," \
+  "found $(cat "$work/probe.out")"
