@@ -43,6 +43,7 @@ QTableWidget* MakeTable(QWidget* parent, const QString& name, const QStringList&
   table->verticalHeader()->setVisible(false);
   table->setEditTriggers(QAbstractItemView::NoEditTriggers);
   table->setSelectionBehavior(QAbstractItemView::SelectRows);
+  table->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
   table->horizontalHeader()->setStretchLastSection(true);
   return table;
 }
@@ -409,7 +410,6 @@ void SeriesWindow::AddBoard(const series::BoardReport& report) {
     for (int column = 0; column < boards->columnCount(); ++column)
       boards->item(boards->rowCount() - 1, column)->setForeground(Qt::darkRed);
   }
-  boards->resizeColumnsToContents();
   boards->scrollToBottom();
   (report.programmed ? programmed_ : failed_) += 1;
   ShowProgress();
@@ -492,7 +492,6 @@ void SeriesWindow::ShowRecords() {
         ->setData(Qt::DisplayRole, static_cast<qlonglong>(a.id));
   }
   records->setSortingEnabled(true);
-  records->resizeColumnsToContents();
   records->scrollToBottom();
 }
 
