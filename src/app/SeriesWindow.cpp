@@ -462,9 +462,14 @@ void SeriesWindow::closeEvent(QCloseEvent* event) {
   QDialog::closeEvent(event);
 }
 
-// Escape closes the window the same way.
+// Escape during a run asks as closing does; otherwise it hides the window (QDialog's closeEvent
+// comes here too).
 void SeriesWindow::reject() {
-  close();
+  if (run_) {
+    close();
+    return;
+  }
+  QDialog::reject();
 }
 
 // ---- records ----

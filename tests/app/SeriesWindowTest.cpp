@@ -96,6 +96,25 @@ TEST_F(SeriesWindowTest, ProgramsBoardsAsTheyComeWhileTheMainWindowIsHeldStill) 
   EXPECT_EQ(csv.readAll().toStdString(),
             records::AttemptsCsv(
                 records::OpenRecordStore(cwd.file("records.sqlite").toStdString())->List({})));
+  series.close();
+  EXPECT_FALSE(series.isVisible());
+}
+
+TEST_F(SeriesWindowTest, ClosingDuringARunStopsItAfterTheBoardBeingWritten) {
+  app::TfrmAir& w = Open({Jig(3)});
+  app::SeriesWindow& series = OpenSeries(w);
+  Count(series, 1, "1500000");
+  series.count->setValue(3);
+  series.startButton->click();
+  QDeadlineTimer limit(std::chrono::minutes(2));
+  while (series.boards->rowCount() == 0 && !limit.hasExpired()) QTest::qWait(20);
+  dialogs.yesNo = {true};
+  series.close();
+  ASSERT_TRUE(WaitUntilEnded(series));
+  EXPECT_EQ(dialogs.questions.size(), 1u);
+  EXPECT_LT(series.boards->rowCount(), 3);
+  EXPECT_FALSE(series.isVisible());
+  EXPECT_TRUE(w.canvas()->isEnabled());
 }
 
 TEST_F(SeriesWindowTest, RefusedSettingsSayWhyAndSendNothing) {
