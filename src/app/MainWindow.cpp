@@ -132,6 +132,9 @@ void TfrmAir::BuildMenus() {
   S29Mode1 = item(System1, "S29Mode1", QStringLiteral("S&29 Mode"));
   S29Mode1->setCheckable(true);
   S29Mode1->setVisible(false);
+  System1->addSeparator();
+  SeriesProgramming1 =
+      item(System1, "SeriesProgramming1", QStringLiteral("S&eries Programming..."));
 
   connect(Open2, &QAction::triggered, this, [this] { Open2Click(); });
   connect(Save1, &QAction::triggered, this, [this] { Save1Click(); });
@@ -145,6 +148,7 @@ void TfrmAir::BuildMenus() {
   // Comparing configurations belongs to the normal mode, as Read does.
   connect(Read1, &QAction::visibleChanged, CompareWithBoard1,
           [this] { CompareWithBoard1->setVisible(Read1->isVisible()); });
+  connect(SeriesProgramming1, &QAction::triggered, this, [this] { SeriesProgramming1Click(); });
 }
 
 void TfrmAir::BuildStatusBar() {

@@ -170,6 +170,16 @@ class TfrmAir : public QMainWindow {
   QAction* CheckFirmware1 = nullptr;
   QAction* S29Mode1 = nullptr;
 
+  // System > Series Programming (SeriesWindow.cpp): shows the series window. While a series runs
+  // the editors, the file commands and the device commands are disabled as during a device
+  // operation: BeginSeries commits the entry being typed and collects the capcode strings, so the
+  // image is the template as the window shows it; false when a device operation runs or the entry
+  // is refused. EndSeries enables them again.
+  void SeriesProgramming1Click();
+  bool BeginSeries();
+  void EndSeries();
+  QAction* SeriesProgramming1 = nullptr;
+
   // Called by the front end: the Write item as the device operations want it.
   void SetWriteWanted(bool enabled);
 

@@ -8,6 +8,7 @@
 
 #include "cli/Commands.h"
 #include "records/RecordStore.h"
+#include "records/RecordText.h"
 
 namespace tuva::cli {
 namespace {
@@ -35,17 +36,6 @@ std::pair<int, std::uint32_t> ParseRelease(const std::string& text) {
   return {std::stoi(slot), ParseCapcode(text.substr(equals + 1), "--release")};
 }
 
-// The capcodes taken from the pool: "1=1500000", or "1=1500000(free)" once back in the pool.
-std::string Taken(const Attempt& attempt) {
-  std::string text;
-  for (const Attempt::Taken& taken : attempt.taken) {
-    if (!text.empty()) text += ' ';
-    text += std::to_string(taken.slot) + "=" + std::to_string(taken.capcode);
-    if (!taken.held) text += "(free)";
-  }
-  return text;
-}
-
 std::string OrDash(const std::string& text) {
   return text.empty() ? "-" : text;
 }
@@ -59,9 +49,9 @@ std::string Seconds(double seconds) {
 void PrintText(const std::vector<Attempt>& attempts) {
   for (const Attempt& a : attempts) {
     std::cout << '#' << a.id << "  " << a.time << "  " << OrDash(a.station) << "  "
-              << OrDash(a.port) << "  " << OrDash(Taken(a)) << "  " << OrDash(a.firmware) << "  "
-              << OrDash(a.frequency) << "  " << records::ResultName(a.result) << "  "
-              << Seconds(a.seconds) << " s";
+              << OrDash(a.port) << "  " << OrDash(records::TakenText(a)) << "  "
+              << OrDash(a.firmware) << "  " << OrDash(a.frequency) << "  "
+              << records::ResultName(a.result) << "  " << Seconds(a.seconds) << " s";
     if (!a.message.empty()) std::cout << "  " << a.message;
     std::cout << '\n';
   }
@@ -85,31 +75,6 @@ nlohmann::json AttemptJson(const Attempt& a) {
           {"message", a.message},
           {"seconds", a.seconds},
           {"taken", taken}};
-}
-
-// A CSV field, quoted when it holds a comma, a quote or a line break.
-std::string Csv(const std::string& field) {
-  if (field.find_first_of(",\"\r\n") == std::string::npos) return field;
-  std::string quoted = "\"";
-  for (const char c : field) {
-    if (c == '"') quoted += '"';
-    quoted += c;
-  }
-  return quoted + "\"";
-}
-
-void PrintCsv(const std::vector<Attempt>& attempts) {
-  std::cout << "id,time,station,port,firmware,capcodes,frequency,sha256,result,erased,message,"
-               "seconds,taken\n";
-  for (const Attempt& a : attempts) {
-    std::string capcodes;
-    for (std::size_t i = 0; i < a.capcodes.size(); ++i) capcodes += (i ? " " : "") + a.capcodes[i];
-    std::cout << a.id << ',' << Csv(a.time) << ',' << Csv(a.station) << ',' << Csv(a.port) << ','
-              << Csv(a.firmware) << ',' << Csv(capcodes) << ',' << Csv(a.frequency) << ','
-              << a.sha256 << ',' << records::ResultName(a.result) << ','
-              << (a.erased ? "yes" : "no") << ',' << Csv(a.message) << ',' << a.seconds << ','
-              << Csv(Taken(a)) << '\n';
-  }
 }
 
 std::unique_ptr<records::RecordStore> OpenStore(const Options& options) {
@@ -153,7 +118,7 @@ int RecordsCommand(const Options& options) {
       for (const Attempt& a : attempts) rows.push_back(AttemptJson(a));
       std::cout << nlohmann::json{{"attempts", rows}}.dump(2) << std::endl;
     } else if (options.csv) {
-      PrintCsv(attempts);
+      std::cout << records::AttemptsCsv(attempts);
     } else {
       PrintText(attempts);
     }

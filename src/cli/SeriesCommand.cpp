@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <charconv>
 #include <iostream>
 #include <thread>
 
@@ -19,28 +18,11 @@
 namespace tuva::cli {
 namespace {
 
-bool ParseNumber(std::string_view text, std::uint32_t& value) {
-  const auto* end = text.data() + text.size();
-  const auto [at, error] = std::from_chars(text.data(), end, value);
-  return error == std::errc() && at == end && !text.empty();
-}
-
 // "SLOT=FIRST[:STEP]"
 series::CountingCapcode ParseCounting(const std::string& text) {
-  const auto equals = text.find('=');
-  const auto colon = text.find(':', equals == std::string::npos ? 0 : equals);
-  std::uint32_t slot = 0;
-  series::CountingCapcode counting;
-  const bool good =
-      equals != std::string::npos && ParseNumber(std::string_view(text).substr(0, equals), slot) &&
-      ParseNumber(std::string_view(text).substr(equals + 1, colon - equals - 1), counting.first) &&
-      (colon == std::string::npos ||
-       ParseNumber(std::string_view(text).substr(colon + 1), counting.step));
-  if (!good || slot > 1000) {
-    throw UsageError("--capcode " + text + ": expected SLOT=FIRST or SLOT=FIRST:STEP");
-  }
-  counting.slot = static_cast<int>(slot);
-  return counting;
+  const auto counting = series::ParseCounting(text);
+  if (!counting) throw UsageError("--capcode " + text + ": expected SLOT=FIRST or SLOT=FIRST:STEP");
+  return *counting;
 }
 
 std::string HostName() {

@@ -1,5 +1,6 @@
 #include "series/SeriesImage.h"
 
+#include <charconv>
 #include <set>
 
 #include "features/FieldTable.h"
@@ -13,7 +14,29 @@ const Field& CapcodeField(int slot) {
   return *FindField("capcode." + std::to_string(slot) + ".address");
 }
 
+bool ParseNumber(std::string_view text, std::uint32_t& value) {
+  const auto* end = text.data() + text.size();
+  const auto [at, error] = std::from_chars(text.data(), end, value);
+  return error == std::errc() && at == end && !text.empty();
+}
+
 }  // namespace
+
+std::optional<CountingCapcode> ParseCounting(std::string_view text) {
+  const auto equals = text.find('=');
+  if (equals == std::string_view::npos) return std::nullopt;
+  const auto colon = text.find(':', equals);
+  std::uint32_t slot = 0;
+  CountingCapcode counting;
+  const bool good =
+      ParseNumber(text.substr(0, equals), slot) &&
+      ParseNumber(text.substr(equals + 1, colon - equals - 1), counting.first) &&
+      (colon == std::string_view::npos || ParseNumber(text.substr(colon + 1), counting.step));
+  // A slot number too large for an int is refused here, the rest by CheckPlan.
+  if (!good || slot > 1000) return std::nullopt;
+  counting.slot = static_cast<int>(slot);
+  return counting;
+}
 
 std::uint32_t SlotMaximum(const ConfigImage& image, int slot) {
   return CapcodeMaximum(slot - 1, StoredAddressMode(image) == AddressMode::Long);
@@ -21,7 +44,7 @@ std::uint32_t SlotMaximum(const ConfigImage& image, int slot) {
 
 std::optional<std::string> CheckPlan(const SeriesPlan& plan) {
   if (plan.count < 1) return "the count must be 1 or more";
-  if (plan.counting.empty()) return "no --capcode SLOT=FIRST given";
+  if (plan.counting.empty()) return "no capcode slot counts up: give one its first capcode";
   std::set<int> seen;
   for (const auto& counting : plan.counting) {
     const std::string name = "capcode slot " + std::to_string(counting.slot);

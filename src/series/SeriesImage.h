@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -13,6 +14,10 @@
 #include "series/SeriesRun.h"
 
 namespace tuva::series {
+
+// A counting slot as typed: "SLOT=FIRST" or "SLOT=FIRST:STEP" in decimal (the step is 1 when not
+// given). nullopt when the text is not of that shape; the numbers are checked by CheckPlan.
+std::optional<CountingCapcode> ParseCounting(std::string_view text);
 
 // Checks a plan against its template before anything is sent: a count above 0, slots 1..16 each
 // named once, steps above 0, each first capcode accepted by the slot's editor in the template's
