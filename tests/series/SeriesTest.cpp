@@ -21,6 +21,7 @@
 #include "image/CapcodeCodec.h"
 #include "link/Protocol.h"
 #include "records/RecordStore.h"
+#include "sim/SimListener.h"
 #include "sim/SimServer.h"
 #include "support/PostgresServer.h"
 
@@ -205,6 +206,34 @@ TEST_F(SeriesTest, NineBoardsOnThreeJigsGetNineCapcodesAndASecondRunGoesOn) {
   Station& second = Start({"--capcode", "1=1500000", "--count", "2", "--records", db}, {&d});
   ASSERT_EQ(second.Wait(), 0) << Output(second);
   EXPECT_EQ(Sorted(CapcodesOnBoards()), Range(1500000, 11));
+}
+
+// Two benches behind serial servers (raw sockets) and one jig on a local port share one series.
+TEST_F(SeriesTest, NetworkBenchesAndALocalJigShareOneSeries) {
+  const std::string db = Path("records.sqlite");
+  auto& local = Jig(2);
+  std::vector<std::unique_ptr<sim::SimListener>> servers;
+  std::vector<std::string> arguments = {"--capcode", "1=1500000", "--count", "6", "--records", db};
+  for (int bench = 0; bench < 2; ++bench) {
+    servers.push_back(std::make_unique<sim::SimListener>(Jig(2).SlavePath(), 0));
+    servers.back()->Start();
+    arguments.push_back("--port");
+    arguments.push_back("socket://127.0.0.1:" + std::to_string(servers.back()->Port()));
+  }
+  Station& run = Start(arguments, {&local});
+  ASSERT_EQ(run.Wait(), 0) << Output(run);
+  EXPECT_EQ(Sorted(CapcodesOnBoards()), Range(1500000, 6));
+  for (const auto& jig : sims_) {
+    for (const auto& flash : jig->BoardFlashes()) {
+      EXPECT_TRUE(PassesSumCheck(flash.Read(kConfigBase, kImageSize))) << Output(run);
+    }
+  }
+  const std::string output = Output(run);
+  for (const auto& server : servers) {
+    EXPECT_NE(output.find("socket://127.0.0.1:" + std::to_string(server->Port()) + "  150000"),
+              std::string::npos)
+        << output;
+  }
 }
 
 // A board that fails before its first erase gives its capcode back; one that fails after an
