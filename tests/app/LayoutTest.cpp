@@ -1,6 +1,7 @@
 // Pages, selectors and the proportional scaling of the window.
 #include <QComboBox>
 #include <QSpinBox>
+#include <QTest>
 
 #include "AppTestSupport.h"
 #include "app/Controls.h"
@@ -88,8 +89,10 @@ TEST_F(WindowTest, WindowTwiceTheDesignSizeDoublesEveryControl) {
   w.setWindowState(Qt::WindowNoState);
   const QSize chrome = w.size() - w.canvas()->size();
   w.resize(QSize(2 * app::kDesignCanvasWidth, 2 * app::kDesignCanvasHeight) + chrome);
-  QTRY_COMPARE(w.canvas()->size(),
-               QSize(2 * app::kDesignCanvasWidth, 2 * app::kDesignCanvasHeight));
+  // QTRY_COMPARE only returns from the test body when it fails, which GoogleTest counts as a pass.
+  const QSize doubled(2 * app::kDesignCanvasWidth, 2 * app::kDesignCanvasHeight);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return w.canvas()->size() == doubled; }, 5000))
+      << w.canvas()->width() << " x " << w.canvas()->height();
   ASSERT_GT(w.layout().Controls().size(), 60u);
   for (QWidget* control : w.layout().Controls()) {
     if (control == w.lblLen) continue;  // the hidden measuring label sizes itself to its text
