@@ -11,11 +11,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build/release}
 boards=${2:-4}
-tuvactl=$build/src/cli/tuvactl
-sim=$build/src/sim/tuva-sim
-for program in "$tuvactl" "$sim"; do
-  [ -x "$program" ] || { echo "missing $program: build tuvactl and tuva-sim first" >&2; exit 2; }
-done
+source scripts/measure-programs.sh "$build"
 
 work=$(mktemp -d)
 sim_pids=()
