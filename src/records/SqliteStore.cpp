@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <map>
 #include <mutex>
+#include <thread>
 
 #include "records/StoreCommon.h"
 
@@ -111,9 +112,21 @@ class SqliteStore : public RecordStore {
     if (code != SQLITE_OK) Fail("cannot open it");
     sqlite3_extended_result_codes(db_, 1);
     sqlite3_busy_timeout(db_, static_cast<int>(busyTimeout.count()));
-    Execute("PRAGMA journal_mode = WAL", "cannot open it");
-    Execute("PRAGMA foreign_keys = ON", "cannot open it");
-    EnsureSchema();
+    // Two stations opening a new file at once: switching it to WAL and creating the schema can
+    // answer "busy" at once, without the busy handler (SQLite's guard against a deadlock), so the
+    // first steps are tried again until the busy timeout has passed.
+    const auto deadline = std::chrono::steady_clock::now() + busyTimeout;
+    for (;;) {
+      try {
+        Execute("PRAGMA journal_mode = WAL", "cannot open it");
+        Execute("PRAGMA foreign_keys = ON", "cannot open it");
+        EnsureSchema();
+        return;
+      } catch (const RecordsError&) {
+        if (!lastFailureBusy_ || std::chrono::steady_clock::now() >= deadline) throw;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      }
+    }
   }
 
   Attempt Reserve(const Attempt& start, const std::vector<CountingSlot>& slots) override {
@@ -327,7 +340,8 @@ class SqliteStore : public RecordStore {
     std::string reason = db_ ? sqlite3_errmsg(db_) : "out of memory";
     if (db_) Rollback();
     std::string message = "records database " + path_;
-    if (code == SQLITE_BUSY || code == SQLITE_LOCKED) {
+    lastFailureBusy_ = code == SQLITE_BUSY || code == SQLITE_LOCKED;
+    if (lastFailureBusy_) {
       message += " is locked by another program";
     } else {
       message += ": ";
@@ -338,6 +352,7 @@ class SqliteStore : public RecordStore {
   }
 
   std::string path_;
+  bool lastFailureBusy_ = false;  // the last failure was another program holding the file
   std::unique_ptr<sqlite3, decltype(&sqlite3_close)> handle_{nullptr, &sqlite3_close};
   sqlite3* db_ = nullptr;
   std::mutex mutex_;
