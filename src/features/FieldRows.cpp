@@ -33,33 +33,60 @@ std::string Ordinal(int zeroBased) {
   return std::to_string(zeroBased + 1);
 }
 
+// What a row declares about editing its field: the codec, the member of the codec's family and
+// the unit of the value.
+struct Editing {
+  FieldCodec codec = FieldCodec::None;
+  int slot = 0;
+  std::string unit = {};
+};
+
 class Rows {
  public:
-  void Add(std::string name, std::size_t offset, std::size_t width, FieldKind kind,
+  void Add(std::string name, std::size_t offset, std::size_t width, FieldKind kind, Editing editing,
            std::string control, std::string label, Display display, std::uint8_t mask = 0xFF) {
-    rows_.push_back(Field{std::move(name), offset, width, mask, kind, std::move(control),
-                          std::move(label), std::move(display)});
+    Field field;
+    field.name = std::move(name);
+    field.offset = offset;
+    field.width = width;
+    field.mask = mask;
+    field.kind = kind;
+    field.control = std::move(control);
+    field.label = editing.unit.empty() ? std::move(label) : label + " (" + editing.unit + ")";
+    field.codec = editing.codec;
+    field.slot = editing.slot;
+    field.unit = std::move(editing.unit);
+    field.display = std::move(display);
+    rows_.push_back(std::move(field));
   }
-  void Number(std::string name, std::size_t offset, std::string control, std::string label) {
-    Add(std::move(name), offset, 1, FieldKind::Number, std::move(control), std::move(label),
+  void Number(std::string name, std::size_t offset, Editing editing, std::string control,
+              std::string label) {
+    Add(std::move(name), offset, 1, FieldKind::Number, std::move(editing), std::move(control),
+        std::move(label),
         [offset](const ConfigImage& image) { return std::to_string(image.byte(offset)); });
   }
   void Count(std::string name, std::size_t offset, std::string control, std::string label) {
-    Add(std::move(name), offset, 1, FieldKind::Count, std::move(control), std::move(label),
+    Add(std::move(name), offset, 1, FieldKind::Count, {FieldCodec::Count}, std::move(control),
+        std::move(label),
         [offset](const ConfigImage& image) { return std::to_string(image.byte(offset)); });
   }
-  void Plain(std::string name, std::size_t offset, std::string control, std::string label) {
-    Add(std::move(name), offset, 1, FieldKind::PlainFlag, std::move(control), std::move(label),
+  void Plain(std::string name, std::size_t offset, Editing editing, std::string control,
+             std::string label) {
+    Add(std::move(name), offset, 1, FieldKind::PlainFlag, std::move(editing), std::move(control),
+        std::move(label),
         [offset](const ConfigImage& image) { return OnOffText(ReadPlainFlag(image, offset)); });
   }
-  void Inverted(std::string name, std::size_t offset, std::string control, std::string label) {
-    Add(std::move(name), offset, 1, FieldKind::InvertedFlag, std::move(control), std::move(label),
+  void Inverted(std::string name, std::size_t offset, Editing editing, std::string control,
+                std::string label) {
+    Add(std::move(name), offset, 1, FieldKind::InvertedFlag, std::move(editing), std::move(control),
+        std::move(label),
         [offset](const ConfigImage& image) { return OnOffText(ReadInvertedFlag(image, offset)); });
   }
-  void Bit(std::string name, std::size_t offset, unsigned bit, std::string control,
+  void Bit(std::string name, std::size_t offset, unsigned bit, Editing editing, std::string control,
            std::string label) {
     Add(
-        std::move(name), offset, 1, FieldKind::Bit, std::move(control), std::move(label),
+        std::move(name), offset, 1, FieldKind::Bit, std::move(editing), std::move(control),
+        std::move(label),
         [offset, bit](const ConfigImage& image) {
           return OnOffText(image.GetBits(offset, bit, 1));
         },
@@ -73,24 +100,27 @@ class Rows {
 
 void AddSerialOutput(Rows& rows) {
   using namespace layout;
-  rows.Add("serial.baud", kBaud, 1, FieldKind::BaudCode, "ComboBox5", "UART baud rate", BaudText);
-  rows.Inverted("serial.led", kSerialLed, "CheckBox18", "Serial O/P Tarnhollow LED");
-  rows.Add("serial.parity", kParity, 1, FieldKind::Parity, "ComboBox2", "Parity", ParityText);
-  rows.Add("serial.stop_bits", kStopBits, 1, FieldKind::Number, "ComboBox3", "Stop bits",
-           [](const ConfigImage& image) {
+  rows.Add("serial.baud", kBaud, 1, FieldKind::BaudCode, {FieldCodec::Baud}, "ComboBox5",
+           "UART baud rate", BaudText);
+  rows.Inverted("serial.led", kSerialLed, {FieldCodec::InvertedFlag}, "CheckBox18",
+                "Serial O/P Tarnhollow LED");
+  rows.Add("serial.parity", kParity, 1, FieldKind::Parity, {FieldCodec::Parity}, "ComboBox2",
+           "Parity", ParityText);
+  rows.Add("serial.stop_bits", kStopBits, 1, FieldKind::Number, {FieldCodec::StopBits}, "ComboBox3",
+           "Stop bits", [](const ConfigImage& image) {
              const auto item = StopBitsItem(image);
              return item ? std::string(kStopBitsItems[*item])
                          : UnknownByteText(image.byte(kStopBits));
            });
-  rows.Add("serial.data_bits", kDataBits, 1, FieldKind::Number, "ComboBox4", "Data bits",
-           [](const ConfigImage& image) {
+  rows.Add("serial.data_bits", kDataBits, 1, FieldKind::Number, {FieldCodec::DataBits}, "ComboBox4",
+           "Data bits", [](const ConfigImage& image) {
              const auto item = DataBitsItem(image);
              return item ? std::string(kDataBitsItems[*item])
                          : UnknownByteText(image.byte(kDataBits));
            });
-  rows.Bit("serial.time_update.bit", kTimeUpdateBitByte, kTimeUpdateBit, "CheckBox20",
-           "Time update (parameter entry bit)");
-  rows.Plain("serial.message_delay.in_use", kMessageDelayInUse, "",
+  rows.Bit("serial.time_update.bit", kTimeUpdateBitByte, kTimeUpdateBit, {FieldCodec::TimeUpdate},
+           "CheckBox20", "Time update (parameter entry bit)");
+  rows.Plain("serial.message_delay.in_use", kMessageDelayInUse, {FieldCodec::Bytes}, "",
              "Message time-out delay in use");
   static constexpr std::array<const char*, 5> kControlNames = {
       "serial.function_checksum", "serial.function_enable", "serial.function_filter_disable",
@@ -99,16 +129,18 @@ void AddSerialOutput(Rows& rows) {
       "Fun. Cmd. Checksum", "Fun. Cmd. Enable", "Fun. Cmd. Out Filter Disable",
       "Insert CR Before Detected LF", "Insert LF After Detected CR"};
   for (int tag = 0; tag < 5; ++tag) {
-    rows.Plain(kControlNames[tag], ControlFlagOffset(tag), "chkCtl" + std::to_string(tag),
-               kControlLabels[tag]);
+    rows.Plain(kControlNames[tag], ControlFlagOffset(tag), {FieldCodec::PlainFlag},
+               "chkCtl" + std::to_string(tag), kControlLabels[tag]);
   }
-  rows.Add("serial.message_delay", kMessageDelay, 2, FieldKind::MessageDelay, "edtMDly",
-           "Msg Time Out Delay (seconds)",
+  rows.Add("serial.message_delay", kMessageDelay, 2, FieldKind::MessageDelay,
+           {FieldCodec::MessageDelay, 0, "seconds"}, "edtMDly", "Msg Time Out Delay",
            [](const ConfigImage& image) { return std::to_string(MessageDelay(image)); });
-  rows.Plain("serial.enable", kSerialOutEnable, "chkCtl5", "Serial Out Enable");
-  rows.Inverted("serial.time_update", kTimeUpdate, "CheckBox20", "Time Update");
-  rows.Inverted("serial.rts", kRtsEnable, "CheckBox19", "RTS Enable");
-  rows.Inverted("serial.time_update.copy", kTimeUpdateCopy, "CheckBox20",
+  rows.Plain("serial.enable", kSerialOutEnable, {FieldCodec::PlainFlag}, "chkCtl5",
+             "Serial Out Enable");
+  rows.Inverted("serial.time_update", kTimeUpdate, {FieldCodec::TimeUpdate}, "CheckBox20",
+                "Time Update");
+  rows.Inverted("serial.rts", kRtsEnable, {FieldCodec::InvertedFlag}, "CheckBox19", "RTS Enable");
+  rows.Inverted("serial.time_update.copy", kTimeUpdateCopy, {FieldCodec::TimeUpdate}, "CheckBox20",
                 "Time Update (second copy)");
 }
 
@@ -118,6 +150,8 @@ void AddCapcodeStrings(Rows& rows) {
                                                             "edtTimeout"};
   static constexpr std::array<const char*, 3> kLabels = {"Header Chars.", "Trailer Chars.",
                                                          "Timeout Chars."};
+  static constexpr std::array<FieldCodec, 3> kCodecs = {
+      FieldCodec::HeaderString, FieldCodec::TrailerString, FieldCodec::TimeoutString};
   for (int c = 0; c < layout::kCapcodeCount; ++c) {
     const std::string prefix = "capcode." + Ordinal(c) + ".";
     const std::string position = std::to_string(c % kCapcodesPerRange);
@@ -128,14 +162,16 @@ void AddCapcodeStrings(Rows& rows) {
       rows.Count(prefix + kKindNames[k] + ".count", StringCountOffset(kind, c), control,
                  label + " count");
       rows.Add(prefix + kKindNames[k], StringBytesOffset(kind, c), layout::kStringCapacity,
-               FieldKind::PairString, control, label, [kind, c](const ConfigImage& image) {
+               FieldKind::PairString, {kCodecs[k], c}, control, label,
+               [kind, c](const ConfigImage& image) {
                  return PairListText(ReadCapcodeString(image, kind, c));
                });
     }
     rows.Plain(prefix + "internal_function_command", InternalFunctionCommandOffset(c),
-               "chkOpCmd" + position, "Capcode #" + Ordinal(c) + " Int. Fun. Cmd.");
+               {FieldCodec::InternalFunctionCommand, c}, "chkOpCmd" + position,
+               "Capcode #" + Ordinal(c) + " Int. Fun. Cmd.");
     rows.Add(prefix + "function_code", FunctionCodeOffset(c), layout::kFunctionCodeSize,
-             FieldKind::FunctionCode, "edtFC" + position,
+             FieldKind::FunctionCode, {FieldCodec::FunctionCode, c}, "edtFC" + position,
              "Capcode #" + Ordinal(c) + " function-command code",
              [c](const ConfigImage& image) { return PairListText(ReadFunctionCode(image, c)); });
   }
@@ -143,17 +179,18 @@ void AddCapcodeStrings(Rows& rows) {
 
 void AddOutputs(Rows& rows) {
   using namespace layout;
-  rows.Inverted("outputs.receiving_output", kReceivingOutput, "chkROE",
+  rows.Inverted("outputs.receiving_output", kReceivingOutput, {FieldCodec::InvertedFlag}, "chkROE",
                 "Power & Receiving Output Enable");
-  rows.Inverted("outputs.out_of_range_output", kOutOfRangeOutput, "chkORC",
-                "Out Of Range Output Enable");
+  rows.Inverted("outputs.out_of_range_output", kOutOfRangeOutput, {FieldCodec::InvertedFlag},
+                "chkORC", "Out Of Range Output Enable");
   for (int i = 0; i < kOutputCount; ++i) {
     rows.Add("outputs." + Ordinal(i) + ".period", PeriodOffset(i), 1, FieldKind::Period,
-             "edtPlsPer" + std::to_string(i), "Output " + Ordinal(i) + " Period (seconds)",
+             {FieldCodec::Period, i, "seconds"}, "edtPlsPer" + std::to_string(i),
+             "Output " + Ordinal(i) + " Period",
              [i](const ConfigImage& image) { return PeriodText(image, i); });
   }
-  rows.Add("outputs.pre_scaler", kPreScaler, 1, FieldKind::PreScaler, "cboScaler",
-           "Pre-Scaler of Period", [](const ConfigImage& image) {
+  rows.Add("outputs.pre_scaler", kPreScaler, 1, FieldKind::PreScaler, {FieldCodec::PreScaler},
+           "cboScaler", "Pre-Scaler of Period", [](const ConfigImage& image) {
              const auto item = PreScalerItemOf(image);
              return item ? std::string(kPreScalerItems[*item].text)
                          : UnknownByteText(image.byte(kPreScaler));
@@ -161,46 +198,52 @@ void AddOutputs(Rows& rows) {
   for (int i = 0; i < kOutputCount; ++i) {
     const std::size_t offset = i == 8 ? kPowerUpOutput9 : kPowerUpOutputs;
     const unsigned bit = i == 8 ? kPowerUpOutput9Bit : static_cast<unsigned>(i);
-    rows.Bit("outputs." + Ordinal(i) + ".power_up", offset, bit, "chkOutput" + std::to_string(i),
-             "Output " + Ordinal(i) + " on at power-up");
+    rows.Bit("outputs." + Ordinal(i) + ".power_up", offset, bit, {FieldCodec::PowerUpOutput, i},
+             "chkOutput" + std::to_string(i), "Output " + Ordinal(i) + " on at power-up");
   }
-  rows.Inverted("outputs.power_up_enable", kPowerUpEnable, "chkPower", "Power Up Output");
-  rows.Inverted("outputs.syn_output", kSynOutput, "chkSyn", "SYN. Pin Output Enable");
+  rows.Inverted("outputs.power_up_enable", kPowerUpEnable, {FieldCodec::InvertedFlag}, "chkPower",
+                "Power Up Output");
+  rows.Inverted("outputs.syn_output", kSynOutput, {FieldCodec::InvertedFlag}, "chkSyn",
+                "SYN. Pin Output Enable");
 }
 
 void AddPromptsAndSecurity(Rows& rows) {
   using namespace layout;
-  rows.Add("prompt.source_mode", kSourceMode, 1, FieldKind::SourceMode, "cboSource",
-           "Prompt Control", [](const ConfigImage& image) {
+  rows.Add("prompt.source_mode", kSourceMode, 1, FieldKind::SourceMode, {FieldCodec::SourceMode},
+           "cboSource", "Prompt Control", [](const ConfigImage& image) {
              const auto item = SourceModeItem(image);
              return item ? std::string(kSourceModeItems[*item])
                          : UnknownByteText(image.byte(kSourceMode));
            });
   for (int i = 0; i < kPromptCount; ++i) {
     rows.Add("prompt." + Ordinal(i), PromptSlotOffset(i), kPromptSlotSize, FieldKind::PromptSlot,
-             "edtPrompt" + std::to_string(i), "Source prompt of capcode #" + Ordinal(i),
+             {FieldCodec::Prompt, i}, "edtPrompt" + std::to_string(i),
+             "Source prompt of capcode #" + Ordinal(i),
              [i](const ConfigImage& image) { return EscapedText(PromptText(image, i)); });
   }
-  rows.Number("security.out_of_range_timeout", kOutOfRangeTimeout, "edtORC",
-              "Out Of Range Time Out (minutes)");
-  rows.Inverted("security.test_mode", kTestMode, "CheckBox7", "Test Mode");
-  rows.Number("security.sequential_lock", kSequentialLock, "edtSLC", "Sequential Lock (seconds)");
+  rows.Number("security.out_of_range_timeout", kOutOfRangeTimeout,
+              {FieldCodec::OutOfRangeTimeout, 0, "minutes"}, "edtORC", "Out Of Range Time Out");
+  rows.Inverted("security.test_mode", kTestMode, {FieldCodec::InvertedFlag}, "CheckBox7",
+                "Test Mode");
+  rows.Number("security.sequential_lock", kSequentialLock,
+              {FieldCodec::SequentialLock, 0, "seconds"}, "edtSLC", "Sequential Lock");
   for (int which = 1; which <= 2; ++which) {
     const std::string name = "security.function_password." + std::to_string(which);
     const std::string control = "edtOPW" + std::to_string(which);
     const std::size_t offset = FunctionPasswordOffset(which);
     rows.Count(name + ".count", offset, control,
                "Fun. Cmd. Password " + std::to_string(which) + " length");
-    rows.Add(name, offset + 1, kPasswordMax, FieldKind::CountedText, control,
+    rows.Add(name, offset + 1, kPasswordMax, FieldKind::CountedText,
+             {FieldCodec::FunctionPassword, which - 1}, control,
              "Fun. Cmd. Password " + std::to_string(which), [which](const ConfigImage& image) {
                return EscapedText(FunctionPassword(image, which));
              });
   }
   rows.Add("security.read_password", kReadPassword, kPasswordMax + 1, FieldKind::ZeroText,
-           "edtReadPass", "Read Password",
+           {FieldCodec::ReadPassword}, "edtReadPass", "Read Password",
            [](const ConfigImage& image) { return EscapedText(ReadPassword(image)); });
-  rows.Inverted("security.fc_as_password", kFunctionCommandPassword, "chkFunPass",
-                "FC as a Password");
+  rows.Inverted("security.fc_as_password", kFunctionCommandPassword, {FieldCodec::InvertedFlag},
+                "chkFunPass", "FC as a Password");
 }
 
 void AddCapcodes(Rows& rows) {
@@ -208,21 +251,22 @@ void AddCapcodes(Rows& rows) {
     const std::size_t offset = i < 8 ? kCapcodeEnableLow : kCapcodeEnableHigh;
     // The enable boxes are CheckBox1..CheckBox6 and CheckBox8..CheckBox17 (CheckBox7 is test mode).
     const std::string box = "CheckBox" + std::to_string(i < 6 ? i + 1 : i + 2);
-    rows.Bit("capcode." + Ordinal(i) + ".enabled", offset, static_cast<unsigned>(i % 8), box,
-             "Capcode #" + Ordinal(i) + " ON");
+    rows.Bit("capcode." + Ordinal(i) + ".enabled", offset, static_cast<unsigned>(i % 8),
+             {FieldCodec::CapcodeEnable, i}, box, "Capcode #" + Ordinal(i) + " ON");
   }
-  rows.Add("capcode.group_map", kCapcodeGroupMap, 2, FieldKind::GroupMap, "", "Capcode group map",
+  rows.Add("capcode.group_map", kCapcodeGroupMap, 2, FieldKind::GroupMap, {FieldCodec::Bytes}, "",
+           "Capcode group map",
            [](const ConfigImage& image) { return HexWord(image.ReadBE(kCapcodeGroupMap, 2), 4); });
   for (int copy = 1; copy <= 7; ++copy) {
     const std::size_t offset = kCapcodeGroupMap + 4 * static_cast<std::size_t>(copy);
-    rows.Add("capcode.group_map.copy." + std::to_string(copy), offset, 2, FieldKind::GroupMap, "",
-             "Capcode group map (copy)",
+    rows.Add("capcode.group_map.copy." + std::to_string(copy), offset, 2, FieldKind::GroupMap,
+             {FieldCodec::Bytes}, "", "Capcode group map (copy)",
              [offset](const ConfigImage& image) { return HexWord(image.ReadBE(offset, 2), 4); });
   }
   for (int i = 0; i < kCapcodeSlots; ++i) {
     rows.Add("capcode." + Ordinal(i) + ".address", kCapcodeRecordBase + 4 * i + 1, 3,
-             FieldKind::CapcodeRecord, "Edit" + Ordinal(i), "Capcode #" + Ordinal(i),
-             [i](const ConfigImage& image) {
+             FieldKind::CapcodeRecord, {FieldCodec::CapcodeAddress, i}, "Edit" + Ordinal(i),
+             "Capcode #" + Ordinal(i), [i](const ConfigImage& image) {
                const CapcodeSlotView view = DecodeCapcodes(image).slots[i];
                if (!view.refilled) return "second word of the long capcode #" + Ordinal(i - 1);
                if (!view.textRefilled) {
@@ -231,52 +275,46 @@ void AddCapcodes(Rows& rows) {
                return view.text;
              });
   }
-  rows.Add("capcode.address_mode", kAddressModeOffset, 1, FieldKind::AddressMode, "cboSrtLng",
-           "Short/Long address mode", [](const ConfigImage& image) {
+  rows.Add("capcode.address_mode", kAddressModeOffset, 1, FieldKind::AddressMode,
+           {FieldCodec::AddressMode}, "cboSrtLng", "Short/Long address mode",
+           [](const ConfigImage& image) {
              const auto mode = StoredAddressMode(image);
              if (!mode) return UnknownByteText(image.byte(kAddressModeOffset));
              return std::string(*mode == AddressMode::Long ? "Long" : "Short");
            });
 }
 
-std::string FrequencyText(const ConfigImage& image) {
-  PllState state;
-  SelectStoredBand(image, state);
-  const PllReadout readout = RefreshPll(image, state);
-  if (state.channelStep == 0) return readout.plln + " (no channel step)";
-  const std::string units = readout.frequency;  // 100 Hz units
-  const std::string mhz =
-      units.size() > 4 ? units.substr(0, units.size() - 4) + "." + units.substr(units.size() - 4)
-                       : "0." + std::string(4 - units.size(), '0') + units;
-  return readout.plln + " (" + mhz + " MHz)";
-}
-
 void AddFrequency(Rows& rows) {
-  rows.Add("pll.band", kBandOffset, 1, FieldKind::Band, "cboDft", "Band",
+  rows.Add("pll.band", kBandOffset, 1, FieldKind::Band, {FieldCodec::Band}, "cboDft", "Band",
            [](const ConfigImage& image) {
              const std::uint8_t band = image.byte(kBandOffset);
              return band < kBands.size() ? std::string(kBands[band].text) : UnknownByteText(band);
            });
-  rows.Add("pll.r", kPllrOffset, 3, FieldKind::PllWord, "lblPLLR", "PLLR reference divider",
-           [](const ConfigImage& image) {
+  rows.Add("pll.r", kPllrOffset, 3, FieldKind::PllWord, {FieldCodec::PllReference}, "lblPLLR",
+           "PLLR reference divider", [](const ConfigImage& image) {
              PllState state;
              SelectStoredBand(image, state);
              const PllReadout readout = RefreshPll(image, state);
              return readout.pllr + " (" + readout.channel + ")";
            });
-  rows.Add("pll.constant", kPllrOffset + 3, 1, FieldKind::PllWord, "", "PLL constant (0x11)",
+  rows.Add("pll.constant", kPllrOffset + 3, 1, FieldKind::PllWord, {FieldCodec::PllReference}, "",
+           "PLL constant (0x11)",
            [](const ConfigImage& image) { return HexByte(image.byte(kPllrOffset + 3)); });
-  rows.Add("pll.n", kPllnOffset, 4, FieldKind::PllWord, "edtFreq", "PLLN and the receive frequency",
-           FrequencyText);
-  rows.Add("receiver.polarity", kPolarityOffset, 1, FieldKind::Polarity, "cboPolarity",
-           "Receiver polarity", [](const ConfigImage& image) {
+  rows.Add("pll.n", kPllnOffset, 4, FieldKind::PllWord, {FieldCodec::Frequency}, "edtFreq",
+           "PLLN and the receive frequency", [](const ConfigImage& image) {
+             const std::string plln = HexWord(ReadPlln(image), 8);
+             const auto mhz = StoredFrequencyMhz(image);
+             return mhz ? plln + " (" + *mhz + " MHz)" : plln + " (no channel step)";
+           });
+  rows.Add("receiver.polarity", kPolarityOffset, 1, FieldKind::Polarity, {FieldCodec::Polarity},
+           "cboPolarity", "Receiver polarity", [](const ConfigImage& image) {
              return std::string(kPolarityItems[static_cast<int>(ReadPolarity(image))]);
            });
 }
 
 void AddImageFrame(Rows& rows) {
-  rows.Add("version", layout::kVersionText, layout::kVersionTextSize, FieldKind::ZeroText, "",
-           "Configuration version text", [](const ConfigImage& image) {
+  rows.Add("version", layout::kVersionText, layout::kVersionTextSize, FieldKind::ZeroText,
+           {FieldCodec::Bytes}, "", "Configuration version text", [](const ConfigImage& image) {
              std::vector<std::uint8_t> bytes =
                  BytesAt(image, layout::kVersionText, layout::kVersionTextSize);
              std::size_t end = 0;
@@ -284,10 +322,10 @@ void AddImageFrame(Rows& rows) {
              bytes.resize(end);
              return EscapedText(bytes);
            });
-  rows.Add("image.sum", kSumOffset, 2, FieldKind::ImageSum, "", "Image sum",
+  rows.Add("image.sum", kSumOffset, 2, FieldKind::ImageSum, {FieldCodec::Bytes}, "", "Image sum",
            [](const ConfigImage& image) { return HexWord(image.ReadBE(kSumOffset, 2), 4); });
-  rows.Add("image.check", kSumOffset + 2, 4, FieldKind::CheckBytes, "", "Check bytes",
-           [](const ConfigImage& image) {
+  rows.Add("image.check", kSumOffset + 2, 4, FieldKind::CheckBytes, {FieldCodec::Bytes}, "",
+           "Check bytes", [](const ConfigImage& image) {
              return HexWord(image.ReadBE(kSumOffset + 2, 2), 4) + " " +
                     HexWord(image.ReadBE(kSumOffset + 4, 2), 4);
            });

@@ -31,6 +31,7 @@ Field RawField(std::size_t offset, std::size_t width, std::uint8_t mask) {
   field.width = width;
   field.mask = mask;
   field.kind = FieldKind::Raw;
+  field.codec = FieldCodec::Bytes;
   field.label = "Pass-through bytes";
   field.display = [offset, width, mask](const ConfigImage& image) {
     std::string text;

@@ -51,6 +51,44 @@ enum class FieldKind {
   Raw,            // pass-through bytes no editor touches, shown in hexadecimal
 };
 
+// How a technician's text is read into a field and shown from it: the editor's codec
+// (FieldTexts.cpp). A codec of a family (capcodes, outputs, prompts, passwords) takes the member
+// from Field::slot.
+enum class FieldCodec {
+  None,                     // declared by no row: a fault of the table
+  Bytes,                    // no editor: the bytes in hexadecimal
+  PllReference,             // PLLR and the PLL constant: bytes, set before the frequency
+  Count,                    // count byte, 0-255
+  PlainFlag,                // "on"/"off" over a plain flag
+  InvertedFlag,             // "on"/"off" over an inverted flag
+  TimeUpdate,               // "on"/"off" over the three time-update places at once
+  InternalFunctionCommand,  // capcode `slot`'s Int. Fun. Cmd. box
+  PowerUpOutput,            // output `slot` on at power-up
+  CapcodeEnable,            // capcode `slot`'s ON box
+  Baud,                     // the serial list boxes, by item text
+  Parity,
+  StopBits,
+  DataBits,
+  MessageDelay,
+  OutOfRangeTimeout,
+  SequentialLock,
+  HeaderString,  // capcode `slot`'s pair strings ("0D;0A")
+  TrailerString,
+  TimeoutString,
+  FunctionCode,      // capcode `slot`'s function-command code
+  Period,            // output `slot`'s period
+  PreScaler,         // by item text
+  FunctionPassword,  // password `slot` + 1
+  ReadPassword,
+  Prompt,  // prompt `slot`
+  SourceMode,
+  Band,
+  Frequency,  // "462.0125", in MHz
+  Polarity,
+  AddressMode,
+  CapcodeAddress,  // capcode `slot`
+};
+
 // Machine-friendly name of a kind, for JSON output ("plain_flag", "baud_code", ...).
 std::string_view KindName(FieldKind kind);
 
@@ -73,6 +111,11 @@ struct Field {
   std::string control;
   // What the field means to a technician, in a few words ("UART baud rate").
   std::string label;
+  // How the field is set from a technician's text; the member of its family, counted from 0; the
+  // unit of its value ("seconds"), which its label ends with.
+  FieldCodec codec = FieldCodec::None;
+  int slot = 0;
+  std::string unit;
   // The decoded value as text, as the programmer shows it ("9600", "on", "41;42", "1.2").
   std::function<std::string(const ConfigImage&)> display;
 

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <span>
-#include <stdexcept>
 
 #include "features/CapcodeEntry.h"
 #include "features/CapcodeStrings.h"
@@ -23,21 +22,6 @@ using Setter = std::function<EntryResult(ConfigImage&, std::string_view)>;
 
 constexpr std::string_view kOnText = "on";
 constexpr std::string_view kOffText = "off";
-
-// The number in a name such as "capcode.3.address" or "security.function_password.2", counted
-// from 0.
-int IndexIn(const std::string& name) {
-  std::size_t start = 0;
-  while (start < name.size()) {
-    const std::size_t end = std::min(name.find('.', start), name.size());
-    const std::string part = name.substr(start, end - start);
-    if (!part.empty() && part.find_first_not_of("0123456789") == std::string::npos) {
-      return std::stoi(part) - 1;
-    }
-    start = end + 1;
-  }
-  throw std::logic_error("field " + name + " names no number");
-}
 
 std::string ItemList(std::span<const std::string_view> items) {
   std::string list;
@@ -204,16 +188,6 @@ PllState StateOf(const ConfigImage& image) {
   return state;
 }
 
-// "462.0125": the frequency in MHz, to the 100 Hz the board's raster is counted in.
-std::optional<std::string> FrequencyMhz(const ConfigImage& image) {
-  const PllState state = StateOf(image);
-  if (!state.band || state.channelStep == 0) return std::nullopt;
-  const std::uint64_t units = FrequencyOf(ReadPlln(image), state.channelStep);
-  std::string fraction = std::to_string(units % 10000);
-  fraction.insert(0, 4 - fraction.size(), '0');
-  return std::to_string(units / 10000) + "." + fraction;
-}
-
 EntryResult StoreFrequencyMhz(ConfigImage& image, std::string_view text) {
   text = TrimSpaces(text);
   if (text.empty()) return EntryResult::Unchanged();
@@ -319,132 +293,136 @@ FieldTextCodec SourceModeCodec() {
       ApplyStage::Selector);
 }
 
-std::optional<FieldTextCodec> CodecOf(const Field& field) {
-  using namespace layout;
-  const std::string& name = field.name;
-  const auto has = [&name](std::string_view part) { return name.find(part) != std::string::npos; };
-  switch (field.kind) {
-    case FieldKind::Count:
-      return Decimal(field.offset, 255);
-    case FieldKind::Number:
-      if (name == "serial.stop_bits") {
-        return List(kStopBitsItems, StopBitsItem, StoreStopBitsItem);
-      }
-      if (name == "serial.data_bits") {
-        return List(kDataBitsItems, DataBitsItem, StoreDataBitsItem);
-      }
-      if (name == "security.out_of_range_timeout" || name == "security.sequential_lock") {
-        const int tag = has("sequential") ? kSequentialLockTag : kOutOfRangeTimeoutTag;
-        return FieldTextCodec{[tag](const ConfigImage& image) -> std::optional<std::string> {
-                                return std::to_string(LockByte(image, tag));
-                              },
-                              [tag](ConfigImage& image, std::string_view text) {
-                                return StoreLockByte(image, tag, text);
-                              },
-                              ApplyStage::Value};
-      }
-      return std::nullopt;
-    case FieldKind::PlainFlag:
-      if (field.control.empty()) return std::nullopt;
-      if (has("internal_function_command")) {
-        const int capcode = IndexIn(name);
-        return Flag(
-            [capcode](const ConfigImage& image) { return InternalFunctionCommand(image, capcode); },
-            [capcode](ConfigImage& image, bool on) {
-              SetInternalFunctionCommand(image, capcode, on);
-            });
-      }
-      return PlainFlagAt(field.offset);
-    case FieldKind::InvertedFlag:
-      if (has("time_update")) return Flag(TimeUpdateOn, SetTimeUpdate);
-      return InvertedFlagAt(field.offset);
-    case FieldKind::Bit:
-      if (has("time_update")) return Flag(TimeUpdateOn, SetTimeUpdate);
-      if (has("power_up")) {
-        const int output = IndexIn(name);
-        return Flag([output](const ConfigImage& image) { return PowerUpOutputOn(image, output); },
-                    [output](ConfigImage& image, bool on) { SetPowerUpOutput(image, output, on); });
-      }
-      return CapcodeEnable(IndexIn(name));
-    case FieldKind::BaudCode:
-      return List(kBaudItems, BaudItem, StoreBaudItem);
-    case FieldKind::Parity:
-      return List(kParityItems, ParityItem, StoreParityItem);
-    case FieldKind::MessageDelay:
-      return FieldTextCodec{[](const ConfigImage& image) -> std::optional<std::string> {
-                              return std::to_string(MessageDelay(image));
-                            },
-                            StoreMessageDelay, ApplyStage::Value};
-    case FieldKind::PairString: {
-      const int capcode = IndexIn(name);
-      const CapcodeString kind = has("header")    ? CapcodeString::Header
-                                 : has("trailer") ? CapcodeString::Trailer
-                                                  : CapcodeString::Timeout;
-      return FieldTextCodec{
-          [kind, capcode](const ConfigImage& image) -> std::optional<std::string> {
+FieldTextCodec PolarityCodec() {
+  return List(
+      kPolarityItems,
+      [](const ConfigImage& image) -> std::optional<int> {
+        return static_cast<int>(ReadPolarity(image));
+      },
+      [](ConfigImage& image, int item) { WritePolarity(image, static_cast<Polarity>(item)); });
+}
+
+FieldTextCodec LockCodec(int tag) {
+  return {
+      [tag](const ConfigImage& image) -> std::optional<std::string> {
+        return std::to_string(LockByte(image, tag));
+      },
+      [tag](ConfigImage& image, std::string_view text) { return StoreLockByte(image, tag, text); },
+      ApplyStage::Value};
+}
+
+FieldTextCodec PairStringCodec(CapcodeString kind, int capcode) {
+  return {[kind, capcode](const ConfigImage& image) -> std::optional<std::string> {
             return PairListText(ReadCapcodeString(image, kind, capcode));
           },
           [kind, capcode](ConfigImage& image, std::string_view text) {
             return StoreCapcodeString(image, kind, capcode, text);
           },
           ApplyStage::Value};
-    }
-    case FieldKind::FunctionCode: {
-      const int capcode = IndexIn(name);
-      return FieldTextCodec{[capcode](const ConfigImage& image) -> std::optional<std::string> {
-                              return PairListText(ReadFunctionCode(image, capcode));
-                            },
-                            [capcode](ConfigImage& image, std::string_view text) {
-                              return StoreFunctionCode(image, capcode, text);
-                            },
-                            ApplyStage::Value};
-    }
-    case FieldKind::Period:
-      return PeriodCodec(IndexIn(name));
-    case FieldKind::PreScaler:
-      return PreScalerCodec();
-    case FieldKind::CountedText: {
-      const int which = IndexIn(name) + 1;
-      return TextCodec([which](const ConfigImage& image) { return FunctionPassword(image, which); },
-                       [which](ConfigImage& image, std::string_view text) {
-                         return StoreFunctionPassword(image, which, text);
-                       });
-    }
-    case FieldKind::ZeroText:
-      if (field.control.empty()) return std::nullopt;
-      return TextCodec(ReadPassword, StoreReadPassword);
-    case FieldKind::PromptSlot: {
-      const int index = IndexIn(name);
-      return TextCodec([index](const ConfigImage& image) { return PromptText(image, index); },
-                       [index](ConfigImage& image, std::string_view text) {
-                         return StorePrompt(image, index, text);
-                       });
-    }
-    case FieldKind::SourceMode:
-      return SourceModeCodec();
-    case FieldKind::Band:
-      return BandCodec();
-    case FieldKind::PllWord:
-      if (name != "pll.n") return std::nullopt;
-      return FieldTextCodec{FrequencyMhz, StoreFrequencyMhz, ApplyStage::Value};
-    case FieldKind::Polarity:
-      return List(
-          kPolarityItems,
-          [](const ConfigImage& image) -> std::optional<int> {
-            return static_cast<int>(ReadPolarity(image));
+}
+
+FieldTextCodec FunctionCodeCodec(int capcode) {
+  return {[capcode](const ConfigImage& image) -> std::optional<std::string> {
+            return PairListText(ReadFunctionCode(image, capcode));
           },
-          [](ConfigImage& image, int item) { WritePolarity(image, static_cast<Polarity>(item)); });
-    case FieldKind::AddressMode:
+          [capcode](ConfigImage& image, std::string_view text) {
+            return StoreFunctionCode(image, capcode, text);
+          },
+          ApplyStage::Value};
+}
+
+// The check boxes and list boxes.
+std::optional<FieldTextCodec> BoxCodec(const Field& field) {
+  const int slot = field.slot;
+  switch (field.codec) {
+    case FieldCodec::PlainFlag:
+      return PlainFlagAt(field.offset);
+    case FieldCodec::InvertedFlag:
+      return InvertedFlagAt(field.offset);
+    case FieldCodec::TimeUpdate:
+      return Flag(TimeUpdateOn, SetTimeUpdate);
+    case FieldCodec::InternalFunctionCommand:
+      return Flag(
+          [slot](const ConfigImage& image) { return InternalFunctionCommand(image, slot); },
+          [slot](ConfigImage& image, bool on) { SetInternalFunctionCommand(image, slot, on); });
+    case FieldCodec::PowerUpOutput:
+      return Flag([slot](const ConfigImage& image) { return PowerUpOutputOn(image, slot); },
+                  [slot](ConfigImage& image, bool on) { SetPowerUpOutput(image, slot, on); });
+    case FieldCodec::CapcodeEnable:
+      return CapcodeEnable(slot);
+    case FieldCodec::Baud:
+      return List(kBaudItems, BaudItem, StoreBaudItem);
+    case FieldCodec::Parity:
+      return List(kParityItems, ParityItem, StoreParityItem);
+    case FieldCodec::StopBits:
+      return List(kStopBitsItems, StopBitsItem, StoreStopBitsItem);
+    case FieldCodec::DataBits:
+      return List(kDataBitsItems, DataBitsItem, StoreDataBitsItem);
+    case FieldCodec::PreScaler:
+      return PreScalerCodec();
+    case FieldCodec::SourceMode:
+      return SourceModeCodec();
+    case FieldCodec::Band:
+      return BandCodec();
+    case FieldCodec::Polarity:
+      return PolarityCodec();
+    case FieldCodec::AddressMode:
       return AddressModeCodec();
-    case FieldKind::CapcodeRecord:
-      return CapcodeAddress(IndexIn(name));
-    case FieldKind::GroupMap:
-    case FieldKind::ImageSum:
-    case FieldKind::CheckBytes:
-    case FieldKind::Raw:
+    default:
       return std::nullopt;
   }
-  return std::nullopt;
+}
+
+// The edits: numbers, strings, texts, capcodes and the frequency.
+std::optional<FieldTextCodec> EditCodec(const Field& field) {
+  const int slot = field.slot;
+  switch (field.codec) {
+    case FieldCodec::Count:
+      return Decimal(field.offset, 255);
+    case FieldCodec::MessageDelay:
+      return FieldTextCodec{[](const ConfigImage& image) -> std::optional<std::string> {
+                              return std::to_string(MessageDelay(image));
+                            },
+                            StoreMessageDelay, ApplyStage::Value};
+    case FieldCodec::OutOfRangeTimeout:
+      return LockCodec(kOutOfRangeTimeoutTag);
+    case FieldCodec::SequentialLock:
+      return LockCodec(kSequentialLockTag);
+    case FieldCodec::HeaderString:
+      return PairStringCodec(CapcodeString::Header, slot);
+    case FieldCodec::TrailerString:
+      return PairStringCodec(CapcodeString::Trailer, slot);
+    case FieldCodec::TimeoutString:
+      return PairStringCodec(CapcodeString::Timeout, slot);
+    case FieldCodec::FunctionCode:
+      return FunctionCodeCodec(slot);
+    case FieldCodec::Period:
+      return PeriodCodec(slot);
+    case FieldCodec::FunctionPassword:
+      return TextCodec(
+          [slot](const ConfigImage& image) { return FunctionPassword(image, slot + 1); },
+          [slot](ConfigImage& image, std::string_view text) {
+            return StoreFunctionPassword(image, slot + 1, text);
+          });
+    case FieldCodec::ReadPassword:
+      return TextCodec(ReadPassword, StoreReadPassword);
+    case FieldCodec::Prompt:
+      return TextCodec([slot](const ConfigImage& image) { return PromptText(image, slot); },
+                       [slot](ConfigImage& image, std::string_view text) {
+                         return StorePrompt(image, slot, text);
+                       });
+    case FieldCodec::Frequency:
+      return FieldTextCodec{StoredFrequencyMhz, StoreFrequencyMhz, ApplyStage::Value};
+    case FieldCodec::CapcodeAddress:
+      return CapcodeAddress(slot);
+    default:
+      return std::nullopt;
+  }
+}
+
+std::optional<FieldTextCodec> CodecOf(const Field& field) {
+  if (auto codec = BoxCodec(field)) return codec;
+  return EditCodec(field);
 }
 
 }  // namespace

@@ -101,7 +101,7 @@ bool IsBytesForm(std::string_view text) {
 }
 
 ApplyStage StageOf(const Field& field, std::string_view text) {
-  if (field.name == "pll.r" || field.name == "pll.constant") return ApplyStage::Reference;
+  if (field.codec == FieldCodec::PllReference) return ApplyStage::Reference;
   const FieldTextCodec* codec = EditorCodec(field);
   if (codec && !IsBytesForm(text)) return codec->stage;
   // The records as they stand come before any capcode is typed, so that the Long mode a long

@@ -143,6 +143,17 @@ PllReadout RefreshPll(const ConfigImage& image, PllState& state) {
   return readout;
 }
 
+std::optional<std::string> StoredFrequencyMhz(const ConfigImage& image) {
+  PllState state;
+  SelectStoredBand(image, state);
+  RefreshPll(image, state);
+  if (state.channelStep == 0) return std::nullopt;
+  const std::uint64_t units = FrequencyOf(ReadPlln(image), state.channelStep);
+  std::string fraction = std::to_string(units % 10000);
+  fraction.insert(0, 4 - fraction.size(), '0');
+  return std::to_string(units / 10000) + "." + fraction;
+}
+
 FrequencyResult ApplyFrequencyText(ConfigImage& image, const PllState& state,
                                    std::string_view text) {
   if (text.empty()) return {};

@@ -103,6 +103,10 @@ struct PllReadout {
 // Computes the readouts and stores the channel step in `state`.
 PllReadout RefreshPll(const ConfigImage& image, PllState& state);
 
+// The image's receive frequency in MHz to the 100 Hz of the raster ("462.0125"), as its stored
+// band and PLL words give it; nullopt when they give no channel step.
+std::optional<std::string> StoredFrequencyMhz(const ConfigImage& image);
+
 // Messages of the frequency edit; all are shown in a box captioned "Vantel" with an exclamation
 // icon.
 inline constexpr std::string_view kFrequencyCaption = "Vantel";

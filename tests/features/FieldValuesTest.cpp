@@ -7,6 +7,7 @@
 
 #include "features/CapcodeEntry.h"
 #include "features/CapcodeStrings.h"
+#include "features/FieldTexts.h"
 #include "features/Periods.h"
 #include "features/Prompts.h"
 #include "features/SerialOutput.h"
@@ -25,27 +26,29 @@ const Field& F(std::string_view name) {
 }
 
 // A value the field's editor takes, drawn at random; empty for the fields that follow others
-// (counts, group map, PLL reference, in-use byte) and for a hidden capcode 2.
+// (group map, PLL reference, in-use byte) and for a hidden capcode 2.
 class RandomEntries {
  public:
   explicit RandomEntries(unsigned seed) : random_(seed) {}
 
   std::string For(const ConfigImage& image, const Field& field) {
-    const std::string& name = field.name;
     switch (field.kind) {
       case FieldKind::PlainFlag:
       case FieldKind::InvertedFlag:
       case FieldKind::Bit:
         if (field.control.empty()) return {};
-        if (name == "capcode.2.enabled" && CapcodeLongMode(image)) return {};
+        if (field.codec == FieldCodec::CapcodeEnable && field.slot == 1 && CapcodeLongMode(image))
+          return {};
         return Pick<std::string_view>({"on", "off"});
       case FieldKind::BaudCode:
         return Item(kBaudItems);
       case FieldKind::Parity:
         return Item(kParityItems);
       case FieldKind::Number:
-        if (name == "serial.stop_bits") return Item(kStopBitsItems);
-        if (name == "serial.data_bits") return Item(kDataBitsItems);
+        if (field.codec == FieldCodec::StopBits) return Item(kStopBitsItems);
+        if (field.codec == FieldCodec::DataBits) return Item(kDataBitsItems);
+        return std::to_string(Below(256));
+      case FieldKind::Count:
         return std::to_string(Below(256));
       case FieldKind::MessageDelay:
         return std::to_string(Below(65001));
@@ -71,13 +74,13 @@ class RandomEntries {
       case FieldKind::Band:
         return std::string(kBands[Below(kBandCount)].text);
       case FieldKind::PllWord:
-        return name == "pll.n" ? Frequency(image) : std::string();
+        return field.codec == FieldCodec::Frequency ? Frequency(image) : std::string();
       case FieldKind::Polarity:
         return Item(kPolarityItems);
       case FieldKind::AddressMode:
         return Pick<std::string_view>({"Short", "Long"});
       case FieldKind::CapcodeRecord:
-        return Capcode(image, std::stoi(name.substr(8)) - 1);
+        return Capcode(image, field.slot);
       case FieldKind::Raw:
         return Bytes(field.width, field.mask);
       default:
@@ -208,11 +211,13 @@ TEST(FieldValues, SetTakesTheEditorsTextsAndRefusesWithTheirMessages) {
       {"outputs.2.period", "25.5", ""},
       {"prompt.3", "  A\\x5CB", ""},
       {"capcode.2.header", "0D;0A", ""},
-      {"raw.0x01A", "01 1F 24 09 5A 96", ""},
+      {"capcode.2.header.count", "255", ""},
+      {"capcode.2.header.count", "256", "Please insert a number between 0 and 255 !"},
+      {"raw.0x01A", "01 1F 24 09 5A 97", ""},
       {"raw.0x01A", "01 1F",
        "Please write 6 bytes as hexadecimal pairs separated by spaces, such as \"01 1F 24 09 5A "
        "96\" !"},
-      {"capcode.group_map", "01 00", ""},
+      {"capcode.group_map", "01 01", ""},
       {"image.sum", "00 00", "image.sum is not settable: Save and Write seal the image"},
   };
   for (const Case& c : cases) {
@@ -222,9 +227,37 @@ TEST(FieldValues, SetTakesTheEditorsTextsAndRefusesWithTheirMessages) {
     EXPECT_EQ(result.message, c.message) << c.field << "=" << c.text;
     if (c.message.empty()) {
       EXPECT_EQ(GetFieldText(image, F(c.field)), c.text) << c.field;
+      EXPECT_TRUE(F(c.field).Differs(image, before)) << c.field << " was not written";
     } else {
       EXPECT_TRUE(image == before) << c.field << "=" << c.text;
     }
+  }
+}
+
+// Every settable row declares its codec, and the codec gives the row's start-up value back: its
+// text sets the start-up image unchanged, and undoes an inversion of the row's bits as far as the
+// row's own display shows it. A row without a codec, or with another row's, fails.
+TEST(FieldValues, EveryRowsCodecRoundTripsItsStartupValue) {
+  const ConfigImage startup = ConfigImage::StartupImage();
+  for (const Field* field : SettableFields()) {
+    ASSERT_NE(field->codec, FieldCodec::None) << field->name;
+    const FieldTextCodec* codec = EditorCodec(*field);
+    const bool bytesOnly =
+        field->codec == FieldCodec::Bytes || field->codec == FieldCodec::PllReference;
+    EXPECT_EQ(codec == nullptr, bytesOnly) << field->name;
+    if (!codec) continue;
+    const auto text = codec->get(startup);
+    ASSERT_TRUE(text) << field->name;
+    ConfigImage again = startup;
+    EXPECT_TRUE(codec->set(again, *text).ok && again == startup) << field->name << "=" << *text;
+    ConfigImage inverted = startup;
+    for (std::size_t i = field->offset; i < field->offset + field->width; ++i) {
+      inverted.setByte(i, static_cast<std::uint8_t>(inverted.byte(i) ^ field->mask));
+    }
+    if (field->Text(inverted) == field->Text(startup)) continue;
+    const EntryResult result = codec->set(inverted, *text);
+    EXPECT_TRUE(result.ok && field->Text(inverted) == field->Text(startup))
+        << field->name << "=" << *text << " " << result.message << " " << field->Hex(inverted);
   }
 }
 
