@@ -61,8 +61,7 @@ struct PostgresBackend {
 
   void SetUp() {
     if (server == nullptr) server = new PostgresServer;
-    if (!server->Installed()) GTEST_SKIP() << server->Problem();
-    ASSERT_TRUE(server->Running()) << server->Problem();
+    TUVA_REQUIRE_POSTGRES(*server);
     database = TestName();
     std::transform(database.begin(), database.end(), database.begin(), ::tolower);
     where = server->CreateDatabase(database);

@@ -348,7 +348,7 @@ TEST_F(SeriesTest, TwoStationsOnOneStoreNeverShareACapcode) {
   if (postgres.Installed() && postgres.Running()) {
     stores.emplace_back("PostgreSQL", postgres.CreateDatabase("series"));
   } else {
-    ADD_FAILURE() << "PostgreSQL: " << postgres.Problem();
+    TUVA_REQUIRE_POSTGRES(postgres);
   }
   for (const auto& [name, where] : stores) {
     SCOPED_TRACE(name);

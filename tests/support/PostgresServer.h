@@ -3,25 +3,47 @@
 // run as root, so when the tests run as root the cluster belongs to the `postgres` user and its
 // programs run under that user's ids.
 //
+// The server goes with the test process however that ends: a watchdog outside the test's process
+// tree and session waits on a pipe only the test holds, and when the pipe closes (the test ended,
+// was killed, or hit its time limit) it stops the server and removes the folder.
+//
 //   PostgresServer server;
-//   if (!server.Installed()) GTEST_SKIP() << server.Problem();
-//   ASSERT_TRUE(server.Running()) << server.Problem();
+//   TUVA_REQUIRE_POSTGRES(server);
 //   const std::string url = server.CreateDatabase("records1");
 #pragma once
 
 #include <errno.h>
 #include <fcntl.h>
 #include <grp.h>
+#include <gtest/gtest.h>
 #include <pwd.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
 
+// Without a server the suite skips what needs one, with the reason; CI (CI=true) installs
+// PostgreSQL, so there a missing server fails the test. An installed server that does not start
+// always fails.
+#define TUVA_REQUIRE_POSTGRES(server)                                  \
+  do {                                                                 \
+    if (!(server).Running()) {                                         \
+      if ((server).Installed() || ::tuva::testing::PostgresRequired()) \
+        FAIL() << "PostgreSQL: " << (server).Problem();                \
+      GTEST_SKIP() << "PostgreSQL: " << (server).Problem();            \
+    }                                                                  \
+  } while (false)
+
 namespace tuva::testing {
+
+inline bool PostgresRequired() {
+  const char* ci = std::getenv("CI");
+  return ci != nullptr && std::string(ci) == "true";
+}
 
 class PostgresServer {
  public:
@@ -40,6 +62,7 @@ class PostgresServer {
       std::error_code ignored;
       std::filesystem::remove_all(folder_, ignored);
     }
+    if (watchdog_ >= 0) ::close(watchdog_);
   }
   PostgresServer(const PostgresServer&) = delete;
   PostgresServer& operator=(const PostgresServer&) = delete;
@@ -104,6 +127,10 @@ class PostgresServer {
         return;
       }
     }
+    if (!StartWatchdog()) {
+      problem_ = "cannot start the watchdog that stops the server with the test";
+      return;
+    }
     if (Run({bin_ + "/initdb", "-D", Data(), "-U", "postgres", "-A", "trust", "-E", "UTF8",
              "--locale=C", "--no-sync"}) != 0) {
       problem_ = "initdb failed: " + Log();
@@ -120,6 +147,53 @@ class PostgresServer {
   }
 
   std::string Data() const { return folder_ + "/data"; }
+
+  // The watchdog is a shell in a session of its own whose parent has already gone, so that
+  // neither a kill of the test's process group nor of its process tree reaches it. It reads a
+  // pipe whose only writer is this process (close-on-exec keeps it from the server), and at the
+  // end of the pipe it stops the server and removes the folder.
+  bool StartWatchdog() {
+    int ends[2];
+    if (::pipe2(ends, O_CLOEXEC) != 0) return false;
+    const std::string script =
+        "read ignored; \"$0/pg_ctl\" -D \"$1/data\" -m immediate -w stop; rm -rf \"$1\"";
+    const char* argv[] = {"/bin/sh", "-c", script.c_str(), bin_.c_str(), folder_.c_str(), nullptr};
+    const pid_t child = ::fork();
+    if (child == 0) {
+      const pid_t watchdog = ::fork();
+      if (watchdog != 0) ::_exit(watchdog > 0 ? 0 : 1);
+      ::setsid();
+      ::dup2(ends[0], 0);
+      const int null = ::open("/dev/null", O_WRONLY);
+      if (null >= 0) {
+        ::dup2(null, 1);
+        ::dup2(null, 2);
+      }
+      if (::geteuid() == 0 &&
+          (::setgroups(0, nullptr) != 0 || ::setgid(gid_) != 0 || ::setuid(uid_) != 0)) {
+        ::_exit(126);
+      }
+      if (::chdir("/") != 0) ::_exit(126);
+      ::execv(argv[0], const_cast<char* const*>(argv));
+      ::_exit(127);
+    }
+    ::close(ends[0]);
+    if (child < 0 || !Reap(child)) {
+      ::close(ends[1]);
+      return false;
+    }
+    watchdog_ = ends[1];
+    return true;
+  }
+
+  static bool Reap(pid_t child) {
+    int status = 0;
+    pid_t waited;
+    do {
+      waited = ::waitpid(child, &status, 0);
+    } while (waited < 0 && errno == EINTR);
+    return waited == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  }
 
   // What the programs and the server wrote, for a failure message.
   std::string Log() const {
@@ -174,6 +248,7 @@ class PostgresServer {
   std::string problem_;
   bool installed_ = false;
   bool running_ = false;
+  int watchdog_ = -1;  // the pipe's writing end
   uid_t uid_ = 0;
   gid_t gid_ = 0;
 };
