@@ -17,7 +17,7 @@ namespace tuva {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-constexpr std::uint8_t IAC = 255, SB = 250, SE = 240, WILL = 251, DO = 253, DONT = 254;
+constexpr std::uint8_t IAC = 255, SB = 250, SE = 240, WILL = 251, WONT = 252, DO = 253, DONT = 254;
 
 TEST(NetworkPort, NamesAreCheckedAndNormalised) {
   struct Case {
@@ -98,7 +98,8 @@ TEST(NetworkPort, ReaderSeparatesLineDataFromTelnetCommands) {
 }
 
 // A TCP server on the loopback that sends `greeting` at once, `answer` once the client has sent
-// its first subnegotiation (the line settings), and closes when `close` says so.
+// its first subnegotiation (the line settings), and closes when `close` says so. Received() gives
+// what the client sent, once the client has closed.
 class ScriptedServer {
  public:
   ScriptedServer(Bytes greeting, Bytes answer, bool closeAtOnce)
@@ -118,8 +119,12 @@ class ScriptedServer {
   }
   ~ScriptedServer() {
     ::shutdown(listener_, SHUT_RDWR);
-    thread_.join();
+    if (thread_.joinable()) thread_.join();
     ::close(listener_);
+  }
+  Bytes Received() {
+    thread_.join();
+    return seen_;
   }
   std::string Url(const char* scheme) const {
     return std::string(scheme) + "://127.0.0.1:" + std::to_string(port_);
@@ -130,7 +135,6 @@ class ScriptedServer {
     const int client = ::accept(listener_, nullptr, nullptr);
     if (client < 0) return;
     ::send(client, greeting_.data(), greeting_.size(), MSG_NOSIGNAL);
-    Bytes seen;
     std::uint8_t chunk[512];
     bool answered = answer_.empty();
     while (!close_) {
@@ -138,10 +142,10 @@ class ScriptedServer {
       if (::poll(&waiter, 1, 5000) <= 0) break;
       const ssize_t got = ::recv(client, chunk, sizeof chunk, 0);
       if (got <= 0) break;
-      seen.insert(seen.end(), chunk, chunk + got);
+      seen_.insert(seen_.end(), chunk, chunk + got);
       const Bytes subnegotiation = {IAC, SB};
-      if (!answered && std::search(seen.begin(), seen.end(), subnegotiation.begin(),
-                                   subnegotiation.end()) != seen.end()) {
+      if (!answered && std::search(seen_.begin(), seen_.end(), subnegotiation.begin(),
+                                   subnegotiation.end()) != seen_.end()) {
         ::send(client, answer_.data(), answer_.size(), MSG_NOSIGNAL);
         answered = true;
       }
@@ -152,6 +156,7 @@ class ScriptedServer {
   Bytes greeting_;
   Bytes answer_;
   bool close_;
+  Bytes seen_;
   int listener_ = -1;
   std::uint16_t port_ = 0;
   std::thread thread_;
@@ -171,10 +176,40 @@ Bytes Joined(std::initializer_list<Bytes> parts) {
   return all;
 }
 
+const Bytes kAgree = {IAC, DO, 0, IAC, WILL, 0, IAC, DO, 44};
+const Bytes kConfirmed =
+    Joined({ComPort(102, {8}), ComPort(103, {1}), ComPort(104, {1}), ComPort(105, {1})});
+
+std::size_t CountOf(const Bytes& haystack, const Bytes& needle) {
+  std::size_t count = 0;
+  for (auto at = haystack.begin();
+       (at = std::search(at, haystack.end(), needle.begin(), needle.end())) != haystack.end();
+       ++at) {
+    ++count;
+  }
+  return count;
+}
+
+// Options the client does not have are refused as Telnet says: DO with WONT, WILL with DONT, each
+// once however often the server asks.
+TEST(NetworkPort, AServersRequestForAnOptionWeLackIsRefused) {
+  constexpr std::uint8_t kTerminalType = 24, kEcho = 1;
+  ScriptedServer server(Joined({kAgree,
+                                {IAC, DO, kTerminalType, IAC, WILL, kEcho, IAC, DO, kTerminalType,
+                                 IAC, WILL, kEcho}}),
+                        Joined({ComPort(101, {0, 0, 0x4B, 0}), kConfirmed}), false);
+  {
+    TCommPort port;
+    port.Reconfigure(19200, server.Url("rfc2217"), 1);
+    EXPECT_TRUE(port.IsOpen());
+  }
+  const Bytes sent = server.Received();
+  EXPECT_EQ(CountOf(sent, {IAC, WONT, kTerminalType}), 1u);
+  EXPECT_EQ(CountOf(sent, {IAC, DONT, kEcho}), 1u);
+  EXPECT_EQ(CountOf(sent, {IAC, DONT, kTerminalType}) + CountOf(sent, {IAC, WONT, kEcho}), 0u);
+}
+
 TEST(NetworkPort, WrongOrBrokenServersGiveAClearError) {
-  const Bytes agree = {IAC, DO, 0, IAC, WILL, 0, IAC, DO, 44};
-  const Bytes confirmed =
-      Joined({ComPort(102, {8}), ComPort(103, {1}), ComPort(104, {1}), ComPort(105, {1})});
   struct Case {
     const char* what;
     Bytes greeting;
@@ -202,9 +237,9 @@ TEST(NetworkPort, WrongOrBrokenServersGiveAClearError) {
        false,
        ECommError::kOpen,
        "refused binary transmission"},
-      {"keeps its own rate", agree, Joined({ComPort(101, {0, 0, 0x25, 0x80}), confirmed}), false,
+      {"keeps its own rate", kAgree, Joined({ComPort(101, {0, 0, 0x25, 0x80}), kConfirmed}), false,
        ECommError::kSetState, "refused SET-BAUDRATE 19200 (it answered 00 00 25 80)"},
-      {"drives DTR", agree, Joined({ComPort(105, {8}), ComPort(101, {0, 0, 0x4B, 0}), confirmed}),
+      {"drives DTR", kAgree, Joined({ComPort(105, {8}), ComPort(101, {0, 0, 0x4B, 0}), kConfirmed}),
        false, ECommError::kSetState, "refused SET-CONTROL DTR off (it answered 08)"},
       {"hangs up",
        {},
