@@ -25,6 +25,17 @@ namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
 using namespace std::chrono_literals;
 
+// Waits until `condition` holds, at most `limit`; false when it never did.
+template <typename Condition>
+bool WaitUntil(Condition condition, std::chrono::milliseconds limit) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(5ms);
+  }
+  return true;
+}
+
 struct Programmer {
   explicit Programmer(const std::string& path) { port.Reconfigure(19200, path, 1); }
   bool Send(std::uint32_t address, std::uint16_t length, std::uint8_t command,
@@ -99,9 +110,8 @@ TEST_F(SimServerTest, ABoardCutMidWriteComesBackFromItsFlashFileAsItWas) {
 
 TEST_F(SimServerTest, BoardsComeAndGoAfterACompleteWrite) {
   StartBoard({.contents = sim::SimContents::Erased, .boards = 2, .removedMs = 50});
-  auto waitFor = [&](bool absent) {
-    while (board().BoardAbsent() != absent) std::this_thread::sleep_for(5ms);
-  };
+  const auto absent = [&] { return board().BoardAbsent(); };
+  const auto present = [&] { return !board().BoardAbsent(); };
   {
     Programmer pc(BoardPath());
     pc.protocol.SetPollIntervals(2ms, 1ms);
@@ -111,18 +121,19 @@ TEST_F(SimServerTest, BoardsComeAndGoAfterACompleteWrite) {
       ASSERT_TRUE(pc.Send(base, 0, kEraseBlock, copy));
       ASSERT_TRUE(pc.Send(base + kConfigSecondErase - kConfigBase, 0, kEraseBlock, copy));
       ASSERT_TRUE(pc.Send(base, 2054, kWriteBlock, copy));
-      std::this_thread::sleep_for(300ms);  // a quiet line alone does not pull the board out
-      ASSERT_FALSE(board().BoardAbsent());
+      // A quiet line alone, longer than the quarter second that lets a written board go, does not
+      // pull the board out.
+      ASSERT_FALSE(WaitUntil(absent, 300ms));
       ASSERT_TRUE(pc.Send(base + 2050, 2054, kWriteBlock, copy));
     }
   }
-  waitFor(true);
+  ASSERT_TRUE(WaitUntil(absent, 10s)) << "the written board was never pulled out";
   {
     Programmer pc(BoardPath());
     pc.protocol.SetPollIntervals(2ms, 1ms);
     EXPECT_FALSE(pc.Send(0, 0, kProbe));  // the line is empty
   }
-  waitFor(false);
+  ASSERT_TRUE(WaitUntil(present, 10s)) << "the next board never came";
   Programmer pc(BoardPath());
   EXPECT_TRUE(pc.Send(0, 0, kProbe));  // the second board, erased again
   ConfigImage written = ConfigImage::StartupImage();
