@@ -45,19 +45,10 @@ class Rows {
  public:
   void Add(std::string name, std::size_t offset, std::size_t width, FieldKind kind, Editing editing,
            std::string control, std::string label, Display display, std::uint8_t mask = 0xFF) {
-    Field field;
-    field.name = std::move(name);
-    field.offset = offset;
-    field.width = width;
-    field.mask = mask;
-    field.kind = kind;
-    field.control = std::move(control);
-    field.label = editing.unit.empty() ? std::move(label) : label + " (" + editing.unit + ")";
-    field.codec = editing.codec;
-    field.slot = editing.slot;
-    field.unit = std::move(editing.unit);
-    field.display = std::move(display);
-    rows_.push_back(std::move(field));
+    if (!editing.unit.empty()) label += " (" + editing.unit + ")";
+    rows_.push_back(Field{std::move(name), offset, width, mask, kind, std::move(control),
+                          std::move(label), editing.codec, editing.slot, std::move(editing.unit),
+                          std::move(display)});
   }
   void Number(std::string name, std::size_t offset, Editing editing, std::string control,
               std::string label) {
