@@ -1,6 +1,5 @@
 #include "features/FieldTexts.h"
 
-#include <algorithm>
 #include <span>
 
 #include "features/CapcodeEntry.h"
