@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <system_error>
 #include <thread>
 
 #include "device/OperationSupport.h"
@@ -18,67 +19,16 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// A port's front end: nothing is shown, the last message is kept for the record, and the
-// overwrite question for a board whose two copies are both bad is answered Yes (a new board).
-// The transfers' progress bar, when someone follows it, becomes a percentage over the phases
-// that move many bytes (a Write has four: each copy written and read back; a Verify has one).
-class QuietFrontend : public Frontend {
- public:
-  QuietFrontend() = default;
-  explicit QuietFrontend(std::function<void(int)> percent) : percent_(std::move(percent)) {}
-
-  // A new operation with `bigPhases` phases begins.
-  void Track(int bigPhases) {
-    bigPhases_ = bigPhases;
-    maximum_ = 0;
-    position_ = 0;
-    phasesDone_ = 0;
-  }
-
-  void SetStatus(const std::string&) override {}
-  void SetProgressMax(int maximum) override {
-    if (maximum_ >= kBigPhase && position_ >= maximum_) ++phasesDone_;
-    maximum_ = maximum;
-    position_ = 0;
-  }
-  void SetProgress(int position) override {
-    // A bar set back to 0 mid-phase is a phase given up; only a full bar counts as done.
-    position_ = position;
-    Follow();
-  }
-  void StepProgress(int count) override {
-    position_ += count;
-    Follow();
-  }
-  void ShowMessage(const std::string& text) override { message = text; }
-  void ShowMessageBox(const std::string&, const std::string& text, MessageIcon) override {
-    message = text;
-  }
-  bool AskYesNo(const std::string&, const std::string&) override { return true; }
-  std::optional<std::string> AskText(const std::string&, const std::string&,
-                                     const std::string&) override {
-    return std::nullopt;
-  }
-  void SetWriteEnabled(bool) override {}
-  void ProcessEvents() override {}
-
-  std::string message;
-
- private:
-  static constexpr int kBigPhase = 1000;  // bytes; erases and trailer checks are far smaller
-
-  void Follow() {
-    if (!percent_ || maximum_ < kBigPhase || bigPhases_ == 0) return;
-    const int within = std::clamp(position_, 0, maximum_) * 100 / maximum_;
-    percent_(std::min(100, (phasesDone_ * 100 + within) / bigPhases_));
-  }
-
-  int bigPhases_ = 0;
-  std::function<void(int)> percent_;
-  int maximum_ = 0;
-  int position_ = 0;
-  int phasesDone_ = 0;
-};
+// A board that acknowledges the probe but not what follows is looked at this often before it is
+// taken for a board and written (its Write then says what fails).
+constexpr int kProbeOnlyLooks = 3;
+// A board is gone only after this many unanswered probes in a row (and `goneAfter`), however
+// slowly a busy computer goes round.
+constexpr int kGoneLooks = 3;
+// How often the probe that opens a Write or a Verify is tried.
+constexpr int kOpeningTries = 3;
+// A port that has had no board this long says so, once.
+constexpr auto kLongWait = std::chrono::seconds(5);
 
 bool IsFlex(const std::string& firmwareLine) {
   return ModelOfLine(firmwareLine) == "FLEX  ";
@@ -111,7 +61,8 @@ bool DeviceExists(const std::string& device) {
 
 }  // namespace
 
-// What one port shows: its status, told to the run's follower whenever it changes.
+// What one port shows: its status, told to the run's follower whenever it changes, and once more
+// when the port has waited long for a board.
 class PortView {
  public:
   PortView(std::string port, const std::function<void(const PortStatus&)>& sink) : sink_(sink) {
@@ -119,13 +70,17 @@ class PortView {
   }
 
   void BoardFound() {
-    found_ = Clock::now();
+    since_ = Clock::now();
     status_.capcodes.clear();
   }
   void Capcodes(std::string capcodes) { status_.capcodes = std::move(capcodes); }
 
   void Show(PortState state, std::string message = {}) {
-    if (state == status_.state && message == status_.message && !shown_) return;
+    if (told_ && state == status_.state && message == status_.message) return;
+    if (Waiting(state) && !(told_ && Waiting(status_.state))) {
+      since_ = Clock::now();
+      longWaitTold_ = false;
+    }
     status_.state = state;
     status_.message = std::move(message);
     status_.percent = 0;
@@ -139,18 +94,30 @@ class PortView {
     Tell();
   }
 
+  // Called while the port waits for a board.
+  void Waited() {
+    if (!Waiting(status_.state) || longWaitTold_ || Clock::now() - since_ < kLongWait) return;
+    longWaitTold_ = true;
+    Tell();
+  }
+
  private:
+  static bool Waiting(PortState state) {
+    return state == PortState::NoDevice || state == PortState::Waiting;
+  }
+
   void Tell() {
-    shown_ = false;
+    told_ = true;
     if (!sink_) return;
-    status_.seconds = std::chrono::duration<double>(Clock::now() - found_).count();
+    status_.seconds = std::chrono::duration<double>(Clock::now() - since_).count();
     sink_(status_);
   }
 
   const std::function<void(const PortStatus&)>& sink_;
   PortStatus status_;
-  Clock::time_point found_ = Clock::now();
-  bool shown_ = true;  // nothing told yet: the first Show is told whatever it says
+  Clock::time_point since_ = Clock::now();
+  bool told_ = false;
+  bool longWaitTold_ = false;
 };
 
 std::string StatusText(const PortStatus& status) {
@@ -204,9 +171,24 @@ SeriesRun::SeriesRun(records::RecordStore& store, SeriesPlan plan,
   }
 }
 
+// The board being written, from its reservation to its record.
+struct SeriesRun::BoardJob {
+  Clock::time_point started;
+  records::Attempt attempt;
+  ConfigImage image;
+  BoardIdentity written;   // what a board holding the image answers
+  BoardIdentity identity;  // what the board is left holding
+  BoardReport report;
+};
+
 void SeriesRun::Run() {
   std::vector<std::thread> ports;
-  for (const auto& device : plan_.ports) ports.emplace_back(&SeriesRun::ServePort, this, device);
+  try {
+    for (const auto& device : plan_.ports) ports.emplace_back(&SeriesRun::ServePort, this, device);
+  } catch (const std::system_error& error) {
+    // No thread for the next port: the ports already started finish their boards and stop.
+    Halt(std::string("cannot start a thread for every port: ") + error.what());
+  }
   for (auto& port : ports) port.join();
 }
 
@@ -262,9 +244,10 @@ void SeriesRun::ReturnTicket(bool programmed) {
   changed_.notify_all();
 }
 
-records::Attempt SeriesRun::Reserve(const records::Attempt& start) {
+records::Attempt SeriesRun::Reserve(const records::Attempt& start,
+                                    const std::vector<records::CountingSlot>& slots) {
   std::lock_guard lock(storeMutex_);
-  return store_.Reserve(start, slots_);
+  return store_.Reserve(start, slots);
 }
 
 void SeriesRun::MarkErased(std::int64_t id) {
@@ -277,83 +260,170 @@ void SeriesRun::Finish(const records::Attempt& attempt) {
   store_.Finish(attempt);
 }
 
+bool SeriesRun::HeldByProgrammedBoard(std::uint32_t capcode) {
+  std::lock_guard lock(storeMutex_);
+  const auto attempts = store_.List({.capcode = capcode});
+  return std::any_of(attempts.begin(), attempts.end(), [](const records::Attempt& attempt) {
+    return attempt.result == records::Result::Programmed;
+  });
+}
+
+void SeriesRun::Report(const BoardReport& report) {
+  if (!report_) return;
+  std::lock_guard lock(reportMutex_);
+  report_(report);
+}
+
 void SeriesRun::ServePort(const std::string& device) {
   PortView view(device, status_);
-  while (!Stopping()) {
-    std::string firmwareLine;
-    if (!WaitForBoard(device, view, firmwareLine)) return;
-    if (!TakeTicket()) return;
-    view.BoardFound();
-    const BoardReport report = ProgramBoard(device, view, firmwareLine);
-    ReturnTicket(report.programmed);
-    if (report_) {
-      std::lock_guard lock(reportMutex_);
-      report_(report);
-    }
-    WaitUntilGone(device);
+  // Whatever goes wrong in a port's work ends this port and the run, not the process: the other
+  // ports finish the boards they are writing.
+  try {
+    ServeBoards(device, view);
+  } catch (const std::exception& error) {
+    Halt(device + ": " + error.what());
+    view.Show(PortState::Failed, error.what());
+  } catch (...) {
+    Halt(device + ": an unknown fault");
+    view.Show(PortState::Failed, "an unknown fault");
   }
 }
 
-bool SeriesRun::WaitForBoard(const std::string& device, PortView& view, std::string& firmwareLine) {
-  for (;;) {
-    if (Stopping()) return false;
-    // A device node that is missing is an adapter not plugged in (yet): no board.
-    const bool exists = DeviceExists(device);
-    view.Show(exists ? PortState::Waiting : PortState::NoDevice);
-    if (exists) {
-      QuietFrontend frontend;
-      Session session(frontend);
-      session.ports = {device};
-      if (session.FindBoard()) {
-        try {
-          firmwareLine = IdentifyFirmware(session);
-        } catch (const ECommError&) {
-          // Gone again at once: the Write finds no board and says so.
+void SeriesRun::ServeBoards(const std::string& device, PortView& view) {
+  std::optional<BoardIdentity> onJig;  // the board dealt with last, while it stays on the jig
+  while (!Stopping()) {
+    BoardLook board;
+    if (!WaitForNewBoard(device, view, onJig, board)) return;
+    view.BoardFound();
+    onJig = DealWith(device, view, board);
+  }
+}
+
+bool SeriesRun::WaitForNewBoard(const std::string& device, PortView& view,
+                                std::optional<BoardIdentity>& onJig, BoardLook& board) {
+  std::optional<Clock::time_point> unansweredSince;
+  int unanswered = 0;
+  int probeOnly = 0;
+  while (!Stopping()) {
+    if (!DeviceExists(device)) {
+      // A device node that is missing is an adapter not plugged in (yet): no board.
+      onJig.reset();
+      view.Show(PortState::NoDevice);
+    } else {
+      board = LookAtBoard(device);
+      if (board.answer == BoardLook::Answer::None) {
+        if (!unansweredSince) unansweredSince = Clock::now();
+        if (onJig && ++unanswered >= kGoneLooks &&
+            Clock::now() - *unansweredSince >= plan_.goneAfter) {
+          onJig.reset();
         }
-        ClosePort(session);
-        return true;
+      } else {
+        unansweredSince.reset();
+        unanswered = 0;
+        const bool full = board.answer == BoardLook::Answer::Full;
+        probeOnly = full ? 0 : probeOnly + 1;
+        // A new board: one with another identity, or one that acknowledges the probe but has not
+        // answered what followed it three times over (its Write will say what fails).
+        if (!onJig && (full || probeOnly >= kProbeOnlyLooks)) return true;
+        if (onJig && full && board.identity != *onJig) return true;
       }
+      if (!onJig) view.Show(PortState::Waiting, board.inUse ? PortInUseText(device) : "");
     }
+    view.Waited();
     if (!Pause(plan_.probeInterval)) return false;
   }
+  return false;
 }
 
-void SeriesRun::WaitUntilGone(const std::string& device) {
-  while (Pause(plan_.probeInterval)) {
-    if (!DeviceExists(device)) return;
-    QuietFrontend frontend;
-    Session session(frontend);
-    session.ports = {device};
-    if (!session.FindBoard()) return;
-    ClosePort(session);
+BoardIdentity SeriesRun::DealWith(const std::string& device, PortView& view,
+                                  const BoardLook& board) {
+  if (const auto capcode = ProgrammedCapcodeOn(board)) {
+    Report(SkipBoard(device, view, board, *capcode));
+    return board.identity;
   }
-}
-
-// One board from its reservation to its record. Every step after the reservation ends in Finish,
-// so the attempt never stays open.
-BoardReport SeriesRun::ProgramBoard(const std::string& device, PortView& view,
-                                    const std::string& firmwareLine) {
+  if (!TakeTicket()) return board.identity;
   BoardJob job;
   job.started = Clock::now();
   job.report.port = device;
-  job.report.firmware = ShortFirmware(firmwareLine);
+  job.report.firmware = ShortFirmware(board.firmwareLine);
   job.attempt.station = plan_.station;
   job.attempt.port = device;
-  job.attempt.firmware = firmwareLine;
+  job.attempt.firmware = board.firmwareLine;
+  job.identity = board.identity;
+  BoardReport report;
+  try {
+    report = ProgramBoard(job, view);
+  } catch (...) {
+    ReturnTicket(false);
+    throw;
+  }
+  ReturnTicket(report.programmed);
+  Report(report);
+  return job.identity;
+}
+
+std::optional<std::uint32_t> SeriesRun::ProgrammedCapcodeOn(const BoardLook& board) {
+  if (plan_.reprogram || board.answer != BoardLook::Answer::Full) return std::nullopt;
+  for (const auto& counting : plan_.counting) {
+    const auto capcode = CapcodeHeld(board.identity, plan_.templateImage, counting.slot);
+    if (capcode && HeldByProgrammedBoard(*capcode)) return capcode;
+  }
+  return std::nullopt;
+}
+
+BoardReport SeriesRun::SkipBoard(const std::string& device, PortView& view, const BoardLook& board,
+                                 std::uint32_t capcode) {
+  const auto started = Clock::now();
+  const std::string said = "already programmed (" + std::to_string(capcode) + ")";
+  BoardReport report;
+  report.port = device;
+  report.capcodes = std::to_string(capcode);
+  report.firmware = ShortFirmware(board.firmwareLine);
+  report.result = said;
+  report.skipped = true;
+  view.Capcodes(report.capcodes);
+  view.Show(PortState::AlreadyProgrammed);
+  records::Attempt attempt;
+  attempt.station = plan_.station;
+  attempt.port = device;
+  attempt.firmware = board.firmwareLine;
+  try {
+    // An attempt that takes no capcode: the board keeps what it holds.
+    attempt = Reserve(attempt, {});
+    attempt.result = records::Result::Skipped;
+    attempt.message = said;
+    attempt.seconds = SecondsSince(started);
+    Finish(attempt);
+  } catch (const records::RecordsError& error) {
+    Halt(error.what());
+  }
+  report.seconds = SecondsSince(started);
+  return report;
+}
+
+// One board from its reservation to its record. Every step after the reservation ends in Finish,
+// so the attempt never stays open; a fault in any step is that board's failure.
+BoardReport SeriesRun::ProgramBoard(BoardJob& job, PortView& view) {
   if (!ReserveCapcodes(job)) return job.report;
   view.Capcodes(job.report.capcodes);
-
-  if (!PrepareImage(job)) return FinishBoard(job, view, false, job.attempt.message);
-  if (firmwareLine.empty()) return FinishBoard(job, view, false, "The target board is not found !");
-  if (!IsFlex(firmwareLine)) return FinishBoard(job, view, false, kNotFlex);
-  std::string message;
-  const bool programmed = WriteAndVerify(job, view, message);
-  return FinishBoard(job, view, programmed, message);
+  try {
+    if (!PrepareImage(job)) return FinishBoard(job, view, false, job.attempt.message);
+    if (job.attempt.firmware.empty()) {
+      return FinishBoard(job, view, false, "The target board is not found !");
+    }
+    if (!IsFlex(job.attempt.firmware)) return FinishBoard(job, view, false, kNotFlex);
+    std::string message;
+    const bool programmed = WriteAndVerify(job, view, message);
+    return FinishBoard(job, view, programmed, message);
+  } catch (const std::exception& error) {
+    Halt(job.report.port + ": " + error.what());
+    return FinishBoard(job, view, false, error.what());
+  }
 }
 
 bool SeriesRun::ReserveCapcodes(BoardJob& job) {
   try {
-    job.attempt = Reserve(job.attempt);
+    job.attempt = Reserve(job.attempt, slots_);
   } catch (const records::RecordsError& error) {
     Halt(error.what());
     job.report.result = std::string("failed: ") + error.what();
@@ -382,13 +452,13 @@ bool SeriesRun::PrepareImage(BoardJob& job) {
   ConfigImage sealed = job.image;
   sealed.Seal();
   job.attempt.sha256 = records::Sha256Hex(sealed.bytes().data(), kImageSize);
+  job.written = IdentityOf(sealed);
   return true;
 }
 
 bool SeriesRun::WriteAndVerify(BoardJob& job, PortView& view, std::string& message) {
   view.Show(PortState::Writing);
   QuietFrontend frontend([&view](int percent) { view.Percent(percent); });
-  frontend.Track(4);
   Session session(frontend);
   session.ports = {job.report.port};
   session.image = job.image;
@@ -398,13 +468,22 @@ bool SeriesRun::WriteAndVerify(BoardJob& job, PortView& view, std::string& messa
     if (!erased) MarkErased(job.attempt.id);
     erased = true;
   };
+  // A probe that opens the Write or the Verify and goes unanswered (a contact that did not close
+  // this once) has sent nothing to the board: that step is tried again.
+  auto attempt = [&](auto operation, int bigPhases) {
+    for (int tries = 1;; ++tries) {
+      frontend.message.clear();
+      frontend.Track(bigPhases);
+      if (operation(session)) return true;
+      if (!BoardNotFound(frontend.message) || tries == kOpeningTries) return false;
+    }
+  };
   bool programmed = false;
   try {
-    programmed = WriteConfiguration(session);
+    programmed = attempt(WriteConfiguration, 4);
     if (programmed) {
       view.Show(PortState::Verifying);
-      frontend.Track(1);
-      programmed = VerifyConfiguration(session);
+      programmed = attempt(VerifyConfiguration, 1);
     }
   } catch (const records::RecordsError& error) {
     // The mark could not be recorded, so nothing was erased: the board is left as it was.
@@ -415,6 +494,12 @@ bool SeriesRun::WriteAndVerify(BoardJob& job, PortView& view, std::string& messa
   }
   message = frontend.message;
   if (!programmed && message.empty()) message = "Transmit Error!";
+  // What the board holds now: the image when it verified, otherwise whatever it says.
+  if (programmed) {
+    job.identity = job.written;
+  } else {
+    job.identity = LookAtBoard(job.report.port).identity;
+  }
   return programmed;
 }
 
@@ -425,7 +510,7 @@ BoardReport SeriesRun::FinishBoard(BoardJob& job, PortView& view, bool programme
   job.attempt.seconds = SecondsSince(job.started);
   try {
     Finish(job.attempt);
-  } catch (const records::RecordsError& error) {
+  } catch (const std::exception& error) {
     Halt(error.what());
     programmed = false;
   }
