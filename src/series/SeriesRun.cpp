@@ -10,6 +10,7 @@
 #include "device/OperationSupport.h"
 #include "device/Operations.h"
 #include "image/CapcodeCodec.h"
+#include "image/Utf8.h"
 #include "link/NetworkPort.h"
 #include "records/Sha256.h"
 #include "series/SeriesImage.h"
@@ -174,6 +175,8 @@ SeriesRun::SeriesRun(records::RecordStore& store, SeriesPlan plan,
 // The board being written, from its reservation to its record.
 struct SeriesRun::BoardJob {
   Clock::time_point started;
+  std::string device;        // the port's name as given
+  std::string firmwareLine;  // as the board sent it
   records::Attempt attempt;
   ConfigImage image;
   BoardIdentity written;   // what a board holding the image answers
@@ -275,16 +278,16 @@ void SeriesRun::Report(const BoardReport& report) {
 }
 
 void SeriesRun::ServePort(const std::string& device) {
-  PortView view(device, status_);
+  PortView view(ValidUtf8(device), status_);
   // Whatever goes wrong in a port's work ends this port and the run, not the process: the other
   // ports finish the boards they are writing.
   try {
     ServeBoards(device, view);
   } catch (const std::exception& error) {
-    Halt(device + ": " + error.what());
+    Halt(ValidUtf8(device) + ": " + error.what());
     view.Show(PortState::Failed, error.what());
   } catch (...) {
-    Halt(device + ": an unknown fault");
+    Halt(ValidUtf8(device) + ": an unknown fault");
     view.Show(PortState::Failed, "an unknown fault");
   }
 }
@@ -344,11 +347,13 @@ BoardIdentity SeriesRun::DealWith(const std::string& device, PortView& view,
   if (!TakeTicket()) return board.identity;
   BoardJob job;
   job.started = Clock::now();
-  job.report.port = device;
-  job.report.firmware = ShortFirmware(board.firmwareLine);
-  job.attempt.station = plan_.station;
-  job.attempt.port = device;
-  job.attempt.firmware = board.firmwareLine;
+  job.device = device;
+  job.firmwareLine = board.firmwareLine;
+  job.report.port = ValidUtf8(device);
+  job.report.firmware = ValidUtf8(ShortFirmware(board.firmwareLine));
+  job.attempt.station = ValidUtf8(plan_.station);
+  job.attempt.port = job.report.port;
+  job.attempt.firmware = ValidUtf8(board.firmwareLine);
   job.identity = board.identity;
   BoardReport report;
   try {
@@ -376,17 +381,17 @@ BoardReport SeriesRun::SkipBoard(const std::string& device, PortView& view, cons
   const auto started = Clock::now();
   const std::string said = "already programmed (" + std::to_string(capcode) + ")";
   BoardReport report;
-  report.port = device;
+  report.port = ValidUtf8(device);
   report.capcodes = std::to_string(capcode);
-  report.firmware = ShortFirmware(board.firmwareLine);
+  report.firmware = ValidUtf8(ShortFirmware(board.firmwareLine));
   report.result = said;
   report.skipped = true;
   view.Capcodes(report.capcodes);
   view.Show(PortState::AlreadyProgrammed);
   records::Attempt attempt;
-  attempt.station = plan_.station;
-  attempt.port = device;
-  attempt.firmware = board.firmwareLine;
+  attempt.station = ValidUtf8(plan_.station);
+  attempt.port = report.port;
+  attempt.firmware = ValidUtf8(board.firmwareLine);
   try {
     // An attempt that takes no capcode: the board keeps what it holds.
     attempt = Reserve(attempt, {});
@@ -408,10 +413,10 @@ BoardReport SeriesRun::ProgramBoard(BoardJob& job, PortView& view) {
   view.Capcodes(job.report.capcodes);
   try {
     if (!PrepareImage(job)) return FinishBoard(job, view, false, job.attempt.message);
-    if (job.attempt.firmware.empty()) {
+    if (job.firmwareLine.empty()) {
       return FinishBoard(job, view, false, "The target board is not found !");
     }
-    if (!IsFlex(job.attempt.firmware)) return FinishBoard(job, view, false, kNotFlex);
+    if (!IsFlex(job.firmwareLine)) return FinishBoard(job, view, false, kNotFlex);
     std::string message;
     const bool programmed = WriteAndVerify(job, view, message);
     return FinishBoard(job, view, programmed, message);
@@ -460,7 +465,7 @@ bool SeriesRun::WriteAndVerify(BoardJob& job, PortView& view, std::string& messa
   view.Show(PortState::Writing);
   QuietFrontend frontend([&view](int percent) { view.Percent(percent); });
   Session session(frontend);
-  session.ports = {job.report.port};
+  session.ports = {job.device};
   session.image = job.image;
   bool erased = false;
   session.beforeErase = [&] {
@@ -498,7 +503,7 @@ bool SeriesRun::WriteAndVerify(BoardJob& job, PortView& view, std::string& messa
   if (programmed) {
     job.identity = job.written;
   } else {
-    job.identity = LookAtBoard(job.report.port).identity;
+    job.identity = LookAtBoard(job.device).identity;
   }
   return programmed;
 }
@@ -506,7 +511,7 @@ bool SeriesRun::WriteAndVerify(BoardJob& job, PortView& view, std::string& messa
 BoardReport SeriesRun::FinishBoard(BoardJob& job, PortView& view, bool programmed,
                                    const std::string& message) {
   job.attempt.result = programmed ? records::Result::Programmed : records::Result::Failed;
-  job.attempt.message = message;
+  job.attempt.message = ValidUtf8(message);
   job.attempt.seconds = SecondsSince(job.started);
   try {
     Finish(job.attempt);
@@ -515,12 +520,12 @@ BoardReport SeriesRun::FinishBoard(BoardJob& job, PortView& view, bool programme
     programmed = false;
   }
   job.report.programmed = programmed;
-  job.report.result = programmed ? "programmed" : "failed: " + message;
+  job.report.result = programmed ? "programmed" : "failed: " + job.attempt.message;
   job.report.seconds = job.attempt.seconds;
   if (programmed) {
     view.Show(PortState::Programmed);
   } else {
-    view.Show(PortState::Failed, message);
+    view.Show(PortState::Failed, job.attempt.message);
   }
   return job.report;
 }

@@ -540,6 +540,41 @@ TEST_F(SeriesTest, NoMoreBoardsThanTheCountAreProgrammed) {
   EXPECT_EQ(Attempts(Path("records.sqlite")).size(), 2u);
 }
 
+// Bytes that are not UTF-8, from a board's firmware text or a file's name, are stored and shown
+// escaped, in both stores and every output, and nothing fails on them.
+TEST_F(SeriesTest, TextFromOutsideIsStoredAndShownAsValidUtf8) {
+  PostgresServer postgres;
+  std::vector<std::pair<std::string, std::string>> stores = {{"SQLite", Path("records.sqlite")}};
+  if (postgres.Installed() && postgres.Running()) {
+    stores.emplace_back("PostgreSQL", postgres.CreateDatabase("utf8"));
+  } else {
+    ADD_FAILURE() << "PostgreSQL: " << postgres.Problem();
+  }
+  for (const auto& [name, where] : stores) {
+    SCOPED_TRACE(name);
+    auto& jig = Jig(1, {.identification = "FLEX  V0\x80\xFF"
+                                          "41"});
+    ASSERT_EQ(Start({"--capcode", "1=1500000", "--count", "1", "--records", where}, {&jig}).Wait(),
+              0);
+    EXPECT_EQ(Attempts(where).at(0).firmware, "Model : FLEX    Version = \\x80\\xFF41");
+    // Text and CSV show the escape as it is; JSON escapes its backslash once more.
+    const std::pair<std::vector<std::string>, std::string> outputs[] = {
+        {{}, "\\x80\\xFF41"}, {{"--csv"}, "\\x80\\xFF41"}, {{"--json"}, "\\\\x80\\\\xFF41"}};
+    for (const auto& [format, wanted] : outputs) {
+      std::vector<std::string> words = {"records", "--records", where};
+      words.insert(words.end(), format.begin(), format.end());
+      Station& records = Spawn(words);
+      EXPECT_EQ(records.Wait(), 0) << Output(records);
+      EXPECT_NE(Output(records).find(wanted), std::string::npos) << Output(records);
+    }
+  }
+  const std::string odd = Path("caf\xE9.tbl");
+  fs::copy_file(Path("template.tbl"), odd);
+  Station& dump = Spawn({"dump", odd, "--json"});
+  EXPECT_EQ(dump.Wait(), 0) << Output(dump);
+  EXPECT_NE(Output(dump).find("caf\\\\xE9.tbl"), std::string::npos) << Output(dump);
+}
+
 TEST_F(SeriesTest, TwoStationsOnOneStoreNeverShareACapcode) {
   PostgresServer postgres;
   std::vector<std::pair<std::string, std::string>> stores = {{"SQLite", Path("shared.sqlite")}};
