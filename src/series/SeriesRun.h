@@ -9,8 +9,8 @@
 // Which board is on the jig is told by its identity (see JigBoard.h), not by luck of the probe: a
 // board answering with the identity of the one just programmed is that board; another identity
 // is a new board, however fast the swap; and a board counts as gone only once the probe has gone
-// unanswered for `goneAfter` in a row, so a spring contact that misses one probe does not get a
-// board written twice. A board that arrives holding a capcode these records hold for a
+// unanswered for `goneAfter` and three looks in a row, so a spring contact that misses a probe
+// does not get a board written twice. A board that arrives holding a capcode these records hold for a
 // programmed board (a finished board put back) is recorded as skipped and not written.
 #pragma once
 
