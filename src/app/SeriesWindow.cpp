@@ -331,16 +331,19 @@ std::optional<series::SeriesPlan> SeriesWindow::Plan() {
     plan.counting.push_back(*slot);
   }
   plan.count = count->value();
-  if (const auto fault = series::CheckPlan(plan)) {
-    Warn(Text(*fault));
-    return std::nullopt;
-  }
   plan.ports = Ports();
   if (plan.ports.empty()) {
     Warn(portsTyped->isChecked()
              ? QStringLiteral("Type the ports to program on, separated by commas.")
              : QStringLiteral("No serial port to look for boards on; choose one in Pager > Port "
                               "or type the ports."));
+    return std::nullopt;
+  }
+  const std::string templateName =
+      templateWindow->isChecked() ? "the main window's configuration"
+                                  : QFile::encodeName(templatePath->text().trimmed()).toStdString();
+  if (const auto refusal = series::CheckPlan(plan, templateName)) {
+    Warn(Text(refusal->message));
     return std::nullopt;
   }
   plan.station = records::DefaultStation();

@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <iostream>
 
+#include "image/Utf8.h"
+
 namespace tuva::cli {
 namespace {
 
@@ -159,7 +161,7 @@ void CliFrontend::Note(const std::string& text) {
   ClearBar();
   // What follows a message belongs to the end of a step; the bar returns with the next one.
   afterMessage_ = true;
-  std::cerr << text << std::endl;
+  std::cerr << ValidUtf8(text) << std::endl;
 }
 
 void CliFrontend::StartCapture() {

@@ -111,6 +111,8 @@ void AddSeriesOptions(CLI::App& command, Options& options) {
       ->type_name("DB");
   command.add_option("--station", options.station, "Station name recorded (default: host name)")
       ->type_name("NAME");
+  command.add_flag("--reprogram", options.reprogram,
+                   "Write boards that already hold a programmed capcode too (a second pass)");
 }
 
 }  // namespace

@@ -49,6 +49,7 @@ struct Options {
   std::vector<std::string> capcodes;  // --capcode SLOT=FIRST[:STEP]
   int count = 0;                      // --count
   std::string station;                // --station; the host name when empty
+  bool reprogram = false;             // --reprogram: write boards already programmed too
 };
 
 using Command = int (*)(const Options&);

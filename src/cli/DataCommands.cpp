@@ -14,6 +14,7 @@
 #include "device/ReadInto.h"
 #include "features/FieldValues.h"
 #include "files/ConfigFileReplace.h"
+#include "image/Utf8.h"
 
 namespace tuva::cli {
 namespace {
@@ -203,8 +204,8 @@ int CompareCommand(const Options& options) {
   if (!read) return kExitUsage;
   const std::vector<const Field*> differences = DiffImages(file, board);
   if (options.json) {
-    std::cout << nlohmann::json{{"file", options.file},
-                                {"board", port},
+    std::cout << nlohmann::json{{"file", ValidUtf8(options.file)},
+                                {"board", ValidUtf8(port)},
                                 {"differences",
                                  DifferenceRows(differences, file, board, "file", "board")}}
                      .dump(2)

@@ -14,6 +14,7 @@
 #include "device/Operations.h"
 #include "device/Session.h"
 #include "files/ConfigFile.h"
+#include "image/Utf8.h"
 #include "link/Discovery.h"
 #include "link/NetworkPort.h"
 #include "service/FirmwareProgramming.h"
@@ -148,7 +149,7 @@ int FirmwareCommand(const Options& options) {
     messages.pop_back();
   }
   for (const std::string& message : messages) cli.frontend.Note(message);
-  if (!line.empty()) std::cout << line << std::endl;
+  if (!line.empty()) std::cout << ValidUtf8(line) << std::endl;
   return Result(success);
 }
 

@@ -11,6 +11,7 @@
 #include "cli/Commands.h"
 #include "features/FieldTable.h"
 #include "files/ConfigFile.h"
+#include "image/Utf8.h"
 
 namespace tuva::cli {
 namespace {
@@ -86,7 +87,8 @@ int DumpCommand(const Options& options) {
       row.update(ValueJson(field, image));
       fields.push_back(std::move(row));
     }
-    std::cout << nlohmann::json{{"file", options.file}, {"fields", fields}}.dump(2) << std::endl;
+    std::cout << nlohmann::json{{"file", ValidUtf8(options.file)}, {"fields", fields}}.dump(2)
+              << std::endl;
     return kExitSuccess;
   }
   const int nameWidth = NameWidth();
@@ -104,8 +106,8 @@ int DiffCommand(const Options& options) {
   const ConfigImage b = OpenConfigImage(options.secondFile);
   const std::vector<const Field*> differences = DiffImages(a, b);
   if (options.json) {
-    std::cout << nlohmann::json{{"a", options.file},
-                                {"b", options.secondFile},
+    std::cout << nlohmann::json{{"a", ValidUtf8(options.file)},
+                                {"b", ValidUtf8(options.secondFile)},
                                 {"differences", DifferenceRows(differences, a, b, "a", "b")}}
                      .dump(2)
               << std::endl;

@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "cli/Commands.h"
+#include "image/Utf8.h"
 #include "records/RecordStore.h"
 #include "records/RecordText.h"
 
@@ -48,11 +49,11 @@ std::string Seconds(double seconds) {
 
 void PrintText(const std::vector<Attempt>& attempts) {
   for (const Attempt& a : attempts) {
-    std::cout << '#' << a.id << "  " << a.time << "  " << OrDash(a.station) << "  "
-              << OrDash(a.port) << "  " << OrDash(records::TakenText(a)) << "  "
-              << OrDash(a.firmware) << "  " << OrDash(a.frequency) << "  "
+    std::cout << '#' << a.id << "  " << a.time << "  " << OrDash(ValidUtf8(a.station)) << "  "
+              << OrDash(ValidUtf8(a.port)) << "  " << OrDash(records::TakenText(a)) << "  "
+              << OrDash(ValidUtf8(a.firmware)) << "  " << OrDash(a.frequency) << "  "
               << records::ResultName(a.result) << "  " << Seconds(a.seconds) << " s";
-    if (!a.message.empty()) std::cout << "  " << a.message;
+    if (!a.message.empty()) std::cout << "  " << ValidUtf8(a.message);
     std::cout << '\n';
   }
 }
@@ -64,15 +65,15 @@ nlohmann::json AttemptJson(const Attempt& a) {
   }
   return {{"id", a.id},
           {"time", a.time},
-          {"station", a.station},
-          {"port", a.port},
-          {"firmware", a.firmware},
+          {"station", ValidUtf8(a.station)},
+          {"port", ValidUtf8(a.port)},
+          {"firmware", ValidUtf8(a.firmware)},
           {"capcodes", a.capcodes},
           {"frequency", a.frequency},
           {"sha256", a.sha256},
           {"result", records::ResultName(a.result)},
           {"erased", a.erased},
-          {"message", a.message},
+          {"message", ValidUtf8(a.message)},
           {"seconds", a.seconds},
           {"taken", taken}};
 }

@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <iostream>
+#include <mutex>
+#include <set>
 #include <thread>
 
 #include "cli/Commands.h"
@@ -39,7 +41,6 @@ series::SeriesPlan PlanOf(const Options& options) {
   }
   for (const auto& text : options.capcodes) plan.counting.push_back(ParseCounting(text));
   plan.count = options.count;
-  if (auto fault = series::CheckPlan(plan)) throw UsageError(*fault);
   // A port named twice would have two sessions fighting over one line.
   for (const auto& port : options.ports) {
     if (std::find(plan.ports.begin(), plan.ports.end(), port) == plan.ports.end()) {
@@ -50,7 +51,9 @@ series::SeriesPlan PlanOf(const Options& options) {
   if (plan.ports.empty()) {
     throw UsageError("no serial port to look for boards on; name the adapters with --port DEV");
   }
+  if (auto refusal = series::CheckPlan(plan, options.file)) throw UsageError(refusal->message);
   plan.station = options.station.empty() ? HostName() : options.station;
+  plan.reprogram = options.reprogram;
   return plan;
 }
 
@@ -97,9 +100,24 @@ int SeriesCommand(const Options& options) {
     throw UsageError(error.what());
   }
   const int count = plan.count;
-  series::SeriesRun run(*store, std::move(plan), [](const series::BoardReport& report) {
-    std::cout << report.Line() << std::endl;
-  });
+  // A port that has had no board for a while says so once, so that a mistyped or unplugged port
+  // is not a silent wait.
+  std::mutex said;
+  std::set<std::string> waitedOn;
+  series::SeriesRun run(
+      *store, std::move(plan),
+      [](const series::BoardReport& report) { std::cout << report.Line() << std::endl; },
+      [&](const series::PortStatus& status) {
+        const bool noDevice = status.state == series::PortState::NoDevice;
+        if ((!noDevice && status.state != series::PortState::Waiting) || status.seconds < 5) {
+          return;
+        }
+        std::lock_guard lock(said);
+        if (!waitedOn.insert(status.port).second) return;
+        const std::string why = noDevice ? "no such device yet" : status.message;
+        std::cerr << "waiting for a board on " << status.port
+                  << (why.empty() ? "" : " (" + why + ")") << std::endl;
+      });
   {
     StopOnSignals stopper(run);
     run.Run();

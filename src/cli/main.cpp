@@ -19,5 +19,10 @@ int main(int argc, char** argv) {
   } catch (const UsageError& error) {
     std::cerr << "tuvactl: " << error.what() << std::endl;
     return kExitUsage;
+  } catch (const std::exception& error) {
+    // Whatever else escapes a command (text that JSON cannot carry, memory) ends it with a
+    // message rather than an abort.
+    std::cerr << "tuvactl: " << error.what() << std::endl;
+    return kExitFailed;
   }
 }

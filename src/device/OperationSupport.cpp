@@ -17,6 +17,7 @@ void ReportBoardNotFound(Session& session) {
   Frontend& frontend = session.frontend;
   frontend.SetStatus(kStatusError);
   frontend.ShowMessage("The target board is not found !");
+  for (const std::string& device : session.busyPorts) frontend.ShowMessage(PortInUseText(device));
   if (!session.deniedPorts.empty()) {
     std::string names;
     for (const std::string& device : session.deniedPorts) {

@@ -9,10 +9,11 @@ Session::Session(Frontend& frontend_)
 
 bool Session::FindBoard() {
   deniedPorts.clear();
+  busyPorts.clear();
   port.ForgetUnreachable();
   std::vector<std::string> devices = ports;
   if (devices.empty()) devices = CandidateDevices(EnumeratePorts(sysfsRoot, devRoot));
-  return tuva::FindBoard(protocol, devices, &deniedPorts);
+  return tuva::FindBoard(protocol, devices, &deniedPorts, &busyPorts);
 }
 
 }  // namespace tuva

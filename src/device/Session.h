@@ -34,8 +34,10 @@ class Session {
   std::vector<std::string> ports;
   std::string sysfsRoot = "/sys/class/tty";
   std::string devRoot = "/dev";
-  // Devices that the last search could not open for lack of permission.
+  // Devices that the last search could not open for lack of permission, and those another
+  // program held.
   std::vector<std::string> deniedPorts;
+  std::vector<std::string> busyPorts;
 
   // Stores the capcode string editors into the image before Write, Verify and Save; the GUI sets
   // it.

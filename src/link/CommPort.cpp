@@ -55,6 +55,10 @@ void RaiseCommError(std::uint8_t code, int systemError, std::string detail) {
   throw error;
 }
 
+std::string PortInUseText(const std::string& port) {
+  return port + " is in use by another program";
+}
+
 std::string ECommError::Describe() const {
   std::string text = "error " + std::to_string(Code) + ": " + OperationText(Code);
   if (Code != kPortIsOpen && Code != kPortNotOpen) {

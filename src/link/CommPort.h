@@ -34,6 +34,10 @@ struct ECommError {
   std::string Describe() const;
 };
 
+// "/dev/ttyUSB0 is in use by another program": the Detail of the open error (SystemError EBUSY)
+// when another program holds the port.
+std::string PortInUseText(const std::string& port);
+
 class Transport;
 
 class TCommPort {

@@ -150,13 +150,15 @@ void CloseQuietly(TCommPort& port) {
 
 // Opens `device` and sends it a probe; the candidate stays Failed when either cannot be done.
 void StartProbe(Protocol& protocol, const std::string& device, Candidate& candidate,
-                std::vector<std::string>* denied, std::chrono::milliseconds patience) {
+                std::vector<std::string>* denied, std::vector<std::string>* busy,
+                std::chrono::milliseconds patience) {
   try {
     candidate.port.Reconfigure(19200, device, 1);
   } catch (const ECommError& error) {
     if (denied && (error.SystemError == EACCES || error.SystemError == EPERM)) {
       denied->push_back(device);
     }
+    if (busy && error.SystemError == EBUSY) busy->push_back(device);
     return;
   }
   try {
@@ -242,7 +244,7 @@ std::vector<std::string> CandidateDevices(const std::vector<PortInfo>& ports) {
 }
 
 bool FindBoard(Protocol& protocol, const std::vector<std::string>& devices,
-               std::vector<std::string>* denied) {
+               std::vector<std::string>* denied, std::vector<std::string>* busy) {
   if (devices.empty()) return false;
   TCommPort& port = protocol.port();
   Frontend& frontend = protocol.frontend();
@@ -254,7 +256,7 @@ bool FindBoard(Protocol& protocol, const std::vector<std::string>& devices,
   bool probed = false;
   for (const auto& device : devices) {
     candidates.push_back(std::make_unique<Candidate>());
-    StartProbe(protocol, device, *candidates.back(), denied, patience);
+    StartProbe(protocol, device, *candidates.back(), denied, busy, patience);
     probed = probed || candidates.back()->state == Candidate::State::Waiting;
   }
 

@@ -29,8 +29,10 @@ std::vector<std::string> CandidateDevices(const std::vector<PortInfo>& ports);
 // Probes every device at once and keeps the first in order that acknowledges (once every one
 // before it has failed); the others are closed. True: the port is open on the board. False: the
 // port is closed.
-// `denied`, when given, receives the devices that could not be opened for lack of permission.
+// `denied`, when given, receives the devices that could not be opened for lack of permission;
+// `busy` those that another program holds (they are skipped, never probed).
 bool FindBoard(Protocol& protocol, const std::vector<std::string>& devices,
-               std::vector<std::string>* denied = nullptr);
+               std::vector<std::string>* denied = nullptr,
+               std::vector<std::string>* busy = nullptr);
 
 }  // namespace tuva

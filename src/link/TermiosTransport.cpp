@@ -1,6 +1,7 @@
 // A local serial device through termios: raw mode, the kept line settings, no flow control.
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -16,6 +17,10 @@ namespace {
 
 [[noreturn]] void Raise(std::uint8_t code) {
   RaiseCommError(code, errno);
+}
+
+[[noreturn]] void RaisePortInUse(const std::string& path) {
+  RaiseCommError(ECommError::kOpen, EBUSY, PortInUseText(path));
 }
 
 bool SpeedFor(std::uint32_t rate, speed_t& speed) {
@@ -168,6 +173,8 @@ std::unique_ptr<Transport> OpenTermiosTransport(const std::string& path, const L
   // to blocking: reads happen only after InQueue reported a byte, and writes should block until
   // the driver has taken everything.
   const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  // Another program's exclusive mark refuses everyone but root.
+  if (fd < 0 && errno == EBUSY) RaisePortInUse(path);
   if (fd < 0) Raise(ECommError::kOpen);
   auto fail = [fd](std::uint8_t code) {
     const int saved = errno;
@@ -182,7 +189,16 @@ std::unique_ptr<Transport> OpenTermiosTransport(const std::string& path, const L
 
   termios settings{};
   if (::tcgetattr(fd, &settings) != 0) fail(ECommError::kGetState);
-  // No sharing: nobody else may open the port while we hold it.
+  // No sharing: the advisory lock keeps out every program that asks for it, root included (the
+  // exclusive mark does not stop root), and the mark keeps out those that do not ask. Both go
+  // with the descriptor. The port's settings are left alone until both are held, so a second
+  // program never disturbs the first.
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    const int saved = errno;
+    ::close(fd);
+    if (saved == EWOULDBLOCK) RaisePortInUse(path);
+    RaiseCommError(ECommError::kOpen, saved);
+  }
   if (::ioctl(fd, TIOCEXCL) != 0) fail(ECommError::kOpen);
   if (!ApplySettings(fd, line)) fail(ECommError::kSetState);
 

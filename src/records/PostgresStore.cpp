@@ -27,7 +27,8 @@ constexpr const char* kCreateTables[] = {
     " capcodes TEXT NOT NULL,"
     " frequency TEXT NOT NULL,"
     " sha256 TEXT NOT NULL,"
-    " result TEXT NOT NULL CHECK (result IN ('reserved', 'erased', 'programmed', 'failed')),"
+    " result TEXT NOT NULL CHECK (result IN ('reserved', 'erased', 'programmed', 'failed', "
+    "'skipped')),"
     " erased BOOLEAN NOT NULL DEFAULT FALSE,"
     " message TEXT NOT NULL,"
     " seconds DOUBLE PRECISION NOT NULL)",
@@ -122,8 +123,9 @@ class PostgresStore : public RecordStore {
   }
 
   void Finish(const Attempt& attempt) override {
-    if (attempt.result != Result::Programmed && attempt.result != Result::Failed) {
-      throw RecordsError("an attempt ends as programmed or failed");
+    if (attempt.result != Result::Programmed && attempt.result != Result::Failed &&
+        attempt.result != Result::Skipped) {
+      throw RecordsError("an attempt ends as programmed, failed or skipped");
     }
     std::lock_guard lock(mutex_);
     Guarded("cannot record the result", [&] {

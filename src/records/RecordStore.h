@@ -36,7 +36,9 @@ struct CountingSlot {
   std::uint32_t last = 0;  // the largest capcode the slot's address mode allows
 };
 
-enum class Result { Reserved, Erased, Programmed, Failed };
+// Skipped: a board that already held a capcode of a programmed attempt (a finished board put back
+// on the jig); it takes no capcode and is not written.
+enum class Result { Reserved, Erased, Programmed, Failed, Skipped };
 
 struct Attempt {
   std::int64_t id = 0;
@@ -84,10 +86,10 @@ class RecordStore {
   // The first erase command is about to be sent: from now on the board may hold the capcodes.
   virtual void MarkErased(std::int64_t id) = 0;
 
-  // Ends an attempt as Programmed or Failed with everything it learned (firmware, capcodes,
-  // frequency, sha256, message, seconds). A Failed attempt that was never marked erased returns
-  // its capcodes to the pool. Throws RecordsError when the attempt is no longer open (finished, or
-  // released by hand) or the result is neither Programmed nor Failed.
+  // Ends an attempt as Programmed, Failed or Skipped with everything it learned (firmware,
+  // capcodes, frequency, sha256, message, seconds). A Failed attempt that was never marked erased
+  // returns its capcodes to the pool. Throws RecordsError when the attempt is no longer open
+  // (finished, or released by hand) or the result is none of the three.
   virtual void Finish(const Attempt& attempt) = 0;
 
   // Attempts, oldest first.
@@ -113,7 +115,8 @@ std::unique_ptr<RecordStore> OpenRecordStore(
 // ~/.local/share/tuva/records.sqlite.
 std::string DefaultRecordsPath();
 
-std::string ResultName(Result result);  // "reserved", "erased", "programmed", "failed"
+// "reserved", "erased", "programmed", "failed", "skipped"
+std::string ResultName(Result result);
 
 // This computer's host name: the station of an attempt that names none.
 std::string DefaultStation();

@@ -1,11 +1,14 @@
 #include "records/RecordText.h"
 
+#include "image/Utf8.h"
+
 #include <sstream>
 
 namespace tuva::records {
 namespace {
 
-std::string Csv(const std::string& field) {
+std::string Csv(const std::string& raw) {
+  const std::string field = ValidUtf8(raw);
   if (field.find_first_of(",\"\r\n") == std::string::npos) return field;
   std::string quoted = "\"";
   for (const char c : field) {

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <ctime>
+#include <iterator>
 #include <set>
 
 #include "records/StoreCommon.h"
@@ -13,7 +14,7 @@
 namespace tuva::records {
 namespace {
 
-constexpr const char* kResultNames[] = {"reserved", "erased", "programmed", "failed"};
+constexpr const char* kResultNames[] = {"reserved", "erased", "programmed", "failed", "skipped"};
 
 bool StartsWith(const std::string& text, const char* prefix) {
   return text.rfind(prefix, 0) == 0;
@@ -32,7 +33,7 @@ std::string ResultName(Result result) {
 }
 
 Result ParseResult(const std::string& name) {
-  for (int i = 0; i < 4; ++i) {
+  for (int i = 0; i < static_cast<int>(std::size(kResultNames)); ++i) {
     if (name == kResultNames[i]) return static_cast<Result>(i);
   }
   throw RecordsError("unknown attempt result \"" + name + "\" in the records database");

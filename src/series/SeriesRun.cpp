@@ -4,11 +4,13 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <system_error>
 #include <thread>
 
 #include "device/OperationSupport.h"
 #include "device/Operations.h"
 #include "image/CapcodeCodec.h"
+#include "image/Utf8.h"
 #include "link/NetworkPort.h"
 #include "records/Sha256.h"
 #include "series/SeriesImage.h"
@@ -18,28 +20,16 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// A port's front end: nothing is shown, the last message is kept for the record, and the
-// overwrite question for a board whose two copies are both bad is answered Yes (a new board).
-class QuietFrontend : public Frontend {
- public:
-  void SetStatus(const std::string&) override {}
-  void SetProgressMax(int) override {}
-  void SetProgress(int) override {}
-  void StepProgress(int) override {}
-  void ShowMessage(const std::string& text) override { message = text; }
-  void ShowMessageBox(const std::string&, const std::string& text, MessageIcon) override {
-    message = text;
-  }
-  bool AskYesNo(const std::string&, const std::string&) override { return true; }
-  std::optional<std::string> AskText(const std::string&, const std::string&,
-                                     const std::string&) override {
-    return std::nullopt;
-  }
-  void SetWriteEnabled(bool) override {}
-  void ProcessEvents() override {}
-
-  std::string message;
-};
+// A board that acknowledges the probe but not what follows is looked at this often before it is
+// taken for a board and written (its Write then says what fails).
+constexpr int kProbeOnlyLooks = 3;
+// A board is gone only after this many unanswered probes in a row (and `goneAfter`), however
+// slowly a busy computer goes round.
+constexpr int kGoneLooks = 3;
+// How often the probe that opens a Write or a Verify is tried.
+constexpr int kOpeningTries = 3;
+// A port that has had no board this long says so, once.
+constexpr auto kLongWait = std::chrono::seconds(5);
 
 bool IsFlex(const std::string& firmwareLine) {
   return ModelOfLine(firmwareLine) == "FLEX  ";
@@ -72,6 +62,85 @@ bool DeviceExists(const std::string& device) {
 
 }  // namespace
 
+// What one port shows: its status, told to the run's follower whenever it changes, and once more
+// when the port has waited long for a board.
+class PortView {
+ public:
+  PortView(std::string port, const std::function<void(const PortStatus&)>& sink) : sink_(sink) {
+    status_.port = std::move(port);
+  }
+
+  void BoardFound() {
+    since_ = Clock::now();
+    status_.capcodes.clear();
+  }
+  void Capcodes(std::string capcodes) { status_.capcodes = std::move(capcodes); }
+
+  void Show(PortState state, std::string message = {}) {
+    if (told_ && state == status_.state && message == status_.message) return;
+    if (Waiting(state) && !(told_ && Waiting(status_.state))) {
+      since_ = Clock::now();
+      longWaitTold_ = false;
+    }
+    status_.state = state;
+    status_.message = std::move(message);
+    status_.percent = 0;
+    Tell();
+  }
+
+  // Only rises, and is told at most once per percent.
+  void Percent(int percent) {
+    if (percent <= status_.percent) return;
+    status_.percent = percent;
+    Tell();
+  }
+
+  // Called while the port waits for a board.
+  void Waited() {
+    if (!Waiting(status_.state) || longWaitTold_ || Clock::now() - since_ < kLongWait) return;
+    longWaitTold_ = true;
+    Tell();
+  }
+
+ private:
+  static bool Waiting(PortState state) {
+    return state == PortState::NoDevice || state == PortState::Waiting;
+  }
+
+  void Tell() {
+    told_ = true;
+    if (!sink_) return;
+    status_.seconds = std::chrono::duration<double>(Clock::now() - since_).count();
+    sink_(status_);
+  }
+
+  const std::function<void(const PortStatus&)>& sink_;
+  PortStatus status_;
+  Clock::time_point since_ = Clock::now();
+  bool told_ = false;
+  bool longWaitTold_ = false;
+};
+
+std::string StatusText(const PortStatus& status) {
+  switch (status.state) {
+    case PortState::NoDevice:
+      return "no such device yet";
+    case PortState::Waiting:
+      return "waiting for a board";
+    case PortState::Writing:
+      return "writing " + std::to_string(status.percent) + " %";
+    case PortState::Verifying:
+      return "verifying";
+    case PortState::Programmed:
+      return "programmed " + status.capcodes + " \u2014 remove the board";
+    case PortState::AlreadyProgrammed:
+      return "already programmed (" + status.capcodes + ")";
+    case PortState::Failed:
+      return "failed: " + status.message;
+  }
+  return {};
+}
+
 std::string BoardReport::Line() const {
   char duration[32];
   std::snprintf(duration, sizeof duration, "%.1f", seconds);
@@ -86,8 +155,12 @@ std::string BoardReport::Line() const {
 }
 
 SeriesRun::SeriesRun(records::RecordStore& store, SeriesPlan plan,
-                     std::function<void(const BoardReport&)> report)
-    : store_(store), plan_(std::move(plan)), report_(std::move(report)) {
+                     std::function<void(const BoardReport&)> report,
+                     std::function<void(const PortStatus&)> status)
+    : store_(store),
+      plan_(std::move(plan)),
+      report_(std::move(report)),
+      status_(std::move(status)) {
   for (const auto& counting : plan_.counting) {
     // The pool reaches one step past the slot's range: the capcode that leaves it is taken, then
     // refused by the capcode editor's own check, with its message, before the board is touched
@@ -99,9 +172,26 @@ SeriesRun::SeriesRun(records::RecordStore& store, SeriesPlan plan,
   }
 }
 
+// The board being written, from its reservation to its record.
+struct SeriesRun::BoardJob {
+  Clock::time_point started;
+  std::string device;        // the port's name as given
+  std::string firmwareLine;  // as the board sent it
+  records::Attempt attempt;
+  ConfigImage image;
+  BoardIdentity written;   // what a board holding the image answers
+  BoardIdentity identity;  // what the board is left holding
+  BoardReport report;
+};
+
 void SeriesRun::Run() {
   std::vector<std::thread> ports;
-  for (const auto& device : plan_.ports) ports.emplace_back(&SeriesRun::ServePort, this, device);
+  try {
+    for (const auto& device : plan_.ports) ports.emplace_back(&SeriesRun::ServePort, this, device);
+  } catch (const std::system_error& error) {
+    // No thread for the next port: the ports already started finish their boards and stop.
+    Halt(std::string("cannot start a thread for every port: ") + error.what());
+  }
   for (auto& port : ports) port.join();
 }
 
@@ -157,9 +247,10 @@ void SeriesRun::ReturnTicket(bool programmed) {
   changed_.notify_all();
 }
 
-records::Attempt SeriesRun::Reserve(const records::Attempt& start) {
+records::Attempt SeriesRun::Reserve(const records::Attempt& start,
+                                    const std::vector<records::CountingSlot>& slots) {
   std::lock_guard lock(storeMutex_);
-  return store_.Reserve(start, slots_);
+  return store_.Reserve(start, slots);
 }
 
 void SeriesRun::MarkErased(std::int64_t id) {
@@ -172,130 +263,271 @@ void SeriesRun::Finish(const records::Attempt& attempt) {
   store_.Finish(attempt);
 }
 
+bool SeriesRun::HeldByProgrammedBoard(std::uint32_t capcode) {
+  std::lock_guard lock(storeMutex_);
+  const auto attempts = store_.List({.capcode = capcode});
+  return std::any_of(attempts.begin(), attempts.end(), [](const records::Attempt& attempt) {
+    return attempt.result == records::Result::Programmed;
+  });
+}
+
+void SeriesRun::Report(const BoardReport& report) {
+  if (!report_) return;
+  std::lock_guard lock(reportMutex_);
+  report_(report);
+}
+
 void SeriesRun::ServePort(const std::string& device) {
-  while (!Stopping()) {
-    std::string firmwareLine;
-    if (!WaitForBoard(device, firmwareLine)) return;
-    if (!TakeTicket()) return;
-    const BoardReport report = ProgramBoard(device, firmwareLine);
-    {
-      std::lock_guard lock(mutex_);
-      if (report_) report_(report);
-    }
-    ReturnTicket(report.programmed);
-    WaitUntilGone(device);
+  PortView view(ValidUtf8(device), status_);
+  // Whatever goes wrong in a port's work ends this port and the run, not the process: the other
+  // ports finish the boards they are writing.
+  try {
+    ServeBoards(device, view);
+  } catch (const std::exception& error) {
+    Halt(ValidUtf8(device) + ": " + error.what());
+    view.Show(PortState::Failed, error.what());
+  } catch (...) {
+    Halt(ValidUtf8(device) + ": an unknown fault");
+    view.Show(PortState::Failed, "an unknown fault");
   }
 }
 
-bool SeriesRun::WaitForBoard(const std::string& device, std::string& firmwareLine) {
-  for (;;) {
-    if (Stopping()) return false;
-    // A device node that is missing is an adapter not plugged in (yet): no board.
-    if (DeviceExists(device)) {
-      QuietFrontend frontend;
-      Session session(frontend);
-      session.ports = {device};
-      if (session.FindBoard()) {
-        try {
-          firmwareLine = IdentifyFirmware(session);
-        } catch (const ECommError&) {
-          // Gone again at once: the Write finds no board and says so.
+void SeriesRun::ServeBoards(const std::string& device, PortView& view) {
+  std::optional<BoardIdentity> onJig;  // the board dealt with last, while it stays on the jig
+  while (!Stopping()) {
+    BoardLook board;
+    if (!WaitForNewBoard(device, view, onJig, board)) return;
+    view.BoardFound();
+    onJig = DealWith(device, view, board);
+  }
+}
+
+bool SeriesRun::WaitForNewBoard(const std::string& device, PortView& view,
+                                std::optional<BoardIdentity>& onJig, BoardLook& board) {
+  std::optional<Clock::time_point> unansweredSince;
+  int unanswered = 0;
+  int probeOnly = 0;
+  while (!Stopping()) {
+    if (!DeviceExists(device)) {
+      // A device node that is missing is an adapter not plugged in (yet): no board.
+      onJig.reset();
+      view.Show(PortState::NoDevice);
+    } else {
+      board = LookAtBoard(device);
+      if (board.answer == BoardLook::Answer::None) {
+        if (!unansweredSince) unansweredSince = Clock::now();
+        if (onJig && ++unanswered >= kGoneLooks &&
+            Clock::now() - *unansweredSince >= plan_.goneAfter) {
+          onJig.reset();
         }
-        ClosePort(session);
-        return true;
+      } else {
+        unansweredSince.reset();
+        unanswered = 0;
+        const bool full = board.answer == BoardLook::Answer::Full;
+        probeOnly = full ? 0 : probeOnly + 1;
+        // A new board: one with another identity, or one that acknowledges the probe but has not
+        // answered what followed it three times over (its Write will say what fails).
+        if (!onJig && (full || probeOnly >= kProbeOnlyLooks)) return true;
+        if (onJig && full && board.identity != *onJig) return true;
       }
+      if (!onJig) view.Show(PortState::Waiting, board.inUse ? PortInUseText(device) : "");
     }
+    view.Waited();
     if (!Pause(plan_.probeInterval)) return false;
   }
+  return false;
 }
 
-void SeriesRun::WaitUntilGone(const std::string& device) {
-  while (Pause(plan_.probeInterval)) {
-    if (!DeviceExists(device)) return;
-    QuietFrontend frontend;
-    Session session(frontend);
-    session.ports = {device};
-    if (!session.FindBoard()) return;
-    ClosePort(session);
+BoardIdentity SeriesRun::DealWith(const std::string& device, PortView& view,
+                                  const BoardLook& board) {
+  if (const auto capcode = ProgrammedCapcodeOn(board)) {
+    Report(SkipBoard(device, view, board, *capcode));
+    return board.identity;
   }
+  if (!TakeTicket()) return board.identity;
+  BoardJob job;
+  job.started = Clock::now();
+  job.device = device;
+  job.firmwareLine = board.firmwareLine;
+  job.report.port = ValidUtf8(device);
+  job.report.firmware = ValidUtf8(ShortFirmware(board.firmwareLine));
+  job.attempt.station = ValidUtf8(plan_.station);
+  job.attempt.port = job.report.port;
+  job.attempt.firmware = ValidUtf8(board.firmwareLine);
+  job.identity = board.identity;
+  BoardReport report;
+  try {
+    report = ProgramBoard(job, view);
+  } catch (...) {
+    ReturnTicket(false);
+    throw;
+  }
+  ReturnTicket(report.programmed);
+  Report(report);
+  return job.identity;
 }
 
-BoardReport SeriesRun::ProgramBoard(const std::string& device, const std::string& firmwareLine) {
+std::optional<std::uint32_t> SeriesRun::ProgrammedCapcodeOn(const BoardLook& board) {
+  if (plan_.reprogram || board.answer != BoardLook::Answer::Full) return std::nullopt;
+  for (const auto& counting : plan_.counting) {
+    const auto capcode = CapcodeHeld(board.identity, plan_.templateImage, counting.slot);
+    if (capcode && HeldByProgrammedBoard(*capcode)) return capcode;
+  }
+  return std::nullopt;
+}
+
+BoardReport SeriesRun::SkipBoard(const std::string& device, PortView& view, const BoardLook& board,
+                                 std::uint32_t capcode) {
   const auto started = Clock::now();
+  const std::string said = "already programmed (" + std::to_string(capcode) + ")";
   BoardReport report;
-  report.port = device;
-  report.firmware = ShortFirmware(firmwareLine);
+  report.port = ValidUtf8(device);
+  report.capcodes = std::to_string(capcode);
+  report.firmware = ValidUtf8(ShortFirmware(board.firmwareLine));
+  report.result = said;
+  report.skipped = true;
+  view.Capcodes(report.capcodes);
+  view.Show(PortState::AlreadyProgrammed);
   records::Attempt attempt;
-  attempt.station = plan_.station;
-  attempt.port = device;
-  attempt.firmware = firmwareLine;
+  attempt.station = ValidUtf8(plan_.station);
+  attempt.port = report.port;
+  attempt.firmware = ValidUtf8(board.firmwareLine);
   try {
-    attempt = Reserve(attempt);
+    // An attempt that takes no capcode: the board keeps what it holds.
+    attempt = Reserve(attempt, {});
+    attempt.result = records::Result::Skipped;
+    attempt.message = said;
+    attempt.seconds = SecondsSince(started);
+    Finish(attempt);
   } catch (const records::RecordsError& error) {
     Halt(error.what());
-    report.result = std::string("failed: ") + error.what();
-    report.seconds = SecondsSince(started);
-    return report;
   }
-  for (const auto& taken : attempt.taken) {
-    if (!report.capcodes.empty()) report.capcodes += ",";
-    report.capcodes += std::to_string(taken.capcode);
-  }
+  report.seconds = SecondsSince(started);
+  return report;
+}
 
-  auto finish = [&](bool programmed, const std::string& message) {
-    attempt.result = programmed ? records::Result::Programmed : records::Result::Failed;
-    attempt.message = message;
-    attempt.seconds = SecondsSince(started);
-    try {
-      Finish(attempt);
-    } catch (const records::RecordsError& error) {
-      Halt(error.what());
-      programmed = false;
+// One board from its reservation to its record. Every step after the reservation ends in Finish,
+// so the attempt never stays open; a fault in any step is that board's failure.
+BoardReport SeriesRun::ProgramBoard(BoardJob& job, PortView& view) {
+  if (!ReserveCapcodes(job)) return job.report;
+  view.Capcodes(job.report.capcodes);
+  try {
+    if (!PrepareImage(job)) return FinishBoard(job, view, false, job.attempt.message);
+    if (job.firmwareLine.empty()) {
+      return FinishBoard(job, view, false, "The target board is not found !");
     }
-    report.programmed = programmed;
-    report.result = programmed ? "programmed" : "failed: " + message;
-    report.seconds = attempt.seconds;
-    return report;
-  };
+    if (!IsFlex(job.firmwareLine)) return FinishBoard(job, view, false, kNotFlex);
+    std::string message;
+    const bool programmed = WriteAndVerify(job, view, message);
+    return FinishBoard(job, view, programmed, message);
+  } catch (const std::exception& error) {
+    Halt(job.report.port + ": " + error.what());
+    return FinishBoard(job, view, false, error.what());
+  }
+}
 
-  ConfigImage image = plan_.templateImage;
+bool SeriesRun::ReserveCapcodes(BoardJob& job) {
+  try {
+    job.attempt = Reserve(job.attempt, slots_);
+  } catch (const records::RecordsError& error) {
+    Halt(error.what());
+    job.report.result = std::string("failed: ") + error.what();
+    job.report.seconds = SecondsSince(job.started);
+    return false;
+  }
+  for (const auto& taken : job.attempt.taken) {
+    if (!job.report.capcodes.empty()) job.report.capcodes += ",";
+    job.report.capcodes += std::to_string(taken.capcode);
+  }
+  return true;
+}
+
+bool SeriesRun::PrepareImage(BoardJob& job) {
+  job.image = plan_.templateImage;
   std::vector<std::pair<int, std::uint32_t>> capcodes;
-  for (const auto& taken : attempt.taken) capcodes.emplace_back(taken.slot, taken.capcode);
-  if (auto refused = SetCapcodes(image, capcodes)) {
+  for (const auto& taken : job.attempt.taken) capcodes.emplace_back(taken.slot, taken.capcode);
+  if (auto refused = SetCapcodes(job.image, capcodes)) {
     // The count has left the slot's range: the run stops before this board.
     Halt(*refused);
-    return finish(false, *refused);
+    job.attempt.message = *refused;
+    return false;
   }
-  attempt.capcodes = CapcodeTexts(image);
-  attempt.frequency = FrequencyText(image);
-  ConfigImage sealed = image;
+  job.attempt.capcodes = CapcodeTexts(job.image);
+  job.attempt.frequency = FrequencyText(job.image);
+  ConfigImage sealed = job.image;
   sealed.Seal();
-  attempt.sha256 = records::Sha256Hex(sealed.bytes().data(), kImageSize);
+  job.attempt.sha256 = records::Sha256Hex(sealed.bytes().data(), kImageSize);
+  job.written = IdentityOf(sealed);
+  return true;
+}
 
-  if (firmwareLine.empty()) return finish(false, "The target board is not found !");
-  if (!IsFlex(firmwareLine)) return finish(false, kNotFlex);
-
-  QuietFrontend frontend;
+bool SeriesRun::WriteAndVerify(BoardJob& job, PortView& view, std::string& message) {
+  view.Show(PortState::Writing);
+  QuietFrontend frontend([&view](int percent) { view.Percent(percent); });
   Session session(frontend);
-  session.ports = {device};
-  session.image = image;
+  session.ports = {job.device};
+  session.image = job.image;
   bool erased = false;
   session.beforeErase = [&] {
     // Once an erase goes out the board may hold these capcodes, whatever happens next.
-    if (!erased) MarkErased(attempt.id);
+    if (!erased) MarkErased(job.attempt.id);
     erased = true;
+  };
+  // A probe that opens the Write or the Verify and goes unanswered (a contact that did not close
+  // this once) has sent nothing to the board: that step is tried again.
+  auto attempt = [&](auto operation, int bigPhases) {
+    for (int tries = 1;; ++tries) {
+      frontend.message.clear();
+      frontend.Track(bigPhases);
+      if (operation(session)) return true;
+      if (!BoardNotFound(frontend.message) || tries == kOpeningTries) return false;
+    }
   };
   bool programmed = false;
   try {
-    programmed = WriteConfiguration(session) && VerifyConfiguration(session);
+    programmed = attempt(WriteConfiguration, 4);
+    if (programmed) {
+      view.Show(PortState::Verifying);
+      programmed = attempt(VerifyConfiguration, 1);
+    }
   } catch (const records::RecordsError& error) {
     // The mark could not be recorded, so nothing was erased: the board is left as it was.
     ClosePort(session);
     Halt(error.what());
-    return finish(false, error.what());
+    message = error.what();
+    return false;
   }
-  if (programmed) return finish(true, frontend.message);
-  return finish(false, frontend.message.empty() ? "Transmit Error!" : frontend.message);
+  message = frontend.message;
+  if (!programmed && message.empty()) message = "Transmit Error!";
+  // What the board holds now: the image when it verified, otherwise whatever it says.
+  if (programmed) {
+    job.identity = job.written;
+  } else {
+    job.identity = LookAtBoard(job.device).identity;
+  }
+  return programmed;
+}
+
+BoardReport SeriesRun::FinishBoard(BoardJob& job, PortView& view, bool programmed,
+                                   const std::string& message) {
+  job.attempt.result = programmed ? records::Result::Programmed : records::Result::Failed;
+  job.attempt.message = ValidUtf8(message);
+  job.attempt.seconds = SecondsSince(job.started);
+  try {
+    Finish(job.attempt);
+  } catch (const std::exception& error) {
+    Halt(error.what());
+    programmed = false;
+  }
+  job.report.programmed = programmed;
+  job.report.result = programmed ? "programmed" : "failed: " + job.attempt.message;
+  job.report.seconds = job.attempt.seconds;
+  if (programmed) {
+    view.Show(PortState::Programmed);
+  } else {
+    view.Show(PortState::Failed, job.attempt.message);
+  }
+  return job.report;
 }
 
 }  // namespace tuva::series

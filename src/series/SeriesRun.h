@@ -5,6 +5,13 @@
 // with its read-back), verifies, records the result and then waits until that board is gone, so
 // that a board left on the jig is never programmed twice. The store is the only thing the ports
 // share: it hands out every capcode once, whatever the number of ports or stations.
+//
+// Which board is on the jig is told by its identity (see JigBoard.h), not by luck of the probe: a
+// board answering with the identity of the one just programmed is that board; another identity
+// is a new board, however fast the swap; and a board counts as gone only once the probe has gone
+// unanswered for `goneAfter` and three looks in a row, so a spring contact that misses a probe
+// does not get a board written twice. A board that arrives holding a capcode these records hold for a
+// programmed board (a finished board put back) is recorded as skipped and not written.
 #pragma once
 
 #include <atomic>
@@ -19,6 +26,7 @@
 
 #include "image/ConfigImage.h"
 #include "records/RecordStore.h"
+#include "series/JigBoard.h"
 
 namespace tuva::series {
 
@@ -36,6 +44,8 @@ struct SeriesPlan {
   std::vector<std::string> ports;  // one session per device
   std::string station;             // recorded with every attempt
   std::chrono::milliseconds probeInterval{500};
+  std::chrono::milliseconds goneAfter{1500};  // of unanswered probes in a row: the board is gone
+  bool reprogram = false;  // write boards that already hold a programmed capcode (a second pass)
 };
 
 // What one board came to, as the line printed for it says.
@@ -43,17 +53,49 @@ struct BoardReport {
   std::string port;
   std::string capcodes;  // the counting capcodes, "1500000" or "1500000,1600000"
   std::string firmware;  // "FLEX 2.41"; empty when the board did not say
-  std::string result;    // "programmed", or "failed: " and the message
+  // "programmed", "already programmed (1500003)", or "failed: " and the message
+  std::string result;
   double seconds = 0;
   bool programmed = false;
+  bool skipped = false;      // already programmed: recorded, not written
   std::string Line() const;  // port  capcodes  firmware  result  seconds
 };
 
+// What a port is doing, for a live view of the jigs.
+enum class PortState {
+  NoDevice,
+  Waiting,
+  Writing,
+  Verifying,
+  Programmed,
+  AlreadyProgrammed,
+  Failed
+};
+
+struct PortStatus {
+  std::string port;
+  PortState state = PortState::Waiting;
+  int percent = 0;       // Writing and Verifying: 0..100
+  std::string capcodes;  // the counting capcodes of the board on the port, as BoardReport has them
+  double seconds = 0;    // since the board on the port was found
+  std::string message;   // Failed: the reason
+};
+
+// "waiting for a board", "no such device yet", "writing 43 %", "verifying",
+// "programmed 1500003 — remove the board", "already programmed (1500003)", "failed: <message>"
+std::string StatusText(const PortStatus& status);
+
+class PortView;
+
 class SeriesRun {
  public:
-  // `report` is called once per board, from the port's thread, one call at a time.
+  // `report` is called once per board, from the port's thread, one call at a time. `status` is
+  // called from the ports' threads whenever a port's state or percentage changes (the percentage
+  // at most every 1 %). Neither is called under the run's locks, so a slow front end holds up only
+  // the port it is told about.
   SeriesRun(records::RecordStore& store, SeriesPlan plan,
-            std::function<void(const BoardReport&)> report);
+            std::function<void(const BoardReport&)> report,
+            std::function<void(const PortStatus&)> status = {});
   SeriesRun(const SeriesRun&) = delete;
   SeriesRun& operator=(const SeriesRun&) = delete;
 
@@ -71,30 +113,52 @@ class SeriesRun {
   std::string problem() const;
 
  private:
+  struct BoardJob;
+
   void ServePort(const std::string& device);
-  // Until a board answers on `device` (true, with its firmware line) or the run stops (false).
-  bool WaitForBoard(const std::string& device, std::string& firmwareLine);
-  void WaitUntilGone(const std::string& device);
+  void ServeBoards(const std::string& device, PortView& view);
+  // Until a board answers on `device` that is not the one `onJig` names (true, `board` filled) or
+  // the run stops (false). `onJig` is cleared once that board is gone.
+  bool WaitForNewBoard(const std::string& device, PortView& view,
+                       std::optional<BoardIdentity>& onJig, BoardLook& board);
+  // Programs (or skips) the board found; returns the identity it leaves on the jig.
+  BoardIdentity DealWith(const std::string& device, PortView& view, const BoardLook& board);
+  std::optional<std::uint32_t> ProgrammedCapcodeOn(const BoardLook& board);
+  BoardReport SkipBoard(const std::string& device, PortView& view, const BoardLook& board,
+                        std::uint32_t capcode);
   bool TakeTicket();
   void ReturnTicket(bool programmed);
   void Halt(const std::string& problem);
   bool Stopping() const;
   // Waits `interval` unless the run stops first; false when it stops.
   bool Pause(std::chrono::milliseconds interval);
-  BoardReport ProgramBoard(const std::string& device, const std::string& firmwareLine);
+  void Report(const BoardReport& report);
+
+  // One board, in the steps below: its capcodes reserved, its image made, written and verified,
+  // its attempt finished.
+  BoardReport ProgramBoard(BoardJob& job, PortView& view);
+  bool ReserveCapcodes(BoardJob& job);
+  bool PrepareImage(BoardJob& job);
+  bool WriteAndVerify(BoardJob& job, PortView& view, std::string& message);
+  BoardReport FinishBoard(BoardJob& job, PortView& view, bool programmed,
+                          const std::string& message);
 
   // The store, called by one port at a time.
-  records::Attempt Reserve(const records::Attempt& start);
+  records::Attempt Reserve(const records::Attempt& start,
+                           const std::vector<records::CountingSlot>& slots);
   void MarkErased(std::int64_t id);
   void Finish(const records::Attempt& attempt);
+  bool HeldByProgrammedBoard(std::uint32_t capcode);
 
   records::RecordStore& store_;
   SeriesPlan plan_;
   std::vector<records::CountingSlot> slots_;
   std::function<void(const BoardReport&)> report_;
+  std::function<void(const PortStatus&)> status_;
+  std::mutex reportMutex_;  // one report at a time; never held with mutex_
 
   std::mutex storeMutex_;
-  mutable std::mutex mutex_;  // guards the counts, the problem and the report
+  mutable std::mutex mutex_;  // guards the counts and the problem
   std::condition_variable changed_;
   int programmed_ = 0;
   int inFlight_ = 0;

@@ -1,5 +1,6 @@
 #include "sim/SimBoard.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <stdexcept>
@@ -169,6 +170,18 @@ void SimBoard::Receive(std::uint8_t byte, std::vector<std::uint8_t>& reply) {
   if (options_.cutAfterFrames && framesReceived_ >= *options_.cutAfterFrames) poweredOff_ = true;
 }
 
+bool SimBoard::Unheard(std::uint8_t command) {
+  if (command != kProbe) return std::exchange(deaf_, false);
+  ++probesReceived_;
+  const auto every = static_cast<std::size_t>(std::max(options_.flickerEvery, 0));
+  if (every > 0 && (probesReceived_ - 1) % every >=
+                       every - static_cast<std::size_t>(std::max(options_.flickerRun, 0))) {
+    return true;
+  }
+  deaf_ = probesAnswered_++ < options_.deafAfterProbes;
+  return false;
+}
+
 void SimBoard::HandleFrame(std::vector<std::uint8_t> wire, std::vector<std::uint8_t>& reply) {
   ++framesReceived_;
   std::vector<std::uint8_t> frame;
@@ -188,6 +201,11 @@ void SimBoard::HandleFrame(std::vector<std::uint8_t> wire, std::vector<std::uint
   SimFrameRecord record{true, CommandName(command), address, length, {}};
   bool accepted = false;
   bool changed = false;
+  if (Unheard(command)) {
+    record.result = "unanswered: " + std::string(command == kProbe ? "contact open" : "deaf");
+    Record(record);
+    return;
+  }
 
   switch (command) {
     case kProbe:

@@ -36,13 +36,23 @@ struct SimOptions {
   std::string tablePath{};            // the .tbl for SimContents::Table
   bool pocsagFirmware = false;        // the firmware identifies as "POCSAG V1.20"
   bool erasedIdentification = false;  // twelve 0xFF where the firmware's identification lives
-  std::string readPassword{};         // stored in both configuration copies (at most 10 characters)
+  // Twelve bytes in place of "FLEX  V02.41" (shorter texts are padded with spaces), any bytes.
+  std::string identification{};
+  std::string readPassword{};  // stored in both configuration copies (at most 10 characters)
 
   bool refuseErase = false;  // every EraseBlock is answered with a refusal
   bool refuseWrite = false;  // every WriteBlock is answered with a refusal
   bool silent = false;       // nothing is ever answered
   bool paced = false;        // bytes take as long as at 19200 baud, both ways
   std::optional<CorruptWrite> corruptWrite{};
+
+  // A contact that flickers: of every `flickerEvery` probes, the last `flickerRun` go unanswered
+  // (0: every probe is answered).
+  int flickerEvery = 0;
+  int flickerRun = 1;
+  // A board slow to wake: after each of its first `deafAfterProbes` answered probes, the next
+  // frame goes unanswered.
+  int deafAfterProbes = 0;
 
   // A power cut: after this many received frames (each answered), or after this many received
   // bytes, the board answers nothing and applies nothing more.
@@ -56,8 +66,8 @@ struct SimOptions {
 
   // Boards that come and go on the one line, as on a programming jig: 0 keeps one board plugged
   // in for good. N > 0 serves N boards one after another: once a board's Write is complete (both
-  // copies written) and the programmer has let go of the line (nothing received for a quarter of
-  // a second), the board is pulled out; the line stays silent for `removedMs`, then the next
+  // copies written) and the programmer has let go of the line (nothing received for 0.4
+  // seconds), the board is pulled out; the line stays silent for `removedMs`, then the next
   // board, with fresh contents, answers. After the last board the line stays silent.
   int boards = 0;
   int removedMs = 1000;
@@ -108,6 +118,8 @@ class SimBoard {
 
  private:
   void HandleFrame(std::vector<std::uint8_t> wire, std::vector<std::uint8_t>& reply);
+  // Whether a well-formed frame with this command goes unanswered (flicker, deafness).
+  bool Unheard(std::uint8_t command);
   void Answer(SimFrameRecord request, std::uint8_t sequence, std::uint8_t command, bool accepted,
               std::vector<std::uint8_t>& reply);
   void Record(SimFrameRecord record);
@@ -120,6 +132,9 @@ class SimBoard {
   std::size_t bytesReceived_ = 0;
   std::size_t framesReceived_ = 0;
   std::size_t writesReceived_ = 0;  // well-formed write commands
+  std::size_t probesReceived_ = 0;
+  int probesAnswered_ = 0;
+  bool deaf_ = false;  // the next frame goes unanswered
   bool poweredOff_ = false;
   unsigned copiesWritten_ = 0;  // bit k: the last block of copy k was written
   std::vector<SimFrameRecord> records_;

@@ -29,8 +29,10 @@ std::vector<std::uint8_t> MakeFirmware(const SimOptions& options) {
     firmware[i] = static_cast<std::uint8_t>(state >> 16);
   }
   if (!options.erasedIdentification) {
-    const char* text = options.pocsagFirmware ? kPocsagIdentification : kFlexIdentification;
-    std::copy_n(text, 12, firmware.begin() + kIdentificationOffset);
+    std::string text = options.pocsagFirmware ? kPocsagIdentification : kFlexIdentification;
+    if (!options.identification.empty()) text = options.identification;
+    text.resize(12, ' ');
+    std::copy_n(text.begin(), 12, firmware.begin() + kIdentificationOffset);
     firmware[kIdentificationOffset + 12] = 0x00;
   }
   unsigned sum = 0;

@@ -18,8 +18,10 @@ using Clock = std::chrono::steady_clock;
 // One start bit, eight data bits, one stop bit at 19200 baud.
 constexpr auto kByteTime = std::chrono::duration<double>(10.0 / 19200.0);
 
-// How long the line stays quiet after a complete Write before the technician pulls the board.
-constexpr auto kLetGo = std::chrono::milliseconds(250);
+// How long the line stays quiet after a complete Write before the technician pulls the board:
+// longer than the programmer waits for an unanswered probe (about 300 ms), so a Verify whose
+// probe a flickering contact missed is still on the board when it tries again.
+constexpr auto kLetGo = std::chrono::milliseconds(400);
 
 std::runtime_error SystemFailure(const std::string& what) {
   return std::runtime_error(what + ": " + std::strerror(errno));

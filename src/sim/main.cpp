@@ -32,6 +32,25 @@ std::optional<tuva::sim::CorruptWrite> ParseCorruptWrite(std::string_view text) 
   return tuva::sim::CorruptWrite{*command, *index};
 }
 
+// The faults a real jig shows: a contact that misses probes, a board slow to wake, odd firmware.
+void AddJigFaults(CLI::App& app, tuva::sim::SimOptions& options) {
+  app.add_option("--flicker", options.flickerEvery,
+                 "a flickering contact: one probe in N goes unanswered")
+      ->type_name("N")
+      ->check(CLI::NonNegativeNumber);
+  app.add_option("--flicker-run", options.flickerRun,
+                 "with --flicker, this many probes in a row go unanswered (default 1)")
+      ->check(CLI::PositiveNumber);
+  app.add_option("--deaf-after-probes", options.deafAfterProbes,
+                 "after each of its first K answered probes, the board leaves the next command "
+                 "unanswered")
+      ->type_name("K")
+      ->check(CLI::NonNegativeNumber);
+  app.add_option("--identification", options.identification,
+                 "the firmware's twelve identification bytes (default \"FLEX  V02.41\")")
+      ->type_name("TEXT");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -91,6 +110,7 @@ int main(int argc, char** argv) {
   app.add_option("--removed-ms", options.removedMs,
                  "how long the line stays empty between two boards (default 1000)")
       ->check(CLI::NonNegativeNumber);
+  AddJigFaults(app, options);
   app.add_flag("--trace", trace, "log every frame on standard error");
   int listenPort = -1;
   app.add_option("--listen", listenPort,

@@ -83,6 +83,28 @@ TEST(CommPort, OpenPortKeepsItsNameAndOpenCloseAreIdempotent) {
   EXPECT_TRUE(port.IsOpen());
 }
 
+// A port held by one opener refuses a second at once, whoever asks (root too: the advisory lock
+// does not yield to root as the exclusive mark does), and is free again once closed.
+TEST(CommPort, AHeldPortRefusesASecondOpenerUntilClosed) {
+  PtyPair line;
+  TCommPort first;
+  first.Reconfigure(19200, line.path(), 1);
+  TCommPort second;
+  second.SetPortName(line.path());
+  try {
+    second.Open();
+    ADD_FAILURE() << "the second open succeeded";
+  } catch (const ECommError& error) {
+    EXPECT_EQ(error.Code, ECommError::kOpen);
+    EXPECT_EQ(error.SystemError, static_cast<std::uint32_t>(EBUSY));
+    EXPECT_EQ(error.Detail, line.path() + " is in use by another program");
+  }
+  EXPECT_TRUE(first.IsOpen());
+  first.Close();
+  second.Open();
+  EXPECT_TRUE(second.IsOpen());
+}
+
 TEST(CommPort, BytesTravelBothWaysAndPurgeEmptiesTheInput) {
   PtyPair line;
   TCommPort port;
