@@ -359,7 +359,7 @@ void SeriesWindow::Start() {
   auto plan = Plan();
   if (plan) {
     try {
-      store_ = records::OpenRecordStore(Bytes(RecordsWhere()));
+      store_ = records::OpenRecordStore(Bytes(RecordsWhere()), records::OpenMode::Create);
     } catch (const records::RecordsError& error) {
       Warn(Text(error.what()));
       plan.reset();
@@ -481,7 +481,7 @@ QString SeriesWindow::RecordsWhere() const {
 void SeriesWindow::ShowRecords() {
   std::vector<records::Attempt> attempts;
   try {
-    attempts = records::OpenRecordStore(Bytes(RecordsWhere()))->List({});
+    attempts = records::OpenRecordStore(Bytes(RecordsWhere()), records::OpenMode::ReadOnly)->List({});
   } catch (const records::RecordsError& error) {
     Warn(Text(error.what()));
     return;
@@ -503,7 +503,7 @@ void SeriesWindow::ShowRecords() {
 void SeriesWindow::ExportCsv() {
   std::vector<records::Attempt> attempts;
   try {
-    attempts = records::OpenRecordStore(Bytes(RecordsWhere()))->List({});
+    attempts = records::OpenRecordStore(Bytes(RecordsWhere()), records::OpenMode::ReadOnly)->List({});
   } catch (const records::RecordsError& error) {
     Warn(Text(error.what()));
     return;

@@ -27,22 +27,35 @@ std::string TakenText(const Attempt& attempt) {
   return text;
 }
 
-std::string AttemptsCsv(const std::vector<Attempt>& attempts) {
-  std::ostringstream out;
-  out << "id,time,station,port,firmware,capcodes,frequency,sha256,result,erased,message,"
+std::string CsvHeader() {
+  return "id,time,station,port,firmware,capcodes,frequency,sha256,result,erased,message,"
          "seconds,taken\n";
-  for (const Attempt& a : attempts) {
-    std::string capcodes;
-    for (std::size_t i = 0; i < a.capcodes.size(); ++i) {
-      if (i) capcodes += ' ';
-      capcodes += a.capcodes[i];
-    }
-    out << a.id << ',' << Csv(a.time) << ',' << Csv(a.station) << ',' << Csv(a.port) << ','
-        << Csv(a.firmware) << ',' << Csv(capcodes) << ',' << Csv(a.frequency) << ',' << a.sha256
-        << ',' << ResultName(a.result) << ',' << (a.erased ? "yes" : "no") << ',' << Csv(a.message)
-        << ',' << a.seconds << ',' << Csv(TakenText(a)) << '\n';
+}
+
+std::string CsvLine(const Attempt& a) {
+  std::string capcodes;
+  for (std::size_t i = 0; i < a.capcodes.size(); ++i) {
+    if (i) capcodes += ' ';
+    capcodes += a.capcodes[i];
   }
+  std::ostringstream out;
+  out << a.id << ',' << Csv(a.time) << ',' << Csv(a.station) << ',' << Csv(a.port) << ','
+      << Csv(a.firmware) << ',' << Csv(capcodes) << ',' << Csv(a.frequency) << ',' << a.sha256
+      << ',' << ResultName(a.result) << ',' << (a.erased ? "yes" : "no") << ',' << Csv(a.message)
+      << ',' << a.seconds << ',' << Csv(TakenText(a)) << '\n';
   return out.str();
+}
+
+std::string AttemptsCsv(const std::vector<Attempt>& attempts) {
+  std::string text = CsvHeader();
+  for (const Attempt& a : attempts) text += CsvLine(a);
+  return text;
+}
+
+std::string AttemptText(const Attempt& a) {
+  return "attempt #" + std::to_string(a.id) + " (" + ResultName(a.result) + ", " +
+         (a.port.empty() ? "-" : a.port) + ", station " + (a.station.empty() ? "-" : a.station) +
+         ", " + a.time + ")";
 }
 
 }  // namespace tuva::records

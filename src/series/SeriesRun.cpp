@@ -87,7 +87,10 @@ std::string BoardReport::Line() const {
 
 SeriesRun::SeriesRun(records::RecordStore& store, SeriesPlan plan,
                      std::function<void(const BoardReport&)> report)
-    : store_(store), plan_(std::move(plan)), report_(std::move(report)) {
+    : store_(store),
+      plan_(std::move(plan)),
+      report_(std::move(report)),
+      keeper_(store, records::DefaultJournalPath()) {
   for (const auto& counting : plan_.counting) {
     // The pool reaches one step past the slot's range: the capcode that leaves it is taken, then
     // refused by the capcode editor's own check, with its message, before the board is touched
@@ -100,6 +103,7 @@ SeriesRun::SeriesRun(records::RecordStore& store, SeriesPlan plan,
 }
 
 void SeriesRun::Run() {
+  const Heartbeat heartbeat(store_);
   std::vector<std::thread> ports;
   for (const auto& device : plan_.ports) ports.emplace_back(&SeriesRun::ServePort, this, device);
   for (auto& port : ports) port.join();
@@ -158,18 +162,11 @@ void SeriesRun::ReturnTicket(bool programmed) {
 }
 
 records::Attempt SeriesRun::Reserve(const records::Attempt& start) {
-  std::lock_guard lock(storeMutex_);
   return store_.Reserve(start, slots_);
 }
 
 void SeriesRun::MarkErased(std::int64_t id) {
-  std::lock_guard lock(storeMutex_);
   store_.MarkErased(id);
-}
-
-void SeriesRun::Finish(const records::Attempt& attempt) {
-  std::lock_guard lock(storeMutex_);
-  store_.Finish(attempt);
 }
 
 void SeriesRun::ServePort(const std::string& device) {
@@ -246,14 +243,12 @@ BoardReport SeriesRun::ProgramBoard(const std::string& device, const std::string
     attempt.result = programmed ? records::Result::Programmed : records::Result::Failed;
     attempt.message = message;
     attempt.seconds = SecondsSince(started);
-    try {
-      Finish(attempt);
-    } catch (const records::RecordsError& error) {
-      Halt(error.what());
-      programmed = false;
-    }
+    const std::string unrecorded = keeper_.Record(attempt);
+    if (!unrecorded.empty()) Halt(unrecorded);
     report.programmed = programmed;
+    report.recorded = unrecorded.empty();
     report.result = programmed ? "programmed" : "failed: " + message;
+    if (!report.recorded) report.result += (programmed ? ", NOT RECORDED: " : "; NOT RECORDED: ") + unrecorded;
     report.seconds = attempt.seconds;
     return report;
   };

@@ -19,6 +19,7 @@
 
 #include "image/ConfigImage.h"
 #include "records/RecordStore.h"
+#include "series/SeriesRecords.h"
 
 namespace tuva::series {
 
@@ -46,6 +47,7 @@ struct BoardReport {
   std::string result;    // "programmed", or "failed: " and the message
   double seconds = 0;
   bool programmed = false;
+  bool recorded = true;  // false: the result is kept in the journal, not in the database
   std::string Line() const;  // port  capcodes  firmware  result  seconds
 };
 
@@ -69,6 +71,8 @@ class SeriesRun {
   // Why the run stopped before its count (a capcode out of range, the pool used up, the
   // store failing); empty otherwise.
   std::string problem() const;
+  // The boards whose result could not be recorded, and the journal that keeps them.
+  const RecordKeeper& records() const { return keeper_; }
 
  private:
   void ServePort(const std::string& device);
@@ -83,17 +87,16 @@ class SeriesRun {
   bool Pause(std::chrono::milliseconds interval);
   BoardReport ProgramBoard(const std::string& device, const std::string& firmwareLine);
 
-  // The store, called by one port at a time.
+  // The store, which is thread-safe: the ports call it directly.
   records::Attempt Reserve(const records::Attempt& start);
   void MarkErased(std::int64_t id);
-  void Finish(const records::Attempt& attempt);
 
   records::RecordStore& store_;
   SeriesPlan plan_;
   std::vector<records::CountingSlot> slots_;
   std::function<void(const BoardReport&)> report_;
+  RecordKeeper keeper_;
 
-  std::mutex storeMutex_;
   mutable std::mutex mutex_;  // guards the counts, the problem and the report
   std::condition_variable changed_;
   int programmed_ = 0;

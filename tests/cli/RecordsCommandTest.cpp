@@ -31,7 +31,7 @@ class RecordsCommandTest : public ::testing::Test {
 
   // Three boards on slot 1 from 1500000: programmed, failed after its erase, failed before.
   void FillRecords() {
-    auto store = records::OpenRecordStore(db_);
+    auto store = records::OpenRecordStore(db_, records::OpenMode::Create);
     const records::CountingSlot slot{1, 1500000, 1, 2097151};
     for (const Result result : {Result::Programmed, Result::Failed, Result::Failed}) {
       Attempt start;

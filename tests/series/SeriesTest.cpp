@@ -82,6 +82,7 @@ class SeriesTest : public ::testing::Test {
   Station& Start(std::vector<std::string> arguments, const std::vector<sim::SimServer*>& jigs) {
     std::vector<std::string> words = {TUVACTL, "series", Path("template.tbl")};
     words.insert(words.end(), arguments.begin(), arguments.end());
+    words.push_back("--new-records");  // each test's records file starts with its first run
     for (auto* jig : jigs) words.insert(words.end(), {"--port", jig->SlavePath()});
     std::vector<char*> argv;
     for (auto& word : words) argv.push_back(word.data());
@@ -122,7 +123,7 @@ class SeriesTest : public ::testing::Test {
   }
 
   static std::vector<records::Attempt> Attempts(const std::string& where) {
-    return records::OpenRecordStore(where)->List({});
+    return records::OpenRecordStore(where, records::OpenMode::ReadOnly)->List({});
   }
 
   fs::path dir_;
