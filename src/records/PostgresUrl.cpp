@@ -121,19 +121,20 @@ PGconn* ConnectPostgres(const std::string& url) {
 }
 
 std::string OneLine(const std::string& message, const std::string& url) {
+  // Line breaks become "; ", runs of spaces and tabs one space.
   std::string line;
-  bool space = false;
+  char pending = 0;
   for (const char c : message) {
     if (c == '\n' || c == '\r') {
-      space = true;
-      if (!line.empty() && line.back() != ';') line += ';';
-      continue;
+      pending = ';';
+    } else if (c == ' ' || c == '\t') {
+      if (pending == 0) pending = ' ';
+    } else {
+      if (pending != 0 && !line.empty()) line += pending == ';' ? "; " : " ";
+      pending = 0;
+      line += c;
     }
-    if (space && !line.empty()) line += ' ';
-    space = false;
-    line += c;
   }
-  while (!line.empty() && (line.back() == ';' || line.back() == ' ')) line.pop_back();
   for (const std::string& password : PasswordsIn(url)) {
     if (password.empty()) continue;
     for (std::size_t at = line.find(password); at != std::string::npos;
