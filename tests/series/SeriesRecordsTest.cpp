@@ -32,7 +32,8 @@ using records::Result;
 
 constexpr auto kDeadline = std::chrono::seconds(60);
 
-// The real SQLite store, whose Finish fails the first `failures` times as on a full disk.
+// The real SQLite store, whose Finish fails the first `failures` times as on a full disk, and
+// whose open attempts may be shown as a killed run leaves them (heartbeat long gone).
 class FailingFinish : public records::RecordStore {
  public:
   FailingFinish(records::RecordStore& real, int failures) : real_(real), failures_(failures) {}
@@ -49,11 +50,16 @@ class FailingFinish : public records::RecordStore {
   void Beat() override { real_.Beat(); }
   void Each(const records::ListFilter& filter,
             const std::function<void(const Attempt&)>& row) override {
-    real_.Each(filter, row);
+    real_.Each(filter, [&](const Attempt& attempt) {
+      Attempt shown = attempt;
+      if (aged) shown.heartbeat = 0;
+      row(shown);
+    });
   }
   records::ReleaseOutcome Release(int slot, std::uint32_t capcode, bool force) override {
     return real_.Release(slot, capcode, force);
   }
+  bool aged = false;
 
  private:
   records::RecordStore& real_;
@@ -172,6 +178,24 @@ TEST_F(SeriesRecordsTest, AResultThatCannotBeRecordedIsKeptAndRecordedByTheNextR
     EXPECT_EQ(recorded.capcodes.at(0), "1500000");
     EXPECT_FALSE(fs::exists(journal));
   }
+}
+
+// A run names once the attempts an earlier run left open, but not those of a series running now.
+TEST_F(SeriesRecordsTest, ARunNamesTheAttemptsAnEarlierRunLeftOpen) {
+  auto real = records::OpenRecordStore(Path("records.sqlite"), OpenMode::Create);
+  Attempt start;
+  start.port = "/dev/ttyUSB0";
+  start.station = "bench2";
+  const Attempt open = real->Reserve(start, {{1, 1500001, 1, 2097151}});
+  real->MarkErased(open.id);
+  FailingFinish store(*real, 0);
+  EXPECT_TRUE(series::PrepareRecords(store, records::DefaultJournalPath()).empty());
+  store.aged = true;
+  EXPECT_EQ(
+      series::PrepareRecords(store, records::DefaultJournalPath()),
+      std::vector<std::string>{"1 attempt of an earlier run is still open: 1500001 (erased, "
+                               "/dev/ttyUSB0, station bench2, " +
+                               open.time.substr(0, 10) + " " + open.time.substr(11, 5) + ")"});
 }
 
 // rm -rf of the database's folder during a run: the run stops with the message; a later run does
