@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -202,16 +203,23 @@ std::vector<std::uint32_t> NumericCapcodes(const std::vector<std::string>& capco
 
 std::vector<Attempt::Taken> ParseTaken(const std::string& column) {
   std::vector<Attempt::Taken> taken;
-  std::istringstream words(column);
-  std::string word;
-  while (words >> word) {
+  const char* at = column.c_str();
+  const char* end = at + column.size();
+  while (at < end) {
     Attempt::Taken t;
-    unsigned long long capcode = 0;
+    std::uint64_t capcode = 0;
     int held = 0;
-    if (std::sscanf(word.c_str(), "%d:%llu:%d", &t.slot, &capcode, &held) != 3) continue;
+    const auto slot = std::from_chars(at, end, t.slot);
+    if (slot.ec != std::errc() || slot.ptr == end || *slot.ptr != ':') break;
+    const auto value = std::from_chars(slot.ptr + 1, end, capcode);
+    if (value.ec != std::errc() || value.ptr == end || *value.ptr != ':') break;
+    const auto flag = std::from_chars(value.ptr + 1, end, held);
+    if (flag.ec != std::errc()) break;
     t.capcode = static_cast<std::uint32_t>(capcode);
     t.held = held != 0;
     taken.push_back(t);
+    at = flag.ptr;
+    while (at < end && *at == ' ') ++at;
   }
   std::sort(taken.begin(), taken.end(),
             [](const Attempt::Taken& a, const Attempt::Taken& b) { return a.slot < b.slot; });
