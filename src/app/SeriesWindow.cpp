@@ -481,7 +481,8 @@ QString SeriesWindow::RecordsWhere() const {
 void SeriesWindow::ShowRecords() {
   std::vector<records::Attempt> attempts;
   try {
-    attempts = records::OpenRecordStore(Bytes(RecordsWhere()), records::OpenMode::ReadOnly)->List({});
+    attempts =
+        records::OpenRecordStore(Bytes(RecordsWhere()), records::OpenMode::ReadOnly)->List({});
   } catch (const records::RecordsError& error) {
     Warn(Text(error.what()));
     return;
@@ -503,7 +504,8 @@ void SeriesWindow::ShowRecords() {
 void SeriesWindow::ExportCsv() {
   std::vector<records::Attempt> attempts;
   try {
-    attempts = records::OpenRecordStore(Bytes(RecordsWhere()), records::OpenMode::ReadOnly)->List({});
+    attempts =
+        records::OpenRecordStore(Bytes(RecordsWhere()), records::OpenMode::ReadOnly)->List({});
   } catch (const records::RecordsError& error) {
     Warn(Text(error.what()));
     return;

@@ -86,8 +86,7 @@ std::unique_ptr<records::RecordStore> OpenSeriesRecords(const Options& options) 
   try {
     auto store = records::OpenRecordStore(
         options.records, records::SeriesOpenMode(options.records, options.newRecords));
-    for (const std::string& line :
-         series::PrepareRecords(*store, records::DefaultJournalPath())) {
+    for (const std::string& line : series::PrepareRecords(*store, records::DefaultJournalPath())) {
       std::cerr << "tuvactl: " << line << std::endl;
     }
     return store;

@@ -43,9 +43,9 @@ std::string CsvLine(const Attempt& a) {
   std::snprintf(seconds, sizeof seconds, "%g", a.seconds);
   std::string line = std::to_string(a.id);
   for (const std::string& field :
-       {Csv(a.time), Csv(a.station), Csv(a.port), Csv(a.firmware), Csv(capcodes),
-        Csv(a.frequency), a.sha256, ResultName(a.result), std::string(a.erased ? "yes" : "no"),
-        Csv(a.message), std::string(seconds), Csv(TakenText(a))}) {
+       {Csv(a.time), Csv(a.station), Csv(a.port), Csv(a.firmware), Csv(capcodes), Csv(a.frequency),
+        a.sha256, ResultName(a.result), std::string(a.erased ? "yes" : "no"), Csv(a.message),
+        std::string(seconds), Csv(TakenText(a))}) {
     line += ',';
     line += field;
   }

@@ -248,7 +248,8 @@ BoardReport SeriesRun::ProgramBoard(const std::string& device, const std::string
     report.programmed = programmed;
     report.recorded = unrecorded.empty();
     report.result = programmed ? "programmed" : "failed: " + message;
-    if (!report.recorded) report.result += (programmed ? ", NOT RECORDED: " : "; NOT RECORDED: ") + unrecorded;
+    if (!report.recorded)
+      report.result += (programmed ? ", NOT RECORDED: " : "; NOT RECORDED: ") + unrecorded;
     report.seconds = attempt.seconds;
     return report;
   };

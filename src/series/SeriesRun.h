@@ -47,7 +47,7 @@ struct BoardReport {
   std::string result;    // "programmed", or "failed: " and the message
   double seconds = 0;
   bool programmed = false;
-  bool recorded = true;  // false: the result is kept in the journal, not in the database
+  bool recorded = true;      // false: the result is kept in the journal, not in the database
   std::string Line() const;  // port  capcodes  firmware  result  seconds
 };
 
