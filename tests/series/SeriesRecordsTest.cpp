@@ -18,6 +18,7 @@
 #include "series/SeriesRecords.h"
 #include "series/SeriesRun.h"
 #include "sim/SimServer.h"
+#include "support/PostgresServer.h"
 
 extern char** environ;
 
@@ -178,6 +179,35 @@ TEST_F(SeriesRecordsTest, AResultThatCannotBeRecordedIsKeptAndRecordedByTheNextR
     EXPECT_EQ(recorded.capcodes.at(0), "1500000");
     EXPECT_FALSE(fs::exists(journal));
   }
+}
+
+// The PostgreSQL server restarted between two boards: the run reconnects and goes on.
+TEST_F(SeriesRecordsTest, APostgresRestartBetweenTwoBoardsDoesNotStopTheRun) {
+  PostgresServer server;
+  if (!server.Installed()) GTEST_SKIP() << server.Problem();
+  ASSERT_TRUE(server.Running()) << server.Problem();
+  const std::string url = server.CreateDatabase("series");
+  auto store = records::OpenRecordStore(url, OpenMode::Create);
+  auto& jig = Jig(2);
+  series::SeriesPlan plan;
+  plan.counting = {{1, 1500000, 1}};
+  plan.count = 2;
+  plan.ports = {jig.SlavePath()};
+  std::vector<std::string> lines;
+  series::SeriesRun run(*store, plan, [&](const series::BoardReport& report) {
+    lines.push_back(report.Line());
+    if (lines.size() == 1) {
+      EXPECT_TRUE(server.Restart()) << server.Problem();
+    }
+  });
+  run.Run();
+  EXPECT_EQ(run.programmed(), 2) << run.problem();
+  EXPECT_EQ(run.problem(), "");
+  const auto attempts = store->List({});
+  ASSERT_EQ(attempts.size(), 2u);
+  EXPECT_EQ(attempts[0].taken.at(0).capcode, 1500000u);
+  EXPECT_EQ(attempts[1].taken.at(0).capcode, 1500001u);
+  EXPECT_EQ(attempts[1].result, Result::Programmed);
 }
 
 // A run names once the attempts an earlier run left open, but not those of a series running now.
