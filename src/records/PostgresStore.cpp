@@ -11,6 +11,7 @@
 // COMMIT went out but whose answer was lost is found again by its token instead of made anew.
 #include <libpq-fe.h>
 
+#include <atomic>
 #include <cstdio>
 #include <mutex>
 #include <set>
@@ -85,10 +86,10 @@ constexpr int kReserveTries = 200;
 
 // A call whose connection is lost is run this often in all, with these pauses between.
 constexpr int kConnectionTries = 5;
-constexpr std::chrono::milliseconds kFirstPause{500};
+constexpr std::chrono::milliseconds kFirstPause{250};
 
 // The server-side limits set when neither the URL nor the server chose any.
-constexpr const char* kLockTimeout = "5s";
+constexpr const char* kLockTimeout = "3s";
 constexpr const char* kStatementTimeout = "15s";
 
 // A statement the server refused (or a connection that broke), with its SQLSTATE.
@@ -223,6 +224,8 @@ class PostgresStore : public RecordStore {
     });
   }
 
+  void StopWaiting() override { stopWaiting_ = true; }
+
   ReleaseOutcome Release(int slot, std::uint32_t capcode, bool force) override {
     std::lock_guard lock(mutex_);
     ReleaseOutcome outcome;
@@ -270,7 +273,7 @@ class PostgresStore : public RecordStore {
         Guarded(what, body);
         return;
       } catch (const Refused& lost) {
-        if (tries >= kConnectionTries) {
+        if (tries >= kConnectionTries || stopWaiting_) {
           throw RecordsError(
               Message(what, lost.reason + "; gave up after " + std::to_string(tries) + " tries"));
         }
@@ -574,6 +577,7 @@ class PostgresStore : public RecordStore {
   OpenMode mode_;
   std::unique_ptr<PGconn, decltype(&PQfinish)> connection_{nullptr, &PQfinish};
   std::set<std::int64_t> open_;  // attempts this store opened and has not finished
+  std::atomic<bool> stopWaiting_{false};
   std::mutex mutex_;
 };
 

@@ -162,6 +162,11 @@ class RecordStore {
   // Attempts, oldest first: Each collected.
   std::vector<Attempt> List(const ListFilter& filter);
 
+  // The caller is stopping (Ctrl+C): from now on a lost connection is not waited for and tried
+  // again; the calls still to come (the boards being finished) fail at once instead. Safe from any
+  // thread. A store that never waits on a network does nothing.
+  virtual void StopWaiting() {}
+
   // Returns the capcode of `slot` to the pool when a failed or abandoned attempt holds it. An
   // attempt left open by a run that is no longer running may be released too: it is closed as
   // failed, and a Finish that arrives for it later throws RecordsError. An attempt that sent an
