@@ -30,11 +30,13 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# Sets $wall (seconds) and $rss (MB) of a command whose output goes to $work/out.
+# Sets $wall and $cpu (seconds; cpu is user + system, which a shared machine does not inflate)
+# and $rss (MB) of a command whose output goes to $work/out.
 timed() {
   /usr/bin/time -v -o "$work/time" "$@" >"$work/out" 2>"$work/err"
   wall=$(awk -F': ' '/Elapsed \(wall clock\)/ { n = split($2, p, ":"); s = 0;
     for (i = 1; i <= n; i++) s = s * 60 + p[i]; print s }' "$work/time")
+  cpu=$(awk -F': ' '/(User|System) time/ { s += $2 } END { print s }' "$work/time")
   rss=$(awk -F': ' '/Maximum resident set size/ { printf "%.1f", $2 / 1024 }' "$work/time")
 }
 
@@ -48,7 +50,9 @@ measure() {
   timed "$tuvactl" records --records "$where" --csv
   local rows
   rows=$(($(wc -l <"$work/out") - 1))
-  printf ' --csv %.0f rows/s, %s MB;' "$(awk -v r="$rows" -v w="$wall" 'BEGIN { print r / (w > 0 ? w : 0.001) }')" "$rss"
+  printf ' --csv %.0f rows/s (%.0f per cpu second), %s MB;' \
+    "$(awk -v r="$rows" -v w="$wall" 'BEGIN { print r / (w > 0 ? w : 0.001) }')" \
+    "$(awk -v r="$rows" -v c="$cpu" 'BEGIN { print r / (c > 0 ? c : 0.001) }')" "$rss"
   printf ' reservation + record %s ms per board\n' "$("$bench" time "$where" 200)"
 }
 
