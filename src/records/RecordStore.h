@@ -162,6 +162,10 @@ class RecordStore {
   // Attempts, oldest first: Each collected.
   std::vector<Attempt> List(const ListFilter& filter);
 
+  // Checks the database's own structure (SQLite's quick_check) and throws RecordsError, naming
+  // the database as damaged, when it fails. A series runs it before any board is touched.
+  virtual void CheckIntegrity() {}
+
   // The caller is stopping (Ctrl+C): from now on a lost connection is not waited for and tried
   // again; the calls still to come (the boards being finished) fail at once instead. Safe from any
   // thread. A store that never waits on a network does nothing.
@@ -181,8 +185,7 @@ class RecordStore {
 // the database when it cannot be opened, is locked, is damaged, is not a records database or has a
 // newer schema. `busyTimeout` is how long an SQLite store waits for another process that holds the
 // file's write lock before it reports the database locked. An SQLite store opened for writing
-// checks the file (quick_check) and, before every transaction, that the path still leads to the
-// file it opened.
+// checks before every transaction that the path still leads to the file it opened.
 std::unique_ptr<RecordStore> OpenRecordStore(
     const std::string& where, OpenMode mode,
     std::chrono::milliseconds busyTimeout = std::chrono::milliseconds(10000));

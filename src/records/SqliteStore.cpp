@@ -242,6 +242,11 @@ class SqliteStore : public RecordStore {
     open_.erase(attempt.id);
   }
 
+  void CheckIntegrity() override {
+    std::lock_guard lock(mutex_);
+    QuickCheck();
+  }
+
   void Beat() override {
     std::lock_guard lock(mutex_);
     if (open_.empty()) return;
@@ -360,7 +365,6 @@ class SqliteStore : public RecordStore {
     }
     Execute("PRAGMA journal_mode = WAL", "cannot open it");
     Execute("PRAGMA foreign_keys = ON", "cannot open it");
-    QuickCheck();
     if (content == Content::Empty) {
       CreateSchema();
     } else if (version < kSchemaVersion) {

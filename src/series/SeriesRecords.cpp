@@ -114,6 +114,7 @@ Heartbeat::~Heartbeat() {
 
 std::vector<std::string> PrepareRecords(records::RecordStore& store,
                                         const std::string& journalPath) {
+  store.CheckIntegrity();  // a damaged database is refused before any board is touched
   std::vector<std::string> lines;
   records::Journal journal(journalPath);
   const std::string identity = store.Identity();

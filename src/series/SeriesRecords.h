@@ -58,9 +58,9 @@ class Heartbeat {
   std::thread thread_;
 };
 
-// Before a series: finishes in `store` the results an earlier run kept in the journal at
-// `journalPath`, and names the attempts an earlier run left open (stale heartbeat). Returns the
-// lines to show once, on the error stream.
+// Before a series: checks the database (RecordStore::CheckIntegrity), finishes in `store` the
+// results an earlier run kept in the journal at `journalPath`, and names the attempts an earlier
+// run left open (stale heartbeat). Returns the lines to show once, on the error stream.
 std::vector<std::string> PrepareRecords(records::RecordStore& store,
                                         const std::string& journalPath);
 

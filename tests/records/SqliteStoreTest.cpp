@@ -148,7 +148,12 @@ TEST_F(SqliteStoreTest, NamesALockedOrDamagedDatabase) {
     const std::string junk(2000, '\xA5');
     file.write(junk.data(), static_cast<std::streamsize>(junk.size()));
   }
-  const std::string error = OpenError(damaged, OpenMode::Existing);
+  std::string error;
+  try {
+    records::OpenRecordStore(damaged, OpenMode::Existing)->CheckIntegrity();
+  } catch (const RecordsError& refused) {
+    error = refused.what();
+  }
   EXPECT_EQ(error.rfind("records database " + damaged, 0), 0u) << error;
   EXPECT_NE(error, "");
 }
