@@ -142,7 +142,8 @@ class SqliteStore : public RecordStore {
 
  public:
   SqliteStore(const std::string& path, OpenMode mode, std::chrono::milliseconds busyTimeout)
-      : path_(path), mode_(mode) {
+      // Absolute, so that the journal knows the file whatever folder a run starts in.
+      : path_(std::filesystem::absolute(path).lexically_normal().string()), mode_(mode) {
     OpenFile();
     sqlite3_extended_result_codes(db_, 1);
     sqlite3_busy_timeout(db_, static_cast<int>(busyTimeout.count()));
@@ -337,7 +338,9 @@ class SqliteStore : public RecordStore {
   // typing mistake more often than a wish.
   void CreateDefaultFolder() {
     const std::filesystem::path folder = std::filesystem::path(path_).parent_path();
-    if (folder.empty() || path_ != DefaultRecordsPath()) return;
+    const std::string standard =
+        std::filesystem::absolute(DefaultRecordsPath()).lexically_normal().string();
+    if (folder.empty() || path_ != standard) return;
     std::error_code error;
     std::filesystem::create_directories(folder, error);
     if (error) {
