@@ -362,7 +362,7 @@ void SeriesWindow::Start() {
   auto plan = Plan();
   if (plan) {
     try {
-      store_ = records::OpenRecordStore(Bytes(RecordsWhere()));
+      store_ = records::OpenRecordStore(Bytes(RecordsWhere()), records::OpenMode::Create);
     } catch (const records::RecordsError& error) {
       Warn(Text(error.what()));
       plan.reset();
@@ -484,7 +484,8 @@ QString SeriesWindow::RecordsWhere() const {
 void SeriesWindow::ShowRecords() {
   std::vector<records::Attempt> attempts;
   try {
-    attempts = records::OpenRecordStore(Bytes(RecordsWhere()))->List({});
+    attempts =
+        records::OpenRecordStore(Bytes(RecordsWhere()), records::OpenMode::ReadOnly)->List({});
   } catch (const records::RecordsError& error) {
     Warn(Text(error.what()));
     return;
@@ -506,7 +507,8 @@ void SeriesWindow::ShowRecords() {
 void SeriesWindow::ExportCsv() {
   std::vector<records::Attempt> attempts;
   try {
-    attempts = records::OpenRecordStore(Bytes(RecordsWhere()))->List({});
+    attempts =
+        records::OpenRecordStore(Bytes(RecordsWhere()), records::OpenMode::ReadOnly)->List({});
   } catch (const records::RecordsError& error) {
     Warn(Text(error.what()));
     return;

@@ -90,9 +90,17 @@ void AddRecordsOptions(CLI::App& command, Options& options) {
   command.add_flag("--csv", options.csv, "Print CSV");
   command.add_option("--capcode", options.capcodeQuery, "Only the board that holds this capcode")
       ->type_name("N");
-  command.add_flag("--failed", options.failedOnly, "Only the failed attempts");
+  command.add_flag("--failed", options.failedOnly,
+                   "Only the attempts not programmed (failed, and open ones)");
+  command.add_option("--since", options.since, "Only the attempts started on or after DATE")
+      ->type_name("DATE");
+  command.add_option("--station", options.station, "Only the attempts of this station")
+      ->type_name("NAME");
+  command.add_option("--limit", options.limit, "Only the newest N attempts")->type_name("N");
   command.add_option("--release", options.release, "Return a failed board's capcode to the pool")
       ->type_name("SLOT=CAPCODE");
+  command.add_flag("--force", options.force,
+                   "--release: also a capcode whose board was erased and may hold it");
 }
 
 void AddSeriesOptions(CLI::App& command, Options& options) {
@@ -113,6 +121,8 @@ void AddSeriesOptions(CLI::App& command, Options& options) {
       ->type_name("NAME");
   command.add_flag("--reprogram", options.reprogram,
                    "Write boards that already hold a programmed capcode too (a second pass)");
+  command.add_flag("--new-records", options.newRecords,
+                   "Start a new records database at the --records path");
 }
 
 }  // namespace

@@ -44,6 +44,10 @@ struct Options {
   std::string capcodeQuery;  // records --capcode N
   bool failedOnly = false;   // records --failed
   std::string release;       // records --release SLOT=CAPCODE
+  bool force = false;        // records --release --force: also an attempt that sent an erase
+  std::string since;         // records --since DATE
+  std::size_t limit = 0;     // records --limit N: the newest N; 0 for all
+  bool newRecords = false;   // series --new-records: create the database named by --records
 
   // series
   std::vector<std::string> capcodes;  // --capcode SLOT=FIRST[:STEP]

@@ -1,5 +1,6 @@
 // tuvactl records: the list of programmed boards (text, JSON or CSV), the board that holds a
 // capcode, and the return of a failed board's capcode to the pool.
+#include <algorithm>
 #include <cstdint>
 #include <iomanip>
 #include <iostream>
@@ -47,15 +48,13 @@ std::string Seconds(double seconds) {
   return text.str();
 }
 
-void PrintText(const std::vector<Attempt>& attempts) {
-  for (const Attempt& a : attempts) {
-    std::cout << '#' << a.id << "  " << a.time << "  " << OrDash(ValidUtf8(a.station)) << "  "
-              << OrDash(ValidUtf8(a.port)) << "  " << OrDash(records::TakenText(a)) << "  "
-              << OrDash(ValidUtf8(a.firmware)) << "  " << OrDash(a.frequency) << "  "
-              << records::ResultName(a.result) << "  " << Seconds(a.seconds) << " s";
-    if (!a.message.empty()) std::cout << "  " << ValidUtf8(a.message);
-    std::cout << '\n';
-  }
+void PrintText(const Attempt& a) {
+  std::cout << '#' << a.id << "  " << a.time << "  " << OrDash(ValidUtf8(a.station)) << "  "
+            << OrDash(ValidUtf8(a.port)) << "  " << OrDash(records::TakenText(a)) << "  "
+            << OrDash(ValidUtf8(a.firmware)) << "  " << OrDash(a.frequency) << "  "
+            << records::ResultName(a.result) << "  " << Seconds(a.seconds) << " s";
+  if (!a.message.empty()) std::cout << "  " << ValidUtf8(a.message);
+  std::cout << '\n';
 }
 
 nlohmann::json AttemptJson(const Attempt& a) {
@@ -78,53 +77,122 @@ nlohmann::json AttemptJson(const Attempt& a) {
           {"taken", taken}};
 }
 
-std::unique_ptr<records::RecordStore> OpenStore(const Options& options) {
+// A listing opens the database read-only: it never creates or changes a file. A release opens an
+// existing database for writing.
+std::unique_ptr<records::RecordStore> OpenStore(const Options& options, records::OpenMode mode) {
   try {
-    return records::OpenRecordStore(options.records);
+    return records::OpenRecordStore(options.records, mode);
   } catch (const records::RecordsError& error) {
     throw UsageError(error.what());
   }
+}
+
+records::ListFilter FilterOf(const Options& options) {
+  records::ListFilter filter;
+  filter.failedOnly = options.failedOnly;
+  if (!options.capcodeQuery.empty()) {
+    filter.capcode = ParseCapcode(options.capcodeQuery, "--capcode");
+  }
+  try {
+    if (!options.since.empty()) filter.since = records::ParseSince(options.since);
+  } catch (const records::RecordsError& error) {
+    throw UsageError("--since " + std::string(error.what()));
+  }
+  filter.station = options.station;
+  filter.limit = options.limit;
+  return filter;
+}
+
+int Release(records::RecordStore& store, int slot, std::uint32_t capcode, bool force) {
+  using records::ReleaseOutcome;
+  const ReleaseOutcome outcome = store.Release(slot, capcode, force);
+  const std::string name =
+      "capcode " + std::to_string(capcode) + " of slot " + std::to_string(slot);
+  const std::string holder = records::AttemptText(outcome.attempt);
+  std::cerr << "tuvactl: ";
+  switch (outcome.kind) {
+    case ReleaseOutcome::Released:
+      std::cerr << name << " is back in the pool; it was held by " << holder;
+      if (outcome.attempt.erased) std::cerr << ", whose board was erased and may still hold it";
+      std::cerr << std::endl;
+      return kExitSuccess;
+    case ReleaseOutcome::NotHeld:
+      std::cerr << name << " is not held by any attempt" << std::endl;
+      break;
+    case ReleaseOutcome::Programmed:
+      std::cerr << name << " belongs to a programmed board, " << holder
+                << "; a programmed board's capcode is never released" << std::endl;
+      break;
+    case ReleaseOutcome::Running:
+      std::cerr << name << " is held by " << holder
+                << ", which a running series is writing now; it cannot be released" << std::endl;
+      break;
+    case ReleaseOutcome::Erased:
+      std::cerr << name << " is held by " << holder
+                << ", which sent an erase and did not finish: that board may hold the capcode. "
+                   "Read the board first (tuvactl read, then tuvactl get) and give --force to "
+                   "release it anyway"
+                << std::endl;
+      break;
+  }
+  return kExitFailed;
+}
+
+// Prints the attempts as they are read; returns how many.
+std::size_t PrintAll(records::RecordStore& store, const records::ListFilter& filter,
+                     const Options& options) {
+  std::size_t rows = 0;
+  if (options.json) std::cout << "{\n  \"attempts\": [";
+  if (options.csv) std::cout << records::CsvHeader();
+  store.Each(filter, [&](const Attempt& a) {
+    if (options.json) {
+      std::cout << (rows == 0 ? "\n    " : ",\n    ") << AttemptJson(a).dump();
+    } else if (options.csv) {
+      std::cout << records::CsvLine(a);
+    } else {
+      PrintText(a);
+    }
+    ++rows;
+  });
+  if (options.json) std::cout << (rows == 0 ? "]\n}\n" : "\n  ]\n}\n");
+  std::cout << std::flush;
+  return rows;
+}
+
+// Why a capcode filter listed nothing: no board holds the capcode, or the other filters left out
+// the attempts that do.
+void ExplainNoCapcode(records::RecordStore& store, std::uint32_t capcode) {
+  records::ListFilter holders;
+  holders.capcode = capcode;
+  const std::vector<Attempt> found = store.List(holders);
+  if (found.empty()) {
+    std::cerr << "tuvactl: no board holds capcode " << capcode << std::endl;
+    return;
+  }
+  const auto programmed = std::find_if(found.begin(), found.end(), [](const Attempt& a) {
+    return a.result == records::Result::Programmed;
+  });
+  std::cerr << "tuvactl: capcode " << capcode << " is held by "
+            << records::AttemptText(programmed != found.end() ? *programmed : found.back())
+            << ", which the other filters leave out" << std::endl;
 }
 
 }  // namespace
 
 int RecordsCommand(const Options& options) {
   if (options.json && options.csv) throw UsageError("records prints --json or --csv, not both");
-  records::ListFilter filter;
-  filter.failedOnly = options.failedOnly;
-  if (!options.capcodeQuery.empty())
-    filter.capcode = ParseCapcode(options.capcodeQuery, "--capcode");
+  const records::ListFilter filter = FilterOf(options);
   std::optional<std::pair<int, std::uint32_t>> release;
   if (!options.release.empty()) release = ParseRelease(options.release);
+  if (options.force && !release) throw UsageError("--force goes with --release");
 
-  const auto store = OpenStore(options);
+  const auto store =
+      OpenStore(options, release ? records::OpenMode::Existing : records::OpenMode::ReadOnly);
   try {
-    if (release) {
-      const auto [slot, capcode] = *release;
-      const std::string name =
-          "capcode " + std::to_string(capcode) + " of slot " + std::to_string(slot);
-      if (!store->Release(slot, capcode)) {
-        std::cerr << "tuvactl: " << name
-                  << " is not held by a failed board (a programmed board's capcode is never "
-                     "released)"
-                  << std::endl;
-        return kExitFailed;
-      }
-      std::cout << name << " is back in the pool" << std::endl;
-      return kExitSuccess;
-    }
-    const std::vector<Attempt> attempts = store->List(filter);
-    if (options.json) {
-      nlohmann::json rows = nlohmann::json::array();
-      for (const Attempt& a : attempts) rows.push_back(AttemptJson(a));
-      std::cout << nlohmann::json{{"attempts", rows}}.dump(2) << std::endl;
-    } else if (options.csv) {
-      std::cout << records::AttemptsCsv(attempts);
-    } else {
-      PrintText(attempts);
-    }
-    if (filter.capcode && attempts.empty()) {
-      std::cerr << "tuvactl: no board holds capcode " << *filter.capcode << std::endl;
+    if (release) return Release(*store, release->first, release->second, options.force);
+    const std::size_t rows = PrintAll(*store, filter, options);
+    if (filter.capcode && rows == 0) {
+      ExplainNoCapcode(*store, *filter.capcode);
       return kExitFailed;
     }
     return kExitSuccess;

@@ -15,6 +15,7 @@
 #include "link/Discovery.h"
 #include "records/RecordStore.h"
 #include "series/SeriesImage.h"
+#include "series/SeriesRecords.h"
 #include "series/SeriesRun.h"
 
 namespace tuva::cli {
@@ -25,12 +26,6 @@ series::CountingCapcode ParseCounting(const std::string& text) {
   const auto counting = series::ParseCounting(text);
   if (!counting) throw UsageError("--capcode " + text + ": expected SLOT=FIRST or SLOT=FIRST:STEP");
   return *counting;
-}
-
-std::string HostName() {
-  char name[256] = {};
-  if (::gethostname(name, sizeof name - 1) != 0 || name[0] == '\0') return "localhost";
-  return name;
 }
 
 series::SeriesPlan PlanOf(const Options& options) {
@@ -52,7 +47,7 @@ series::SeriesPlan PlanOf(const Options& options) {
     throw UsageError("no serial port to look for boards on; name the adapters with --port DEV");
   }
   if (auto refusal = series::CheckPlan(plan, options.file)) throw UsageError(refusal->message);
-  plan.station = options.station.empty() ? HostName() : options.station;
+  plan.station = options.station.empty() ? records::DefaultStation() : options.station;
   plan.reprogram = options.reprogram;
   return plan;
 }
@@ -88,17 +83,28 @@ class StopOnSignals {
   std::thread waiter_;
 };
 
+// The records of the run: the default database is made on first use, one named by hand only with
+// --new-records. What an earlier run left behind is finished or named once, on stderr.
+std::unique_ptr<records::RecordStore> OpenSeriesRecords(const Options& options) {
+  try {
+    auto store = records::OpenRecordStore(
+        options.records, records::SeriesOpenMode(options.records, options.newRecords));
+    for (const std::string& line : series::PrepareRecords(*store, records::DefaultJournalPath())) {
+      std::cerr << "tuvactl: " << line << std::endl;
+    }
+    return store;
+  } catch (const records::MissingDatabase& missing) {
+    throw UsageError(std::string(missing.what()) + "; give --new-records to start one");
+  } catch (const records::RecordsError& error) {
+    throw UsageError(error.what());
+  }
+}
+
 }  // namespace
 
 int SeriesCommand(const Options& options) {
   series::SeriesPlan plan = PlanOf(options);
-  std::unique_ptr<records::RecordStore> store;
-  try {
-    store = records::OpenRecordStore(options.records.empty() ? records::DefaultRecordsPath()
-                                                             : options.records);
-  } catch (const records::RecordsError& error) {
-    throw UsageError(error.what());
-  }
+  std::unique_ptr<records::RecordStore> store = OpenSeriesRecords(options);
   const int count = plan.count;
   // A port that has had no board for a while says so once, so that a mistyped or unplugged port
   // is not a silent wait.
@@ -123,8 +129,16 @@ int SeriesCommand(const Options& options) {
     run.Run();
   }
   const int programmed = run.programmed();
-  std::cout << programmed << " of " << count << " boards programmed" << std::endl;
+  const auto unrecorded = run.records().unrecorded();
+  std::cout << programmed << " of " << count << " boards programmed";
+  if (!unrecorded.empty()) std::cout << ", " << unrecorded.size() << " of them NOT RECORDED";
+  std::cout << std::endl;
   if (!run.problem().empty()) std::cerr << "tuvactl: " << run.problem() << std::endl;
+  if (!unrecorded.empty()) {
+    std::cerr << "tuvactl: " << series::UnrecordedMessage(unrecorded, run.records().journalPath())
+              << std::endl;
+    return kExitFailed;
+  }
   return programmed >= count ? kExitSuccess : kExitFailed;
 }
 

@@ -3,19 +3,25 @@
 // station commits the same capcode first, the partial unique index refuses the insert
 // (unique_violation), the transaction is rolled back and the reservation starts over with what
 // is now held.
+//
+// The server sits across a network: every connection has a connect timeout, TCP keepalives and
+// lock and statement timeouts (each overridable in the URL), and a call that fails because the
+// connection was lost reconnects and runs again, a bounded number of times with a growing pause.
+// Each call is whole transactions, so running it again never applies it twice; a reservation whose
+// COMMIT went out but whose answer was lost is found again by its token instead of made anew.
 #include <libpq-fe.h>
 
+#include <atomic>
 #include <cstdio>
-#include <map>
 #include <mutex>
+#include <set>
+#include <thread>
 
+#include "records/PostgresUrl.h"
 #include "records/StoreCommon.h"
 
 namespace tuva::records {
 namespace {
-
-constexpr const char* kCreateVersion =
-    "CREATE TABLE IF NOT EXISTS schema_version (version INTEGER NOT NULL)";
 
 constexpr const char* kCreateTables[] = {
     "CREATE TABLE attempts ("
@@ -41,20 +47,70 @@ constexpr const char* kCreateTables[] = {
     "CREATE UNIQUE INDEX taken_held_capcode ON taken (capcode) WHERE held",
 };
 
+// What version 2 added, after the new columns of the attempts.
+constexpr const char* kVersion2[] = {
+    "ALTER TABLE attempts ADD COLUMN process BIGINT NOT NULL DEFAULT 0,"
+    " ADD COLUMN heartbeat BIGINT NOT NULL DEFAULT 0, ADD COLUMN token TEXT NOT NULL DEFAULT ''",
+    // A board put back on a jig after it was programmed is recorded as skipped.
+    "ALTER TABLE attempts DROP CONSTRAINT attempts_result_check,"
+    " ADD CONSTRAINT attempts_result_check"
+    " CHECK (result IN ('reserved', 'erased', 'programmed', 'failed', 'skipped'))",
+    "CREATE INDEX attempts_time ON attempts (time)",
+    "CREATE INDEX attempts_station ON attempts (station)",
+    "CREATE INDEX attempts_open ON attempts (id) WHERE result IN ('reserved', 'erased')",
+    "CREATE INDEX attempts_not_programmed ON attempts (id) WHERE result <> 'programmed'",
+    "CREATE INDEX attempts_token ON attempts (token) WHERE token <> ''",
+    "CREATE TABLE board_capcode ("
+    " capcode BIGINT NOT NULL,"
+    " attempt_id BIGINT NOT NULL REFERENCES attempts (id),"
+    " PRIMARY KEY (capcode, attempt_id))",
+    "CREATE TABLE pool_hint ("
+    " first BIGINT NOT NULL,"
+    " step BIGINT NOT NULL,"
+    " next BIGINT NOT NULL,"
+    " PRIMARY KEY (first, step))",
+    "CREATE TABLE identity (token TEXT NOT NULL)",
+    "INSERT INTO board_capcode (capcode, attempt_id)"
+    " SELECT DISTINCT c::BIGINT, a.id FROM attempts a,"
+    " unnest(string_to_array(a.capcodes, ',')) c"
+    " WHERE a.result = 'programmed' AND c ~ '^[0-9]{1,10}$' AND c::BIGINT <= 4294967295",
+};
+
+constexpr const char* kTakenColumn =
+    "(SELECT string_agg(t.slot || ':' || t.capcode || ':' || CASE WHEN t.held THEN 1 ELSE 0 END,"
+    " ' ' ORDER BY t.slot) FROM taken t WHERE t.attempt_id = a.id)";
+
+constexpr const char* kLowerHints =
+    "UPDATE pool_hint SET next = $1 WHERE next > $1 AND $1 >= first AND ($1 - first) % step = 0";
+
 // Serialises the creation of the schema between stations that open a new database at once.
 constexpr const char* kSchemaLock = "SELECT pg_advisory_xact_lock(7365101)";
 
 // A reservation that lost every race this often gives up.
 constexpr int kReserveTries = 200;
 
-// A statement the server refused, with its SQLSTATE.
+// A call whose connection is lost is run this often in all, with these pauses between.
+constexpr int kConnectionTries = 5;
+constexpr std::chrono::milliseconds kFirstPause{250};
+
+// The server-side limits set when neither the URL nor the server chose any.
+constexpr const char* kLockTimeout = "3s";
+constexpr const char* kStatementTimeout = "15s";
+
+// A statement the server refused (or a connection that broke), with its SQLSTATE.
 struct Refused {
   std::string state;
   std::string reason;
+  bool lost = false;  // the connection was lost: the call may be run again
 };
 
 bool Retryable(const Refused& refused) {
   return refused.state == "23505" || refused.state == "40001" || refused.state == "40P01";
+}
+
+// Connection exceptions (class 08) and a server shutting down or restarting.
+bool LostState(const std::string& state) {
+  return state.rfind("08", 0) == 0 || state == "57P01" || state == "57P02" || state == "57P03";
 }
 
 std::string Number(std::int64_t value) {
@@ -67,53 +123,59 @@ std::string Number(double value) {
   return text;
 }
 
-// The URL as it may be shown: a password in it is replaced by "***".
-std::string Shown(const std::string& url) {
-  const std::size_t scheme = url.find("://");
-  const std::size_t at = url.find('@');
-  if (scheme == std::string::npos || at == std::string::npos) return url;
-  const std::size_t colon = url.find(':', scheme + 3);
-  if (colon == std::string::npos || colon > at) return url;
-  return url.substr(0, colon + 1) + "***" + url.substr(at);
+std::string Dollar(int n) {
+  std::string text = "$";
+  text += std::to_string(n);
+  return text;
 }
 
 using Rows = std::unique_ptr<PGresult, decltype(&PQclear)>;
 
 class PostgresStore : public RecordStore {
  public:
-  explicit PostgresStore(const std::string& url) : name_(Shown(url)) {
-    connection_.reset(PQconnectdb(url.c_str()));
-    if (!connection_ || PQstatus(connection_.get()) != CONNECTION_OK) {
-      throw RecordsError("records database " + name_ + ": cannot connect (" + Reason() + ")");
-    }
-    // CREATE ... IF NOT EXISTS notices are not for the technician's terminal.
-    PQsetNoticeProcessor(
-        connection_.get(), [](void*, const char*) {}, nullptr);
+  PostgresStore(const std::string& url, OpenMode mode)
+      : url_(url), name_(ShownPostgresUrl(url)), mode_(mode) {
+    Connect();
     Guarded("cannot set up its tables", [&] { EnsureSchema(); });
+  }
+
+  std::string Name() const override { return name_; }
+
+  std::string Identity() override {
+    std::lock_guard lock(mutex_);
+    std::string token;
+    Call("cannot read its identity", [&] {
+      const Rows rows = Run("SELECT token FROM identity", {});
+      if (PQntuples(rows.get()) == 0) throw Refused{"", "no identity row", false};
+      token = Value(rows, 0, 0);
+    });
+    return token;
   }
 
   Attempt Reserve(const Attempt& start, const std::vector<CountingSlot>& slots) override {
     CheckSlots(slots);
     std::lock_guard lock(mutex_);
     const Attempt opened = Opened(start);
-    for (int tries = 1;; ++tries) {
-      try {
-        return TryReserve(opened, slots);
-      } catch (const Refused& refused) {
-        Rollback();
-        if (!Retryable(refused) || tries == kReserveTries) {
-          throw RecordsError(Message("cannot reserve capcodes", refused.reason));
+    const std::string token = RandomToken();
+    Attempt reserved;
+    Call("cannot reserve capcodes", [&] {
+      for (int tries = 1;; ++tries) {
+        try {
+          reserved = TryReserve(opened, slots, token);
+          return;
+        } catch (const Refused& refused) {
+          if (refused.lost || !Retryable(refused) || tries == kReserveTries) throw;
+          Rollback();
         }
-      } catch (...) {
-        Rollback();
-        throw;
       }
-    }
+    });
+    open_.insert(reserved.id);
+    return reserved;
   }
 
   void MarkErased(std::int64_t id) override {
     std::lock_guard lock(mutex_);
-    Guarded("cannot record the erase", [&] {
+    Call("cannot record the erase", [&] {
       const Rows rows =
           Run("UPDATE attempts SET result = 'erased', erased = TRUE"
               " WHERE id = $1 AND result IN ('reserved', 'erased')",
@@ -128,153 +190,351 @@ class PostgresStore : public RecordStore {
       throw RecordsError("an attempt ends as programmed, failed or skipped");
     }
     std::lock_guard lock(mutex_);
-    Guarded("cannot record the result", [&] {
-      Run("BEGIN", {});
-      const Rows open =
-          Run("SELECT erased FROM attempts WHERE id = $1 AND result IN ('reserved', 'erased')"
-              " FOR UPDATE",
-              {Number(attempt.id)});
-      if (PQntuples(open.get()) == 0) throw RecordsError(NotOpen(attempt.id));
-      const bool erased = Value(open, 0, 0) == "t" || attempt.erased;
-      Run("UPDATE attempts SET firmware = $1, capcodes = $2, frequency = $3, sha256 = $4,"
-          " result = $5, erased = $6, message = $7, seconds = $8 WHERE id = $9",
-          {attempt.firmware, JoinCapcodes(attempt.capcodes), attempt.frequency, attempt.sha256,
-           ResultName(attempt.result), erased ? "true" : "false", attempt.message,
-           Number(attempt.seconds), Number(attempt.id)});
-      if (attempt.result == Result::Failed && !erased) {
-        Run("UPDATE taken SET held = FALSE WHERE attempt_id = $1", {Number(attempt.id)});
-      }
-      Run("COMMIT", {});
-    });
+    Call("cannot record the result", [&] { TryFinish(attempt); });
+    open_.erase(attempt.id);
   }
 
-  std::vector<Attempt> List(const ListFilter& filter) override {
+  void Beat() override {
     std::lock_guard lock(mutex_);
-    std::vector<Attempt> attempts;
-    Guarded("cannot read the records", [&] {
-      Run("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY", {});
-      const Rows rows = Run(
-          "SELECT id, time, station, port, firmware, capcodes, frequency, sha256, result, erased,"
-          " message, seconds FROM attempts ORDER BY id",
-          {});
-      std::map<std::int64_t, std::size_t> index;
-      for (int row = 0; row < PQntuples(rows.get()); ++row) {
-        Attempt a;
-        a.id = std::stoll(Value(rows, row, 0));
-        a.time = Value(rows, row, 1);
-        a.station = Value(rows, row, 2);
-        a.port = Value(rows, row, 3);
-        a.firmware = Value(rows, row, 4);
-        a.capcodes = SplitCapcodes(Value(rows, row, 5));
-        a.frequency = Value(rows, row, 6);
-        a.sha256 = Value(rows, row, 7);
-        a.result = ParseResult(Value(rows, row, 8));
-        a.erased = Value(rows, row, 9) == "t";
-        a.message = Value(rows, row, 10);
-        a.seconds = std::stod(Value(rows, row, 11));
-        index[a.id] = attempts.size();
-        attempts.push_back(std::move(a));
-      }
-      const Rows taken =
-          Run("SELECT attempt_id, slot, capcode, held FROM taken ORDER BY attempt_id, slot", {});
-      for (int row = 0; row < PQntuples(taken.get()); ++row) {
-        const auto found = index.find(std::stoll(Value(taken, row, 0)));
-        if (found == index.end()) continue;
-        attempts[found->second].taken.push_back(
-            {std::stoi(Value(taken, row, 1)),
-             static_cast<std::uint32_t>(std::stoull(Value(taken, row, 2))),
-             Value(taken, row, 3) == "t"});
-      }
-      Run("COMMIT", {});
-    });
-    std::erase_if(attempts, [&](const Attempt& a) { return !Matches(a, filter); });
-    return attempts;
-  }
-
-  bool Release(int slot, std::uint32_t capcode) override {
-    std::lock_guard lock(mutex_);
-    bool released = false;
-    Guarded("cannot release the capcode", [&] {
-      Run("BEGIN", {});
-      const Rows holder =
-          Run("SELECT a.id, a.result FROM taken t JOIN attempts a ON a.id = t.attempt_id"
-              " WHERE t.held AND t.slot = $1 AND t.capcode = $2 FOR UPDATE",
-              {Number(std::int64_t{slot}), Number(std::int64_t{capcode})});
-      if (PQntuples(holder.get()) == 0 || ParseResult(Value(holder, 0, 1)) == Result::Programmed) {
-        Run("ROLLBACK", {});
-        return;
-      }
-      const std::string id = Value(holder, 0, 0);
-      Run("UPDATE taken SET held = FALSE WHERE attempt_id = $1 AND slot = $2",
-          {id, Number(std::int64_t{slot})});
-      Run("UPDATE attempts SET result = 'failed', message = $1 WHERE id = $2"
+    if (open_.empty()) return;
+    std::string ids;
+    for (const std::int64_t id : open_) {
+      if (!ids.empty()) ids += ',';
+      ids += Number(id);
+    }
+    Call("cannot renew the heartbeat", [&] {
+      Run("UPDATE attempts SET heartbeat = $1 WHERE id = ANY (string_to_array($2, ',')::BIGINT[])"
           " AND result IN ('reserved', 'erased')",
-          {kReleasedUnfinished, id});
-      Run("COMMIT", {});
-      released = true;
+          {Number(NowSeconds()), ids});
     });
-    return released;
+  }
+
+  void Each(const ListFilter& filter, const std::function<void(const Attempt&)>& row) override {
+    std::lock_guard lock(mutex_);
+    bool delivered = false;
+    Call("cannot read the records", [&] {
+      Run("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY", {});
+      // A long listing to a slow reader is no stalled statement.
+      Run("SET LOCAL statement_timeout = 0", {});
+      try {
+        Stream(filter, [&](const Attempt& a) {
+          delivered = true;
+          row(a);
+        });
+      } catch (const Refused& refused) {
+        // Rows already printed are not printed twice: a broken listing is not run again.
+        if (delivered) throw RecordsError(Message("cannot read the records", refused.reason));
+        throw;
+      }
+      Run("COMMIT", {});
+    });
+  }
+
+  void StopWaiting() override { stopWaiting_ = true; }
+
+  ReleaseOutcome Release(int slot, std::uint32_t capcode, bool force) override {
+    std::lock_guard lock(mutex_);
+    ReleaseOutcome outcome;
+    Call("cannot release the capcode", [&] { outcome = TryRelease(slot, capcode, force); });
+    return outcome;
   }
 
  private:
-  Attempt TryReserve(Attempt attempt, const std::vector<CountingSlot>& slots) {
-    Run("BEGIN", {});
-    const Rows inserted = Run(
-        "INSERT INTO attempts (time, station, port, firmware, capcodes, frequency, sha256,"
-        " result, message, seconds) VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10) RETURNING id",
-        {attempt.time, attempt.station, attempt.port, attempt.firmware,
-         JoinCapcodes(attempt.capcodes), attempt.frequency, attempt.sha256,
-         ResultName(Result::Reserved), attempt.message, Number(attempt.seconds)});
-    attempt.id = std::stoll(Value(inserted, 0, 0));
-    for (const CountingSlot& slot : slots) {
-      // The rows this transaction inserted for earlier slots are among the held ones.
-      const Rows held =
-          Run("SELECT capcode FROM taken WHERE held AND capcode BETWEEN $1 AND $2 ORDER BY capcode",
-              {Number(std::int64_t{slot.first}), Number(std::int64_t{slot.last})});
-      std::vector<std::uint32_t> values;
-      for (int row = 0; row < PQntuples(held.get()); ++row) {
-        values.push_back(static_cast<std::uint32_t>(std::stoull(Value(held, row, 0))));
+  void Connect() {
+    connection_.reset(ConnectPostgres(url_));
+    if (!connection_ || PQstatus(connection_.get()) != CONNECTION_OK) {
+      const std::string reason = Reason();
+      if (reason.find("does not exist") != std::string::npos && mode_ != OpenMode::Create &&
+          reason.find("database") != std::string::npos) {
+        throw MissingDatabase("no records database at " + name_);
       }
-      bool found = false;
-      const std::uint32_t capcode = NextCandidate(slot, values, found);
-      if (!found) throw RecordsError(UsedUpMessage(slot));
-      Run("INSERT INTO taken (attempt_id, slot, capcode, held) VALUES ($1, $2, $3, TRUE)",
-          {Number(attempt.id), Number(std::int64_t{slot.slot}), Number(std::int64_t{capcode})});
-      attempt.taken.push_back({slot.slot, capcode, true});
+      throw RecordsError("records database " + name_ + ": cannot connect (" + reason + ")");
     }
-    Run("COMMIT", {});
-    return attempt;
+    // CREATE ... IF NOT EXISTS notices are not for the technician's terminal.
+    PQsetNoticeProcessor(
+        connection_.get(), [](void*, const char*) {}, nullptr);
+    SetTimeouts();
   }
 
-  void EnsureSchema() {
-    Run("BEGIN", {});
-    Run(kSchemaLock, {});
-    Run(kCreateVersion, {});
-    const Rows version = Run("SELECT version FROM schema_version", {});
-    if (PQntuples(version.get()) > 0) {
-      const std::int64_t found = std::stoll(Value(version, 0, 0));
-      Run("ROLLBACK", {});
-      if (found != kSchemaVersion) throw RecordsError(NewerSchema(name_, found));
-      return;
+  // The lock and statement timeouts, unless the URL (options=-c ...) or the server set them.
+  void SetTimeouts() {
+    const Rows now =
+        Run("SELECT current_setting('lock_timeout'), current_setting('statement_timeout')", {});
+    if (Value(now, 0, 0) == "0")
+      Run(("SET lock_timeout = '" + std::string(kLockTimeout) + "'").c_str(), {});
+    if (Value(now, 0, 1) == "0") {
+      Run(("SET statement_timeout = '" + std::string(kStatementTimeout) + "'").c_str(), {});
     }
-    for (const char* sql : kCreateTables) Run(sql, {});
-    Run("INSERT INTO schema_version (version) VALUES ($1)", {Number(std::int64_t{kSchemaVersion})});
-    Run("COMMIT", {});
   }
 
-  // Runs `body`; a statement the server refuses becomes a RecordsError that names the database
-  // and what was being done, and an open transaction is rolled back.
+  // Runs `body`; a lost connection is made again and `body` run again, a bounded number of times
+  // with a growing pause. Any other refusal becomes a RecordsError that names the database and
+  // what was being done, with the open transaction rolled back.
+  template <typename Body>
+  void Call(const char* what, Body body) {
+    std::chrono::milliseconds pause = kFirstPause;
+    for (int tries = 1;; ++tries) {
+      try {
+        if (PQstatus(connection_.get()) != CONNECTION_OK) Reconnect();
+        Guarded(what, body);
+        return;
+      } catch (const Refused& lost) {
+        if (tries >= kConnectionTries || stopWaiting_) {
+          throw RecordsError(
+              Message(what, lost.reason + "; gave up after " + std::to_string(tries) + " tries"));
+        }
+      }
+      std::this_thread::sleep_for(pause);
+      pause *= 2;
+    }
+  }
+
+  // Runs `body` once: a lost connection is thrown on as Refused (lost), any other refusal as a
+  // RecordsError; an open transaction is rolled back either way.
   template <typename Body>
   void Guarded(const char* what, Body body) {
     try {
       body();
     } catch (const Refused& refused) {
       Rollback();
+      if (refused.lost) throw;
       throw RecordsError(Message(what, refused.reason));
     } catch (...) {
       Rollback();
       throw;
     }
+  }
+
+  void Reconnect() {
+    PQreset(connection_.get());
+    if (PQstatus(connection_.get()) != CONNECTION_OK) throw Refused{"08006", Reason(), true};
+    PQsetNoticeProcessor(
+        connection_.get(), [](void*, const char*) {}, nullptr);
+    SetTimeouts();
+  }
+
+  Attempt TryReserve(Attempt attempt, const std::vector<CountingSlot>& slots,
+                     const std::string& token) {
+    Run("BEGIN", {});
+    // A reservation already made by an earlier try whose answer was lost.
+    const Rows earlier = Run("SELECT id FROM attempts WHERE token = $1", {token});
+    if (PQntuples(earlier.get()) > 0) {
+      attempt.id = std::stoll(Value(earlier, 0, 0));
+      const Rows taken = Run("SELECT slot, capcode FROM taken WHERE attempt_id = $1 ORDER BY slot",
+                             {Number(attempt.id)});
+      for (int row = 0; row < PQntuples(taken.get()); ++row) {
+        attempt.taken.push_back({std::stoi(Value(taken, row, 0)),
+                                 static_cast<std::uint32_t>(std::stoull(Value(taken, row, 1))),
+                                 true});
+      }
+      Run("COMMIT", {});
+      return attempt;
+    }
+    const Rows inserted =
+        Run("INSERT INTO attempts (time, station, port, firmware, capcodes, frequency, sha256,"
+            " result, message, seconds, process, heartbeat, token)"
+            " VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11, $12, $13) RETURNING id",
+            {attempt.time, attempt.station, attempt.port, attempt.firmware,
+             JoinCapcodes(attempt.capcodes), attempt.frequency, attempt.sha256,
+             ResultName(Result::Reserved), attempt.message, Number(attempt.seconds),
+             Number(attempt.process), Number(attempt.heartbeat), token});
+    attempt.id = std::stoll(Value(inserted, 0, 0));
+    for (const CountingSlot& slot : slots) {
+      attempt.taken.push_back({slot.slot, Take(attempt.id, slot), true});
+    }
+    Run("COMMIT", {});
+    return attempt;
+  }
+
+  // The lowest free capcode of the slot, from the progression's hint up through the held ones
+  // (each an index lookup); the hint's row is locked, so two stations counting the same
+  // progression take turns here instead of racing to the unique index.
+  std::uint32_t Take(std::int64_t id, const CountingSlot& slot) {
+    const std::string first = Number(std::int64_t{slot.first});
+    const std::string step = Number(std::int64_t{slot.step});
+    Run("INSERT INTO pool_hint (first, step, next) VALUES ($1, $2, $1) ON CONFLICT DO NOTHING",
+        {first, step});
+    const Rows hint =
+        Run("SELECT next FROM pool_hint WHERE first = $1 AND step = $2 FOR UPDATE", {first, step});
+    std::uint64_t candidate = std::max<std::int64_t>(std::stoll(Value(hint, 0, 0)), slot.first);
+    for (; candidate <= slot.last; candidate += slot.step) {
+      const std::string value = Number(static_cast<std::int64_t>(candidate));
+      if (PQntuples(Run("SELECT 1 FROM taken WHERE held AND capcode = $1", {value}).get()) > 0) {
+        continue;
+      }
+      Run("INSERT INTO taken (attempt_id, slot, capcode, held) VALUES ($1, $2, $3, TRUE)",
+          {Number(id), Number(std::int64_t{slot.slot}), value});
+      Run("UPDATE pool_hint SET next = $3 WHERE first = $1 AND step = $2",
+          {first, step, Number(static_cast<std::int64_t>(candidate + slot.step))});
+      return static_cast<std::uint32_t>(candidate);
+    }
+    throw RecordsError(UsedUpMessage(slot));
+  }
+
+  void TryFinish(const Attempt& attempt) {
+    Run("BEGIN", {});
+    const Rows open =
+        Run("SELECT erased, result FROM attempts WHERE id = $1 FOR UPDATE", {Number(attempt.id)});
+    const bool found = PQntuples(open.get()) > 0;
+    const Result now = found ? ParseResult(Value(open, 0, 1)) : Result::Failed;
+    if (found && now == Result::Programmed && attempt.result == Result::Programmed) {
+      Run("ROLLBACK", {});  // finished already: a second try whose first answer was lost
+      return;
+    }
+    if (!found || (now != Result::Reserved && now != Result::Erased)) {
+      throw RecordsError(NotOpen(attempt.id));
+    }
+    const bool erased = Value(open, 0, 0) == "t" || attempt.erased;
+    Run("UPDATE attempts SET firmware = $1, capcodes = $2, frequency = $3, sha256 = $4,"
+        " result = $5, erased = $6, message = $7, seconds = $8 WHERE id = $9",
+        {attempt.firmware, JoinCapcodes(attempt.capcodes), attempt.frequency, attempt.sha256,
+         ResultName(attempt.result), erased ? "true" : "false", attempt.message,
+         Number(attempt.seconds), Number(attempt.id)});
+    if (attempt.result == Result::Programmed) {
+      for (const std::uint32_t capcode : NumericCapcodes(attempt.capcodes)) {
+        Run("INSERT INTO board_capcode (capcode, attempt_id) VALUES ($1, $2) ON CONFLICT DO "
+            "NOTHING",
+            {Number(std::int64_t{capcode}), Number(attempt.id)});
+      }
+    }
+    if (attempt.result == Result::Failed && !erased) ReturnToPool(attempt.id, 0);
+    Run("COMMIT", {});
+  }
+
+  ReleaseOutcome TryRelease(int slot, std::uint32_t capcode, bool force) {
+    ReleaseOutcome outcome;
+    Run("BEGIN", {});
+    const Rows holder =
+        Run("SELECT attempt_id FROM taken WHERE held AND slot = $1 AND capcode = $2 FOR UPDATE",
+            {Number(std::int64_t{slot}), Number(std::int64_t{capcode})});
+    if (PQntuples(holder.get()) > 0) {
+      ListFilter one;
+      one.id = std::stoll(Value(holder, 0, 0));
+      const ListQuery query = BuildListQuery(one, kTakenColumn, "held", Dollar);
+      const Rows rows = Run(query.sql.c_str(), Texts(query));
+      if (PQntuples(rows.get()) > 0) outcome.attempt = AttemptOf(rows.get(), 0);
+      outcome.kind = outcome.attempt.result == Result::Programmed ? ReleaseOutcome::Programmed
+                     : Running(outcome.attempt)                   ? ReleaseOutcome::Running
+                     : outcome.attempt.result == Result::Erased && !force
+                         ? ReleaseOutcome::Erased
+                         : ReleaseOutcome::Released;
+    }
+    if (outcome.kind != ReleaseOutcome::Released) {
+      Run("ROLLBACK", {});
+      return outcome;
+    }
+    const std::string id = Number(outcome.attempt.id);
+    ReturnToPool(outcome.attempt.id, slot);
+    Run("UPDATE attempts SET result = 'failed', message = $1 WHERE id = $2"
+        " AND result IN ('reserved', 'erased')",
+        {kReleasedUnfinished, id});
+    Run("COMMIT", {});
+    return outcome;
+  }
+
+  // The capcodes of attempt `id` (of one slot, or all with slot 0) go back to the pool.
+  void ReturnToPool(std::int64_t id, int slot) {
+    const Rows freed =
+        Run("UPDATE taken SET held = FALSE WHERE attempt_id = $1 AND held AND ($2 = 0 OR slot = $2)"
+            " RETURNING capcode",
+            {Number(id), Number(std::int64_t{slot})});
+    for (int row = 0; row < PQntuples(freed.get()); ++row) {
+      Run(kLowerHints, {Value(freed, row, 0)});
+    }
+  }
+
+  // The listing's rows one at a time as the server sends them (single-row mode).
+  void Stream(const ListFilter& filter, const std::function<void(const Attempt&)>& row) {
+    const ListQuery query = BuildListQuery(filter, kTakenColumn, "held", Dollar);
+    const std::vector<std::string> texts = Texts(query);
+    std::vector<const char*> values;
+    for (const std::string& text : texts) values.push_back(text.c_str());
+    if (!PQsendQueryParams(connection_.get(), query.sql.c_str(), static_cast<int>(values.size()),
+                           nullptr, values.data(), nullptr, nullptr, 0) ||
+        !PQsetSingleRowMode(connection_.get())) {
+      throw Failure(nullptr);
+    }
+    std::exception_ptr stopped;
+    std::optional<Refused> refused;
+    while (PGresult* result = PQgetResult(connection_.get())) {
+      const Rows rows(result, &PQclear);
+      const ExecStatusType status = PQresultStatus(result);
+      if (status == PGRES_SINGLE_TUPLE && !stopped && !refused) {
+        try {
+          row(AttemptOf(result, 0));
+        } catch (...) {
+          stopped = std::current_exception();  // the rest is read and dropped
+        }
+      } else if (status != PGRES_SINGLE_TUPLE && status != PGRES_TUPLES_OK && !refused) {
+        refused = Failure(result);
+      }
+    }
+    if (stopped) std::rethrow_exception(stopped);
+    if (refused) throw *refused;
+  }
+
+  static std::vector<std::string> Texts(const ListQuery& query) {
+    std::vector<std::string> texts;
+    for (const auto& parameter : query.parameters) {
+      texts.push_back(parameter.isText ? parameter.text : Number(parameter.number));
+    }
+    return texts;
+  }
+
+  static Attempt AttemptOf(const PGresult* rows, int row) {
+    auto value = [&](int column) { return std::string(PQgetvalue(rows, row, column)); };
+    Attempt a;
+    a.id = std::stoll(value(0));
+    a.time = value(1);
+    a.station = value(2);
+    a.port = value(3);
+    a.firmware = value(4);
+    a.capcodes = SplitCapcodes(value(5));
+    a.frequency = value(6);
+    a.sha256 = value(7);
+    a.result = ParseResult(value(8));
+    a.erased = value(9) == "t";
+    a.message = value(10);
+    a.seconds = std::stod(value(11));
+    a.process = std::stoll(value(12));
+    a.heartbeat = std::stoll(value(13));
+    a.taken = ParseTaken(value(14));
+    return a;
+  }
+
+  void EnsureSchema() {
+    Run("BEGIN", {});
+    Run(kSchemaLock, {});
+    const Rows present = Run("SELECT to_regclass('schema_version') IS NOT NULL", {});
+    if (Value(present, 0, 0) != "t") {
+      if (mode_ != OpenMode::Create) throw MissingDatabase("no records database at " + name_);
+      Run(kCreateVersion, {});
+      for (const char* sql : kCreateTables) Run(sql, {});
+      for (const char* sql : kVersion2) Run(sql, {});
+      FinishSchema();
+      return;
+    }
+    const Rows version = Run("SELECT version FROM schema_version", {});
+    const std::int64_t found = PQntuples(version.get()) > 0 ? std::stoll(Value(version, 0, 0)) : 0;
+    if (found > kSchemaVersion) throw RecordsError(NewerSchema(name_, found));
+    if (found == kSchemaVersion) {
+      Run("ROLLBACK", {});
+      return;
+    }
+    if (mode_ == OpenMode::ReadOnly) {
+      throw RecordsError("records database " + name_ + " has schema version " +
+                         std::to_string(found) +
+                         " of an earlier tuva; it is brought up to date when opened for writing");
+    }
+    for (const char* sql : kVersion2) Run(sql, {});
+    Run("DELETE FROM schema_version", {});
+    FinishSchema();
+  }
+
+  void FinishSchema() {
+    Run("INSERT INTO schema_version (version) VALUES ($1)", {Number(std::int64_t{kSchemaVersion})});
+    Run("INSERT INTO identity (token) VALUES ($1)", {RandomToken()});
+    Run("COMMIT", {});
   }
 
   Rows Run(const char* sql, const std::vector<std::string>& parameters) {
@@ -284,11 +544,15 @@ class PostgresStore : public RecordStore {
                            values.data(), nullptr, nullptr, 0),
               &PQclear);
     const ExecStatusType status = rows ? PQresultStatus(rows.get()) : PGRES_FATAL_ERROR;
-    if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
-      const char* state = rows ? PQresultErrorField(rows.get(), PG_DIAG_SQLSTATE) : nullptr;
-      throw Refused{state ? state : "", Reason()};
-    }
+    if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) throw Failure(rows.get());
     return rows;
+  }
+
+  Refused Failure(const PGresult* result) const {
+    const char* state = result ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
+    Refused refused{state ? state : "", Reason(), false};
+    refused.lost = PQstatus(connection_.get()) != CONNECTION_OK || LostState(refused.state);
+    return refused;
   }
 
   static std::string Value(const Rows& rows, int row, int column) {
@@ -296,15 +560,15 @@ class PostgresStore : public RecordStore {
   }
 
   void Rollback() {
-    if (PQtransactionStatus(connection_.get()) != PQTRANS_IDLE) {
+    if (PQstatus(connection_.get()) == CONNECTION_OK &&
+        PQtransactionStatus(connection_.get()) != PQTRANS_IDLE) {
       PQclear(PQexec(connection_.get(), "ROLLBACK"));
     }
   }
 
+  // libpq's message, on one line and without the password.
   std::string Reason() const {
-    std::string reason = connection_ ? PQerrorMessage(connection_.get()) : "out of memory";
-    while (!reason.empty() && (reason.back() == '\n' || reason.back() == ' ')) reason.pop_back();
-    return reason;
+    return OneLine(connection_ ? PQerrorMessage(connection_.get()) : "out of memory", url_);
   }
 
   std::string Message(const char* what, const std::string& reason) const {
@@ -314,15 +578,19 @@ class PostgresStore : public RecordStore {
     return message;
   }
 
+  std::string url_;
   std::string name_;
+  OpenMode mode_;
   std::unique_ptr<PGconn, decltype(&PQfinish)> connection_{nullptr, &PQfinish};
+  std::set<std::int64_t> open_;  // attempts this store opened and has not finished
+  std::atomic<bool> stopWaiting_{false};
   std::mutex mutex_;
 };
 
 }  // namespace
 
-std::unique_ptr<RecordStore> OpenPostgresStore(const std::string& url) {
-  return std::make_unique<PostgresStore>(url);
+std::unique_ptr<RecordStore> OpenPostgresStore(const std::string& url, OpenMode mode) {
+  return std::make_unique<PostgresStore>(url, mode);
 }
 
 }  // namespace tuva::records

@@ -9,11 +9,14 @@
 //
 // Two stores implement this interface: SQLite (one file, the default) and PostgreSQL (several
 // programming stations sharing one pool). Each state change is one transaction; the schema is
-// created on first use and carries a version.
+// created when asked (OpenMode::Create) and carries a version. Each open attempt carries a lease:
+// its station, process and a heartbeat time that the running series renews; a fresh heartbeat
+// means the attempt's board is being written now.
 #pragma once
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -62,23 +65,80 @@ struct Attempt {
     bool operator==(const Taken&) const = default;
   };
   std::vector<Taken> taken;
+  // The lease of an open attempt: the process that opened it and when that process last said it
+  // is still writing the board (seconds since 1970, UTC).
+  std::int64_t process = 0;
+  std::int64_t heartbeat = 0;
 
   bool operator==(const Attempt&) const = default;
 };
 
+// Which attempts a listing shows. Every condition given must hold.
 struct ListFilter {
   std::optional<std::uint32_t> capcode;  // attempts whose board holds (or may hold) this capcode
-  bool failedOnly = false;
+  bool failedOnly =
+      false;              // every attempt not programmed: failed, and open ones (reserved, erased)
+  bool openOnly = false;  // attempts still reserved or erased
+  std::string since;      // attempts started on or after this time ("2026-12-07", ISO 8601)
+  std::string station;    // attempts of this station
+  std::optional<std::int64_t> id;  // this attempt
+  std::size_t limit = 0;           // at most this many, the newest; 0 for all
 };
 
+// What became of a request to return a capcode to the pool.
+struct ReleaseOutcome {
+  enum Kind {
+    Released,    // back in the pool
+    NotHeld,     // no attempt holds it
+    Programmed,  // a programmed board holds it: never released
+    Running,     // its attempt is open in a series that is running (fresh heartbeat)
+    Erased,      // its attempt sent an erase, so the board may hold it: released only by force
+  };
+  Kind kind = NotHeld;
+  Attempt attempt;  // the attempt that holds (or held) it, when there is one
+};
+
+// How a store is opened.
+enum class OpenMode {
+  ReadOnly,  // a listing: the file must be there and is never written
+  Existing,  // the database must be there; opened for writing
+  Create,    // created (schema included) when missing; an SQLite file's folder is created only
+             // when it is the default one
+};
+
+// Thrown when the database named is not there (and the mode does not create it).
+class MissingDatabase : public RecordsError {
+ public:
+  using RecordsError::RecordsError;
+};
+
+// An open attempt whose heartbeat is older than this belongs to a run that ended without
+// finishing it.
+inline constexpr std::chrono::seconds kLeaseTimeout{60};
+// How often a running series renews the heartbeat of its open attempts.
+inline constexpr std::chrono::seconds kHeartbeatInterval{10};
+
+// Thread safety: both stores are safe to call from several threads at once. Each store keeps one
+// connection and serialises its calls on it with a lock of its own; the series run relies on that
+// and takes no lock of its own around store calls. Every call that waits on the database is
+// bounded (SQLite's busy timeout; PostgreSQL's connect, statement and lock timeouts with a bounded
+// number of reconnections), so no call holds that lock for ever.
 class RecordStore {
  public:
   virtual ~RecordStore() = default;
 
+  // The database as it may be shown in any message: the SQLite file's path, or the PostgreSQL URL
+  // rebuilt without its password.
+  virtual std::string Name() const = 0;
+
+  // A random text made when the database was created: tells a database from another one that
+  // took its place (same path or URL).
+  virtual std::string Identity() = 0;
+
   // In one transaction: takes for each counting slot the lowest free capcode of FIRST + k * STEP
   // (k = 0, 1, ...) not above `last`, and opens an attempt (result Reserved) that holds them.
   // The attempt's station (the host name when empty), port and whatever else `start` already
-  // knows are recorded; its time is set by the store. Returns the
+  // knows are recorded; its time, process and heartbeat are set by the store. Returns the
   // attempt with its id and `taken` filled. Throws RecordsError when a slot has no free capcode
   // left or the database fails.
   virtual Attempt Reserve(const Attempt& start, const std::vector<CountingSlot>& slots) = 0;
@@ -88,28 +148,52 @@ class RecordStore {
 
   // Ends an attempt as Programmed, Failed or Skipped with everything it learned (firmware,
   // capcodes, frequency, sha256, message, seconds). A Failed attempt that was never marked erased
-  // returns its capcodes to the pool. Throws RecordsError when the attempt is no longer open
-  // (finished, or released by hand) or the result is none of the three.
+  // returns its capcodes to the pool. An attempt already finished with the same result is left as
+  // it is (a second try of a Finish whose answer was lost). Throws RecordsError when the attempt is
+  // no longer open (finished otherwise, or released by hand) or the result is none of the three.
   virtual void Finish(const Attempt& attempt) = 0;
 
-  // Attempts, oldest first.
-  virtual std::vector<Attempt> List(const ListFilter& filter) = 0;
+  // Renews the heartbeat of every attempt this store opened and has not finished.
+  virtual void Beat() = 0;
 
-  // Returns a capcode held by a failed attempt to the pool; false when no failed attempt holds it
-  // (a programmed board's capcode is never released). An attempt left unfinished by a run that
-  // was killed may be released too: it is closed as failed, and a Finish that arrives for it later
-  // throws RecordsError.
-  virtual bool Release(int slot, std::uint32_t capcode) = 0;
+  // Calls `row` with each attempt that passes `filter`, oldest first, one at a time as they are
+  // read (memory does not grow with the number of attempts). Exceptions of `row` pass through.
+  virtual void Each(const ListFilter& filter, const std::function<void(const Attempt&)>& row) = 0;
+
+  // Attempts, oldest first: Each collected.
+  std::vector<Attempt> List(const ListFilter& filter);
+
+  // Checks the database's own structure (SQLite's quick_check) and throws RecordsError, naming
+  // the database as damaged, when it fails. A series runs it before any board is touched.
+  virtual void CheckIntegrity() {}
+
+  // The caller is stopping (Ctrl+C): from now on a lost connection is not waited for and tried
+  // again; the calls still to come (the boards being finished) fail at once instead. Safe from any
+  // thread. A store that never waits on a network does nothing.
+  virtual void StopWaiting() {}
+
+  // Returns the capcode of `slot` to the pool when a failed or abandoned attempt holds it. An
+  // attempt left open by a run that is no longer running may be released too: it is closed as
+  // failed, and a Finish that arrives for it later throws RecordsError. An attempt that sent an
+  // erase is released only with `force` (the board may hold the capcode); one whose series is
+  // running never.
+  virtual ReleaseOutcome Release(int slot, std::uint32_t capcode, bool force) = 0;
 };
 
-// Opens (creating on first use) the store named by `where`: a "postgresql://" or "postgres://"
-// connection URL, or the path of an SQLite file (its folder is created). Throws RecordsError with
-// a message that names the database when it cannot be opened, is locked or has a newer schema.
-// An empty `where` opens DefaultRecordsPath(). `busyTimeout` is how long an SQLite store waits for
-// another process that holds the file's write lock before it reports the database locked.
+// Opens the store named by `where`: a "postgresql://" or "postgres://" connection URL, or the path
+// of an SQLite file; an empty `where` is DefaultRecordsPath(). Throws MissingDatabase when the
+// database is not there and `mode` does not create it, and RecordsError with a message that names
+// the database when it cannot be opened, is locked, is damaged, is not a records database or has a
+// newer schema. `busyTimeout` is how long an SQLite store waits for another process that holds the
+// file's write lock before it reports the database locked. An SQLite store opened for writing
+// checks before every transaction that the path still leads to the file it opened.
 std::unique_ptr<RecordStore> OpenRecordStore(
-    const std::string& where,
+    const std::string& where, OpenMode mode,
     std::chrono::milliseconds busyTimeout = std::chrono::milliseconds(10000));
+
+// How a series opens its records: the default database is created on first use; one named
+// explicitly only when `startNew` is set.
+OpenMode SeriesOpenMode(const std::string& where, bool startNew);
 
 // The default SQLite file: $XDG_DATA_HOME/tuva/records.sqlite, or
 // ~/.local/share/tuva/records.sqlite.
@@ -121,8 +205,11 @@ std::string ResultName(Result result);
 // This computer's host name: the station of an attempt that names none.
 std::string DefaultStation();
 
-// Whether `attempt` passes `filter`: a capcode matches an attempt that still holds it from the
-// pool, or a programmed board that carries it in any slot.
-bool Matches(const Attempt& attempt, const ListFilter& filter);
+// Whether an open attempt's series is still running: its heartbeat is fresh.
+bool Running(const Attempt& attempt);
+
+// A date or time as `ListFilter::since` wants it ("2026-12-07", "2026-12-07T14:03",
+// "2026-12-07 14:03:00"), normalised to the form the records keep; throws RecordsError otherwise.
+std::string ParseSince(const std::string& text);
 
 }  // namespace tuva::records

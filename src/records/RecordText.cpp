@@ -1,8 +1,8 @@
 #include "records/RecordText.h"
 
-#include "image/Utf8.h"
+#include <cstdio>
 
-#include <sstream>
+#include "image/Utf8.h"
 
 namespace tuva::records {
 namespace {
@@ -30,22 +30,42 @@ std::string TakenText(const Attempt& attempt) {
   return text;
 }
 
-std::string AttemptsCsv(const std::vector<Attempt>& attempts) {
-  std::ostringstream out;
-  out << "id,time,station,port,firmware,capcodes,frequency,sha256,result,erased,message,"
+std::string CsvHeader() {
+  return "id,time,station,port,firmware,capcodes,frequency,sha256,result,erased,message,"
          "seconds,taken\n";
-  for (const Attempt& a : attempts) {
-    std::string capcodes;
-    for (std::size_t i = 0; i < a.capcodes.size(); ++i) {
-      if (i) capcodes += ' ';
-      capcodes += a.capcodes[i];
-    }
-    out << a.id << ',' << Csv(a.time) << ',' << Csv(a.station) << ',' << Csv(a.port) << ','
-        << Csv(a.firmware) << ',' << Csv(capcodes) << ',' << Csv(a.frequency) << ',' << a.sha256
-        << ',' << ResultName(a.result) << ',' << (a.erased ? "yes" : "no") << ',' << Csv(a.message)
-        << ',' << a.seconds << ',' << Csv(TakenText(a)) << '\n';
+}
+
+std::string CsvLine(const Attempt& a) {
+  // Built by appending: a listing of a million boards spends its time here.
+  std::string capcodes;
+  for (std::size_t i = 0; i < a.capcodes.size(); ++i) {
+    if (i) capcodes += ' ';
+    capcodes += a.capcodes[i];
   }
-  return out.str();
+  char seconds[32];
+  std::snprintf(seconds, sizeof seconds, "%g", a.seconds);
+  std::string line = std::to_string(a.id);
+  for (const std::string& field :
+       {Csv(a.time), Csv(a.station), Csv(a.port), Csv(a.firmware), Csv(capcodes), Csv(a.frequency),
+        a.sha256, ResultName(a.result), std::string(a.erased ? "yes" : "no"), Csv(a.message),
+        std::string(seconds), Csv(TakenText(a))}) {
+    line += ',';
+    line += field;
+  }
+  line += '\n';
+  return line;
+}
+
+std::string AttemptsCsv(const std::vector<Attempt>& attempts) {
+  std::string text = CsvHeader();
+  for (const Attempt& a : attempts) text += CsvLine(a);
+  return text;
+}
+
+std::string AttemptText(const Attempt& a) {
+  return "attempt #" + std::to_string(a.id) + " (" + ResultName(a.result) + ", " +
+         (a.port.empty() ? "-" : a.port) + ", station " + (a.station.empty() ? "-" : a.station) +
+         ", " + a.time + ")";
 }
 
 }  // namespace tuva::records

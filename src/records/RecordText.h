@@ -13,7 +13,13 @@ namespace tuva::records {
 // several separated by spaces.
 std::string TakenText(const Attempt& attempt);
 
-// The attempts as CSV, a field quoted when it holds a comma, a quote or a line break.
+// The attempts as CSV, a field quoted when it holds a comma, a quote or a line break: the header
+// line, then one line per attempt.
 std::string AttemptsCsv(const std::vector<Attempt>& attempts);
+std::string CsvHeader();
+std::string CsvLine(const Attempt& attempt);
+
+// "attempt #5 (erased, /dev/ttyUSB0, station bench2, 2026-12-07T14:03:09Z)"
+std::string AttemptText(const Attempt& attempt);
 
 }  // namespace tuva::records

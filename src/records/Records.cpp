@@ -4,10 +4,16 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <charconv>
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <iterator>
+#include <mutex>
+#include <random>
+#include <regex>
 #include <set>
+#include <sstream>
 
 #include "records/StoreCommon.h"
 
@@ -20,10 +26,14 @@ bool StartsWith(const std::string& text, const char* prefix) {
   return text.rfind(prefix, 0) == 0;
 }
 
+bool IsPostgres(const std::string& where) {
+  return StartsWith(where, "postgresql://") || StartsWith(where, "postgres://");
+}
+
 std::string HomeFolder() {
   if (const char* home = std::getenv("HOME"); home && *home) return home;
   if (const passwd* entry = ::getpwuid(::getuid()); entry && entry->pw_dir) return entry->pw_dir;
-  throw RecordsError("no home folder to keep the records in; name a database with --records");
+  throw RecordsError("no home folder to keep the records in; name a database");
 }
 
 }  // namespace
@@ -101,18 +111,6 @@ void CheckSlots(const std::vector<CountingSlot>& slots) {
   }
 }
 
-std::uint32_t NextCandidate(const CountingSlot& slot, const std::vector<std::uint32_t>& held,
-                            bool& found) {
-  std::uint64_t candidate = slot.first;
-  for (const std::uint32_t value : held) {
-    if (value < candidate || (value - slot.first) % slot.step != 0) continue;
-    if (value > candidate) break;
-    candidate += slot.step;
-  }
-  found = candidate <= slot.last;
-  return found ? static_cast<std::uint32_t>(candidate) : 0;
-}
-
 std::string UsedUpMessage(const CountingSlot& slot) {
   return "slot " + std::to_string(slot.slot) + " has no free capcode left (" +
          std::to_string(slot.first) + " in steps of " + std::to_string(slot.step) + " up to " +
@@ -134,32 +132,139 @@ Attempt Opened(const Attempt& start) {
   Attempt attempt = start;
   if (attempt.station.empty()) attempt.station = DefaultStation();
   attempt.time = NowIso();
+  attempt.process = ::getpid();
+  attempt.heartbeat = NowSeconds();
   attempt.result = Result::Reserved;
   attempt.erased = false;
   attempt.taken.clear();
   return attempt;
 }
 
-bool Matches(const Attempt& attempt, const ListFilter& filter) {
-  if (filter.failedOnly && attempt.result != Result::Failed) return false;
-  if (!filter.capcode) return true;
-  const std::uint32_t wanted = *filter.capcode;
-  for (const Attempt::Taken& taken : attempt.taken) {
-    if (taken.held && taken.capcode == wanted) return true;
-  }
-  if (attempt.result != Result::Programmed) return false;
-  return std::any_of(attempt.capcodes.begin(), attempt.capcodes.end(), [&](const std::string& c) {
-    return !c.empty() && c.find_first_not_of("0123456789") == std::string::npos && c.size() <= 10 &&
-           std::stoull(c) == wanted;
-  });
+std::unique_ptr<RecordStore> OpenRecordStore(const std::string& where, OpenMode mode,
+                                             std::chrono::milliseconds busyTimeout) {
+  if (IsPostgres(where)) return OpenPostgresStore(where, mode);
+  return OpenSqliteStore(where.empty() ? DefaultRecordsPath() : where, mode, busyTimeout);
 }
 
-std::unique_ptr<RecordStore> OpenRecordStore(const std::string& where,
-                                             std::chrono::milliseconds busyTimeout) {
-  if (StartsWith(where, "postgresql://") || StartsWith(where, "postgres://")) {
-    return OpenPostgresStore(where);
+OpenMode SeriesOpenMode(const std::string& where, bool startNew) {
+  return where.empty() || startNew ? OpenMode::Create : OpenMode::Existing;
+}
+
+std::vector<Attempt> RecordStore::List(const ListFilter& filter) {
+  std::vector<Attempt> attempts;
+  Each(filter, [&](const Attempt& attempt) { attempts.push_back(attempt); });
+  return attempts;
+}
+
+bool Running(const Attempt& attempt) {
+  if (attempt.result != Result::Reserved && attempt.result != Result::Erased) return false;
+  return NowSeconds() - attempt.heartbeat < kLeaseTimeout.count();
+}
+
+std::string ParseSince(const std::string& text) {
+  static const std::regex form(R"((\d{4}-\d\d-\d\d)(?:[T ](\d\d:\d\d(?::\d\d)?)Z?)?)");
+  std::smatch parts;
+  if (!std::regex_match(text, parts, form)) {
+    throw RecordsError("\"" + text + "\" is not a date (YYYY-MM-DD, or YYYY-MM-DDTHH:MM)");
   }
-  return OpenSqliteStore(where.empty() ? DefaultRecordsPath() : where, busyTimeout);
+  std::string since = parts[1];
+  if (parts[2].matched) since += "T" + parts[2].str();
+  return since;
+}
+
+std::string NotRecords(const std::string& database) {
+  return database + " is not a tuva records database";
+}
+
+std::int64_t NowSeconds() {
+  return static_cast<std::int64_t>(std::time(nullptr));
+}
+
+std::string RandomToken() {
+  static std::mutex mutex;
+  static std::mt19937_64 generator{std::random_device{}()};
+  std::lock_guard lock(mutex);
+  char text[40];
+  std::snprintf(text, sizeof text, "%016llx%016llx", static_cast<unsigned long long>(generator()),
+                static_cast<unsigned long long>(generator()));
+  return text;
+}
+
+std::vector<std::uint32_t> NumericCapcodes(const std::vector<std::string>& capcodes) {
+  std::vector<std::uint32_t> numbers;
+  for (const std::string& c : capcodes) {
+    if (c.empty() || c.size() > 10 || c.find_first_not_of("0123456789") != std::string::npos) {
+      continue;
+    }
+    const unsigned long long value = std::stoull(c);
+    if (value <= UINT32_MAX) numbers.push_back(static_cast<std::uint32_t>(value));
+  }
+  return numbers;
+}
+
+std::vector<Attempt::Taken> ParseTaken(const std::string& column) {
+  std::vector<Attempt::Taken> taken;
+  const char* at = column.c_str();
+  const char* end = at + column.size();
+  while (at < end) {
+    Attempt::Taken t;
+    std::uint64_t capcode = 0;
+    int held = 0;
+    const auto slot = std::from_chars(at, end, t.slot);
+    if (slot.ec != std::errc() || slot.ptr == end || *slot.ptr != ':') break;
+    const auto value = std::from_chars(slot.ptr + 1, end, capcode);
+    if (value.ec != std::errc() || value.ptr == end || *value.ptr != ':') break;
+    const auto flag = std::from_chars(value.ptr + 1, end, held);
+    if (flag.ec != std::errc()) break;
+    t.capcode = static_cast<std::uint32_t>(capcode);
+    t.held = held != 0;
+    taken.push_back(t);
+    at = flag.ptr;
+    while (at < end && *at == ' ') ++at;
+  }
+  std::sort(taken.begin(), taken.end(),
+            [](const Attempt::Taken& a, const Attempt::Taken& b) { return a.slot < b.slot; });
+  return taken;
+}
+
+ListQuery BuildListQuery(const ListFilter& filter, const std::string& takenColumn,
+                         const std::string& held, std::string (*placeholder)(int)) {
+  ListQuery query;
+  std::string where;
+  auto condition = [&](const std::string& text) {
+    where += (where.empty() ? " WHERE " : " AND ") + text;
+  };
+  auto number = [&](std::int64_t value) {
+    query.parameters.push_back({false, "", value});
+    return placeholder(static_cast<int>(query.parameters.size()));
+  };
+  auto text = [&](const std::string& value) {
+    query.parameters.push_back({true, value, 0});
+    return placeholder(static_cast<int>(query.parameters.size()));
+  };
+  if (filter.capcode) {
+    // Both halves are index lookups: the held capcodes and a programmed board's capcodes.
+    const std::string taken = number(*filter.capcode);
+    const std::string board = number(*filter.capcode);
+    condition("a.id IN (SELECT attempt_id FROM taken WHERE " + held + " AND capcode = " + taken +
+              " UNION SELECT attempt_id FROM board_capcode WHERE capcode = " + board + ")");
+  }
+  if (filter.failedOnly) condition("a.result <> 'programmed'");
+  if (filter.openOnly) condition("a.result IN " + std::string(kOpenResults));
+  if (!filter.since.empty()) condition("a.time >= " + text(filter.since));
+  if (!filter.station.empty()) condition("a.station = " + text(filter.station));
+  if (filter.id) condition("a.id = " + number(*filter.id));
+  std::string select =
+      "SELECT a.id, a.time, a.station, a.port, a.firmware, a.capcodes, a.frequency, a.sha256,"
+      " a.result, a.erased, a.message, a.seconds, a.process, a.heartbeat, " +
+      takenColumn + " FROM attempts a" + where;
+  if (filter.limit == 0) {
+    query.sql = select + " ORDER BY a.id";
+  } else {
+    query.sql = "SELECT * FROM (" + select + " ORDER BY a.id DESC LIMIT " +
+                number(static_cast<std::int64_t>(filter.limit)) + ") newest ORDER BY id";
+  }
+  return query;
 }
 
 }  // namespace tuva::records

@@ -1,23 +1,25 @@
-// The records in one SQLite file. The file is in WAL mode, so a listing never waits for a series
-// that is writing, and every state change is one IMMEDIATE transaction: the writer takes the
-// file's write lock at BEGIN, and a second process waits (the busy timeout) instead of failing
-// halfway through. The partial unique index on the held capcodes is what keeps a capcode from
-// being handed out twice.
+// The records in one SQLite file. The file is in WAL mode, so a listing (a read-only connection
+// that never takes the write lock) never waits for a series that is writing, and every state
+// change is one IMMEDIATE transaction: the writer takes the file's write lock at BEGIN, and a
+// second process waits (the busy timeout) instead of failing halfway through. The partial unique
+// index on the held capcodes is what keeps a capcode from being handed out twice.
+//
+// A file removed or replaced while a series runs would take every later record with it (SQLite
+// goes on writing to the open, unlinked file), so before each transaction the store checks that
+// its path still leads to the file it opened (device and inode).
 #include <sqlite3.h>
+#include <sys/stat.h>
 
 #include <exception>
 #include <filesystem>
-#include <map>
 #include <mutex>
+#include <set>
 #include <thread>
 
 #include "records/StoreCommon.h"
 
 namespace tuva::records {
 namespace {
-
-constexpr const char* kCreateVersion =
-    "CREATE TABLE IF NOT EXISTS schema_version (version INTEGER NOT NULL)";
 
 constexpr const char* kCreateTables[] = {
     "CREATE TABLE attempts ("
@@ -33,7 +35,9 @@ constexpr const char* kCreateTables[] = {
     "'skipped')),"
     " erased INTEGER NOT NULL DEFAULT 0,"
     " message TEXT NOT NULL,"
-    " seconds REAL NOT NULL)",
+    " seconds REAL NOT NULL,"
+    " process INTEGER NOT NULL DEFAULT 0,"
+    " heartbeat INTEGER NOT NULL DEFAULT 0)",
     "CREATE TABLE taken ("
     " attempt_id INTEGER NOT NULL REFERENCES attempts (id),"
     " slot INTEGER NOT NULL CHECK (slot BETWEEN 1 AND 16),"
@@ -43,9 +47,46 @@ constexpr const char* kCreateTables[] = {
     "CREATE UNIQUE INDEX taken_held_capcode ON taken (capcode) WHERE held = 1",
 };
 
-constexpr const char* kSelectAttempts =
-    "SELECT id, time, station, port, firmware, capcodes, frequency, sha256, result, erased,"
-    " message, seconds FROM attempts ORDER BY id";
+// What version 2 added; also the upgrade of a version 1 file (with the columns added first).
+constexpr const char* kVersion2[] = {
+    "CREATE INDEX attempts_time ON attempts (time)",
+    "CREATE INDEX attempts_station ON attempts (station)",
+    "CREATE INDEX attempts_open ON attempts (id) WHERE result IN ('reserved', 'erased')",
+    "CREATE INDEX attempts_not_programmed ON attempts (id) WHERE result <> 'programmed'",
+    // Every capcode of a programmed board, for the lookup of the board that holds one.
+    "CREATE TABLE board_capcode ("
+    " capcode INTEGER NOT NULL,"
+    " attempt_id INTEGER NOT NULL REFERENCES attempts (id),"
+    " PRIMARY KEY (capcode, attempt_id)) WITHOUT ROWID",
+    // Per progression (first, step): every capcode of it below `next` is held.
+    "CREATE TABLE pool_hint ("
+    " first INTEGER NOT NULL,"
+    " step INTEGER NOT NULL,"
+    " next INTEGER NOT NULL,"
+    " PRIMARY KEY (first, step)) WITHOUT ROWID",
+    "CREATE TABLE identity (token TEXT NOT NULL)",
+};
+// A version 1 file's attempts are copied into a table of today's shape (the lease columns, and
+// 'skipped' among the results its CHECK allows: SQLite cannot change a CHECK in place).
+constexpr const char* kUpgradeAttempts[] = {
+    "INSERT INTO attempts_v2 (id, time, station, port, firmware, capcodes, frequency, sha256,"
+    " result, erased, message, seconds) SELECT id, time, station, port, firmware, capcodes,"
+    " frequency, sha256, result, erased, message, seconds FROM attempts",
+    "DROP TABLE attempts",
+    "ALTER TABLE attempts_v2 RENAME TO attempts",
+};
+
+constexpr const char* kTakenColumn =
+    "(SELECT group_concat(t.slot || ':' || t.capcode || ':' || t.held, ' ') FROM taken t"
+    " WHERE t.attempt_id = a.id)";
+
+std::string Question(int) {
+  return "?";
+}
+
+// Lowers the next-free hint of every progression that holds `capcode`: it is free again.
+constexpr const char* kLowerHints =
+    "UPDATE pool_hint SET next = ?1 WHERE next > ?1 AND ?1 >= first AND (?1 - first) % step = 0";
 
 // A prepared statement; binds from 1 in the order given, reads columns from 0.
 class Statement {
@@ -102,15 +143,14 @@ class SqliteStore : public RecordStore {
     int exceptions_ = std::uncaught_exceptions();
   };
 
+  // What the file holds before any set-up.
+  enum class Content { Empty, Records, Foreign };
+
  public:
-  SqliteStore(const std::string& path, std::chrono::milliseconds busyTimeout) : path_(path) {
-    CreateFolder();
-    sqlite3* db = nullptr;
-    const int code =
-        sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
-    handle_.reset(db);
-    db_ = db;
-    if (code != SQLITE_OK) Fail("cannot open it");
+  SqliteStore(const std::string& path, OpenMode mode, std::chrono::milliseconds busyTimeout)
+      // Absolute, so that the journal knows the file whatever folder a run starts in.
+      : path_(std::filesystem::absolute(path).lexically_normal().string()), mode_(mode) {
+    OpenFile();
     sqlite3_extended_result_codes(db_, 1);
     sqlite3_busy_timeout(db_, static_cast<int>(busyTimeout.count()));
     // Two stations opening a new file at once: switching it to WAL and creating the schema can
@@ -119,15 +159,23 @@ class SqliteStore : public RecordStore {
     const auto deadline = std::chrono::steady_clock::now() + busyTimeout;
     for (;;) {
       try {
-        Execute("PRAGMA journal_mode = WAL", "cannot open it");
-        Execute("PRAGMA foreign_keys = ON", "cannot open it");
-        EnsureSchema();
-        return;
+        SetUp();
+        break;
       } catch (const RecordsError&) {
         if (!lastFailureBusy_ || std::chrono::steady_clock::now() >= deadline) throw;
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
       }
     }
+    if (mode_ != OpenMode::ReadOnly) RememberFile();
+  }
+
+  std::string Name() const override { return path_; }
+
+  std::string Identity() override {
+    std::lock_guard lock(mutex_);
+    Statement token(db_, "SELECT token FROM identity");
+    if (token.Step() != SQLITE_ROW) Fail("cannot read its identity");
+    return token.Text(0);
   }
 
   Attempt Reserve(const Attempt& start, const std::vector<CountingSlot>& slots) override {
@@ -138,22 +186,26 @@ class SqliteStore : public RecordStore {
     Begin("cannot reserve capcodes");
     Statement insert(db_,
                      "INSERT INTO attempts (time, station, port, firmware, capcodes, frequency,"
-                     " sha256, result, message, seconds) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+                     " sha256, result, message, seconds, process, heartbeat)"
+                     " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
     insert.Bind(attempt.time).Bind(attempt.station).Bind(attempt.port).Bind(attempt.firmware);
     insert.Bind(JoinCapcodes(attempt.capcodes)).Bind(attempt.frequency).Bind(attempt.sha256);
     insert.Bind(ResultName(Result::Reserved)).Bind(attempt.message).Bind(attempt.seconds);
+    insert.Bind(attempt.process).Bind(attempt.heartbeat);
     Check(insert.Step(), SQLITE_DONE, "cannot reserve capcodes");
     attempt.id = sqlite3_last_insert_rowid(db_);
     for (const CountingSlot& slot : slots) {
       attempt.taken.push_back({slot.slot, Take(attempt.id, slot), true});
     }
     Commit("cannot reserve capcodes");
+    open_.insert(attempt.id);
     return attempt;
   }
 
   void MarkErased(std::int64_t id) override {
     std::lock_guard lock(mutex_);
     const RollbackOnThrow guard(this);
+    CheckSameFile();
     Statement update(db_,
                      "UPDATE attempts SET result = 'erased', erased = 1"
                      " WHERE id = ? AND result IN ('reserved', 'erased')");
@@ -171,10 +223,16 @@ class SqliteStore : public RecordStore {
     const RollbackOnThrow guard(this);
     const char* what = "cannot record the result";
     Begin(what);
-    Statement open(db_,
-                   "SELECT erased FROM attempts WHERE id = ? AND result IN ('reserved', 'erased')");
+    Statement open(db_, "SELECT erased, result FROM attempts WHERE id = ?");
     open.Bind(attempt.id);
-    if (open.Step() != SQLITE_ROW) {
+    const bool found = open.Step() == SQLITE_ROW;
+    const Result now = found ? ParseResult(open.Text(1)) : Result::Failed;
+    if (found && now == Result::Programmed && attempt.result == Result::Programmed) {
+      Rollback();  // finished already: a second try of a Finish whose answer was lost
+      open_.erase(attempt.id);
+      return;
+    }
+    if (!found || (now != Result::Reserved && now != Result::Erased)) {
       Rollback();
       throw RecordsError(NotOpen(attempt.id));
     }
@@ -186,22 +244,285 @@ class SqliteStore : public RecordStore {
     update.Bind(attempt.sha256).Bind(ResultName(attempt.result));
     update.Bind(std::int64_t{erased}).Bind(attempt.message).Bind(attempt.seconds).Bind(attempt.id);
     Check(update.Step(), SQLITE_DONE, what);
-    if (attempt.result == Result::Failed && !erased) {
-      Statement release(db_, "UPDATE taken SET held = 0 WHERE attempt_id = ?");
-      release.Bind(attempt.id);
-      Check(release.Step(), SQLITE_DONE, what);
+    if (attempt.result == Result::Programmed) IndexBoard(attempt);
+    if (attempt.result == Result::Failed && !erased) ReturnToPool(attempt.id, std::nullopt);
+    Commit(what);
+    open_.erase(attempt.id);
+  }
+
+  void CheckIntegrity() override {
+    std::lock_guard lock(mutex_);
+    QuickCheck();
+  }
+
+  void Beat() override {
+    std::lock_guard lock(mutex_);
+    if (open_.empty()) return;
+    const RollbackOnThrow guard(this);
+    const char* what = "cannot renew the heartbeat";
+    Begin(what);
+    for (const std::int64_t id : open_) {
+      Statement beat(db_,
+                     "UPDATE attempts SET heartbeat = ? WHERE id = ? AND result IN"
+                     " ('reserved', 'erased')");
+      beat.Bind(NowSeconds()).Bind(id);
+      Check(beat.Step(), SQLITE_DONE, what);
     }
     Commit(what);
   }
 
-  std::vector<Attempt> List(const ListFilter& filter) override {
+  void Each(const ListFilter& filter, const std::function<void(const Attempt&)>& row) override {
     std::lock_guard lock(mutex_);
     const RollbackOnThrow guard(this);
     const char* what = "cannot read the records";
-    Execute("BEGIN", what);
-    std::vector<Attempt> attempts;
-    std::map<std::int64_t, std::size_t> index;
-    Statement rows(db_, kSelectAttempts);
+    // A read transaction: one snapshot, and never the write lock.
+    Execute("BEGIN DEFERRED", what);
+    Read(filter, row);
+    Commit(what);
+  }
+
+  ReleaseOutcome Release(int slot, std::uint32_t capcode, bool force) override {
+    std::lock_guard lock(mutex_);
+    const RollbackOnThrow guard(this);
+    const char* what = "cannot release the capcode";
+    Begin(what);
+    Statement holder(db_,
+                     "SELECT attempt_id FROM taken WHERE held = 1 AND slot = ? AND capcode = ?");
+    holder.Bind(std::int64_t{slot}).Bind(std::int64_t{capcode});
+    ReleaseOutcome outcome;
+    if (holder.Step() == SQLITE_ROW) {
+      ListFilter one;
+      one.id = holder.Int(0);
+      Read(one, [&](const Attempt& a) { outcome.attempt = a; });
+      outcome.kind = ReleaseKind(outcome.attempt, force);
+    }
+    if (outcome.kind != ReleaseOutcome::Released) {
+      Rollback();
+      return outcome;
+    }
+    const std::int64_t id = outcome.attempt.id;
+    ReturnToPool(id, slot);
+    Statement close(db_,
+                    "UPDATE attempts SET result = 'failed', message = ? WHERE id = ?"
+                    " AND result IN ('reserved', 'erased')");
+    close.Bind(std::string(kReleasedUnfinished)).Bind(id);
+    Check(close.Step(), SQLITE_DONE, what);
+    Commit(what);
+    return outcome;
+  }
+
+ private:
+  static ReleaseOutcome::Kind ReleaseKind(const Attempt& attempt, bool force) {
+    if (attempt.result == Result::Programmed) return ReleaseOutcome::Programmed;
+    if (Running(attempt)) return ReleaseOutcome::Running;
+    if (attempt.result == Result::Erased && !force) return ReleaseOutcome::Erased;
+    return ReleaseOutcome::Released;
+  }
+
+  void OpenFile() {
+    std::error_code error;
+    const bool exists = std::filesystem::exists(path_, error);
+    if (!exists && mode_ != OpenMode::Create) {
+      throw MissingDatabase("no records database at " + path_);
+    }
+    if (!exists) CreateDefaultFolder();
+    const std::filesystem::path folder = std::filesystem::path(path_).parent_path();
+    if (!exists && !folder.empty() && !std::filesystem::is_directory(folder, error)) {
+      throw RecordsError("records database " + path_ + ": its folder " + folder.string() +
+                         " is not there");
+    }
+    const int flags = mode_ == OpenMode::ReadOnly   ? SQLITE_OPEN_READONLY
+                      : mode_ == OpenMode::Existing ? SQLITE_OPEN_READWRITE
+                                                    : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE;
+    sqlite3* db = nullptr;
+    const int code = sqlite3_open_v2(path_.c_str(), &db, flags, nullptr);
+    handle_.reset(db);
+    db_ = db;
+    if (code != SQLITE_OK) Fail("cannot open it");
+  }
+
+  // Only the default database's folder is made; a folder named by hand that is not there is a
+  // typing mistake more often than a wish.
+  void CreateDefaultFolder() {
+    const std::filesystem::path folder = std::filesystem::path(path_).parent_path();
+    const std::string standard =
+        std::filesystem::absolute(DefaultRecordsPath()).lexically_normal().string();
+    if (folder.empty() || path_ != standard) return;
+    std::error_code error;
+    std::filesystem::create_directories(folder, error);
+    if (error) {
+      throw RecordsError("records database " + path_ + ": cannot create its folder (" +
+                         error.message() + ")");
+    }
+  }
+
+  void SetUp() {
+    std::int64_t version = 0;
+    const Content content = Inspect(version);
+    if (content == Content::Foreign || (content == Content::Empty && mode_ != OpenMode::Create)) {
+      throw RecordsError(NotRecords(path_));
+    }
+    if (content == Content::Records && version > kSchemaVersion) {
+      throw RecordsError(NewerSchema(path_, version));
+    }
+    if (mode_ == OpenMode::ReadOnly) {
+      if (version < kSchemaVersion) {
+        throw RecordsError("records database " + path_ + " has schema version " +
+                           std::to_string(version) +
+                           " of an earlier tuva; it is brought up to date when opened for writing");
+      }
+      return;
+    }
+    Execute("PRAGMA journal_mode = WAL", "cannot open it");
+    Execute("PRAGMA foreign_keys = ON", "cannot open it");
+    if (content == Content::Empty) {
+      CreateSchema();
+    } else if (version < kSchemaVersion) {
+      Upgrade();
+    }
+  }
+
+  // Reads, without writing anything, whether the file is empty, a records database (with its
+  // version) or something else.
+  Content Inspect(std::int64_t& version) {
+    Statement tables(db_, "SELECT count(*), sum(name = 'schema_version') FROM sqlite_master");
+    if (tables.Step() != SQLITE_ROW) {
+      if ((sqlite3_errcode(db_) & 0xFF) == SQLITE_NOTADB) throw RecordsError(NotRecords(path_));
+      Fail("cannot open it");
+    }
+    if (tables.Int(0) == 0) return Content::Empty;
+    if (tables.Int(1) == 0) return Content::Foreign;
+    Statement read(db_, "SELECT version FROM schema_version");
+    if (read.Step() != SQLITE_ROW) return Content::Foreign;
+    version = read.Int(0);
+    return Content::Records;
+  }
+
+  void QuickCheck() {
+    Statement check(db_, "PRAGMA quick_check");
+    std::string answer;
+    while (check.Step() == SQLITE_ROW) {
+      if (!answer.empty()) answer += "; ";
+      answer += check.Text(0);
+    }
+    if (check.Code() != SQLITE_DONE) Fail("cannot check it");
+    if (answer != "ok") {
+      throw RecordsError("records database " + path_ + " is damaged (" + answer + ")");
+    }
+  }
+
+  void CreateSchema() {
+    const RollbackOnThrow guard(this);
+    const char* what = "cannot set up its tables";
+    Execute("BEGIN IMMEDIATE", what);
+    Statement again(db_, "SELECT count(*) FROM sqlite_master");
+    if (again.Step() == SQLITE_ROW && again.Int(0) > 0) {
+      Rollback();  // another station made it meanwhile
+      std::int64_t version = 0;
+      if (Inspect(version) != Content::Records) throw RecordsError(NotRecords(path_));
+      return;
+    }
+    Execute(kCreateVersion, what);
+    for (const char* sql : kCreateTables) Execute(sql, what);
+    for (const char* sql : kVersion2) Execute(sql, what);
+    FinishSchema(what);
+  }
+
+  // Version 1 to 2: the lease columns, the indexes and the capcodes of the programmed boards.
+  void Upgrade() {
+    const char* what = "cannot bring its tables up to date";
+    // The attempts are rebuilt under the taken capcodes that refer to them: the references are
+    // checked again once the rebuilt table has the old one's name.
+    Execute("PRAGMA foreign_keys = OFF", what);
+    try {
+      UpgradeTables(what);
+    } catch (...) {
+      Execute("PRAGMA foreign_keys = ON", what);
+      throw;
+    }
+    Execute("PRAGMA foreign_keys = ON", what);
+  }
+
+  void UpgradeTables(const char* what) {
+    const RollbackOnThrow guard(this);
+    Execute("BEGIN IMMEDIATE", what);
+    Statement version(db_, "SELECT version FROM schema_version");
+    if (version.Step() == SQLITE_ROW && version.Int(0) >= kSchemaVersion) {
+      Rollback();  // another station did it meanwhile
+      return;
+    }
+    std::string rebuilt = kCreateTables[0];
+    rebuilt.replace(rebuilt.find("attempts"), 8, "attempts_v2");
+    Execute(rebuilt.c_str(), what);
+    for (const char* sql : kUpgradeAttempts) Execute(sql, what);
+    Statement broken(db_, "SELECT count(*) FROM pragma_foreign_key_check");
+    if (broken.Step() == SQLITE_ROW && broken.Int(0) != 0) {
+      throw RecordsError("records database " + path_ + ": " + what +
+                         ": taken capcodes refer to attempts that are not there");
+    }
+    for (const char* sql : kVersion2) Execute(sql, what);
+    Statement boards(db_, "SELECT id, capcodes FROM attempts WHERE result = 'programmed'");
+    while (boards.Step() == SQLITE_ROW) {
+      Attempt board;
+      board.id = boards.Int(0);
+      board.capcodes = SplitCapcodes(boards.Text(1));
+      IndexBoard(board);
+    }
+    Check(boards, what);
+    Execute("DELETE FROM schema_version", what);
+    FinishSchema(what);
+  }
+
+  void FinishSchema(const char* what) {
+    Statement insert(db_, "INSERT INTO schema_version (version) VALUES (?)");
+    insert.Bind(std::int64_t{kSchemaVersion});
+    Check(insert.Step(), SQLITE_DONE, what);
+    Statement identity(db_, "INSERT INTO identity (token) VALUES (?)");
+    identity.Bind(RandomToken());
+    Check(identity.Step(), SQLITE_DONE, what);
+    Commit(what);
+  }
+
+  void IndexBoard(const Attempt& board) {
+    for (const std::uint32_t capcode : NumericCapcodes(board.capcodes)) {
+      Statement insert(db_,
+                       "INSERT OR IGNORE INTO board_capcode (capcode, attempt_id) VALUES (?, ?)");
+      insert.Bind(std::int64_t{capcode}).Bind(board.id);
+      Check(insert.Step(), SQLITE_DONE, "cannot record the result");
+    }
+  }
+
+  // The capcodes of attempt `id` (of one slot, or all) go back to the pool.
+  void ReturnToPool(std::int64_t id, std::optional<int> slot) {
+    const char* what = "cannot return the capcodes to the pool";
+    Statement held(db_, "SELECT slot, capcode FROM taken WHERE attempt_id = ? AND held = 1");
+    held.Bind(id);
+    std::vector<std::int64_t> freed;
+    while (held.Step() == SQLITE_ROW) {
+      if (!slot || held.Int(0) == *slot) freed.push_back(held.Int(1));
+    }
+    Check(held, what);
+    Statement release(db_,
+                      "UPDATE taken SET held = 0 WHERE attempt_id = ? AND (? = 0 OR slot = ?)");
+    release.Bind(id).Bind(std::int64_t{slot.value_or(0)}).Bind(std::int64_t{slot.value_or(0)});
+    Check(release.Step(), SQLITE_DONE, what);
+    for (const std::int64_t capcode : freed) {
+      Statement lower(db_, kLowerHints);
+      lower.Bind(capcode);
+      Check(lower.Step(), SQLITE_DONE, what);
+    }
+  }
+
+  void Read(const ListFilter& filter, const std::function<void(const Attempt&)>& row) {
+    const ListQuery query = BuildListQuery(filter, kTakenColumn, "held = 1", Question);
+    Statement rows(db_, query.sql.c_str());
+    for (const auto& parameter : query.parameters) {
+      if (parameter.isText) {
+        rows.Bind(parameter.text);
+      } else {
+        rows.Bind(parameter.number);
+      }
+    }
     while (rows.Step() == SQLITE_ROW) {
       Attempt a;
       a.id = rows.Int(0);
@@ -216,109 +537,66 @@ class SqliteStore : public RecordStore {
       a.erased = rows.Int(9) != 0;
       a.message = rows.Text(10);
       a.seconds = rows.Real(11);
-      index[a.id] = attempts.size();
-      attempts.push_back(std::move(a));
+      a.process = rows.Int(12);
+      a.heartbeat = rows.Int(13);
+      a.taken = ParseTaken(rows.Text(14));
+      row(a);
     }
-    Check(rows, what);
-    Statement taken(db_,
-                    "SELECT attempt_id, slot, capcode, held FROM taken ORDER BY attempt_id, slot");
-    while (taken.Step() == SQLITE_ROW) {
-      const auto found = index.find(taken.Int(0));
-      if (found == index.end()) continue;
-      attempts[found->second].taken.push_back({static_cast<int>(taken.Int(1)),
-                                               static_cast<std::uint32_t>(taken.Int(2)),
-                                               taken.Int(3) != 0});
-    }
-    Check(taken, what);
-    Commit(what);
-    std::erase_if(attempts, [&](const Attempt& a) { return !Matches(a, filter); });
-    return attempts;
+    Check(rows, "cannot read the records");
   }
 
-  bool Release(int slot, std::uint32_t capcode) override {
-    std::lock_guard lock(mutex_);
-    const RollbackOnThrow guard(this);
-    const char* what = "cannot release the capcode";
-    Begin(what);
-    Statement holder(db_,
-                     "SELECT a.id, a.result FROM taken t JOIN attempts a ON a.id = t.attempt_id"
-                     " WHERE t.held = 1 AND t.slot = ? AND t.capcode = ?");
-    holder.Bind(std::int64_t{slot}).Bind(std::int64_t{capcode});
-    if (holder.Step() != SQLITE_ROW || ParseResult(holder.Text(1)) == Result::Programmed) {
-      Rollback();
-      return false;
-    }
-    const std::int64_t id = holder.Int(0);
-    Statement release(db_, "UPDATE taken SET held = 0 WHERE attempt_id = ? AND slot = ?");
-    release.Bind(id).Bind(std::int64_t{slot});
-    Check(release.Step(), SQLITE_DONE, what);
-    Statement close(db_,
-                    "UPDATE attempts SET result = 'failed', message = ? WHERE id = ?"
-                    " AND result IN ('reserved', 'erased')");
-    close.Bind(std::string(kReleasedUnfinished)).Bind(id);
-    Check(close.Step(), SQLITE_DONE, what);
-    Commit(what);
-    return true;
-  }
-
- private:
-  void CreateFolder() {
-    const std::filesystem::path folder = std::filesystem::path(path_).parent_path();
-    if (folder.empty()) return;
-    std::error_code error;
-    std::filesystem::create_directories(folder, error);
-    if (error) {
-      throw RecordsError("records database " + path_ + ": cannot create its folder (" +
-                         error.message() + ")");
-    }
-  }
-
-  void EnsureSchema() {
-    const RollbackOnThrow guard(this);
-    const char* what = "cannot set up its tables";
-    Begin(what);
-    Execute(kCreateVersion, what);
-    Statement version(db_, "SELECT version FROM schema_version");
-    if (version.Step() == SQLITE_ROW) {
-      const std::int64_t found = version.Int(0);
-      Rollback();
-      if (found != kSchemaVersion) throw RecordsError(NewerSchema(path_, found));
-      return;
-    }
-    for (const char* sql : kCreateTables) Execute(sql, what);
-    Statement insert(db_, "INSERT INTO schema_version (version) VALUES (?)");
-    insert.Bind(std::int64_t{kSchemaVersion});
-    Check(insert.Step(), SQLITE_DONE, what);
-    Commit(what);
-  }
-
-  // Takes the lowest free capcode of the slot for attempt `id`. The rows this transaction has
-  // already inserted are part of the held set, so two slots never share a capcode either.
+  // Takes the lowest free capcode of the slot for attempt `id`: from the progression's hint (below
+  // it every capcode is held) up through the held ones, each an index lookup. The rows this
+  // transaction has already inserted are held too, so two slots never share a capcode either.
   std::uint32_t Take(std::int64_t id, const CountingSlot& slot) {
-    for (;;) {
-      std::vector<std::uint32_t> held;
-      Statement select(db_,
-                       "SELECT capcode FROM taken WHERE held = 1 AND capcode BETWEEN ? AND ?"
-                       " ORDER BY capcode");
-      select.Bind(std::int64_t{slot.first}).Bind(std::int64_t{slot.last});
-      while (select.Step() == SQLITE_ROW) held.push_back(static_cast<std::uint32_t>(select.Int(0)));
-      Check(select, "cannot reserve capcodes");
-      bool found = false;
-      const std::uint32_t capcode = NextCandidate(slot, held, found);
-      if (!found) {
-        Rollback();
-        throw RecordsError(UsedUpMessage(slot));
-      }
+    const char* what = "cannot reserve capcodes";
+    Statement hint(db_, "SELECT next FROM pool_hint WHERE first = ? AND step = ?");
+    hint.Bind(std::int64_t{slot.first}).Bind(std::int64_t{slot.step});
+    std::uint64_t candidate = slot.first;
+    if (hint.Step() == SQLITE_ROW) candidate = std::max<std::int64_t>(hint.Int(0), slot.first);
+    for (; candidate <= slot.last; candidate += slot.step) {
+      Statement held(db_, "SELECT 1 FROM taken WHERE held = 1 AND capcode = ?");
+      held.Bind(static_cast<std::int64_t>(candidate));
+      const int code = held.Step();
+      if (code == SQLITE_ROW) continue;
+      Check(code, SQLITE_DONE, what);
       Statement insert(db_,
                        "INSERT INTO taken (attempt_id, slot, capcode, held) VALUES (?, ?, ?, 1)");
-      insert.Bind(id).Bind(std::int64_t{slot.slot}).Bind(std::int64_t{capcode});
-      const int code = insert.Step();
-      if (code == SQLITE_DONE) return capcode;
-      if (code != SQLITE_CONSTRAINT_UNIQUE) Check(code, SQLITE_DONE, "cannot reserve capcodes");
+      insert.Bind(id).Bind(std::int64_t{slot.slot}).Bind(static_cast<std::int64_t>(candidate));
+      Check(insert.Step(), SQLITE_DONE, what);
+      Statement next(db_, "INSERT OR REPLACE INTO pool_hint (first, step, next) VALUES (?, ?, ?)");
+      next.Bind(std::int64_t{slot.first}).Bind(std::int64_t{slot.step});
+      next.Bind(static_cast<std::int64_t>(candidate + slot.step));
+      Check(next.Step(), SQLITE_DONE, what);
+      return static_cast<std::uint32_t>(candidate);
+    }
+    Rollback();
+    throw RecordsError(UsedUpMessage(slot));
+  }
+
+  void RememberFile() {
+    struct stat info {};
+    if (::stat(path_.c_str(), &info) != 0) Gone();
+    device_ = info.st_dev;
+    inode_ = info.st_ino;
+  }
+
+  void CheckSameFile() {
+    struct stat info {};
+    if (::stat(path_.c_str(), &info) != 0 || info.st_dev != device_ || info.st_ino != inode_) {
+      Gone();
     }
   }
 
-  void Begin(const char* what) { Execute("BEGIN IMMEDIATE", what); }
+  [[noreturn]] void Gone() const {
+    throw RecordsError("records database " + path_ +
+                       " is gone: the file was removed or replaced while in use");
+  }
+
+  void Begin(const char* what) {
+    CheckSameFile();
+    Execute("BEGIN IMMEDIATE", what);
+  }
   void Commit(const char* what) { Execute("COMMIT", what); }
   void Rollback() {
     if (!sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
@@ -354,17 +632,21 @@ class SqliteStore : public RecordStore {
   }
 
   std::string path_;
+  OpenMode mode_;
   bool lastFailureBusy_ = false;  // the last failure was another program holding the file
   std::unique_ptr<sqlite3, decltype(&sqlite3_close)> handle_{nullptr, &sqlite3_close};
   sqlite3* db_ = nullptr;
+  dev_t device_ = 0;
+  ino_t inode_ = 0;
+  std::set<std::int64_t> open_;  // attempts this store opened and has not finished
   std::mutex mutex_;
 };
 
 }  // namespace
 
-std::unique_ptr<RecordStore> OpenSqliteStore(const std::string& path,
+std::unique_ptr<RecordStore> OpenSqliteStore(const std::string& path, OpenMode mode,
                                              std::chrono::milliseconds busyTimeout) {
-  return std::make_unique<SqliteStore>(path, busyTimeout);
+  return std::make_unique<SqliteStore>(path, mode, busyTimeout);
 }
 
 }  // namespace tuva::records

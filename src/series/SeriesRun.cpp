@@ -160,7 +160,8 @@ SeriesRun::SeriesRun(records::RecordStore& store, SeriesPlan plan,
     : store_(store),
       plan_(std::move(plan)),
       report_(std::move(report)),
-      status_(std::move(status)) {
+      status_(std::move(status)),
+      keeper_(store, records::DefaultJournalPath()) {
   for (const auto& counting : plan_.counting) {
     // The pool reaches one step past the slot's range: the capcode that leaves it is taken, then
     // refused by the capcode editor's own check, with its message, before the board is touched
@@ -185,6 +186,7 @@ struct SeriesRun::BoardJob {
 };
 
 void SeriesRun::Run() {
+  const Heartbeat heartbeat(store_);
   std::vector<std::thread> ports;
   try {
     for (const auto& device : plan_.ports) ports.emplace_back(&SeriesRun::ServePort, this, device);
@@ -196,6 +198,7 @@ void SeriesRun::Run() {
 }
 
 void SeriesRun::Stop() {
+  store_.StopWaiting();  // a database that is away is not waited for: results go to the journal
   std::lock_guard lock(mutex_);
   stop_ = true;
   changed_.notify_all();
@@ -249,26 +252,21 @@ void SeriesRun::ReturnTicket(bool programmed) {
 
 records::Attempt SeriesRun::Reserve(const records::Attempt& start,
                                     const std::vector<records::CountingSlot>& slots) {
-  std::lock_guard lock(storeMutex_);
   return store_.Reserve(start, slots);
 }
 
 void SeriesRun::MarkErased(std::int64_t id) {
-  std::lock_guard lock(storeMutex_);
   store_.MarkErased(id);
 }
 
-void SeriesRun::Finish(const records::Attempt& attempt) {
-  std::lock_guard lock(storeMutex_);
-  store_.Finish(attempt);
-}
-
 bool SeriesRun::HeldByProgrammedBoard(std::uint32_t capcode) {
-  std::lock_guard lock(storeMutex_);
-  const auto attempts = store_.List({.capcode = capcode});
-  return std::any_of(attempts.begin(), attempts.end(), [](const records::Attempt& attempt) {
-    return attempt.result == records::Result::Programmed;
+  records::ListFilter filter;
+  filter.capcode = capcode;
+  bool held = false;
+  store_.Each(filter, [&held](const records::Attempt& attempt) {
+    held = held || attempt.result == records::Result::Programmed;
   });
+  return held;
 }
 
 void SeriesRun::Report(const BoardReport& report) {
@@ -398,7 +396,12 @@ BoardReport SeriesRun::SkipBoard(const std::string& device, PortView& view, cons
     attempt.result = records::Result::Skipped;
     attempt.message = said;
     attempt.seconds = SecondsSince(started);
-    Finish(attempt);
+    const std::string unrecorded = keeper_.Record(attempt);
+    if (!unrecorded.empty()) {
+      Halt(unrecorded);
+      report.recorded = false;
+      report.result += "; NOT RECORDED: " + unrecorded;
+    }
   } catch (const records::RecordsError& error) {
     Halt(error.what());
   }
@@ -406,8 +409,8 @@ BoardReport SeriesRun::SkipBoard(const std::string& device, PortView& view, cons
   return report;
 }
 
-// One board from its reservation to its record. Every step after the reservation ends in Finish,
-// so the attempt never stays open; a fault in any step is that board's failure.
+// One board from its reservation to its record. Every step after the reservation ends in its
+// record, so the attempt never stays open; a fault in any step is that board's failure.
 BoardReport SeriesRun::ProgramBoard(BoardJob& job, PortView& view) {
   if (!ReserveCapcodes(job)) return job.report;
   view.Capcodes(job.report.capcodes);
@@ -513,14 +516,16 @@ BoardReport SeriesRun::FinishBoard(BoardJob& job, PortView& view, bool programme
   job.attempt.result = programmed ? records::Result::Programmed : records::Result::Failed;
   job.attempt.message = ValidUtf8(message);
   job.attempt.seconds = SecondsSince(job.started);
-  try {
-    Finish(job.attempt);
-  } catch (const std::exception& error) {
-    Halt(error.what());
-    programmed = false;
-  }
+  // A board written and verified stays programmed whatever happens to its record: a record that
+  // cannot be finished is kept in the journal and said on the board's line.
+  const std::string unrecorded = keeper_.Record(job.attempt);
+  if (!unrecorded.empty()) Halt(unrecorded);
   job.report.programmed = programmed;
+  job.report.recorded = unrecorded.empty();
   job.report.result = programmed ? "programmed" : "failed: " + job.attempt.message;
+  if (!job.report.recorded) {
+    job.report.result += (programmed ? ", NOT RECORDED: " : "; NOT RECORDED: ") + unrecorded;
+  }
   job.report.seconds = job.attempt.seconds;
   if (programmed) {
     view.Show(PortState::Programmed);

@@ -10,8 +10,8 @@
 // board answering with the identity of the one just programmed is that board; another identity
 // is a new board, however fast the swap; and a board counts as gone only once the probe has gone
 // unanswered for `goneAfter` and three looks in a row, so a spring contact that misses a probe
-// does not get a board written twice. A board that arrives holding a capcode these records hold for a
-// programmed board (a finished board put back) is recorded as skipped and not written.
+// does not get a board written twice. A board that arrives holding a capcode these records hold for
+// a programmed board (a finished board put back) is recorded as skipped and not written.
 #pragma once
 
 #include <atomic>
@@ -27,6 +27,7 @@
 #include "image/ConfigImage.h"
 #include "records/RecordStore.h"
 #include "series/JigBoard.h"
+#include "series/SeriesRecords.h"
 
 namespace tuva::series {
 
@@ -58,6 +59,7 @@ struct BoardReport {
   double seconds = 0;
   bool programmed = false;
   bool skipped = false;      // already programmed: recorded, not written
+  bool recorded = true;      // false: the result is kept in the journal, not in the database
   std::string Line() const;  // port  capcodes  firmware  result  seconds
 };
 
@@ -111,6 +113,8 @@ class SeriesRun {
   // Why the run stopped before its count (a capcode out of range, the pool used up, the
   // store failing); empty otherwise.
   std::string problem() const;
+  // The boards whose result could not be recorded, and the journal that keeps them.
+  const RecordKeeper& records() const { return keeper_; }
 
  private:
   struct BoardJob;
@@ -143,11 +147,11 @@ class SeriesRun {
   BoardReport FinishBoard(BoardJob& job, PortView& view, bool programmed,
                           const std::string& message);
 
-  // The store, called by one port at a time.
+  // The store, which is thread-safe: the ports call it directly. A result is recorded through
+  // keeper_, which keeps in the journal what the store will not take.
   records::Attempt Reserve(const records::Attempt& start,
                            const std::vector<records::CountingSlot>& slots);
   void MarkErased(std::int64_t id);
-  void Finish(const records::Attempt& attempt);
   bool HeldByProgrammedBoard(std::uint32_t capcode);
 
   records::RecordStore& store_;
@@ -156,8 +160,8 @@ class SeriesRun {
   std::function<void(const BoardReport&)> report_;
   std::function<void(const PortStatus&)> status_;
   std::mutex reportMutex_;  // one report at a time; never held with mutex_
+  RecordKeeper keeper_;
 
-  std::mutex storeMutex_;
   mutable std::mutex mutex_;  // guards the counts and the problem
   std::condition_variable changed_;
   int programmed_ = 0;

@@ -94,8 +94,9 @@ TEST_F(SeriesWindowTest, ProgramsBoardsAsTheyComeWhileTheMainWindowIsHeldStill) 
   QFile csv(cwd.file("records.csv"));
   ASSERT_TRUE(csv.open(QIODevice::ReadOnly));
   EXPECT_EQ(csv.readAll().toStdString(),
-            records::AttemptsCsv(
-                records::OpenRecordStore(cwd.file("records.sqlite").toStdString())->List({})));
+            records::AttemptsCsv(records::OpenRecordStore(cwd.file("records.sqlite").toStdString(),
+                                                          records::OpenMode::ReadOnly)
+                                     ->List({})));
   series.close();
   EXPECT_FALSE(series.isVisible());
 }

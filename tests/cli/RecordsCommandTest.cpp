@@ -1,8 +1,10 @@
 // tuvactl records against a records file the test fills through the store.
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
 #include <nlohmann/json.hpp>
 
 #include "records/RecordStore.h"
@@ -29,9 +31,10 @@ class RecordsCommandTest : public ::testing::Test {
                       {"XDG_DATA_HOME=" + (dir_ / "data").string()});
   }
 
-  // Three boards on slot 1 from 1500000: programmed, failed after its erase, failed before.
+  // Three boards on slot 1 from 1500000: programmed, failed after its erase, failed before; and a
+  // fourth being written.
   void FillRecords() {
-    auto store = records::OpenRecordStore(db_);
+    auto store = records::OpenRecordStore(db_, records::OpenMode::Create);
     const records::CountingSlot slot{1, 1500000, 1, 2097151};
     for (const Result result : {Result::Programmed, Result::Failed, Result::Failed}) {
       Attempt start;
@@ -46,22 +49,38 @@ class RecordsCommandTest : public ::testing::Test {
       attempt.seconds = 9.5;
       store->Finish(attempt);
     }
+    // A fourth board being written now on another port.
+    Attempt start;
+    start.port = "/dev/ttyUSB1";
+    start.station = "bench, left";
+    const Attempt writing = store->Reserve(start, {slot});
+    store->MarkErased(writing.id);
+    open_ = std::move(store);
+  }
+
+  bool Sql(const std::string& sql) {
+    sqlite3* db = nullptr;
+    const bool ok = sqlite3_open(db_.c_str(), &db) == SQLITE_OK &&
+                    sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK;
+    sqlite3_close(db);
+    return ok;
   }
 
   fs::path dir_ = fs::temp_directory_path() / ("tuva-records-cli-" + std::to_string(::getpid()));
   std::string db_;
+  std::unique_ptr<records::RecordStore> open_;  // the store of the run writing board 4
 };
 
 TEST_F(RecordsCommandTest, ListsFindsAndReleases) {
   FillRecords();
   const ProgramRun text = Tuvactl({"records", "--records", db_});
   ASSERT_EQ(text.status, 0) << text.err;
-  EXPECT_EQ(std::count(text.out.begin(), text.out.end(), '\n'), 3) << text.out;
+  EXPECT_EQ(std::count(text.out.begin(), text.out.end(), '\n'), 4) << text.out;
   EXPECT_NE(text.out.find("#1  "), std::string::npos) << text.out;
   EXPECT_NE(text.out.find("1=1500002(free)"), std::string::npos) << text.out;
 
   const auto json = nlohmann::json::parse(Tuvactl({"records", "--records", db_, "--json"}).out);
-  ASSERT_EQ(json["attempts"].size(), 3u);
+  ASSERT_EQ(json["attempts"].size(), 4u);
   EXPECT_EQ(json["attempts"][0]["result"], "programmed");
   EXPECT_EQ(json["attempts"][0]["capcodes"][1], "0000002001");
   EXPECT_EQ(json["attempts"][1]["taken"][0]["capcode"], 1500001);
@@ -71,43 +90,139 @@ TEST_F(RecordsCommandTest, ListsFindsAndReleases) {
   EXPECT_EQ(csv.out.substr(0, csv.out.find('\n')),
             "id,time,station,port,firmware,capcodes,frequency,sha256,result,erased,message,"
             "seconds,taken");
-  EXPECT_EQ(std::count(csv.out.begin(), csv.out.end(), '\n'), 3) << csv.out;
+  EXPECT_EQ(std::count(csv.out.begin(), csv.out.end(), '\n'), 4) << csv.out;
+  EXPECT_NE(csv.out.find(",erased,yes,"), std::string::npos) << "open attempts are not programmed";
   EXPECT_NE(csv.out.find(",\"bench, left\",/dev/ttyUSB0,"), std::string::npos) << csv.out;
   EXPECT_NE(csv.out.find(",\"Verify Error! \"\"x\"\"\","), std::string::npos) << csv.out;
 
   const struct {
-    const char* capcode;
+    std::vector<std::string> filter;
     int status;
     const char* id;  // in the output, or the message on stderr
   } finds[] = {
-      {"1500000", 0, "#1  "},
-      {"2001", 0, "#1  "},
-      {"1500001", 0, "#2  "},
-      {"1500002", 1, "no board holds capcode 1500002"},
+      {{"--capcode", "1500000"}, 0, "#1  "},
+      {{"--capcode", "2001"}, 0, "#1  "},
+      {{"--capcode", "1500001"}, 0, "#2  "},
+      {{"--capcode", "1500003"}, 1, "no board holds capcode 1500003"},
+      {{"--capcode", "1500000", "--failed"},
+       1,
+       "capcode 1500000 is held by attempt #1 (programmed, /dev/ttyUSB0, station bench, left"},
+      {{"--station", "bench, left", "--since", "2000-01-01", "--limit", "1"}, 0, "#4  "},
+      {{"--station", "other"}, 0, ""},
   };
   for (const auto& find : finds) {
-    const ProgramRun run = Tuvactl({"records", "--records", db_, "--capcode", find.capcode});
-    EXPECT_EQ(run.status, find.status) << find.capcode;
+    std::vector<std::string> words = {"records", "--records", db_};
+    words.insert(words.end(), find.filter.begin(), find.filter.end());
+    const ProgramRun run = Tuvactl(words);
+    EXPECT_EQ(run.status, find.status) << find.filter[1];
     EXPECT_NE((run.out + run.err).find(find.id), std::string::npos) << run.out << run.err;
+    if (find.status == 0) {
+      EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), *find.id ? 1 : 0);
+    }
   }
 
-  EXPECT_EQ(Tuvactl({"records", "--records", db_, "--release", "1=1500000"}).status, 1);
-  const ProgramRun release = Tuvactl({"records", "--records", db_, "--release", "1=1500001"});
-  EXPECT_EQ(release.status, 0) << release.err;
-  EXPECT_EQ(release.out, "capcode 1500001 of slot 1 is back in the pool\n");
+  // Every release answer says what holds the capcode, on stderr.
+  const struct {
+    const char* capcode;
+    std::vector<std::string> more;
+    int status;
+    const char* message;
+  } releases[] = {
+      {"1=1500000", {}, 1, "capcode 1500000 of slot 1 belongs to a programmed board, attempt #1"},
+      {"1=1500001",
+       {},
+       0,
+       "capcode 1500001 of slot 1 is back in the pool; it was held by attempt #2 (failed, "
+       "/dev/ttyUSB0, station bench, left, "},
+      {"1=1500002",
+       {"--force"},
+       1,
+       "capcode 1500002 of slot 1 is held by attempt #4 (erased, /dev/ttyUSB1, station bench, "
+       "left, "},
+      {"1=1500009", {}, 1, "capcode 1500009 of slot 1 is not held by any attempt"},
+  };
+  for (const auto& release : releases) {
+    std::vector<std::string> words = {"records", "--records", db_, "--release", release.capcode};
+    words.insert(words.end(), release.more.begin(), release.more.end());
+    const ProgramRun run = Tuvactl(words);
+    EXPECT_EQ(run.status, release.status) << release.capcode;
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err.find(std::string("tuvactl: ") + release.message), 0u) << run.err;
+  }
+  EXPECT_NE(Tuvactl({"records", "--records", db_, "--release", "1=1500002", "--force"})
+                .err.find("which a running series is writing now"),
+            std::string::npos);
   EXPECT_EQ(Tuvactl({"records", "--records", db_, "--capcode", "1500001"}).status, 1);
+
+  // Once the run that opened attempt #4 is gone (stale heartbeat), its erased board may hold the
+  // capcode: released only by force.
+  open_.reset();
+  ASSERT_TRUE(Sql("UPDATE attempts SET heartbeat = 0 WHERE id = 4"));
+  const ProgramRun refused = Tuvactl({"records", "--records", db_, "--release", "1=1500002"});
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_NE(refused.err.find("that board may hold the capcode. Read the board first (tuvactl read, "
+                             "then tuvactl get) and give --force to release it anyway"),
+            std::string::npos)
+      << refused.err;
+  const ProgramRun forced =
+      Tuvactl({"records", "--records", db_, "--release", "1=1500002", "--force"});
+  EXPECT_EQ(forced.status, 0) << forced.err;
+  EXPECT_NE(forced.err.find("whose board was erased and may still hold it"), std::string::npos);
 }
 
-TEST_F(RecordsCommandTest, DefaultDatabaseAndBadInput) {
-  EXPECT_EQ(Tuvactl({"records"}).status, 0);
-  EXPECT_TRUE(fs::exists(dir_ / "data" / "tuva" / "records.sqlite"));
+// A listing never creates or changes a file: not a missing one, not another program's, not the
+// records themselves.
+TEST_F(RecordsCommandTest, ListingNeverChangesAFile) {
+  FillRecords();
+  open_.reset();
+  const std::string foreign = (dir_ / "notes.sqlite").string();
+  {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(foreign.c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db, "CREATE TABLE notes (t TEXT)", nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(db);
+  }
+  const std::string missing = (dir_ / "data" / "tuva" / "records.sqlite").string();
+  const struct {
+    std::vector<std::string> words;
+    int status;
+    std::string message;
+  } cases[] = {
+      {{"records"}, 2, "tuvactl: no records database at " + missing + "\n"},
+      {{"records", "--records", foreign},
+       2,
+       "tuvactl: " + foreign + " is not a tuva records database\n"},
+      {{"records", "--records", db_, "--csv"}, 0, ""},
+  };
+  for (const auto& c : cases) {
+    const std::string path = c.words.size() > 1 ? c.words[2] : missing;
+    const bool existed = fs::exists(path);
+    const auto mtime = existed ? fs::last_write_time(path) : fs::file_time_type{};
+    std::ifstream in(path, std::ios::binary);
+    const std::string before((std::istreambuf_iterator<char>(in)), {});
+    const ProgramRun run = Tuvactl(c.words);
+    EXPECT_EQ(run.status, c.status) << run.err;
+    EXPECT_EQ(run.err, c.message);
+    EXPECT_EQ(fs::exists(path), existed) << path;
+    if (!existed) continue;
+    std::ifstream after(path, std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(after), {}), before) << path;
+    EXPECT_EQ(fs::last_write_time(path), mtime) << path;
+  }
+  EXPECT_FALSE(fs::exists(dir_ / "data"));
+}
 
+TEST_F(RecordsCommandTest, BadInput) {
+  FillRecords();
   const std::vector<std::vector<std::string>> bad = {
       {"records", "--records", dir_.string()},
       {"records", "--records", db_, "--release", "17=1500000"},
       {"records", "--records", db_, "--release", "1500000"},
       {"records", "--records", db_, "--capcode", "15x"},
       {"records", "--records", db_, "--json", "--csv"},
+      {"records", "--records", db_, "--since", "2026-12"},
+      {"records", "--records", db_, "--force"},
   };
   for (const auto& words : bad) {
     const ProgramRun run = Tuvactl(words);

@@ -41,6 +41,7 @@ struct SqliteBackend {
   void SetUp() {
     std::string name = TestName();
     std::transform(name.begin(), name.end(), name.begin(), ::tolower);
+    fs::create_directories(folder / name);
     where = (folder / name / "records.sqlite").string();
   }
   void TearDown() { fs::remove_all(folder); }
@@ -87,7 +88,9 @@ class RecordStoreTest : public ::testing::Test {
   void SetUp() override { backend_.SetUp(); }
   void TearDown() override { backend_.TearDown(); }
 
-  std::unique_ptr<RecordStore> Open() { return records::OpenRecordStore(backend_.where); }
+  std::unique_ptr<RecordStore> Open() {
+    return records::OpenRecordStore(backend_.where, records::OpenMode::Create);
+  }
 
   static Attempt Start(const std::string& port) {
     Attempt start;
@@ -173,16 +176,23 @@ TYPED_TEST(RecordStoreTest, FailedCapcodesReturnOnlyWhenNoEraseWasSent) {
   EXPECT_EQ(this->Take(*store, {kSlot1}, &id), std::vector<std::uint32_t>{1500001});
   this->End(*store, id, Result::Programmed);
 
-  EXPECT_FALSE(store->Release(1, 1500001)) << "a programmed board's capcode";
-  EXPECT_FALSE(store->Release(2, 1500000)) << "another slot";
-  EXPECT_FALSE(store->Release(1, 1499999)) << "never handed out";
-  EXPECT_TRUE(store->Release(1, 1500000));
-  EXPECT_FALSE(store->Release(1, 1500000)) << "released already";
+  using records::ReleaseOutcome;
+  EXPECT_EQ(store->Release(1, 1500001, true).kind, ReleaseOutcome::Programmed);
+  EXPECT_EQ(store->Release(2, 1500000, true).kind, ReleaseOutcome::NotHeld) << "another slot";
+  EXPECT_EQ(store->Release(1, 1499999, true).kind, ReleaseOutcome::NotHeld) << "never handed out";
+  EXPECT_EQ(store->Release(1, 1500000, false).kind, ReleaseOutcome::Released);
+  EXPECT_EQ(store->Release(1, 1500000, false).kind, ReleaseOutcome::NotHeld) << "released already";
   EXPECT_EQ(this->Take(*store, {kSlot1}, &id), std::vector<std::uint32_t>{1500000});
 
-  // An attempt a killed run left open can be released too; it is closed as failed.
+  // An open attempt is refused while its series runs (fresh heartbeat); once the heartbeat is
+  // stale (a killed run), an erased one is released only by force and is closed as failed.
   store->MarkErased(id);
-  EXPECT_TRUE(store->Release(1, 1500000));
+  EXPECT_EQ(store->Release(1, 1500000, true).kind, ReleaseOutcome::Running);
+  ASSERT_TRUE(this->backend_.Sql("UPDATE attempts SET heartbeat = 0"));
+  const ReleaseOutcome refused = store->Release(1, 1500000, false);
+  EXPECT_EQ(refused.kind, ReleaseOutcome::Erased);
+  EXPECT_EQ(refused.attempt.id, id);
+  EXPECT_EQ(store->Release(1, 1500000, true).kind, ReleaseOutcome::Released);
   EXPECT_THROW(this->End(*store, id, Result::Programmed), RecordsError);
   EXPECT_THROW(store->MarkErased(id), RecordsError);
   const Attempt last = store->List({}).back();
@@ -192,6 +202,9 @@ TYPED_TEST(RecordStoreTest, FailedCapcodesReturnOnlyWhenNoEraseWasSent) {
   ListFilter failed;
   failed.failedOnly = true;
   EXPECT_EQ(store->List(failed).size(), 3u);
+  // Open attempts are among those not programmed.
+  this->Take(*store, {kSlot1}, &id);
+  EXPECT_EQ(store->List(failed).size(), 4u);
 }
 
 TYPED_TEST(RecordStoreTest, ARestartContinuesWithTheNextFreeCapcode) {
@@ -238,12 +251,12 @@ TYPED_TEST(RecordStoreTest, RefusesSlotsItCannotServe) {
 
 TYPED_TEST(RecordStoreTest, RefusesANewerSchema) {
   this->Open();
-  ASSERT_TRUE(this->backend_.Sql("UPDATE schema_version SET version = 2"));
+  ASSERT_TRUE(this->backend_.Sql("UPDATE schema_version SET version = 3"));
   try {
     this->Open();
     ADD_FAILURE() << "a newer schema opened";
   } catch (const RecordsError& error) {
-    EXPECT_NE(std::string(error.what()).find("has schema version 2; this tuva knows version 1"),
+    EXPECT_NE(std::string(error.what()).find("has schema version 3; this tuva knows version 2"),
               std::string::npos)
         << error.what();
   }

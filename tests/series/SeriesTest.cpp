@@ -109,6 +109,7 @@ class SeriesTest : public ::testing::Test {
   Station& Start(std::vector<std::string> arguments, const std::vector<sim::SimServer*>& jigs) {
     std::vector<std::string> words = {"series", Path("template.tbl")};
     words.insert(words.end(), arguments.begin(), arguments.end());
+    words.push_back("--new-records");  // each test's records file starts with its first run
     for (auto* jig : jigs) words.insert(words.end(), {"--port", jig->SlavePath()});
     return Spawn(words);
   }
@@ -155,7 +156,7 @@ class SeriesTest : public ::testing::Test {
   }
 
   static std::vector<records::Attempt> Attempts(const std::string& where) {
-    return records::OpenRecordStore(where)->List({});
+    return records::OpenRecordStore(where, records::OpenMode::ReadOnly)->List({});
   }
 
   fs::path dir_;
@@ -406,10 +407,16 @@ class FailingStore : public records::RecordStore {
     store_->MarkErased(id);
   }
   void Finish(const records::Attempt& attempt) override { store_->Finish(attempt); }
-  std::vector<records::Attempt> List(const records::ListFilter& filter) override {
-    return store_->List(filter);
+  std::string Name() const override { return store_->Name(); }
+  std::string Identity() override { return store_->Identity(); }
+  void Beat() override { store_->Beat(); }
+  void Each(const records::ListFilter& filter,
+            const std::function<void(const records::Attempt&)>& row) override {
+    store_->Each(filter, row);
   }
-  bool Release(int slot, std::uint32_t capcode) override { return store_->Release(slot, capcode); }
+  records::ReleaseOutcome Release(int slot, std::uint32_t capcode, bool force) override {
+    return store_->Release(slot, capcode, force);
+  }
 
  private:
   std::unique_ptr<RecordStore> store_;
@@ -424,7 +431,7 @@ TEST_F(SeriesTest, AFaultInOnePortHaltsTheRunButNotTheProcess) {
   plan.counting = {{1, 1500000, 1}};
   plan.count = 3;
   for (int jig = 0; jig < 3; ++jig) plan.ports.push_back(Jig(1).SlavePath());
-  FailingStore store(records::OpenRecordStore(db));
+  FailingStore store(records::OpenRecordStore(db, records::OpenMode::Create));
   series::SeriesRun run(store, plan, {});
   run.Run();
   EXPECT_NE(run.problem().find("stoll"), std::string::npos) << run.problem();

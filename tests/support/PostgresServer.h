@@ -83,6 +83,19 @@ class PostgresServer {
     return Url(name);
   }
 
+  // Stops the server (its clients' connections break); Restart starts it again with the options
+  // of its first start, or stops and starts it when it runs. True when it succeeded.
+  bool Stop() {
+    if (Run({bin_ + "/pg_ctl", "-D", Data(), "-m", "fast", "-w", "stop"}) != 0) return false;
+    running_ = false;
+    return true;
+  }
+  bool Restart() {
+    running_ = Run({bin_ + "/pg_ctl", "-D", Data(), "-l", folder_ + "/server.log", "-m", "fast",
+                    "-w", "-t", "60", "restart"}) == 0;
+    return running_;
+  }
+
   // Runs SQL on `database` with psql; true when it succeeded.
   bool Sql(const std::string& database, const std::string& sql) {
     return Run({bin_ + "/psql", "-X", "-q", "-v", "ON_ERROR_STOP=1", "-h", folder_, "-U",

@@ -1,0 +1,225 @@
+#include "records/Journal.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "records/StoreCommon.h"
+
+namespace tuva::records {
+namespace {
+
+std::string Escape(const std::string& field) {
+  std::string out;
+  for (const char c : field) {
+    if (c == '\t') {
+      out += "\\t";
+    } else if (c == '\n') {
+      out += "\\n";
+    } else if (c == '\\') {
+      out += "\\\\";
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+std::vector<std::string> Fields(const std::string& line) {
+  std::vector<std::string> fields(1);
+  for (std::size_t i = 0; i < line.size(); ++i) {
+    if (line[i] == '\t') {
+      fields.emplace_back();
+    } else if (line[i] == '\\' && i + 1 < line.size()) {
+      const char next = line[++i];
+      fields.back() += next == 't' ? '\t' : next == 'n' ? '\n' : next;
+    } else {
+      fields.back() += line[i];
+    }
+  }
+  return fields;
+}
+
+std::string TakenColumn(const Attempt& attempt) {
+  std::string column;
+  for (const Attempt::Taken& t : attempt.taken) {
+    if (!column.empty()) column += ' ';
+    column += std::to_string(t.slot) + ":" + std::to_string(t.capcode) + ":" + (t.held ? "1" : "0");
+  }
+  return column;
+}
+
+std::string Line(const Journal::Entry& entry) {
+  const Attempt& a = entry.attempt;
+  const std::string fields[] = {entry.identity,
+                                entry.database,
+                                std::to_string(a.id),
+                                a.time,
+                                a.station,
+                                a.port,
+                                a.firmware,
+                                JoinCapcodes(a.capcodes),
+                                a.frequency,
+                                a.sha256,
+                                ResultName(a.result),
+                                a.erased ? "1" : "0",
+                                a.message,
+                                std::to_string(a.seconds),
+                                TakenColumn(a)};
+  std::string line;
+  for (const std::string& field : fields) {
+    if (!line.empty()) line += '\t';
+    line += Escape(field);
+  }
+  return line + "\n";
+}
+
+constexpr std::size_t kFields = 15;
+
+Journal::Entry EntryOf(const std::vector<std::string>& f) {
+  Journal::Entry entry{f[0], f[1], {}};
+  Attempt& a = entry.attempt;
+  a.id = std::stoll(f[2]);
+  a.time = f[3];
+  a.station = f[4];
+  a.port = f[5];
+  a.firmware = f[6];
+  a.capcodes = SplitCapcodes(f[7]);
+  a.frequency = f[8];
+  a.sha256 = f[9];
+  a.result = ParseResult(f[10]);
+  a.erased = f[11] == "1";
+  a.message = f[12];
+  a.seconds = std::stod(f[13]);
+  a.taken = ParseTaken(f[14]);
+  return entry;
+}
+
+// An exclusive lock on the journal's lock file for as long as the object lives: two runs on one
+// computer never rewrite the journal at once.
+class FileLock {
+ public:
+  explicit FileLock(const std::string& path) {
+    fd_ = ::open((path + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd_ >= 0) ::flock(fd_, LOCK_EX);
+  }
+  ~FileLock() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  FileLock(const FileLock&) = delete;
+  FileLock& operator=(const FileLock&) = delete;
+
+ private:
+  int fd_ = -1;
+};
+
+[[noreturn]] void Fail(const std::string& path, const std::string& what) {
+  throw RecordsError("journal " + path + ": " + what + " (" + std::strerror(errno) + ")");
+}
+
+}  // namespace
+
+std::string DefaultJournalPath() {
+  std::string state;
+  if (const char* xdg = std::getenv("XDG_STATE_HOME"); xdg && xdg[0] == '/') {
+    state = xdg;
+  } else if (const char* home = std::getenv("HOME"); home && *home) {
+    state = std::string(home) + "/.local/state";
+  } else {
+    state = "/tmp";
+  }
+  return state + "/tuva/unrecorded.journal";
+}
+
+void Journal::Keep(const Entry& entry) {
+  std::lock_guard lock(mutex_);
+  std::error_code error;
+  std::filesystem::create_directories(std::filesystem::path(path_).parent_path(), error);
+  const FileLock file(path_);
+  std::vector<Entry> entries = Read();
+  std::erase_if(entries, [&](const Entry& e) {
+    return e.identity == entry.identity && e.attempt.id == entry.attempt.id;
+  });
+  entries.push_back(entry);
+  Write(entries);
+}
+
+void Journal::Drop(const std::string& identity, std::int64_t id) {
+  std::lock_guard lock(mutex_);
+  const FileLock file(path_);
+  std::vector<Entry> entries = Read();
+  const std::size_t before = entries.size();
+  std::erase_if(entries,
+                [&](const Entry& e) { return e.identity == identity && e.attempt.id == id; });
+  if (entries.size() != before) Write(entries);
+}
+
+std::vector<Journal::Entry> Journal::Entries() {
+  std::lock_guard lock(mutex_);
+  const FileLock file(path_);
+  return Read();
+}
+
+std::vector<Journal::Entry> Journal::Read() {
+  std::vector<Entry> entries;
+  std::ifstream in(path_);
+  if (!in) {
+    if (errno == ENOENT || !std::filesystem::exists(path_)) return entries;
+    Fail(path_, "cannot read it");
+  }
+  std::string line;
+  while (std::getline(in, line)) {
+    const std::vector<std::string> fields = Fields(line);
+    if (fields.size() != kFields) continue;  // a line cut short by a crash while it was written
+    try {
+      entries.push_back(EntryOf(fields));
+    } catch (const std::exception&) {
+      continue;
+    }
+  }
+  return entries;
+}
+
+void Journal::Write(const std::vector<Entry>& entries) {
+  if (entries.empty()) {
+    if (::unlink(path_.c_str()) != 0 && errno != ENOENT) Fail(path_, "cannot remove it");
+    return;
+  }
+  const std::string temporary = path_ + ".new";
+  const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  if (fd < 0) Fail(path_, "cannot write it");
+  std::string text;
+  for (const Entry& entry : entries) text += Line(entry);
+  std::size_t done = 0;
+  while (done < text.size()) {
+    const ssize_t wrote = ::write(fd, text.data() + done, text.size() - done);
+    if (wrote < 0 && errno == EINTR) continue;
+    if (wrote <= 0) {
+      ::close(fd);
+      Fail(path_, "cannot write it");
+    }
+    done += static_cast<std::size_t>(wrote);
+  }
+  if (::fsync(fd) != 0) {
+    ::close(fd);
+    Fail(path_, "cannot flush it to the disk");
+  }
+  ::close(fd);
+  if (::rename(temporary.c_str(), path_.c_str()) != 0) Fail(path_, "cannot write it");
+  // The rename itself reaches the disk with the folder.
+  const int folder = ::open(std::filesystem::path(path_).parent_path().c_str(),
+                            O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (folder >= 0) {
+    ::fsync(folder);
+    ::close(folder);
+  }
+}
+
+}  // namespace tuva::records

@@ -1,0 +1,49 @@
+// The boards whose record could not be finished in the database (a full disk, a lost server, a
+// file removed during the run): everything the run learnt about each is kept in a small local
+// file, written and flushed to the disk before the board's line is shown, until a later run
+// finishes the record in the database it belongs to.
+//
+// The file holds one line per board, fields separated by tabs (a tab, line break or backslash in a
+// field written as \t, \n, \\): the database's identity and name, then the attempt.
+#pragma once
+
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "records/RecordStore.h"
+
+namespace tuva::records {
+
+// $XDG_STATE_HOME/tuva/unrecorded.journal, or ~/.local/state/tuva/unrecorded.journal.
+std::string DefaultJournalPath();
+
+class Journal {
+ public:
+  struct Entry {
+    std::string identity;  // RecordStore::Identity() of the database
+    std::string database;  // RecordStore::Name()
+    Attempt attempt;
+  };
+
+  explicit Journal(std::string path) : path_(std::move(path)) {}
+  const std::string& Path() const { return path_; }
+
+  // Adds the finished attempt (replacing an entry of the same database and id) and flushes the
+  // file to the disk. Throws RecordsError when it cannot.
+  void Keep(const Entry& entry);
+  // Removes the entry of this database and attempt, when there is one.
+  void Drop(const std::string& identity, std::int64_t id);
+  // Every entry kept. Throws RecordsError when the file cannot be read.
+  std::vector<Entry> Entries();
+
+ private:
+  // Rewrites the file as `entries` (a new file renamed over the old one, flushed).
+  void Write(const std::vector<Entry>& entries);
+  std::vector<Entry> Read();
+
+  std::string path_;
+  std::mutex mutex_;  // the ports of one run keep their boards one at a time
+};
+
+}  // namespace tuva::records

@@ -1,0 +1,267 @@
+// A series whose records fail under it: a result that cannot be recorded is reported as such and
+// kept for the next run, and a database removed during the run stops it.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "files/ConfigFile.h"
+#include "records/Journal.h"
+#include "records/RecordStore.h"
+#include "series/SeriesRecords.h"
+#include "series/SeriesRun.h"
+#include "sim/SimServer.h"
+#include "support/PostgresServer.h"
+
+extern char** environ;
+
+namespace tuva::testing {
+namespace {
+
+namespace fs = std::filesystem;
+using records::Attempt;
+using records::OpenMode;
+using records::RecordsError;
+using records::Result;
+
+constexpr auto kDeadline = std::chrono::seconds(60);
+
+// The real SQLite store, whose Finish fails the first `failures` times as on a full disk, and
+// whose open attempts may be shown as a killed run leaves them (heartbeat long gone).
+class FailingFinish : public records::RecordStore {
+ public:
+  FailingFinish(records::RecordStore& real, int failures) : real_(real), failures_(failures) {}
+  std::string Name() const override { return real_.Name(); }
+  std::string Identity() override { return real_.Identity(); }
+  Attempt Reserve(const Attempt& start, const std::vector<records::CountingSlot>& slots) override {
+    return real_.Reserve(start, slots);
+  }
+  void MarkErased(std::int64_t id) override { real_.MarkErased(id); }
+  void Finish(const Attempt& attempt) override {
+    if (failures_-- > 0) throw RecordsError("records database: database or disk is full");
+    real_.Finish(attempt);
+  }
+  void Beat() override { real_.Beat(); }
+  void Each(const records::ListFilter& filter,
+            const std::function<void(const Attempt&)>& row) override {
+    real_.Each(filter, [&](const Attempt& attempt) {
+      Attempt shown = attempt;
+      if (aged) shown.heartbeat = 0;
+      row(shown);
+    });
+  }
+  records::ReleaseOutcome Release(int slot, std::uint32_t capcode, bool force) override {
+    return real_.Release(slot, capcode, force);
+  }
+  bool aged = false;
+
+ private:
+  records::RecordStore& real_;
+  int failures_;
+};
+
+class SeriesRecordsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() /
+           ("tuva-series-records-" + std::to_string(::getpid()) + "-" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::create_directories(dir_);
+    ASSERT_TRUE(SaveConfigFile(Path("template.tbl"), ConfigImage::StartupImage()).ok());
+    ::setenv("XDG_STATE_HOME", Path("state").c_str(), 1);
+  }
+  void TearDown() override {
+    sims_.clear();
+    fs::remove_all(dir_);
+  }
+
+  std::string Path(const std::string& name) const { return (dir_ / name).string(); }
+
+  sim::SimServer& Jig(int boards) {
+    sim::SimOptions options;
+    options.contents = sim::SimContents::Erased;
+    options.boards = boards;
+    options.removedMs = 700;
+    sims_.push_back(std::make_unique<sim::SimServer>(options));
+    sims_.back()->Start();
+    return *sims_.back();
+  }
+
+  // tuvactl series with its output in `out`; returns its process.
+  pid_t Start(std::vector<std::string> words, const std::string& out) {
+    words.insert(words.begin(), {TUVACTL, "series", Path("template.tbl")});
+    std::vector<char*> argv;
+    for (auto& word : words) argv.push_back(word.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    pid_t pid = 0;
+    EXPECT_EQ(posix_spawn(&pid, TUVACTL, &actions, nullptr, argv.data(), environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    return pid;
+  }
+
+  // The exit status of `pid`; the test fails (and the process is killed) after the deadline.
+  static int Wait(pid_t pid) {
+    const auto end = std::chrono::steady_clock::now() + kDeadline;
+    int status = 0;
+    while (::waitpid(pid, &status, WNOHANG) == 0) {
+      if (std::chrono::steady_clock::now() > end) {
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, &status, 0);
+        ADD_FAILURE() << "tuvactl series did not end in time";
+        return -1;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  }
+
+  static std::string Text(const std::string& path) {
+    std::ifstream in(path);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+
+  fs::path dir_;
+  std::vector<std::unique_ptr<sim::SimServer>> sims_;
+};
+
+// The board is written and verified but its record will not finish: once is mended by the retry;
+// for good, the line says so, the result waits in the journal and the next run records it.
+TEST_F(SeriesRecordsTest, AResultThatCannotBeRecordedIsKeptAndRecordedByTheNextRun) {
+  for (const int failures : {1, 100}) {
+    SCOPED_TRACE(failures);
+    const std::string db = Path("records" + std::to_string(failures) + ".sqlite");
+    auto real = records::OpenRecordStore(db, OpenMode::Create);
+    FailingFinish store(*real, failures);
+    auto& jig = Jig(1);
+    series::SeriesPlan plan;
+    plan.counting = {{1, 1500000, 1}};
+    plan.count = 1;
+    plan.ports = {jig.SlavePath()};
+    plan.station = "bench";
+    std::vector<series::BoardReport> reports;
+    series::SeriesRun run(store, plan,
+                          [&](const series::BoardReport& report) { reports.push_back(report); });
+    run.Run();
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_TRUE(reports[0].programmed);
+    const std::string journal = records::DefaultJournalPath();
+    if (failures == 1) {
+      EXPECT_EQ(reports[0].result, "programmed");
+      EXPECT_TRUE(run.records().unrecorded().empty());
+      EXPECT_FALSE(fs::exists(journal));
+      EXPECT_EQ(real->List({}).at(0).result, Result::Programmed);
+      continue;
+    }
+    EXPECT_EQ(reports[0].result,
+              "programmed, NOT RECORDED: records database: database or disk is full");
+    ASSERT_EQ(run.records().unrecorded().size(), 1u);
+    EXPECT_EQ(run.records().unrecorded()[0].capcodes, "1500000");
+    EXPECT_EQ(real->List({}).at(0).result, Result::Erased);
+    ASSERT_TRUE(fs::exists(journal));
+
+    const auto lines = series::PrepareRecords(*real, journal);
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0], "recorded 1 result an earlier run kept in " + journal);
+    const Attempt recorded = real->List({}).at(0);
+    EXPECT_EQ(recorded.result, Result::Programmed);
+    EXPECT_EQ(recorded.capcodes.at(0), "1500000");
+    EXPECT_FALSE(fs::exists(journal));
+  }
+}
+
+// The PostgreSQL server restarted between two boards: the run reconnects and goes on.
+TEST_F(SeriesRecordsTest, APostgresRestartBetweenTwoBoardsDoesNotStopTheRun) {
+  PostgresServer server;
+  if (!server.Installed()) GTEST_SKIP() << server.Problem();
+  ASSERT_TRUE(server.Running()) << server.Problem();
+  const std::string url = server.CreateDatabase("series");
+  auto store = records::OpenRecordStore(url, OpenMode::Create);
+  auto& jig = Jig(2);
+  series::SeriesPlan plan;
+  plan.counting = {{1, 1500000, 1}};
+  plan.count = 2;
+  plan.ports = {jig.SlavePath()};
+  std::vector<std::string> lines;
+  series::SeriesRun run(*store, plan, [&](const series::BoardReport& report) {
+    lines.push_back(report.Line());
+    if (lines.size() == 1) {
+      EXPECT_TRUE(server.Restart()) << server.Problem();
+    }
+  });
+  run.Run();
+  EXPECT_EQ(run.programmed(), 2) << run.problem();
+  EXPECT_EQ(run.problem(), "");
+  const auto attempts = store->List({});
+  ASSERT_EQ(attempts.size(), 2u);
+  EXPECT_EQ(attempts[0].taken.at(0).capcode, 1500000u);
+  EXPECT_EQ(attempts[1].taken.at(0).capcode, 1500001u);
+  EXPECT_EQ(attempts[1].result, Result::Programmed);
+}
+
+// A run names once the attempts an earlier run left open, but not those of a series running now.
+TEST_F(SeriesRecordsTest, ARunNamesTheAttemptsAnEarlierRunLeftOpen) {
+  auto real = records::OpenRecordStore(Path("records.sqlite"), OpenMode::Create);
+  Attempt start;
+  start.port = "/dev/ttyUSB0";
+  start.station = "bench2";
+  const Attempt open = real->Reserve(start, {{1, 1500001, 1, 2097151}});
+  real->MarkErased(open.id);
+  FailingFinish store(*real, 0);
+  EXPECT_TRUE(series::PrepareRecords(store, records::DefaultJournalPath()).empty());
+  store.aged = true;
+  EXPECT_EQ(
+      series::PrepareRecords(store, records::DefaultJournalPath()),
+      std::vector<std::string>{"1 attempt of an earlier run is still open: 1500001 (erased, "
+                               "/dev/ttyUSB0, station bench2, " +
+                               open.time.substr(0, 10) + " " + open.time.substr(11, 5) + ")"});
+}
+
+// rm -rf of the database's folder during a run: the run stops with the message; a later run does
+// not start a new pool at that path unless asked to.
+TEST_F(SeriesRecordsTest, ADatabaseRemovedDuringTheRunStopsItAndIsNotMadeAgainUnasked) {
+  fs::create_directories(Path("db"));
+  const std::string db = Path("db/records.sqlite");
+  auto& jig = Jig(4);
+  const std::string out = Path("out1.txt");
+  const pid_t run = Start({"--capcode", "1=1500000", "--count", "4", "--records", db,
+                           "--new-records", "--port", jig.SlavePath()},
+                          out);
+  const auto end = std::chrono::steady_clock::now() + kDeadline;
+  while (Text(out).find("programmed") == std::string::npos) {
+    ASSERT_LT(std::chrono::steady_clock::now(), end) << Text(out);
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  fs::remove_all(Path("db"));
+  EXPECT_EQ(Wait(run), 1);
+  const std::string said = Text(out);
+  EXPECT_NE(said.find("records database " + db +
+                      " is gone: the file was removed or replaced while in use"),
+            std::string::npos)
+      << said;
+  EXPECT_EQ(said.find("4 of 4 boards programmed"), std::string::npos) << said;
+
+  const std::string again = Path("out2.txt");
+  EXPECT_EQ(Wait(Start({"--capcode", "1=1500000", "--count", "1", "--records", db, "--port",
+                        jig.SlavePath()},
+                       again)),
+            2);
+  EXPECT_NE(Text(again).find("no records database at " + db + "; give --new-records to start one"),
+            std::string::npos)
+      << Text(again);
+  EXPECT_FALSE(fs::exists(Path("db")));
+}
+
+}  // namespace
+}  // namespace tuva::testing
