@@ -94,6 +94,11 @@ int RunFirmwareCommand(const Options& options, bool verifyOnly) {
   RequireDevices(options);
   CliSession cli(options);
   if (!LoadFirmwareFile(cli.session, options.file)) return kExitUsage;
+  // Comparing a board with a file that is no firmware proves nothing; programming it would
+  // erase the board for garbage.
+  if (!cli.session.firmware.refusal.empty()) {
+    throw UsageError(options.file + ": " + cli.session.firmware.refusal);
+  }
   cli.session.serviceMode = true;
   return Result(verifyOnly ? VerifyFirmware(cli.session) : ProgramFirmware(cli.session));
 }

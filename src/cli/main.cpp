@@ -3,11 +3,33 @@
 //   tuvactl [options] COMMAND [ARGS]   (options may also follow the command)
 //
 // Exit status: 0 success, 1 the operation failed (diff: the files differ), 2 usage error.
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <iostream>
 
 #include "cli/CommandLine.h"
 
-int main(int argc, char** argv) {
+namespace {
+
+// Standard output is data (a JSON document, a CSV table, field values): when the disk is full or
+// the pipe is gone, what was written is cut short and must not pass for complete. Everything is
+// flushed and the stream closed before the exit status is decided.
+int CloseStandardOutput(int status) {
+  errno = 0;
+  std::cout.flush();
+  const bool earlier = std::ferror(stdout) != 0;
+  const int flushed = std::fflush(stdout);
+  int error = flushed != 0 ? errno : 0;
+  if (std::fclose(stdout) != 0 && error == 0) error = errno;
+  if (!earlier && flushed == 0 && error == 0) return status;
+  std::cerr << "tuvactl: write error";
+  if (error != 0 && error != EBADF) std::cerr << ": " << std::strerror(error);
+  std::cerr << std::endl;
+  return status != tuva::cli::kExitSuccess ? status : tuva::cli::kExitFailed;
+}
+
+int Run(int argc, char** argv) {
   using namespace tuva::cli;
   const CommandLine line = ParseCommandLine(argc, argv);
   if (line.command == nullptr) {
@@ -20,4 +42,10 @@ int main(int argc, char** argv) {
     std::cerr << "tuvactl: " << error.what() << std::endl;
     return kExitUsage;
   }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  return CloseStandardOutput(Run(argc, argv));
 }

@@ -13,12 +13,14 @@
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <sstream>
 #include <thread>
 
 #include "features/FieldTable.h"
 #include "features/FieldValues.h"
 #include "files/ConfigFile.h"
 #include "sim/SimListener.h"
+#include "support/RunProgram.h"
 #include "support/SimBoardFixture.h"
 
 extern char** environ;
@@ -116,31 +118,29 @@ class TuvactlTest : public SimBoardFixture {
     return std::string(std::istreambuf_iterator<char>(in), {});
   }
 
-  // Runs tuvactl with `arguments`; stdin is /dev/null, stdout and stderr are captured.
-  Outcome Tuvactl(const std::vector<std::string>& arguments) {
-    std::vector<std::string> words = {TUVACTL};
-    words.insert(words.end(), arguments.begin(), arguments.end());
-    std::vector<char*> argv;
-    for (auto& word : words) argv.push_back(word.data());
-    argv.push_back(nullptr);
-    const std::string out = Path("stdout.txt");
-    const std::string err = Path("stderr.txt");
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    pid_t pid = 0;
-    Outcome run;
-    if (posix_spawn(&pid, TUVACTL, &actions, nullptr, argv.data(), environ) == 0) {
-      int status = 0;
-      waitpid(pid, &status, 0);
-      run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  // Runs tuvactl with `arguments`; stdin is /dev/null, stdout and stderr are captured (stdout
+  // goes to `outputTo` instead when one is given).
+  Outcome Tuvactl(const std::vector<std::string>& arguments, const std::string& outputTo = {}) {
+    const ProgramRun run = RunProgram(TUVACTL, arguments, dir_.string(), {}, outputTo);
+    return {run.status, run.out, run.err};
+  }
+
+  // An S2 file of `code` at 0xE0000 made by srec_cat, with the identification text at 0xEFFE0
+  // unless `identified` is false.
+  std::string FirmwareRecords(const std::string& name, const std::string& code,
+                              bool identified = true) {
+    const fs::path binary = dir_ / "code.bin";
+    std::ofstream(binary, std::ios::binary) << code;
+    std::ostringstream command;
+    command << SREC_CAT << ' ' << binary << " -binary -offset 0xE0000";
+    if (identified) {
+      std::ofstream(dir_ / "id.bin", std::ios::binary) << "FLEX  V02.50";
+      command << ' ' << dir_ / "id.bin"
+              << " -binary -offset 0xEFFE0";
     }
-    posix_spawn_file_actions_destroy(&actions);
-    run.out = Slurp(out);
-    run.err = Slurp(err);
-    return run;
+    command << " -o " << dir_ / name << " -motorola -address-length=3";
+    EXPECT_EQ(std::system(command.str().c_str()), 0) << command.str();
+    return Path(name);
   }
 
   // The same against the board, on its pseudo-terminal.
@@ -314,22 +314,71 @@ TEST_F(TuvactlTest, ProbeFirmwareAndTrace) {
   EXPECT_EQ(Tuvactl({"ports"}).status, 0);
 }
 
-TEST_F(TuvactlTest, FirmwareProgramAndVerify) {
+// A record as a tool writes it: type, byte count, `body` (address and data), checksum.
+std::string Record(char type, std::vector<std::uint8_t> body) {
+  body.insert(body.begin(), static_cast<std::uint8_t>(body.size() + 1));
+  unsigned sum = 0;
+  for (const std::uint8_t byte : body) sum += byte;
+  body.push_back(static_cast<std::uint8_t>(~sum));
+  std::string text = {'S', type};
+  for (const std::uint8_t byte : body) {
+    text += "0123456789ABCDEF"[byte >> 4];
+    text += "0123456789ABCDEF"[byte & 15];
+  }
+  return text + "\n";
+}
+
+// Only an S2 file for the program memory that carries its identification reaches the board: any
+// other file is refused with its reason and line before a single frame is sent.
+TEST_F(TuvactlTest, FirmwareFilesAreCheckedBeforeTheBoardIsTouched) {
   StartBoard();
-  const std::string binary = Path("code.bin");
-  std::ofstream(binary, std::ios::binary) << std::string(3000, '\x5A') << std::string(100, '\x03');
-  const std::string records = Path("code.s28");
-  const std::string command = std::string(SREC_CAT) + " " + binary +
-                              " -binary -offset 0xE0000 -o " + records +
-                              " -motorola -address-length=3";
-  ASSERT_EQ(std::system(command.c_str()), 0);
+  const std::string code = std::string(3000, '\x5A') + std::string(100, '\x03');
+  const std::string records = FirmwareRecords("code.s28", code);
+  const std::string text = Slurp(records);
+  const std::string header = text.substr(0, text.find('\n') + 1);
+  std::string damaged = text;
+  damaged[header.size() + 10] ^= 1;  // the first data digit of line 2
+  ASSERT_EQ(Tuvactl({"new", Path("board.tbl")}).status, 0);
+  const struct {
+    std::string name;
+    std::string text;
+    std::string reason;
+  } refused[] = {
+      {"board.tbl", Slurp(Path("board.tbl")), "line 1: not an S-record"},
+      {"empty.s28", "", "no S2 record holds data for the firmware window"},
+      {"code.s19", header + Record('1', {0x10, 0x00, 1, 2, 3}), "line 2: an S1 record"},
+      {"code.s37", header + Record('3', {0x00, 0x0E, 0x00, 0x00, 1, 2, 3}), "line 2: an S3 record"},
+      {"damaged.s28", damaged, "line 2: bad checksum"},
+      {"outside.s28",
+       header + Record('2', {0x0D, 0xFF, 0xFC, 1, 2, 3, 4, 5, 6, 7, 8}) +
+           text.substr(header.size()),
+       "line 2: data at 0xDFFFC-0xE0003 lies outside the firmware window"},
+      {"anonymous.s28", Slurp(FirmwareRecords("anonymous.s28", code, false)),
+       "no identification text at 0xEFFE0"},
+  };
+  for (const auto& file : refused) {
+    std::ofstream(Path(file.name), std::ios::binary | std::ios::trunc) << file.text;
+    for (const char* command : {"fw-program", "fw-verify"}) {
+      const Outcome outcome = OnBoard({command, Path(file.name), "--yes"});
+      EXPECT_EQ(outcome.status, 2) << file.name;
+      EXPECT_NE(outcome.err.find(file.name + ": " + file.reason), std::string::npos) << outcome.err;
+    }
+  }
+  EXPECT_TRUE(board().Requests().empty());
+
+  // The erase is confirmed first: without a terminal to ask on, only --yes gives the answer.
+  const Outcome unasked = OnBoard({"fw-program", records});
+  EXPECT_EQ(unasked.status, 1);
+  EXPECT_NE(unasked.err.find("Erase the board's firmware and program "), std::string::npos);
+  EXPECT_NE(unasked.err.find("--yes"), std::string::npos);
+  EXPECT_TRUE(board().Requests().empty());
+
   const Outcome before = OnBoard({"fw-verify", records});
   EXPECT_EQ(before.status, 1);
   EXPECT_NE(before.err.find("Verify Error! Htag = "), std::string::npos) << before.err;
-  const Outcome program = OnBoard({"fw-program", records});
+  const Outcome program = OnBoard({"fw-program", records, "--yes"});
   EXPECT_EQ(program.status, 0) << program.err;
   EXPECT_NE(program.err.find("Transmit Success!"), std::string::npos);
-  const std::string code = Slurp(binary);
   EXPECT_EQ(board().ReadFlash(0xE0000, code.size()),
             std::vector<std::uint8_t>(code.begin(), code.end()));
   EXPECT_EQ(OnBoard({"fw-verify", records}).status, 0);
@@ -482,13 +531,8 @@ TEST_F(TuvactlTest, CompareListsTheFieldsTheBoardLacks) {
 // Through a serial server the board sees exactly the frames it sees through the local device:
 // RFC 2217 through Debian's ser2net, and a raw socket through the simulated board's own listener.
 TEST_F(TuvactlTest, NetworkPortsCarryTheSameFramesAsTheDevice) {
-  const std::string binary = Path("code.bin");
-  std::ofstream(binary, std::ios::binary) << std::string(2000, '\xFF') << std::string(50, '\x03');
-  const std::string records = Path("code.s28");
-  const std::string command = std::string(SREC_CAT) + " " + binary +
-                              " -binary -offset 0xE0000 -o " + records +
-                              " -motorola -address-length=3";
-  ASSERT_EQ(std::system(command.c_str()), 0);
+  const std::string records =
+      FirmwareRecords("code.s28", std::string(2000, '\xFF') + std::string(50, '\x03'));
   const std::string table = Path("board.tbl");
 
   // The same session against a fresh board on `port`: every frame, both ways.
