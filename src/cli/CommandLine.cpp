@@ -58,11 +58,17 @@ void AddFieldArguments(CLI::App& command, std::string_view name, Options& option
     command.add_option("NAME=VALUE", options.fieldArguments, "Fields and their new values")
         ->required();
   } else if (name == "export") {
-    command.add_option("-o,--output", options.output, "Write the JSON to this file")
+    command
+        .add_option("-o,--output", options.output,
+                    "Write the JSON to this file (-: standard output)")
         ->type_name("OUT");
   } else if (name == "apply") {
-    command.add_option("CHANGES", options.secondFile, "JSON object of field names and values")
+    command
+        .add_option("CHANGES", options.secondFile,
+                    "JSON object of field names and values (-: standard input)")
         ->required();
+  } else if (name == "new") {
+    command.add_flag("-f,--force", options.force, "Replace FILE when it exists");
   }
 }
 

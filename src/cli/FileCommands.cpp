@@ -3,6 +3,7 @@
 // fields come from the image's field table, the same one the programmer's tests walk.
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <iomanip>
 #include <iostream>
 #include <nlohmann/json.hpp>
@@ -67,11 +68,16 @@ int NameWidth() {
 }  // namespace
 
 int NewCommand(const Options& options) {
+  std::error_code error;
+  if (!options.force && std::filesystem::exists(options.file, error)) {
+    throw UsageError(options.file + " exists; give --force to replace it");
+  }
   RequireWritableFile(options.file);
   const FileResult result = SaveConfigFile(options.file, ConfigImage::StartupImage());
   if (!result.ok()) {
-    std::cerr << (result.caption.empty() ? "" : result.caption + ": ") << result.message << " ("
-              << options.file << ")" << std::endl;
+    std::cerr << "tuvactl: " << options.file << ": "
+              << (result.caption.empty() ? "" : result.caption + ": ") << result.message
+              << std::endl;
     return kExitFailed;
   }
   return kExitSuccess;

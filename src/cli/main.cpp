@@ -8,6 +8,8 @@
 #include <cstring>
 #include <iostream>
 
+#include <unistd.h>
+
 #include "cli/CommandLine.h"
 
 namespace {
@@ -17,12 +19,13 @@ namespace {
 // flushed and the stream closed before the exit status is decided.
 int CloseStandardOutput(int status) {
   errno = 0;
-  std::cout.flush();
-  const bool earlier = std::ferror(stdout) != 0;
-  const int flushed = std::fflush(stdout);
-  int error = flushed != 0 ? errno : 0;
-  if (std::fclose(stdout) != 0 && error == 0) error = errno;
-  if (!earlier && flushed == 0 && error == 0) return status;
+  std::cout.flush();  // through to the C stream, which keeps what a failed write could not put
+  bool failed = !std::cout.good() || std::ferror(stdout) != 0;
+  int error = failed ? errno : 0;
+  errno = 0;
+  if (std::fclose(stdout) != 0) failed = true;
+  if (error == 0) error = errno;  // a stream gone bad skips the flush; closing writes what is left
+  if (!failed) return status;
   std::cerr << "tuvactl: write error";
   if (error != 0 && error != EBADF) std::cerr << ": " << std::strerror(error);
   std::cerr << std::endl;
@@ -47,5 +50,9 @@ int Run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Data for a file or a pipe is kept until the end where it fits, so that a full disk is found
+  // at the close with its cause rather than by a write in the middle whose cause is lost.
+  static char buffer[1 << 20];
+  if (!isatty(STDOUT_FILENO)) std::setvbuf(stdout, buffer, _IOFBF, sizeof buffer);
   return CloseStandardOutput(Run(argc, argv));
 }

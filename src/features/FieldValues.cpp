@@ -137,6 +137,26 @@ std::string UnknownFieldMessage(std::string_view name) {
   return message;
 }
 
+// A value the editor takes without writing it is no change at all: the file would keep its old
+// value while the command reports success. An empty number, capcode, period or frequency leaves
+// the field as it stood; a capcode from 2031615 to 2101248 has no record form in its mode.
+std::optional<EntryResult> Unstored(const Field& field, std::string_view text,
+                                    const EntryResult& result) {
+  if (!result.ok || result.stored || !EditorCodec(field) || IsBytesForm(text)) return std::nullopt;
+  const bool keepsWhenEmpty = field.kind == FieldKind::Number || field.kind == FieldKind::Period ||
+                              field.kind == FieldKind::MessageDelay ||
+                              field.kind == FieldKind::CapcodeRecord ||
+                              field.kind == FieldKind::PllWord;
+  if (keepsWhenEmpty && TrimSpaces(text).empty()) {
+    return EntryResult::Warning("a value is needed: an empty one would change nothing");
+  }
+  if (field.kind == FieldKind::CapcodeRecord) {
+    return EntryResult::Warning("capcode " + std::string(TrimSpaces(text)) +
+                                " has no form the board can store in this address mode");
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
 bool IsSettable(const Field& field) {
@@ -225,6 +245,9 @@ std::optional<FieldRefusal> ApplyFieldTexts(
   for (const auto& [name, text] : changes) {
     const Field* field = FindField(name);
     if (!field) return FieldRefusal{name, EntryResult::Warning(UnknownFieldMessage(name))};
+    for (const Change& earlier : ordered) {
+      if (earlier.field == field) return FieldRefusal{name, EntryResult::Warning("given twice")};
+    }
     if (!IsSettable(*field)) return FieldRefusal{name, SetFieldText(image, *field, text)};
     ordered.push_back(
         {StageOf(*field, text), static_cast<std::size_t>(field - table.data()), field, &text});
@@ -237,6 +260,9 @@ std::optional<FieldRefusal> ApplyFieldTexts(
   for (const Change& change : ordered) {
     const EntryResult result = SetFieldText(changed, *change.field, *change.text);
     if (!result.ok) return FieldRefusal{change.field->name, result};
+    if (auto unstored = Unstored(*change.field, *change.text, result)) {
+      return FieldRefusal{change.field->name, std::move(*unstored)};
+    }
   }
   image = changed;
   return std::nullopt;

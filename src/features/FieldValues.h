@@ -89,7 +89,9 @@ struct FieldRefusal {
 
 // Sets every named field, all or none: on a refusal the image is left as it was and the first
 // refusal is returned with its field's name ("unknown field NAME (did you mean ...?)" for a name
-// the table does not hold). The changes are applied in an order that lets each be checked as the
+// the table does not hold). A name given twice is refused, and so is a value the editor takes but
+// cannot store (an empty number or capcode, a capcode with no form in its address mode): the
+// change would silently not happen. The changes are applied in an order that lets each be checked as the
 // window would check it: the list boxes that rewrite other fields (Short/Long, band, pre-scaler,
 // prompt control) first, then PLLR and the capcode records given as bytes, then the editors'
 // values in table order, then the capcode enable boxes, and last every field given as bytes and

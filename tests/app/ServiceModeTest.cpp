@@ -75,7 +75,7 @@ class ServiceModeTest : public WindowTest {
   // An S-record file: the S0 header, S2 records of up to 32 bytes, the S8 end.
   QString FirmwareFile(const Runs& runs) {
     std::ostringstream text;
-    text << "S00F000074757661206669726D7761726588\r\n" << std::uppercase << std::hex;
+    text << "S010000074757661206669726D77617265B2\r\n" << std::uppercase << std::hex;
     for (const auto& [start, bytes] : runs) {
       for (std::size_t at = 0; at < bytes.size(); at += 32) {
         const std::size_t count = std::min<std::size_t>(32, bytes.size() - at);

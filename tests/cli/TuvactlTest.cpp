@@ -436,6 +436,10 @@ TEST_F(TuvactlTest, SetAndGetFieldsByName) {
       {{"serial.baud=19200", "capcode.2.address=12x"}, "capcode.2.address: " + message + "\n"},
       {{"serial.baud=19200", "capcode.3.adress=1"}, "unknown field capcode.3.adress"},
       {{"serial.baud"}, "serial.baud: expected NAME=VALUE"},
+      // Values the editor takes without storing them, and a name given twice.
+      {{"capcode.1.address=2031615"}, "capcode.1.address: capcode 2031615 has no form"},
+      {{"capcode.1.address="}, "capcode.1.address: a value is needed"},
+      {{"serial.baud=9600", "serial.baud=4800"}, "serial.baud: given twice"},
   };
   for (const auto& refusal : refusals) {
     std::vector<std::string> arguments = {"set", file};
@@ -491,6 +495,9 @@ TEST_F(TuvactlTest, ExportAndApplyAsJson) {
       {"{\"serial.baud\": \"9600\",}", "changes.json:1:24: "},
       {"[]", "changes.json:1:1: "},
       {"{\"serial.bawd\": \"9600\"}", "unknown field serial.bawd"},
+      {"{\"serial.baud\": \"9600\", \"serial.baud\": \"4800\"}", "serial.baud is given twice"},
+      {"{\"capcode.address_mode\": \"Long\", \"capcode.1.address\": \"2050000\"}",
+       "capcode 2050000 has no form"},
   };
   for (const auto& input : bad) {
     std::ofstream(changes, std::ios::binary | std::ios::trunc) << input.json;
@@ -499,6 +506,51 @@ TEST_F(TuvactlTest, ExportAndApplyAsJson) {
     EXPECT_NE(refused.err.find(input.error), std::string::npos) << refused.err;
     EXPECT_EQ(Slurp(target), before);
   }
+}
+
+// Data cut short by a full disk is a failure, never a document that looks complete.
+TEST_F(TuvactlTest, OutputThatCannotBeWrittenFails) {
+  const std::string file = Path("full.tbl");
+  ASSERT_EQ(Tuvactl({"new", file}).status, 0);
+  std::vector<std::vector<std::string>> commands = {
+      {"export", file},
+      {"dump", file},
+      {"get", file, "serial.baud"},
+      {"records", "--records", Path("records.sqlite"), "--csv"},
+  };
+  // A machine without serial ports prints no table, only a message.
+  if (!Tuvactl({"ports"}).out.empty()) commands.push_back({"ports"});
+  for (const auto& words : commands) {
+    const Outcome outcome = Tuvactl(words, "/dev/full");
+    EXPECT_EQ(outcome.status, 1) << words[0];
+    EXPECT_EQ(outcome.err, "tuvactl: write error: No space left on device\n") << words[0];
+  }
+  const Outcome named = Tuvactl({"export", file, "-o", "/dev/full"});
+  EXPECT_EQ(named.status, 1);
+  EXPECT_EQ(named.err, "tuvactl: /dev/full: write error: No space left on device\n");
+}
+
+// new keeps an existing file unless told; "-" is standard output for export and standard input
+// for apply.
+TEST_F(TuvactlTest, FileConventions) {
+  const std::string file = Path("kept.tbl");
+  ASSERT_EQ(Tuvactl({"new", file}).status, 0);
+  ASSERT_EQ(Tuvactl({"set", file, "serial.baud=4800"}).status, 0);
+  const std::string before = Slurp(file);
+  const Outcome again = Tuvactl({"new", file});
+  EXPECT_EQ(again.status, 2);
+  EXPECT_NE(again.err.find("--force"), std::string::npos) << again.err;
+  EXPECT_EQ(Slurp(file), before);
+
+  const Outcome exported = Tuvactl({"export", file, "-o", "-"});
+  EXPECT_EQ(exported.out, Tuvactl({"export", file}).out);
+  ASSERT_EQ(Tuvactl({"new", file, "--force"}).status, 0);
+  EXPECT_NE(Slurp(file), before);
+  std::ofstream(Path("changes.json")) << exported.out;
+  std::ostringstream shell;
+  shell << TUVACTL << " apply " << file << " - < " << Path("changes.json");
+  ASSERT_EQ(std::system(shell.str().c_str()), 0);
+  EXPECT_EQ(Tuvactl({"get", file, "serial.baud"}).out, "4800\n");
 }
 
 // compare reads the board without saving anything and lists the fields the file changes.
