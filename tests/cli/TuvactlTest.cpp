@@ -6,6 +6,7 @@
 #include <spawn.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -528,6 +529,36 @@ TEST_F(TuvactlTest, OutputThatCannotBeWrittenFails) {
   const Outcome named = Tuvactl({"export", file, "-o", "/dev/full"});
   EXPECT_EQ(named.status, 1);
   EXPECT_EQ(named.err, "tuvactl: /dev/full: write error: No space left on device\n");
+}
+
+// Replacing a file whose tail cannot be read leaves it as it was, instead of cutting the tail off;
+// a replacement keeps the owner, where the process may give it.
+TEST_F(TuvactlTest, AReplacementNeverLosesTheOriginal) {
+  const std::string file = Path("tail.tbl");
+  ASSERT_EQ(Tuvactl({"new", file}).status, 0);
+  std::ofstream(file, std::ios::binary | std::ios::app) << std::string(8000, 'T');
+  const std::string before = Slurp(file);
+  std::string asan = "ASAN_OPTIONS=verify_asan_link_order=0";
+  if (const char* options = std::getenv("ASAN_OPTIONS")) asan.append(":").append(options);
+  const ProgramRun broken =
+      RunProgram(TUVACTL, {"set", file, "serial.baud=4800"}, dir_.string(),
+                 {"LD_PRELOAD=" FAILING_READS, "TUVA_FAIL_READS_FROM=6000", asan});
+  EXPECT_EQ(broken.status, 1);
+  EXPECT_NE(broken.err.find("tuvactl: cannot read " + file + ": Input/output error"),
+            std::string::npos)
+      << broken.err;
+  EXPECT_EQ(Slurp(file), before);
+  for (const auto& entry : fs::directory_iterator(dir_)) {
+    EXPECT_FALSE(entry.path().filename().string().starts_with(".tail.tbl")) << entry.path();
+  }
+
+  if (::geteuid() != 0) return;  // only root may give a file to another user
+  ASSERT_EQ(::chown(file.c_str(), 4321, 4322), 0);
+  ASSERT_EQ(Tuvactl({"set", file, "serial.baud=4800"}).status, 0);
+  struct stat info {};
+  ASSERT_EQ(::stat(file.c_str(), &info), 0);
+  EXPECT_EQ(info.st_uid, 4321u);
+  EXPECT_EQ(info.st_gid, 4322u);
 }
 
 // new keeps an existing file unless told; "-" is standard output for export and standard input
