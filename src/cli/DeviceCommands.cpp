@@ -1,5 +1,8 @@
 // The tuvactl commands that talk to a board: each runs one device operation of the programmer on
 // a session whose front end is the terminal.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -61,6 +64,21 @@ class CliSession {
   Session session;
 };
 
+// A regular file, a folder or a character device without a terminal's line settings (/dev/null)
+// is no serial port. A device this user may not open is left to the board search, which names
+// the fix.
+bool IsSerialPort(const std::string& device) {
+  struct stat info {};
+  if (::stat(device.c_str(), &info) != 0) return true;
+  if (!S_ISCHR(info.st_mode)) return false;
+  const int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return true;
+  struct termios settings {};
+  const bool terminal = ::tcgetattr(fd, &settings) == 0;
+  ::close(fd);
+  return terminal;
+}
+
 // A device named by --port must exist; one that exists but may not be opened is reported by the
 // board search with the fix. A network port must be a well-formed URL; whether its server answers
 // is the board search's to find out.
@@ -75,6 +93,7 @@ void RequireDevices(const Options& options) {
     if (!std::filesystem::exists(device, error)) {
       throw UsageError(device + ": no such device");
     }
+    if (!IsSerialPort(device)) throw UsageError(device + " is not a serial port");
   }
 }
 

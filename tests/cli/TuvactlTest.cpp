@@ -234,6 +234,16 @@ TEST_F(TuvactlTest, BadArgumentsAreUsageErrors) {
   const Outcome noDevice = Tuvactl({"probe", "--port", Path("ttyNothing")});
   EXPECT_EQ(noDevice.status, 2);
   EXPECT_NE(noDevice.err.find("no such device"), std::string::npos) << noDevice.err;
+  for (const std::string& notSerial : {std::string("/dev/null"), dir_.string(), good}) {
+    const Outcome outcome = Tuvactl({"probe", "--port", notSerial});
+    EXPECT_EQ(outcome.status, 2) << notSerial;
+    EXPECT_EQ(outcome.err, "tuvactl: " + notSerial + " is not a serial port\n");
+  }
+  const Outcome misspelt = Tuvactl({"--quiet", "verfy", good});
+  EXPECT_EQ(misspelt.status, 2);
+  EXPECT_NE(misspelt.err.find("tuvactl: unknown command 'verfy' (did you mean verify?)"),
+            std::string::npos)
+      << misspelt.err;
   EXPECT_EQ(Tuvactl({"--help"}).status, 0);
 }
 
