@@ -127,7 +127,7 @@ int RunFirmwareCommand(const Options& options, bool verifyOnly) {
 int PortsCommand(const Options&) {
   const std::vector<PortInfo> ports = EnumeratePorts();
   if (ports.empty()) {
-    std::cerr << "No serial ports found." << std::endl;
+    std::cerr << "tuvactl: no serial ports found" << std::endl;
     return kExitSuccess;
   }
   std::cout << std::left << std::setw(16) << "DEVICE" << std::setw(14) << "DRIVER" << std::setw(11)
@@ -180,16 +180,24 @@ int ReadCommand(const Options& options) {
   RequireWritableFile(options.file);
   RequireDevices(options);
   CliSession cli(options);
-  if (!ReadConfiguration(cli.session)) return kExitFailed;
-  const FileResult saved = SaveConfigFile(options.file, cli.session.image);
+  // "Read Sucess!" tells of the file: it is held back until the file is saved.
+  cli.frontend.StartCapture();
+  const bool read = ReadConfiguration(cli.session);
+  std::vector<std::string> messages = cli.frontend.StopCapture();
+  const FileResult saved = read ? SaveConfigFile(options.file, cli.session.image) : FileResult{};
+  if (read && !saved.ok()) std::erase(messages, std::string("Read Sucess!"));
+  for (const std::string& message : messages) cli.frontend.Note(message);
+  if (!read) return kExitFailed;
   if (!saved.ok()) {
-    cli.frontend.Note((saved.caption.empty() ? "" : saved.caption + ": ") + saved.message + " (" +
-                      options.file + ")");
+    cli.frontend.Note("tuvactl: " + options.file + ": " +
+                      (saved.caption.empty() ? "" : saved.caption + ": ") + saved.message);
     return kExitFailed;
   }
   if (!HasFileTag(cli.session.image.bytes())) {
-    cli.frontend.Note("Warning: the board's configuration carries no \"FLEX  \" text at 0x84B; " +
-                      options.file + " is saved, but the programmer will not open it.");
+    cli.frontend.Note(
+        "tuvactl: warning: the board's configuration carries no \"FLEX  \" text at "
+        "0x84B; " +
+        options.file + " is saved, but the programmer will not open it.");
   }
   return kExitSuccess;
 }

@@ -255,6 +255,11 @@ TEST_F(TuvactlTest, ReadWriteAndVerifyABoard) {
   EXPECT_NE(read.err.find("Read Sucess!"), std::string::npos);
   EXPECT_TRUE(read.out.empty());
   EXPECT_EQ(FileData(file), BoardData());
+  // Success is told of the file, so a file that cannot be saved never hears of it.
+  const Outcome unsaved = OnBoard({"read", "/dev/full"});
+  EXPECT_EQ(unsaved.status, 1);
+  EXPECT_EQ(unsaved.err.find("Read Sucess!"), std::string::npos) << unsaved.err;
+  EXPECT_NE(unsaved.err.find("tuvactl: /dev/full: "), std::string::npos) << unsaved.err;
 
   Poke(file, 6, 77);
   const Outcome write = OnBoard({"write", file});
@@ -447,6 +452,9 @@ TEST_F(TuvactlTest, SetAndGetFieldsByName) {
       {{"serial.baud=19200", "capcode.2.address=12x"}, "capcode.2.address: " + message + "\n"},
       {{"serial.baud=19200", "capcode.3.adress=1"}, "unknown field capcode.3.adress"},
       {{"serial.baud"}, "serial.baud: expected NAME=VALUE"},
+      // The command line's frequency is in MHz, and so are the limits it is told.
+      {{"pll.n=4620125"},
+       "pll.n: Frequency setting error( 400.0000 < = Frequency < = 499.0000 MHz )"},
       // Values the editor takes without storing them, and a name given twice.
       {{"capcode.1.address=2031615"}, "capcode.1.address: capcode 2031615 has no form"},
       {{"capcode.1.address="}, "capcode.1.address: a value is needed"},
@@ -675,7 +683,8 @@ TEST_F(TuvactlTest, NetworkPortFailuresAreNamed) {
   const Outcome refused = Tuvactl({"probe", "--port", nobody});
   EXPECT_EQ(refused.status, 1);
   EXPECT_NE(refused.err.find("The target board is not found !"), std::string::npos);
-  EXPECT_NE(refused.err.find(nobody + ": cannot connect to 127.0.0.1:"), std::string::npos)
+  EXPECT_LT(refused.err.find(nobody + ": cannot connect to 127.0.0.1:"),
+            refused.err.find("The target board is not found !"))
       << refused.err;
 
   // The server goes away in the middle of a read: the operation ends as on a pulled adapter.
