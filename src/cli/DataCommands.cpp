@@ -24,22 +24,9 @@ namespace {
 
 using Changes = std::vector<std::pair<std::string, std::string>>;
 
-// The same words as the setters' own refusal of an unknown name.
-std::string UnknownField(const std::string& name) {
-  std::string text = "unknown field ";
-  text += name;
-  const std::vector<std::string> closest = ClosestFieldNames(name);
-  for (std::size_t i = 0; i < closest.size(); ++i) {
-    text += i == 0 ? " (did you mean " : ", ";
-    text += closest[i];
-  }
-  if (!closest.empty()) text += "?)";
-  return text;
-}
-
 const Field& KnownField(const std::string& name) {
   const Field* field = FindField(name);
-  if (field == nullptr) throw UsageError(UnknownField(name));
+  if (field == nullptr) throw UsageError(UnknownFieldMessage(name));
   return *field;
 }
 

@@ -103,9 +103,7 @@ int Result(bool success) {
 
 // Opens a configuration file into the session's image; a refused file is a bad argument.
 void OpenConfiguration(const std::string& path, Session& session) {
-  RequireReadableFile(path);
-  const FileResult result = OpenConfigFile(path, session.image);
-  if (!result.ok()) throw UsageError(path + ": " + result.message);
+  session.image = OpenConfigImage(path);
 }
 
 int RunFirmwareCommand(const Options& options, bool verifyOnly) {

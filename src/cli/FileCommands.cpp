@@ -125,6 +125,12 @@ ConfigImage OpenConfigImage(const std::string& path) {
   RequireReadableFile(path);
   ConfigImage image;
   const FileResult result = OpenConfigFile(path, image);
+  // The window's "the file will discard !" means the file is not taken; said on a terminal, it
+  // reads as if the file were deleted.
+  if (result.status == FileStatus::BadFormat) {
+    throw UsageError(path + ": not a configuration file (shorter than 4100 bytes, or no \"" +
+                     std::string(kFileTag) + "\" at 0x84B); it is left as it is");
+  }
   if (!result.ok()) throw UsageError(path + ": " + result.message);
   return image;
 }

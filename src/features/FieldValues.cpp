@@ -1,6 +1,7 @@
 #include "features/FieldValues.h"
 
 #include <algorithm>
+#include <cctype>
 #include <numeric>
 
 #include "features/FieldTexts.h"
@@ -125,6 +126,29 @@ std::size_t EditDistance(std::string_view a, std::string_view b) {
   return row[b.size()];
 }
 
+std::string Lower(std::string_view text) {
+  std::string lower(text);
+  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return lower;
+}
+
+std::string_view LastPart(std::string_view name) {
+  const std::size_t dot = name.rfind('.');
+  return dot == std::string_view::npos ? name : name.substr(dot + 1);
+}
+
+// How far a dotted name lies from a field's name, case aside: a group the name spells out whole
+// ("capcode.1") is nearest to its fields; otherwise the whole names are compared and the last
+// parts, which tell the fields of a group apart, count a second time.
+std::size_t NameDistance(std::string_view given, std::string_view field) {
+  const std::string a = Lower(given);
+  const std::string b = Lower(field);
+  if (b.size() > a.size() && b.starts_with(a) && b[a.size()] == '.') return 0;
+  return EditDistance(a, b) + EditDistance(LastPart(a), LastPart(b));
+}
+
+}  // namespace
+
 std::string UnknownFieldMessage(std::string_view name) {
   std::string message = "unknown field ";
   message += name;
@@ -136,6 +160,8 @@ std::string UnknownFieldMessage(std::string_view name) {
   if (!closest.empty()) message += "?)";
   return message;
 }
+
+namespace {
 
 // A value the editor takes without writing it is no change at all: the file would keep its old
 // value while the command reports success. An empty number, capcode, period or frequency leaves
@@ -195,7 +221,7 @@ EntryResult SetFieldText(ConfigImage& image, const Field& field, std::string_vie
 std::vector<std::string> ClosestFieldNames(std::string_view name, std::size_t count) {
   std::vector<std::pair<std::size_t, const Field*>> ranked;
   for (const Field* field : SettableFields()) {
-    ranked.emplace_back(EditDistance(name, field->name), field);
+    ranked.emplace_back(NameDistance(name, field->name), field);
   }
   std::stable_sort(ranked.begin(), ranked.end(),
                    [](const auto& a, const auto& b) { return a.first < b.first; });
