@@ -46,7 +46,8 @@ int ChangeFile(const std::string& path, const Changes& changes) {
   const ConfigImage original = OpenConfigImage(path);
   ConfigImage image = original;
   if (const auto refusal = ApplyFieldTexts(image, changes)) {
-    std::cerr << "tuvactl: " << refusal->field << ": " << refusal->result.message << std::endl;
+    std::cerr << "tuvactl: " << refusal->field << ": " << InTextTerms(original, *refusal)
+              << std::endl;
     return kExitUsage;
   }
   if (image == original) return kExitSuccess;

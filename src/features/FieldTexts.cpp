@@ -214,21 +214,6 @@ std::optional<std::string> FrequencyMhz(const ConfigImage& image) {
   return std::to_string(units / 10000) + "." + fraction;
 }
 
-// The band's limits as this text gives frequencies, in MHz, where the window's message counts
-// the 100 Hz of its own edit.
-std::string InMhz(const std::string& message, const PllState& state) {
-  if (!state.band) return message;
-  const std::string_view band = kBands[static_cast<std::size_t>(*state.band)].text;
-  const auto limits = ReadBandLimits(band);
-  if (!limits || message != FrequencyRangeMessage(band)) return message;
-  std::string text = "Frequency setting error( ";
-  text += std::to_string(limits->low / 10000);
-  text += ".0000 < = Frequency < = ";
-  text += std::to_string(limits->high / 10000);
-  text += ".0000 MHz )";
-  return text;
-}
-
 EntryResult StoreFrequencyMhz(ConfigImage& image, std::string_view text) {
   text = TrimSpaces(text);
   if (text.empty()) return EntryResult::Unchanged();
@@ -251,10 +236,9 @@ EntryResult StoreFrequencyMhz(ConfigImage& image, std::string_view text) {
   units += fraction;
   units.append(4 - fraction.size(), '0');
   ConfigImage changed = image;
-  const PllState state = StateOf(image);
-  const FrequencyResult result = ApplyFrequencyText(changed, state, units);
+  const FrequencyResult result = ApplyFrequencyText(changed, StateOf(image), units);
   if (result.status == FrequencyStatus::Refused) {
-    return EntryResult::Warning(InMhz(result.message, state), kFrequencyCaption);
+    return EntryResult::Warning(result.message, kFrequencyCaption);
   }
   if (offRaster) return EntryResult::Warning(kChannelSpacingMessage, kFrequencyCaption);
   image = changed;

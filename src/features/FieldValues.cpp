@@ -6,6 +6,7 @@
 
 #include "features/FieldTexts.h"
 #include "image/CapcodeCodec.h"
+#include "image/FrequencyCodec.h"
 
 namespace tuva {
 namespace {
@@ -229,6 +230,22 @@ std::vector<std::string> ClosestFieldNames(std::string_view name, std::size_t co
   for (std::size_t i = 0; i < ranked.size() && i < count; ++i)
     names.push_back(ranked[i].second->name);
   return names;
+}
+
+std::string InTextTerms(const ConfigImage& image, const FieldRefusal& refusal) {
+  const std::string& message = refusal.result.message;
+  PllState state;
+  SelectStoredBand(image, state);
+  if (refusal.field != "pll.n" || !state.band) return message;
+  const std::string_view band = kBands[static_cast<std::size_t>(*state.band)].text;
+  const auto limits = ReadBandLimits(band);
+  if (!limits || message != FrequencyRangeMessage(band)) return message;
+  std::string text = "Frequency setting error( ";
+  text += std::to_string(limits->low / 10000);
+  text += ".0000 < = Frequency < = ";
+  text += std::to_string(limits->high / 10000);
+  text += ".0000 MHz )";
+  return text;
 }
 
 std::vector<std::pair<std::string, std::string>> ExportFieldTexts(const ConfigImage& image) {

@@ -92,6 +92,11 @@ struct FieldRefusal {
   EntryResult result;
 };
 
+// The refusal's message in the terms of the texts these setters take: the window's frequency
+// limits count the 100 Hz of its edit, the texts give MHz ("Frequency setting error( 400.0000 <
+// = Frequency < = 499.0000 MHz )"). Other messages are the editor's own.
+std::string InTextTerms(const ConfigImage& image, const FieldRefusal& refusal);
+
 // Sets every named field, all or none: on a refusal the image is left as it was and the first
 // refusal is returned with its field's name ("unknown field NAME (did you mean ...?)" for a name
 // the table does not hold). A name given twice is refused, and so is a value the editor takes but

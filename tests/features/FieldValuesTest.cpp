@@ -200,7 +200,7 @@ TEST(FieldValues, SetTakesTheEditorsTextsAndRefusesWithTheirMessages) {
       {"pll.n", "462.0125", ""},
       {"pll.n", "462.01251", "Channel Spacing Error!"},
       {"pll.n", "462.0130", "Channel Spacing Error!"},
-      {"pll.n", "500", "Frequency setting error( 400.0000 < = Frequency < = 499.0000 MHz )"},
+      {"pll.n", "500", "Frequency setting error( 4000000 < = Frequency < = 4990000 )"},
       {"pll.n", "4.6.2", "Please insert a numeric !"},
       {"serial.baud", "19200", ""},
       {"serial.baud", "1200",
