@@ -210,7 +210,10 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
     std::ostringstream out;
     std::ostringstream err;
     const int code = app.exit(error, out, err);
-    line.output = out.str() + err.str();
+    // The parser's own complaint carries the program's name, as every message of tuvactl does.
+    std::string complaint = err.str();
+    if (!complaint.empty()) complaint.insert(0, "tuvactl: ");
+    line.output = out.str() + complaint;
     line.exitStatus = code == 0 ? kExitSuccess : kExitUsage;
   }
   return line;

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <numeric>
 
+#include "features/CapcodeEntry.h"
 #include "features/FieldTexts.h"
 #include "image/CapcodeCodec.h"
 #include "image/FrequencyCodec.h"
@@ -167,8 +168,8 @@ namespace {
 // A value the editor takes without writing it is no change at all: the file would keep its old
 // value while the command reports success. An empty number, capcode, period or frequency leaves
 // the field as it stood; a capcode from 2031615 to 2101248 has no record form in its mode.
-std::optional<EntryResult> Unstored(const Field& field, std::string_view text,
-                                    const EntryResult& result) {
+std::optional<EntryResult> Unstored(const ConfigImage& image, const Field& field,
+                                    std::string_view text, const EntryResult& result) {
   if (!result.ok || result.stored || !EditorCodec(field) || IsBytesForm(text)) return std::nullopt;
   const bool keepsWhenEmpty = field.kind == FieldKind::Number || field.kind == FieldKind::Period ||
                               field.kind == FieldKind::MessageDelay ||
@@ -177,9 +178,15 @@ std::optional<EntryResult> Unstored(const Field& field, std::string_view text,
   if (keepsWhenEmpty && TrimSpaces(text).empty()) {
     return EntryResult::Warning("a value is needed: an empty one would change nothing");
   }
+  // The window's capcode edit checks every key, and 2031615 to 2101248 begin longer Long-mode
+  // capcodes, so it lets them pass unstored; a whole value given here has no such excuse.
   if (field.kind == FieldKind::CapcodeRecord) {
-    return EntryResult::Warning("capcode " + std::string(TrimSpaces(text)) +
-                                " has no form the board can store in this address mode");
+    std::string message = "Capcode ";
+    message += TrimSpaces(text);
+    message += " has no form the board can store in ";
+    message += CapcodeLongMode(image) ? "Long" : "Short";
+    message += " address mode !";
+    return EntryResult::Warning(message);
   }
   return std::nullopt;
 }
@@ -303,7 +310,7 @@ std::optional<FieldRefusal> ApplyFieldTexts(
   for (const Change& change : ordered) {
     const EntryResult result = SetFieldText(changed, *change.field, *change.text);
     if (!result.ok) return FieldRefusal{change.field->name, result};
-    if (auto unstored = Unstored(*change.field, *change.text, result)) {
+    if (auto unstored = Unstored(changed, *change.field, *change.text, result)) {
       return FieldRefusal{change.field->name, std::move(*unstored)};
     }
   }

@@ -100,13 +100,13 @@ std::string InTextTerms(const ConfigImage& image, const FieldRefusal& refusal);
 // Sets every named field, all or none: on a refusal the image is left as it was and the first
 // refusal is returned with its field's name ("unknown field NAME (did you mean ...?)" for a name
 // the table does not hold). A name given twice is refused, and so is a value the editor takes but
-// cannot store (an empty number or capcode, a capcode with no form in its address mode): the
-// change would silently not happen. The changes are applied in an order that lets each be checked
-// as the window would check it: the list boxes that rewrite other fields (Short/Long, band,
-// pre-scaler, prompt control) first, then PLLR and the capcode records given as bytes, then the
-// editors' values in table order, then the capcode enable boxes, and last every field given as
-// bytes and the counts and the group map, which the values before them write too. Applying the
-// export of an image to the start-up configuration gives that image's bytes 0 to 4093.
+// does not store (an empty number, capcode, period or frequency; a capcode with no form in its
+// address mode): the change would silently not happen. The changes are applied in an order that
+// lets each be checked as the window would check it: the list boxes that rewrite other fields
+// (Short/Long, band, pre-scaler, prompt control) first, then PLLR and the capcode records given as
+// bytes, then the editors' values in table order, then the capcode enable boxes, and last every
+// field given as bytes and the counts and the group map, which the values before them write too.
+// Applying the export of an image to the start-up configuration gives that image's bytes 0 to 4093.
 std::optional<FieldRefusal> ApplyFieldTexts(
     ConfigImage& image, const std::vector<std::pair<std::string, std::string>>& changes);
 

@@ -457,7 +457,7 @@ TEST_F(TuvactlTest, SetAndGetFieldsByName) {
       {{"pll.n=4620125"},
        "pll.n: Frequency setting error( 400.0000 < = Frequency < = 499.0000 MHz )"},
       // Values the editor takes without storing them, and a name given twice.
-      {{"capcode.1.address=2031615"}, "capcode.1.address: capcode 2031615 has no form"},
+      {{"capcode.1.address=2031615"}, "capcode.1.address: Capcode 2031615 has no form"},
       {{"capcode.1.address="}, "capcode.1.address: a value is needed"},
       {{"serial.baud=9600", "serial.baud=4800"}, "serial.baud: given twice"},
   };
@@ -522,7 +522,7 @@ TEST_F(TuvactlTest, ExportAndApplyAsJson) {
       {"{\"serial.bawd\": \"9600\"}", "unknown field serial.bawd"},
       {"{\"serial.baud\": \"9600\", \"serial.baud\": \"4800\"}", "serial.baud is given twice"},
       {"{\"capcode.address_mode\": \"Long\", \"capcode.1.address\": \"2050000\"}",
-       "capcode 2050000 has no form"},
+       "Capcode 2050000 has no form the board can store in Long address mode !"},
   };
   for (const auto& input : bad) {
     std::ofstream(changes, std::ios::binary | std::ios::trunc) << input.json;
@@ -530,6 +530,28 @@ TEST_F(TuvactlTest, ExportAndApplyAsJson) {
     EXPECT_EQ(refused.status, 2) << input.json;
     EXPECT_NE(refused.err.find(input.error), std::string::npos) << refused.err;
     EXPECT_EQ(Slurp(target), before);
+  }
+}
+
+// Each program tells its version, and a usage error of either exits with 2.
+TEST_F(TuvactlTest, VersionsAndUsageErrors) {
+  for (const auto& [program, name] :
+       {std::pair{TUVACTL, "tuvactl "}, std::pair{TUVA_SIM, "tuva-sim "}}) {
+    const ProgramRun version = RunProgram(program, {"--version"}, dir_.string());
+    EXPECT_EQ(version.status, 0) << name;
+    EXPECT_TRUE(version.out.starts_with(name)) << version.out;
+  }
+  const struct {
+    const char* program;
+    std::vector<std::string> arguments;
+  } usage[] = {
+      {TUVACTL, {"--no-such-option"}},   {TUVACTL, {"dump"}},
+      {TUVA_SIM, {"--no-such-option"}},  {TUVA_SIM, {"--corrupt-write", "x"}},
+      {TUVA_SIM, {"--listen", "70000"}}, {TUVA_SIM, {"--boards", "-1"}},
+  };
+  for (const auto& run : usage) {
+    EXPECT_EQ(RunProgram(run.program, run.arguments, dir_.string()).status, 2)
+        << run.program << " " << run.arguments[0];
   }
 }
 
