@@ -337,10 +337,10 @@ TEST_F(ServiceModeTest, WriteRefusesAFileThatIsNoFirmware) {
   EnterServiceMode();
   const auto programMemory = board().ReadFlash(kFirmwareBase, kFirmwareSize);
   const QString configuration = cwd.file("board.tbl");
-  const auto image = ConfigImage::StartupImage().bytes();
+  const ConfigImage image = ConfigImage::StartupImage();
   std::ofstream(QFile::encodeName(configuration).toStdString(), std::ios::binary)
-      .write(reinterpret_cast<const char*>(image.data()),
-             static_cast<std::streamsize>(image.size()));
+      .write(reinterpret_cast<const char*>(image.bytes().data()),
+             static_cast<std::streamsize>(image.bytes().size()));
   const struct {
     QString file;
     QString reason;
