@@ -1,6 +1,8 @@
 // The S-record loader: whatever the text, nothing is read or written outside the firmware buffer
 // (ASan watches the 65536 bytes), the two sum bytes always hold the sum of the rest, and loading
-// the same text twice gives the same buffer.
+// the same text twice gives the same buffer. The check that decides whether a file may be
+// programmed reads the same text by its records and must hold up as well: a file it accepts has
+// data in the window.
 #include <cstdint>
 #include <cstdlib>
 #include <string_view>
@@ -20,5 +22,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (first.bytes[0xFFFE] != (sum & 0xFF) || first.bytes[0xFFFF] != ((sum >> 8) & 0xFF)) {
     std::abort();
   }
+  if (!tuva::CheckSRecordText(text) && first.loadedBytes == 0) std::abort();
   return 0;
 }

@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <exception>
 #include <memory>
+#include <string_view>
 
 #include "app/Dialogs.h"
 #include "app/MainWindow.h"
@@ -56,32 +57,81 @@ class QuitOnFirstPaint : public QObject {
   bool done_ = false;
 };
 
-}  // namespace
-
-int main(int argc, char* argv[]) {
-  TuvaApplication app(argc, argv);
-  QApplication::setApplicationName(tuva::app::kAppTitle);
-
-  QCommandLineParser parser;
-  parser.setApplicationDescription(
-      QStringLiteral("Programmer for the Tarnhollow Vantel Tuva board"));
-  parser.addHelpOption();
-  const QCommandLineOption portOption(
+// The programmer's command line.
+struct Arguments {
+  QCommandLineOption port{
       QStringLiteral("port"),
       QStringLiteral("Look for the board on <device> only, e.g. /dev/ttyUSB0 (repeatable). "
                      "A board behind a serial server: rfc2217://HOST:PORT (the server's line is "
                      "set to 19200 8N1) or socket://HOST:PORT (raw TCP; the line settings are "
                      "the server's)."),
-      QStringLiteral("device"));
-  const QCommandLineOption demoOption(QStringLiteral("demo"),
-                                      QStringLiteral("Serve a simulated board and use it."));
-  const QCommandLineOption exitOption(
+      QStringLiteral("device")};
+  QCommandLineOption demo{QStringLiteral("demo"),
+                          QStringLiteral("Serve a simulated board and use it.")};
+  QCommandLineOption exitAfterShow{
       QStringLiteral("exit-after-show"),
-      QStringLiteral("Quit as soon as the window has been drawn (start-up timing)."));
-  parser.addOptions({portOption, demoOption, exitOption});
+      QStringLiteral("Quit as soon as the window has been drawn (start-up timing).")};
+};
+
+void Describe(QCommandLineParser& parser, const Arguments& arguments) {
+  parser.setApplicationDescription(
+      QStringLiteral("Programmer for the Tarnhollow Vantel Tuva board"));
+  parser.addHelpOption();
+  parser.addVersionOption();
+  parser.addOptions({arguments.port, arguments.demo, arguments.exitAfterShow});
   parser.addPositionalArgument(QStringLiteral("file"),
                                QStringLiteral("A configuration (.tbl) to open once started."),
                                QStringLiteral("[FILE.tbl]"));
+}
+
+// --help and --version are answered before the window's application exists, without a display,
+// so that they work on any terminal; they end the process.
+void AnswerWithoutDisplay(int argc, char* argv[]) {
+  bool asked = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view word = argv[i];
+    if (word == "--") break;
+    asked |= word == "-h" || word == "--help" || word == "-v" || word == "--version";
+  }
+  if (!asked) return;
+  QCoreApplication core(argc, argv);
+  QCoreApplication::setApplicationName(QStringLiteral("tuva"));
+  QCoreApplication::setApplicationVersion(QStringLiteral(TUVA_VERSION));
+  const Arguments arguments;
+  QCommandLineParser parser;
+  Describe(parser, arguments);
+  // Options of Qt's own (-platform, -style) are the window's application's to read.
+  if (!parser.parse(QCoreApplication::arguments())) return;
+  if (parser.isSet(QStringLiteral("help"))) parser.showHelp(0);
+  if (parser.isSet(QStringLiteral("version"))) parser.showVersion();
+}
+
+// The devices given with --port; false when a network port's URL is not well formed (said).
+bool PortsOf(const QStringList& values, std::vector<std::string>& ports) {
+  for (const QString& port : values) {
+    const std::string name = QFile::encodeName(port).toStdString();
+    std::string problem;
+    if (tuva::IsNetworkPortName(name) && !tuva::ParseNetworkPort(name, problem)) {
+      std::fprintf(stderr, "tuva: %s: %s\n", name.c_str(), problem.c_str());
+      return false;
+    }
+    ports.push_back(name);
+  }
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+  AnswerWithoutDisplay(argc, argv);
+  TuvaApplication app(argc, argv);
+  QApplication::setApplicationName(tuva::app::kAppTitle);
+  const Arguments arguments;
+  QCommandLineParser parser;
+  Describe(parser, arguments);
+  const QCommandLineOption& portOption = arguments.port;
+  const QCommandLineOption& demoOption = arguments.demo;
+  const QCommandLineOption& exitOption = arguments.exitAfterShow;
   if (!parser.parse(QApplication::arguments())) {
     std::fprintf(stderr, "tuva: %s\n%s", qPrintable(parser.errorText()),
                  qPrintable(parser.helpText()));
@@ -95,15 +145,7 @@ int main(int argc, char* argv[]) {
   }
 
   std::vector<std::string> ports;
-  for (const QString& port : parser.values(portOption)) {
-    const std::string name = QFile::encodeName(port).toStdString();
-    std::string problem;
-    if (tuva::IsNetworkPortName(name) && !tuva::ParseNetworkPort(name, problem)) {
-      std::fprintf(stderr, "tuva: %s: %s\n", name.c_str(), problem.c_str());
-      return 2;
-    }
-    ports.push_back(name);
-  }
+  if (!PortsOf(parser.values(portOption), ports)) return 2;
 
   std::unique_ptr<tuva::sim::SimServer> demo;
   if (parser.isSet(demoOption)) {

@@ -1,8 +1,11 @@
 #include "cli/CommandLine.h"
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
+#include <optional>
 #include <sstream>
 #include <string_view>
+#include <vector>
 
 namespace tuva::cli {
 namespace {
@@ -58,11 +61,17 @@ void AddFieldArguments(CLI::App& command, std::string_view name, Options& option
     command.add_option("NAME=VALUE", options.fieldArguments, "Fields and their new values")
         ->required();
   } else if (name == "export") {
-    command.add_option("-o,--output", options.output, "Write the JSON to this file")
+    command
+        .add_option("-o,--output", options.output,
+                    "Write the JSON to this file (-: standard output)")
         ->type_name("OUT");
   } else if (name == "apply") {
-    command.add_option("CHANGES", options.secondFile, "JSON object of field names and values")
+    command
+        .add_option("CHANGES", options.secondFile,
+                    "JSON object of field names and values (-: standard input)")
         ->required();
+  } else if (name == "new") {
+    command.add_flag("-f,--force", options.force, "Replace FILE when it exists");
   }
 }
 
@@ -125,6 +134,53 @@ void AddSeriesOptions(CLI::App& command, Options& options) {
                    "Start a new records database at the --records path");
 }
 
+std::size_t EditDistance(std::string_view a, std::string_view b) {
+  std::vector<std::size_t> row(b.size() + 1);
+  for (std::size_t j = 0; j <= b.size(); ++j) row[j] = j;
+  for (std::size_t i = 1; i <= a.size(); ++i) {
+    std::size_t diagonal = row[0];
+    row[0] = i;
+    for (std::size_t j = 1; j <= b.size(); ++j) {
+      const std::size_t above = row[j];
+      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
+      diagonal = above;
+    }
+  }
+  return row[b.size()];
+}
+
+// The first word that is neither an option nor an option's value: where the command word stands.
+std::string CommandWord(int argc, const char* const* argv) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view word = argv[i];
+    if (word == "--port" || word == "--password") {
+      ++i;
+      continue;
+    }
+    if (!word.starts_with('-')) return std::string(word);
+  }
+  return {};
+}
+
+// "unknown command 'verfy' (did you mean verify?)" when the command word names no command.
+std::optional<std::string> UnknownCommand(int argc, const char* const* argv) {
+  const std::string word = CommandWord(argc, argv);
+  if (word.empty()) return std::nullopt;
+  const CommandEntry* closest = nullptr;
+  std::size_t best = 0;
+  for (const CommandEntry& entry : kCommands) {
+    if (word == entry.name) return std::nullopt;
+    const std::size_t distance = EditDistance(word, entry.name);
+    if (!closest || distance < best) {
+      closest = &entry;
+      best = distance;
+    }
+  }
+  std::string text = "tuvactl: unknown command '" + word + "'";
+  if (best <= 2) text += std::string(" (did you mean ") + closest->name + "?)";
+  return text + "\nRun with --help for the commands.\n";
+}
+
 }  // namespace
 
 CommandLine ParseCommandLine(int argc, const char* const* argv) {
@@ -156,10 +212,20 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
     app.parse(argc, argv);
     line.command = chosen;
   } catch (const CLI::ParseError& error) {
+    if (chosen == nullptr && error.get_exit_code() != 0) {
+      if (auto unknown = UnknownCommand(argc, argv)) {
+        line.output = *unknown;
+        line.exitStatus = kExitUsage;
+        return line;
+      }
+    }
     std::ostringstream out;
     std::ostringstream err;
     const int code = app.exit(error, out, err);
-    line.output = out.str() + err.str();
+    // The parser's own complaint carries the program's name, as every message of tuvactl does.
+    std::string complaint = err.str();
+    if (!complaint.empty()) complaint.insert(0, "tuvactl: ");
+    line.output = out.str() + complaint;
     line.exitStatus = code == 0 ? kExitSuccess : kExitUsage;
   }
   return line;

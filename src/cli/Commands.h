@@ -37,6 +37,7 @@ struct Options {
   std::string secondFile;                   // diff's second file, apply's changes
   std::vector<std::string> fieldArguments;  // get's NAME..., set's NAME=VALUE...
   std::string output;                       // export -o: the file instead of stdout
+  bool force = false;                       // new --force: replace an existing file
 
   // The records of programmed boards.
   std::string records;       // --records: an SQLite file or a PostgreSQL URL; "" is the default

@@ -3,10 +3,14 @@
 // configuration. Values are the texts the window's editors take; setting goes through the same
 // setters as the window, so a value the window refuses is refused here with the window's message.
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <iostream>
 #include <nlohmann/json.hpp>
 #include <optional>
+#include <set>
 #include <string_view>
 #include <utility>
 
@@ -21,22 +25,9 @@ namespace {
 
 using Changes = std::vector<std::pair<std::string, std::string>>;
 
-// The same words as the setters' own refusal of an unknown name.
-std::string UnknownField(const std::string& name) {
-  std::string text = "unknown field ";
-  text += name;
-  const std::vector<std::string> closest = ClosestFieldNames(name);
-  for (std::size_t i = 0; i < closest.size(); ++i) {
-    text += i == 0 ? " (did you mean " : ", ";
-    text += closest[i];
-  }
-  if (!closest.empty()) text += "?)";
-  return text;
-}
-
 const Field& KnownField(const std::string& name) {
   const Field* field = FindField(name);
-  if (field == nullptr) throw UsageError(UnknownField(name));
+  if (field == nullptr) throw UsageError(UnknownFieldMessage(name));
   return *field;
 }
 
@@ -56,7 +47,8 @@ int ChangeFile(const std::string& path, const Changes& changes) {
   const ConfigImage original = OpenConfigImage(path);
   ConfigImage image = original;
   if (const auto refusal = ApplyFieldTexts(image, changes)) {
-    std::cerr << refusal->field << ": " << refusal->result.message << std::endl;
+    std::cerr << "tuvactl: " << refusal->field << ": " << InTextTerms(original, *refusal)
+              << std::endl;
     return kExitUsage;
   }
   if (image == original) return kExitSuccess;
@@ -110,15 +102,37 @@ std::optional<std::size_t> FirstNonStringValue(std::string_view text) {
   return std::nullopt;
 }
 
-// The changes of a JSON object of names and string values, in the object's order.
-Changes ReadChanges(const std::string& path) {
+// The text of `path`, or of standard input for "-".
+std::string ReadText(const std::string& path) {
+  if (path == "-") {
+    std::string text(std::istreambuf_iterator<char>(std::cin), {});
+    if (std::cin.bad()) throw UsageError("standard input cannot be read");
+    return text;
+  }
   RequireReadableFile(path);
   std::ifstream in(path, std::ios::binary);
-  const std::string text(std::istreambuf_iterator<char>(in), {});
-  if (!in && !in.eof()) throw UsageError(path + ": cannot be read");
+  std::string text(std::istreambuf_iterator<char>(in), {});
+  if (in.bad()) throw UsageError(path + ": cannot be read");
+  return text;
+}
+
+// The changes of a JSON object of names and string values, in the object's order.
+Changes ReadChanges(const std::string& path) {
+  const std::string text = ReadText(path);
   nlohmann::ordered_json object;
+  // A name given twice would silently keep only its last value.
+  std::set<std::string> names;
+  std::string twice;
+  const auto noteName = [&](int depth, nlohmann::ordered_json::parse_event_t event,
+                            nlohmann::ordered_json& parsed) {
+    if (depth == 1 && event == nlohmann::ordered_json::parse_event_t::key && twice.empty() &&
+        !names.insert(parsed.get<std::string>()).second) {
+      twice = parsed.get<std::string>();
+    }
+    return true;
+  };
   try {
-    object = nlohmann::ordered_json::parse(text);
+    object = nlohmann::ordered_json::parse(text, noteName);
   } catch (const nlohmann::json::parse_error& error) {
     std::string reason = error.what();
     const std::size_t colon = reason.find(": ");
@@ -130,6 +144,7 @@ Changes ReadChanges(const std::string& path) {
     throw UsageError(Where(path, text, start == std::string::npos ? 0 : start) +
                      "expected an object of field names and their values as strings");
   }
+  if (!twice.empty()) throw UsageError(path + ": " + twice + " is given twice");
   if (const auto offset = FirstNonStringValue(text)) {
     throw UsageError(Where(path, text, *offset) +
                      "the value is not a string; every value is given as text, in quotes");
@@ -171,15 +186,22 @@ int ExportCommand(const Options& options) {
   nlohmann::ordered_json object = nlohmann::ordered_json::object();
   for (const auto& [name, text] : ExportFieldTexts(image)) object[name] = text;
   const std::string text = object.dump(2) + "\n";
-  if (options.output.empty()) {
+  if (options.output.empty() || options.output == "-") {
     std::cout << text;
     return kExitSuccess;
   }
-  std::ofstream out(options.output, std::ios::binary | std::ios::trunc);
-  out << text;
-  out.close();
-  if (!out) {
-    std::cerr << "tuvactl: cannot write " << options.output << std::endl;
+  errno = 0;
+  std::FILE* out = std::fopen(options.output.c_str(), "wb");
+  bool written = out != nullptr && std::fwrite(text.data(), 1, text.size(), out) == text.size();
+  int error = written ? 0 : errno;
+  if (out != nullptr && std::fclose(out) != 0) {
+    if (written) error = errno;
+    written = false;
+  }
+  if (!written) {
+    std::cerr << "tuvactl: " << options.output << ": write error"
+              << (error != 0 ? std::string(": ") + std::strerror(error) : std::string())
+              << std::endl;
     return kExitFailed;
   }
   return kExitSuccess;

@@ -1,5 +1,8 @@
 // The tuvactl commands that talk to a board: each runs one device operation of the programmer on
 // a session whose front end is the terminal.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -62,6 +65,21 @@ class CliSession {
   Session session;
 };
 
+// A regular file, a folder or a character device without a terminal's line settings (/dev/null)
+// is no serial port. A device this user may not open is left to the board search, which names
+// the fix.
+bool IsSerialPort(const std::string& device) {
+  struct stat info {};
+  if (::stat(device.c_str(), &info) != 0) return true;
+  if (!S_ISCHR(info.st_mode)) return false;
+  const int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return true;
+  struct termios settings {};
+  const bool terminal = ::tcgetattr(fd, &settings) == 0;
+  ::close(fd);
+  return terminal;
+}
+
 // A device named by --port must exist; one that exists but may not be opened is reported by the
 // board search with the fix. A network port must be a well-formed URL; whether its server answers
 // is the board search's to find out.
@@ -76,6 +94,7 @@ void RequireDevices(const Options& options) {
     if (!std::filesystem::exists(device, error)) {
       throw UsageError(device + ": no such device");
     }
+    if (!IsSerialPort(device)) throw UsageError(device + " is not a serial port");
   }
 }
 
@@ -85,9 +104,7 @@ int Result(bool success) {
 
 // Opens a configuration file into the session's image; a refused file is a bad argument.
 void OpenConfiguration(const std::string& path, Session& session) {
-  RequireReadableFile(path);
-  const FileResult result = OpenConfigFile(path, session.image);
-  if (!result.ok()) throw UsageError(path + ": " + result.message);
+  session.image = OpenConfigImage(path);
 }
 
 int RunFirmwareCommand(const Options& options, bool verifyOnly) {
@@ -95,6 +112,11 @@ int RunFirmwareCommand(const Options& options, bool verifyOnly) {
   RequireDevices(options);
   CliSession cli(options);
   if (!LoadFirmwareFile(cli.session, options.file)) return kExitUsage;
+  // Comparing a board with a file that is no firmware proves nothing; programming it would
+  // erase the board for garbage.
+  if (!cli.session.firmware.refusal.empty()) {
+    throw UsageError(options.file + ": " + cli.session.firmware.refusal);
+  }
   cli.session.serviceMode = true;
   return Result(verifyOnly ? VerifyFirmware(cli.session) : ProgramFirmware(cli.session));
 }
@@ -104,7 +126,7 @@ int RunFirmwareCommand(const Options& options, bool verifyOnly) {
 int PortsCommand(const Options&) {
   const std::vector<PortInfo> ports = EnumeratePorts();
   if (ports.empty()) {
-    std::cerr << "No serial ports found." << std::endl;
+    std::cerr << "tuvactl: no serial ports found" << std::endl;
     return kExitSuccess;
   }
   std::cout << std::left << std::setw(16) << "DEVICE" << std::setw(14) << "DRIVER" << std::setw(11)
@@ -157,16 +179,24 @@ int ReadCommand(const Options& options) {
   RequireWritableFile(options.file);
   RequireDevices(options);
   CliSession cli(options);
-  if (!ReadConfiguration(cli.session)) return kExitFailed;
-  const FileResult saved = SaveConfigFile(options.file, cli.session.image);
+  // "Read Sucess!" tells of the file: it is held back until the file is saved.
+  cli.frontend.StartCapture();
+  const bool read = ReadConfiguration(cli.session);
+  std::vector<std::string> messages = cli.frontend.StopCapture();
+  const FileResult saved = read ? SaveConfigFile(options.file, cli.session.image) : FileResult{};
+  if (read && !saved.ok()) std::erase(messages, std::string("Read Sucess!"));
+  for (const std::string& message : messages) cli.frontend.Note(message);
+  if (!read) return kExitFailed;
   if (!saved.ok()) {
-    cli.frontend.Note((saved.caption.empty() ? "" : saved.caption + ": ") + saved.message + " (" +
-                      options.file + ")");
+    cli.frontend.Note("tuvactl: " + options.file + ": " +
+                      (saved.caption.empty() ? "" : saved.caption + ": ") + saved.message);
     return kExitFailed;
   }
   if (!HasFileTag(cli.session.image.bytes())) {
-    cli.frontend.Note("Warning: the board's configuration carries no \"FLEX  \" text at 0x84B; " +
-                      options.file + " is saved, but the programmer will not open it.");
+    cli.frontend.Note(
+        "tuvactl: warning: the board's configuration carries no \"FLEX  \" text at "
+        "0x84B; " +
+        options.file + " is saved, but the programmer will not open it.");
   }
   return kExitSuccess;
 }

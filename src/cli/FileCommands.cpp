@@ -3,6 +3,7 @@
 // fields come from the image's field table, the same one the programmer's tests walk.
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <iomanip>
 #include <iostream>
 #include <nlohmann/json.hpp>
@@ -68,11 +69,16 @@ int NameWidth() {
 }  // namespace
 
 int NewCommand(const Options& options) {
+  std::error_code error;
+  if (!options.force && std::filesystem::exists(options.file, error)) {
+    throw UsageError(options.file + " exists; give --force to replace it");
+  }
   RequireWritableFile(options.file);
   const FileResult result = SaveConfigFile(options.file, ConfigImage::StartupImage());
   if (!result.ok()) {
-    std::cerr << (result.caption.empty() ? "" : result.caption + ": ") << result.message << " ("
-              << options.file << ")" << std::endl;
+    std::cerr << "tuvactl: " << options.file << ": "
+              << (result.caption.empty() ? "" : result.caption + ": ") << result.message
+              << std::endl;
     return kExitFailed;
   }
   return kExitSuccess;
@@ -121,6 +127,12 @@ ConfigImage OpenConfigImage(const std::string& path) {
   RequireReadableFile(path);
   ConfigImage image;
   const FileResult result = OpenConfigFile(path, image);
+  // The window's "the file will discard !" means the file is not taken; said on a terminal, it
+  // reads as if the file were deleted.
+  if (result.status == FileStatus::BadFormat) {
+    throw UsageError(path + ": not a configuration file (shorter than 4100 bytes, or no \"" +
+                     std::string(kFileTag) + "\" at 0x84B); it is left as it is");
+  }
   if (!result.ok()) throw UsageError(path + ": " + result.message);
   return image;
 }

@@ -16,6 +16,16 @@ void ClosePort(Session& session) noexcept {
 void ReportBoardNotFound(Session& session) {
   Frontend& frontend = session.frontend;
   frontend.SetStatus(kStatusError);
+  // A server that could not be reached is the cause, and is told first.
+  if (!session.port.Unreachable().empty()) {
+    std::string lines;
+    for (const std::string& line : session.port.Unreachable()) lines += "\n  " + line;
+    frontend.ShowMessageBox(kAppTitle,
+                            "The network port could not be opened:" + lines +
+                                "\nCheck the address, that the server is running and that this "
+                                "computer may connect to it.",
+                            MessageIcon::Exclamation);
+  }
   frontend.ShowMessage("The target board is not found !");
   for (const std::string& device : session.busyPorts) frontend.ShowMessage(PortInUseText(device));
   if (!session.deniedPorts.empty()) {
@@ -31,15 +41,6 @@ void ReportBoardNotFound(Session& session) {
             "tried.\nAdd the user to the dialout group with\n  sudo usermod -aG dialout $USER\n"
             "then log out and in again.",
         MessageIcon::Exclamation);
-  }
-  if (!session.port.Unreachable().empty()) {
-    std::string lines;
-    for (const std::string& line : session.port.Unreachable()) lines += "\n  " + line;
-    frontend.ShowMessageBox(kAppTitle,
-                            "The network port could not be opened:" + lines +
-                                "\nCheck the address, that the server is running and that this "
-                                "computer may connect to it.",
-                            MessageIcon::Exclamation);
   }
   ClosePort(session);
   frontend.SetProgress(0);

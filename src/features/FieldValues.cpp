@@ -1,10 +1,13 @@
 #include "features/FieldValues.h"
 
 #include <algorithm>
+#include <cctype>
 #include <numeric>
 
+#include "features/CapcodeEntry.h"
 #include "features/FieldTexts.h"
 #include "image/CapcodeCodec.h"
+#include "image/FrequencyCodec.h"
 
 namespace tuva {
 namespace {
@@ -125,6 +128,29 @@ std::size_t EditDistance(std::string_view a, std::string_view b) {
   return row[b.size()];
 }
 
+std::string Lower(std::string_view text) {
+  std::string lower(text);
+  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return lower;
+}
+
+std::string_view LastPart(std::string_view name) {
+  const std::size_t dot = name.rfind('.');
+  return dot == std::string_view::npos ? name : name.substr(dot + 1);
+}
+
+// How far a dotted name lies from a field's name, case aside: a group the name spells out whole
+// ("capcode.1") is nearest to its fields; otherwise the whole names are compared and the last
+// parts, which tell the fields of a group apart, count a second time.
+std::size_t NameDistance(std::string_view given, std::string_view field) {
+  const std::string a = Lower(given);
+  const std::string b = Lower(field);
+  if (b.size() > a.size() && b.starts_with(a) && b[a.size()] == '.') return 0;
+  return EditDistance(a, b) + EditDistance(LastPart(a), LastPart(b));
+}
+
+}  // namespace
+
 std::string UnknownFieldMessage(std::string_view name) {
   std::string message = "unknown field ";
   message += name;
@@ -135,6 +161,34 @@ std::string UnknownFieldMessage(std::string_view name) {
   }
   if (!closest.empty()) message += "?)";
   return message;
+}
+
+namespace {
+
+// A value the editor takes without writing it is no change at all: the file would keep its old
+// value while the command reports success. An empty number, capcode, period or frequency leaves
+// the field as it stood; a capcode from 2031615 to 2101248 has no record form in its mode.
+std::optional<EntryResult> Unstored(const ConfigImage& image, const Field& field,
+                                    std::string_view text, const EntryResult& result) {
+  if (!result.ok || result.stored || !EditorCodec(field) || IsBytesForm(text)) return std::nullopt;
+  const bool keepsWhenEmpty = field.kind == FieldKind::Number || field.kind == FieldKind::Period ||
+                              field.kind == FieldKind::MessageDelay ||
+                              field.kind == FieldKind::CapcodeRecord ||
+                              field.kind == FieldKind::PllWord;
+  if (keepsWhenEmpty && TrimSpaces(text).empty()) {
+    return EntryResult::Warning("a value is needed: an empty one would change nothing");
+  }
+  // The window's capcode edit checks every key, and 2031615 to 2101248 begin longer Long-mode
+  // capcodes, so it lets them pass unstored; a whole value given here has no such excuse.
+  if (field.kind == FieldKind::CapcodeRecord) {
+    std::string message = "Capcode ";
+    message += TrimSpaces(text);
+    message += " has no form the board can store in ";
+    message += CapcodeLongMode(image) ? "Long" : "Short";
+    message += " address mode !";
+    return EntryResult::Warning(message);
+  }
+  return std::nullopt;
 }
 
 }  // namespace
@@ -175,7 +229,7 @@ EntryResult SetFieldText(ConfigImage& image, const Field& field, std::string_vie
 std::vector<std::string> ClosestFieldNames(std::string_view name, std::size_t count) {
   std::vector<std::pair<std::size_t, const Field*>> ranked;
   for (const Field* field : SettableFields()) {
-    ranked.emplace_back(EditDistance(name, field->name), field);
+    ranked.emplace_back(NameDistance(name, field->name), field);
   }
   std::stable_sort(ranked.begin(), ranked.end(),
                    [](const auto& a, const auto& b) { return a.first < b.first; });
@@ -183,6 +237,22 @@ std::vector<std::string> ClosestFieldNames(std::string_view name, std::size_t co
   for (std::size_t i = 0; i < ranked.size() && i < count; ++i)
     names.push_back(ranked[i].second->name);
   return names;
+}
+
+std::string InTextTerms(const ConfigImage& image, const FieldRefusal& refusal) {
+  const std::string& message = refusal.result.message;
+  PllState state;
+  SelectStoredBand(image, state);
+  if (refusal.field != "pll.n" || !state.band) return message;
+  const std::string_view band = kBands[static_cast<std::size_t>(*state.band)].text;
+  const auto limits = ReadBandLimits(band);
+  if (!limits || message != FrequencyRangeMessage(band)) return message;
+  std::string text = "Frequency setting error( ";
+  text += std::to_string(limits->low / 10000);
+  text += ".0000 < = Frequency < = ";
+  text += std::to_string(limits->high / 10000);
+  text += ".0000 MHz )";
+  return text;
 }
 
 std::vector<std::pair<std::string, std::string>> ExportFieldTexts(const ConfigImage& image) {
@@ -225,6 +295,9 @@ std::optional<FieldRefusal> ApplyFieldTexts(
   for (const auto& [name, text] : changes) {
     const Field* field = FindField(name);
     if (!field) return FieldRefusal{name, EntryResult::Warning(UnknownFieldMessage(name))};
+    for (const Change& earlier : ordered) {
+      if (earlier.field == field) return FieldRefusal{name, EntryResult::Warning("given twice")};
+    }
     if (!IsSettable(*field)) return FieldRefusal{name, SetFieldText(image, *field, text)};
     ordered.push_back(
         {StageOf(*field, text), static_cast<std::size_t>(field - table.data()), field, &text});
@@ -237,6 +310,9 @@ std::optional<FieldRefusal> ApplyFieldTexts(
   for (const Change& change : ordered) {
     const EntryResult result = SetFieldText(changed, *change.field, *change.text);
     if (!result.ok) return FieldRefusal{change.field->name, result};
+    if (auto unstored = Unstored(changed, *change.field, *change.text, result)) {
+      return FieldRefusal{change.field->name, std::move(*unstored)};
+    }
   }
   image = changed;
   return std::nullopt;

@@ -73,8 +73,13 @@ EntryResult SetFieldText(ConfigImage& image, const Field& field, std::string_vie
 // The prefix of the exact-bits form every settable field takes.
 inline constexpr std::string_view kBytesPrefix = "bytes:";
 
-// Up to `count` settable field names closest to an unknown name, closest first.
+// Up to `count` settable field names closest to an unknown name, closest first: the fields of a
+// group the name spells out whole, then by edit distance of the dotted names, case aside, their
+// last parts weighing twice.
 std::vector<std::string> ClosestFieldNames(std::string_view name, std::size_t count = 3);
+
+// "unknown field NAME (did you mean A, B, C?)".
+std::string UnknownFieldMessage(std::string_view name);
 
 // Every settable field's name and text, in table order: what `export` writes. Applied to the
 // start-up configuration with ApplyFieldTexts, the texts give the image's bytes 0 to 4093: each
@@ -87,14 +92,21 @@ struct FieldRefusal {
   EntryResult result;
 };
 
+// The refusal's message in the terms of the texts these setters take: the window's frequency
+// limits count the 100 Hz of its edit, the texts give MHz ("Frequency setting error( 400.0000 <
+// = Frequency < = 499.0000 MHz )"). Other messages are the editor's own.
+std::string InTextTerms(const ConfigImage& image, const FieldRefusal& refusal);
+
 // Sets every named field, all or none: on a refusal the image is left as it was and the first
 // refusal is returned with its field's name ("unknown field NAME (did you mean ...?)" for a name
-// the table does not hold). The changes are applied in an order that lets each be checked as the
-// window would check it: the list boxes that rewrite other fields (Short/Long, band, pre-scaler,
-// prompt control) first, then PLLR and the capcode records given as bytes, then the editors'
-// values in table order, then the capcode enable boxes, and last every field given as bytes and
-// the counts and the group map, which the values before them write too. Applying the export of an
-// image to the start-up configuration gives that image's bytes 0 to 4093.
+// the table does not hold). A name given twice is refused, and so is a value the editor takes but
+// does not store (an empty number, capcode, period or frequency; a capcode with no form in its
+// address mode): the change would silently not happen. The changes are applied in an order that
+// lets each be checked as the window would check it: the list boxes that rewrite other fields
+// (Short/Long, band, pre-scaler, prompt control) first, then PLLR and the capcode records given as
+// bytes, then the editors' values in table order, then the capcode enable boxes, and last every
+// field given as bytes and the counts and the group map, which the values before them write too.
+// Applying the export of an image to the start-up configuration gives that image's bytes 0 to 4093.
 std::optional<FieldRefusal> ApplyFieldTexts(
     ConfigImage& image, const std::vector<std::pair<std::string, std::string>>& changes);
 

@@ -159,13 +159,12 @@ std::optional<PlanRefusal> CheckPlan(const SeriesPlan& plan, std::string_view te
 
 std::optional<std::string> SetCapcodes(ConfigImage& image,
                                        const std::vector<std::pair<int, std::uint32_t>>& capcodes) {
+  // The same check as set and apply: 2031615..2101248 pass the editor but have no word on the
+  // board, so the board would keep the template's capcode; they are refused.
   for (const auto& [slot, capcode] : capcodes) {
-    const EntryResult set = SetFieldText(image, CapcodeField(slot), std::to_string(capcode));
-    if (!set.ok) return set.message;
-    // The editor takes 2031615..2101248 but the board has no word for them, so nothing is written
-    // and the board would keep the template's capcode.
-    if (!set.stored) {
-      return "capcode " + std::to_string(capcode) + " has no form the board can store";
+    if (auto refused =
+            ApplyFieldTexts(image, {{CapcodeField(slot).name, std::to_string(capcode)}})) {
+      return refused->result.message;
     }
   }
   return std::nullopt;

@@ -95,6 +95,21 @@ bool ReadBackAndCompare(Session& session) {
   return true;
 }
 
+// The program form erases the whole window before it writes a byte: a file that is no firmware
+// for the board is refused, and the user confirms what is about to be burnt, before the board is
+// touched.
+bool MayErase(Session& session) {
+  const FirmwareBuffer& firmware = session.firmware;
+  if (!firmware.refusal.empty()) {
+    session.frontend.ShowMessageBox(kFirmwareFileCaption,
+                                    firmware.fileName + " is not firmware for this board: " +
+                                        firmware.refusal + ". The board was not touched.",
+                                    MessageIcon::Error);
+    return false;
+  }
+  return session.frontend.AskYesNo(kProgramCaption, ProgramQuestion(firmware));
+}
+
 bool FirmwareSteps(Session& session, bool verifyOnly) {
   Frontend& frontend = session.frontend;
   if (session.collectCapcodeStrings) session.collectCapcodeStrings();
@@ -102,6 +117,7 @@ bool FirmwareSteps(Session& session, bool verifyOnly) {
     frontend.ShowMessage("Please open file first !");
     return false;
   }
+  if (!verifyOnly && !MayErase(session)) return false;
   frontend.SetWriteEnabled(false);
   session.protocol.linkError = false;
   frontend.SetStatus(kStatusVerify);
@@ -136,6 +152,12 @@ bool LoadFirmwareFile(Session& session, const std::string& path) {
       "File Error", "Can't perform one of the following file operations: Open, Seek, Read, Close.",
       MessageIcon::None);
   return false;
+}
+
+std::string ProgramQuestion(const FirmwareBuffer& firmware) {
+  return "Erase the board's firmware and program " + firmware.fileName + " (" +
+         std::to_string(firmware.fileSize) + " bytes, identification \"" +
+         firmware.Identification() + "\")?";
 }
 
 bool VerifyFirmware(Session& session) {

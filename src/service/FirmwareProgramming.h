@@ -13,10 +13,18 @@ namespace tuva {
 // read, says so in a "File Error" box and leaves the buffer as it was.
 bool LoadFirmwareFile(Session& session, const std::string& path);
 
+inline constexpr const char* kFirmwareFileCaption = "Firmware File";
+inline constexpr const char* kProgramCaption = "Program Firmware";
+
+// The question asked before the program form erases the board: the file's name, size and the
+// identification text it carries.
+std::string ProgramQuestion(const FirmwareBuffer& firmware);
+
 // Verify in service mode: every non-blank block read back and compared, nothing written.
 bool VerifyFirmware(Session& session);
 
-// Erase, write every non-blank block, read back and compare.
+// Erase, write every non-blank block, read back and compare. A file the loader refused is reported
+// and the user is asked to confirm before the board is touched.
 bool ProgramFirmware(Session& session);
 
 }  // namespace tuva

@@ -1,6 +1,7 @@
 // Motorola S-record files for the board's program memory, read by the fixed columns of an S2
 // record: type at 0-1, byte count at 2-3, 24-bit address at 4-9, data from 10, checksum last.
-// The first non-empty line (the S0 header) is skipped; record types and checksums are not checked.
+// The first non-empty line (the S0 header) is skipped; record types and checksums are not read
+// here: CheckSRecordText judges them, and a file it refuses is loaded but never programmed.
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -108,8 +109,11 @@ bool LoadSRecordFile(const std::string& path, FirmwareBuffer& buffer) {
   std::string text(static_cast<std::size_t>(size), '\0');
   if (!file.read(text.data(), size)) return false;
   const std::filesystem::path full = std::filesystem::absolute(path, error);
+  const auto problem = CheckSRecordText(text);
   LoadSRecordText(text, buffer);
   buffer.fileName = error ? path : full.string();
+  buffer.fileSize = text.size();
+  buffer.refusal = problem ? problem->Text() : std::string();
   return true;
 }
 

@@ -62,7 +62,9 @@ int main(int argc, char** argv) {
 
   CLI::App app{
       "A simulated Tuva board on a pseudo-terminal. Prints the device path to open and "
-      "answers the programmer until interrupted."};
+      "answers the programmer until interrupted.",
+      "tuva-sim"};
+  app.set_version_flag("--version", std::string("tuva-sim ") + TUVA_VERSION);
   bool erasedCopies = false;
   bool corruptCopy0 = false;
   bool copy1Only = false;
@@ -118,7 +120,12 @@ int main(int argc, char** argv) {
                  "URL is printed on a second line")
       ->check(CLI::Range(0, 65535))
       ->type_name("PORT");
-  CLI11_PARSE(app, argc, argv);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& error) {
+    // --help and --version end here with 0; every usage error exits with 2.
+    return app.exit(error) == 0 ? 0 : 2;
+  }
 
   if (erasedCopies) options.contents = SimContents::Erased;
   if (*table) options.contents = SimContents::Table;

@@ -1,6 +1,7 @@
 // The service mode of the window: the password dialog, the switch of the view, the keys of the
 // hidden entries, the firmware file, and firmware verify and program against the simulated board.
 #include <QFile>
+#include <QFileInfo>
 #include <QMenu>
 #include <fstream>
 #include <iomanip>
@@ -27,6 +28,20 @@ std::vector<std::uint8_t> BlockData(std::size_t block) {
 
 std::uint32_t BlockAddress(std::size_t block) {
   return kFirmwareBase + static_cast<std::uint32_t>(block * kFirmwareBlockSize);
+}
+
+// The runs with the identification text every firmware carries at 0xEFFE0.
+Runs Identified(Runs runs) {
+  const std::string text = "FLEX  V02.50";
+  const std::uint32_t at = kFirmwareBase + kFirmwareIdentification;
+  for (auto& [start, bytes] : runs) {
+    if (start <= at && start + bytes.size() >= at + text.size()) {
+      std::copy(text.begin(), text.end(), bytes.begin() + (at - start));
+      return runs;
+    }
+  }
+  runs[at] = std::vector<std::uint8_t>(text.begin(), text.end());
+  return runs;
 }
 
 class ServiceModeTest : public WindowTest {
@@ -60,7 +75,7 @@ class ServiceModeTest : public WindowTest {
   // An S-record file: the S0 header, S2 records of up to 32 bytes, the S8 end.
   QString FirmwareFile(const Runs& runs) {
     std::ostringstream text;
-    text << "S00F000074757661206669726D7761726588\r\n" << std::uppercase << std::hex;
+    text << "S010000074757661206669726D77617265B2\r\n" << std::uppercase << std::hex;
     for (const auto& [start, bytes] : runs) {
       for (std::size_t at = 0; at < bytes.size(); at += 32) {
         const std::size_t count = std::min<std::size_t>(32, bytes.size() - at);
@@ -258,9 +273,11 @@ TEST_F(ServiceModeTest, AFileWithoutDataStillVerifiesTheLastBlock) {
 TEST_F(ServiceModeTest, WriteProgramsTheBoardsProgramMemory) {
   app::TfrmAir& w = OpenWith();
   EnterServiceMode();
-  LoadFirmware(FirmwareFile({{BlockAddress(0), BlockData(0)},
-                             {BlockAddress(1), BlockData(1)},
-                             {BlockAddress(31), BlockData(31)}}));
+  const QString file = FirmwareFile(Identified({{BlockAddress(0), BlockData(0)},
+                                                {BlockAddress(1), BlockData(1)},
+                                                {BlockAddress(31), BlockData(31)}}));
+  LoadFirmware(file);
+  dialogs.yesNo = {true};
   int progressMaximum = -1;
   bool writeEnabled = true;
   dialogs.whileModal = [&] {
@@ -269,6 +286,13 @@ TEST_F(ServiceModeTest, WriteProgramsTheBoardsProgramMemory) {
   };
   Press(QKeySequence(Qt::Key_F4));
   EXPECT_EQ(dialogs.shownTexts(), QStringList{"Transmit Success!"});
+  // The erase is confirmed with the file's name, size and identification text.
+  ASSERT_FALSE(dialogs.questions.empty());
+  EXPECT_EQ(dialogs.questions[0].text,
+            QString("Erase the board's firmware and program %1 (%2 bytes, identification "
+                    "\"FLEX  V02.50\")?")
+                .arg(file)
+                .arg(QFileInfo(file).size()));
   EXPECT_EQ(progressMaximum, 3 * 2048);
   EXPECT_FALSE(writeEnabled);
   EXPECT_EQ(
@@ -304,6 +328,40 @@ TEST_F(ServiceModeTest, VerifyStopsAtTheFirstBlockThatDiffers) {
   EXPECT_EQ(requests.back(), "ReadBlock 0xE1800 2048");
   EXPECT_EQ(requests.size(), 5u);
   EXPECT_EQ(w.StatusText->text(), " Read ......");
+  EXPECT_TRUE(w.Write1->isEnabled());
+}
+
+// A file that is no firmware for the board is refused by Write before the board is touched.
+TEST_F(ServiceModeTest, WriteRefusesAFileThatIsNoFirmware) {
+  app::TfrmAir& w = OpenWith();
+  EnterServiceMode();
+  const auto programMemory = board().ReadFlash(kFirmwareBase, kFirmwareSize);
+  const QString configuration = cwd.file("board.tbl");
+  const ConfigImage image = ConfigImage::StartupImage();
+  std::ofstream(QFile::encodeName(configuration).toStdString(), std::ios::binary)
+      .write(reinterpret_cast<const char*>(image.bytes().data()),
+             static_cast<std::streamsize>(image.bytes().size()));
+  const struct {
+    QString file;
+    QString reason;
+  } refused[] = {
+      {FirmwareFile({{BlockAddress(0), BlockData(0)}}), "no identification text at 0xEFFE0"},
+      {configuration, "line 1: not an S-record"},
+  };
+  dialogs.yesNo = {true, true};
+  for (const auto& file : refused) {
+    LoadFirmware(file.file);
+    EXPECT_EQ(w.lblFilename->text(), file.file);
+    Press(QKeySequence(Qt::Key_F4));
+    ASSERT_FALSE(dialogs.boxes.empty());
+    EXPECT_EQ(dialogs.boxes.back().caption, "Firmware File");
+    EXPECT_TRUE(dialogs.boxes.back().text.contains(
+        file.file + " is not firmware for this board: " + file.reason))
+        << dialogs.boxes.back().text.toStdString();
+  }
+  EXPECT_TRUE(dialogs.questions.empty());
+  EXPECT_TRUE(board().Requests().empty());
+  EXPECT_EQ(board().ReadFlash(kFirmwareBase, kFirmwareSize), programMemory);
   EXPECT_TRUE(w.Write1->isEnabled());
 }
 

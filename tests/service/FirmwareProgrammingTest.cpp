@@ -27,19 +27,27 @@ class FirmwareTest : public DeviceTest {
     fs::remove_all(dir_);
   }
 
-  // An S-record file with random data in the given blocks of the firmware window.
+  // An S-record file with random data in the given blocks of the firmware window, and the
+  // identification text at 0xEFFE0 that every firmware carries.
   std::string FirmwareFile(const std::vector<std::size_t>& blocks) {
     std::mt19937 random(static_cast<unsigned>(blocks.size()));
     std::ostringstream command;
     command << SREC_CAT;
+    const std::string identification = "FLEX  V02.50";
+    const auto add = [&](const std::string& bytes, std::size_t address) {
+      const fs::path binary = dir_ / ("at" + std::to_string(address) + ".bin");
+      std::ofstream(binary, std::ios::binary) << bytes;
+      command << " " << binary << " -binary -offset 0x" << std::hex << address << std::dec;
+    };
+    bool lastBlock = false;
     for (const std::size_t block : blocks) {
-      const fs::path binary = dir_ / ("block" + std::to_string(block) + ".bin");
       std::string bytes(kFirmwareBlockSize, '\0');
       for (char& byte : bytes) byte = static_cast<char>(random());
-      std::ofstream(binary, std::ios::binary) << bytes;
-      command << " " << binary << " -binary -offset 0x" << std::hex
-              << 0xE0000 + block * kFirmwareBlockSize << std::dec;
+      lastBlock |= block == kFirmwareBlocks - 1;
+      if (block == kFirmwareBlocks - 1) bytes.replace(0x7E0, identification.size(), identification);
+      add(bytes, 0xE0000 + block * kFirmwareBlockSize);
     }
+    if (!lastBlock) add(identification, 0xEFFE0);
     const fs::path records = dir_ / "firmware.s28";
     command << " -o " << records << " -motorola -address-length=3";
     EXPECT_EQ(std::system(command.str().c_str()), 0) << command.str();
@@ -74,6 +82,7 @@ TEST_F(FirmwareTest, NothingHappensWithoutAFile) {
 TEST_F(FirmwareTest, ProgramWritesAndReadsTheNonBlankBlocksInOrder) {
   Session& session = Connect();
   ASSERT_TRUE(LoadFirmwareFile(session, FirmwareFile({31, 0})));
+  ui().answers = {true};
   ASSERT_TRUE(ProgramFirmware(session));
   EXPECT_EQ(Requests(),
             Concat(kIdentification, {"EraseBlock 0xE0000 0", "WriteBlock 0xE0000 2048",
@@ -100,6 +109,7 @@ TEST_F(FirmwareTest, ProgramWritesAndReadsTheNonBlankBlocksInOrder) {
 TEST_F(FirmwareTest, VerifyStopsAtTheFirstDifference) {
   Session& session = Connect();
   ASSERT_TRUE(LoadFirmwareFile(session, FirmwareFile({0, 1, 2, 3, 4, 5})));
+  ui().answers = {true};
   ASSERT_TRUE(ProgramFirmware(session));
   board().WithBoard([](sim::SimBoard& board) {
     board.flash().Place(0xE1800 + 77, std::vector<std::uint8_t>{0x00});
@@ -120,6 +130,7 @@ TEST_F(FirmwareTest, ProgrammingChecksTheBoardFirst) {
   {
     Session& session = Connect({.pocsagFirmware = true});
     ASSERT_TRUE(LoadFirmwareFile(session, file));
+    ui().answers = {true};
     EXPECT_FALSE(ProgramFirmware(session));
     EXPECT_EQ(ui().messages, std::vector<std::string>{"The firmware is not FLEX ! "});
     EXPECT_EQ(Requests(), kIdentification);
@@ -129,15 +140,39 @@ TEST_F(FirmwareTest, ProgrammingChecksTheBoardFirst) {
     Session& session = Connect({.contents = SimContents::Erased});
     const auto before = BoardWindow();
     ASSERT_TRUE(LoadFirmwareFile(session, file));
-    ui().answers = {false};
+    ui().answers = {true, false};
     EXPECT_FALSE(ProgramFirmware(session));
-    ASSERT_EQ(ui().questions.size(), 1u);
-    EXPECT_EQ(ui().questions[0].caption, "Version");
+    ASSERT_EQ(ui().questions.size(), 2u);
+    EXPECT_EQ(ui().questions[1].caption, "Version");
     EXPECT_EQ(Requests(), kIdentification);
     EXPECT_EQ(BoardWindow(), before);
     EXPECT_EQ(ui().status(), " Ready");
     EXPECT_FALSE(session.port.IsOpen());
   }
+}
+
+// The program form asks before it erases, and a file that is no firmware is refused before that;
+// either way the board sees no frame.
+TEST_F(FirmwareTest, NothingReachesTheBoardBeforeTheFileIsCheckedAndTheEraseConfirmed) {
+  Session& session = Connect();
+  const std::string file = FirmwareFile({0});
+  ASSERT_TRUE(LoadFirmwareFile(session, file));
+  EXPECT_FALSE(ProgramFirmware(session));
+  ASSERT_EQ(ui().questions.size(), 1u);
+  EXPECT_EQ(ui().questions[0].caption, kProgramCaption);
+  EXPECT_EQ(ui().questions[0].text,
+            "Erase the board's firmware and program " + fs::absolute(file).string() + " (" +
+                std::to_string(fs::file_size(file)) + " bytes, identification \"FLEX  V02.50\")?");
+
+  std::ofstream(file, std::ios::binary | std::ios::app) << "S30A000E00000102030405D8\n";
+  ASSERT_TRUE(LoadFirmwareFile(session, file));
+  ui().answers = {true};
+  EXPECT_FALSE(ProgramFirmware(session));
+  EXPECT_EQ(ui().questions.size(), 1u);
+  ASSERT_EQ(ui().boxes.size(), 1u);
+  EXPECT_EQ(ui().boxes[0].caption, kFirmwareFileCaption);
+  EXPECT_NE(ui().boxes[0].text.find(": an S3 record"), std::string::npos) << ui().boxes[0].text;
+  EXPECT_TRUE(Requests().empty());
 }
 
 TEST_F(FirmwareTest, AFileThatCannotBeReadIsReported) {

@@ -1,6 +1,7 @@
 // Runs a program to its end as a technician would from a shell without a terminal: standard input
 // is /dev/null, standard output and standard error are captured through files in `folder`, and
-// `environment` ("NAME=value") is added to (or replaces in) the test's own environment.
+// `environment` ("NAME=value") is added to (or replaces in) the test's own environment. Standard
+// output goes to `outputTo` instead (a full disk: /dev/full) when one is given.
 #pragma once
 
 #include <errno.h>
@@ -24,7 +25,8 @@ struct ProgramRun {
 
 inline ProgramRun RunProgram(const std::string& program, std::vector<std::string> arguments,
                              const std::string& folder,
-                             const std::vector<std::string>& environment = {}) {
+                             const std::vector<std::string>& environment = {},
+                             const std::string& outputTo = {}) {
   arguments.insert(arguments.begin(), program);
   std::vector<char*> argv;
   for (auto& word : arguments) argv.push_back(word.data());
@@ -42,7 +44,7 @@ inline ProgramRun RunProgram(const std::string& program, std::vector<std::string
   for (auto& variable : variables) envp.push_back(variable.data());
   envp.push_back(nullptr);
 
-  const std::string out = folder + "/program-stdout.txt";
+  const std::string out = outputTo.empty() ? folder + "/program-stdout.txt" : outputTo;
   const std::string err = folder + "/program-stderr.txt";
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
@@ -62,7 +64,7 @@ inline ProgramRun RunProgram(const std::string& program, std::vector<std::string
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
   };
-  run.out = slurp(out);
+  if (outputTo.empty()) run.out = slurp(out);
   run.err = slurp(err);
   return run;
 }

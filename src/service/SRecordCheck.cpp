@@ -1,0 +1,159 @@
+// What makes an S-record file safe to burn into the board. The loader reads every line by the
+// columns of an S2 record and never looks at a record's type or checksum, so any other text (a
+// configuration file picked by mistake, S1 or S3 records, a file damaged in transit) loads as
+// garbage, or as nothing but the sum bytes, and programming then erases a working board for it.
+// The check reads each record as what it is, and the file as a whole as firmware for the window.
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "service/SRecordLoader.h"
+
+namespace tuva {
+namespace {
+
+constexpr std::uint32_t kWindowBase = 0xE0000;
+constexpr std::uint32_t kWindowEnd = kWindowBase + kFirmwareBufferSize;
+
+std::string Hex(std::uint32_t value, int digits) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%0*X", digits, value);
+  return text;
+}
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
+// One line of the file as a record: its type digit and its bytes (count, address, data,
+// checksum).
+struct Record {
+  char type = 0;
+  std::vector<std::uint8_t> bytes;
+};
+
+// The record on `line`, or the reason it is none.
+std::string ReadRecord(std::string_view line, Record& record) {
+  if (line.size() < 2 || line[0] != 'S' || line[1] < '0' || line[1] > '9') {
+    return "not an S-record";
+  }
+  record.type = line[1];
+  const std::string_view digits = line.substr(2);
+  if (digits.size() % 2 != 0) return "an odd number of hexadecimal digits";
+  record.bytes.clear();
+  for (std::size_t i = 0; i < digits.size(); i += 2) {
+    const int high = HexDigit(digits[i]);
+    const int low = HexDigit(digits[i + 1]);
+    if (high < 0 || low < 0) return "a character that is not a hexadecimal digit";
+    record.bytes.push_back(static_cast<std::uint8_t>(high * 16 + low));
+  }
+  if (record.bytes.empty() || record.bytes[0] + 1u != record.bytes.size()) {
+    return "its byte count does not match its length";
+  }
+  unsigned sum = 0;
+  for (std::size_t i = 0; i + 1 < record.bytes.size(); ++i) sum += record.bytes[i];
+  const std::uint8_t expected = static_cast<std::uint8_t>(~sum & 0xFF);
+  if (record.bytes.back() != expected) {
+    return "bad checksum " + Hex(record.bytes.back(), 2) + " (the record's bytes give " +
+           Hex(expected, 2) + ")";
+  }
+  return {};
+}
+
+// Walks the records in order and keeps what the file as a whole must show.
+class Checker {
+ public:
+  std::string Next(std::string_view line) {
+    Record record;
+    std::string problem = ReadRecord(line, record);
+    if (!problem.empty()) return problem;
+    const bool first = !headerSeen_;
+    headerSeen_ = true;
+    if (first) return record.type == '0' ? "" : "the file does not begin with an S0 header record";
+    switch (record.type) {
+      case '2':
+        return Data(record);
+      case '5':
+      case '6':
+      case '8': {
+        const std::size_t count = record.type == '5' ? 3 : 4;
+        ended_ = true;
+        if (record.bytes[0] != count)
+          return std::string("an S") + record.type + " record with data";
+        return {};
+      }
+      case '0':
+        return "a second S0 header record";
+      default:
+        return std::string("an S") + record.type +
+               " record, which a firmware file for this board (S2 records, 24-bit addresses) "
+               "does not hold";
+    }
+  }
+
+  bool HasData() const { return hasData_; }
+
+ private:
+  std::string Data(const Record& record) {
+    if (record.bytes[0] < 4) return "an S2 record too short for its address";
+    if (ended_) return "an S2 record after the count or end record";
+    const std::uint32_t address = static_cast<std::uint32_t>(record.bytes[1]) << 16 |
+                                  static_cast<std::uint32_t>(record.bytes[2]) << 8 |
+                                  record.bytes[3];
+    const std::uint32_t size = record.bytes[0] - 4u;
+    if (size == 0) return {};
+    if (address < kWindowBase || address + size > kWindowEnd) {
+      return "data at 0x" + Hex(address, 5) + "-0x" + Hex(address + size - 1, 5) +
+             " lies outside the firmware window 0xE0000-0xEFFFF";
+    }
+    hasData_ = true;
+    return {};
+  }
+
+  bool headerSeen_ = false;
+  bool ended_ = false;
+  bool hasData_ = false;
+};
+
+}  // namespace
+
+std::optional<SRecordProblem> CheckSRecordText(std::string_view text) {
+  Checker checker;
+  std::size_t number = 0;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t end = text.find('\n', start);
+    if (end == std::string_view::npos) end = text.size();
+    std::string_view line = text.substr(start, end - start);
+    start = end + 1;
+    ++number;
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    if (line.empty()) continue;
+    std::string problem = checker.Next(line);
+    if (!problem.empty()) return SRecordProblem{number, std::move(problem)};
+  }
+  if (!checker.HasData()) {
+    return SRecordProblem{0, "no S2 record holds data for the firmware window 0xE0000-0xEFFFF"};
+  }
+  FirmwareBuffer loaded;
+  LoadSRecordText(text, loaded);
+  const std::string identification = loaded.Identification();
+  const bool printable =
+      identification.size() >= 6 && std::all_of(identification.begin(), identification.end(),
+                                                [](char c) { return c >= 0x20 && c <= 0x7E; });
+  if (!printable) {
+    return SRecordProblem{
+        0, "no identification text at 0xEFFE0 (the model and version the board reports)"};
+  }
+  return std::nullopt;
+}
+
+std::string SRecordProblem::Text() const {
+  return line == 0 ? reason : "line " + std::to_string(line) + ": " + reason;
+}
+
+}  // namespace tuva
