@@ -11,6 +11,7 @@
 #include "app/MainWindow.h"
 #include "app/TableRows.h"
 #include "records/RecordText.h"
+#include "series/SeriesRun.h"
 
 namespace tuva::app {
 namespace {
@@ -100,10 +101,11 @@ void RecordsView::Fill(const std::vector<records::Attempt>& attempts) {
   table_->setSortingEnabled(false);
   table_->setRowCount(0);
   for (const records::Attempt& a : attempts) {
-    const int row = AppendRow(table_, {QString::number(a.id), Text(a.time), Text(a.station),
-                                       Text(a.port), Text(records::TakenText(a)), Text(a.firmware),
-                                       Text(a.frequency), Text(records::ResultName(a.result)),
-                                       QString::number(a.seconds, 'f', 1), Text(a.message)});
+    const int row =
+        AppendRow(table_, {QString::number(a.id), Text(a.time), Text(a.station), Text(a.port),
+                           Text(records::TakenText(a)), Text(series::ShortFirmware(a.firmware)),
+                           Text(a.frequency), Text(records::ResultName(a.result)),
+                           QString::number(a.seconds, 'f', 1), Text(a.message)});
     // Numbers sort as numbers.
     table_->item(row, 0)->setData(Qt::DisplayRole, static_cast<qlonglong>(a.id));
   }

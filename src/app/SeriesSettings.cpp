@@ -251,22 +251,33 @@ std::optional<series::SeriesPlan> SeriesSettings::Plan(SettingsRefusal& refusal)
                portsTyped_->isChecked() ? static_cast<QWidget*>(portList_) : portsOfWindow_};
     return std::nullopt;
   }
-  if (const auto fault = series::CheckPlan(plan)) {
-    refusal = {Text(*fault), FieldOf(plan, *fault)};
+  const std::string templateName =
+      templateWindow_->isChecked()
+          ? "the main window's configuration"
+          : QFile::encodeName(templatePath_->text().trimmed()).toStdString();
+  if (const auto refused = series::CheckPlan(plan, templateName)) {
+    refusal = {Text(refused->message), FieldOf(*refused)};
     return std::nullopt;
   }
   plan.station = records::DefaultStation();
   return plan;
 }
 
-QWidget* SeriesSettings::FieldOf(const series::SeriesPlan& plan, const std::string& message) const {
-  if (message.rfind("the count", 0) == 0) return count_;
-  for (const auto& counting : plan.counting)
-    if (message.rfind("capcode slot " + std::to_string(counting.slot), 0) == 0 &&
-        counting.slot >= 1 && counting.slot <= kCapcodeSlots)
-      return message.find("step") != std::string::npos ? steps_[counting.slot - 1]
-                                                       : firsts_[counting.slot - 1];
-  return firsts_[0];
+QWidget* SeriesSettings::FieldOf(const series::PlanRefusal& refused) const {
+  switch (refused.input) {
+    case series::PlanInput::Template:
+      return templateWindow_->isChecked() ? static_cast<QWidget*>(templateWindow_) : templatePath_;
+    case series::PlanInput::Capcodes: {
+      const int slot = std::clamp(refused.index, 1, kCapcodeSlots) - 1;
+      // A step is named as such; anything else about a slot concerns its capcodes.
+      return refused.message.find("step") != std::string::npos ? steps_[slot] : firsts_[slot];
+    }
+    case series::PlanInput::Count:
+      return count_;
+    case series::PlanInput::Ports:
+      return portsTyped_->isChecked() ? static_cast<QWidget*>(portList_) : portsOfWindow_;
+  }
+  return nullptr;
 }
 
 }  // namespace tuva::app

@@ -18,6 +18,7 @@
 
 #include "image/CapcodeCodec.h"
 #include "image/ConfigImage.h"
+#include "series/SeriesImage.h"
 #include "series/SeriesRun.h"
 
 namespace tuva::app {
@@ -51,7 +52,8 @@ class SeriesSettings : public QWidget {
   std::optional<ConfigImage> Template(SettingsRefusal& refusal);
   bool ReadCounting(series::SeriesPlan& plan, SettingsRefusal& refusal);
   std::vector<std::string> Ports() const;
-  QWidget* FieldOf(const series::SeriesPlan& plan, const std::string& message) const;
+  // The field a refusal of the core's plan check concerns.
+  QWidget* FieldOf(const series::PlanRefusal& refused) const;
 
   TfrmAir& window_;
   std::array<QCheckBox*, kCapcodeSlots> counts_{};

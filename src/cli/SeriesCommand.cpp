@@ -39,7 +39,6 @@ series::SeriesPlan PlanOf(const Options& options) {
   }
   for (const auto& text : options.capcodes) plan.counting.push_back(ParseCounting(text));
   plan.count = options.count;
-  if (auto fault = series::CheckPlan(plan)) throw UsageError(*fault);
   // A port named twice would have two sessions fighting over one line.
   for (const auto& port : options.ports) {
     if (std::find(plan.ports.begin(), plan.ports.end(), port) == plan.ports.end()) {
@@ -50,6 +49,7 @@ series::SeriesPlan PlanOf(const Options& options) {
   if (plan.ports.empty()) {
     throw UsageError("no serial port to look for boards on; name the adapters with --port DEV");
   }
+  if (auto refusal = series::CheckPlan(plan, options.file)) throw UsageError(refusal->message);
   plan.station = options.station.empty() ? HostName() : options.station;
   return plan;
 }

@@ -2,13 +2,18 @@
 
 #include <charconv>
 #include <set>
+#include <utility>
 
 #include "features/FieldTable.h"
 #include "features/FieldValues.h"
 #include "image/CapcodeCodec.h"
+#include "link/NetworkPort.h"
 
 namespace tuva::series {
 namespace {
+
+// The first capcode of the numbers between the short and the long ones that no word stores.
+constexpr std::uint32_t kFirstUnstoredCapcode = 2031615;
 
 const Field& CapcodeField(int slot) {
   return *FindField("capcode." + std::to_string(slot) + ".address");
@@ -18,6 +23,78 @@ bool ParseNumber(std::string_view text, std::uint32_t& value) {
   const auto* end = text.data() + text.size();
   const auto [at, error] = std::from_chars(text.data(), end, value);
   return error == std::errc() && at == end && !text.empty();
+}
+
+// The capcode a slot hands out to board `k` (0-based) of the run.
+std::uint64_t CapcodeOfBoard(const CountingCapcode& counting, std::uint64_t k) {
+  return std::uint64_t{counting.first} + k * counting.step;
+}
+
+// A capcode that both slots hand out within `count` boards, if any: FIRST_A + STEP_A * k equals
+// FIRST_B + STEP_B * j with k and j in 0..count-1.
+std::optional<std::uint64_t> SharedCapcode(const CountingCapcode& a, const CountingCapcode& b,
+                                           int count) {
+  using Wide = __int128;
+  const Wide sa = a.step;
+  const Wide sb = b.step;
+  const Wide difference = Wide{b.first} - Wide{a.first};
+  // Extended Euclid on the steps: sa * x + sb * y = g.
+  Wide oldR = sa, r = sb, oldX = 1, x = 0;
+  while (r != 0) {
+    const Wide q = oldR / r;
+    oldR = std::exchange(r, oldR - q * r);
+    oldX = std::exchange(x, oldX - q * x);
+  }
+  const Wide g = oldR;
+  if (difference % g != 0) return std::nullopt;
+  // Board indices k of slot a whose capcode slot b hands out too: k = k0 + period * m.
+  const Wide period = sb / g;
+  Wide k = (difference / g % period) * (oldX % period) % period;
+  if (k < 0) k += period;
+  // Slot b's index is (FIRST_A + STEP_A * k - FIRST_B) / STEP_B; it must not be negative.
+  if (difference > 0) {
+    const Wide least = (difference + sa - 1) / sa;
+    if (k < least) k += (least - k + period - 1) / period * period;
+  }
+  const Wide j = (Wide{a.first} + sa * k - Wide{b.first}) / sb;
+  if (k >= count || j >= count) return std::nullopt;
+  return static_cast<std::uint64_t>(Wide{a.first} + sa * k);
+}
+
+// The slot's own faults: its number, its step, the template's enable bit and every capcode it
+// hands out, first to last, one that the slot's editor takes and the board can store.
+std::optional<std::string> CheckSlot(const SeriesPlan& plan, const CountingCapcode& counting,
+                                     std::string_view templateName, std::set<int>& seen) {
+  const std::string slot = std::to_string(counting.slot);
+  const std::string name = "capcode slot " + slot;
+  if (counting.slot < 1 || counting.slot > kCapcodeSlots) return name + " is outside 1 to 16";
+  if (!seen.insert(counting.slot).second) return name + " is given twice";
+  if (counting.step == 0) return name + ": the step must be 1 or more";
+  if (!CapcodeEnabled(plan.templateImage, counting.slot - 1)) {
+    const std::string file(templateName);
+    return name + " is disabled in " + file + ": enable it with `tuvactl set " + file +
+           " capcode." + slot + ".enabled=on`, or count another slot";
+  }
+  const std::uint64_t last = CapcodeOfBoard(counting, static_cast<std::uint64_t>(plan.count) - 1);
+  std::vector<std::uint64_t> checked = {counting.first, last};
+  // A long capcode run may pass over the numbers the board has no word for.
+  if (counting.first < kFirstUnstoredCapcode && last > kFirstUnstoredCapcode) {
+    const std::uint64_t k =
+        (kFirstUnstoredCapcode - counting.first + counting.step - 1) / counting.step;
+    checked.push_back(CapcodeOfBoard(counting, k));
+  }
+  for (const std::uint64_t capcode : checked) {
+    if (capcode > UINT32_MAX) {
+      return name + ": capcode " + std::to_string(capcode) + " of the run is out of range";
+    }
+    ConfigImage trial = plan.templateImage;
+    if (auto refused = SetCapcodes(trial, {{counting.slot, static_cast<std::uint32_t>(capcode)}})) {
+      if (capcode == counting.first) return name + ": " + *refused;
+      return name + ": capcode " + std::to_string(capcode) + " of board " +
+             std::to_string((capcode - counting.first) / counting.step + 1) + ": " + *refused;
+    }
+  }
+  return std::nullopt;
 }
 
 }  // namespace
@@ -42,19 +119,40 @@ std::uint32_t SlotMaximum(const ConfigImage& image, int slot) {
   return CapcodeMaximum(slot - 1, StoredAddressMode(image) == AddressMode::Long);
 }
 
-std::optional<std::string> CheckPlan(const SeriesPlan& plan) {
-  if (plan.count < 1) return "the count must be 1 or more";
-  if (plan.counting.empty()) return "no capcode slot counts up: give one its first capcode";
+std::optional<PlanRefusal> CheckPlan(const SeriesPlan& plan, std::string_view templateName) {
+  auto refuse = [](PlanInput input, int index, std::string message) {
+    return PlanRefusal{input, index, std::move(message)};
+  };
+  if (plan.count < 1) return refuse(PlanInput::Count, 0, "the count must be 1 or more");
+  if (plan.counting.empty()) {
+    return refuse(PlanInput::Capcodes, 0, "no capcode slot counts up: give one its first capcode");
+  }
   std::set<int> seen;
   for (const auto& counting : plan.counting) {
-    const std::string name = "capcode slot " + std::to_string(counting.slot);
-    if (counting.slot < 1 || counting.slot > kCapcodeSlots) return name + " is outside 1 to 16";
-    if (!seen.insert(counting.slot).second) return name + " is given twice";
-    if (counting.step == 0) return name + ": the step must be 1 or more";
-    ConfigImage trial = plan.templateImage;
-    if (auto refused = SetCapcodes(trial, {{counting.slot, counting.first}})) {
-      return name + ": " + *refused;
+    if (auto fault = CheckSlot(plan, counting, templateName, seen)) {
+      return refuse(PlanInput::Capcodes, counting.slot, *fault);
     }
+  }
+  for (std::size_t i = 0; i < plan.counting.size(); ++i) {
+    for (std::size_t j = i + 1; j < plan.counting.size(); ++j) {
+      const auto& a = plan.counting[i];
+      const auto& b = plan.counting[j];
+      if (const auto shared = SharedCapcode(a, b, plan.count)) {
+        return refuse(PlanInput::Capcodes, b.slot,
+                      "capcode slots " + std::to_string(a.slot) + " and " + std::to_string(b.slot) +
+                          " would both hand out capcode " + std::to_string(*shared));
+      }
+    }
+  }
+  for (std::size_t i = 0; i < plan.ports.size(); ++i) {
+    const std::string& port = plan.ports[i];
+    std::string problem;
+    if (port.empty()) {
+      problem = "a port name is empty";
+    } else if (IsNetworkPortName(port) && !ParseNetworkPort(port, problem)) {
+      problem = port + ": " + problem;
+    }
+    if (!problem.empty()) return refuse(PlanInput::Ports, static_cast<int>(i), problem);
   }
   return std::nullopt;
 }

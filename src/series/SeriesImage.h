@@ -19,10 +19,21 @@ namespace tuva::series {
 // given). nullopt when the text is not of that shape; the numbers are checked by CheckPlan.
 std::optional<CountingCapcode> ParseCounting(std::string_view text);
 
-// Checks a plan against its template before anything is sent: a count above 0, slots 1..16 each
-// named once, steps above 0, each first capcode accepted by the slot's editor in the template's
-// address mode. Returns the message for the first fault; nullopt when the plan is good.
-std::optional<std::string> CheckPlan(const SeriesPlan& plan);
+// Which input of a plan a refusal concerns, so a window can give that field the focus.
+enum class PlanInput { Template, Capcodes, Count, Ports };
+
+struct PlanRefusal {
+  PlanInput input = PlanInput::Template;
+  int index = 0;        // Capcodes: the slot 1..16; Ports: the 0-based index in plan.ports
+  std::string message;  // one line, shown as it is by tuvactl (exit 2) and the window
+};
+
+// Everything that can be refused before the first board is touched: a count above 0, slots 1..16
+// each named once, steps above 0, every capcode the run hands out (first to last) one the board
+// can store in the template's address mode, each counting slot enabled in the template, no
+// capcode handed out by two slots, every port name accepted by the port-name check. The first
+// fault found; nullopt when the plan is good. `templateName` names the template in messages.
+std::optional<PlanRefusal> CheckPlan(const SeriesPlan& plan, std::string_view templateName);
 
 // The largest capcode slot `slot` (1..16) takes in the image's address mode.
 std::uint32_t SlotMaximum(const ConfigImage& image, int slot);

@@ -49,11 +49,45 @@ struct BoardReport {
   std::string Line() const;  // port  capcodes  firmware  result  seconds
 };
 
+// The board's firmware identification text as a series shows it: "Model : FLEX    Version = 2.41"
+// as "FLEX 2.41"; other texts as they are.
+std::string ShortFirmware(const std::string& line);
+
+// What a port is doing, for a live view of the jigs.
+enum class PortState {
+  NoDevice,
+  Waiting,
+  Writing,
+  Verifying,
+  Programmed,
+  AlreadyProgrammed,
+  Failed
+};
+
+struct PortStatus {
+  std::string port;
+  PortState state = PortState::Waiting;
+  int percent = 0;       // Writing and Verifying: 0..100
+  std::string capcodes;  // the counting capcodes of the board on the port, as BoardReport has them
+  double seconds = 0;    // since the board on the port was found
+  std::string message;   // Failed: the reason
+};
+
+// "waiting for a board", "no such device yet", "writing 43 %", "verifying",
+// "programmed 1500003 — remove the board", "already programmed (1500003)", "failed: <message>"
+std::string StatusText(const PortStatus& status);
+
+class PortView;
+
 class SeriesRun {
  public:
-  // `report` is called once per board, from the port's thread, one call at a time.
+  // `report` is called once per board, from the port's thread, one call at a time. `status` is
+  // called from the ports' threads whenever a port's state or percentage changes (the percentage
+  // at most every 1 %). Neither is called under the run's locks, so a slow front end holds up only
+  // the port it is told about.
   SeriesRun(records::RecordStore& store, SeriesPlan plan,
-            std::function<void(const BoardReport&)> report);
+            std::function<void(const BoardReport&)> report,
+            std::function<void(const PortStatus&)> status = {});
   SeriesRun(const SeriesRun&) = delete;
   SeriesRun& operator=(const SeriesRun&) = delete;
 
@@ -73,7 +107,7 @@ class SeriesRun {
  private:
   void ServePort(const std::string& device);
   // Until a board answers on `device` (true, with its firmware line) or the run stops (false).
-  bool WaitForBoard(const std::string& device, std::string& firmwareLine);
+  bool WaitForBoard(const std::string& device, PortView& view, std::string& firmwareLine);
   void WaitUntilGone(const std::string& device);
   bool TakeTicket();
   void ReturnTicket(bool programmed);
@@ -81,7 +115,21 @@ class SeriesRun {
   bool Stopping() const;
   // Waits `interval` unless the run stops first; false when it stops.
   bool Pause(std::chrono::milliseconds interval);
-  BoardReport ProgramBoard(const std::string& device, const std::string& firmwareLine);
+  // One board, in the steps below: its capcodes reserved, its image made, written and verified,
+  // its attempt finished.
+  struct BoardJob {
+    std::chrono::steady_clock::time_point started;
+    records::Attempt attempt;
+    ConfigImage image;
+    BoardReport report;
+  };
+  BoardReport ProgramBoard(const std::string& device, PortView& view,
+                           const std::string& firmwareLine);
+  bool ReserveCapcodes(BoardJob& job);
+  bool PrepareImage(BoardJob& job);
+  bool WriteAndVerify(BoardJob& job, PortView& view, std::string& message);
+  BoardReport FinishBoard(BoardJob& job, PortView& view, bool programmed,
+                          const std::string& message);
 
   // The store, called by one port at a time.
   records::Attempt Reserve(const records::Attempt& start);
@@ -92,9 +140,11 @@ class SeriesRun {
   SeriesPlan plan_;
   std::vector<records::CountingSlot> slots_;
   std::function<void(const BoardReport&)> report_;
+  std::function<void(const PortStatus&)> status_;
+  std::mutex reportMutex_;  // one report at a time; never held with mutex_
 
   std::mutex storeMutex_;
-  mutable std::mutex mutex_;  // guards the counts, the problem and the report
+  mutable std::mutex mutex_;  // guards the counts and the problem
   std::condition_variable changed_;
   int programmed_ = 0;
   int inFlight_ = 0;

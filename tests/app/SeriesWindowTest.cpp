@@ -112,7 +112,7 @@ TEST_F(SeriesWindowTest, ProgramsBoardsAsTheyComeWhileTheMainWindowIsHeldStill) 
   app::TfrmAir& w = Open({Jig(3)});
   app::SeriesWindow& series = OpenSeries(w);
   Count(1, "1500000");
-  Count(3, "1600000", "10");
+  Count(2, "1600000", "10");
   Get<QSpinBox>("spnCount")->setValue(3);
 
   Start();
