@@ -33,6 +33,8 @@ SeriesWindow::SeriesWindow(TfrmAir& window)
   settings_ = new SeriesSettings(window_, this);
   layout->addWidget(settings_);
   layout->addWidget(BuildControls());
+  portRows_ = new PortRows(this);
+  layout->addWidget(portRows_);
 
   tabs_ = new QTabWidget(this);
   tabs_->setObjectName(QStringLiteral("tabs"));
@@ -166,11 +168,22 @@ void SeriesWindow::Abort(const QString& why) {
 
 void SeriesWindow::Run(std::shared_ptr<records::RecordStore> store, series::SeriesPlan plan) {
   store_ = std::move(store);
-  // Reports come from the ports' threads; the table is filled on the GUI thread.
+  portRows_->Reset(plan.ports);
+  // Reports and states come from the ports' threads; the tables are filled on the GUI thread.
   run_ = std::make_unique<series::SeriesRun>(
-      *store_, std::move(plan), [this](const series::BoardReport& report) {
+      *store_, std::move(plan),
+      [this](const series::BoardReport& report) {
         QMetaObject::invokeMethod(
             this, [this, report] { AddBoard(report); }, Qt::QueuedConnection);
+      },
+      [this](const series::PortStatus& status) {
+        QMetaObject::invokeMethod(
+            this,
+            [this, status] {
+              portRows_->Show(status);
+              if (stopping_) ShowProgress();
+            },
+            Qt::QueuedConnection);
       });
   SetPhase(Phase::Running);
   thread_ = std::thread([this, run = run_.get()] {
@@ -242,21 +255,22 @@ void SeriesWindow::ShowProgress() {
   } else if (run_) {
     if (!stopping_)
       text += QStringLiteral("; put the next board on a port");
-    else if (afterRun_ == AfterRun::CloseProgrammer)
-      text += QStringLiteral(
-          "; stopping: the programmer closes once the boards being written "
-          "are finished");
     else
       text += QStringLiteral("; stopping once the boards being written are finished");
+    if (stopping_ && !portRows_->BusyPorts().isEmpty())
+      text += QStringLiteral(" (%1)").arg(portRows_->BusyPorts().join(QStringLiteral(", ")));
+    if (stopping_ && afterRun_ == AfterRun::CloseProgrammer)
+      text += QStringLiteral(", then the programmer closes");
   }
   progress_->setText(wanted_ > 0 ? text : QString());
 }
 
+// The settings cannot change during a run; the station view gives their room to the live rows.
 void SeriesWindow::SetStationView(bool on) {
   settings_->setVisible(!on);
-  QFont font = boards_->font();
-  font.setPointSizeF(QDialog::font().pointSizeF() * (on ? 1.6 : 1.0));
-  boards_->setFont(font);
+  portRows_->SetZoom(on ? 2.0 : 1.0);
+  QFont font = QDialog::font();
+  font.setPointSizeF(font.pointSizeF() * (on ? 1.4 : 1.0));
   progress_->setFont(font);
 }
 

@@ -2,7 +2,8 @@
 // chosen slots counting up from board to board, on every port at once, each board recorded.
 //
 // The series runs on a thread of its own (each port then on its own thread), so the window stays
-// live: each finished board comes back to the GUI thread as a row of the Boards table. While a
+// live: each port's state comes back to the GUI thread as its live row, each finished board as
+// a row of the Boards table. While a
 // series runs, the main window's editors and its file and device commands are disabled, so the
 // template cannot change under the run and no operation of the window meets a port of the series.
 // The records database is opened off the GUI thread too, so a server that does not answer never
@@ -22,6 +23,7 @@
 #include <string>
 #include <thread>
 
+#include "app/PortRows.h"
 #include "app/RecordsView.h"
 #include "app/SeriesSettings.h"
 #include "app/StoreCalls.h"
@@ -82,6 +84,7 @@ class SeriesWindow : public QDialog {
   QPushButton* stopButton_ = nullptr;
   QCheckBox* stationView_ = nullptr;
   QLabel* progress_ = nullptr;
+  PortRows* portRows_ = nullptr;  // what each port is doing
   QTabWidget* tabs_ = nullptr;
   QTableWidget* boards_ = nullptr;  // port, capcodes, firmware, seconds, result
   RecordsView* records_ = nullptr;

@@ -14,9 +14,11 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QSpinBox>
 #include <QTabWidget>
 #include <QTableWidget>
+#include <algorithm>
 #include <cstdlib>
 
 #include "AppTestSupport.h"
@@ -156,6 +158,41 @@ TEST_F(SeriesWindowTest, ProgramsBoardsAsTheyComeWhileTheMainWindowIsHeldStill) 
   EXPECT_TRUE(Get<QLabel>("lblProgress")->text().startsWith("0 of 5 boards programmed"));
   EXPECT_EQ(Boards()->rowCount(), 0);
   Get<QPushButton>("btnStop")->click();
+  ASSERT_TRUE(WaitUntilEnded());
+}
+
+// One live row per port: the board being written counts its percentage up, then says it may go;
+// a jig whose adapter is not plugged in says so.
+TEST_F(SeriesWindowTest, EachPortHasALiveRowThatFollowsItsBoard) {
+  sim::SimOptions options;
+  options.contents = sim::SimContents::Erased;
+  options.paced = true;  // a write takes as long as on a real board
+  jig_ = std::make_unique<ScopedSimBoard>(std::move(options));
+  const QString missing = cwd.file("ttyUSB7");
+  app::TfrmAir& w = Open();
+  OpenSeries(w);
+  Count(1, "1500000");
+  Get<QSpinBox>("spnCount")->setValue(1);
+  Get<QLineEdit>("edtPorts")->setText(QString::fromStdString(jig_->path()) + ", " + missing);
+  Get<QRadioButton>("rbPortsTyped")->setChecked(true);
+  Start();
+  auto* rows = Get<QTableWidget>("tblPorts");
+  ASSERT_TRUE(WaitFor([&] { return rows->rowCount() == 2; }));
+  ASSERT_TRUE(WaitFor([&] { return rows->item(1, 1)->text() == "no such device yet"; }));
+
+  QList<int> percentages;
+  const QRegularExpression writing("^writing (\\d+) %$");
+  ASSERT_TRUE(WaitFor([&] {
+    const QString state = rows->item(0, 1)->text();
+    if (const auto match = writing.match(state); match.hasMatch())
+      if (percentages.isEmpty() || percentages.last() != match.captured(1).toInt())
+        percentages << match.captured(1).toInt();
+    return state.startsWith("programmed");
+  }));
+  EXPECT_EQ(rows->item(0, 1)->text(), "programmed 1500000 \u2014 remove the board");
+  EXPECT_EQ(rows->item(0, 2)->text(), "1500000");
+  ASSERT_GE(percentages.size(), 2) << "the percentage never moved";
+  EXPECT_TRUE(std::is_sorted(percentages.begin(), percentages.end()));
   ASSERT_TRUE(WaitUntilEnded());
 }
 
