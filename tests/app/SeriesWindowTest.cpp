@@ -208,6 +208,11 @@ TEST_F(SeriesWindowTest, EachWarningLeavesTheKeyboardInItsFieldAndNoKeyReachesAB
       {[&] { Count(2, "15x"); }, "Capcode slot 2: the first capcode and the step", "edtFirst2"},
       {[&] { Count(2, "3000000"); }, "Please insert a number between", "edtFirst2"},
       {[&] { Count(2, "1500000", "0"); }, "the step must be 1 or more", "edtStep2"},
+      {[&] {  // the last board's capcode would leave the range
+         Count(2, "2000000");
+         Get<QSpinBox>("spnCount")->setValue(900000);
+       },
+       "slot 2", "edtFirst2"},
       {[&] {
          Count(2, "1500000");
          Get<QSpinBox>("spnCount")->setValue(0);
@@ -224,6 +229,8 @@ TEST_F(SeriesWindowTest, EachWarningLeavesTheKeyboardInItsFieldAndNoKeyReachesAB
          Get<QRadioButton>("rbPortsTyped")->setChecked(true);
        },
        "Type the ports", "edtPorts"},
+      {[&] { Get<QLineEdit>("edtPorts")->setText("socket://127.0.0.1"); }, "socket://127.0.0.1",
+       "edtPorts"},
       {[&] {
          Get<QRadioButton>("rbPortsOfWindow")->setChecked(true);
          Get<QLineEdit>("edtRecords")->setText(cwd.file("folder.sqlite"));
