@@ -105,7 +105,9 @@ void SeriesWindow::Warn(const QString& text, QWidget* field) {
     DialogOwner owner(window_.dialogs(), this);
     window_.dialogs().MessageBox(kSeriesCaption, text, MessageIcon::Exclamation);
   }
-  if (field && field->isEnabled()) field->setFocus(Qt::OtherFocusReason);
+  if (!field || !field->isEnabled()) return;
+  if (settings_->isAncestorOf(field)) stationView_->setChecked(false);  // the field must be seen
+  field->setFocus(Qt::OtherFocusReason);
 }
 
 // ---- running ----
