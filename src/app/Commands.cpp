@@ -9,6 +9,7 @@
 #include "app/MainWindow.h"
 #include "app/PortMenu.h"
 #include "app/RecentFiles.h"
+#include "app/SeriesWindow.h"
 #include "device/Operations.h"
 #include "files/ConfigFile.h"
 #include "link/CommPort.h"
@@ -69,17 +70,49 @@ bool TfrmAir::CommitPendingEntry() {
   return focusWidget() == edtNull;
 }
 
-void TfrmAir::RunDeviceCommand(const std::function<void()>& operation) {
-  if (busy_ || !CommitPendingEntry()) return;
+bool TfrmAir::HoldForOperation() {
+  if (busy_ || !CommitPendingEntry()) return false;
   busy_ = true;
   SetCommandsEnabled(false);
   canvas_->setEnabled(false);
-  Guarded(dialogs_, operation);
+  return true;
+}
+
+void TfrmAir::ReleaseAfterOperation() {
   busy_ = false;
   canvas_->setEnabled(true);
   SetCommandsEnabled(true);
   FocusSink();
   if (closeRequested_) close();
+}
+
+void TfrmAir::RunDeviceCommand(const std::function<void()>& operation) {
+  if (!HoldForOperation()) return;
+  Guarded(dialogs_, operation);
+  ReleaseAfterOperation();
+}
+
+// A series holds the window as a device operation does, for as long as it runs; the image is
+// its template as the window shows it, capcode strings included.
+bool TfrmAir::BeginSeries() {
+  if (!HoldForOperation()) return false;
+  CollectCapcodeStrings();
+  return true;
+}
+
+void TfrmAir::EndSeries() {
+  ReleaseAfterOperation();
+}
+
+void TfrmAir::SeriesProgramming1Click() {
+  auto* series = findChild<SeriesWindow*>();
+  if (!series) {
+    series = new SeriesWindow(*this);
+    series->PlaceOnScreen();
+  }
+  series->show();
+  series->raise();
+  series->activateWindow();
 }
 
 void TfrmAir::btnReadClick() {
@@ -177,7 +210,7 @@ bool TfrmAir::OpenNamedFile(const QString& name) {
 void TfrmAir::SaveFile(bool withDialog) {
   QString name = currentFileName_;
   if (withDialog) {
-    const auto chosen = dialogs_.SaveFile(startupDirectory_, kFileFilter, kFileSuffix);
+    const auto chosen = dialogs_.SaveFile(QString(), startupDirectory_, kFileFilter, kFileSuffix);
     if (!chosen) return;
     name = *chosen;
   }

@@ -36,18 +36,41 @@ class Dialogs {
                                            const QString& initial) = 0;
   // The open dialog: an existing file under `directory` matching `filter`; nullopt when cancelled.
   virtual std::optional<QString> OpenFile(const QString& directory, const QString& filter) = 0;
-  // The save dialog: asks before overwriting, appends `suffix` to a name typed without one.
-  virtual std::optional<QString> SaveFile(const QString& directory, const QString& filter,
-                                          const QString& suffix) = 0;
+  // The save dialog titled `caption` ("Save As" when empty): asks before overwriting, appends
+  // `suffix` to a name typed without one.
+  virtual std::optional<QString> SaveFile(const QString& caption, const QString& directory,
+                                          const QString& filter, const QString& suffix) = 0;
   // Save, Discard and Cancel with a question icon; Cancel when the box is closed otherwise.
   virtual SaveChoice AskSave(const QString& caption, const QString& text) = 0;
+  // The window the boxes are shown over from now on; returns the one before. When a box is
+  // dismissed the window manager hands the keyboard back to the window it was shown over, so a
+  // second window shows its boxes over itself (see DialogOwner).
+  virtual QWidget* SetParent(QWidget* parent) = 0;
+};
+
+// While it lives, the boxes of `dialogs` are shown over `owner`.
+class DialogOwner {
+ public:
+  DialogOwner(Dialogs& dialogs, QWidget* owner)
+      : dialogs_(dialogs), previous_(dialogs.SetParent(owner)) {}
+  ~DialogOwner() { dialogs_.SetParent(previous_); }
+  DialogOwner(const DialogOwner&) = delete;
+  DialogOwner& operator=(const DialogOwner&) = delete;
+
+ private:
+  Dialogs& dialogs_;
+  QWidget* previous_;
 };
 
 // The real boxes: QMessageBox, QInputDialog and QFileDialog, parented to `parent`.
 class QtDialogs : public Dialogs {
  public:
   explicit QtDialogs(QWidget* parent = nullptr) : parent_(parent) {}
-  void SetParent(QWidget* parent) { parent_ = parent; }
+  QWidget* SetParent(QWidget* parent) override {
+    QWidget* previous = parent_;
+    parent_ = parent;
+    return previous;
+  }
 
   void Message(const QString& text) override;
   void MessageBox(const QString& caption, const QString& text, MessageIcon icon) override;
@@ -55,8 +78,8 @@ class QtDialogs : public Dialogs {
   std::optional<QString> InputText(const QString& caption, const QString& prompt,
                                    const QString& initial) override;
   std::optional<QString> OpenFile(const QString& directory, const QString& filter) override;
-  std::optional<QString> SaveFile(const QString& directory, const QString& filter,
-                                  const QString& suffix) override;
+  std::optional<QString> SaveFile(const QString& caption, const QString& directory,
+                                  const QString& filter, const QString& suffix) override;
   SaveChoice AskSave(const QString& caption, const QString& text) override;
 
   // The box MessageBox shows, not yet shown: wide enough that a one-line message stays on one

@@ -19,6 +19,7 @@
 #include "app/GuiFrontend.h"
 #include "app/PortMenu.h"
 #include "app/RecentFiles.h"
+#include "app/SeriesWindow.h"
 
 namespace tuva::app {
 
@@ -373,6 +374,11 @@ bool TfrmAir::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void TfrmAir::closeEvent(QCloseEvent* event) {
+  if (auto* series = findChild<SeriesWindow*>(); series && series->running()) {
+    event->ignore();
+    series->CloseProgrammerWhenDone();
+    return;
+  }
   if (busy_) {
     // The operation is still talking to the board; the window closes when it has ended.
     closeRequested_ = true;

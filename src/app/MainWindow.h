@@ -170,11 +170,12 @@ class TfrmAir : public QMainWindow {
   QAction* CheckFirmware1 = nullptr;
   QAction* S29Mode1 = nullptr;
 
-  // System > Series Programming (SeriesWindow.cpp): shows the series window. While a series runs
-  // the editors, the file commands and the device commands are disabled as during a device
-  // operation: BeginSeries commits the entry being typed and collects the capcode strings, so the
-  // image is the template as the window shows it; false when a device operation runs or the entry
-  // is refused. EndSeries enables them again.
+  // System > Series Programming: shows the series window. While a series runs the editors, the
+  // file commands and the device commands are disabled as during a device operation: BeginSeries
+  // commits the entry being typed and collects the capcode strings, so the image is the template
+  // as the window shows it; false when a device operation runs or the entry is refused.
+  // EndSeries enables them again. Closing the window during a series asks the series window's
+  // question (stop, then close; or keep running).
   void SeriesProgramming1Click();
   bool BeginSeries();
   void EndSeries();
@@ -203,6 +204,10 @@ class TfrmAir : public QMainWindow {
   void AssignPromptOffsets();
   // Leaves the field being edited, which stores its entry; false when the entry was refused.
   bool CommitPendingEntry();
+  // Holds the window for a device operation or a series (false when one runs already or the
+  // entry being typed is refused), and releases it.
+  bool HoldForOperation();
+  void ReleaseAfterOperation();
   void RunDeviceCommand(const std::function<void()>& operation);
   void SetCommandsEnabled(bool enabled);
   void OpenFile(bool withDialog);

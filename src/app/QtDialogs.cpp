@@ -102,9 +102,9 @@ std::optional<QString> QtDialogs::OpenFile(const QString& directory, const QStri
   return dialog.selectedFiles().constFirst();
 }
 
-std::optional<QString> QtDialogs::SaveFile(const QString& directory, const QString& filter,
-                                           const QString& suffix) {
-  QFileDialog dialog(parent_, QString(), directory, filter);
+std::optional<QString> QtDialogs::SaveFile(const QString& caption, const QString& directory,
+                                           const QString& filter, const QString& suffix) {
+  QFileDialog dialog(parent_, caption, directory, filter);
   dialog.setAcceptMode(QFileDialog::AcceptSave);
   dialog.setFileMode(QFileDialog::AnyFile);
   dialog.setDefaultSuffix(suffix);  // the dialog also asks before overwriting a file

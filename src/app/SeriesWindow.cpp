@@ -1,133 +1,59 @@
 #include "app/SeriesWindow.h"
 
 #include <QCloseEvent>
-#include <QFile>
-#include <QFormLayout>
-#include <QGroupBox>
 #include <QHBoxLayout>
-#include <QHeaderView>
 #include <QMetaObject>
+#include <QScreen>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <exception>
 
 #include "app/Dialogs.h"
 #include "app/MainWindow.h"
-#include "files/ConfigFile.h"
-#include "image/CapcodeCodec.h"
-#include "link/Discovery.h"
-#include "records/RecordText.h"
-#include "series/SeriesImage.h"
+#include "app/TableRows.h"
+#include "records/Journal.h"
+#include "series/SeriesRecords.h"
 
 namespace tuva::app {
 namespace {
 
-const QString kCaption = QStringLiteral("Series Programming");
-const QString kTemplateFilter = QStringLiteral("Text files (*.tbl)");
-const QString kCsvFilter = QStringLiteral("CSV files (*.csv)");
-
-enum CountingColumn { kCounts, kFirst, kStep };
-enum BoardColumn { kPort, kCapcodes, kFirmware, kResult, kTime };
+enum BoardColumn { kPort, kCapcodes, kFirmware, kSeconds, kResult };
 
 QString Text(const std::string& text) {
   return QString::fromLocal8Bit(text);
 }
-std::string Bytes(const QString& text) {
-  return text.toLocal8Bit().toStdString();
-}
-
-QTableWidget* MakeTable(QWidget* parent, const QString& name, const QStringList& columns) {
-  auto* table = new QTableWidget(0, static_cast<int>(columns.size()), parent);
-  table->setObjectName(name);
-  table->setHorizontalHeaderLabels(columns);
-  table->verticalHeader()->setVisible(false);
-  table->setEditTriggers(QAbstractItemView::NoEditTriggers);
-  table->setSelectionBehavior(QAbstractItemView::SelectRows);
-  table->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
-  table->horizontalHeader()->setStretchLastSection(true);
-  return table;
-}
-
-void AppendRow(QTableWidget* table, const QStringList& cells) {
-  const int row = table->rowCount();
-  table->insertRow(row);
-  for (int column = 0; column < cells.size(); ++column)
-    table->setItem(row, column, new QTableWidgetItem(cells[column]));
-}
-
-QString Seconds(double seconds) {
-  return QString::number(seconds, 'f', 1);
-}
 
 }  // namespace
 
-// ---- the main window's side ----
-
-bool TfrmAir::BeginSeries() {
-  if (busy_ || !CommitPendingEntry()) return false;
-  CollectCapcodeStrings();
-  busy_ = true;
-  SetCommandsEnabled(false);
-  canvas_->setEnabled(false);
-  return true;
-}
-
-void TfrmAir::EndSeries() {
-  busy_ = false;
-  canvas_->setEnabled(true);
-  SetCommandsEnabled(true);
-  FocusSink();
-  if (closeRequested_) close();
-}
-
-void TfrmAir::SeriesProgramming1Click() {
-  auto* series = findChild<SeriesWindow*>();
-  if (!series) series = new SeriesWindow(*this);
-  series->show();
-  series->raise();
-  series->activateWindow();
-}
-
-// ---- the series window ----
-
-SeriesWindow::SeriesWindow(TfrmAir& window) : QDialog(&window), window_(window) {
+SeriesWindow::SeriesWindow(TfrmAir& window)
+    : QDialog(&window), window_(window), calls_(new StoreCalls(this)) {
   setObjectName(QStringLiteral("SeriesWindow"));
-  setWindowTitle(kCaption);
+  setWindowTitle(kSeriesCaption);
   setModal(false);
 
   auto* layout = new QVBoxLayout(this);
-  settings_ = BuildSettings();
+  settings_ = new SeriesSettings(window_, this);
   layout->addWidget(settings_);
+  layout->addWidget(BuildControls());
+  portRows_ = new PortRows(this);
+  layout->addWidget(portRows_);
 
-  auto* buttons = new QHBoxLayout;
-  startButton = new QPushButton(QStringLiteral("&Start"), this);
-  startButton->setObjectName(QStringLiteral("btnStart"));
-  stopButton = new QPushButton(QStringLiteral("S&top"), this);
-  stopButton->setObjectName(QStringLiteral("btnStop"));
-  progress = new QLabel(this);
-  progress->setObjectName(QStringLiteral("lblProgress"));
-  buttons->addWidget(startButton);
-  buttons->addWidget(stopButton);
-  buttons->addWidget(progress, 1);
-  layout->addLayout(buttons);
-
-  tabs = new QTabWidget(this);
-  tabs->setObjectName(QStringLiteral("tabs"));
-  boards =
-      MakeTable(tabs, QStringLiteral("tblBoards"),
+  tabs_ = new QTabWidget(this);
+  tabs_->setObjectName(QStringLiteral("tabs"));
+  boards_ =
+      MakeTable(tabs_, QStringLiteral("tblBoards"),
                 {QStringLiteral("Port"), QStringLiteral("Capcodes"), QStringLiteral("Firmware"),
-                 QStringLiteral("Result"), QStringLiteral("Seconds")});
-  tabs->addTab(boards, QStringLiteral("&Boards"));
-  tabs->addTab(BuildRecordsTab(), QStringLiteral("&Records"));
-  layout->addWidget(tabs, 1);
+                 QStringLiteral("Seconds"), QStringLiteral("Result")});
+  tabs_->addTab(boards_, QStringLiteral("&Boards"));
+  records_ = new RecordsView(
+      window_, [this] { return settings_->recordsWhere(); }, tabs_);
+  tabs_->addTab(records_, QStringLiteral("&Records"));
+  layout->addWidget(tabs_, 1);
 
-  connect(startButton, &QPushButton::clicked, this, [this] { Start(); });
-  connect(stopButton, &QPushButton::clicked, this, [this] { Stop(); });
-  connect(tabs, &QTabWidget::currentChanged, this, [this](int index) {
-    if (tabs->widget(index) != boards) ShowRecords();
+  connect(tabs_, &QTabWidget::currentChanged, this, [this](int index) {
+    if (tabs_->widget(index) == records_) records_->Refresh();
   });
-  SetRunning(false);
-  resize(720, 640);
+  SetPhase(Phase::Idle);
 }
 
 SeriesWindow::~SeriesWindow() {
@@ -135,256 +61,168 @@ SeriesWindow::~SeriesWindow() {
   if (thread_.joinable()) thread_.join();
 }
 
-QWidget* SeriesWindow::BuildSettings() {
-  auto* settings = new QWidget(this);
-  auto* columns = new QHBoxLayout(settings);
-  columns->setContentsMargins(0, 0, 0, 0);
+QWidget* SeriesWindow::BuildControls() {
+  auto* row = new QWidget(this);
+  auto* buttons = new QHBoxLayout(row);
+  buttons->setContentsMargins(0, 0, 0, 0);
+  startButton_ = new QPushButton(QStringLiteral("&Start"), row);
+  startButton_->setObjectName(QStringLiteral("btnStart"));
+  stopButton_ = new QPushButton(QStringLiteral("S&top"), row);
+  stopButton_->setObjectName(QStringLiteral("btnStop"));
+  progress_ = new QLabel(row);
+  progress_->setObjectName(QStringLiteral("lblProgress"));
+  stationView_ = new QCheckBox(QStringLiteral("Station &view"), row);
+  stationView_->setObjectName(QStringLiteral("chkStationView"));
+  stationView_->setToolTip(
+      QStringLiteral("Large rows to read from a step away; the settings are hidden"));
+  // Enter never starts a series: a key left over from a box must not set boards writing.
+  for (QPushButton* button : {startButton_, stopButton_}) button->setAutoDefault(false);
+  buttons->addWidget(startButton_);
+  buttons->addWidget(stopButton_);
+  buttons->addWidget(progress_, 1);
+  buttons->addWidget(stationView_);
+  connect(startButton_, &QPushButton::clicked, this, [this] { Start(); });
+  connect(stopButton_, &QPushButton::clicked, this, [this] { Stop(); });
+  connect(stationView_, &QCheckBox::toggled, this, [this](bool on) { SetStationView(on); });
+  return row;
+}
 
-  // Left: the counting slots.
-  auto* slotsBox = new QGroupBox(QStringLiteral("Capcodes that co&unt up"), settings);
-  auto* slotsLayout = new QVBoxLayout(slotsBox);
-  counting = new QTableWidget(kCapcodeSlots, 3, slotsBox);
-  counting->setObjectName(QStringLiteral("tblCounting"));
-  counting->setHorizontalHeaderLabels(
-      {QStringLiteral("Slot"), QStringLiteral("First capcode"), QStringLiteral("Step")});
-  counting->verticalHeader()->setVisible(false);
-  for (int row = 0; row < kCapcodeSlots; ++row) {
-    auto* slot = new QTableWidgetItem(QString::number(row + 1));
-    slot->setFlags(Qt::ItemIsEnabled | Qt::ItemIsUserCheckable);
-    slot->setCheckState(Qt::Unchecked);
-    counting->setItem(row, kCounts, slot);
-    counting->setItem(row, kFirst, new QTableWidgetItem);
-    counting->setItem(row, kStep, new QTableWidgetItem(QStringLiteral("1")));
+void SeriesWindow::PlaceOnScreen() {
+  const QScreen* screen = window_.screen();
+  if (!screen) return;
+  const QRect available = screen->availableGeometry();
+  resize(std::min(1120, available.width() - 40), std::min(720, available.height() - 60));
+  QRect frame(QPoint(), size());
+  frame.moveCenter(available.center());
+  move(std::max(frame.left(), available.left()), std::max(frame.top(), available.top()));
+}
+
+void SeriesWindow::SetStoreTimeLimit(std::chrono::milliseconds limit) {
+  calls_->SetTimeLimit(limit);
+  records_->calls().SetTimeLimit(limit);
+}
+
+void SeriesWindow::Warn(const QString& text, QWidget* field) {
+  {
+    DialogOwner owner(window_.dialogs(), this);
+    window_.dialogs().MessageBox(kSeriesCaption, text, MessageIcon::Exclamation);
   }
-  counting->resizeColumnsToContents();
-  counting->horizontalHeader()->setStretchLastSection(true);
-  slotsLayout->addWidget(counting);
-  columns->addWidget(slotsBox, 1);
-
-  // Right: template, count, records and ports.
-  auto* form = new QFormLayout;
-  columns->addLayout(form, 2);
-
-  auto* templateBox = new QWidget(settings);
-  auto* templateLayout = new QVBoxLayout(templateBox);
-  templateLayout->setContentsMargins(0, 0, 0, 0);
-  templateWindow =
-      new QRadioButton(QStringLiteral("The main &window's configuration"), templateBox);
-  templateWindow->setObjectName(QStringLiteral("rbTemplateWindow"));
-  templateWindow->setChecked(true);
-  auto* fileRow = new QHBoxLayout;
-  templateFile = new QRadioButton(QStringLiteral("F&ile:"), templateBox);
-  templateFile->setObjectName(QStringLiteral("rbTemplateFile"));
-  templatePath = new QLineEdit(templateBox);
-  templatePath->setObjectName(QStringLiteral("edtTemplate"));
-  browseTemplate = new QPushButton(QStringLiteral("Br&owse..."), templateBox);
-  browseTemplate->setObjectName(QStringLiteral("btnBrowseTemplate"));
-  fileRow->addWidget(templateFile);
-  fileRow->addWidget(templatePath, 1);
-  fileRow->addWidget(browseTemplate);
-  templateLayout->addWidget(templateWindow);
-  templateLayout->addLayout(fileRow);
-  form->addRow(QStringLiteral("Template:"), templateBox);
-
-  count = new QSpinBox(settings);
-  count->setObjectName(QStringLiteral("spnCount"));
-  count->setRange(1, 1000000);
-  count->setValue(10);
-  form->addRow(QStringLiteral("&Number of boards:"), count);
-
-  recordsPath = new QLineEdit(settings);
-  recordsPath->setObjectName(QStringLiteral("edtRecords"));
-  recordsPath->setToolTip(
-      QStringLiteral("An SQLite file, or postgresql://... for a database "
-                     "several programming stations share"));
-  try {
-    recordsPath->setText(Text(records::DefaultRecordsPath()));
-  } catch (const records::RecordsError&) {
-    // No home folder: the user names the database.
-  }
-  form->addRow(QStringLiteral("Re&cords database:"), recordsPath);
-
-  auto* portsBox = new QWidget(settings);
-  auto* portsLayout = new QVBoxLayout(portsBox);
-  portsLayout->setContentsMargins(0, 0, 0, 0);
-  portsOfWindow = new QRadioButton(portsBox);
-  portsOfWindow->setObjectName(QStringLiteral("rbPortsOfWindow"));
-  portsOfWindow->setChecked(true);
-  auto* typedRow = new QHBoxLayout;
-  portsTyped = new QRadioButton(QStringLiteral("T&hese:"), portsBox);
-  portsTyped->setObjectName(QStringLiteral("rbPortsTyped"));
-  portList = new QLineEdit(portsBox);
-  portList->setObjectName(QStringLiteral("edtPorts"));
-  portList->setPlaceholderText(QStringLiteral("/dev/ttyUSB0, /dev/ttyUSB1"));
-  typedRow->addWidget(portsTyped);
-  typedRow->addWidget(portList, 1);
-  portsLayout->addWidget(portsOfWindow);
-  portsLayout->addLayout(typedRow);
-  form->addRow(QStringLiteral("Ports:"), portsBox);
-
-  connect(browseTemplate, &QPushButton::clicked, this, [this] {
-    if (const auto chosen =
-            window_.dialogs().OpenFile(window_.startupDirectory(), kTemplateFilter)) {
-      templatePath->setText(*chosen);
-      templateFile->setChecked(true);
-    }
-  });
-  connect(templatePath, &QLineEdit::textEdited, this, [this] { templateFile->setChecked(true); });
-  connect(portList, &QLineEdit::textEdited, this, [this] { portsTyped->setChecked(true); });
-  return settings;
-}
-
-QWidget* SeriesWindow::BuildRecordsTab() {
-  auto* page = new QWidget(tabs);
-  auto* layout = new QVBoxLayout(page);
-  records =
-      MakeTable(page, QStringLiteral("tblRecords"),
-                {QStringLiteral("#"), QStringLiteral("Time (UTC)"), QStringLiteral("Station"),
-                 QStringLiteral("Port"), QStringLiteral("Capcodes"), QStringLiteral("Firmware"),
-                 QStringLiteral("Frequency"), QStringLiteral("Result"), QStringLiteral("Seconds"),
-                 QStringLiteral("Message")});
-  records->setSortingEnabled(true);
-  records->sortByColumn(0, Qt::AscendingOrder);  // oldest first, as the store lists them
-  layout->addWidget(records, 1);
-  auto* buttons = new QHBoxLayout;
-  refreshRecords = new QPushButton(QStringLiteral("Re&fresh"), page);
-  refreshRecords->setObjectName(QStringLiteral("btnRefreshRecords"));
-  exportRecords = new QPushButton(QStringLiteral("&Export CSV..."), page);
-  exportRecords->setObjectName(QStringLiteral("btnExportRecords"));
-  buttons->addWidget(refreshRecords);
-  buttons->addWidget(exportRecords);
-  buttons->addStretch(1);
-  layout->addLayout(buttons);
-  connect(refreshRecords, &QPushButton::clicked, this, [this] { ShowRecords(); });
-  connect(exportRecords, &QPushButton::clicked, this, [this] { ExportCsv(); });
-  return page;
-}
-
-void SeriesWindow::showEvent(QShowEvent* event) {
-  QDialog::showEvent(event);
-  const std::vector<std::string>& chosen = window_.session().ports;
-  QStringList names;
-  for (const std::string& port : chosen) names << Text(port);
-  portsOfWindow->setText(QStringLiteral("Pager > Port of the &main window (%1)")
-                             .arg(names.isEmpty() ? QStringLiteral("Automatic: every candidate")
-                                                  : names.join(QStringLiteral(", "))));
-}
-
-void SeriesWindow::Warn(const QString& text) {
-  window_.dialogs().MessageBox(kCaption, text, MessageIcon::Exclamation);
+  if (!field || !field->isEnabled()) return;
+  if (settings_->isAncestorOf(field)) stationView_->setChecked(false);  // the field must be seen
+  field->setFocus(Qt::OtherFocusReason);
 }
 
 // ---- running ----
 
-std::optional<ConfigImage> SeriesWindow::Template() {
-  if (templateWindow->isChecked()) return window_.session().image;
-  const QString path = templatePath->text().trimmed();
-  if (path.isEmpty()) {
-    Warn(QStringLiteral("Choose the template file, or use the main window's configuration."));
-    return std::nullopt;
-  }
-  ConfigImage image = ConfigImage::StartupImage();
-  const FileResult opened = OpenConfigFile(QFile::encodeName(path).toStdString(), image);
-  if (!opened.ok()) {
-    if (opened.exclamation())
-      window_.dialogs().MessageBox(Text(opened.caption), Text(opened.message),
-                                   MessageIcon::Exclamation);
-    else
-      window_.dialogs().Message(Text(opened.message));
-    return std::nullopt;
-  }
-  return image;
-}
-
-std::vector<std::string> SeriesWindow::Ports() const {
-  std::vector<std::string> ports;
-  if (portsTyped->isChecked()) {
-    for (const QString& port : portList->text().split(QLatin1Char(','), Qt::SkipEmptyParts))
-      if (const std::string device = QFile::encodeName(port.trimmed()).toStdString();
-          !device.empty() && std::find(ports.begin(), ports.end(), device) == ports.end())
-        ports.push_back(device);  // a port named twice is served once
-    return ports;
-  }
-  const Session& session = window_.session();
-  if (!session.ports.empty()) return session.ports;
-  return CandidateDevices(EnumeratePorts(session.sysfsRoot, session.devRoot));
-}
-
-std::optional<series::SeriesPlan> SeriesWindow::Plan() {
-  series::SeriesPlan plan;
-  const auto image = Template();
-  if (!image) return std::nullopt;
-  plan.templateImage = *image;
-  for (int row = 0; row < kCapcodeSlots; ++row) {
-    if (counting->item(row, kCounts)->checkState() != Qt::Checked) continue;
-    std::string text = std::to_string(row + 1);
-    text += '=';
-    text += Bytes(counting->item(row, kFirst)->text().trimmed());
-    text += ':';
-    text += Bytes(counting->item(row, kStep)->text().trimmed());
-    const auto slot = series::ParseCounting(text);
-    if (!slot) {
-      Warn(QStringLiteral("Capcode slot %1: the first capcode and the step are whole numbers.")
-               .arg(row + 1));
-      return std::nullopt;
-    }
-    plan.counting.push_back(*slot);
-  }
-  plan.count = count->value();
-  plan.ports = Ports();
-  if (plan.ports.empty()) {
-    Warn(portsTyped->isChecked()
-             ? QStringLiteral("Type the ports to program on, separated by commas.")
-             : QStringLiteral("No serial port to look for boards on; choose one in Pager > Port "
-                              "or type the ports."));
-    return std::nullopt;
-  }
-  const std::string templateName =
-      templateWindow->isChecked() ? "the main window's configuration"
-                                  : QFile::encodeName(templatePath->text().trimmed()).toStdString();
-  if (const auto refusal = series::CheckPlan(plan, templateName)) {
-    Warn(Text(refusal->message));
-    return std::nullopt;
-  }
-  plan.station = records::DefaultStation();
-  return plan;
-}
-
 void SeriesWindow::Start() {
-  if (run_) return;
+  if (running()) return;
   if (window_.deviceBusy()) {
-    Warn(QStringLiteral("The main window is talking to the board; start when it has finished."));
+    Warn(QStringLiteral("The main window is talking to the board; start when it has finished."),
+         startButton_);
     return;
   }
   // The window's entry being typed is committed first, and from here on its configuration
   // cannot change.
   if (!window_.BeginSeries()) return;
-  auto plan = Plan();
-  if (plan) {
-    try {
-      store_ = records::OpenRecordStore(Bytes(RecordsWhere()), records::OpenMode::Create);
-    } catch (const records::RecordsError& error) {
-      Warn(Text(error.what()));
-      plan.reset();
-    }
-  }
+  SettingsRefusal refusal;
+  auto plan = settings_->Plan(refusal);
   if (!plan) {
     window_.EndSeries();
+    Warn(refusal.text, refusal.field);
     return;
   }
-
-  boards->setRowCount(0);
   wanted_ = plan->count;
   programmed_ = 0;
   failed_ = 0;
   stopping_ = false;
-  // Reports come from the ports' threads; the table is filled on the GUI thread.
+  afterRun_ = AfterRun::Nothing;
+  boards_->setRowCount(0);
+  OpenStore(std::move(*plan));
+}
+
+// The default database is made on first use; one named in the window only when the technician
+// says so, so that a mistyped path never starts a new pool at the first capcode. What an earlier
+// run left (results kept in the journal, attempts left open) is dealt with before the first board.
+void SeriesWindow::OpenStore(series::SeriesPlan plan, bool startNew) {
+  SetPhase(Phase::Connecting);
+  const QString where = settings_->recordsWhere();
+  auto shared = std::make_shared<series::SeriesPlan>(std::move(plan));
+  calls_->Run(
+      [this, shared, startNew, where = where.toLocal8Bit().toStdString()]() -> StoreCalls::Answer {
+        try {
+          std::shared_ptr<records::RecordStore> store =
+              records::OpenRecordStore(where, records::SeriesOpenMode(where, startNew));
+          QStringList notes;
+          for (const auto& line : series::PrepareRecords(*store, records::DefaultJournalPath())) {
+            notes << Text(line);
+          }
+          return [this, store, shared, notes] {
+            if (!notes.isEmpty()) {
+              DialogOwner owner(window_.dialogs(), this);
+              window_.dialogs().Message(notes.join(QLatin1Char('\n')));
+            }
+            Run(store, std::move(*shared));
+          };
+        } catch (const records::MissingDatabase& missing) {
+          return [this, shared, why = Text(missing.what())] {
+            AskToStartRecords(why, std::move(*shared));
+          };
+        } catch (const std::exception& error) {
+          return [this, why = Text(error.what())] { Abort(why); };
+        }
+      },
+      [this, where] {
+        Abort(QStringLiteral("The records database did not answer within %1 s: %2")
+                  .arg(calls_->timeLimit().count() / 1000.0)
+                  .arg(where));
+      });
+}
+
+void SeriesWindow::AskToStartRecords(const QString& why, series::SeriesPlan plan) {
+  bool yes = false;
+  {
+    DialogOwner owner(window_.dialogs(), this);
+    yes = window_.dialogs().YesNo(kSeriesCaption,
+                                  why + QStringLiteral("\nStart a new records database there?"));
+  }
+  if (yes) {
+    OpenStore(std::move(plan), true);
+  } else {
+    Abort({});
+    settings_->recordsField()->setFocus();
+  }
+}
+
+// The records could not be opened (`why`), or Stop came first: nothing has started.
+void SeriesWindow::Abort(const QString& why) {
+  SetPhase(Phase::Idle);
+  window_.EndSeries();
+  wanted_ = 0;
+  ShowProgress();
+  if (!why.isEmpty()) Warn(why, settings_->recordsField());
+  Conclude(std::exchange(afterRun_, AfterRun::Nothing));
+}
+
+void SeriesWindow::Run(std::shared_ptr<records::RecordStore> store, series::SeriesPlan plan) {
+  store_ = std::move(store);
+  portRows_->Reset(plan.ports);
+  // Reports and states come from the ports' threads; the tables are filled on the GUI thread.
   run_ = std::make_unique<series::SeriesRun>(
-      *store_, std::move(*plan), [this](const series::BoardReport& report) {
+      *store_, std::move(plan),
+      [this](const series::BoardReport& report) {
         QMetaObject::invokeMethod(
             this, [this, report] { AddBoard(report); }, Qt::QueuedConnection);
+      },
+      [this](const series::PortStatus& status) {
+        QMetaObject::invokeMethod(
+            this,
+            [this, status] {
+              portRows_->Show(status);
+              if (stopping_) ShowProgress();
+            },
+            Qt::QueuedConnection);
       });
-  SetRunning(true);
+  SetPhase(Phase::Running);
   thread_ = std::thread([this, run = run_.get()] {
     std::string failure;
     try {
@@ -398,134 +236,150 @@ void SeriesWindow::Start() {
 }
 
 void SeriesWindow::Stop() {
+  if (phase_ == Phase::Connecting) {
+    calls_->Abandon();
+    Abort(QString());
+    return;
+  }
   if (!run_ || stopping_) return;
   stopping_ = true;
   run_->Stop();
-  stopButton->setEnabled(false);
+  stopButton_->setEnabled(false);
   ShowProgress();
 }
 
 void SeriesWindow::AddBoard(const series::BoardReport& report) {
-  AppendRow(boards, {Text(report.port), Text(report.capcodes.empty() ? "-" : report.capcodes),
-                     Text(report.firmware.empty() ? "-" : report.firmware), Text(report.result),
-                     Seconds(report.seconds)});
+  const int row =
+      AppendRow(boards_, {Text(report.port), Text(report.capcodes.empty() ? "-" : report.capcodes),
+                          Text(report.firmware.empty() ? "-" : report.firmware),
+                          QString::number(report.seconds, 'f', 1), Text(report.result)});
   if (!report.programmed) {
-    for (int column = 0; column < boards->columnCount(); ++column)
-      boards->item(boards->rowCount() - 1, column)->setForeground(Qt::darkRed);
+    for (int column = 0; column < boards_->columnCount(); ++column)
+      boards_->item(row, column)->setForeground(Qt::darkRed);
   }
-  boards->scrollToBottom();
+  boards_->scrollToBottom();
   (report.programmed ? programmed_ : failed_) += 1;
   ShowProgress();
 }
 
 void SeriesWindow::Finished(const std::string& failure) {
   if (thread_.joinable()) thread_.join();
-  std::string problem = failure.empty() ? run_->problem() : failure;
+  const std::string problem = failure.empty() ? run_->problem() : failure;
   run_.reset();
   store_.reset();
-  SetRunning(false);
+  SetPhase(Phase::Idle);
   ShowProgress();
   window_.EndSeries();
-  if (tabs->currentWidget() != boards) ShowRecords();
+  if (tabs_->currentWidget() == records_) records_->Refresh();
   if (!problem.empty()) Warn(Text(problem));
-  if (closeWhenDone_) {
-    closeWhenDone_ = false;
-    close();
-  }
+  // While the stop question is on the screen its answer decides.
+  if (!asking_) Conclude(std::exchange(afterRun_, AfterRun::Nothing));
 }
 
-void SeriesWindow::SetRunning(bool running) {
-  settings_->setEnabled(!running);
-  startButton->setEnabled(!running);
-  stopButton->setEnabled(running);
+void SeriesWindow::SetPhase(Phase phase) {
+  phase_ = phase;
+  settings_->setEnabled(phase == Phase::Idle);
+  startButton_->setEnabled(phase == Phase::Idle);
+  stopButton_->setEnabled(phase != Phase::Idle);
+  if (phase != Phase::Idle) ShowProgress();
 }
 
 void SeriesWindow::ShowProgress() {
   QString text = QStringLiteral("%1 of %2 boards programmed").arg(programmed_).arg(wanted_);
   if (failed_ > 0) text += QStringLiteral(", %1 failed").arg(failed_);
-  if (run_) {
-    text += stopping_ ? QStringLiteral("; stopping once the boards being written are finished")
-                      : QStringLiteral("; put the next board on a port");
+  if (phase_ == Phase::Connecting) {
+    text += QStringLiteral("; connecting…");
+  } else if (run_) {
+    if (!stopping_)
+      text += QStringLiteral("; put the next board on a port");
+    else
+      text += QStringLiteral("; stopping once the boards being written are finished");
+    if (stopping_ && !portRows_->BusyPorts().isEmpty())
+      text += QStringLiteral(" (%1)").arg(portRows_->BusyPorts().join(QStringLiteral(", ")));
+    if (stopping_ && afterRun_ == AfterRun::CloseProgrammer)
+      text += QStringLiteral(", then the programmer closes");
   }
-  progress->setText(wanted_ > 0 ? text : QString());
+  progress_->setText(wanted_ > 0 ? text : QString());
 }
 
+// The settings cannot change during a run; the station view gives their room to the live rows.
+void SeriesWindow::SetStationView(bool on) {
+  settings_->setVisible(!on);
+  portRows_->SetZoom(on ? 2.0 : 1.0);
+  QFont font = QDialog::font();
+  font.setPointSizeF(font.pointSizeF() * (on ? 1.4 : 1.0));
+  progress_->setFont(font);
+}
+
+// ---- closing ----
+
 void SeriesWindow::closeEvent(QCloseEvent* event) {
-  if (run_) {
-    event->ignore();
-    if (window_.dialogs().YesNo(kCaption,
-                                QStringLiteral("A series is running. Stop it, and close this "
-                                               "window once the boards being written are "
-                                               "finished?"))) {
-      closeWhenDone_ = true;
-      Stop();
-    }
+  if (!running()) {
+    QDialog::closeEvent(event);
     return;
   }
-  QDialog::closeEvent(event);
+  event->ignore();
+  AskToStop(AfterRun::CloseWindow);
 }
 
 // Escape during a run asks as closing does; otherwise it hides the window (QDialog's closeEvent
 // comes here too).
 void SeriesWindow::reject() {
-  if (run_) {
+  if (running()) {
     close();
     return;
   }
   QDialog::reject();
 }
 
-// ---- records ----
-
-QString SeriesWindow::RecordsWhere() const {
-  return recordsPath->text().trimmed();
+void SeriesWindow::CloseProgrammerWhenDone() {
+  show();
+  raise();
+  activateWindow();
+  AskToStop(AfterRun::CloseProgrammer);
 }
 
-void SeriesWindow::ShowRecords() {
-  std::vector<records::Attempt> attempts;
-  try {
-    attempts =
-        records::OpenRecordStore(Bytes(RecordsWhere()), records::OpenMode::ReadOnly)->List({});
-  } catch (const records::RecordsError& error) {
-    Warn(Text(error.what()));
+// One question at a time, and none once the answer is known: a second close while stopping only
+// widens what happens at the end. The run may end while the question is shown; Yes then closes
+// at once.
+void SeriesWindow::AskToStop(AfterRun after) {
+  if (asking_) return;
+  if (afterRun_ != AfterRun::Nothing) {
+    afterRun_ = std::max(afterRun_, after);
+    ShowProgress();
     return;
   }
-  records->setSortingEnabled(false);
-  records->setRowCount(0);
-  for (const records::Attempt& a : attempts) {
-    AppendRow(records, {QString::number(a.id), Text(a.time), Text(a.station), Text(a.port),
-                        Text(records::TakenText(a)), Text(a.firmware), Text(a.frequency),
-                        Text(records::ResultName(a.result)), Seconds(a.seconds), Text(a.message)});
-    // Numbers sort as numbers.
-    records->item(records->rowCount() - 1, 0)
-        ->setData(Qt::DisplayRole, static_cast<qlonglong>(a.id));
+  const QString what = after == AfterRun::CloseProgrammer ? QStringLiteral("the programmer")
+                                                          : QStringLiteral("this window");
+  bool yes = false;
+  {
+    asking_ = true;
+    DialogOwner owner(window_.dialogs(), this);
+    yes = window_.dialogs().YesNo(
+        kSeriesCaption, QStringLiteral("A series is running. Stop it, and close %1 once the "
+                                       "boards being written are finished?")
+                            .arg(what));
+    asking_ = false;
   }
-  records->setSortingEnabled(true);
-  records->scrollToBottom();
+  if (!yes) {
+    if (!running()) Conclude(std::exchange(afterRun_, AfterRun::Nothing));
+    return;
+  }
+  if (!running()) {
+    Conclude(after);
+    return;
+  }
+  afterRun_ = after;
+  Stop();
 }
 
-void SeriesWindow::ExportCsv() {
-  std::vector<records::Attempt> attempts;
-  try {
-    attempts =
-        records::OpenRecordStore(Bytes(RecordsWhere()), records::OpenMode::ReadOnly)->List({});
-  } catch (const records::RecordsError& error) {
-    Warn(Text(error.what()));
-    return;
-  }
-  const auto chosen =
-      window_.dialogs().SaveFile(window_.startupDirectory(), kCsvFilter, QStringLiteral("csv"));
-  if (!chosen) return;
-  QFile file(*chosen);
-  const std::string csv = records::AttemptsCsv(attempts);
-  if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
-      file.write(csv.data(), static_cast<qint64>(csv.size())) != static_cast<qint64>(csv.size()) ||
-      !file.flush()) {
-    Warn(QStringLiteral("Cannot write %1: %2").arg(*chosen, file.errorString()));
-    return;
-  }
-  window_.dialogs().Message(
-      QStringLiteral("%1 records written to %2").arg(attempts.size()).arg(*chosen));
+// Queued: the question may have been asked from inside a close event, and a window ignores a
+// close that comes while it is still handling one.
+void SeriesWindow::Conclude(AfterRun after) {
+  QWidget* closing = after == AfterRun::CloseWindow       ? static_cast<QWidget*>(this)
+                     : after == AfterRun::CloseProgrammer ? &window_
+                                                          : nullptr;
+  if (closing) QMetaObject::invokeMethod(closing, &QWidget::close, Qt::QueuedConnection);
 }
 
 }  // namespace tuva::app

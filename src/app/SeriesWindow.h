@@ -2,28 +2,31 @@
 // chosen slots counting up from board to board, on every port at once, each board recorded.
 //
 // The series runs on a thread of its own (each port then on its own thread), so the window stays
-// live: each finished board comes back to the GUI thread as a row of the Boards table. While a
+// live: each port's state comes back to the GUI thread as its live row, each finished board as
+// a row of the Boards table. While a
 // series runs, the main window's editors and its file and device commands are disabled, so the
 // template cannot change under the run and no operation of the window meets a port of the series.
-// The Records tab lists the attempts of the records database and exports them as CSV.
+// The records database is opened off the GUI thread too, so a server that does not answer never
+// freezes the window. Every box of the window is shown over it, so dismissing one hands the
+// keyboard back to this window (to the field the box is about), never to the main window, whose
+// F3, F4 and F9 would talk to a board.
 #pragma once
 
 #include <QCheckBox>
 #include <QDialog>
 #include <QLabel>
-#include <QLineEdit>
 #include <QPushButton>
-#include <QRadioButton>
-#include <QSpinBox>
 #include <QTabWidget>
 #include <QTableWidget>
 #include <memory>
 #include <optional>
 #include <string>
 #include <thread>
-#include <vector>
 
-#include "image/ConfigImage.h"
+#include "app/PortRows.h"
+#include "app/RecordsView.h"
+#include "app/SeriesSettings.h"
+#include "app/StoreCalls.h"
 #include "records/RecordStore.h"
 #include "series/SeriesRun.h"
 
@@ -37,70 +40,67 @@ class SeriesWindow : public QDialog {
   explicit SeriesWindow(TfrmAir& window);
   ~SeriesWindow() override;  // a running series is stopped and its boards finished first
 
-  bool running() const { return static_cast<bool>(run_); }
+  // A series runs, or its records database is being opened for it.
+  bool running() const { return phase_ != Phase::Idle; }
 
-  // Checks the settings, opens the records and starts the series; a fault is shown and nothing
-  // starts.
+  // Checks the settings, opens the records and starts the series; a refused setting is shown
+  // and its field gets the focus, and nothing starts.
   void Start();
   // Ends the series: ports waiting for a board give up, the boards being written are finished.
   void Stop();
-  // Lists the attempts of the records database in the Records tab.
-  void ShowRecords();
-  // Writes the attempts of the records database to a CSV file chosen in the save dialog.
-  void ExportCsv();
-
-  // Template.
-  QRadioButton* templateWindow = nullptr;  // the main window's configuration
-  QRadioButton* templateFile = nullptr;
-  QLineEdit* templatePath = nullptr;
-  QPushButton* browseTemplate = nullptr;
-  // Counting capcodes: one row per slot; column 0 checked when the slot counts, 1 the first
-  // capcode, 2 the step.
-  QTableWidget* counting = nullptr;
-  QSpinBox* count = nullptr;
-  QLineEdit* recordsPath = nullptr;  // an SQLite file or a postgresql:// URL
-  // Ports.
-  QRadioButton* portsOfWindow = nullptr;  // Pager > Port of the main window
-  QRadioButton* portsTyped = nullptr;
-  QLineEdit* portList = nullptr;  // comma separated
-  QPushButton* startButton = nullptr;
-  QPushButton* stopButton = nullptr;
-  QLabel* progress = nullptr;
-  QTabWidget* tabs = nullptr;
-  QTableWidget* boards = nullptr;  // port, capcodes, firmware, result, time
-  QTableWidget* records = nullptr;
-  QPushButton* refreshRecords = nullptr;
-  QPushButton* exportRecords = nullptr;
+  // The main window is being closed during a run: the question of closing this window, for the
+  // whole programmer; Yes stops the run and closes the programmer once it has ended.
+  void CloseProgrammerWhenDone();
+  // How long the records database may take to answer (ten seconds unless changed).
+  void SetStoreTimeLimit(std::chrono::milliseconds limit);
+  // Places the window in the middle of the main window's screen, at a size that fits it.
+  void PlaceOnScreen();
 
  protected:
-  void showEvent(QShowEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
   void reject() override;
 
  private:
-  QWidget* BuildSettings();
-  QWidget* BuildRecordsTab();
-  void Warn(const QString& text);
-  // The plan from the settings; nullopt when a setting is refused (the message has been shown).
-  std::optional<series::SeriesPlan> Plan();
-  std::optional<ConfigImage> Template();
-  std::vector<std::string> Ports() const;
+  enum class Phase { Idle, Connecting, Running };
+  // What happens once the run has ended.
+  enum class AfterRun { Nothing, CloseWindow, CloseProgrammer };
+
+  QWidget* BuildControls();
+  void Warn(const QString& text, QWidget* field = nullptr);
+  void OpenStore(series::SeriesPlan plan, bool startNew = false);
+  void AskToStartRecords(const QString& why, series::SeriesPlan plan);
+  void Run(std::shared_ptr<records::RecordStore> store, series::SeriesPlan plan);
+  void Abort(const QString& why);
   void AddBoard(const series::BoardReport& report);
   void Finished(const std::string& failure);
-  void SetRunning(bool running);
+  void AskToStop(AfterRun after);
+  void Conclude(AfterRun after);
+  void SetPhase(Phase phase);
   void ShowProgress();
-  QString RecordsWhere() const;
+  void SetStationView(bool on);
 
   TfrmAir& window_;
-  QWidget* settings_ = nullptr;  // everything a run takes its plan from
-  std::unique_ptr<records::RecordStore> store_;
+  SeriesSettings* settings_ = nullptr;
+  QPushButton* startButton_ = nullptr;
+  QPushButton* stopButton_ = nullptr;
+  QCheckBox* stationView_ = nullptr;
+  QLabel* progress_ = nullptr;
+  PortRows* portRows_ = nullptr;  // what each port is doing
+  QTabWidget* tabs_ = nullptr;
+  QTableWidget* boards_ = nullptr;  // port, capcodes, firmware, seconds, result
+  RecordsView* records_ = nullptr;
+  StoreCalls* calls_ = nullptr;  // opening the records for a run
+
+  Phase phase_ = Phase::Idle;
+  std::shared_ptr<records::RecordStore> store_;
   std::unique_ptr<series::SeriesRun> run_;
   std::thread thread_;
   int wanted_ = 0;
   int programmed_ = 0;
   int failed_ = 0;
   bool stopping_ = false;
-  bool closeWhenDone_ = false;
+  bool asking_ = false;  // the stop question is on the screen
+  AfterRun afterRun_ = AfterRun::Nothing;
 };
 
 }  // namespace tuva::app

@@ -35,19 +35,6 @@ bool IsFlex(const std::string& firmwareLine) {
   return ModelOfLine(firmwareLine) == "FLEX  ";
 }
 
-// "Model : FLEX    Version = 2.41" as "FLEX 2.41"; other texts as they are.
-std::string ShortFirmware(const std::string& line) {
-  const std::string marker = "Version = ";
-  const auto at = line.find(marker);
-  if (line.rfind("Model : ", 0) != 0 || at == std::string::npos) return line;
-  std::string model = ModelOfLine(line);
-  while (!model.empty() && model.back() == ' ') model.pop_back();
-  std::string text = model;
-  text += " ";
-  text += line.substr(at + marker.size());
-  return text;
-}
-
 double SecondsSince(Clock::time_point start) {
   return std::chrono::duration<double>(Clock::now() - start).count();
 }
@@ -61,6 +48,18 @@ bool DeviceExists(const std::string& device) {
 }
 
 }  // namespace
+
+std::string ShortFirmware(const std::string& line) {
+  const std::string marker = "Version = ";
+  const auto at = line.find(marker);
+  if (line.rfind("Model : ", 0) != 0 || at == std::string::npos) return line;
+  std::string model = ModelOfLine(line);
+  while (!model.empty() && model.back() == ' ') model.pop_back();
+  std::string text = model;
+  text += " ";
+  text += line.substr(at + marker.size());
+  return text;
+}
 
 // What one port shows: its status, told to the run's follower whenever it changes, and once more
 // when the port has waited long for a board.

@@ -63,6 +63,10 @@ struct BoardReport {
   std::string Line() const;  // port  capcodes  firmware  result  seconds
 };
 
+// The board's firmware identification text as a series shows it: "Model : FLEX    Version = 2.41"
+// as "FLEX 2.41"; other texts as they are.
+std::string ShortFirmware(const std::string& line);
+
 // What a port is doing, for a live view of the jigs.
 enum class PortState {
   NoDevice,

@@ -53,14 +53,17 @@ class RecordingDialogs : public app::Dialogs {
     QString caption;
     QString text;
     MessageIcon icon;
+    QWidget* parent = nullptr;  // the window the box was shown over
   };
 
-  void Message(const QString& text) override { Show({app::kAppTitle, text, MessageIcon::None}); }
+  void Message(const QString& text) override {
+    Show({app::kAppTitle, text, MessageIcon::None, parent_});
+  }
   void MessageBox(const QString& caption, const QString& text, MessageIcon icon) override {
-    Show({caption, text, icon});
+    Show({caption, text, icon, parent_});
   }
   bool YesNo(const QString& caption, const QString& text) override {
-    questions.push_back({caption, text, MessageIcon::Exclamation});
+    questions.push_back({caption, text, MessageIcon::Exclamation, parent_});
     if (whileModal) whileModal();
     if (yesNo.empty()) return false;
     const bool answer = yesNo.front();
@@ -69,22 +72,29 @@ class RecordingDialogs : public app::Dialogs {
   }
   std::optional<QString> InputText(const QString& caption, const QString& prompt,
                                    const QString&) override {
-    inputs.push_back({caption, prompt, MessageIcon::None});
+    inputs.push_back({caption, prompt, MessageIcon::None, parent_});
     if (whileModal) whileModal();
     return TakeText(texts);
   }
   std::optional<QString> OpenFile(const QString& directory, const QString& filter) override {
-    fileDialogs.push_back({directory, filter, MessageIcon::None});
+    fileDialogs.push_back({directory, filter, MessageIcon::None, parent_});
     return TakeText(files);
   }
-  std::optional<QString> SaveFile(const QString& directory, const QString& filter,
-                                  const QString& suffix) override {
-    fileDialogs.push_back({directory, filter + QLatin1Char('|') + suffix, MessageIcon::None});
+  std::optional<QString> SaveFile(const QString& caption, const QString& directory,
+                                  const QString& filter, const QString& suffix) override {
+    fileDialogs.push_back(
+        {directory, filter + QLatin1Char('|') + suffix, MessageIcon::None, parent_});
+    saveCaptions << caption;
     return TakeText(files);
+  }
+  QWidget* SetParent(QWidget* parent) override {
+    QWidget* previous = parent_;
+    parent_ = parent;
+    return previous;
   }
 
   app::SaveChoice AskSave(const QString& caption, const QString& text) override {
-    questions.push_back({caption, text, MessageIcon::Information});
+    questions.push_back({caption, text, MessageIcon::Information, parent_});
     if (whileModal) whileModal();
     if (saveChoices.empty()) return app::SaveChoice::Cancel;
     const app::SaveChoice answer = saveChoices.front();
@@ -108,8 +118,10 @@ class RecordingDialogs : public app::Dialogs {
   std::deque<QString> texts;
   std::deque<QString> files;
   std::function<void()> whileModal;  // runs while a box would be on the screen
+  QStringList saveCaptions;          // titles of the save dialogs
 
  private:
+  QWidget* parent_ = nullptr;
   void Show(Box box) {
     boxes.push_back(std::move(box));
     if (whileModal) whileModal();

@@ -1,19 +1,55 @@
 // System > Series Programming: boards one after another on a simulated jig whose boards come and
-// go, the table of finished boards, the main window held still while the series runs, and the
-// records of the run listed and exported.
+// go, the table of finished boards, the main window held still while the series runs, every box
+// of the window shown over it with the keyboard given back to the field it names, closing during
+// a run, and the records of the run listed and exported without ever creating a database.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QCheckBox>
 #include <QDeadlineTimer>
 #include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QRegularExpression>
+#include <QSpinBox>
+#include <QTabWidget>
+#include <QTableWidget>
+#include <algorithm>
 #include <cstdlib>
 
 #include "AppTestSupport.h"
 #include "app/SeriesWindow.h"
-#include "files/ConfigFile.h"
 #include "records/RecordStore.h"
 #include "records/RecordText.h"
 #include "support/SimBoardFixture.h"
 
 namespace tuva::testing {
 namespace {
+
+// A TCP port that takes connections and never says a word: a database server that hangs.
+class SilentServer {
+ public:
+  SilentServer() : fd_(socket(AF_INET, SOCK_STREAM, 0)) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (bind(fd_, reinterpret_cast<sockaddr*>(&address), length) != 0 || listen(fd_, 8) != 0 ||
+        getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+      ADD_FAILURE() << "cannot listen on the loopback";
+    port_ = ntohs(address.sin_port);
+  }
+  ~SilentServer() { close(fd_); }
+  QString url() const { return QStringLiteral("postgresql://tuva@127.0.0.1:%1/tuva").arg(port_); }
+
+ private:
+  int fd_;
+  int port_ = 0;
+};
 
 class SeriesWindowTest : public WindowTest {
  protected:
@@ -33,21 +69,38 @@ class SeriesWindowTest : public WindowTest {
     w.SeriesProgramming1->trigger();
     auto* series = w.findChild<app::SeriesWindow*>();
     EXPECT_TRUE(series && series->isVisible());
-    series->recordsPath->setText(cwd.file("records.sqlite"));
+    EXPECT_TRUE(WaitFor([series] { return QApplication::activeWindow() == series; }));
+    series_ = series;
+    // A database named in the window is used only once it exists (a typo never starts a pool).
+    records::OpenRecordStore(cwd.file("records.sqlite").toStdString(), records::OpenMode::Create);
+    Get<QLineEdit>("edtRecords")->setText(cwd.file("records.sqlite"));
     return *series;
   }
-  static void Count(app::SeriesWindow& series, int slot, const QString& first,
-                    const QString& step = "1") {
-    series.counting->item(slot - 1, 0)->setCheckState(Qt::Checked);
-    series.counting->item(slot - 1, 1)->setText(first);
-    series.counting->item(slot - 1, 2)->setText(step);
+  template <typename T>
+  T* Get(const char* name) {
+    T* widget = series_->findChild<T*>(QLatin1String(name));
+    EXPECT_TRUE(widget) << name;
+    return widget;
   }
-  // Runs the event loop until the series has ended; the limit only keeps a hung run from hanging
-  // the test (boards paced for the screenshot take minutes).
-  static bool WaitUntilEnded(const app::SeriesWindow& series) {
-    QDeadlineTimer limit(std::chrono::minutes(10));
-    while (series.running() && !limit.hasExpired()) QTest::qWait(20);
-    return !series.running();
+  void Count(int slot, const QString& first, const QString& step = "1") {
+    const QString number = QString::number(slot);
+    Get<QCheckBox>(qPrintable("chkCount" + number))->setChecked(true);
+    Get<QLineEdit>(qPrintable("edtFirst" + number))->setText(first);
+    Get<QLineEdit>(qPrintable("edtStep" + number))->setText(step);
+  }
+  void Start() { Get<QPushButton>("btnStart")->click(); }
+  QTableWidget* Boards() { return Get<QTableWidget>("tblBoards"); }
+
+  // Runs the event loop until `done`, for at most `limit`; false when it never came.
+  static bool WaitFor(const std::function<bool()>& done,
+                      std::chrono::milliseconds limit = std::chrono::minutes(2)) {
+    QDeadlineTimer deadline(limit);
+    while (!done() && !deadline.hasExpired()) QTest::qWait(20);
+    return done();
+  }
+  // The limit only keeps a hung run from hanging the test (paced boards take minutes).
+  bool WaitUntilEnded() {
+    return WaitFor([this] { return !series_->running(); }, std::chrono::minutes(10));
   }
   static QStringList Column(const QTableWidget* table, int column) {
     QStringList cells;
@@ -56,106 +109,260 @@ class SeriesWindowTest : public WindowTest {
   }
 
   std::unique_ptr<ScopedSimBoard> jig_;
+  app::SeriesWindow* series_ = nullptr;
 };
 
 TEST_F(SeriesWindowTest, ProgramsBoardsAsTheyComeWhileTheMainWindowIsHeldStill) {
   app::TfrmAir& w = Open({Jig(3)});
   app::SeriesWindow& series = OpenSeries(w);
-  Count(series, 1, "1500000");
-  Count(series, 2, "1600000", "10");
-  series.count->setValue(3);
+  Count(1, "1500000");
+  Count(2, "1600000", "10");
+  Get<QSpinBox>("spnCount")->setValue(3);
 
-  series.startButton->click();
+  Start();
   ASSERT_TRUE(series.running()) << dialogs.shownTexts().join('\n').toStdString();
   EXPECT_FALSE(w.canvas()->isEnabled());
   EXPECT_FALSE(w.Read1->isEnabled());
   EXPECT_FALSE(w.Open2->isEnabled());
-  EXPECT_FALSE(series.startButton->isEnabled());
-  ASSERT_TRUE(WaitUntilEnded(series));
+  EXPECT_FALSE(Get<QPushButton>("btnStart")->isEnabled());
+  ASSERT_TRUE(WaitUntilEnded());
 
   EXPECT_TRUE(dialogs.boxes.empty()) << dialogs.shownTexts().join('\n').toStdString();
-  EXPECT_EQ(Column(series.boards, 1),
+  EXPECT_EQ(Column(Boards(), 1),
             (QStringList{"1500000,1600000", "1500001,1600010", "1500002,1600020"}));
-  EXPECT_EQ(Column(series.boards, 0), QStringList(3, QString::fromStdString(jig_->path())));
-  EXPECT_EQ(Column(series.boards, 3), QStringList(3, "programmed"));
+  EXPECT_EQ(Column(Boards(), 0), QStringList(3, QString::fromStdString(jig_->path())));
+  EXPECT_EQ(Column(Boards(), 4), QStringList(3, "programmed"));
+  EXPECT_EQ(Get<QLabel>("lblProgress")->text(), "3 of 3 boards programmed");
   EXPECT_EQ(jig().BoardFlashes().size(), 3u);
   EXPECT_TRUE(w.canvas()->isEnabled());
   EXPECT_TRUE(w.Read1->isEnabled());
-  EXPECT_TRUE(series.startButton->isEnabled());
   if (const char* shot = std::getenv("TUVA_SERIES_SCREENSHOT")) series.grab().save(shot);
 
   // The records of the run, listed and exported as tuvactl records --csv writes them.
-  series.tabs->setCurrentIndex(1);
-  EXPECT_EQ(Column(series.records, 7), QStringList(3, "programmed"));
-  EXPECT_EQ(Column(series.records, 4),
-            (QStringList{"1=1500000 2=1600000", "1=1500001 2=1600010", "1=1500002 2=1600020"}));
+  Get<QTabWidget>("tabs")->setCurrentIndex(1);
+  auto* records = Get<QTableWidget>("tblRecords");
+  ASSERT_TRUE(WaitFor([&] { return records->rowCount() == 3; }));
+  EXPECT_EQ(Column(records, 7), QStringList(3, "programmed"));
+  EXPECT_EQ(Column(records, 5), Column(Boards(), 2));  // the firmware as the Boards tab says it
   dialogs.files = {cwd.file("records.csv")};
-  series.exportRecords->click();
+  Get<QPushButton>("btnExportRecords")->click();
+  ASSERT_TRUE(WaitFor([&] { return QFile::exists(cwd.file("records.csv")); }));
+  EXPECT_EQ(dialogs.saveCaptions, QStringList{"Export Records as CSV"});
   QFile csv(cwd.file("records.csv"));
   ASSERT_TRUE(csv.open(QIODevice::ReadOnly));
   EXPECT_EQ(csv.readAll().toStdString(),
             records::AttemptsCsv(records::OpenRecordStore(cwd.file("records.sqlite").toStdString(),
                                                           records::OpenMode::ReadOnly)
                                      ->List({})));
-  series.close();
-  EXPECT_FALSE(series.isVisible());
+
+  // A new run starts from nothing, not from the last one's count.
+  Get<QSpinBox>("spnCount")->setValue(5);
+  Start();
+  EXPECT_TRUE(Get<QLabel>("lblProgress")->text().startsWith("0 of 5 boards programmed"));
+  EXPECT_EQ(Boards()->rowCount(), 0);
+  Get<QPushButton>("btnStop")->click();
+  ASSERT_TRUE(WaitUntilEnded());
+}
+
+// One live row per port: the board being written counts its percentage up, then says it may go;
+// a jig whose adapter is not plugged in says so.
+TEST_F(SeriesWindowTest, EachPortHasALiveRowThatFollowsItsBoard) {
+  sim::SimOptions options;
+  options.contents = sim::SimContents::Erased;
+  options.paced = true;  // a write takes as long as on a real board
+  jig_ = std::make_unique<ScopedSimBoard>(std::move(options));
+  const QString missing = cwd.file("ttyUSB7");
+  app::TfrmAir& w = Open();
+  OpenSeries(w);
+  Count(1, "1500000");
+  Get<QSpinBox>("spnCount")->setValue(1);
+  Get<QLineEdit>("edtPorts")->setText(QString::fromStdString(jig_->path()) + ", " + missing);
+  Get<QRadioButton>("rbPortsTyped")->setChecked(true);
+  Start();
+  auto* rows = Get<QTableWidget>("tblPorts");
+  ASSERT_TRUE(WaitFor([&] { return rows->rowCount() == 2; }));
+  ASSERT_TRUE(WaitFor([&] { return rows->item(1, 1)->text() == "no such device yet"; }));
+
+  QList<int> percentages;
+  const QRegularExpression writing("^writing (\\d+) %$");
+  ASSERT_TRUE(WaitFor([&] {
+    const QString state = rows->item(0, 1)->text();
+    if (const auto match = writing.match(state); match.hasMatch())
+      if (percentages.isEmpty() || percentages.last() != match.captured(1).toInt())
+        percentages << match.captured(1).toInt();
+    return state.startsWith("programmed");
+  }));
+  EXPECT_EQ(rows->item(0, 1)->text(), "programmed 1500000 \u2014 remove the board");
+  EXPECT_EQ(rows->item(0, 2)->text(), "1500000");
+  ASSERT_GE(percentages.size(), 2) << "the percentage never moved";
+  EXPECT_TRUE(std::is_sorted(percentages.begin(), percentages.end()));
+  ASSERT_TRUE(WaitUntilEnded());
+}
+
+// Every refusal is a box over the series window; once it is gone, the keyboard is in the field
+// it names, and Enter, F4, F3 or F9 reach no board.
+TEST_F(SeriesWindowTest, EachWarningLeavesTheKeyboardInItsFieldAndNoKeyReachesABoard) {
+  ASSERT_TRUE(QDir(cwd.path()).mkdir("folder.sqlite"));
+  app::TfrmAir& w = Open({Jig(1)});
+  app::SeriesWindow& series = OpenSeries(w);
+  // Each case mends the fault before it and makes one of its own.
+  const std::tuple<std::function<void()>, QString, const char*> cases[] = {
+      {[] {}, "no capcode slot counts up", "edtFirst1"},
+      {[&] { Count(2, "15x"); }, "Capcode slot 2: the first capcode and the step", "edtFirst2"},
+      {[&] { Count(2, "3000000"); }, "Please insert a number between", "edtFirst2"},
+      {[&] { Count(2, "1500000", "0"); }, "the step must be 1 or more", "edtStep2"},
+      {[&] {  // the last board's capcode would leave the range
+         Count(2, "2000000");
+         Get<QSpinBox>("spnCount")->setValue(900000);
+       },
+       "slot 2", "edtFirst2"},
+      {[&] {
+         Count(2, "1500000");
+         Get<QSpinBox>("spnCount")->setValue(0);
+       },
+       "the count must be 1 or more", "spnCount"},
+      {[&] {
+         Get<QSpinBox>("spnCount")->setValue(2);
+         Get<QRadioButton>("rbTemplateFile")->setChecked(true);
+         Get<QLineEdit>("edtTemplate")->setText(cwd.file("missing.tbl"));
+       },
+       "Open Error!", "edtTemplate"},
+      {[&] {
+         Get<QRadioButton>("rbTemplateWindow")->setChecked(true);
+         Get<QRadioButton>("rbPortsTyped")->setChecked(true);
+       },
+       "Type the ports", "edtPorts"},
+      {[&] { Get<QLineEdit>("edtPorts")->setText("socket://127.0.0.1"); }, "socket://127.0.0.1",
+       "edtPorts"},
+      {[&] {
+         Get<QRadioButton>("rbPortsOfWindow")->setChecked(true);
+         Get<QLineEdit>("edtRecords")->setText(cwd.file("folder.sqlite"));
+       },
+       "folder.sqlite", "edtRecords"},
+  };
+  for (const auto& [set, message, field] : cases) {
+    SCOPED_TRACE(message.toStdString());
+    set();
+    dialogs.boxes.clear();
+    Start();
+    ASSERT_TRUE(WaitFor([&] { return !series.running(); }));
+    ASSERT_EQ(dialogs.boxes.size(), 1u);
+    EXPECT_TRUE(dialogs.boxes[0].text.contains(message)) << dialogs.boxes[0].text.toStdString();
+    EXPECT_EQ(dialogs.boxes[0].caption, "Series Programming");
+    EXPECT_EQ(dialogs.boxes[0].parent, &series);
+    for (const Qt::Key key : {Qt::Key_Return, Qt::Key_F4, Qt::Key_F3, Qt::Key_F9}) {
+      QWidget* focus = QApplication::focusWidget();
+      ASSERT_TRUE(focus);
+      EXPECT_EQ(focus->window(), &series);
+      EXPECT_TRUE(focus->objectName() == field || focus->parent()->objectName() == field)
+          << focus->objectName().toStdString();
+      QTest::keyClick(focus, key);
+    }
+    EXPECT_EQ(dialogs.boxes.size(), 1u);
+    EXPECT_TRUE(w.canvas()->isEnabled());
+  }
+  EXPECT_TRUE(jig().Requests().empty());
 }
 
 TEST_F(SeriesWindowTest, ClosingDuringARunStopsItAfterTheBoardBeingWritten) {
   app::TfrmAir& w = Open({Jig(3)});
   app::SeriesWindow& series = OpenSeries(w);
-  Count(series, 1, "1500000");
-  series.count->setValue(3);
-  series.startButton->click();
-  QDeadlineTimer limit(std::chrono::minutes(2));
-  while (series.boards->rowCount() == 0 && !limit.hasExpired()) QTest::qWait(20);
+  Count(1, "1500000");
+  Get<QSpinBox>("spnCount")->setValue(3);
+  Start();
+  ASSERT_TRUE(WaitFor([&] { return Boards()->rowCount() > 0; }));
   dialogs.yesNo = {true};
   series.close();
-  ASSERT_TRUE(WaitUntilEnded(series));
-  EXPECT_EQ(dialogs.questions.size(), 1u);
-  EXPECT_LT(series.boards->rowCount(), 3);
-  EXPECT_FALSE(series.isVisible());
+  ASSERT_TRUE(WaitUntilEnded());
+  ASSERT_EQ(dialogs.questions.size(), 1u);
+  EXPECT_EQ(dialogs.questions[0].parent, &series);
+  EXPECT_LT(Boards()->rowCount(), 3);
+  EXPECT_TRUE(WaitFor([&] { return !series.isVisible(); }));
   EXPECT_TRUE(w.canvas()->isEnabled());
+  EXPECT_TRUE(w.isVisible());
 }
 
-TEST_F(SeriesWindowTest, RefusedSettingsSayWhyAndSendNothing) {
-  ASSERT_TRUE(QDir(cwd.path()).mkdir("folder.sqlite"));
+// Closing the main window asks the series window's question; a run that ends while the question
+// is on the screen neither loses the answer nor carries it into the next run.
+TEST_F(SeriesWindowTest, ClosingTheProgrammerDuringARunAsksOnceAndClosesWhenTheRunHasEnded) {
+  app::TfrmAir& w = Open({Jig(3)});
+  app::SeriesWindow& series = OpenSeries(w);
+  Count(1, "1500000");
+  Get<QSpinBox>("spnCount")->setValue(1);
+  Start();
+  ASSERT_TRUE(series.running());
+  dialogs.whileModal = [&] { ASSERT_TRUE(WaitUntilEnded()); };  // the run ends meanwhile
+  dialogs.yesNo = {false};
+  w.close();
+  ASSERT_EQ(dialogs.questions.size(), 1u);
+  EXPECT_TRUE(dialogs.questions[0].text.contains("close the programmer"));
+  EXPECT_TRUE(w.isVisible());  // No: the programmer stays
+
+  dialogs.whileModal = nullptr;
+  Start();
+  ASSERT_TRUE(WaitUntilEnded());
+  EXPECT_TRUE(w.isVisible());  // the earlier close is not carried over
+
+  Start();
+  dialogs.whileModal = [&] { ASSERT_TRUE(WaitUntilEnded()); };
+  dialogs.yesNo = {true};
+  w.close();
+  EXPECT_EQ(dialogs.questions.size(), 2u);
+  EXPECT_TRUE(WaitFor([&] { return !w.isVisible(); }));
+}
+
+TEST_F(SeriesWindowTest, ViewingRecordsCreatesNothingAndNeverShowsAnotherDatabasesRows) {
+  {
+    auto store = records::OpenRecordStore(cwd.file("records.sqlite").toStdString(),
+                                          records::OpenMode::Create);
+    store->Reserve({}, {{1, 1500000, 1, 2000000}});
+  }
+  app::TfrmAir& w = Open();
+  OpenSeries(w);
+  auto* records = Get<QTableWidget>("tblRecords");
+  Get<QTabWidget>("tabs")->setCurrentIndex(1);
+  ASSERT_TRUE(WaitFor([&] { return records->rowCount() == 1; }));
+
+  Get<QLineEdit>("edtRecords")->setText(cwd.file("typo/records.sqlite"));
+  Get<QPushButton>("btnRefreshRecords")->click();
+  auto* status = Get<QLabel>("lblRecordsStatus");
+  ASSERT_TRUE(WaitFor([&] { return status->text().contains("no records database"); }));
+  EXPECT_EQ(records->rowCount(), 0);
+  EXPECT_FALSE(QFileInfo::exists(cwd.file("typo")));
+}
+
+TEST_F(SeriesWindowTest, ADatabaseThatDoesNotAnswerLeavesTheWindowLive) {
+  SilentServer server;
   app::TfrmAir& w = Open({Jig(1)});
   app::SeriesWindow& series = OpenSeries(w);
-  // Each case mends the fault before it and makes one of its own.
-  const std::pair<std::function<void()>, QString> cases[] = {
-      {[] {}, "no capcode slot counts up"},
-      {[&] { Count(series, 2, "15x"); }, "Capcode slot 2: the first capcode and the step"},
-      {[&] { Count(series, 2, "3000000"); }, "Please insert a number between"},
-      {[&] { Count(series, 2, "1500000", "0"); }, "capcode slot 2: the step must be 1 or more"},
-      {[&] {
-         Count(series, 2, "1500000");
-         series.templateFile->setChecked(true);
-         series.templatePath->setText(cwd.file("missing.tbl"));
-       },
-       "Open Error!"},
-      {[&] {
-         series.templateWindow->setChecked(true);
-         series.portsTyped->setChecked(true);
-       },
-       "Type the ports"},
-      {[&] {
-         series.portsOfWindow->setChecked(true);
-         series.recordsPath->setText(cwd.file("folder.sqlite"));
-       },
-       "folder.sqlite"},
-  };
-  for (const auto& [set, message] : cases) {
-    SCOPED_TRACE(message.toStdString());
-    set();
-    dialogs.boxes.clear();
-    series.startButton->click();
-    EXPECT_FALSE(series.running());
-    ASSERT_EQ(dialogs.boxes.size(), 1u);
-    EXPECT_TRUE(dialogs.boxes[0].text.contains(message)) << dialogs.boxes[0].text.toStdString();
-    EXPECT_TRUE(w.canvas()->isEnabled());
-  }
+  series.SetStoreTimeLimit(std::chrono::milliseconds(300));
+  Get<QLineEdit>("edtRecords")->setText(server.url());
+
+  Get<QTabWidget>("tabs")->setCurrentIndex(1);
+  auto* status = Get<QLabel>("lblRecordsStatus");
+  EXPECT_EQ(status->text(), "connecting…");
+  ASSERT_TRUE(WaitFor([&] { return status->text().contains("did not answer within"); }));
+
+  Count(1, "1500000");
+  Start();
+  EXPECT_TRUE(Get<QLabel>("lblProgress")->text().contains("connecting…"));
+  ASSERT_TRUE(WaitFor([&] { return !series.running(); }));
+  ASSERT_EQ(dialogs.boxes.size(), 1u);
+  EXPECT_TRUE(dialogs.boxes[0].text.contains("did not answer within"));
+  EXPECT_EQ(QApplication::focusWidget(), Get<QLineEdit>("edtRecords"));
+  EXPECT_TRUE(w.canvas()->isEnabled());
   EXPECT_TRUE(jig().Requests().empty());
+}
+
+TEST_F(SeriesWindowTest, ThePortLabelFollowsTheMainWindowsPortChoice) {
+  const std::string jig = Jig(1);
+  app::TfrmAir& w = Open({jig});
+  OpenSeries(w);
+  auto* label = Get<QRadioButton>("rbPortsOfWindow");
+  EXPECT_TRUE(label->text().contains(QString::fromStdString(jig)));
+  w.findChild<QAction*>("PortAutomatic")->trigger();
+  EXPECT_TRUE(WaitFor([&] { return label->text().contains("Automatic"); }, std::chrono::seconds(5)))
+      << label->text().toStdString();
 }
 
 }  // namespace

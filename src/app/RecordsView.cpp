@@ -1,0 +1,141 @@
+#include "app/RecordsView.h"
+
+#include <QFile>
+#include <QHBoxLayout>
+#include <QVBoxLayout>
+#include <exception>
+#include <memory>
+
+#include "app/Dialogs.h"
+#include "app/MainWindow.h"
+#include "app/TableRows.h"
+#include "records/RecordText.h"
+#include "series/SeriesRun.h"
+
+namespace tuva::app {
+namespace {
+
+const QString kCsvFilter = QStringLiteral("CSV files (*.csv)");
+
+QString Text(const std::string& text) {
+  return QString::fromLocal8Bit(text);
+}
+
+// Viewing never creates a database: a file that is not there is reported, not made.
+std::vector<records::Attempt> ListForViewing(const std::string& where) {
+  return records::OpenRecordStore(where, records::OpenMode::ReadOnly)->List({});
+}
+
+}  // namespace
+
+RecordsView::RecordsView(TfrmAir& window, std::function<QString()> where, QWidget* parent)
+    : QWidget(parent), window_(window), where_(std::move(where)), calls_(new StoreCalls(this)) {
+  auto* layout = new QVBoxLayout(this);
+  table_ =
+      MakeTable(this, QStringLiteral("tblRecords"),
+                {QStringLiteral("#"), QStringLiteral("Time (UTC)"), QStringLiteral("Station"),
+                 QStringLiteral("Port"), QStringLiteral("Capcodes"), QStringLiteral("Firmware"),
+                 QStringLiteral("Frequency"), QStringLiteral("Result"), QStringLiteral("Seconds"),
+                 QStringLiteral("Message")});
+  table_->setSortingEnabled(true);
+  table_->sortByColumn(0, Qt::AscendingOrder);  // oldest first, as the store lists them
+  layout->addWidget(table_, 1);
+  auto* buttons = new QHBoxLayout;
+  refresh_ = new QPushButton(QStringLiteral("Re&fresh"), this);
+  refresh_->setObjectName(QStringLiteral("btnRefreshRecords"));
+  export_ = new QPushButton(QStringLiteral("&Export CSV..."), this);
+  export_->setObjectName(QStringLiteral("btnExportRecords"));
+  status_ = new QLabel(this);
+  status_->setObjectName(QStringLiteral("lblRecordsStatus"));
+  refresh_->setAutoDefault(false);
+  export_->setAutoDefault(false);
+  buttons->addWidget(refresh_);
+  buttons->addWidget(export_);
+  buttons->addWidget(status_, 1);
+  layout->addLayout(buttons);
+  connect(refresh_, &QPushButton::clicked, this, [this] { Refresh(); });
+  connect(export_, &QPushButton::clicked, this, [this] { Export(); });
+}
+
+void RecordsView::ReadAttempts(std::function<void(const std::vector<records::Attempt>&)> use) {
+  const QString where = where_();
+  status_->setText(QStringLiteral("connecting…"));
+  calls_->Run(
+      [this, where = where.toLocal8Bit().toStdString(),
+       use = std::move(use)]() -> StoreCalls::Answer {
+        try {
+          auto attempts = std::make_shared<std::vector<records::Attempt>>(ListForViewing(where));
+          return [this, attempts, use] {
+            Fill(*attempts);
+            use(*attempts);
+          };
+        } catch (const std::exception& error) {
+          return [this, why = Text(error.what())] { Fail(why); };
+        }
+      },
+      [this, where] {
+        Fail(QStringLiteral("The records database did not answer within %1 s: %2")
+                 .arg(calls_->timeLimit().count() / 1000.0)
+                 .arg(where));
+      });
+}
+
+void RecordsView::Refresh() {
+  ReadAttempts([](const std::vector<records::Attempt>&) {});
+}
+
+void RecordsView::Export() {
+  ReadAttempts([this](const std::vector<records::Attempt>& attempts) { WriteCsv(attempts); });
+}
+
+void RecordsView::Fill(const std::vector<records::Attempt>& attempts) {
+  table_->setSortingEnabled(false);
+  table_->setRowCount(0);
+  for (const records::Attempt& a : attempts) {
+    const int row =
+        AppendRow(table_, {QString::number(a.id), Text(a.time), Text(a.station), Text(a.port),
+                           Text(records::TakenText(a)), Text(series::ShortFirmware(a.firmware)),
+                           Text(a.frequency), Text(records::ResultName(a.result)),
+                           QString::number(a.seconds, 'f', 1), Text(a.message)});
+    // Numbers sort as numbers.
+    table_->item(row, 0)->setData(Qt::DisplayRole, static_cast<qlonglong>(a.id));
+  }
+  table_->setSortingEnabled(true);
+  table_->scrollToBottom();
+  status_->setText(QStringLiteral("%1 records").arg(attempts.size()));
+}
+
+// The rows of another database are never left under the name of this one.
+void RecordsView::Fail(const QString& why) {
+  table_->setRowCount(0);
+  status_->setText(why);
+  status_->setToolTip(why);
+}
+
+void RecordsView::Warn(const QString& text, MessageIcon icon) {
+  DialogOwner owner(window_.dialogs(), window());
+  window_.dialogs().MessageBox(kSeriesCaption, text, icon);
+}
+
+void RecordsView::WriteCsv(const std::vector<records::Attempt>& attempts) {
+  std::optional<QString> chosen;
+  {
+    DialogOwner owner(window_.dialogs(), window());
+    chosen =
+        window_.dialogs().SaveFile(QStringLiteral("Export Records as CSV"),
+                                   window_.startupDirectory(), kCsvFilter, QStringLiteral("csv"));
+  }
+  if (!chosen) return;
+  QFile file(*chosen);
+  const std::string csv = records::AttemptsCsv(attempts);
+  if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+      file.write(csv.data(), static_cast<qint64>(csv.size())) != static_cast<qint64>(csv.size()) ||
+      !file.flush()) {
+    Warn(QStringLiteral("Cannot write %1: %2").arg(*chosen, file.errorString()));
+    return;
+  }
+  Warn(QStringLiteral("%1 records written to %2").arg(attempts.size()).arg(*chosen),
+       MessageIcon::Information);
+}
+
+}  // namespace tuva::app

@@ -1,0 +1,54 @@
+// The Records tab of the series window: the attempts of the records database, oldest first, and
+// their export as CSV. Viewing never creates or changes a database, and the database is reached
+// off the GUI thread, so a server that does not answer leaves the window live ("connecting...",
+// then a message once the time limit has passed).
+#pragma once
+
+#include <QLabel>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QWidget>
+#include <functional>
+#include <vector>
+
+#include "app/StoreCalls.h"
+#include "link/Frontend.h"
+#include "records/RecordStore.h"
+
+namespace tuva::app {
+
+class TfrmAir;
+
+// The title of the series window and of every box it shows.
+inline const QString kSeriesCaption = QStringLiteral("Series Programming");
+
+class RecordsView : public QWidget {
+  Q_OBJECT
+ public:
+  // `where` names the database as the settings have it now.
+  RecordsView(TfrmAir& window, std::function<QString()> where, QWidget* parent);
+
+  // Lists the attempts again.
+  void Refresh();
+  // Writes the attempts to a CSV file chosen in the save dialog.
+  void Export();
+  StoreCalls& calls() { return *calls_; }
+
+ private:
+  // Runs `use` with the attempts on the GUI thread once they have been read.
+  void ReadAttempts(std::function<void(const std::vector<records::Attempt>&)> use);
+  void Fill(const std::vector<records::Attempt>& attempts);
+  void Fail(const QString& why);
+  void WriteCsv(const std::vector<records::Attempt>& attempts);
+  void Warn(const QString& text, MessageIcon icon = MessageIcon::Exclamation);
+
+  TfrmAir& window_;
+  std::function<QString()> where_;
+  StoreCalls* calls_;
+  QTableWidget* table_;
+  QLabel* status_;
+  QPushButton* refresh_;
+  QPushButton* export_;
+};
+
+}  // namespace tuva::app

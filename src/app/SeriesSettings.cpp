@@ -1,0 +1,283 @@
+#include "app/SeriesSettings.h"
+
+#include <QFile>
+#include <QFormLayout>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QMenu>
+#include <QVBoxLayout>
+#include <algorithm>
+
+#include "app/MainWindow.h"
+#include "app/PortMenu.h"
+#include "files/ConfigFile.h"
+#include "link/Discovery.h"
+#include "records/RecordStore.h"
+#include "series/SeriesImage.h"
+
+namespace tuva::app {
+namespace {
+
+const QString kTemplateFilter = QStringLiteral("Text files (*.tbl)");
+constexpr int kSlotsPerColumn = 8;
+
+QString Text(const std::string& text) {
+  return QString::fromLocal8Bit(text);
+}
+std::string Bytes(const QString& text) {
+  return text.toLocal8Bit().toStdString();
+}
+
+QLineEdit* MakeEdit(QWidget* parent, const QString& name, int characters) {
+  auto* edit = new QLineEdit(parent);
+  edit->setObjectName(name);
+  const QFontMetrics metrics(edit->font());
+  edit->setMinimumWidth(metrics.horizontalAdvance(QString(characters, QLatin1Char('9'))) +
+                        metrics.averageCharWidth() * 2);
+  return edit;
+}
+
+}  // namespace
+
+SeriesSettings::SeriesSettings(TfrmAir& window, QWidget* parent)
+    : QWidget(parent), window_(window) {
+  setObjectName(QStringLiteral("SeriesSettings"));
+  auto* columns = new QHBoxLayout(this);
+  columns->setContentsMargins(0, 0, 0, 0);
+  columns->addWidget(BuildSlots());
+
+  auto* form = new QFormLayout;
+  form->setFieldGrowthPolicy(QFormLayout::AllNonFixedFieldsGrow);
+  columns->addLayout(form, 1);
+  form->addRow(QStringLiteral("Template:"), BuildTemplate());
+
+  count_ = new QSpinBox(this);
+  count_->setObjectName(QStringLiteral("spnCount"));
+  count_->setRange(0, 1000000);  // 0 is typed as it is, and refused with a message
+  count_->setValue(10);
+  form->addRow(QStringLiteral("&Number of boards:"), count_);
+
+  recordsPath_ = new QLineEdit(this);
+  recordsPath_->setObjectName(QStringLiteral("edtRecords"));
+  recordsPath_->setToolTip(
+      QStringLiteral("An SQLite file, or postgresql://... for a database "
+                     "several programming stations share"));
+  try {
+    recordsPath_->setText(Text(records::DefaultRecordsPath()));
+  } catch (const records::RecordsError&) {
+    // No home folder: the user names the database.
+  }
+  form->addRow(QStringLiteral("Re&cords database:"), recordsPath_);
+  form->addRow(QStringLiteral("Ports:"), BuildPorts());
+
+  // The label follows Pager > Port; queued, because the menu tells of an item before the item's
+  // own handler has made the choice.
+  connect(
+      window_.portMenu()->menu(), &QMenu::triggered, this, [this] { ShowWindowPorts(); },
+      Qt::QueuedConnection);
+  ShowWindowPorts();
+}
+
+QWidget* SeriesSettings::BuildSlots() {
+  auto* box = new QGroupBox(QStringLiteral("Capcodes that co&unt up"), this);
+  box->setObjectName(QStringLiteral("grpCounting"));
+  auto* grid = new QGridLayout(box);
+  grid->setVerticalSpacing(2);
+  for (int half = 0; half < kCapcodeSlots / kSlotsPerColumn; ++half) {
+    const int column = half * 4;
+    grid->addWidget(new QLabel(QStringLiteral("Slot"), box), 0, column);
+    grid->addWidget(new QLabel(QStringLiteral("First capcode"), box), 0, column + 1);
+    grid->addWidget(new QLabel(QStringLiteral("Step"), box), 0, column + 2);
+    if (half == 0) grid->setColumnMinimumWidth(3, 12);
+  }
+  for (int slot = 0; slot < kCapcodeSlots; ++slot) {
+    const int row = 1 + slot % kSlotsPerColumn;
+    const int column = (slot / kSlotsPerColumn) * 4;
+    const QString number = QString::number(slot + 1);
+    counts_[slot] = new QCheckBox(number, box);
+    counts_[slot]->setObjectName(QStringLiteral("chkCount") + number);
+    firsts_[slot] = MakeEdit(box, QStringLiteral("edtFirst") + number, 7);
+    steps_[slot] = MakeEdit(box, QStringLiteral("edtStep") + number, 3);
+    steps_[slot]->setText(QStringLiteral("1"));
+    grid->addWidget(counts_[slot], row, column);
+    grid->addWidget(firsts_[slot], row, column + 1);
+    grid->addWidget(steps_[slot], row, column + 2);
+    // Typing a first capcode makes the slot count.
+    connect(firsts_[slot], &QLineEdit::textEdited, counts_[slot],
+            [box = counts_[slot]] { box->setChecked(true); });
+  }
+  grid->setRowStretch(kSlotsPerColumn + 1, 1);
+  return box;
+}
+
+QWidget* SeriesSettings::BuildTemplate() {
+  auto* box = new QWidget(this);
+  auto* layout = new QVBoxLayout(box);
+  layout->setContentsMargins(0, 0, 0, 0);
+  templateWindow_ = new QRadioButton(QStringLiteral("The main &window's configuration"), box);
+  templateWindow_->setObjectName(QStringLiteral("rbTemplateWindow"));
+  templateWindow_->setChecked(true);
+  auto* fileRow = new QHBoxLayout;
+  templateFile_ = new QRadioButton(QStringLiteral("F&ile:"), box);
+  templateFile_->setObjectName(QStringLiteral("rbTemplateFile"));
+  templatePath_ = new QLineEdit(box);
+  templatePath_->setObjectName(QStringLiteral("edtTemplate"));
+  auto* browse = new QPushButton(QStringLiteral("Br&owse..."), box);
+  browse->setObjectName(QStringLiteral("btnBrowseTemplate"));
+  browse->setAutoDefault(false);
+  fileRow->addWidget(templateFile_);
+  fileRow->addWidget(templatePath_, 1);
+  fileRow->addWidget(browse);
+  layout->addWidget(templateWindow_);
+  layout->addLayout(fileRow);
+
+  connect(browse, &QPushButton::clicked, this, [this] {
+    DialogOwner owner(window_.dialogs(), window());
+    if (const auto chosen =
+            window_.dialogs().OpenFile(window_.startupDirectory(), kTemplateFilter)) {
+      templatePath_->setText(*chosen);
+      templateFile_->setChecked(true);
+    }
+  });
+  connect(templatePath_, &QLineEdit::textEdited, this, [this] { templateFile_->setChecked(true); });
+  return box;
+}
+
+QWidget* SeriesSettings::BuildPorts() {
+  auto* box = new QWidget(this);
+  auto* layout = new QVBoxLayout(box);
+  layout->setContentsMargins(0, 0, 0, 0);
+  portsOfWindow_ = new QRadioButton(box);
+  portsOfWindow_->setObjectName(QStringLiteral("rbPortsOfWindow"));
+  portsOfWindow_->setChecked(true);
+  auto* typedRow = new QHBoxLayout;
+  portsTyped_ = new QRadioButton(QStringLiteral("T&hese:"), box);
+  portsTyped_->setObjectName(QStringLiteral("rbPortsTyped"));
+  portList_ = new QLineEdit(box);
+  portList_->setObjectName(QStringLiteral("edtPorts"));
+  portList_->setPlaceholderText(QStringLiteral("/dev/ttyUSB0, /dev/ttyUSB1"));
+  typedRow->addWidget(portsTyped_);
+  typedRow->addWidget(portList_, 1);
+  layout->addWidget(portsOfWindow_);
+  layout->addLayout(typedRow);
+  connect(portList_, &QLineEdit::textEdited, this, [this] { portsTyped_->setChecked(true); });
+  return box;
+}
+
+void SeriesSettings::ShowWindowPorts() {
+  QStringList names;
+  for (const std::string& port : window_.session().ports) names << Text(port);
+  portsOfWindow_->setText(QStringLiteral("Pager > Port of the &main window (%1)")
+                              .arg(names.isEmpty() ? QStringLiteral("Automatic: every candidate")
+                                                   : names.join(QStringLiteral(", "))));
+}
+
+QString SeriesSettings::recordsWhere() const {
+  return recordsPath_->text().trimmed();
+}
+
+// ---- the plan ----
+
+std::optional<ConfigImage> SeriesSettings::Template(SettingsRefusal& refusal) {
+  if (templateWindow_->isChecked()) return window_.session().image;
+  const QString path = templatePath_->text().trimmed();
+  if (path.isEmpty()) {
+    refusal = {QStringLiteral("Choose the template file, or use the main window's configuration."),
+               templatePath_};
+    return std::nullopt;
+  }
+  ConfigImage image = ConfigImage::StartupImage();
+  const FileResult opened = OpenConfigFile(QFile::encodeName(path).toStdString(), image);
+  if (!opened.ok()) {
+    refusal = {Text(opened.message), templatePath_};
+    return std::nullopt;
+  }
+  return image;
+}
+
+bool SeriesSettings::ReadCounting(series::SeriesPlan& plan, SettingsRefusal& refusal) {
+  for (int slot = 0; slot < kCapcodeSlots; ++slot) {
+    if (!counts_[slot]->isChecked()) continue;
+    std::string text = std::to_string(slot + 1);
+    text += '=';
+    text += Bytes(firsts_[slot]->text().trimmed());
+    text += ':';
+    text += Bytes(steps_[slot]->text().trimmed());
+    const auto counting = series::ParseCounting(text);
+    if (!counting) {
+      refusal = {QStringLiteral("Capcode slot %1: the first capcode and the step are whole "
+                                "numbers.")
+                     .arg(slot + 1),
+                 firsts_[slot]};
+      return false;
+    }
+    plan.counting.push_back(*counting);
+  }
+  return true;
+}
+
+std::vector<std::string> SeriesSettings::Ports() const {
+  std::vector<std::string> ports;
+  if (portsTyped_->isChecked()) {
+    for (const QString& port : portList_->text().split(QLatin1Char(','), Qt::SkipEmptyParts))
+      if (const std::string device = QFile::encodeName(port.trimmed()).toStdString();
+          !device.empty() && std::find(ports.begin(), ports.end(), device) == ports.end())
+        ports.push_back(device);  // a port named twice is served once
+    return ports;
+  }
+  const Session& session = window_.session();
+  if (!session.ports.empty()) return session.ports;
+  return CandidateDevices(EnumeratePorts(session.sysfsRoot, session.devRoot));
+}
+
+std::optional<series::SeriesPlan> SeriesSettings::Plan(SettingsRefusal& refusal) {
+  series::SeriesPlan plan;
+  const auto image = Template(refusal);
+  if (!image) return std::nullopt;
+  plan.templateImage = *image;
+  if (!ReadCounting(plan, refusal)) return std::nullopt;
+  if (!count_->hasAcceptableInput()) {
+    refusal = {QStringLiteral("Number of boards: type a whole number, 1 or more."), count_};
+    return std::nullopt;
+  }
+  plan.count = count_->value();
+  plan.ports = Ports();
+  if (plan.ports.empty()) {
+    refusal = {portsTyped_->isChecked()
+                   ? QStringLiteral("Type the ports to program on, separated by commas.")
+                   : QStringLiteral("No serial port to look for boards on; choose one in Pager > "
+                                    "Port or type the ports."),
+               portsTyped_->isChecked() ? static_cast<QWidget*>(portList_) : portsOfWindow_};
+    return std::nullopt;
+  }
+  const std::string templateName =
+      templateWindow_->isChecked()
+          ? "the main window's configuration"
+          : QFile::encodeName(templatePath_->text().trimmed()).toStdString();
+  if (const auto refused = series::CheckPlan(plan, templateName)) {
+    refusal = {Text(refused->message), FieldOf(*refused)};
+    return std::nullopt;
+  }
+  plan.station = records::DefaultStation();
+  return plan;
+}
+
+QWidget* SeriesSettings::FieldOf(const series::PlanRefusal& refused) const {
+  switch (refused.input) {
+    case series::PlanInput::Template:
+      return templateWindow_->isChecked() ? static_cast<QWidget*>(templateWindow_) : templatePath_;
+    case series::PlanInput::Capcodes: {
+      const int slot = std::clamp(refused.index, 1, kCapcodeSlots) - 1;
+      // A step is named as such; anything else about a slot concerns its capcodes.
+      return refused.message.find("step") != std::string::npos ? steps_[slot] : firsts_[slot];
+    }
+    case series::PlanInput::Count:
+      return count_;
+    case series::PlanInput::Ports:
+      return portsTyped_->isChecked() ? static_cast<QWidget*>(portList_) : portsOfWindow_;
+  }
+  return nullptr;
+}
+
+}  // namespace tuva::app

@@ -1,0 +1,72 @@
+// The settings of a series in the series window: the template, the capcode slots that count up
+// (all sixteen at once, in two columns of eight), the number of boards, the records database and
+// the ports. They make the plan of a run; a setting that is refused names the field it concerns,
+// so the window can give it the focus.
+#pragma once
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSpinBox>
+#include <QWidget>
+#include <array>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "image/CapcodeCodec.h"
+#include "image/ConfigImage.h"
+#include "series/SeriesImage.h"
+#include "series/SeriesRun.h"
+
+namespace tuva::app {
+
+class TfrmAir;
+
+// Why a plan cannot be made: the message, and the field to put right.
+struct SettingsRefusal {
+  QString text;
+  QWidget* field = nullptr;
+};
+
+class SeriesSettings : public QWidget {
+  Q_OBJECT
+ public:
+  SeriesSettings(TfrmAir& window, QWidget* parent);
+
+  // The plan the settings describe, checked as tuvactl series checks it; nullopt with `refusal`
+  // filled when a setting is refused. The main window's configuration is taken as it is now.
+  std::optional<series::SeriesPlan> Plan(SettingsRefusal& refusal);
+  // The records database: an SQLite file or a postgresql:// URL, as typed.
+  QString recordsWhere() const;
+  QLineEdit* recordsField() const { return recordsPath_; }
+  // Names the main window's present Pager > Port choice beside its radio button.
+  void ShowWindowPorts();
+
+ private:
+  QWidget* BuildSlots();
+  QWidget* BuildTemplate();
+  QWidget* BuildPorts();
+  std::optional<ConfigImage> Template(SettingsRefusal& refusal);
+  bool ReadCounting(series::SeriesPlan& plan, SettingsRefusal& refusal);
+  std::vector<std::string> Ports() const;
+  // The field a refusal of the core's plan check concerns.
+  QWidget* FieldOf(const series::PlanRefusal& refused) const;
+
+  TfrmAir& window_;
+  std::array<QCheckBox*, kCapcodeSlots> counts_{};
+  std::array<QLineEdit*, kCapcodeSlots> firsts_{};
+  std::array<QLineEdit*, kCapcodeSlots> steps_{};
+  QRadioButton* templateWindow_ = nullptr;
+  QRadioButton* templateFile_ = nullptr;
+  QLineEdit* templatePath_ = nullptr;
+  QSpinBox* count_ = nullptr;
+  QLineEdit* recordsPath_ = nullptr;
+  QRadioButton* portsOfWindow_ = nullptr;
+  QRadioButton* portsTyped_ = nullptr;
+  QLineEdit* portList_ = nullptr;
+};
+
+}  // namespace tuva::app
