@@ -136,6 +136,22 @@ void TfrmAir::BuildMenus() {
   SeriesProgramming1 =
       item(System1, "SeriesProgramming1", QStringLiteral("S&eries Programming..."));
 
+  // The two File menus share their title, and one of them is hidden at any time. The menu bar
+  // grabs the mnemonic of every entry, shown or hidden, and a key grabbed twice goes to its owners
+  // in turn: every second Alt+F went to the hidden menu and opened nothing, leaving the bar in its
+  // Alt mode. A hidden menu's title therefore carries no mnemonic.
+  for (QMenu* menu : {File2, File1}) {
+    QAction* entry = menu->menuAction();
+    const QString title = menu->title();
+    const auto apply = [entry, title] {
+      QString shown = title;
+      if (!entry->isVisible()) shown.remove(QLatin1Char('&'));
+      entry->setText(shown);
+    };
+    connect(entry, &QAction::visibleChanged, this, apply);
+    apply();
+  }
+
   connect(Open2, &QAction::triggered, this, [this] { Open2Click(); });
   connect(Save1, &QAction::triggered, this, [this] { Save1Click(); });
   connect(SaveAs1, &QAction::triggered, this, [this] { SaveAs1Click(); });
