@@ -11,6 +11,7 @@
 #include <QScreen>
 #include <algorithm>
 #include <exception>
+#include <utility>
 
 #include "app/CapcodePanel.h"
 #include "app/Controls.h"
@@ -265,8 +266,8 @@ void TfrmAir::showEvent(QShowEvent* event) {
   FirstShow();
 }
 
-// First showing: refill everything from the image, then take the default file when there is one,
-// then the file named on the command line.
+// First showing: refill everything from the image, then take the default file when there is one
+// (the files of the command line wait for the first paint).
 void TfrmAir::FirstShow() {
   PB1->setValue(0);
   portMenu_->Start(commandLinePorts_);
@@ -278,7 +279,6 @@ void TfrmAir::FirstShow() {
     Open2Click();
   }
   MarkUnchanged();
-  if (!startupFile_.isEmpty()) OpenGivenFiles({startupFile_});
   FocusSink();
 }
 
@@ -365,6 +365,15 @@ bool TfrmAir::eventFilter(QObject* watched, QEvent* event) {
       break;
     case QEvent::MouseMove:
       if (watched == canvas_) PointerFocusSink();
+      break;
+    case QEvent::Paint:
+      // The files of the command line open once the window is on the screen (its first paint),
+      // so that their messages come up over the window like those of any Open.
+      if (watched == canvas_ && !startupFiles_.isEmpty()) {
+        QMetaObject::invokeMethod(
+            this, [this, files = std::exchange(startupFiles_, {})] { OpenGivenFiles(files); },
+            Qt::QueuedConnection);
+      }
       break;
     case QEvent::MouseButtonRelease:
       if (watched == stcCode) ShowPage(grpNormal);

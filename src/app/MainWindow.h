@@ -124,10 +124,12 @@ class TfrmAir : public QMainWindow {
   // Opens `path` through Open's checks and messages, as File > Open would with it chosen.
   void OpenPath(const QString& path);
   // Opens files handed over from outside (dropped, or named on the command line): the first
-  // one, when it is a configuration (.tbl); the others are named in a message and left.
+  // one, when it is a configuration (.tbl); then a message names the others, which are left.
   void OpenGivenFiles(const QStringList& paths);
-  // A configuration to open at start-up, after the default file.
-  void SetStartupFile(const QString& path) { startupFile_ = path; }
+  // Files named on the command line: opened through OpenGivenFiles once the window is on the
+  // screen, after the default file, so that a refusal appears over the window.
+  void SetStartupFiles(const QStringList& paths) { startupFiles_ = paths; }
+  void SetStartupFile(const QString& path) { SetStartupFiles({path}); }
   // True while the image differs from what was last opened, saved, read or written.
   bool HasUnsavedChanges();
 
@@ -233,7 +235,7 @@ class TfrmAir : public QMainWindow {
   bool closeRequested_ = false;
   bool noDialog_ = false;
   QString currentFileName_;
-  QString startupFile_;
+  QStringList startupFiles_;
   bool startingUp_ = false;
   ConfigImage unchangedImage_ = ConfigImage::StartupImage();
   std::vector<std::string> commandLinePorts_;

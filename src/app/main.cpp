@@ -4,7 +4,8 @@
 //   tuva --port DEV      looks for it on DEV only (may be given more than once); DEV may be
 //                        rfc2217://HOST:PORT or socket://HOST:PORT for a board behind a server
 //   tuva --demo          serves a simulated board on a pseudo-terminal and uses it
-//   tuva FILE.tbl        opens FILE.tbl once started (after default.tbl)
+//   tuva FILE.tbl        opens FILE.tbl once the window is up (after default.tbl); of several
+//                        files the first is opened and the others are named as not opened
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QFile>
@@ -79,20 +80,17 @@ int main(int argc, char* argv[]) {
       QStringLiteral("exit-after-show"),
       QStringLiteral("Quit as soon as the window has been drawn (start-up timing)."));
   parser.addOptions({portOption, demoOption, exitOption});
-  parser.addPositionalArgument(QStringLiteral("file"),
-                               QStringLiteral("A configuration (.tbl) to open once started."),
-                               QStringLiteral("[FILE.tbl]"));
+  parser.addPositionalArgument(
+      QStringLiteral("file"),
+      QStringLiteral("A configuration (.tbl) to open once started; one window edits one "
+                     "configuration, so of several files only the first is opened."),
+      QStringLiteral("[FILE.tbl...]"));
   if (!parser.parse(QApplication::arguments())) {
     std::fprintf(stderr, "tuva: %s\n%s", qPrintable(parser.errorText()),
                  qPrintable(parser.helpText()));
     return 2;
   }
   if (parser.isSet(QStringLiteral("help"))) parser.showHelp(0);
-  if (parser.positionalArguments().size() > 1) {
-    std::fprintf(stderr, "tuva: unexpected argument '%s'\n",
-                 qPrintable(parser.positionalArguments().at(1)));
-    return 2;
-  }
 
   std::vector<std::string> ports;
   for (const QString& port : parser.values(portOption)) {
@@ -129,8 +127,7 @@ int main(int argc, char* argv[]) {
     window.portMenu()->SetCommandLineLabel(
         QStringLiteral("Simulated board on %1").arg(QString::fromStdString(demo->SlavePath())));
   }
-  if (!parser.positionalArguments().isEmpty())
-    window.SetStartupFile(parser.positionalArguments().constFirst());
+  window.SetStartupFiles(parser.positionalArguments());
   QuitOnFirstPaint quitter;
   if (parser.isSet(exitOption)) window.canvas()->installEventFilter(&quitter);
   window.show();
