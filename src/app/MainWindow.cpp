@@ -183,6 +183,9 @@ void TfrmAir::BuildStatusBar() {
   StatusText->setObjectName(QStringLiteral("StatusText"));
   StatusText->setMinimumWidth(100);
   StatusBar1->addWidget(StatusText, 1);
+  StatusPort = new QLabel(StatusBar1);
+  StatusPort->setObjectName(QStringLiteral("StatusPort"));
+  StatusBar1->addPermanentWidget(StatusPort);
 }
 
 void TfrmAir::BuildSelectors() {

@@ -153,6 +153,7 @@ class TfrmAir : public QMainWindow {
   QStatusBar* StatusBar1 = nullptr;
   QProgressBar* PB1 = nullptr;
   QLabel* StatusText = nullptr;  // panel 1 of the status bar
+  QLabel* StatusPort = nullptr;  // at the right of the status bar: the port in use (Pager > Port)
 
   // Menus and their items.
   QMenu* File2 = nullptr;  // configuration files

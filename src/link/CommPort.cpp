@@ -41,6 +41,23 @@ const char* OperationText(std::uint8_t code) {
   }
 }
 
+// Why a serial device could not be opened, in the words tuvactl uses for a missing one.
+std::string DeviceOpenReason(const ECommError& error) {
+  switch (error.SystemError) {
+    case ENOENT:
+    case ENODEV:
+    case ENXIO:
+      return "no such device";
+    case EBUSY:
+      return "in use by another program";
+    case ENOTTY:
+      return "not a serial port";
+    default:
+      return error.Detail.empty() ? std::strerror(static_cast<int>(error.SystemError))
+                                  : error.Detail;
+  }
+}
+
 [[noreturn]] void Raise(std::uint8_t code, int systemError = 0) {
   RaiseCommError(code, systemError);
 }
@@ -97,7 +114,13 @@ void TCommPort::Open() {
   if (open_) return;
   const LineSettings line{baud_, byteSize_, parity_, stopBits_};
   if (!IsNetworkPortName(name_)) {
-    transport_ = OpenTermiosTransport(name_, line);
+    try {
+      transport_ = OpenTermiosTransport(name_, line);
+    } catch (const ECommError& error) {
+      if (error.SystemError != EACCES && error.SystemError != EPERM)
+        unreachable_.push_back(name_ + ": " + DeviceOpenReason(error));
+      throw;
+    }
   } else {
     try {
       std::string problem;
