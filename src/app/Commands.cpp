@@ -220,7 +220,7 @@ void TfrmAir::OpenGivenFiles(const QStringList& paths) {
       others << QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath());
     dialogs_.Message(
         QStringLiteral("One window edits one configuration: only the first file given, %1, is "
-                       "opened.\nNot opened: %2")
+                       "taken.\nNot opened: %2")
             .arg(shown, others.join(QStringLiteral(", "))));
   }
 }

@@ -56,6 +56,7 @@ CompareDialog::CompareDialog(const ConfigImage& board, const ConfigImage& window
   table_->setAlternatingRowColors(true);
   table_->setFocusPolicy(Qt::NoFocus);
   table_->resizeColumnsToContents();
+  table_->setColumnWidth(0, table_->columnWidth(0) + table_->fontMetrics().averageCharWidth());
   for (const int values : {2, 3})
     table_->setColumnWidth(values, std::max(table_->columnWidth(values), 150));
   table_->horizontalHeader()->setSectionResizeMode(1, QHeaderView::Stretch);

@@ -1,9 +1,9 @@
 // Open, Save and Save As: the dialogs, the bytes, the caption and the refusals.
 #include <QDropEvent>
 #include <QFile>
-#include <QWindow>
 #include <QMimeData>
 #include <QUrl>
+#include <QWindow>
 
 #include "AppTestSupport.h"
 #include "app/RecentFiles.h"
@@ -217,7 +217,7 @@ TEST_F(FileCommandsTest, FilesGivenOnTheCommandLineOrDroppedGoThroughOpen) {
       {{missing}, {"Open Error!\n" + missing}, cwd.file("default.tbl")},
       {{given, missing},
        {"One window edits one configuration: only the first file given, " + given +
-        ", is opened.\nNot opened: " + missing},
+        ", is taken.\nNot opened: " + missing},
        given},
   };
   for (const Start& start : starts) {
@@ -247,7 +247,7 @@ TEST_F(FileCommandsTest, FilesGivenOnTheCommandLineOrDroppedGoThroughOpen) {
       {{dropped}, {}, dropped},
       {{other, given},
        {"One window edits one configuration: only the first file given, " + other +
-        ", is opened.\nNot opened: " + given},
+        ", is taken.\nNot opened: " + given},
        other},
   };
   for (const Case& c : cases) {
