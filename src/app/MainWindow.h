@@ -129,7 +129,6 @@ class TfrmAir : public QMainWindow {
   // Files named on the command line: opened through OpenGivenFiles once the window is on the
   // screen, after the default file, so that a refusal appears over the window.
   void SetStartupFiles(const QStringList& paths) { startupFiles_ = paths; }
-  void SetStartupFile(const QString& path) { SetStartupFiles({path}); }
   // True while the image differs from what was last opened, saved, read or written.
   bool HasUnsavedChanges();
 

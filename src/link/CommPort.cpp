@@ -1,5 +1,6 @@
 #include "link/CommPort.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <utility>
@@ -117,8 +118,11 @@ void TCommPort::Open() {
     try {
       transport_ = OpenTermiosTransport(name_, line);
     } catch (const ECommError& error) {
-      if (error.SystemError != EACCES && error.SystemError != EPERM)
-        unreachable_.push_back(name_ + ": " + DeviceOpenReason(error));
+      // A port tried again and again (a jig waiting for its adapter) is noted once.
+      const std::string note = name_ + ": " + DeviceOpenReason(error);
+      if (error.SystemError != EACCES && error.SystemError != EPERM &&
+          std::find(unreachable_.begin(), unreachable_.end(), note) == unreachable_.end())
+        unreachable_.push_back(note);
       throw;
     }
   } else {
