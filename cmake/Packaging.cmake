@@ -11,6 +11,9 @@ install(FILES packaging/io.github.tuva.Programmer.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES packaging/io.github.tuva.Programmer.metainfo.xml
         DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
+# The configuration files' type, so that a file manager opens a .tbl with the programmer; the
+# package's installer (or update-mime-database) adds it to the desktop's database.
+install(FILES packaging/io.github.tuva.Programmer.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/mime/packages)
 install(FILES packaging/tuva.svg DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
 # udev reads its rules from lib/udev/rules.d under /usr and /usr/local alike (not the
 # architecture's library folder).

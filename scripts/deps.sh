@@ -8,6 +8,7 @@ TUVA_PACKAGES=(
   libsqlite3-dev libpq-dev postgresql
   clang libclang-rt-14-dev
   lintian desktop-file-utils appstream man-db
+  shared-mime-info libxml2-utils xdg-utils libfile-mimeinfo-perl
 )
 
 tuva_install_deps() {

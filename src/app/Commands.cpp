@@ -169,12 +169,15 @@ void TfrmAir::SaveAs1Click() {
 }
 
 namespace {
-void ShowFileResult(Dialogs& dialogs, const FileResult& result) {
+// "Open Error!" alone does not say which file: the path follows on a line of its own.
+void ShowFileResult(Dialogs& dialogs, const FileResult& result, const QString& name) {
+  QString text = FileText(result.message);
+  if (result.status == FileStatus::OpenError)
+    text += QLatin1Char('\n') + QDir::toNativeSeparators(name);
   if (result.exclamation())
-    dialogs.MessageBox(FileText(result.caption), FileText(result.message),
-                       MessageIcon::Exclamation);
+    dialogs.MessageBox(FileText(result.caption), text, MessageIcon::Exclamation);
   else
-    dialogs.Message(FileText(result.message));
+    dialogs.Message(text);
 }
 }  // namespace
 
@@ -195,7 +198,7 @@ bool TfrmAir::OpenNamedFile(const QString& name) {
   FlagRaiser loading(session_->guards.imageLoad);
   const FileResult result = OpenConfigFile(FileBytes(name), session_->image);
   if (!result.ok()) {
-    ShowFileResult(dialogs_, result);
+    ShowFileResult(dialogs_, result, name);
     return false;
   }
   currentFileName_ = name;
@@ -217,7 +220,7 @@ void TfrmAir::SaveFile(bool withDialog) {
   const FileResult result =
       SaveConfigFile(FileBytes(name), session_->image, [this] { CollectCapcodeStrings(); });
   if (!result.ok()) {
-    ShowFileResult(dialogs_, result);
+    ShowFileResult(dialogs_, result, name);
     return;
   }
   currentFileName_ = name;
@@ -235,19 +238,24 @@ void TfrmAir::OpenGivenFiles(const QStringList& paths) {
   if (paths.isEmpty()) return;
   const QString first = QFileInfo(paths.constFirst()).absoluteFilePath();
   const QString shown = QDir::toNativeSeparators(first);
-  if (paths.size() > 1) {
-    dialogs_.Message(QStringLiteral("%1 files were given; only the first, %2, is opened.")
-                         .arg(paths.size())
-                         .arg(shown));
-  }
   if (QFileInfo(first).suffix().compare(kFileSuffix, Qt::CaseInsensitive) != 0) {
     dialogs_.MessageBox(
         kAppTitle,
         QStringLiteral("%1 is not a configuration file (*.tbl); nothing is opened.").arg(shown),
         MessageIcon::Exclamation);
-    return;
+  } else {
+    OpenPath(first);
   }
-  OpenPath(first);
+  // One window edits one image: the rest are named, so that nobody takes them for opened.
+  if (paths.size() > 1) {
+    QStringList others;
+    for (const QString& path : paths.mid(1))
+      others << QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath());
+    dialogs_.Message(
+        QStringLiteral("One window edits one configuration: only the first file given, %1, is "
+                       "taken.\nNot opened: %2")
+            .arg(shown, others.join(QStringLiteral(", "))));
+  }
 }
 
 // ---- unsaved changes ----

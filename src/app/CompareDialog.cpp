@@ -1,29 +1,32 @@
 #include "app/CompareDialog.h"
 
 #include <QDialogButtonBox>
+#include <QGuiApplication>
 #include <QHeaderView>
+#include <QPalette>
 #include <QVBoxLayout>
 #include <algorithm>
 
 #include "app/GuiFrontend.h"
 #include "app/MainWindow.h"
 #include "device/ReadInto.h"
-#include "features/FieldTable.h"
+#include "features/FieldDiff.h"
 
 namespace tuva::app {
 namespace {
 
-// The value as the window shows it; with the bytes when the two shown values alone look equal.
-QString Shown(const Field& field, const ConfigImage& image, bool withHex) {
-  QString text = FromBytes(field.Text(image));
-  if (withHex) text += QStringLiteral(" [%1]").arg(QString::fromStdString(field.Hex(image)));
-  return text;
+QTableWidgetItem* Cell(const std::string& text, bool derived) {
+  auto* item = new QTableWidgetItem(QString::fromLocal8Bit(text));
+  item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
+  // A derived row follows from the rows above it; it is there, but it is not what to correct.
+  if (derived) item->setForeground(QGuiApplication::palette().color(QPalette::PlaceholderText));
+  return item;
 }
 
-QTableWidgetItem* Cell(const QString& text) {
-  auto* item = new QTableWidgetItem(text);
-  item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
-  return item;
+QString Summary(const ReadableDiff& diff) {
+  if (diff.rows.empty()) return kBoardHoldsConfiguration;
+  return QString::fromStdString(DiffCount(diff)) +
+         QStringLiteral(" between the board and the window.");
 }
 
 }  // namespace
@@ -32,40 +35,32 @@ CompareDialog::CompareDialog(const ConfigImage& board, const ConfigImage& window
     : QDialog(parent) {
   setObjectName(QStringLiteral("CompareDialog"));
   setWindowTitle(kCompareCaption);
-  const std::vector<const Field*> differences = DiffImages(board, window);
+  const ReadableDiff diff = ReadableDifferences(board, window);
 
-  summary_ = new QLabel(this);
+  summary_ = new QLabel(Summary(diff), this);
   summary_->setObjectName(QStringLiteral("lblCompare"));
-  if (differences.empty()) {
-    summary_->setText(kBoardHoldsConfiguration);
-  } else {
-    summary_->setText(differences.size() == 1
-                          ? QStringLiteral("1 field differs between the board and the window.")
-                          : QStringLiteral("%1 fields differ between the board and the window.")
-                                .arg(differences.size()));
-  }
 
-  table_ = new QTableWidget(static_cast<int>(differences.size()), 4, this);
+  table_ = new QTableWidget(static_cast<int>(diff.rows.size()), 4, this);
   table_->setObjectName(QStringLiteral("tblCompare"));
   table_->setHorizontalHeaderLabels({QStringLiteral("Name"), QStringLiteral("Label"),
                                      QStringLiteral("Board"), QStringLiteral("Window")});
   table_->verticalHeader()->hide();
   table_->setSelectionBehavior(QAbstractItemView::SelectRows);
   for (int row = 0; row < table_->rowCount(); ++row) {
-    const Field& field = *differences[static_cast<std::size_t>(row)];
-    const bool sameText = field.Text(board) == field.Text(window);
-    table_->setItem(row, 0, Cell(QString::fromStdString(field.name)));
-    table_->setItem(row, 1, Cell(QString::fromStdString(field.label)));
-    table_->setItem(row, 2, Cell(Shown(field, board, sameText)));
-    table_->setItem(row, 3, Cell(Shown(field, window, sameText)));
+    const DiffRow& shown = diff.rows[static_cast<std::size_t>(row)];
+    table_->setItem(row, 0, Cell(shown.name, shown.derived));
+    table_->setItem(row, 1, Cell(shown.label, shown.derived));
+    table_->setItem(row, 2, Cell(shown.a, shown.derived));
+    table_->setItem(row, 3, Cell(shown.b, shown.derived));
   }
   table_->setAlternatingRowColors(true);
   table_->setFocusPolicy(Qt::NoFocus);
   table_->resizeColumnsToContents();
+  table_->setColumnWidth(0, table_->columnWidth(0) + table_->fontMetrics().averageCharWidth());
   for (const int values : {2, 3})
     table_->setColumnWidth(values, std::max(table_->columnWidth(values), 150));
   table_->horizontalHeader()->setSectionResizeMode(1, QHeaderView::Stretch);
-  table_->setVisible(!differences.empty());
+  table_->setVisible(!diff.rows.empty());
 
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::close);
@@ -74,7 +69,7 @@ CompareDialog::CompareDialog(const ConfigImage& board, const ConfigImage& window
   layout->addWidget(summary_);
   layout->addWidget(table_, 1);
   layout->addWidget(buttons);
-  resize(differences.empty() ? QSize(320, 100) : QSize(720, 360));
+  resize(diff.rows.empty() ? QSize(320, 100) : QSize(720, 360));
 }
 
 // The board is read as Read reads it (copy 1 standing in for a bad copy 0, the read password

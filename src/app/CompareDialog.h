@@ -1,7 +1,8 @@
 // Compare with Board: the board's configuration, read into a scratch image, set field by field
 // against the window's image. The dialog lists one row per differing field (name, label, the
-// board's value, the window's value), or says that the board holds this configuration. It is not
-// modal: the technician keeps it beside the window while correcting the fields it names.
+// board's value, the window's value), the fields of the editors first in the window's order and
+// the derived ones folded by family at the end, or says that the board holds this configuration.
+// It is not modal: the technician keeps it beside the window while correcting the fields it names.
 #pragma once
 
 #include <QDialog>

@@ -4,12 +4,16 @@
 // implementation that records what would have been shown and answers from a script.
 #pragma once
 
+#include <QDialog>
 #include <QString>
+#include <functional>
 #include <memory>
 #include <optional>
 
 #include "link/Frontend.h"
 
+class QLabel;
+class QLineEdit;
 class QMessageBox;
 class QWidget;
 
@@ -34,6 +38,12 @@ class Dialogs {
   // One line of text; nullopt when cancelled.
   virtual std::optional<QString> InputText(const QString& caption, const QString& prompt,
                                            const QString& initial) = 0;
+  // Says why a typed text is refused; empty when it is accepted.
+  using Refusal = std::function<QString(const QString&)>;
+  // One line of text that must pass `refusal`: a refused text stays in the box, the reason shown
+  // under it, until it is mended or the box cancelled (nullopt).
+  virtual std::optional<QString> InputChecked(const QString& caption, const QString& prompt,
+                                              const QString& initial, const Refusal& refusal) = 0;
   // The open dialog: an existing file under `directory` matching `filter`; nullopt when cancelled.
   virtual std::optional<QString> OpenFile(const QString& directory, const QString& filter) = 0;
   // The save dialog titled `caption` ("Save As" when empty): asks before overwriting, appends
@@ -62,6 +72,22 @@ class DialogOwner {
   QWidget* previous_;
 };
 
+// The box of InputChecked: OK closes it only when the text passes; otherwise the text stays, the
+// reason under the field.
+class CheckedInputDialog : public QDialog {
+ public:
+  CheckedInputDialog(const QString& caption, const QString& prompt, const QString& initial,
+                     Dialogs::Refusal refusal, QWidget* parent);
+  QLineEdit* field() const { return field_; }
+  QLabel* refusalLabel() const { return refusal_; }
+  void accept() override;
+
+ private:
+  Dialogs::Refusal check_;
+  QLineEdit* field_;
+  QLabel* refusal_;
+};
+
 // The real boxes: QMessageBox, QInputDialog and QFileDialog, parented to `parent`.
 class QtDialogs : public Dialogs {
  public:
@@ -77,6 +103,8 @@ class QtDialogs : public Dialogs {
   bool YesNo(const QString& caption, const QString& text) override;
   std::optional<QString> InputText(const QString& caption, const QString& prompt,
                                    const QString& initial) override;
+  std::optional<QString> InputChecked(const QString& caption, const QString& prompt,
+                                      const QString& initial, const Refusal& refusal) override;
   std::optional<QString> OpenFile(const QString& directory, const QString& filter) override;
   std::optional<QString> SaveFile(const QString& caption, const QString& directory,
                                   const QString& filter, const QString& suffix) override;

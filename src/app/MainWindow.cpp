@@ -11,6 +11,7 @@
 #include <QScreen>
 #include <algorithm>
 #include <exception>
+#include <utility>
 
 #include "app/CapcodePanel.h"
 #include "app/Controls.h"
@@ -137,6 +138,22 @@ void TfrmAir::BuildMenus() {
   SeriesProgramming1 =
       item(System1, "SeriesProgramming1", QStringLiteral("S&eries Programming..."));
 
+  // The two File menus share their title, and one of them is hidden at any time. The menu bar
+  // grabs the mnemonic of every entry, shown or hidden, and a key grabbed twice goes to its owners
+  // in turn: every second Alt+F went to the hidden menu and opened nothing, leaving the bar in its
+  // Alt mode. A hidden menu's title therefore carries no mnemonic.
+  for (QMenu* menu : {File2, File1}) {
+    QAction* entry = menu->menuAction();
+    const QString title = menu->title();
+    const auto apply = [entry, title] {
+      QString shown = title;
+      if (!entry->isVisible()) shown.remove(QLatin1Char('&'));
+      entry->setText(shown);
+    };
+    connect(entry, &QAction::visibleChanged, this, apply);
+    apply();
+  }
+
   connect(Open2, &QAction::triggered, this, [this] { Open2Click(); });
   connect(Save1, &QAction::triggered, this, [this] { Save1Click(); });
   connect(SaveAs1, &QAction::triggered, this, [this] { SaveAs1Click(); });
@@ -167,6 +184,9 @@ void TfrmAir::BuildStatusBar() {
   StatusText->setObjectName(QStringLiteral("StatusText"));
   StatusText->setMinimumWidth(100);
   StatusBar1->addWidget(StatusText, 1);
+  StatusPort = new QLabel(StatusBar1);
+  StatusPort->setObjectName(QStringLiteral("StatusPort"));
+  StatusBar1->addPermanentWidget(StatusPort);
 }
 
 void TfrmAir::BuildSelectors() {
@@ -250,8 +270,8 @@ void TfrmAir::showEvent(QShowEvent* event) {
   FirstShow();
 }
 
-// First showing: refill everything from the image, then take the default file when there is one,
-// then the file named on the command line.
+// First showing: refill everything from the image, then take the default file when there is one
+// (the files of the command line wait for the first paint).
 void TfrmAir::FirstShow() {
   PB1->setValue(0);
   portMenu_->Start(commandLinePorts_);
@@ -263,7 +283,6 @@ void TfrmAir::FirstShow() {
     Open2Click();
   }
   MarkUnchanged();
-  if (!startupFile_.isEmpty()) OpenGivenFiles({startupFile_});
   FocusSink();
 }
 
@@ -350,6 +369,15 @@ bool TfrmAir::eventFilter(QObject* watched, QEvent* event) {
       break;
     case QEvent::MouseMove:
       if (watched == canvas_) PointerFocusSink();
+      break;
+    case QEvent::Paint:
+      // The files of the command line open once the window is on the screen (its first paint),
+      // so that their messages come up over the window like those of any Open.
+      if (watched == canvas_ && !startupFiles_.isEmpty()) {
+        QMetaObject::invokeMethod(
+            this, [this, files = std::exchange(startupFiles_, {})] { OpenGivenFiles(files); },
+            Qt::QueuedConnection);
+      }
       break;
     case QEvent::MouseButtonRelease:
       if (watched == stcCode) ShowPage(grpNormal);

@@ -124,10 +124,11 @@ class TfrmAir : public QMainWindow {
   // Opens `path` through Open's checks and messages, as File > Open would with it chosen.
   void OpenPath(const QString& path);
   // Opens files handed over from outside (dropped, or named on the command line): the first
-  // one, when it is a configuration (.tbl); the others are named in a message and left.
+  // one, when it is a configuration (.tbl); then a message names the others, which are left.
   void OpenGivenFiles(const QStringList& paths);
-  // A configuration to open at start-up, after the default file.
-  void SetStartupFile(const QString& path) { startupFile_ = path; }
+  // Files named on the command line: opened through OpenGivenFiles once the window is on the
+  // screen, after the default file, so that a refusal appears over the window.
+  void SetStartupFiles(const QStringList& paths) { startupFiles_ = paths; }
   // True while the image differs from what was last opened, saved, read or written.
   bool HasUnsavedChanges();
 
@@ -151,6 +152,7 @@ class TfrmAir : public QMainWindow {
   QStatusBar* StatusBar1 = nullptr;
   QProgressBar* PB1 = nullptr;
   QLabel* StatusText = nullptr;  // panel 1 of the status bar
+  QLabel* StatusPort = nullptr;  // at the right of the status bar: the port in use (Pager > Port)
 
   // Menus and their items.
   QMenu* File2 = nullptr;  // configuration files
@@ -238,7 +240,7 @@ class TfrmAir : public QMainWindow {
   bool closeRequested_ = false;
   bool noDialog_ = false;
   QString currentFileName_;
-  QString startupFile_;
+  QStringList startupFiles_;
   bool startingUp_ = false;
   ConfigImage unchangedImage_ = ConfigImage::StartupImage();
   std::vector<std::string> commandLinePorts_;

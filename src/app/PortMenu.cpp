@@ -64,6 +64,12 @@ void PortMenu::Refresh() {
     connect(action, &QAction::triggered, this, [this, device] { Choose(device); });
     return action;
   };
+  // Devices and servers are numbered &1 to &9 after the letters of the fixed entries.
+  int number = 0;
+  const auto numbered = [&number](QString text) {
+    text.replace(QLatin1Char('&'), QStringLiteral("&&"));
+    return ++number <= 9 ? QStringLiteral("&%1 %2").arg(number).arg(text) : text;
+  };
   QAction* automatic = add(QStringLiteral("&Automatic"), QString());
   automatic->setObjectName(QStringLiteral("PortAutomatic"));
   automatic->setChecked(!useCommandLine_ && chosen_.isEmpty());
@@ -85,22 +91,40 @@ void PortMenu::Refresh() {
   if (ports.empty()) menu_->addAction(QStringLiteral("No serial ports found"))->setEnabled(false);
   for (const PortInfo& port : ports) {
     const QString device = FromBytes(port.device);
-    QAction* action = add(PortLine(port), device);
+    QAction* action = add(numbered(PortLine(port)), device);
     action->setChecked(!useCommandLine_ && device == chosen_);
     action->setToolTip(port.candidate ? QStringLiteral("Tried by the automatic board search")
                                       : QStringLiteral("Not searched: ") + FromBytes(port.reason));
   }
   menu_->addSeparator();
-  for (const QString& url : RecentNetworkPorts()) {
-    QString text = url;
-    text.replace(QLatin1Char('&'), QStringLiteral("&&"));
-    QAction* action = add(text, url);
+  const QStringList recent = RecentNetworkPorts();
+  for (const QString& url : recent) {
+    QAction* action = add(numbered(url), url);
     action->setChecked(!useCommandLine_ && url == chosen_);
     action->setToolTip(QStringLiteral("A board behind a serial server"));
   }
   QAction* network = menu_->addAction(QStringLiteral("&Network port..."));
   network->setObjectName(QStringLiteral("PortNetwork"));
   connect(network, &QAction::triggered, this, [this] { AskNetworkPort(); });
+  if (!recent.isEmpty()) {
+    QAction* clear = menu_->addAction(QStringLiteral("C&lear List"));
+    clear->setObjectName(QStringLiteral("PortClearList"));
+    clear->setToolTip(QStringLiteral("Forget the serial servers listed (the one in use stays)"));
+    connect(clear, &QAction::triggered, this, [this] { ClearNetworkPorts(); });
+  }
+}
+
+void PortMenu::ClearNetworkPorts() {
+  QStringList kept;
+  if (!useCommandLine_ && IsNetwork(chosen_)) kept << chosen_;
+  AppSettings()->setValue(kNetworkKey, kept);
+}
+
+QString PortMenu::NetworkPortRefusal(const QString& typed) {
+  std::string error;
+  if (!NormaliseNetworkPort(QFile::encodeName(typed.trimmed()).toStdString(), error).empty())
+    return QString();
+  return QStringLiteral("%1: %2").arg(typed.trimmed(), FromBytes(error));
 }
 
 QStringList PortMenu::RecentNetworkPorts() const {
@@ -112,19 +136,14 @@ void PortMenu::AskNetworkPort() {
   const QString initial = IsNetwork(chosen_) ? chosen_
                           : recent.isEmpty() ? QStringLiteral("rfc2217://")
                                              : recent.front();
-  const std::optional<QString> answer = window_.dialogs().InputText(
+  // A wrong URL is refused in the box itself, so it can be mended rather than typed again.
+  const std::optional<QString> answer = window_.dialogs().InputChecked(
       kNetworkCaption, QStringLiteral("Serial server (rfc2217://HOST:PORT or socket://HOST:PORT):"),
-      initial);
+      initial, &NetworkPortRefusal);
   if (!answer) return;
-  const QString typed = answer->trimmed();
   std::string error;
-  const std::string url = NormaliseNetworkPort(QFile::encodeName(typed).toStdString(), error);
-  if (url.empty()) {
-    window_.dialogs().MessageBox(
-        kNetworkCaption, QStringLiteral("%1: %2").arg(typed, FromBytes(error)), MessageIcon::Error);
-    return;
-  }
-  Choose(FromBytes(url));
+  Choose(
+      FromBytes(NormaliseNetworkPort(QFile::encodeName(answer->trimmed()).toStdString(), error)));
 }
 
 bool PortMenu::Listed(const QString& device) const {
@@ -197,6 +216,7 @@ void PortMenu::ShowChoice() {
     tip = QStringLiteral("Port: %1").arg(chosen_);
   }
   window_.StatusText->setToolTip(tip);
+  window_.StatusPort->setText(tip);
 }
 
 }  // namespace tuva::app

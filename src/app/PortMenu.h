@@ -1,9 +1,10 @@
 // Pager > Port: which serial device the board is looked for on. "Automatic" is the board search
 // over the candidate ports; below it every serial device the system has, with its driver and a
 // short description, the search's candidates marked; below them the serial servers used lately
-// and "Network port..." to name another (rfc2217://HOST:PORT or socket://HOST:PORT). A port chosen
-// here is the only one any device operation opens. The choice is remembered between runs; devices
-// named on the command line win over it for the run.
+// and "Network port..." to name another (rfc2217://HOST:PORT or socket://HOST:PORT), and "Clear
+// List" to forget them. Devices and servers are numbered &1 to &9 for the keyboard. A port chosen
+// here is the only one any device operation opens, and the status bar names it. The choice is
+// remembered between runs; devices named on the command line win over it for the run.
 #pragma once
 
 #include <QActionGroup>
@@ -38,9 +39,13 @@ class PortMenu : public QObject {
   void Refresh();
   // Uses `device` only (empty: the board search) and remembers it.
   void Choose(const QString& device);
-  // Asks for a serial server's URL and chooses it; a wrong one is refused with a message and
-  // changes nothing.
+  // Asks for a serial server's URL and chooses it; a wrong one is refused under the field, where
+  // it stays to be mended, and changes nothing.
   void AskNetworkPort();
+  // Why a typed URL is refused ("URL: reason"); empty for a good one.
+  static QString NetworkPortRefusal(const QString& typed);
+  // Forgets the serial servers used lately, except the one in use.
+  void ClearNetworkPorts();
 
   // How many serial servers the menu keeps for choosing again.
   static constexpr int kRecentNetworkPorts = 4;

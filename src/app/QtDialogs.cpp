@@ -1,8 +1,11 @@
+#include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QInputDialog>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QScreen>
+#include <QVBoxLayout>
 #include <algorithm>
 
 #include "app/Dialogs.h"
@@ -92,6 +95,54 @@ std::optional<QString> QtDialogs::InputText(const QString& caption, const QStrin
   QString text = QInputDialog::getText(parent_, caption, prompt, QLineEdit::Normal, initial, &ok);
   if (!ok) return std::nullopt;
   return text;
+}
+
+CheckedInputDialog::CheckedInputDialog(const QString& caption, const QString& prompt,
+                                       const QString& initial, Dialogs::Refusal refusal,
+                                       QWidget* parent)
+    : QDialog(parent),
+      check_(std::move(refusal)),
+      field_(new QLineEdit(initial, this)),
+      refusal_(new QLabel(this)) {
+  setWindowTitle(caption);
+  field_->setObjectName(QStringLiteral("edtInput"));
+  field_->setMinimumWidth(field_->fontMetrics().averageCharWidth() * 48);
+  refusal_->setObjectName(QStringLiteral("lblRefusal"));
+  refusal_->setWordWrap(true);
+  QPalette palette = refusal_->palette();
+  palette.setColor(QPalette::WindowText, QColor(176, 0, 0));
+  refusal_->setPalette(palette);
+  refusal_->hide();
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+  connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+  connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+  auto* layout = new QVBoxLayout(this);
+  auto* label = new QLabel(prompt, this);
+  label->setBuddy(field_);
+  layout->addWidget(label);
+  layout->addWidget(field_);
+  layout->addWidget(refusal_);
+  layout->addWidget(buttons);
+  // Typing again means the reason shown is about a text that is no longer there.
+  connect(field_, &QLineEdit::textEdited, refusal_, &QWidget::hide);
+}
+
+void CheckedInputDialog::accept() {
+  const QString why = check_(field_->text());
+  if (why.isEmpty()) {
+    QDialog::accept();
+    return;
+  }
+  refusal_->setText(why);
+  refusal_->show();
+  field_->setFocus();
+}
+
+std::optional<QString> QtDialogs::InputChecked(const QString& caption, const QString& prompt,
+                                               const QString& initial, const Refusal& refusal) {
+  CheckedInputDialog dialog(caption, prompt, initial, refusal, parent_);
+  if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+  return dialog.field()->text();
 }
 
 std::optional<QString> QtDialogs::OpenFile(const QString& directory, const QString& filter) {

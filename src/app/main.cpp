@@ -4,7 +4,8 @@
 //   tuva --port DEV      looks for it on DEV only (may be given more than once); DEV may be
 //                        rfc2217://HOST:PORT or socket://HOST:PORT for a board behind a server
 //   tuva --demo          serves a simulated board on a pseudo-terminal and uses it
-//   tuva FILE.tbl        opens FILE.tbl once started (after default.tbl)
+//   tuva FILE.tbl        opens FILE.tbl once the window is up (after default.tbl); of several
+//                        files the first is opened and the others are named as not opened
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QFile>
@@ -79,9 +80,11 @@ void Describe(QCommandLineParser& parser, const Arguments& arguments) {
   parser.addHelpOption();
   parser.addVersionOption();
   parser.addOptions({arguments.port, arguments.demo, arguments.exitAfterShow});
-  parser.addPositionalArgument(QStringLiteral("file"),
-                               QStringLiteral("A configuration (.tbl) to open once started."),
-                               QStringLiteral("[FILE.tbl]"));
+  parser.addPositionalArgument(
+      QStringLiteral("file"),
+      QStringLiteral("A configuration (.tbl) to open once started; one window edits one "
+                     "configuration, so of several files only the first is opened."),
+      QStringLiteral("[FILE.tbl...]"));
 }
 
 // --help and --version are answered before the window's application exists, without a display,
@@ -138,11 +141,6 @@ int main(int argc, char* argv[]) {
     return 2;
   }
   if (parser.isSet(QStringLiteral("help"))) parser.showHelp(0);
-  if (parser.positionalArguments().size() > 1) {
-    std::fprintf(stderr, "tuva: unexpected argument '%s'\n",
-                 qPrintable(parser.positionalArguments().at(1)));
-    return 2;
-  }
 
   std::vector<std::string> ports;
   if (!PortsOf(parser.values(portOption), ports)) return 2;
@@ -171,8 +169,7 @@ int main(int argc, char* argv[]) {
     window.portMenu()->SetCommandLineLabel(
         QStringLiteral("Simulated board on %1").arg(QString::fromStdString(demo->SlavePath())));
   }
-  if (!parser.positionalArguments().isEmpty())
-    window.SetStartupFile(parser.positionalArguments().constFirst());
+  window.SetStartupFiles(parser.positionalArguments());
   QuitOnFirstPaint quitter;
   if (parser.isSet(exitOption)) window.canvas()->installEventFilter(&quitter);
   window.show();

@@ -90,8 +90,9 @@ int CompareCommand(const Options& options);
 // Opens a configuration file; a refused file is a bad argument.
 ConfigImage OpenConfigImage(const std::string& path);
 
-// diff's output for fields that differ between `a` and `b`: one line per field, or JSON rows with
-// the two values under `aKey` and `bKey`.
+// diff's output for fields that differ between `a` and `b`: one line per field (the editors'
+// fields first in the window's order, the derived ones folded by family), or JSON rows with every
+// field and the two values under `aKey` and `bKey`.
 void PrintDifferences(const std::vector<const Field*>& fields, const ConfigImage& a,
                       const ConfigImage& b);
 nlohmann::json DifferenceRows(const std::vector<const Field*>& fields, const ConfigImage& a,

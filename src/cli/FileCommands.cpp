@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "cli/Commands.h"
+#include "features/FieldDiff.h"
 #include "features/FieldTable.h"
 #include "files/ConfigFile.h"
 #include "image/Utf8.h"
@@ -50,13 +51,6 @@ nlohmann::json FieldJson(const Field& field) {
 
 nlohmann::json ValueJson(const Field& field, const ConfigImage& image) {
   return {{"value", field.Text(image)}, {"hex", field.Hex(image)}};
-}
-
-// The value as the programmer shows it; the bytes too when the shown values alone look equal.
-std::string ShownValue(const Field& field, const ConfigImage& image, bool withHex) {
-  std::string text = field.Text(image);
-  if (withHex) text += " [" + field.Hex(image) + "]";
-  return text;
 }
 
 // Width of the name column: the longest name in the table.
@@ -137,14 +131,20 @@ ConfigImage OpenConfigImage(const std::string& path) {
   return image;
 }
 
+// The fields an editor shows first, in the window's order; the derived ones folded by family.
 void PrintDifferences(const std::vector<const Field*>& fields, const ConfigImage& a,
                       const ConfigImage& b) {
   const int nameWidth = NameWidth();
-  for (const Field* field : fields) {
-    const bool sameText = field->Text(a) == field->Text(b);
-    std::cout << std::left << std::setw(14) << Location(*field) << ' ' << std::setw(nameWidth)
-              << field->name << ' ' << ShownValue(*field, a, sameText) << "  ->  "
-              << ShownValue(*field, b, sameText) << '\n';
+  for (const DiffRow& row : ReadableDifferences(fields, a, b).rows) {
+    std::string location = Location(*row.fields.front());
+    if (row.fields.size() > 1) {
+      const Field& last = *row.fields.back();
+      location = Hex3(row.fields.front()->offset) + '-' + Hex3(last.offset + last.width - 1);
+    }
+    std::cout << std::left << std::setw(14) << location << ' ' << std::setw(nameWidth) << row.name
+              << ' ' << row.a << "  ->  " << row.b;
+    if (!row.copies.empty()) std::cout << "  (" << row.copies << ")";
+    std::cout << '\n';
   }
 }
 

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <string_view>
 
+#include "link/NetworkPort.h"
+
 namespace tuva {
 
 void ClosePort(Session& session) noexcept {
@@ -16,16 +18,24 @@ void ClosePort(Session& session) noexcept {
 void ReportBoardNotFound(Session& session) {
   Frontend& frontend = session.frontend;
   frontend.SetStatus(kStatusError);
-  // A server that could not be reached is the cause, and is told first.
-  if (!session.port.Unreachable().empty()) {
-    std::string lines;
-    for (const std::string& line : session.port.Unreachable()) lines += "\n  " + line;
-    frontend.ShowMessageBox(kAppTitle,
-                            "The network port could not be opened:" + lines +
-                                "\nCheck the address, that the server is running and that this "
-                                "computer may connect to it.",
-                            MessageIcon::Exclamation);
+  // The ports chosen that could not even be opened are the cause, and are told first, each with
+  // the reason.
+  std::string network;
+  std::string serial;
+  for (const std::string& line : session.port.Unreachable())
+    (IsNetworkPortName(line) ? network : serial) += "\n  " + line;
+  std::string why;
+  if (!network.empty()) {
+    why = "The network port could not be opened:" + network +
+          "\nCheck the address, that the server is running and that this computer may connect to "
+          "it.";
   }
+  if (!serial.empty()) {
+    if (!why.empty()) why += "\n\n";
+    why += "The serial port could not be opened:" + serial +
+           "\nCheck that the adapter is plugged in and that no other program holds the port.";
+  }
+  if (!why.empty()) frontend.ShowMessageBox(kAppTitle, why, MessageIcon::Exclamation);
   frontend.ShowMessage("The target board is not found !");
   for (const std::string& device : session.busyPorts) frontend.ShowMessage(PortInUseText(device));
   if (!session.deniedPorts.empty()) {

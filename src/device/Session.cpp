@@ -11,9 +11,13 @@ bool Session::FindBoard() {
   deniedPorts.clear();
   busyPorts.clear();
   port.ForgetUnreachable();
-  std::vector<std::string> devices = ports;
-  if (devices.empty()) devices = CandidateDevices(EnumeratePorts(sysfsRoot, devRoot));
-  return tuva::FindBoard(protocol, devices, &deniedPorts, &busyPorts);
+  if (!ports.empty()) return tuva::FindBoard(protocol, ports, &deniedPorts, &busyPorts);
+  // The search's own candidates: one that cannot be opened (an adapter pulled out while it was
+  // listed) is not worth a note of its own; a port the user chose is.
+  const bool found = tuva::FindBoard(protocol, CandidateDevices(EnumeratePorts(sysfsRoot, devRoot)),
+                                     &deniedPorts, &busyPorts);
+  port.ForgetUnreachable();
+  return found;
 }
 
 }  // namespace tuva

@@ -1,5 +1,6 @@
 #include "link/CommPort.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <utility>
@@ -38,6 +39,23 @@ const char* OperationText(std::uint8_t code) {
       return "the port's input queue cannot be queried";
     default:
       return "serial port failure";
+  }
+}
+
+// Why a serial device could not be opened, in the words tuvactl uses for a missing one.
+std::string DeviceOpenReason(const ECommError& error) {
+  switch (error.SystemError) {
+    case ENOENT:
+    case ENODEV:
+    case ENXIO:
+      return "no such device";
+    case EBUSY:
+      return "in use by another program";
+    case ENOTTY:
+      return "not a serial port";
+    default:
+      return error.Detail.empty() ? std::strerror(static_cast<int>(error.SystemError))
+                                  : error.Detail;
   }
 }
 
@@ -101,7 +119,16 @@ void TCommPort::Open() {
   if (open_) return;
   const LineSettings line{baud_, byteSize_, parity_, stopBits_};
   if (!IsNetworkPortName(name_)) {
-    transport_ = OpenTermiosTransport(name_, line);
+    try {
+      transport_ = OpenTermiosTransport(name_, line);
+    } catch (const ECommError& error) {
+      // A port tried again and again (a jig waiting for its adapter) is noted once.
+      const std::string note = name_ + ": " + DeviceOpenReason(error);
+      if (error.SystemError != EACCES && error.SystemError != EPERM &&
+          std::find(unreachable_.begin(), unreachable_.end(), note) == unreachable_.end())
+        unreachable_.push_back(note);
+      throw;
+    }
   } else {
     try {
       std::string problem;

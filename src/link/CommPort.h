@@ -77,8 +77,9 @@ class TCommPort {
   std::uint8_t Parity() const { return parity_; }      // 0 none, 1 odd, 2 even
   std::uint8_t StopBits() const { return stopBits_; }  // 0 one, 2 two
 
-  // The network ports whose open failed since ForgetUnreachable, each as "URL: reason", for the
-  // board search's report (a device that cannot be opened needs no such note).
+  // The ports whose open failed since ForgetUnreachable, each as "NAME: reason" ("/dev/ttyUSB9:
+  // no such device"), for the board search's report. A device that this user may not open is not
+  // among them: the search names it with the fix.
   const std::vector<std::string>& Unreachable() const { return unreachable_; }
   void ForgetUnreachable() { unreachable_.clear(); }
   // Adds `other`'s notes to these: the board search opens its candidates on ports of its own.

@@ -76,6 +76,18 @@ class RecordingDialogs : public app::Dialogs {
     if (whileModal) whileModal();
     return TakeText(texts);
   }
+  // Takes answers from `texts` until one passes; each refused one is kept in `refusals`.
+  std::optional<QString> InputChecked(const QString& caption, const QString& prompt, const QString&,
+                                      const Refusal& refusal) override {
+    inputs.push_back({caption, prompt, MessageIcon::None});
+    if (whileModal) whileModal();
+    while (const std::optional<QString> answer = TakeText(texts)) {
+      const QString why = refusal(*answer);
+      if (why.isEmpty()) return answer;
+      refusals.push_back({caption, why, MessageIcon::None});
+    }
+    return std::nullopt;
+  }
   std::optional<QString> OpenFile(const QString& directory, const QString& filter) override {
     fileDialogs.push_back({directory, filter, MessageIcon::None, parent_});
     return TakeText(files);
@@ -111,6 +123,7 @@ class RecordingDialogs : public app::Dialogs {
   std::vector<Box> boxes;        // plain messages (caption FVantel, no icon) and message boxes
   std::vector<Box> questions;    // Yes/No boxes and Save/Discard/Cancel boxes (Information)
   std::vector<Box> inputs;       // text-input boxes
+  std::vector<Box> refusals;     // reasons shown under the field of a checked text-input box
   std::vector<Box> fileDialogs;  // caption: directory; text: filter (and suffix)
   std::deque<bool> yesNo;
   std::deque<app::SaveChoice> saveChoices;

@@ -116,10 +116,16 @@ TEST_F(DeviceCommandsTest, ARefusedEntryStopsTheCommandBeforeItStarts) {
   EXPECT_TRUE(board().Requests().empty());
 }
 
+// A chosen device that is not there gets the reason after the usual message, as a server does.
 TEST_F(WindowTest, AMissingBoardIsReported) {
-  app::TfrmAir& w = Open({cwd.file("ttyNone").toStdString()});
+  const QString device = cwd.file("ttyNone");
+  app::TfrmAir& w = Open({device.toStdString()});
   w.CheckFirmware1->trigger();
-  EXPECT_EQ(dialogs.shownTexts(), QStringList{"The target board is not found !"});
+  EXPECT_EQ(dialogs.shownTexts(),
+            (QStringList{"The target board is not found !",
+                         "The serial port could not be opened:\n  " + device +
+                             ": no such device\nCheck that the adapter is plugged in and that no "
+                             "other program holds the port."}));
   EXPECT_EQ(w.StatusText->text(), " Ready");
 }
 

@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QMimeData>
 #include <QUrl>
+#include <QWindow>
 
 #include "AppTestSupport.h"
 #include "app/RecentFiles.h"
@@ -94,7 +95,7 @@ TEST_F(FileCommandsTest, ARefusedFileLeavesImageControlsAndCaptionAsTheyWere) {
   w.Open2->trigger();
   ASSERT_EQ(dialogs.boxes.size(), 2u);
   EXPECT_EQ(dialogs.boxes[1].caption, "Tuva");
-  EXPECT_EQ(dialogs.boxes[1].text, "Open Error!");
+  EXPECT_EQ(dialogs.boxes[1].text, "Open Error!\n" + cwd.file("missing.tbl"));
   EXPECT_EQ(dialogs.boxes[1].icon, MessageIcon::Exclamation);
 
   EXPECT_EQ(image(), before);
@@ -200,15 +201,39 @@ TEST_F(FileCommandsTest, RecentFilesFillReorderAndDropMissingEntries) {
   EXPECT_EQ(image(), before);
 }
 
-// A file named on the command line opens after the default file; a dropped one opens like Open.
+// Files named on the command line open once the window is up, after the default file: the first
+// one, its refusal naming it over the window, and a message names the others. A dropped file
+// opens like Open.
 TEST_F(FileCommandsTest, FilesGivenOnTheCommandLineOrDroppedGoThroughOpen) {
   SaveImage("default.tbl", 1111111);
   const QString given = SaveImage("given.tbl", 1222222);
-  beforeShow = [&](app::TfrmAir& w) { w.SetStartupFile(given); };
-  app::TfrmAir& w = Open();
-  EXPECT_EQ(w.windowTitle(), Caption(given));
-  EXPECT_EQ(w.capcodes()->edit(0)->text(), "1222222");
-
+  const QString missing = cwd.file("missing.tbl");
+  struct Start {
+    QStringList files;
+    QStringList messages;
+    QString caption;
+  };
+  const Start starts[] = {
+      {{missing}, {"Open Error!\n" + missing}, cwd.file("default.tbl")},
+      {{given, missing},
+       {"One window edits one configuration: only the first file given, " + given +
+        ", is taken.\nNot opened: " + missing},
+       given},
+  };
+  for (const Start& start : starts) {
+    SCOPED_TRACE(start.files.join(' ').toStdString());
+    dialogs.boxes.clear();
+    QList<bool> windowShown;
+    dialogs.whileModal = [&] { windowShown << window().windowHandle()->isExposed(); };
+    beforeShow = [&](app::TfrmAir& w) { w.SetStartupFiles(start.files); };
+    app::TfrmAir& w = Open();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !dialogs.boxes.empty(); }, 5000));
+    EXPECT_EQ(dialogs.shownTexts(), start.messages);
+    EXPECT_EQ(windowShown, QList<bool>(start.messages.size(), true));
+    EXPECT_EQ(w.windowTitle(), Caption(start.caption));
+  }
+  dialogs.whileModal = nullptr;
+  app::TfrmAir& w = window();
   const QString dropped = SaveImage("dropped.tbl", 1333333);
   const QString other = SaveImage("other.tbl", 1444444);
   const QString notes = cwd.file("notes.txt");
@@ -220,7 +245,10 @@ TEST_F(FileCommandsTest, FilesGivenOnTheCommandLineOrDroppedGoThroughOpen) {
   const Case cases[] = {
       {{notes}, {notes + " is not a configuration file (*.tbl); nothing is opened."}, given},
       {{dropped}, {}, dropped},
-      {{other, given}, {"2 files were given; only the first, " + other + ", is opened."}, other},
+      {{other, given},
+       {"One window edits one configuration: only the first file given, " + other +
+        ", is taken.\nNot opened: " + given},
+       other},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.files.join(' ').toStdString());

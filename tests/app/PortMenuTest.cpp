@@ -1,5 +1,9 @@
 // Pager > Port: the devices through a made-up sysfs, the choice as the only device Read opens, the
 // choice remembered across a restart, and serial servers named by URL.
+#include <QLabel>
+#include <QLineEdit>
+#include <QSet>
+
 #include "AppTestSupport.h"
 #include "app/PortMenu.h"
 #include "files/ConfigFile.h"
@@ -71,14 +75,16 @@ TEST_F(PortMenuTest, AChosenDeviceIsTheOnlyOneReadUses) {
   ASSERT_EQ(items[0]->text(), "&Automatic");
   EXPECT_TRUE(items[0]->isChecked());
   ASSERT_NE(Item(prolific), nullptr);
-  EXPECT_EQ(Item(prolific)->text(),
-            QString::fromStdString(prolific) + "  -  pl2303, USB-Serial Controller  [searched]");
-  EXPECT_EQ(Item(ftdi)->text(), QString::fromStdString(ftdi) + "  -  ftdi_sio, FT232R USB UART");
+  EXPECT_EQ(Item(prolific)->text(), "&1 " + QString::fromStdString(prolific) +
+                                        "  -  pl2303, USB-Serial Controller  [searched]");
+  EXPECT_EQ(Item(ftdi)->text(),
+            "&2 " + QString::fromStdString(ftdi) + "  -  ftdi_sio, FT232R USB UART");
+  EXPECT_EQ(w.StatusPort->text(), "Port: Automatic (the board is searched for)");
   EXPECT_EQ(ReadCapcode(), "1111111");  // the search finds the PL2303
 
   Item(ftdi)->trigger();
   EXPECT_EQ(w.session().ports, std::vector<std::string>{ftdi});
-  EXPECT_TRUE(w.StatusText->toolTip().contains(QString::fromStdString(ftdi)));
+  EXPECT_EQ(w.StatusPort->text(), "Port: " + QString::fromStdString(ftdi));
   EXPECT_TRUE(Item(ftdi)->isChecked());
   EXPECT_EQ(ReadCapcode(), "2022222");
 
@@ -152,21 +158,70 @@ TEST_F(PortMenuTest, AWrongNetworkPortIsRefusedAndChangesNothing) {
       {"bench:23", "not a network port (rfc2217://HOST:PORT or socket://HOST:PORT)"},
   };
   for (const auto& [url, problem] : cases) {
-    dialogs.boxes.clear();
-    AskNetworkPort(url);
-    ASSERT_EQ(dialogs.boxes.size(), 1u) << url.toStdString();
-    EXPECT_EQ(dialogs.boxes[0].caption, "Network port");
-    EXPECT_EQ(dialogs.boxes[0].text, url + ": " + problem);
+    dialogs.refusals.clear();
+    AskNetworkPort(url);  // refused in the box, which is then cancelled
+    ASSERT_EQ(dialogs.refusals.size(), 1u) << url.toStdString();
+    EXPECT_EQ(dialogs.refusals[0].caption, "Network port");
+    EXPECT_EQ(dialogs.refusals[0].text, url + ": " + problem);
     EXPECT_EQ(w.session().ports, std::vector<std::string>{ftdi});
   }
-  dialogs.boxes.clear();
-  AskNetworkPort(QString());  // cancelled
   EXPECT_TRUE(dialogs.boxes.empty());
 
   app::TfrmAir& again = Open();
   EXPECT_EQ(again.session().ports, std::vector<std::string>{ftdi});
   for (QAction* action : Items())
     EXPECT_FALSE(action->data().toString().contains("://")) << action->text().toStdString();
+}
+
+// The box itself: OK on a wrong URL keeps the box open with the URL as typed and the reason under
+// it; the mended URL closes it.
+TEST_F(PortMenuTest, TheNetworkPortBoxKeepsARefusedUrl) {
+  app::TfrmAir& w = Open();
+  app::CheckedInputDialog box("Network port", "Serial server:", "rfc2217://",
+                              &app::PortMenu::NetworkPortRefusal, &w);
+  box.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&box));
+  box.field()->selectAll();
+  QTest::keyClicks(box.field(), "rfc2217://bench:0");
+  QTest::keyClick(box.field(), Qt::Key_Return);
+  EXPECT_TRUE(box.isVisible());
+  EXPECT_EQ(box.field()->text(), "rfc2217://bench:0");
+  EXPECT_TRUE(box.refusalLabel()->isVisible());
+  EXPECT_EQ(box.refusalLabel()->text(),
+            "rfc2217://bench:0: port \"0\" is not a number from 1 to 65535");
+
+  QTest::keyClick(box.field(), Qt::Key_Backspace);
+  QTest::keyClicks(box.field(), "2217");
+  EXPECT_FALSE(box.refusalLabel()->isVisible());
+  QTest::keyClick(box.field(), Qt::Key_Return);
+  EXPECT_FALSE(box.isVisible());
+  EXPECT_EQ(box.result(), QDialog::Accepted);
+}
+
+// Every entry of the menu has a mnemonic of its own (the ninth device or server and those after
+// it have none left), and Clear List forgets the servers but the one in use.
+TEST_F(PortMenuTest, EntriesHaveMnemonicsAndServersCanBeForgotten) {
+  app::TfrmAir& w = Open();
+  for (const int port : {1, 2}) AskNetworkPort("rfc2217://bench:" + QString::number(port));
+  QSet<QChar> used;
+  for (QAction* entry : Items()) {
+    if (entry->isSeparator() || !entry->isEnabled()) continue;
+    const QString text = entry->text();
+    const qsizetype amp = text.indexOf('&');
+    ASSERT_TRUE(amp >= 0 && amp + 1 < text.size()) << text.toStdString();
+    EXPECT_FALSE(used.contains(text[amp + 1].toLower())) << text.toStdString();
+    used.insert(text[amp + 1].toLower());
+  }
+
+  QAction* clear = nullptr;
+  for (QAction* entry : Items())
+    if (entry->objectName() == "PortClearList") clear = entry;
+  ASSERT_NE(clear, nullptr);
+  EXPECT_EQ(clear->text().remove('&'), "Clear List");
+  clear->trigger();
+  EXPECT_EQ(Item("rfc2217://bench:1"), nullptr);
+  EXPECT_NE(Item("rfc2217://bench:2"), nullptr);  // in use
+  EXPECT_EQ(w.session().ports, std::vector<std::string>{"rfc2217://bench:2"});
 }
 
 }  // namespace

@@ -10,6 +10,8 @@
 #include <QSet>
 #include <QStyleOptionComboBox>
 
+#include "app/RecentFiles.h"
+
 #include "FeatureEditorsTestSupport.h"
 
 namespace tuva::testing {
@@ -96,6 +98,31 @@ TEST_F(WindowUseTest, EveryMenuItemAndPageIsReachableByKeyboard) {
   QTest::keyClick(&w, Qt::Key_PageUp, Qt::ControlModifier);
   QTest::keyClick(&w, Qt::Key_PageUp, Qt::ControlModifier);
   EXPECT_EQ(w.FrontPage(), w.grpSrc);
+}
+
+// Alt+F opens the File menu every time, also right after a message raised from a menu entry
+// (File > Recent Files naming a file that is gone), in the normal and the firmware view alike.
+TEST_F(WindowUseTest, AltFOpensTheFileMenuEveryTime) {
+  app::TfrmAir& w = Open();
+  const auto altF = [&w](QMenu* file) {
+    QTest::keyClick(&w, Qt::Key_F, Qt::AltModifier);
+    const bool opened = QTest::qWaitFor([file] { return file->isVisible(); }, 5000);
+    file->hide();
+    return opened;
+  };
+  EXPECT_TRUE(altF(w.File2));
+  EXPECT_TRUE(altF(w.File2));
+
+  w.recentFiles()->Add(cwd.file("gone.tbl"));
+  w.recentFiles()->Refresh();
+  w.recentFiles()->menu()->actions().constFirst()->trigger();
+  ASSERT_EQ(dialogs.boxes.size(), 1u);
+  EXPECT_TRUE(altF(w.File2));
+
+  w.File1->menuAction()->setVisible(true);  // the firmware view swaps the two File menus
+  w.File2->menuAction()->setVisible(false);
+  EXPECT_TRUE(altF(w.File1));
+  EXPECT_TRUE(altF(w.File1));
 }
 
 // The names of the shown controls of `page` whose text is cut off.

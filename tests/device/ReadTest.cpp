@@ -129,7 +129,10 @@ TEST_F(ReadTest, NoBoardIsReportedAndNothingChanges) {
   Session& session = Prepare(Connect());
   session.ports = {"/dev/tuva-no-such-port"};
   EXPECT_FALSE(ReadConfiguration(session));
-  EXPECT_EQ(ui().messages, std::vector<std::string>{"The target board is not found !"});
+  ASSERT_EQ(ui().messages.size(), 2u);
+  EXPECT_EQ(ui().messages[0], "The target board is not found !");
+  // The port chosen is named with the reason it could not be opened.
+  EXPECT_NE(ui().messages[1].find("/dev/tuva-no-such-port: no such device"), std::string::npos);
   EXPECT_EQ(ui().statuses, (std::vector<std::string>{" Error", " Ready"}));
   ExpectUnchanged(session);
 }
