@@ -37,7 +37,7 @@ struct Options {
   std::string secondFile;                   // diff's second file, apply's changes
   std::vector<std::string> fieldArguments;  // get's NAME..., set's NAME=VALUE...
   std::string output;                       // export -o: the file instead of stdout
-  bool force = false;                       // new --force: replace an existing file
+  bool force = false;  // new: replace an existing file; records --release: also an erased attempt
 
   // The records of programmed boards.
   std::string records;       // --records: an SQLite file or a PostgreSQL URL; "" is the default
@@ -45,7 +45,6 @@ struct Options {
   std::string capcodeQuery;  // records --capcode N
   bool failedOnly = false;   // records --failed
   std::string release;       // records --release SLOT=CAPCODE
-  bool force = false;        // records --release --force: also an attempt that sent an erase
   std::string since;         // records --since DATE
   std::size_t limit = 0;     // records --limit N: the newest N; 0 for all
   bool newRecords = false;   // series --new-records: create the database named by --records

@@ -443,11 +443,17 @@ class SqliteStore : public RecordStore {
     Execute("PRAGMA foreign_keys = ON", what);
   }
 
+  // Whether the schema is already this version; the statement is done with before any change (a
+  // table is not dropped under an open read of the database).
+  bool UpToDate() {
+    Statement version(db_, "SELECT version FROM schema_version");
+    return version.Step() == SQLITE_ROW && version.Int(0) >= kSchemaVersion;
+  }
+
   void UpgradeTables(const char* what) {
     const RollbackOnThrow guard(this);
     Execute("BEGIN IMMEDIATE", what);
-    Statement version(db_, "SELECT version FROM schema_version");
-    if (version.Step() == SQLITE_ROW && version.Int(0) >= kSchemaVersion) {
+    if (UpToDate()) {
       Rollback();  // another station did it meanwhile
       return;
     }
