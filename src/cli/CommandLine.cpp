@@ -111,6 +111,10 @@ void AddSeriesOptions(CLI::App& command, Options& options) {
       ->type_name("DB");
   command.add_option("--station", options.station, "Station name recorded (default: host name)")
       ->type_name("NAME");
+  command.add_option("--labels", options.labels, "Write a PDF label per programmed board here")
+      ->type_name("DIR");
+  command.add_option("--label-size", options.labelSize, "The labels' size (default 62x29mm)")
+      ->type_name("WxHmm");
 }
 
 }  // namespace

@@ -49,6 +49,8 @@ struct Options {
   std::vector<std::string> capcodes;  // --capcode SLOT=FIRST[:STEP]
   int count = 0;                      // --count
   std::string station;                // --station; the host name when empty
+  std::string labels;                 // --labels: a folder for a PDF label per board
+  std::string labelSize = "62x29mm";  // --label-size
 };
 
 using Command = int (*)(const Options&);

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "cli/Commands.h"
+#include "cli/SeriesLabels.h"
 #include "files/ConfigFile.h"
 #include "link/Discovery.h"
 #include "records/RecordStore.h"
@@ -97,8 +98,10 @@ int SeriesCommand(const Options& options) {
     throw UsageError(error.what());
   }
   const int count = plan.count;
-  series::SeriesRun run(*store, std::move(plan), [](const series::BoardReport& report) {
+  const auto labels = OpenSeriesLabels(options, plan);  // before any board: a bad folder stops here
+  series::SeriesRun run(*store, std::move(plan), [&labels](const series::BoardReport& report) {
     std::cout << report.Line() << std::endl;
+    WriteSeriesLabel(labels.get(), report);
   });
   {
     StopOnSignals stopper(run);
