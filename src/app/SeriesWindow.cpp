@@ -221,6 +221,8 @@ QWidget* SeriesWindow::BuildSettings() {
   portsLayout->addWidget(portsOfWindow);
   portsLayout->addLayout(typedRow);
   form->addRow(QStringLiteral("Ports:"), portsBox);
+  labelPrinting = new LabelPrinting(settings);
+  form->addRow(QStringLiteral("Labels:"), labelPrinting);
 
   connect(browseTemplate, &QPushButton::clicked, this, [this] {
     if (const auto chosen =
@@ -375,6 +377,7 @@ void SeriesWindow::Start() {
   programmed_ = 0;
   failed_ = 0;
   stopping_ = false;
+  labelPrinting->Begin(*plan);
   // Reports come from the ports' threads; the table is filled on the GUI thread.
   run_ = std::make_unique<series::SeriesRun>(
       *store_, std::move(*plan), [this](const series::BoardReport& report) {
@@ -411,6 +414,7 @@ void SeriesWindow::AddBoard(const series::BoardReport& report) {
       boards->item(boards->rowCount() - 1, column)->setForeground(Qt::darkRed);
   }
   boards->scrollToBottom();
+  labelPrinting->Print(report);
   (report.programmed ? programmed_ : failed_) += 1;
   ShowProgress();
 }

@@ -23,6 +23,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/LabelPrinting.h"
 #include "image/ConfigImage.h"
 #include "records/RecordStore.h"
 #include "series/SeriesRun.h"
@@ -63,6 +64,7 @@ class SeriesWindow : public QDialog {
   QRadioButton* portsOfWindow = nullptr;  // Pager > Port of the main window
   QRadioButton* portsTyped = nullptr;
   QLineEdit* portList = nullptr;  // comma separated
+  LabelPrinting* labelPrinting = nullptr;
   QPushButton* startButton = nullptr;
   QPushButton* stopButton = nullptr;
   QLabel* progress = nullptr;
