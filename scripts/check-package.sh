@@ -55,6 +55,13 @@ done
 desktop-file-validate "$root/$desktop" || fail "desktop-file-validate found faults"
 appstreamcli validate --no-net "$root/$metainfo" || fail "appstreamcli validate found faults"
 
+# The labels' libraries come in through the programs' links (dpkg-shlibdeps): cairo and zint for
+# tuvactl, Qt's print support for tuva.
+depends=$(dpkg-deb -f "$deb" Depends)
+for library in 'libcairo2' 'libzint[0-9.]+' 'libqt6printsupport6'; do
+  grep -qE "(^|, )$library( |,|$)" <<<"$depends" || fail "Depends lacks $library: $depends"
+done
+
 # Errors fail the check; warnings are shown.
 lintian --fail-on error "$deb" || fail "lintian reports errors"
 
