@@ -212,6 +212,7 @@ bool WriteNew(const std::filesystem::path& path, const std::string& bytes) {
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
   if (fd < 0) return false;
   std::size_t done = 0;
+  errno = 0;
   while (done < bytes.size()) {
     const ssize_t written = ::write(fd, bytes.data() + done, bytes.size() - done);
     if (written < 0 && errno == EINTR) continue;
