@@ -83,6 +83,12 @@ done
 default=$(xdg query default application/x-tuva-config) || default="(xdg-mime failed)"
 [ "$default" = io.github.tuva.Programmer.desktop ] ||
   fail "xdg-mime names $default as the default application of .tbl files"
+# The labels' libraries come in through the programs' links (dpkg-shlibdeps): cairo and zint for
+# tuvactl, Qt's print support for tuva.
+depends=$(dpkg-deb -f "$deb" Depends)
+for library in 'libcairo2' 'libzint[0-9.]+' 'libqt6printsupport6'; do
+  grep -qE "(^|, )$library( |,|$)" <<<"$depends" || fail "Depends lacks $library: $depends"
+done
 
 # Errors fail the check; warnings are shown.
 lintian --fail-on error "$deb" || fail "lintian reports errors"

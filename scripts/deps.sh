@@ -6,6 +6,7 @@ TUVA_PACKAGES=(
   libcli11-dev nlohmann-json3-dev
   srecord ser2net
   libsqlite3-dev libpq-dev postgresql
+  libcairo2-dev libzint-dev poppler-utils zbar-tools
   clang libclang-rt-14-dev
   lintian desktop-file-utils appstream man-db
   shared-mime-info libxml2-utils xdg-utils libfile-mimeinfo-perl

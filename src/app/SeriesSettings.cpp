@@ -70,6 +70,8 @@ SeriesSettings::SeriesSettings(TfrmAir& window, QWidget* parent)
   }
   form->addRow(QStringLiteral("Re&cords database:"), recordsPath_);
   form->addRow(QStringLiteral("Ports:"), BuildPorts());
+  labelPrinting_ = new LabelPrinting(this);
+  form->addRow(QStringLiteral("Labels:"), labelPrinting_);
 
   // The label follows Pager > Port; queued, because the menu tells of an item before the item's
   // own handler has made the choice.

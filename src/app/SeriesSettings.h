@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "app/LabelPrinting.h"
 #include "image/CapcodeCodec.h"
 #include "image/ConfigImage.h"
 #include "series/SeriesImage.h"
@@ -42,6 +43,7 @@ class SeriesSettings : public QWidget {
   // The records database: an SQLite file or a postgresql:// URL, as typed.
   QString recordsWhere() const;
   QLineEdit* recordsField() const { return recordsPath_; }
+  LabelPrinting* labelPrinting() const { return labelPrinting_; }
   // Names the main window's present Pager > Port choice beside its radio button.
   void ShowWindowPorts();
 
@@ -64,6 +66,7 @@ class SeriesSettings : public QWidget {
   QLineEdit* templatePath_ = nullptr;
   QSpinBox* count_ = nullptr;
   QLineEdit* recordsPath_ = nullptr;
+  LabelPrinting* labelPrinting_ = nullptr;
   QRadioButton* portsOfWindow_ = nullptr;
   QRadioButton* portsTyped_ = nullptr;
   QLineEdit* portList_ = nullptr;

@@ -206,6 +206,7 @@ void SeriesWindow::Abort(const QString& why) {
 void SeriesWindow::Run(std::shared_ptr<records::RecordStore> store, series::SeriesPlan plan) {
   store_ = std::move(store);
   portRows_->Reset(plan.ports);
+  settings_->labelPrinting()->Begin(plan);
   // Reports and states come from the ports' threads; the tables are filled on the GUI thread.
   run_ = std::make_unique<series::SeriesRun>(
       *store_, std::move(plan),
@@ -258,6 +259,7 @@ void SeriesWindow::AddBoard(const series::BoardReport& report) {
       boards_->item(row, column)->setForeground(Qt::darkRed);
   }
   boards_->scrollToBottom();
+  settings_->labelPrinting()->Print(report);
   (report.programmed ? programmed_ : failed_) += 1;
   ShowProgress();
 }

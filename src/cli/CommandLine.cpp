@@ -179,6 +179,10 @@ std::optional<std::string> UnknownCommand(int argc, const char* const* argv) {
   std::string text = "tuvactl: unknown command '" + word + "'";
   if (best <= 2) text += std::string(" (did you mean ") + closest->name + "?)";
   return text + "\nRun with --help for the commands.\n";
+  command.add_option("--labels", options.labels, "Write a PDF label per programmed board here")
+      ->type_name("DIR");
+  command.add_option("--label-size", options.labelSize, "The labels' size (default 62x29mm)")
+      ->type_name("WxHmm");
 }
 
 }  // namespace

@@ -54,6 +54,8 @@ struct Options {
   int count = 0;                      // --count
   std::string station;                // --station; the host name when empty
   bool reprogram = false;             // --reprogram: write boards already programmed too
+  std::string labels;                 // --labels: a folder for a PDF label per board
+  std::string labelSize = "62x29mm";  // --label-size
 };
 
 using Command = int (*)(const Options&);

@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "cli/Commands.h"
+#include "cli/SeriesLabels.h"
 #include "files/ConfigFile.h"
 #include "link/Discovery.h"
 #include "records/RecordStore.h"
@@ -104,6 +105,8 @@ std::unique_ptr<records::RecordStore> OpenSeriesRecords(const Options& options) 
 
 int SeriesCommand(const Options& options) {
   series::SeriesPlan plan = PlanOf(options);
+  // A label folder that cannot be written stops the run before any board, and before the records.
+  const auto labels = OpenSeriesLabels(options, plan);
   std::unique_ptr<records::RecordStore> store = OpenSeriesRecords(options);
   const int count = plan.count;
   // A port that has had no board for a while says so once, so that a mistyped or unplugged port
@@ -112,7 +115,10 @@ int SeriesCommand(const Options& options) {
   std::set<std::string> waitedOn;
   series::SeriesRun run(
       *store, std::move(plan),
-      [](const series::BoardReport& report) { std::cout << report.Line() << std::endl; },
+      [&labels](const series::BoardReport& report) {
+        std::cout << report.Line() << std::endl;
+        WriteSeriesLabel(labels.get(), report);
+      },
       [&](const series::PortStatus& status) {
         const bool noDevice = status.state == series::PortState::NoDevice;
         if ((!noDevice && status.state != series::PortState::Waiting) || status.seconds < 5) {

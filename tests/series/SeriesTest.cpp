@@ -28,6 +28,7 @@
 #include "sim/SimListener.h"
 #include "sim/SimServer.h"
 #include "support/PostgresServer.h"
+#include "support/RunProgram.h"
 
 extern char** environ;
 
@@ -204,6 +205,13 @@ TEST_F(SeriesTest, BadInputStopsTheRunBeforeAnythingIsSent) {
       {{"--capcode", "1=1500000", "--count", "1", "--records", Path("folder.sqlite")},
        2,
        "folder.sqlite"},
+      {{"--capcode", "1=1500000", "--count", "1", "--labels", Path("labels"), "--label-size",
+        "62x29"},
+       2,
+       "the label size \"62x29\" is not WIDTHxHEIGHTmm"},
+      {{"--capcode", "1=1500000", "--count", "1", "--labels", db + "/labels"},
+       2,
+       "records.sqlite/labels cannot be made"},
   };
   auto& jig = Jig(1);
   for (const Case& test : cases) {
@@ -253,6 +261,30 @@ TEST_F(SeriesTest, NineBoardsOnThreeJigsGetNineCapcodesAndASecondRunGoesOn) {
   Station& second = Start({"--capcode", "1=1500000", "--count", "2", "--records", db}, {&d});
   ASSERT_EQ(second.Wait(), 0) << Output(second);
   EXPECT_EQ(Sorted(CapcodesOnBoards()), Range(1500000, 11));
+}
+
+// A label per programmed board, named by its capcode, with the capcode in its text.
+TEST_F(SeriesTest, LabelsOnePerProgrammedBoard) {
+  auto& a = Jig(2);
+  auto& b = Jig(2);
+  Station& run = Start({"--capcode", "1=1500000", "--count", "4", "--records",
+                        Path("records.sqlite"), "--station", "bench", "--labels", Path("labels")},
+                       {&a, &b});
+  ASSERT_EQ(run.Wait(), 0) << Output(run);
+  std::set<std::string> names;
+  for (const auto& entry : fs::directory_iterator(Path("labels"))) {
+    const std::string name = entry.path().filename().string();
+    const std::string capcode = name.substr(0, name.find('-'));
+    names.insert(capcode);
+    EXPECT_EQ(name.substr(capcode.size(), 7), "-bench-") << name;
+    EXPECT_EQ(entry.path().extension(), ".pdf") << name;
+    const auto text = RunProgram(PDFTOTEXT, {entry.path().string(), "-"}, dir_.string());
+    for (const std::string& expected :
+         {capcode, std::string("462.0000 MHz"), std::string("bench")}) {
+      EXPECT_NE(text.out.find(expected), std::string::npos) << name << ": " << text.out << text.err;
+    }
+  }
+  EXPECT_EQ(names, (std::set<std::string>{"1500000", "1500001", "1500002", "1500003"}));
 }
 
 // Two benches behind serial servers (raw sockets) and one jig on a local port share one series.

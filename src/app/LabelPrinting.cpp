@@ -1,0 +1,82 @@
+#include "app/LabelPrinting.h"
+
+#include <QHBoxLayout>
+#include <QImage>
+#include <QPageLayout>
+#include <QPageSize>
+#include <QPainter>
+#include <QPrintDialog>
+
+namespace tuva::app {
+namespace {
+
+QString Text(const std::string& text) {
+  return QString::fromStdString(text);
+}
+
+}  // namespace
+
+LabelPrinting::LabelPrinting(QWidget* parent) : QWidget(parent) {
+  setObjectName(QStringLiteral("LabelPrinting"));
+  auto* layout = new QHBoxLayout(this);
+  layout->setContentsMargins(0, 0, 0, 0);
+  enabled = new QCheckBox(QStringLiteral("Print a &label for each board"), this);
+  enabled->setObjectName(QStringLiteral("chkLabels"));
+  status = new QLabel(this);
+  status->setObjectName(QStringLiteral("lblLabels"));
+  layout->addWidget(enabled);
+  layout->addWidget(status, 1);
+  connect(enabled, &QCheckBox::toggled, this, [this](bool on) {
+    if (on && !printer_ && !Choose()) enabled->setChecked(false);
+  });
+}
+
+bool LabelPrinting::Choose() {
+  auto printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
+  const labels::LabelSize size;
+  printer->setPageSize(QPageSize(QSizeF(size.widthMm, size.heightMm), QPageSize::Millimeter,
+                                 QString(), QPageSize::ExactMatch));
+  printer->setFullPage(true);
+  QPrintDialog dialog(printer.get(), this);
+  dialog.setWindowTitle(QStringLiteral("Print the labels on"));
+  if (dialog.exec() != QDialog::Accepted) return false;
+  UsePrinter(std::move(printer));
+  return true;
+}
+
+void LabelPrinting::UsePrinter(std::unique_ptr<QPrinter> printer) {
+  printer_ = std::move(printer);
+  printer_->setFullPage(true);
+  const QString name =
+      printer_->outputFileName().isEmpty() ? printer_->printerName() : printer_->outputFileName();
+  status->setText(QStringLiteral("on %1").arg(name));
+}
+
+void LabelPrinting::Begin(const series::SeriesPlan& plan) {
+  facts_ = labels::FactsOfSeries(plan);
+}
+
+void LabelPrinting::Print(const series::BoardReport& report) {
+  if (!enabled->isChecked() || !printer_ || !report.programmed) return;
+  const labels::BoardFacts facts = labels::FactsOfBoard(facts_, report);
+  const QRectF page = printer_->pageLayout().fullRect(QPageLayout::Millimeter);
+  const labels::LabelSize size{page.width(), page.height()};
+  try {
+    const labels::LabelImage label =
+        labels::RenderImage(facts, size, printer_->resolution() / 25.4);
+    const QImage image(label.pixels.data(), label.width, label.height, label.stride,
+                       QImage::Format_ARGB32_Premultiplied);
+    QPainter painter;
+    if (!painter.begin(printer_.get())) {
+      throw labels::LabelError("the printer " + printer_->printerName().toStdString() +
+                               " does not take it");
+    }
+    painter.drawImage(QRect(0, 0, painter.device()->width(), painter.device()->height()), image);
+    painter.end();
+  } catch (const labels::LabelError& error) {
+    status->setText(QStringLiteral("The label of %1 was not printed: %2")
+                        .arg(Text(report.capcodes), Text(error.what())));
+  }
+}
+
+}  // namespace tuva::app

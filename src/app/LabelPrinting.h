@@ -1,0 +1,41 @@
+// The series window's labels: a label per programmed board on a printer chosen once in the
+// desktop's print dialog. The label is the one `tuvactl series --labels` writes as PDF, drawn at
+// the printer's resolution on a page of the label's size.
+#pragma once
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QPrinter>
+#include <QWidget>
+#include <memory>
+
+#include "labels/SeriesLabels.h"
+#include "series/SeriesRun.h"
+
+namespace tuva::app {
+
+class LabelPrinting : public QWidget {
+ public:
+  explicit LabelPrinting(QWidget* parent);
+
+  // Checking the box opens the print dialog (the page preset to 62x29mm); cancelling it leaves
+  // the box unchecked. Once chosen, the printer serves every later run.
+  QCheckBox* enabled = nullptr;
+  QLabel* status = nullptr;  // the printer, or why the last label was not printed
+
+  // Takes the printer to use, without the dialog.
+  void UsePrinter(std::unique_ptr<QPrinter> printer);
+  // A run starts: its frequency and station go on every label.
+  void Begin(const series::SeriesPlan& plan);
+  // Prints the board's label when the box is checked and the board was programmed. A label that
+  // cannot be printed is said in `status`; the board stays programmed.
+  void Print(const series::BoardReport& report);
+
+ private:
+  bool Choose();
+
+  std::unique_ptr<QPrinter> printer_;
+  labels::SeriesFacts facts_;
+};
+
+}  // namespace tuva::app
