@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "features/FieldValues.h"
+
 namespace tuva::cli {
 namespace {
 
@@ -132,21 +134,6 @@ void AddSeriesOptions(CLI::App& command, Options& options) {
                    "Write boards that already hold a programmed capcode too (a second pass)");
   command.add_flag("--new-records", options.newRecords,
                    "Start a new records database at the --records path");
-}
-
-std::size_t EditDistance(std::string_view a, std::string_view b) {
-  std::vector<std::size_t> row(b.size() + 1);
-  for (std::size_t j = 0; j <= b.size(); ++j) row[j] = j;
-  for (std::size_t i = 1; i <= a.size(); ++i) {
-    std::size_t diagonal = row[0];
-    row[0] = i;
-    for (std::size_t j = 1; j <= b.size(); ++j) {
-      const std::size_t above = row[j];
-      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
-      diagonal = above;
-    }
-  }
-  return row[b.size()];
 }
 
 // The first word that is neither an option nor an option's value: where the command word stands.

@@ -110,4 +110,8 @@ std::string InTextTerms(const ConfigImage& image, const FieldRefusal& refusal);
 std::optional<FieldRefusal> ApplyFieldTexts(
     ConfigImage& image, const std::vector<std::pair<std::string, std::string>>& changes);
 
+// The number of one-character insertions, deletions and replacements that turn `a` into `b`:
+// how near a mistyped name is to a real one.
+std::size_t EditDistance(std::string_view a, std::string_view b);
+
 }  // namespace tuva
