@@ -116,16 +116,17 @@ TEST_F(DeviceCommandsTest, ARefusedEntryStopsTheCommandBeforeItStarts) {
   EXPECT_TRUE(board().Requests().empty());
 }
 
-// A chosen device that is not there gets the reason after the usual message, as a server does.
+// A chosen device that is not there gets the reason, told first (it is the cause), and then the
+// usual message, as a server does.
 TEST_F(WindowTest, AMissingBoardIsReported) {
   const QString device = cwd.file("ttyNone");
   app::TfrmAir& w = Open({device.toStdString()});
   w.CheckFirmware1->trigger();
   EXPECT_EQ(dialogs.shownTexts(),
-            (QStringList{"The target board is not found !",
-                         "The serial port could not be opened:\n  " + device +
+            (QStringList{"The serial port could not be opened:\n  " + device +
                              ": no such device\nCheck that the adapter is plugged in and that no "
-                             "other program holds the port."}));
+                             "other program holds the port.",
+                         "The target board is not found !"}));
   EXPECT_EQ(w.StatusText->text(), " Ready");
 }
 
