@@ -3,6 +3,7 @@
 #include <QKeyEvent>
 
 #include "app/ControlTable.h"
+#include "app/FeatureEditors.h"
 #include "app/GuiFrontend.h"
 #include "app/MainWindow.h"
 #include "features/CapcodeEntry.h"
@@ -151,6 +152,14 @@ void CapcodePanel::EditKeyUp(int slot) {
 }
 
 void CapcodePanel::EditExit(int slot) {
+  // Key by key, 2031615 to 2101248 pass (they begin longer Long capcodes) and write nothing; the
+  // whole text left in the edit is refused when the board cannot store it.
+  if (const auto refusal = RefuseUnstoredCapcode(window_.session().image, slot,
+                                                 ToBytes(edits_[slot]->text()), longMode())) {
+    ShowRefusal(window_.dialogs(), *refusal);
+    edits_[slot]->ReturnFocus();
+    return;
+  }
   RefreshCapcodes();
   if (onCapcodeExit) onCapcodeExit(slot);
 }

@@ -10,10 +10,13 @@
 #include <QCommandLineParser>
 #include <QFile>
 #include <QTimer>
+#include <algorithm>
 #include <cstdio>
 #include <exception>
 #include <memory>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "app/Dialogs.h"
 #include "app/MainWindow.h"
@@ -87,26 +90,60 @@ void Describe(QCommandLineParser& parser, const Arguments& arguments) {
       QStringLiteral("[FILE.tbl...]"));
 }
 
-// --help and --version are answered before the window's application exists, without a display,
-// so that they work on any terminal; they end the process.
-void AnswerWithoutDisplay(int argc, char* argv[]) {
-  bool asked = false;
-  for (int i = 1; i < argc; ++i) {
-    const std::string_view word = argv[i];
-    if (word == "--") break;
-    asked |= word == "-h" || word == "--help" || word == "-v" || word == "--version";
+// Options of Qt's own, with one dash or two, that the window's application takes off the command
+// line itself; those with a value take the next argument (-style and -stylesheet also "=VALUE").
+struct QtOption {
+  std::string_view name;
+  bool takesValue;
+};
+constexpr QtOption kQtOptions[] = {
+    {"platform", true},
+    {"platformpluginpath", true},
+    {"platformtheme", true},
+    {"plugin", true},
+    {"qwindowgeometry", true},
+    {"geometry", true},
+    {"qwindowtitle", true},
+    {"title", true},
+    {"qwindowicon", true},
+    {"icon", true},
+    {"session", true},
+    {"display", true},
+    {"name", true},
+    {"style", true},
+    {"stylesheet", true},
+    {"reverse", false},
+    {"widgetcount", false},
+    {"sync", false},
+    {"nograb", false},
+    {"dograb", false},
+    {"testability", false},
+};
+
+// The command line without Qt's own options, which are left to the window's application.
+QStringList WithoutQtOptions(const QStringList& arguments) {
+  QStringList ours;
+  for (qsizetype i = 0; i < arguments.size(); ++i) {
+    const QString& word = arguments.at(i);
+    if (word == QLatin1String("--")) return ours + arguments.mid(i);
+    if (i == 0 || !word.startsWith(u'-')) {
+      ours.append(word);
+      continue;
+    }
+    const std::string name = word.mid(word.startsWith(QLatin1String("--")) ? 2 : 1).toStdString();
+    const auto isQt = [&](const QtOption& option) {
+      return name == option.name ||
+             (name.starts_with(option.name) && name.size() > option.name.size() &&
+              name[option.name.size()] == '=' && option.name.starts_with("style"));
+    };
+    const auto qt = std::find_if(std::begin(kQtOptions), std::end(kQtOptions), isQt);
+    if (qt == std::end(kQtOptions)) {
+      ours.append(word);
+    } else if (qt->takesValue && name == qt->name) {
+      ++i;  // its value
+    }
   }
-  if (!asked) return;
-  QCoreApplication core(argc, argv);
-  QCoreApplication::setApplicationName(QStringLiteral("tuva"));
-  QCoreApplication::setApplicationVersion(QStringLiteral(TUVA_VERSION));
-  const Arguments arguments;
-  QCommandLineParser parser;
-  Describe(parser, arguments);
-  // Options of Qt's own (-platform, -style) are the window's application's to read.
-  if (!parser.parse(QCoreApplication::arguments())) return;
-  if (parser.isSet(QStringLiteral("help"))) parser.showHelp(0);
-  if (parser.isSet(QStringLiteral("version"))) parser.showVersion();
+  return ours;
 }
 
 // The devices given with --port; false when a network port's URL is not well formed (said).
@@ -123,33 +160,52 @@ bool PortsOf(const QStringList& values, std::vector<std::string>& ports) {
   return true;
 }
 
-}  // namespace
+// What the command line asks of the window.
+struct Options {
+  std::vector<std::string> ports;
+  bool demo = false;
+  bool exitAfterShow = false;
+  QStringList files;
+};
 
-int main(int argc, char* argv[]) {
-  AnswerWithoutDisplay(argc, argv);
-  TuvaApplication app(argc, argv);
-  QApplication::setApplicationName(tuva::app::kAppTitle);
+// Reads the command line before the window's application exists, so that --help, --version and a
+// usage error are answered on any terminal, without a display: --help and --version end the
+// process; a usage error is said and gives false.
+bool ReadCommandLine(int& argc, char* argv[], Options& options) {
+  const QCoreApplication core(argc, argv);
+  QCoreApplication::setApplicationName(QStringLiteral("tuva"));
+  QCoreApplication::setApplicationVersion(QStringLiteral(TUVA_VERSION));
   const Arguments arguments;
   QCommandLineParser parser;
   Describe(parser, arguments);
-  const QCommandLineOption& portOption = arguments.port;
-  const QCommandLineOption& demoOption = arguments.demo;
-  const QCommandLineOption& exitOption = arguments.exitAfterShow;
-  if (!parser.parse(QApplication::arguments())) {
+  if (!parser.parse(WithoutQtOptions(QCoreApplication::arguments()))) {
     std::fprintf(stderr, "tuva: %s\n%s", qPrintable(parser.errorText()),
                  qPrintable(parser.helpText()));
-    return 2;
+    return false;
   }
   if (parser.isSet(QStringLiteral("help"))) parser.showHelp(0);
+  if (parser.isSet(QStringLiteral("version"))) parser.showVersion();
+  if (!PortsOf(parser.values(arguments.port), options.ports)) return false;
+  options.demo = parser.isSet(arguments.demo);
+  options.exitAfterShow = parser.isSet(arguments.exitAfterShow);
+  options.files = parser.positionalArguments();
+  return true;
+}
 
-  std::vector<std::string> ports;
-  if (!PortsOf(parser.values(portOption), ports)) return 2;
+}  // namespace
 
+int main(int argc, char* argv[]) {
+  Options options;
+  if (!ReadCommandLine(argc, argv, options)) return 2;
+  TuvaApplication app(argc, argv);
+  QApplication::setApplicationName(tuva::app::kAppTitle);
+
+  std::vector<std::string>& ports = options.ports;
   std::unique_ptr<tuva::sim::SimServer> demo;
-  if (parser.isSet(demoOption)) {
-    tuva::sim::SimOptions options;
-    options.paced = true;  // transfers take as long as on a real board
-    demo = std::make_unique<tuva::sim::SimServer>(options);
+  if (options.demo) {
+    tuva::sim::SimOptions simulated;
+    simulated.paced = true;  // transfers take as long as on a real board
+    demo = std::make_unique<tuva::sim::SimServer>(simulated);
     try {
       demo->Start();
     } catch (const std::exception& error) {
@@ -169,9 +225,9 @@ int main(int argc, char* argv[]) {
     window.portMenu()->SetCommandLineLabel(
         QStringLiteral("Simulated board on %1").arg(QString::fromStdString(demo->SlavePath())));
   }
-  window.SetStartupFiles(parser.positionalArguments());
+  window.SetStartupFiles(options.files);
   QuitOnFirstPaint quitter;
-  if (parser.isSet(exitOption)) window.canvas()->installEventFilter(&quitter);
+  if (options.exitAfterShow) window.canvas()->installEventFilter(&quitter);
   window.show();
   const int result = QApplication::exec();
   app.dialogs = nullptr;

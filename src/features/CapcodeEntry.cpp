@@ -41,6 +41,20 @@ EntryResult StoreCapcodeEntry(ConfigImage& image, int slot, std::string_view tex
   return EntryResult::Plain(check.message);
 }
 
+std::optional<EntryResult> RefuseUnstoredCapcode(const ConfigImage& image, int slot,
+                                                 std::string_view text, bool longMode) {
+  const std::string_view capcode = TrimSpaces(text);
+  ConfigImage trial = image;
+  const EntryResult result = StoreCapcodeEntry(trial, slot, text, longMode);
+  if (!result.ok || result.stored || capcode.empty()) return std::nullopt;
+  std::string message = "Capcode ";
+  message += capcode;
+  message += " has no form the board can store in ";
+  message += longMode ? "Long" : "Short";
+  message += " address mode !";
+  return EntryResult::Warning(message);
+}
+
 void UpdateCapcodeGroupMapFromImage(ConfigImage& image) {
   const CapcodeRefill refill = DecodeCapcodes(image);
   std::array<std::optional<std::uint32_t>, kCapcodeSlots> values;

@@ -36,6 +36,14 @@ std::optional<std::string> ShownCapcodeText(const ConfigImage& image, int slot);
 // passes the check and writes nothing, as in the window.
 EntryResult StoreCapcodeEntry(ConfigImage& image, int slot, std::string_view text, bool longMode);
 
+// A whole capcode text (an edit's when it is left, or a command's) that the check passes but that
+// has no form the board can store in the mode: 2031615, and in slot 0 in Long mode anything up to
+// 2101248 (a key-by-key check cannot refuse these, as they begin longer Long capcodes). The
+// refusal names the value and the mode; nullopt for a text that is empty, stored, or refused by
+// the check itself.
+std::optional<EntryResult> RefuseUnstoredCapcode(const ConfigImage& image, int slot,
+                                                 std::string_view text, bool longMode);
+
 // Rebuilds the group map and its copies from the capcodes the image shows.
 void UpdateCapcodeGroupMapFromImage(ConfigImage& image);
 

@@ -167,7 +167,8 @@ namespace {
 
 // A value the editor takes without writing it is no change at all: the file would keep its old
 // value while the command reports success. An empty number, capcode, period or frequency leaves
-// the field as it stood; a capcode from 2031615 to 2101248 has no record form in its mode.
+// the field as it stood; a capcode from 2031615 to 2101248 has no record form in its mode (the
+// window refuses it when its edit is left).
 std::optional<EntryResult> Unstored(const ConfigImage& image, const Field& field,
                                     std::string_view text, const EntryResult& result) {
   if (!result.ok || result.stored || !EditorCodec(field) || IsBytesForm(text)) return std::nullopt;
@@ -178,15 +179,10 @@ std::optional<EntryResult> Unstored(const ConfigImage& image, const Field& field
   if (keepsWhenEmpty && TrimSpaces(text).empty()) {
     return EntryResult::Warning("a value is needed: an empty one would change nothing");
   }
-  // The window's capcode edit checks every key, and 2031615 to 2101248 begin longer Long-mode
-  // capcodes, so it lets them pass unstored; a whole value given here has no such excuse.
   if (field.kind == FieldKind::CapcodeRecord) {
-    std::string message = "Capcode ";
-    message += TrimSpaces(text);
-    message += " has no form the board can store in ";
-    message += CapcodeLongMode(image) ? "Long" : "Short";
-    message += " address mode !";
-    return EntryResult::Warning(message);
+    // Record i holds its address in bytes 1 to 3 of its four.
+    const int slot = static_cast<int>((field.offset - kCapcodeRecordBase) / 4);
+    return RefuseUnstoredCapcode(image, slot, text, CapcodeLongMode(image));
   }
   return std::nullopt;
 }

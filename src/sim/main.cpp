@@ -8,6 +8,7 @@
 #include <iostream>
 #include <memory>
 #include <optional>
+#include <string>
 #include <string_view>
 
 #include "sim/SimListener.h"
@@ -51,30 +52,29 @@ void AddJigFaults(CLI::App& app, tuva::sim::SimOptions& options) {
       ->type_name("TEXT");
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  using tuva::sim::SimContents;
+// The command line's values, before they become the boards' options.
+struct CommandLine {
   tuva::sim::SimOptions options;
-  bool trace = false;
-  std::size_t cutFrames = 0;
-  std::size_t cutBytes = 0;
-
-  CLI::App app{
-      "A simulated Tuva board on a pseudo-terminal. Prints the device path to open and "
-      "answers the programmer until interrupted.",
-      "tuva-sim"};
-  app.set_version_flag("--version", std::string("tuva-sim ") + TUVA_VERSION);
   bool erasedCopies = false;
   bool corruptCopy0 = false;
   bool copy1Only = false;
-  auto* erased = app.add_flag("--erased", erasedCopies, "both configuration copies erased");
+  std::string corruptWrite;
+  std::optional<std::size_t> cutAfterFrames;
+  std::optional<std::size_t> cutAfterBytes;
+  bool trace = false;
+  int listenPort = -1;
+};
+
+// What the board holds when it is plugged in: its configuration copies and its firmware.
+void AddContents(CLI::App& app, CommandLine& line) {
+  tuva::sim::SimOptions& options = line.options;
+  auto* erased = app.add_flag("--erased", line.erasedCopies, "both configuration copies erased");
   auto* table =
       app.add_option("--table", options.tablePath, "a .tbl configuration file in both copies")
           ->check(CLI::ExistingFile);
   auto* corrupt =
-      app.add_flag("--corrupt-copy0", corruptCopy0, "copy 0 fails its sum, copy 1 is good");
-  auto* copy1 = app.add_flag("--copy1-only", copy1Only, "copy 0 erased, copy 1 good");
+      app.add_flag("--corrupt-copy0", line.corruptCopy0, "copy 0 fails its sum, copy 1 is good");
+  auto* copy1 = app.add_flag("--copy1-only", line.copy1Only, "copy 0 erased, copy 1 good");
   erased->excludes(table)->excludes(corrupt)->excludes(copy1);
   table->excludes(corrupt)->excludes(copy1);
   corrupt->excludes(copy1);
@@ -83,12 +83,16 @@ int main(int argc, char** argv) {
                "the firmware's identification text is erased");
   app.add_option("--read-password", options.readPassword,
                  "a read password in both copies (at most 10 characters)");
+}
+
+// How the board answers on its line, and the faults it has there.
+void AddAnswers(CLI::App& app, CommandLine& line) {
+  tuva::sim::SimOptions& options = line.options;
   app.add_flag("--refuse-erase", options.refuseErase, "refuse every erase command");
   app.add_flag("--refuse-write", options.refuseWrite, "refuse every write command");
   app.add_flag("--silent", options.silent, "never answer");
   app.add_flag("--paced", options.paced, "take as long as a 19200-baud line, both ways");
-  std::string corruptWrite;
-  app.add_option("--corrupt-write", corruptWrite,
+  app.add_option("--corrupt-write", line.corruptWrite,
                  "write command K (counting from 1) stores its payload byte INDEX (counting from "
                  "0) inverted")
       ->type_name("K:INDEX")
@@ -99,10 +103,15 @@ int main(int argc, char** argv) {
                        : "expected K:INDEX, K from 1 and INDEX from 0 to 65535, as in 2:2044";
           },
           "");
-  auto* cutFramesOption =
-      app.add_option("--cut-after-frames", cutFrames, "power cut after this many received frames");
-  auto* cutBytesOption =
-      app.add_option("--cut-after-bytes", cutBytes, "power cut after this many received bytes");
+  app.add_option("--cut-after-frames", line.cutAfterFrames,
+                 "power cut after this many received frames");
+  app.add_option("--cut-after-bytes", line.cutAfterBytes,
+                 "power cut after this many received bytes");
+}
+
+// The boards served one after another, and how they are served.
+void AddServing(CLI::App& app, CommandLine& line) {
+  tuva::sim::SimOptions& options = line.options;
   app.add_option("--flash", options.flashFile,
                  "flash file: loaded at power-up when it exists, kept up to date");
   app.add_option("--boards", options.boards,
@@ -112,32 +121,53 @@ int main(int argc, char** argv) {
   app.add_option("--removed-ms", options.removedMs,
                  "how long the line stays empty between two boards (default 1000)")
       ->check(CLI::NonNegativeNumber);
-  AddJigFaults(app, options);
-  app.add_flag("--trace", trace, "log every frame on standard error");
-  int listenPort = -1;
-  app.add_option("--listen", listenPort,
+  app.add_flag("--trace", line.trace, "log every frame on standard error");
+  app.add_option("--listen", line.listenPort,
                  "also serve the board on this TCP port as a raw socket (0: a free port); the "
                  "URL is printed on a second line")
       ->check(CLI::Range(0, 65535))
       ->type_name("PORT");
+}
+
+// Reads the command line; the exit status when it ends here: --help and --version with 0, every
+// usage error with 2.
+std::optional<int> ReadCommandLine(int argc, char** argv, CommandLine& line) {
+  CLI::App app{
+      "A simulated Tuva board on a pseudo-terminal. Prints the device path to open and "
+      "answers the programmer until interrupted.",
+      "tuva-sim"};
+  app.set_version_flag("--version", std::string("tuva-sim ") + TUVA_VERSION);
+  AddContents(app, line);
+  AddAnswers(app, line);
+  AddServing(app, line);
+  AddJigFaults(app, line.options);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& error) {
-    // --help and --version end here with 0; every usage error exits with 2.
     return app.exit(error) == 0 ? 0 : 2;
   }
+  return {};
+}
 
-  if (erasedCopies) options.contents = SimContents::Erased;
-  if (*table) options.contents = SimContents::Table;
-  if (corruptCopy0) options.contents = SimContents::Copy0Corrupted;
-  if (copy1Only) options.contents = SimContents::Copy1Only;
-  if (*cutFramesOption) options.cutAfterFrames = cutFrames;
-  if (*cutBytesOption) options.cutAfterBytes = cutBytes;
-  if (!corruptWrite.empty()) options.corruptWrite = ParseCorruptWrite(corruptWrite);
-  if (trace) {
-    options.log = [](const std::string& line) { std::fprintf(stderr, "%s\n", line.c_str()); };
+// The boards' options from the command line's values.
+tuva::sim::SimOptions BoardOptions(const CommandLine& line) {
+  using tuva::sim::SimContents;
+  tuva::sim::SimOptions options = line.options;
+  if (line.erasedCopies) options.contents = SimContents::Erased;
+  if (!options.tablePath.empty()) options.contents = SimContents::Table;
+  if (line.corruptCopy0) options.contents = SimContents::Copy0Corrupted;
+  if (line.copy1Only) options.contents = SimContents::Copy1Only;
+  if (line.cutAfterFrames) options.cutAfterFrames = *line.cutAfterFrames;
+  if (line.cutAfterBytes) options.cutAfterBytes = *line.cutAfterBytes;
+  if (!line.corruptWrite.empty()) options.corruptWrite = ParseCorruptWrite(line.corruptWrite);
+  if (line.trace) {
+    options.log = [](const std::string& text) { std::fprintf(stderr, "%s\n", text.c_str()); };
   }
+  return options;
+}
 
+// Serves the boards until SIGINT or SIGTERM; the exit status.
+int Serve(const tuva::sim::SimOptions& options, int listenPort) {
   // The signals are taken by sigwait below, so they are blocked before the server's thread
   // starts and inherits the mask.
   sigset_t signals;
@@ -177,4 +207,12 @@ int main(int argc, char** argv) {
     return 1;
   }
   return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CommandLine line;
+  if (const auto ended = ReadCommandLine(argc, argv, line)) return *ended;
+  return Serve(BoardOptions(line), line.listenPort);
 }

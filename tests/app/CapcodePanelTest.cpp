@@ -73,6 +73,40 @@ TEST_F(CapcodePanelTest, TooLargeAndNonNumericTextsAreRefusedKeepingTheLastAccep
   EXPECT_EQ(panel().edit(2)->text(), "0203161");
 }
 
+// 2031615 to 2101248 pass key by key, as they begin longer Long capcodes, yet the board cannot
+// store them: the whole value is refused when the edit is left, by Enter or by the mouse.
+TEST_F(CapcodePanelTest, AValueTheBoardCannotStoreIsRefusedOnExit) {
+  Open();
+  const struct {
+    AddressMode mode;
+    int slot;
+    const char* text;
+    bool pressEnter;
+    const char* message;
+  } cases[] = {
+      {AddressMode::Short, 4, "2031615", true,
+       "Capcode 2031615 has no form the board can store in Short address mode !"},
+      {AddressMode::Long, 0, "2050000", false,
+       "Capcode 2050000 has no form the board can store in Long address mode !"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    ChooseMode(c.mode);
+    dialogs.boxes.clear();
+    app::FieldEdit* edit = panel().edit(c.slot);
+    Type(edit, c.text, c.pressEnter);
+    if (!c.pressEnter) window().FocusSink();
+    ASSERT_EQ(dialogs.boxes.size(), 1u);
+    EXPECT_EQ(dialogs.boxes.back().text, c.message);
+    EXPECT_EQ(window().focusWidget(), edit);
+    EXPECT_EQ(edit->selectedText(), c.text);
+    // A stored value typed over it lets the edit go.
+    Type(edit, "1500000");
+    EXPECT_EQ(window().focusWidget(), window().edtNull);
+    EXPECT_EQ(ReadCapcodeRecord(image(), c.slot), (CapcodeRecord{1500000 + 32768, false}));
+  }
+}
+
 // Text pasted from the context menu (or dropped) comes without a key release; it is checked and
 // stored as typed text is, so leaving the edit keeps it.
 TEST_F(CapcodePanelTest, TextPastedWithoutAKeyIsCheckedAndKept) {
