@@ -130,9 +130,9 @@ TEST_F(ReadTest, NoBoardIsReportedAndNothingChanges) {
   session.ports = {"/dev/tuva-no-such-port"};
   EXPECT_FALSE(ReadConfiguration(session));
   ASSERT_EQ(ui().messages.size(), 2u);
-  EXPECT_EQ(ui().messages[0], "The target board is not found !");
-  // The port chosen is named with the reason it could not be opened.
-  EXPECT_NE(ui().messages[1].find("/dev/tuva-no-such-port: no such device"), std::string::npos);
+  // The port chosen is named first, with the reason it could not be opened.
+  EXPECT_NE(ui().messages[0].find("/dev/tuva-no-such-port: no such device"), std::string::npos);
+  EXPECT_EQ(ui().messages[1], "The target board is not found !");
   EXPECT_EQ(ui().statuses, (std::vector<std::string>{" Error", " Ready"}));
   ExpectUnchanged(session);
 }
