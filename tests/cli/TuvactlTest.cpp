@@ -20,6 +20,7 @@
 #include "features/FieldTable.h"
 #include "features/FieldValues.h"
 #include "files/ConfigFile.h"
+#include "records/RecordStore.h"
 #include "sim/SimListener.h"
 #include "support/RunProgram.h"
 #include "support/SimBoardFixture.h"
@@ -559,6 +560,7 @@ TEST_F(TuvactlTest, VersionsAndUsageErrors) {
 TEST_F(TuvactlTest, OutputThatCannotBeWrittenFails) {
   const std::string file = Path("full.tbl");
   ASSERT_EQ(Tuvactl({"new", file}).status, 0);
+  records::OpenRecordStore(Path("records.sqlite"), records::OpenMode::Create);
   std::vector<std::vector<std::string>> commands = {
       {"export", file},
       {"dump", file},
