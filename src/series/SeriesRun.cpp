@@ -26,8 +26,10 @@ constexpr int kProbeOnlyLooks = 3;
 // A board is gone only after this many unanswered probes in a row (and `goneAfter`), however
 // slowly a busy computer goes round.
 constexpr int kGoneLooks = 3;
-// How often the probe that opens a Write or a Verify is tried.
-constexpr int kOpeningTries = 3;
+// How often the probe that opens a Write or a Verify is tried. An unanswered probe has sent
+// nothing to the board, so trying again is harmless; a contact that flickers, or a board slow to
+// answer on a busy computer, is given a second (and fifth) chance before the board is failed.
+constexpr int kOpeningTries = 5;
 // A port that has had no board this long says so, once.
 constexpr auto kLongWait = std::chrono::seconds(5);
 
