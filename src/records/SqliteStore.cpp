@@ -11,6 +11,8 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <exception>
 #include <filesystem>
 #include <mutex>
@@ -159,10 +161,12 @@ class SqliteStore : public RecordStore {
  public:
   SqliteStore(const std::string& path, OpenMode mode, std::chrono::milliseconds busyTimeout)
       // Absolute, so that the journal knows the file whatever folder a run starts in.
-      : path_(std::filesystem::absolute(path).lexically_normal().string()), mode_(mode) {
+      : path_(std::filesystem::absolute(path).lexically_normal().string()),
+        mode_(mode),
+        busyTimeout_(busyTimeout) {
     OpenFile();
     sqlite3_extended_result_codes(db_, 1);
-    sqlite3_busy_timeout(db_, static_cast<int>(busyTimeout.count()));
+    sqlite3_busy_handler(db_, &SqliteStore::WaitWhileBusy, this);
     // Two stations opening a new file at once: switching it to WAL and creating the schema can
     // answer "busy" at once, without the busy handler (SQLite's guard against a deadlock), so the
     // first steps are tried again until the busy timeout has passed.
@@ -291,6 +295,9 @@ class SqliteStore : public RecordStore {
     Commit(what);
   }
 
+  // A lock another program holds is no longer waited for: the call fails as locked at once.
+  void StopWaiting() override { stopWaiting_ = true; }
+
   ReleaseOutcome Release(int slot, std::uint32_t capcode, bool force) override {
     std::lock_guard lock(mutex_);
     const RollbackOnThrow guard(this);
@@ -328,6 +335,21 @@ class SqliteStore : public RecordStore {
     if (attempt.result == Result::Erased && !force) return ReleaseOutcome::Erased;
     return ReleaseOutcome::Released;
   }
+
+  // SQLite's busy handler: waits in short naps while another program holds the lock, up to the
+  // busy timeout, and gives up at the next nap once the caller is stopping (Ctrl+C), so a stop is
+  // never held up by another program's lock. `count` is 0 at the first call of each wait.
+  static int WaitWhileBusy(void* self, int count) {
+    auto* store = static_cast<SqliteStore*>(self);
+    if (store->stopWaiting_) return 0;
+    const auto now = std::chrono::steady_clock::now();
+    if (count == 0) store->busySince_ = now;
+    const auto left = store->busySince_ + store->busyTimeout_ - now;
+    if (left <= std::chrono::steady_clock::duration::zero()) return 0;
+    std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(left, kBusyNap));
+    return 1;
+  }
+  static constexpr std::chrono::milliseconds kBusyNap{10};
 
   void OpenFile() {
     std::error_code error;
@@ -667,6 +689,9 @@ class SqliteStore : public RecordStore {
 
   std::string path_;
   OpenMode mode_;
+  std::chrono::milliseconds busyTimeout_;
+  std::chrono::steady_clock::time_point busySince_;  // when the current wait for a lock began
+  std::atomic<bool> stopWaiting_{false};
   bool lastFailureBusy_ = false;  // the last failure was another program holding the file
   std::unique_ptr<sqlite3, decltype(&sqlite3_close)> handle_{nullptr, &sqlite3_close};
   sqlite3* db_ = nullptr;
