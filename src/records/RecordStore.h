@@ -167,9 +167,10 @@ class RecordStore {
   // the database as damaged, when it fails. A series runs it before any board is touched.
   virtual void CheckIntegrity() {}
 
-  // The caller is stopping (Ctrl+C): from now on a lost connection is not waited for and tried
-  // again; the calls still to come (the boards being finished) fail at once instead. Safe from any
-  // thread. A store that never waits on a network does nothing.
+  // The caller is stopping (Ctrl+C): from now on a lost connection (PostgreSQL) is not waited for
+  // and tried again, and a lock another program holds (SQLite) not waited for either, also by a
+  // call already waiting; such calls (the boards being finished) fail at once instead. Safe from
+  // any thread.
   virtual void StopWaiting() {}
 
   // Returns the capcode of `slot` to the pool when a failed or abandoned attempt holds it. An

@@ -1,21 +1,38 @@
 #include "records/RecordText.h"
 
 #include <cstdio>
+#include <initializer_list>
 
 #include "image/Utf8.h"
 
 namespace tuva::records {
 namespace {
 
-std::string Csv(const std::string& raw) {
-  const std::string field = ValidUtf8(raw);
-  if (field.find_first_of(",\"\r\n") == std::string::npos) return field;
-  std::string quoted = "\"";
-  for (const char c : field) {
-    if (c == '"') quoted += '"';
-    quoted += c;
+// Appends a field, quoted when it holds a comma, a quote or a line break. Plain ASCII (nearly
+// every field) is copied as it is in one pass; anything else goes through ValidUtf8 first.
+void AppendCsv(std::string& line, const std::string& raw) {
+  bool plain = true;
+  for (const char c : raw) {
+    if (static_cast<unsigned char>(c) >= 0x80 || c == ',' || c == '"' || c == '\r' || c == '\n') {
+      plain = false;
+      break;
+    }
   }
-  return quoted + "\"";
+  if (plain) {
+    line += raw;
+    return;
+  }
+  const std::string field = ValidUtf8(raw);
+  if (field.find_first_of(",\"\r\n") == std::string::npos) {
+    line += field;
+    return;
+  }
+  line += '"';
+  for (const char c : field) {
+    if (c == '"') line += '"';
+    line += c;
+  }
+  line += '"';
 }
 
 }  // namespace
@@ -36,7 +53,7 @@ std::string CsvHeader() {
 }
 
 std::string CsvLine(const Attempt& a) {
-  // Built by appending: a listing of a million boards spends its time here.
+  // Built by appending into one string: a listing of a million boards spends its time here.
   std::string capcodes;
   for (std::size_t i = 0; i < a.capcodes.size(); ++i) {
     if (i) capcodes += ' ';
@@ -45,13 +62,22 @@ std::string CsvLine(const Attempt& a) {
   char seconds[32];
   std::snprintf(seconds, sizeof seconds, "%g", a.seconds);
   std::string line = std::to_string(a.id);
-  for (const std::string& field :
-       {Csv(a.time), Csv(a.station), Csv(a.port), Csv(a.firmware), Csv(capcodes), Csv(a.frequency),
-        a.sha256, ResultName(a.result), std::string(a.erased ? "yes" : "no"), Csv(a.message),
-        std::string(seconds), Csv(TakenText(a))}) {
+  line.reserve(256);
+  for (const std::string* field : std::initializer_list<const std::string*>{
+           &a.time, &a.station, &a.port, &a.firmware, &capcodes, &a.frequency}) {
     line += ',';
-    line += field;
+    AppendCsv(line, *field);
   }
+  line += ',';
+  line += a.sha256;
+  line += ',';
+  line += ResultName(a.result);
+  line += a.erased ? ",yes," : ",no,";
+  AppendCsv(line, a.message);
+  line += ',';
+  line += seconds;
+  line += ',';
+  AppendCsv(line, TakenText(a));
   line += '\n';
   return line;
 }

@@ -228,7 +228,8 @@ std::vector<Attempt::Taken> ParseTaken(const std::string& column) {
 }
 
 ListQuery BuildListQuery(const ListFilter& filter, const std::string& takenColumn,
-                         const std::string& held, std::string (*placeholder)(int)) {
+                         const std::string& held, std::string (*placeholder)(int),
+                         const std::string& join) {
   ListQuery query;
   std::string where;
   auto condition = [&](const std::string& text) {
@@ -257,7 +258,7 @@ ListQuery BuildListQuery(const ListFilter& filter, const std::string& takenColum
   std::string select =
       "SELECT a.id, a.time, a.station, a.port, a.firmware, a.capcodes, a.frequency, a.sha256,"
       " a.result, a.erased, a.message, a.seconds, a.process, a.heartbeat, " +
-      takenColumn + " FROM attempts a" + where;
+      takenColumn + " FROM attempts a" + (join.empty() ? "" : " " + join) + where;
   if (filter.limit == 0) {
     query.sql = select + " ORDER BY a.id";
   } else {

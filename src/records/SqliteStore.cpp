@@ -10,9 +10,13 @@
 #include <sqlite3.h>
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <exception>
 #include <filesystem>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <thread>
 
@@ -80,6 +84,13 @@ constexpr const char* kTakenColumn =
     "(SELECT group_concat(t.slot || ':' || t.capcode || ':' || t.held, ' ') FROM taken t"
     " WHERE t.attempt_id = a.id)";
 
+// A listing of every attempt that passes a filter joins the taken rows instead: one row per taken
+// capcode (one with NULLs for an attempt that took none), an attempt's rows next to each other in
+// id order. It saves a subquery per attempt, most of the time of a long listing. A listing of the
+// newest N counts attempts, not rows, so it keeps the subquery.
+constexpr const char* kTakenJoinColumns = "t.slot, t.capcode, t.held";
+constexpr const char* kTakenJoin = "LEFT JOIN taken t ON t.attempt_id = a.id";
+
 std::string Question(int) {
   return "?";
 }
@@ -118,6 +129,7 @@ class Statement {
   int Code() const { return code_; }
   std::int64_t Int(int column) const { return sqlite3_column_int64(statement_, column); }
   double Real(int column) const { return sqlite3_column_double(statement_, column); }
+  bool Null(int column) const { return sqlite3_column_type(statement_, column) == SQLITE_NULL; }
   std::string Text(int column) const {
     const unsigned char* text = sqlite3_column_text(statement_, column);
     return text ? reinterpret_cast<const char*>(text) : "";
@@ -149,10 +161,12 @@ class SqliteStore : public RecordStore {
  public:
   SqliteStore(const std::string& path, OpenMode mode, std::chrono::milliseconds busyTimeout)
       // Absolute, so that the journal knows the file whatever folder a run starts in.
-      : path_(std::filesystem::absolute(path).lexically_normal().string()), mode_(mode) {
+      : path_(std::filesystem::absolute(path).lexically_normal().string()),
+        mode_(mode),
+        busyTimeout_(busyTimeout) {
     OpenFile();
     sqlite3_extended_result_codes(db_, 1);
-    sqlite3_busy_timeout(db_, static_cast<int>(busyTimeout.count()));
+    sqlite3_busy_handler(db_, &SqliteStore::WaitWhileBusy, this);
     // Two stations opening a new file at once: switching it to WAL and creating the schema can
     // answer "busy" at once, without the busy handler (SQLite's guard against a deadlock), so the
     // first steps are tried again until the busy timeout has passed.
@@ -281,6 +295,9 @@ class SqliteStore : public RecordStore {
     Commit(what);
   }
 
+  // A lock another program holds is no longer waited for: the call fails as locked at once.
+  void StopWaiting() override { stopWaiting_ = true; }
+
   ReleaseOutcome Release(int slot, std::uint32_t capcode, bool force) override {
     std::lock_guard lock(mutex_);
     const RollbackOnThrow guard(this);
@@ -318,6 +335,21 @@ class SqliteStore : public RecordStore {
     if (attempt.result == Result::Erased && !force) return ReleaseOutcome::Erased;
     return ReleaseOutcome::Released;
   }
+
+  // SQLite's busy handler: waits in short naps while another program holds the lock, up to the
+  // busy timeout, and gives up at the next nap once the caller is stopping (Ctrl+C), so a stop is
+  // never held up by another program's lock. `count` is 0 at the first call of each wait.
+  static int WaitWhileBusy(void* self, int count) {
+    auto* store = static_cast<SqliteStore*>(self);
+    if (store->stopWaiting_) return 0;
+    const auto now = std::chrono::steady_clock::now();
+    if (count == 0) store->busySince_ = now;
+    const auto left = store->busySince_ + store->busyTimeout_ - now;
+    if (left <= std::chrono::steady_clock::duration::zero()) return 0;
+    std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(left, kBusyNap));
+    return 1;
+  }
+  static constexpr std::chrono::milliseconds kBusyNap{10};
 
   void OpenFile() {
     std::error_code error;
@@ -520,7 +552,10 @@ class SqliteStore : public RecordStore {
   }
 
   void Read(const ListFilter& filter, const std::function<void(const Attempt&)>& row) {
-    const ListQuery query = BuildListQuery(filter, kTakenColumn, "held = 1", Question);
+    const bool joined = filter.limit == 0;
+    const ListQuery query =
+        joined ? BuildListQuery(filter, kTakenJoinColumns, "held = 1", Question, kTakenJoin)
+               : BuildListQuery(filter, kTakenColumn, "held = 1", Question);
     Statement rows(db_, query.sql.c_str());
     for (const auto& parameter : query.parameters) {
       if (parameter.isText) {
@@ -529,26 +564,41 @@ class SqliteStore : public RecordStore {
         rows.Bind(parameter.number);
       }
     }
+    std::optional<Attempt> current;
+    const auto emit = [&] {
+      std::sort(current->taken.begin(), current->taken.end(),
+                [](const Attempt::Taken& x, const Attempt::Taken& y) { return x.slot < y.slot; });
+      row(*current);
+    };
     while (rows.Step() == SQLITE_ROW) {
-      Attempt a;
-      a.id = rows.Int(0);
-      a.time = rows.Text(1);
-      a.station = rows.Text(2);
-      a.port = rows.Text(3);
-      a.firmware = rows.Text(4);
-      a.capcodes = SplitCapcodes(rows.Text(5));
-      a.frequency = rows.Text(6);
-      a.sha256 = rows.Text(7);
-      a.result = ParseResult(rows.Text(8));
-      a.erased = rows.Int(9) != 0;
-      a.message = rows.Text(10);
-      a.seconds = rows.Real(11);
-      a.process = rows.Int(12);
-      a.heartbeat = rows.Int(13);
-      a.taken = ParseTaken(rows.Text(14));
-      row(a);
+      const std::int64_t id = rows.Int(0);
+      if (!joined || !current || current->id != id) {
+        if (current) emit();
+        current.emplace();
+        Attempt& a = *current;
+        a.id = id;
+        a.time = rows.Text(1);
+        a.station = rows.Text(2);
+        a.port = rows.Text(3);
+        a.firmware = rows.Text(4);
+        a.capcodes = SplitCapcodes(rows.Text(5));
+        a.frequency = rows.Text(6);
+        a.sha256 = rows.Text(7);
+        a.result = ParseResult(rows.Text(8));
+        a.erased = rows.Int(9) != 0;
+        a.message = rows.Text(10);
+        a.seconds = rows.Real(11);
+        a.process = rows.Int(12);
+        a.heartbeat = rows.Int(13);
+        if (!joined) a.taken = ParseTaken(rows.Text(14));
+      }
+      if (joined && !rows.Null(14)) {
+        current->taken.push_back({static_cast<int>(rows.Int(14)),
+                                  static_cast<std::uint32_t>(rows.Int(15)), rows.Int(16) != 0});
+      }
     }
     Check(rows, "cannot read the records");
+    if (current) emit();
   }
 
   // Takes the lowest free capcode of the slot for attempt `id`: from the progression's hint (below
@@ -639,6 +689,9 @@ class SqliteStore : public RecordStore {
 
   std::string path_;
   OpenMode mode_;
+  std::chrono::milliseconds busyTimeout_;
+  std::chrono::steady_clock::time_point busySince_;  // when the current wait for a lock began
+  std::atomic<bool> stopWaiting_{false};
   bool lastFailureBusy_ = false;  // the last failure was another program holding the file
   std::unique_ptr<sqlite3, decltype(&sqlite3_close)> handle_{nullptr, &sqlite3_close};
   sqlite3* db_ = nullptr;

@@ -78,8 +78,11 @@ struct ListQuery {
   std::vector<Parameter> parameters;
 };
 inline constexpr const char* kOpenResults = "('reserved', 'erased')";
+// `join`, when given, follows "FROM attempts a" (a listing that joins the taken rows instead of
+// gathering them in `takenColumn`).
 ListQuery BuildListQuery(const ListFilter& filter, const std::string& takenColumn,
-                         const std::string& held, std::string (*placeholder)(int));
+                         const std::string& held, std::string (*placeholder)(int),
+                         const std::string& join = {});
 
 std::unique_ptr<RecordStore> OpenSqliteStore(const std::string& path, OpenMode mode,
                                              std::chrono::milliseconds busyTimeout);

@@ -7,6 +7,8 @@
 
 #include <filesystem>
 #include <fstream>
+#include <future>
+#include <thread>
 
 #include "records/RecordStore.h"
 
@@ -156,6 +158,31 @@ TEST_F(SqliteStoreTest, NamesALockedOrDamagedDatabase) {
   }
   EXPECT_EQ(error.rfind("records database " + damaged, 0), 0u) << error;
   EXPECT_NE(error, "");
+}
+
+// Ctrl+C while another program holds the write lock: the call that waits for it gives up as
+// locked, long before its busy timeout.
+TEST_F(SqliteStoreTest, StopWaitingEndsAWaitForAnotherProgramsLock) {
+  const std::string path = Path("held.sqlite");
+  auto store = records::OpenRecordStore(path, OpenMode::Create, std::chrono::minutes(10));
+  sqlite3* holder = nullptr;
+  ASSERT_EQ(sqlite3_open(path.c_str(), &holder), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(holder, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+  auto reserve = std::async(std::launch::async, [&]() -> std::string {
+    try {
+      store->Reserve({}, {{1, 1000, 1, 2000}});
+      return "";
+    } catch (const RecordsError& error) {
+      return error.what();
+    }
+  });
+  // Whether the call is already waiting or not yet: either way it must not wait.
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  store->StopWaiting();
+  const bool ended = reserve.wait_for(std::chrono::seconds(60)) == std::future_status::ready;
+  sqlite3_close(holder);  // lets a call that did not stop go on, so the test ends either way
+  EXPECT_TRUE(ended);
+  EXPECT_EQ(reserve.get(), "records database " + path + " is locked by another program");
 }
 
 // The file removed, or replaced by another, while a series holds it open: the next transaction
