@@ -134,6 +134,10 @@ void AddSeriesOptions(CLI::App& command, Options& options) {
                    "Write boards that already hold a programmed capcode too (a second pass)");
   command.add_flag("--new-records", options.newRecords,
                    "Start a new records database at the --records path");
+  command.add_option("--labels", options.labels, "Write a PDF label per programmed board here")
+      ->type_name("DIR");
+  command.add_option("--label-size", options.labelSize, "The labels' size (default 62x29mm)")
+      ->type_name("WxHmm");
 }
 
 // The first word that is neither an option nor an option's value: where the command word stands.
@@ -166,10 +170,6 @@ std::optional<std::string> UnknownCommand(int argc, const char* const* argv) {
   std::string text = "tuvactl: unknown command '" + word + "'";
   if (best <= 2) text += std::string(" (did you mean ") + closest->name + "?)";
   return text + "\nRun with --help for the commands.\n";
-  command.add_option("--labels", options.labels, "Write a PDF label per programmed board here")
-      ->type_name("DIR");
-  command.add_option("--label-size", options.labelSize, "The labels' size (default 62x29mm)")
-      ->type_name("WxHmm");
 }
 
 }  // namespace
