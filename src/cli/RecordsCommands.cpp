@@ -154,8 +154,9 @@ std::size_t PrintAll(records::RecordStore& store, const records::ListFilter& fil
     }
     ++rows;
   });
+  // No flush here: standard output is flushed once, at the exit, where a full disk is reported
+  // with its cause.
   if (options.json) std::cout << (rows == 0 ? "]\n}\n" : "\n  ]\n}\n");
-  std::cout << std::flush;
   return rows;
 }
 

@@ -209,9 +209,9 @@ TEST_F(SeriesTest, BadInputStopsTheRunBeforeAnythingIsSent) {
         "62x29"},
        2,
        "the label size \"62x29\" is not WIDTHxHEIGHTmm"},
-      {{"--capcode", "1=1500000", "--count", "1", "--labels", db + "/labels"},
+      {{"--capcode", "1=1500000", "--count", "1", "--labels", Path("template.tbl") + "/labels"},
        2,
-       "records.sqlite/labels cannot be made"},
+       "template.tbl/labels cannot be made"},
   };
   auto& jig = Jig(1);
   for (const Case& test : cases) {
