@@ -138,6 +138,11 @@ void TfrmAir::BuildMenus() {
   SeriesProgramming1 =
       item(System1, "SeriesProgramming1", QStringLiteral("S&eries Programming..."));
 
+  KeepHiddenMenuMnemonicsFree();
+  ConnectMenus();
+}
+
+void TfrmAir::KeepHiddenMenuMnemonicsFree() {
   // The two File menus share their title, and one of them is hidden at any time. The menu bar
   // grabs the mnemonic of every entry, shown or hidden, and a key grabbed twice goes to its owners
   // in turn: every second Alt+F went to the hidden menu and opened nothing, leaving the bar in its
@@ -153,7 +158,9 @@ void TfrmAir::BuildMenus() {
     connect(entry, &QAction::visibleChanged, this, apply);
     apply();
   }
+}
 
+void TfrmAir::ConnectMenus() {
   connect(Open2, &QAction::triggered, this, [this] { Open2Click(); });
   connect(Save1, &QAction::triggered, this, [this] { Save1Click(); });
   connect(SaveAs1, &QAction::triggered, this, [this] { SaveAs1Click(); });

@@ -196,6 +196,8 @@ class TfrmAir : public QMainWindow {
  private:
   void BuildChrome();
   void BuildMenus();
+  void KeepHiddenMenuMnemonicsFree();
+  void ConnectMenus();
   void BuildStatusBar();
   void BuildSelectors();
   void BuildPageKeys();

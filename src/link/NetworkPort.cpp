@@ -57,6 +57,48 @@ bool IsNetworkPortName(const std::string& name) {
   return name.find(kSeparator) != std::string::npos;
 }
 
+namespace {
+
+// "HOST:PORT" or "[IPV6]:PORT" after the scheme: the host into `port`, the port's text into
+// `portText`; false with `error` when the host is not one.
+bool SplitHost(const std::string& rest, NetworkPort& port, std::string& portText,
+               std::string& error) {
+  if (!rest.empty() && rest.front() == '[') {
+    const std::size_t close = rest.find(']');
+    if (close == std::string::npos) {
+      error = "unclosed [ around the host";
+      return false;
+    }
+    port.host = rest.substr(1, close - 1);
+    if (!ValidIpv6(port.host)) {
+      error = "\"" + port.host + "\" is not an IPv6 address";
+      return false;
+    }
+    const std::string after = rest.substr(close + 1);
+    if (after.empty() || after.front() != ':') {
+      error = "no port: give HOST:PORT";
+      return false;
+    }
+    portText = after.substr(1);
+  } else {
+    const std::size_t colon = rest.rfind(':');
+    if (colon == std::string::npos) {
+      error = "no port: give HOST:PORT";
+      return false;
+    }
+    port.host = rest.substr(0, colon);
+    portText = rest.substr(colon + 1);
+    if (!ValidHostName(port.host)) {
+      error = port.host.empty() ? "no host: give HOST:PORT"
+                                : "\"" + port.host + "\" is not a host name or address";
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
 std::optional<NetworkPort> ParseNetworkPort(const std::string& name, std::string& error) {
   const std::size_t separator = name.find(kSeparator);
   if (separator == std::string::npos) {
@@ -77,37 +119,7 @@ std::optional<NetworkPort> ParseNetworkPort(const std::string& name, std::string
   if (!rest.empty() && rest.back() == '/') rest.pop_back();
 
   std::string portText;
-  if (!rest.empty() && rest.front() == '[') {
-    const std::size_t close = rest.find(']');
-    if (close == std::string::npos) {
-      error = "unclosed [ around the host";
-      return std::nullopt;
-    }
-    port.host = rest.substr(1, close - 1);
-    if (!ValidIpv6(port.host)) {
-      error = "\"" + port.host + "\" is not an IPv6 address";
-      return std::nullopt;
-    }
-    const std::string after = rest.substr(close + 1);
-    if (after.empty() || after.front() != ':') {
-      error = "no port: give HOST:PORT";
-      return std::nullopt;
-    }
-    portText = after.substr(1);
-  } else {
-    const std::size_t colon = rest.rfind(':');
-    if (colon == std::string::npos) {
-      error = "no port: give HOST:PORT";
-      return std::nullopt;
-    }
-    port.host = rest.substr(0, colon);
-    portText = rest.substr(colon + 1);
-    if (!ValidHostName(port.host)) {
-      error = port.host.empty() ? "no host: give HOST:PORT"
-                                : "\"" + port.host + "\" is not a host name or address";
-      return std::nullopt;
-    }
-  }
+  if (!SplitHost(rest, port, portText, error)) return std::nullopt;
   if (portText.empty()) {
     error = "no port: give HOST:PORT";
     return std::nullopt;

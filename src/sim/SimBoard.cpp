@@ -213,63 +213,18 @@ void SimBoard::HandleFrame(std::vector<std::uint8_t> wire, std::vector<std::uint
       record.result = "probed";
       break;
     case kEraseBlock:
-      if (options_.refuseErase) {
-        record.result = "refused: erase refused";
-      } else if (!flash_.EraseSector(address)) {
-        record.result = "refused: no flash at this address";
-      } else {
-        accepted = changed = true;
-        record.result =
-            "erased " + Hex(flash_.SectorStart(address)) + "-" + Hex(flash_.SectorEnd(address));
-      }
+      accepted = changed = EraseBlock(address, record);
       break;
-    case kWriteBlock: {
-      std::span<const std::uint8_t> payload(frame.data() + kHeaderSize, length);
-      ++writesReceived_;
-      const auto& corrupt = options_.corruptWrite;
-      const bool corrupts =
-          corrupt && corrupt->command == writesReceived_ && corrupt->index < payload.size();
-      std::vector<std::uint8_t> altered;
-      if (corrupts) {
-        altered.assign(payload.begin(), payload.end());
-        altered[corrupt->index] ^= 0xFF;
-        payload = altered;
-      }
-      if (options_.refuseWrite) {
-        record.result = "refused: write refused";
-      } else if (!flash_.Program(address, payload)) {
-        record.result = "refused: no flash at this address";
-      } else {
-        accepted = changed = true;
-        record.result = "written";
-        if (corrupts) record.result += ", byte " + std::to_string(corrupt->index) + " inverted";
-        // The second of a copy's two blocks completes it: copy k starts at 0x88000 + k * 0x20000.
-        if (address == 0x88000 + 2050) copiesWritten_ |= 1u;
-        if (address == 0xA8000 + 2050) copiesWritten_ |= 2u;
-      }
+    case kWriteBlock:
+      accepted = changed = WriteBlock(frame, address, length, record);
       break;
-    }
     case kReadBlock:
       if (!flash_.Serves(address, length)) {
         record.result = "refused: no flash at this address";
       } else {
         record.result = "read";
         Record(record);
-        std::vector<std::uint8_t> plain;
-        plain.push_back(kStx);
-        plain.push_back(sequence);
-        PutLE(plain, (length + 10u) & 0xFFFF, 2);
-        plain.push_back(command);
-        plain.push_back(static_cast<std::uint8_t>(~command));
-        PutLE(plain, address, 3);
-        PutLE(plain, ~address & 0xFFFFFF, 3);
-        PutLE(plain, length, 2);
-        const auto data = flash_.Read(address, length);
-        plain.insert(plain.end(), data.begin(), data.end());
-        unsigned sum = 0;
-        for (const std::uint8_t byte : plain) sum += byte;
-        PutLE(plain, sum & 0xFFFF, 2);
-        StuffInto(plain, reply);
+        SendBlock(sequence, command, address, length, reply);
         Record({false, record.command, address, length, "data"});
         return;
       }
@@ -281,6 +236,74 @@ void SimBoard::HandleFrame(std::vector<std::uint8_t> wire, std::vector<std::uint
   if (changed) KeepFlash();
   Record(record);
   Answer(record, sequence, command, accepted, reply);
+}
+
+// The sector holding `address` erased, unless the board is told to refuse erases; true when it
+// was.
+bool SimBoard::EraseBlock(std::uint32_t address, SimFrameRecord& record) {
+  if (options_.refuseErase) {
+    record.result = "refused: erase refused";
+    return false;
+  }
+  if (!flash_.EraseSector(address)) {
+    record.result = "refused: no flash at this address";
+    return false;
+  }
+  record.result =
+      "erased " + Hex(flash_.SectorStart(address)) + "-" + Hex(flash_.SectorEnd(address));
+  return true;
+}
+
+// A block to program: written unless the board is told to refuse writes (or one is to be
+// corrupted on the way); true when the flash took it.
+bool SimBoard::WriteBlock(const std::vector<std::uint8_t>& frame, std::uint32_t address,
+                          std::uint16_t length, SimFrameRecord& record) {
+  std::span<const std::uint8_t> payload(frame.data() + kHeaderSize, length);
+  ++writesReceived_;
+  const auto& corrupt = options_.corruptWrite;
+  const bool corrupts =
+      corrupt && corrupt->command == writesReceived_ && corrupt->index < payload.size();
+  std::vector<std::uint8_t> altered;
+  if (corrupts) {
+    altered.assign(payload.begin(), payload.end());
+    altered[corrupt->index] ^= 0xFF;
+    payload = altered;
+  }
+  if (options_.refuseWrite) {
+    record.result = "refused: write refused";
+    return false;
+  }
+  if (!flash_.Program(address, payload)) {
+    record.result = "refused: no flash at this address";
+    return false;
+  }
+  record.result = "written";
+  if (corrupts) record.result += ", byte " + std::to_string(corrupt->index) + " inverted";
+  // The second of a copy's two blocks completes it: copy k starts at 0x88000 + k * 0x20000.
+  if (address == 0x88000 + 2050) copiesWritten_ |= 1u;
+  if (address == 0xA8000 + 2050) copiesWritten_ |= 2u;
+  return true;
+}
+
+// The data reply to a read: the request's header with the length of what follows, the bytes, the
+// 16-bit sum, stuffed for the line.
+void SimBoard::SendBlock(std::uint8_t sequence, std::uint8_t command, std::uint32_t address,
+                         std::uint16_t length, std::vector<std::uint8_t>& reply) {
+  std::vector<std::uint8_t> plain;
+  plain.push_back(kStx);
+  plain.push_back(sequence);
+  PutLE(plain, (length + 10u) & 0xFFFF, 2);
+  plain.push_back(command);
+  plain.push_back(static_cast<std::uint8_t>(~command));
+  PutLE(plain, address, 3);
+  PutLE(plain, ~address & 0xFFFFFF, 3);
+  PutLE(plain, length, 2);
+  const auto data = flash_.Read(address, length);
+  plain.insert(plain.end(), data.begin(), data.end());
+  unsigned sum = 0;
+  for (const std::uint8_t byte : plain) sum += byte;
+  PutLE(plain, sum & 0xFFFF, 2);
+  StuffInto(plain, reply);
 }
 
 void SimBoard::Answer(SimFrameRecord request, std::uint8_t sequence, std::uint8_t command,

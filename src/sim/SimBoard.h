@@ -117,6 +117,11 @@ class SimBoard {
   const SimOptions& options() const { return options_; }
 
  private:
+  bool EraseBlock(std::uint32_t address, SimFrameRecord& record);
+  bool WriteBlock(const std::vector<std::uint8_t>& frame, std::uint32_t address,
+                  std::uint16_t length, SimFrameRecord& record);
+  void SendBlock(std::uint8_t sequence, std::uint8_t command, std::uint32_t address,
+                 std::uint16_t length, std::vector<std::uint8_t>& reply);
   void HandleFrame(std::vector<std::uint8_t> wire, std::vector<std::uint8_t>& reply);
   // Whether a well-formed frame with this command goes unanswered (flicker, deafness).
   bool Unheard(std::uint8_t command);
