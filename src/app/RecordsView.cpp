@@ -95,7 +95,7 @@ void RecordsView::Fill(const std::vector<records::Attempt>& attempts) {
     const int row =
         AppendRow(table_, {QString::number(a.id), Text(a.time), Text(a.station), Text(a.port),
                            Text(records::TakenText(a)), Text(series::ShortFirmware(a.firmware)),
-                           Text(a.frequency), Text(records::ResultName(a.result)),
+                           Text(a.frequency), Text(records::ResultText(a)),
                            QString::number(a.seconds, 'f', 1), Text(a.message)});
     // Numbers sort as numbers.
     table_->item(row, 0)->setData(Qt::DisplayRole, static_cast<qlonglong>(a.id));

@@ -52,7 +52,7 @@ void PrintText(const Attempt& a) {
   std::cout << '#' << a.id << "  " << a.time << "  " << OrDash(ValidUtf8(a.station)) << "  "
             << OrDash(ValidUtf8(a.port)) << "  " << OrDash(records::TakenText(a)) << "  "
             << OrDash(ValidUtf8(a.firmware)) << "  " << OrDash(a.frequency) << "  "
-            << records::ResultName(a.result) << "  " << Seconds(a.seconds) << " s";
+            << records::ResultText(a) << "  " << Seconds(a.seconds) << " s";
   if (!a.message.empty()) std::cout << "  " << ValidUtf8(a.message);
   std::cout << '\n';
 }
@@ -70,11 +70,15 @@ nlohmann::json AttemptJson(const Attempt& a) {
           {"capcodes", a.capcodes},
           {"frequency", a.frequency},
           {"sha256", a.sha256},
-          {"result", records::ResultName(a.result)},
+          {"result", records::ResultText(a)},
           {"erased", a.erased},
           {"message", ValidUtf8(a.message)},
           {"seconds", a.seconds},
-          {"taken", taken}};
+          {"taken", taken},
+          {"kept", ValidUtf8(a.kept)},
+          {"firmware_file", a.firmwareFile},
+          {"firmware_programmed", a.firmwareProgrammed},
+          {"verification", a.verification}};
 }
 
 // A listing opens the database read-only: it never creates or changes a file. A release opens an

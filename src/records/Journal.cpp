@@ -72,7 +72,11 @@ std::string Line(const Journal::Entry& entry) {
                                 a.erased ? "1" : "0",
                                 a.message,
                                 std::to_string(a.seconds),
-                                TakenColumn(a)};
+                                TakenColumn(a),
+                                a.kept,
+                                a.firmwareFile,
+                                a.firmwareProgrammed ? "1" : "0",
+                                a.verification};
   std::string line;
   for (const std::string& field : fields) {
     if (!line.empty()) line += '\t';
@@ -81,7 +85,10 @@ std::string Line(const Journal::Entry& entry) {
   return line + "\n";
 }
 
-constexpr std::size_t kFields = 15;
+// A line has 19 fields; one written before the kept fields, the firmware step and the check were
+// recorded has the first 15.
+constexpr std::size_t kFields = 19;
+constexpr std::size_t kEarlierFields = 15;
 
 Journal::Entry EntryOf(const std::vector<std::string>& f) {
   Journal::Entry entry{f[0], f[1], {}};
@@ -99,6 +106,12 @@ Journal::Entry EntryOf(const std::vector<std::string>& f) {
   a.message = f[12];
   a.seconds = std::stod(f[13]);
   a.taken = ParseTaken(f[14]);
+  if (f.size() >= kFields) {
+    a.kept = f[15];
+    a.firmwareFile = f[16];
+    a.firmwareProgrammed = f[17] == "1";
+    a.verification = f[18];
+  }
   return entry;
 }
 
@@ -177,7 +190,8 @@ std::vector<Journal::Entry> Journal::Read() {
   std::string line;
   while (std::getline(in, line)) {
     const std::vector<std::string> fields = Fields(line);
-    if (fields.size() != kFields) continue;  // a line cut short by a crash while it was written
+    // A line cut short by a crash while it was written is skipped.
+    if (fields.size() != kFields && fields.size() != kEarlierFields) continue;
     try {
       entries.push_back(EntryOf(fields));
     } catch (const std::exception&) {

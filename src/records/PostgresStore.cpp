@@ -386,10 +386,12 @@ class PostgresStore : public RecordStore {
     }
     const bool erased = Value(open, 0, 0) == "t" || attempt.erased;
     Run("UPDATE attempts SET firmware = $1, capcodes = $2, frequency = $3, sha256 = $4,"
-        " result = $5, erased = $6, message = $7, seconds = $8 WHERE id = $9",
+        " result = $5, erased = $6, message = $7, seconds = $8, kept = $10, firmware_file = $11,"
+        " firmware_programmed = $12, verification = $13 WHERE id = $9",
         {attempt.firmware, JoinCapcodes(attempt.capcodes), attempt.frequency, attempt.sha256,
          ResultName(attempt.result), erased ? "true" : "false", attempt.message,
-         Number(attempt.seconds), Number(attempt.id)});
+         Number(attempt.seconds), Number(attempt.id), attempt.kept, attempt.firmwareFile,
+         attempt.firmwareProgrammed ? "1" : "0", attempt.verification});
     if (attempt.result == Result::Programmed) {
       for (const std::uint32_t capcode : NumericCapcodes(attempt.capcodes)) {
         Run("INSERT INTO board_capcode (capcode, attempt_id) VALUES ($1, $2) ON CONFLICT DO "
@@ -498,7 +500,11 @@ class PostgresStore : public RecordStore {
     a.seconds = std::stod(value(11));
     a.process = std::stoll(value(12));
     a.heartbeat = std::stoll(value(13));
-    a.taken = ParseTaken(value(14));
+    a.kept = value(14);
+    a.firmwareFile = value(15);
+    a.firmwareProgrammed = value(16) != "0";
+    a.verification = value(17);
+    a.taken = ParseTaken(value(18));
     return a;
   }
 
@@ -511,6 +517,7 @@ class PostgresStore : public RecordStore {
       Run(kCreateVersion, {});
       for (const char* sql : kCreateTables) Run(sql, {});
       for (const char* sql : kVersion2) Run(sql, {});
+      AddVersion3();
       FinishSchema();
       return;
     }
@@ -526,14 +533,24 @@ class PostgresStore : public RecordStore {
                          std::to_string(found) +
                          " of an earlier tuva; it is brought up to date when opened for writing");
     }
-    for (const char* sql : kVersion2) Run(sql, {});
+    if (found < 2) {
+      for (const char* sql : kVersion2) Run(sql, {});
+    }
+    AddVersion3();
     Run("DELETE FROM schema_version", {});
     FinishSchema();
   }
 
+  void AddVersion3() {
+    for (const char* column : kVersion3Columns) {
+      Run(("ALTER TABLE attempts ADD COLUMN " + std::string(column)).c_str(), {});
+    }
+  }
+
   void FinishSchema() {
     Run("INSERT INTO schema_version (version) VALUES ($1)", {Number(std::int64_t{kSchemaVersion})});
-    Run("INSERT INTO identity (token) VALUES ($1)", {RandomToken()});
+    Run("INSERT INTO identity (token) SELECT $1 WHERE NOT EXISTS (SELECT 1 FROM identity)",
+        {RandomToken()});
     Run("COMMIT", {});
   }
 

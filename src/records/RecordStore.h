@@ -69,6 +69,18 @@ struct Attempt {
   // is still writing the board (seconds since 1970, UTC).
   std::int64_t process = 0;
   std::int64_t heartbeat = 0;
+  // The settable fields a re-provisioning took from the board itself instead of the template or
+  // the pool ("capcodes", "capcodes,prompt.1"); empty for a board given the template's values. A
+  // programmed attempt that kept fields is shown as "reprovisioned".
+  std::string kept;
+  // The firmware file programmed together with the configuration: its SHA-256 (lower-case hex),
+  // empty when the run had none; and whether the board's firmware was written (false when it
+  // was found equal to the file's and left alone).
+  std::string firmwareFile;
+  bool firmwareProgrammed = false;
+  // How the configuration written was checked: "read-back" (the Write's own comparison of both
+  // copies) or "verify" (a separate Verify pass after it); empty when nothing was written.
+  std::string verification;
 
   bool operator==(const Attempt&) const = default;
 };
@@ -202,6 +214,10 @@ std::string DefaultRecordsPath();
 
 // "reserved", "erased", "programmed", "failed", "skipped"
 std::string ResultName(Result result);
+
+// The result as a listing shows it: ResultName, except "reprovisioned" for a programmed attempt
+// that kept fields of the board.
+std::string ResultText(const Attempt& attempt);
 
 // This computer's host name: the station of an attempt that names none.
 std::string DefaultStation();

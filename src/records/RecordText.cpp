@@ -49,7 +49,7 @@ std::string TakenText(const Attempt& attempt) {
 
 std::string CsvHeader() {
   return "id,time,station,port,firmware,capcodes,frequency,sha256,result,erased,message,"
-         "seconds,taken\n";
+         "seconds,taken,kept,firmware_file,firmware_programmed,verification\n";
 }
 
 std::string CsvLine(const Attempt& a) {
@@ -71,13 +71,19 @@ std::string CsvLine(const Attempt& a) {
   line += ',';
   line += a.sha256;
   line += ',';
-  line += ResultName(a.result);
+  line += ResultText(a);
   line += a.erased ? ",yes," : ",no,";
   AppendCsv(line, a.message);
   line += ',';
   line += seconds;
   line += ',';
   AppendCsv(line, TakenText(a));
+  line += ',';
+  AppendCsv(line, a.kept);
+  line += ',';
+  line += a.firmwareFile;
+  line += a.firmwareProgrammed ? ",yes," : ",no,";
+  line += a.verification;
   line += '\n';
   return line;
 }
@@ -89,7 +95,7 @@ std::string AttemptsCsv(const std::vector<Attempt>& attempts) {
 }
 
 std::string AttemptText(const Attempt& a) {
-  return "attempt #" + std::to_string(a.id) + " (" + ResultName(a.result) + ", " +
+  return "attempt #" + std::to_string(a.id) + " (" + ResultText(a) + ", " +
          (a.port.empty() ? "-" : a.port) + ", station " + (a.station.empty() ? "-" : a.station) +
          ", " + a.time + ")";
 }

@@ -42,6 +42,11 @@ std::string ResultName(Result result) {
   return kResultNames[static_cast<int>(result)];
 }
 
+std::string ResultText(const Attempt& attempt) {
+  if (attempt.result == Result::Programmed && !attempt.kept.empty()) return "reprovisioned";
+  return ResultName(attempt.result);
+}
+
 Result ParseResult(const std::string& name) {
   for (int i = 0; i < static_cast<int>(std::size(kResultNames)); ++i) {
     if (name == kResultNames[i]) return static_cast<Result>(i);
@@ -257,7 +262,8 @@ ListQuery BuildListQuery(const ListFilter& filter, const std::string& takenColum
   if (filter.id) condition("a.id = " + number(*filter.id));
   std::string select =
       "SELECT a.id, a.time, a.station, a.port, a.firmware, a.capcodes, a.frequency, a.sha256,"
-      " a.result, a.erased, a.message, a.seconds, a.process, a.heartbeat, " +
+      " a.result, a.erased, a.message, a.seconds, a.process, a.heartbeat, a.kept,"
+      " a.firmware_file, a.firmware_programmed, a.verification, " +
       takenColumn + " FROM attempts a" + (join.empty() ? "" : " " + join) + where;
   if (filter.limit == 0) {
     query.sql = select + " ORDER BY a.id";

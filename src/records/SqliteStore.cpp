@@ -253,10 +253,14 @@ class SqliteStore : public RecordStore {
     const bool erased = open.Int(0) != 0 || attempt.erased;
     Statement update(db_,
                      "UPDATE attempts SET firmware = ?, capcodes = ?, frequency = ?, sha256 = ?,"
-                     " result = ?, erased = ?, message = ?, seconds = ? WHERE id = ?");
+                     " result = ?, erased = ?, message = ?, seconds = ?, kept = ?,"
+                     " firmware_file = ?, firmware_programmed = ?, verification = ? WHERE id = ?");
     update.Bind(attempt.firmware).Bind(JoinCapcodes(attempt.capcodes)).Bind(attempt.frequency);
     update.Bind(attempt.sha256).Bind(ResultName(attempt.result));
-    update.Bind(std::int64_t{erased}).Bind(attempt.message).Bind(attempt.seconds).Bind(attempt.id);
+    update.Bind(std::int64_t{erased}).Bind(attempt.message).Bind(attempt.seconds);
+    update.Bind(attempt.kept).Bind(attempt.firmwareFile);
+    update.Bind(std::int64_t{attempt.firmwareProgrammed}).Bind(attempt.verification);
+    update.Bind(attempt.id);
     Check(update.Step(), SQLITE_DONE, what);
     if (attempt.result == Result::Programmed) IndexBoard(attempt);
     if (attempt.result == Result::Failed && !erased) ReturnToPool(attempt.id, std::nullopt);
@@ -457,10 +461,19 @@ class SqliteStore : public RecordStore {
     Execute(kCreateVersion, what);
     for (const char* sql : kCreateTables) Execute(sql, what);
     for (const char* sql : kVersion2) Execute(sql, what);
+    AddVersion3(what);
     FinishSchema(what);
   }
 
-  // Version 1 to 2: the lease columns, the indexes and the capcodes of the programmed boards.
+  void AddVersion3(const char* what) {
+    for (const char* column : kVersion3Columns) {
+      Execute(("ALTER TABLE attempts ADD COLUMN " + std::string(column)).c_str(), what);
+    }
+  }
+
+  // An earlier version brought up to this one: from version 1 the attempts are rebuilt with the
+  // lease columns, and the indexes and the capcodes of the programmed boards are added; from
+  // version 2 the columns of version 3 are added.
   void Upgrade() {
     const char* what = "cannot bring its tables up to date";
     // The attempts are rebuilt under the taken capcodes that refer to them: the references are
@@ -475,20 +488,28 @@ class SqliteStore : public RecordStore {
     Execute("PRAGMA foreign_keys = ON", what);
   }
 
-  // Whether the schema is already this version; the statement is done with before any change (a
-  // table is not dropped under an open read of the database).
-  bool UpToDate() {
+  // The schema's version; the statement is done with before any change (a table is not dropped
+  // under an open read of the database).
+  std::int64_t StoredVersion() {
     Statement version(db_, "SELECT version FROM schema_version");
-    return version.Step() == SQLITE_ROW && version.Int(0) >= kSchemaVersion;
+    return version.Step() == SQLITE_ROW ? version.Int(0) : 0;
   }
 
   void UpgradeTables(const char* what) {
     const RollbackOnThrow guard(this);
     Execute("BEGIN IMMEDIATE", what);
-    if (UpToDate()) {
+    const std::int64_t version = StoredVersion();
+    if (version >= kSchemaVersion) {
       Rollback();  // another station did it meanwhile
       return;
     }
+    if (version < 2) RebuildVersion1(what);
+    AddVersion3(what);
+    Execute("DELETE FROM schema_version", what);
+    FinishSchema(what);
+  }
+
+  void RebuildVersion1(const char* what) {
     std::string rebuilt = kCreateTables[0];
     rebuilt.replace(rebuilt.find("attempts"), 8, "attempts_v2");
     Execute(rebuilt.c_str(), what);
@@ -507,15 +528,14 @@ class SqliteStore : public RecordStore {
       IndexBoard(board);
     }
     Check(boards, what);
-    Execute("DELETE FROM schema_version", what);
-    FinishSchema(what);
   }
 
   void FinishSchema(const char* what) {
     Statement insert(db_, "INSERT INTO schema_version (version) VALUES (?)");
     insert.Bind(std::int64_t{kSchemaVersion});
     Check(insert.Step(), SQLITE_DONE, what);
-    Statement identity(db_, "INSERT INTO identity (token) VALUES (?)");
+    Statement identity(
+        db_, "INSERT INTO identity (token) SELECT ? WHERE NOT EXISTS (SELECT 1 FROM identity)");
     identity.Bind(RandomToken());
     Check(identity.Step(), SQLITE_DONE, what);
     Commit(what);
@@ -590,11 +610,15 @@ class SqliteStore : public RecordStore {
         a.seconds = rows.Real(11);
         a.process = rows.Int(12);
         a.heartbeat = rows.Int(13);
-        if (!joined) a.taken = ParseTaken(rows.Text(14));
+        a.kept = rows.Text(14);
+        a.firmwareFile = rows.Text(15);
+        a.firmwareProgrammed = rows.Int(16) != 0;
+        a.verification = rows.Text(17);
+        if (!joined) a.taken = ParseTaken(rows.Text(18));
       }
-      if (joined && !rows.Null(14)) {
-        current->taken.push_back({static_cast<int>(rows.Int(14)),
-                                  static_cast<std::uint32_t>(rows.Int(15)), rows.Int(16) != 0});
+      if (joined && !rows.Null(18)) {
+        current->taken.push_back({static_cast<int>(rows.Int(18)),
+                                  static_cast<std::uint32_t>(rows.Int(19)), rows.Int(20) != 0});
       }
     }
     Check(rows, "cannot read the records");

@@ -15,7 +15,8 @@ namespace tuva::records {
 
 // Version 2 added the lease of an open attempt (process, heartbeat), the reservation token, the
 // index of a programmed board's capcodes, the pool's next-free hints and the database identity.
-inline constexpr int kSchemaVersion = 2;
+// Version 3 added what an attempt kept of the board, its firmware step and how it was checked.
+inline constexpr int kSchemaVersion = 3;
 
 inline constexpr const char* kCreateVersion =
     "CREATE TABLE IF NOT EXISTS schema_version (version INTEGER NOT NULL)";
@@ -63,6 +64,14 @@ inline constexpr const char* kReleasedUnfinished = "did not finish; capcode rele
 // The attempt as Reserve records it: the station filled in, the time, process and heartbeat set,
 // the result Reserved.
 Attempt Opened(const Attempt& start);
+
+// The columns version 3 added to the attempts, as both stores declare them.
+inline constexpr const char* kVersion3Columns[] = {
+    "kept TEXT NOT NULL DEFAULT ''",
+    "firmware_file TEXT NOT NULL DEFAULT ''",
+    "firmware_programmed INTEGER NOT NULL DEFAULT 0",
+    "verification TEXT NOT NULL DEFAULT ''",
+};
 
 // A listing's query: the columns every store reads, in this order, and the WHERE and ORDER parts
 // built from a filter. `placeholder(n)` writes the n-th parameter's marker ("?" or "$n");

@@ -89,7 +89,7 @@ TEST_F(RecordsCommandTest, ListsFindsAndReleases) {
   ASSERT_EQ(csv.status, 0) << csv.err;
   EXPECT_EQ(csv.out.substr(0, csv.out.find('\n')),
             "id,time,station,port,firmware,capcodes,frequency,sha256,result,erased,message,"
-            "seconds,taken");
+            "seconds,taken,kept,firmware_file,firmware_programmed,verification");
   EXPECT_EQ(std::count(csv.out.begin(), csv.out.end(), '\n'), 4) << csv.out;
   EXPECT_NE(csv.out.find(",erased,yes,"), std::string::npos) << "open attempts are not programmed";
   EXPECT_NE(csv.out.find(",\"bench, left\",/dev/ttyUSB0,"), std::string::npos) << csv.out;

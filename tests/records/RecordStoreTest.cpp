@@ -151,6 +151,10 @@ TYPED_TEST(RecordStoreTest, ReservesTheLowestFreeCapcodesAndKeepsEveryField) {
   done.result = Result::Programmed;
   done.message = "verified";
   done.seconds = 12.25;
+  done.kept = "capcodes,prompt.1";
+  done.firmwareFile = std::string(64, 'b');
+  done.firmwareProgrammed = true;
+  done.verification = "read-back";
   store->MarkErased(done.id);
   store->Finish(done);
   EXPECT_EQ(this->Take(*store, slots), (std::vector<std::uint32_t>{110, 115}));
@@ -251,15 +255,39 @@ TYPED_TEST(RecordStoreTest, RefusesSlotsItCannotServe) {
 
 TYPED_TEST(RecordStoreTest, RefusesANewerSchema) {
   this->Open();
-  ASSERT_TRUE(this->backend_.Sql("UPDATE schema_version SET version = 3"));
+  ASSERT_TRUE(this->backend_.Sql("UPDATE schema_version SET version = 4"));
   try {
     this->Open();
     ADD_FAILURE() << "a newer schema opened";
   } catch (const RecordsError& error) {
-    EXPECT_NE(std::string(error.what()).find("has schema version 3; this tuva knows version 2"),
+    EXPECT_NE(std::string(error.what()).find("has schema version 4; this tuva knows version 3"),
               std::string::npos)
         << error.what();
   }
+}
+
+// A database of the previous version keeps its attempts and its identity (the journal of results
+// not yet recorded is keyed by it) and takes the new columns.
+TYPED_TEST(RecordStoreTest, AVersion2DatabaseIsBroughtUpToDate) {
+  std::string identity;
+  std::int64_t id = 0;
+  {
+    auto store = this->Open();
+    identity = store->Identity();
+    this->Take(*store, {kSlot1}, &id);
+    this->End(*store, id, Result::Failed);
+  }
+  ASSERT_TRUE(this->backend_.Sql(
+      "ALTER TABLE attempts DROP COLUMN kept; ALTER TABLE attempts DROP COLUMN firmware_file;"
+      "ALTER TABLE attempts DROP COLUMN firmware_programmed;"
+      "ALTER TABLE attempts DROP COLUMN verification; UPDATE schema_version SET version = 2"));
+  EXPECT_THROW(records::OpenRecordStore(this->backend_.where, records::OpenMode::ReadOnly),
+               RecordsError);
+  auto store = records::OpenRecordStore(this->backend_.where, records::OpenMode::Existing);
+  EXPECT_EQ(store->Identity(), identity);
+  ASSERT_EQ(store->List({}).size(), 1u);
+  EXPECT_EQ(store->List({})[0].result, Result::Failed);
+  EXPECT_EQ(this->Take(*store, {kSlot1}), std::vector<std::uint32_t>{1500000});
 }
 
 // Two connections (two stations, or two processes on one file) reserving at once.
