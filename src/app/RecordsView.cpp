@@ -17,6 +17,11 @@ namespace {
 
 const QString kCsvFilter = QStringLiteral("CSV files (*.csv)");
 
+// "1 record", "2 records"
+QString Records(std::size_t count) {
+  return count == 1 ? QStringLiteral("1 record") : QStringLiteral("%1 records").arg(count);
+}
+
 QString Text(const std::string& text) {
   return QString::fromLocal8Bit(text);
 }
@@ -102,7 +107,7 @@ void RecordsView::Fill(const std::vector<records::Attempt>& attempts) {
   }
   table_->setSortingEnabled(true);
   table_->scrollToBottom();
-  status_->setText(QStringLiteral("%1 records").arg(attempts.size()));
+  status_->setText(Records(attempts.size()));
 }
 
 // The rows of another database are never left under the name of this one.
@@ -134,7 +139,7 @@ void RecordsView::WriteCsv(const std::vector<records::Attempt>& attempts) {
     Warn(QStringLiteral("Cannot write %1: %2").arg(*chosen, file.errorString()));
     return;
   }
-  Warn(QStringLiteral("%1 records written to %2").arg(attempts.size()).arg(*chosen),
+  Warn(QStringLiteral("%1 written to %2").arg(Records(attempts.size()), *chosen),
        MessageIcon::Information);
 }
 

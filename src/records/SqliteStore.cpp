@@ -358,11 +358,16 @@ class SqliteStore : public RecordStore {
   void OpenFile() {
     std::error_code error;
     const bool exists = std::filesystem::exists(path_, error);
+    const std::filesystem::path folder = std::filesystem::path(path_).parent_path();
     if (!exists && mode_ != OpenMode::Create) {
+      // Not a database that could be started there: its folder is missing too (a typing mistake).
+      if (!folder.empty() && !std::filesystem::is_directory(folder, error) && !IsDefault()) {
+        throw RecordsError("no records database at " + path_ + " (its folder " + folder.string() +
+                           " is not there)");
+      }
       throw MissingDatabase("no records database at " + path_);
     }
     if (!exists) CreateDefaultFolder();
-    const std::filesystem::path folder = std::filesystem::path(path_).parent_path();
     if (!exists && !folder.empty() && !std::filesystem::is_directory(folder, error)) {
       throw RecordsError("records database " + path_ + ": its folder " + folder.string() +
                          " is not there");
@@ -377,13 +382,15 @@ class SqliteStore : public RecordStore {
     if (code != SQLITE_OK) Fail("cannot open it");
   }
 
+  bool IsDefault() const {
+    return path_ == std::filesystem::absolute(DefaultRecordsPath()).lexically_normal().string();
+  }
+
   // Only the default database's folder is made; a folder named by hand that is not there is a
   // typing mistake more often than a wish.
   void CreateDefaultFolder() {
     const std::filesystem::path folder = std::filesystem::path(path_).parent_path();
-    const std::string standard =
-        std::filesystem::absolute(DefaultRecordsPath()).lexically_normal().string();
-    if (folder.empty() || path_ != standard) return;
+    if (folder.empty() || !IsDefault()) return;
     std::error_code error;
     std::filesystem::create_directories(folder, error);
     if (error) {

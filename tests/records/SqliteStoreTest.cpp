@@ -80,6 +80,9 @@ TEST_F(SqliteStoreTest, EachModeCreatesOnlyWhatItMayAndLeavesOtherFilesAlone) {
        "records database " + Path("typo/records.sqlite") + ": its folder " + Path("typo") +
            " is not there"},
       {Path("folder"), OpenMode::Create, "cannot open it (unable to open database file)"},
+      {Path("typo/records.sqlite"), OpenMode::Existing,
+       "no records database at " + Path("typo/records.sqlite") + " (its folder " + Path("typo") +
+           " is not there)"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.where + " mode " + std::to_string(static_cast<int>(c.mode)));

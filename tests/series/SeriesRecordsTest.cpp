@@ -257,7 +257,8 @@ TEST_F(SeriesRecordsTest, ADatabaseRemovedDuringTheRunStopsItAndIsNotMadeAgainUn
                         jig.SlavePath()},
                        again)),
             2);
-  EXPECT_NE(Text(again).find("no records database at " + db + "; give --new-records to start one"),
+  EXPECT_NE(Text(again).find("no records database at " + db + " (its folder " + Path("db") +
+                             " is not there)"),
             std::string::npos)
       << Text(again);
   EXPECT_FALSE(fs::exists(Path("db")));
