@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "service/SRecordLines.h"
 #include "service/SRecordLoader.h"
 
 namespace tuva {
@@ -123,19 +124,13 @@ class Checker {
 
 std::optional<SRecordProblem> CheckSRecordText(std::string_view text) {
   Checker checker;
-  std::size_t number = 0;
-  std::size_t start = 0;
-  while (start < text.size()) {
-    std::size_t end = text.find('\n', start);
-    if (end == std::string_view::npos) end = text.size();
-    std::string_view line = text.substr(start, end - start);
-    start = end + 1;
-    ++number;
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    if (line.empty()) continue;
+  std::optional<SRecordProblem> found;
+  EachSRecordLine(text, [&](std::size_t number, std::string_view line) {
     std::string problem = checker.Next(line);
-    if (!problem.empty()) return SRecordProblem{number, std::move(problem)};
-  }
+    if (!problem.empty()) found = SRecordProblem{number, std::move(problem)};
+    return !found;
+  });
+  if (found) return found;
   if (!checker.HasData()) {
     return SRecordProblem{0, "no S2 record holds data for the firmware window 0xE0000-0xEFFFF"};
   }

@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "service/SRecordLines.h"
 #include "service/SRecordLoader.h"
 
 namespace tuva {
@@ -78,22 +79,13 @@ void LoadSRecordText(std::string_view text, FirmwareBuffer& buffer) {
   buffer.bytes.fill(0xFF);
   buffer.loadedBytes = 0;
   bool headerSkipped = false;
-  std::size_t start = 0;
-  while (start < text.size()) {
-    std::size_t end = text.find('\n', start);
-    if (end == std::string_view::npos) end = text.size();
-    std::string_view line = text.substr(start, end - start);
-    start = end + 1;
-    // A carriage return before the line feed is no part of the record; a line that holds
-    // nothing else is as empty as a bare line feed.
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    if (line.empty()) continue;
+  EachSRecordLine(text, [&](std::size_t, std::string_view line) {
     if (!headerSkipped) {
       headerSkipped = true;
-      continue;
+      return true;
     }
-    if (!LoadRecord(line, buffer)) break;
-  }
+    return LoadRecord(line, buffer);
+  });
   StoreSum(buffer);
 }
 
