@@ -1,6 +1,6 @@
 # Debian packages the build, the tests and the programs need; installs only what is missing.
 TUVA_PACKAGES=(
-  g++ cmake ninja-build pkg-config clang-format
+  g++ cmake ninja-build pkg-config clang-format ccache
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev libgl1-mesa-dev
   libcli11-dev nlohmann-json3-dev
