@@ -144,41 +144,53 @@ bool ReadBoard(const std::string& device, const std::optional<std::string>& pass
   }
 }
 
-KeptInFlight::Claim::Claim(Claim&& other) noexcept
-    : owner_(std::exchange(other.owner_, nullptr)), capcodes_(std::move(other.capcodes_)) {}
+KeptThisRun::Claim::Claim(Claim&& other) noexcept
+    : owner_(std::exchange(other.owner_, nullptr)), id_(other.id_) {}
 
-KeptInFlight::Claim& KeptInFlight::Claim::operator=(Claim&& other) noexcept {
+KeptThisRun::Claim& KeptThisRun::Claim::operator=(Claim&& other) noexcept {
   if (this != &other) {
-    if (owner_) owner_->Give(capcodes_);
+    if (owner_) owner_->Give(id_);
     owner_ = std::exchange(other.owner_, nullptr);
-    capcodes_ = std::move(other.capcodes_);
+    id_ = other.id_;
   }
   return *this;
 }
 
-KeptInFlight::Claim::~Claim() {
-  if (owner_) owner_->Give(capcodes_);
+KeptThisRun::Claim::~Claim() {
+  if (owner_) owner_->Give(id_);
 }
 
-std::optional<std::uint32_t> KeptInFlight::Take(const std::vector<std::uint32_t>& capcodes,
-                                                Claim& claim) {
+std::optional<std::string> KeptThisRun::Take(const std::vector<std::uint32_t>& capcodes,
+                                             const std::vector<std::string>& boardCapcodes,
+                                             const std::string& port, Claim& claim) {
+  std::uint64_t id = 0;
   {
     std::lock_guard lock(mutex_);
     for (const std::uint32_t capcode : capcodes) {
-      if (held_.count(capcode) != 0) return capcode;
+      const auto [first, last] = held_.equal_range(capcode);
+      for (auto at = first; at != last; ++at) {
+        if (at->second.boardCapcodes != boardCapcodes) {
+          return "capcode " + std::to_string(capcode) +
+                 " is held by another board of this run, on " + at->second.port;
+        }
+      }
     }
-    held_.insert(capcodes.begin(), capcodes.end());
+    id = ++lastClaim_;
+    for (const std::uint32_t capcode : capcodes) {
+      held_.emplace(capcode, Holder{id, boardCapcodes, port});
+    }
   }
-  claim = Claim(this, capcodes);
+  // Handed over without the lock: giving back an earlier claim takes it.
+  Claim taken;
+  taken.owner_ = this;
+  taken.id_ = id;
+  claim = std::move(taken);
   return std::nullopt;
 }
 
-void KeptInFlight::Give(const std::vector<std::uint32_t>& capcodes) {
+void KeptThisRun::Give(std::uint64_t claim) {
   std::lock_guard lock(mutex_);
-  for (const std::uint32_t capcode : capcodes) {
-    const auto at = held_.find(capcode);
-    if (at != held_.end()) held_.erase(at);
-  }
+  std::erase_if(held_, [claim](const auto& entry) { return entry.second.claim == claim; });
 }
 
 std::optional<std::string> HeldByAnotherBoard(records::RecordStore& store,

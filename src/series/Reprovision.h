@@ -14,11 +14,12 @@
 //
 // A kept capcode that these records show on another programmed board stops the board: two
 // receivers answering to one capcode is the fault a series exists to prevent. An attempt whose
-// capcodes are exactly those the board holds is the board's own earlier record. Two boards being
-// written at once on two ports of the run never keep a capcode in common either.
+// capcodes are exactly those the board holds is the board's own earlier record. Two boards of
+// one run, on two jigs at once, never keep a capcode in common either.
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <set>
@@ -73,34 +74,43 @@ std::vector<std::uint32_t> KeptCapcodes(const ConfigImage& image,
 bool ReadBoard(const std::string& device, const std::optional<std::string>& password,
                ConfigImage& board, std::string& message);
 
-// The capcodes of the ports' boards being re-provisioned now, so that two boards on two jigs
-// cannot both keep one capcode before either is recorded.
-class KeptInFlight {
+// The kept capcodes of this run's boards, being written now or programmed, with the capcodes each
+// of those boards held: two boards on two jigs cannot both keep one capcode, even before either
+// is recorded.
+class KeptThisRun {
  public:
-  // A claim on capcodes, given back when it ends.
+  // A board's claim on its capcodes: given back when it ends, unless the board was programmed.
   class Claim {
    public:
     Claim() = default;
-    Claim(KeptInFlight* owner, std::vector<std::uint32_t> capcodes)
-        : owner_(owner), capcodes_(std::move(capcodes)) {}
     Claim(Claim&& other) noexcept;
     Claim& operator=(Claim&& other) noexcept;
     ~Claim();
+    void Keep() { owner_ = nullptr; }  // the board holds them now
 
    private:
-    KeptInFlight* owner_ = nullptr;
-    std::vector<std::uint32_t> capcodes_;
+    friend class KeptThisRun;
+    KeptThisRun* owner_ = nullptr;
+    std::uint64_t id_ = 0;
   };
 
-  // Claims `capcodes`; the first one another board holds now is returned instead (and nothing
-  // is claimed).
-  std::optional<std::uint32_t> Take(const std::vector<std::uint32_t>& capcodes, Claim& claim);
+  // Claims `capcodes` for a board on `port` that held `boardCapcodes` when read. The message
+  // naming the first capcode another board of the run holds, and nothing claimed; or nullopt.
+  std::optional<std::string> Take(const std::vector<std::uint32_t>& capcodes,
+                                  const std::vector<std::string>& boardCapcodes,
+                                  const std::string& port, Claim& claim);
 
  private:
-  void Give(const std::vector<std::uint32_t>& capcodes);
+  struct Holder {
+    std::uint64_t claim = 0;
+    std::vector<std::string> boardCapcodes;
+    std::string port;
+  };
+  void Give(std::uint64_t claim);
 
   std::mutex mutex_;
-  std::multiset<std::uint32_t> held_;
+  std::uint64_t lastClaim_ = 0;
+  std::multimap<std::uint32_t, Holder> held_;
 };
 
 // The first kept capcode a programmed attempt of another board holds: "capcode 1500001 is held

@@ -192,7 +192,7 @@ struct SeriesRun::BoardJob {
   // read (its own earlier records hold exactly these), and its claim on its kept capcodes.
   std::optional<ConfigImage> kept;
   std::vector<std::string> boardCapcodes;
-  KeptInFlight::Claim claim;
+  KeptThisRun::Claim claim;
 };
 
 void SeriesRun::Run() {
@@ -542,6 +542,7 @@ BoardReport SeriesRun::FinishBoard(BoardJob& job, PortView& view, bool programme
   const std::string unrecorded = keeper_.Record(job.attempt);
   if (!unrecorded.empty()) Halt(unrecorded);
   job.report.programmed = programmed;
+  if (programmed) job.claim.Keep();  // the board holds its kept capcodes for the rest of the run
   job.report.recorded = unrecorded.empty();
   job.report.result =
       programmed ? records::ResultText(job.attempt) : "failed: " + job.attempt.message;
@@ -595,11 +596,9 @@ std::optional<std::string> SeriesRun::ClaimKept(BoardJob& job) {
   }
   if (!shown.empty() && !job.report.capcodes.empty()) shown += ',';
   job.report.capcodes = shown + job.report.capcodes;
-  if (const auto busy = keptInFlight_.Take(capcodes, job.claim)) {
-    return "capcode " + std::to_string(*busy) +
-           " is held by another board being re-provisioned on another port now";
-  }
-  return HeldByAnotherBoard(store_, capcodes, job.boardCapcodes);
+  // The records first, then this run's other boards, which the records may not show yet.
+  if (auto held = HeldByAnotherBoard(store_, capcodes, job.boardCapcodes)) return held;
+  return keptThisRun_.Take(capcodes, job.boardCapcodes, job.report.port, job.claim);
 }
 
 }  // namespace tuva::series

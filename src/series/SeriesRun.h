@@ -172,7 +172,7 @@ class SeriesRun {
   SeriesPlan plan_;
   std::vector<records::CountingSlot> slots_;
   std::vector<const Field*> kept_;  // plan_.keep's fields
-  KeptInFlight keptInFlight_;
+  KeptThisRun keptThisRun_;
   std::function<void(const BoardReport&)> report_;
   std::function<void(const PortStatus&)> status_;
   std::mutex reportMutex_;  // one report at a time; never held with mutex_
