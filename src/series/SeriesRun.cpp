@@ -377,7 +377,7 @@ BoardIdentity SeriesRun::DealWith(const std::string& device, PortView& view,
 
 std::optional<std::uint32_t> SeriesRun::ProgrammedCapcodeOn(const BoardLook& board) {
   // Every board of a re-provisioning was programmed before: none is skipped for it.
-  if (plan_.reprogram || !plan_.keep.empty() || board.answer != BoardLook::Answer::Full) {
+  if (plan_.reprogram || !kept_.empty() || board.answer != BoardLook::Answer::Full) {
     return std::nullopt;
   }
   for (const auto& counting : plan_.counting) {
@@ -568,12 +568,14 @@ bool SeriesRun::KeepFromBoard(BoardJob& job, PortView& view) {
   view.Show(PortState::Reading);
   ConfigImage board = plan_.templateImage;  // its data bytes are replaced by the board's
   std::string message;
-  if (!ReadBoard(job.device, plan_.readPassword, board, message)) {
-    // Never the template's capcodes in place of the board's own: the board is left alone. A
-    // repair of copy 0 during the Read changes what the board answers; it is still this board.
+  const bool read = ReadBoard(job.device, plan_.readPassword, board, message);
+  // A Read that repaired copy 0 from copy 1 changed what the board answers: it is still this
+  // board, and a board left unwritten must not be taken for a new one.
+  const BoardLook after = LookAtBoard(job.device);
+  if (after.answer == BoardLook::Answer::Full) job.identity = after.identity;
+  if (!read) {
+    // Never the template's capcodes in place of the board's own: the board is left alone.
     job.attempt.message = "cannot read the board to keep its fields: " + message;
-    const BoardLook after = LookAtBoard(job.device);
-    if (after.answer == BoardLook::Answer::Full) job.identity = after.identity;
     return false;
   }
   job.boardCapcodes = CapcodeTexts(board);
