@@ -47,6 +47,7 @@ class ReadFrontend : public QuietFrontend {
 std::optional<std::string> CheckKeptNames(const std::vector<std::string>& names) {
   for (const std::string& name : names) {
     if (name == kKeepCapcodes) continue;
+    if (name.empty()) return std::string("a kept field's name is empty");
     const Field* field = FindField(name);
     if (field == nullptr) return UnknownFieldMessage(name);
     if (!IsSettable(*field)) return name + " cannot be kept: each Write seals the image anew";
