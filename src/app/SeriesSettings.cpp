@@ -70,6 +70,12 @@ SeriesSettings::SeriesSettings(TfrmAir& window, QWidget* parent)
   }
   form->addRow(QStringLiteral("Re&cords database:"), recordsPath_);
   form->addRow(QStringLiteral("Ports:"), BuildPorts());
+  keepCapcodes_ = new QCheckBox(QStringLiteral("&Keep the board's capcodes"), this);
+  keepCapcodes_->setObjectName(QStringLiteral("chkKeepCapcodes"));
+  keepCapcodes_->setToolTip(
+      QStringLiteral("Re-provisioning: each board is read first and keeps its own capcodes; "
+                     "everything else comes from the template"));
+  form->addRow(QStringLiteral("Boards programmed before:"), keepCapcodes_);
   labelPrinting_ = new LabelPrinting(this);
   form->addRow(QStringLiteral("Labels:"), labelPrinting_);
 
@@ -239,6 +245,7 @@ std::optional<series::SeriesPlan> SeriesSettings::Plan(SettingsRefusal& refusal)
   if (!image) return std::nullopt;
   plan.templateImage = *image;
   if (!ReadCounting(plan, refusal)) return std::nullopt;
+  if (keepCapcodes_->isChecked()) plan.keep = {std::string(series::kKeepCapcodes)};
   if (!count_->hasAcceptableInput()) {
     refusal = {QStringLiteral("Number of boards: type a whole number, 1 or more."), count_};
     return std::nullopt;
@@ -278,6 +285,8 @@ QWidget* SeriesSettings::FieldOf(const series::PlanRefusal& refused) const {
       return count_;
     case series::PlanInput::Ports:
       return portsTyped_->isChecked() ? static_cast<QWidget*>(portList_) : portsOfWindow_;
+    case series::PlanInput::Keep:
+      return keepCapcodes_;
   }
   return nullptr;
 }

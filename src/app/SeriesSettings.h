@@ -67,6 +67,7 @@ class SeriesSettings : public QWidget {
   QSpinBox* count_ = nullptr;
   QLineEdit* recordsPath_ = nullptr;
   LabelPrinting* labelPrinting_ = nullptr;
+  QCheckBox* keepCapcodes_ = nullptr;  // re-provisioning: each board keeps its own capcodes
   QRadioButton* portsOfWindow_ = nullptr;
   QRadioButton* portsTyped_ = nullptr;
   QLineEdit* portList_ = nullptr;

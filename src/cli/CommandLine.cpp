@@ -118,8 +118,7 @@ void AddSeriesOptions(CLI::App& command, Options& options) {
   command
       .add_option("--capcode", options.capcodes,
                   "A slot (1-16) whose capcode counts up from board to board (repeatable)")
-      ->type_name("SLOT=FIRST[:STEP]")
-      ->required();
+      ->type_name("SLOT=FIRST[:STEP]");
   command.add_option("--count", options.count, "Programmed boards after which the run ends")
       ->type_name("N")
       ->required();
@@ -138,6 +137,12 @@ void AddSeriesOptions(CLI::App& command, Options& options) {
       ->type_name("DIR");
   command.add_option("--label-size", options.labelSize, "The labels' size (default 62x29mm)")
       ->type_name("WxHmm");
+  command
+      .add_option("--keep", options.keep,
+                  "Re-provision: each board is read and keeps these fields (names as set takes "
+                  "them; capcodes: every slot's capcode), the rest comes from the template")
+      ->type_name("FIELD,...")
+      ->delimiter(',');
 }
 
 // The first word that is neither an option nor an option's value: where the command word stands.

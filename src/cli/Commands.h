@@ -56,6 +56,7 @@ struct Options {
   bool reprogram = false;             // --reprogram: write boards already programmed too
   std::string labels;                 // --labels: a folder for a PDF label per board
   std::string labelSize = "62x29mm";  // --label-size
+  std::vector<std::string> keep;      // --keep: fields each board keeps ("capcodes", NAME, ...)
 };
 
 using Command = int (*)(const Options&);

@@ -37,6 +37,8 @@ series::SeriesPlan PlanOf(const Options& options) {
   }
   for (const auto& text : options.capcodes) plan.counting.push_back(ParseCounting(text));
   plan.count = options.count;
+  plan.keep = options.keep;
+  if (options.passwordGiven) plan.readPassword = options.password;
   // A port named twice would have two sessions fighting over one line.
   for (const auto& port : options.ports) {
     if (std::find(plan.ports.begin(), plan.ports.end(), port) == plan.ports.end()) {

@@ -124,7 +124,10 @@ std::optional<PlanRefusal> CheckPlan(const SeriesPlan& plan, std::string_view te
     return PlanRefusal{input, index, std::move(message)};
   };
   if (plan.count < 1) return refuse(PlanInput::Count, 0, "the count must be 1 or more");
-  if (plan.counting.empty()) {
+  std::vector<int> countingSlots;
+  for (const auto& counting : plan.counting) countingSlots.push_back(counting.slot);
+  if (auto fault = CheckKept(plan.keep, countingSlots)) return refuse(PlanInput::Keep, 0, *fault);
+  if (plan.counting.empty() && !KeepsACapcode(KeptFields(plan.keep))) {
     return refuse(PlanInput::Capcodes, 0, "no capcode slot counts up: give one its first capcode");
   }
   std::set<int> seen;

@@ -12,6 +12,7 @@
 #include "image/CapcodeCodec.h"
 #include "image/Utf8.h"
 #include "link/NetworkPort.h"
+#include "records/RecordText.h"
 #include "records/Sha256.h"
 #include "series/SeriesImage.h"
 
@@ -138,6 +139,8 @@ std::string StatusText(const PortStatus& status) {
       return "already programmed (" + status.capcodes + ")";
     case PortState::Failed:
       return "failed: " + status.message;
+    case PortState::Reading:
+      return "reading the board";
   }
   return {};
 }
@@ -172,6 +175,7 @@ SeriesRun::SeriesRun(records::RecordStore& store, SeriesPlan plan,
     slots_.push_back({counting.slot, counting.first, counting.step,
                       static_cast<std::uint32_t>(std::min<std::uint64_t>(past, UINT32_MAX))});
   }
+  kept_ = KeptFields(plan_.keep);
 }
 
 // The board being written, from its reservation to its record.
@@ -184,6 +188,11 @@ struct SeriesRun::BoardJob {
   BoardIdentity written;   // what a board holding the image answers
   BoardIdentity identity;  // what the board is left holding
   BoardReport report;
+  // Re-provisioning: the template with the board's kept fields, the capcodes the board held when
+  // read (its own earlier records hold exactly these), and its claim on its kept capcodes.
+  std::optional<ConfigImage> kept;
+  std::vector<std::string> boardCapcodes;
+  KeptThisRun::Claim claim;
 };
 
 void SeriesRun::Run() {
@@ -367,7 +376,10 @@ BoardIdentity SeriesRun::DealWith(const std::string& device, PortView& view,
 }
 
 std::optional<std::uint32_t> SeriesRun::ProgrammedCapcodeOn(const BoardLook& board) {
-  if (plan_.reprogram || board.answer != BoardLook::Answer::Full) return std::nullopt;
+  // Every board of a re-provisioning was programmed before: none is skipped for it.
+  if (plan_.reprogram || !kept_.empty() || board.answer != BoardLook::Answer::Full) {
+    return std::nullopt;
+  }
   for (const auto& counting : plan_.counting) {
     const auto capcode = CapcodeHeld(board.identity, plan_.templateImage, counting.slot);
     if (capcode && HeldByProgrammedBoard(*capcode)) return capcode;
@@ -416,7 +428,15 @@ BoardReport SeriesRun::ProgramBoard(BoardJob& job, PortView& view) {
   if (!ReserveCapcodes(job)) return job.report;
   view.Capcodes(job.report.capcodes);
   try {
+    if (!kept_.empty() && !KeepFromBoard(job, view)) {
+      return FinishBoard(job, view, false, job.attempt.message);
+    }
     if (!PrepareImage(job)) return FinishBoard(job, view, false, job.attempt.message);
+    if (!kept_.empty()) {
+      const auto held = ClaimKept(job);
+      view.Capcodes(job.report.capcodes);
+      if (held) return FinishBoard(job, view, false, *held);
+    }
     if (job.firmwareLine.empty()) {
       return FinishBoard(job, view, false, "The target board is not found !");
     }
@@ -447,7 +467,7 @@ bool SeriesRun::ReserveCapcodes(BoardJob& job) {
 }
 
 bool SeriesRun::PrepareImage(BoardJob& job) {
-  job.image = plan_.templateImage;
+  job.image = job.kept ? *job.kept : plan_.templateImage;
   std::vector<std::pair<int, std::uint32_t>> capcodes;
   for (const auto& taken : job.attempt.taken) capcodes.emplace_back(taken.slot, taken.capcode);
   if (auto refused = SetCapcodes(job.image, capcodes)) {
@@ -522,8 +542,10 @@ BoardReport SeriesRun::FinishBoard(BoardJob& job, PortView& view, bool programme
   const std::string unrecorded = keeper_.Record(job.attempt);
   if (!unrecorded.empty()) Halt(unrecorded);
   job.report.programmed = programmed;
+  if (programmed) job.claim.Keep();  // the board holds its kept capcodes for the rest of the run
   job.report.recorded = unrecorded.empty();
-  job.report.result = programmed ? "programmed" : "failed: " + job.attempt.message;
+  job.report.result =
+      programmed ? records::ResultText(job.attempt) : "failed: " + job.attempt.message;
   if (!job.report.recorded) {
     job.report.result += (programmed ? ", NOT RECORDED: " : "; NOT RECORDED: ") + unrecorded;
   }
@@ -534,6 +556,51 @@ BoardReport SeriesRun::FinishBoard(BoardJob& job, PortView& view, bool programme
     view.Show(PortState::Failed, job.attempt.message);
   }
   return job.report;
+}
+
+bool SeriesRun::KeepFromBoard(BoardJob& job, PortView& view) {
+  std::string kept;
+  for (const std::string& name : plan_.keep) {
+    if (!kept.empty()) kept += ',';
+    kept += name;
+  }
+  job.attempt.kept = kept;
+  view.Show(PortState::Reading);
+  ConfigImage board = plan_.templateImage;  // its data bytes are replaced by the board's
+  std::string message;
+  const bool read = ReadBoard(job.device, plan_.readPassword, board, message);
+  // A Read that repaired copy 0 from copy 1 changed what the board answers: it is still this
+  // board, and a board left unwritten must not be taken for a new one.
+  const BoardLook after = LookAtBoard(job.device);
+  if (after.answer == BoardLook::Answer::Full) job.identity = after.identity;
+  if (!read) {
+    // Never the template's capcodes in place of the board's own: the board is left alone.
+    job.attempt.message = "cannot read the board to keep its fields: " + message;
+    return false;
+  }
+  job.boardCapcodes = CapcodeTexts(board);
+  ConfigImage image = plan_.templateImage;
+  if (auto refused = TakeFromBoard(image, board, kept_)) {
+    job.attempt.message = *refused;
+    return false;
+  }
+  job.kept = image;
+  return true;
+}
+
+std::optional<std::string> SeriesRun::ClaimKept(BoardJob& job) {
+  const std::vector<std::uint32_t> capcodes = KeptCapcodes(job.image, kept_);
+  // The line shows the kept capcodes, then the counted ones.
+  std::string shown;
+  for (const std::uint32_t capcode : capcodes) {
+    if (!shown.empty()) shown += ',';
+    shown += std::to_string(capcode);
+  }
+  if (!shown.empty() && !job.report.capcodes.empty()) shown += ',';
+  job.report.capcodes = shown + job.report.capcodes;
+  // The records first, then this run's other boards, which the records may not show yet.
+  if (auto held = HeldByAnotherBoard(store_, capcodes, job.boardCapcodes)) return held;
+  return keptThisRun_.Take(capcodes, job.boardCapcodes, job.report.port, job.claim);
 }
 
 }  // namespace tuva::series

@@ -27,6 +27,7 @@
 #include "image/ConfigImage.h"
 #include "records/RecordStore.h"
 #include "series/JigBoard.h"
+#include "series/Reprovision.h"
 #include "series/SeriesRecords.h"
 
 namespace tuva::series {
@@ -47,6 +48,10 @@ struct SeriesPlan {
   std::chrono::milliseconds probeInterval{500};
   std::chrono::milliseconds goneAfter{1500};  // of unanswered probes in a row: the board is gone
   bool reprogram = false;  // write boards that already hold a programmed capcode (a second pass)
+  // Re-provisioning: the fields each board keeps (settable field names, "capcodes" for every
+  // slot's capcode), read from the board before it is written; empty for new boards.
+  std::vector<std::string> keep;
+  std::optional<std::string> readPassword;  // answers a kept board's read password
 };
 
 // What one board came to, as the line printed for it says.
@@ -75,7 +80,8 @@ enum class PortState {
   Verifying,
   Programmed,
   AlreadyProgrammed,
-  Failed
+  Failed,
+  Reading,  // re-provisioning: the board's configuration is read before it is written
 };
 
 struct PortStatus {
@@ -87,7 +93,7 @@ struct PortStatus {
   std::string message;   // Failed: the reason
 };
 
-// "waiting for a board", "no such device yet", "writing 43 %", "verifying",
+// "waiting for a board", "no such device yet", "reading the board", "writing 43 %", "verifying",
 // "programmed 1500003 — remove the board", "already programmed (1500003)", "failed: <message>"
 std::string StatusText(const PortStatus& status);
 
@@ -148,6 +154,10 @@ class SeriesRun {
   bool ReserveCapcodes(BoardJob& job);
   bool PrepareImage(BoardJob& job);
   bool WriteAndVerify(BoardJob& job, PortView& view, std::string& message);
+  // Re-provisioning: the board read and its kept fields put into the template; then its kept
+  // capcodes checked against the other boards (the reason when one holds them).
+  bool KeepFromBoard(BoardJob& job, PortView& view);
+  std::optional<std::string> ClaimKept(BoardJob& job);
   BoardReport FinishBoard(BoardJob& job, PortView& view, bool programmed,
                           const std::string& message);
 
@@ -161,6 +171,8 @@ class SeriesRun {
   records::RecordStore& store_;
   SeriesPlan plan_;
   std::vector<records::CountingSlot> slots_;
+  std::vector<const Field*> kept_;  // plan_.keep's fields
+  KeptThisRun keptThisRun_;
   std::function<void(const BoardReport&)> report_;
   std::function<void(const PortStatus&)> status_;
   std::mutex reportMutex_;  // one report at a time; never held with mutex_
