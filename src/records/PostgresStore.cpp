@@ -359,7 +359,11 @@ class PostgresStore : public RecordStore {
     std::uint64_t candidate = std::max<std::int64_t>(std::stoll(Value(hint, 0, 0)), slot.first);
     for (; candidate <= slot.last; candidate += slot.step) {
       const std::string value = Number(static_cast<std::int64_t>(candidate));
-      if (PQntuples(Run("SELECT 1 FROM taken WHERE held AND capcode = $1", {value}).get()) > 0) {
+      // A capcode a programmed board holds is not free either, taken from the pool or not.
+      if (PQntuples(Run("SELECT 1 FROM taken WHERE held AND capcode = $1"
+                        " UNION ALL SELECT 1 FROM board_capcode WHERE capcode = $1",
+                        {value})
+                        .get()) > 0) {
         continue;
       }
       Run("INSERT INTO taken (attempt_id, slot, capcode, held) VALUES ($1, $2, $3, TRUE)",

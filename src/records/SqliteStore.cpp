@@ -634,7 +634,9 @@ class SqliteStore : public RecordStore {
 
   // Takes the lowest free capcode of the slot for attempt `id`: from the progression's hint (below
   // it every capcode is held) up through the held ones, each an index lookup. The rows this
-  // transaction has already inserted are held too, so two slots never share a capcode either.
+  // transaction has already inserted are held too, so two slots never share a capcode either. A
+  // capcode a programmed board holds without having taken it from the pool (a board
+  // re-provisioned with its own capcodes, a group capcode of the template) is not free either.
   std::uint32_t Take(std::int64_t id, const CountingSlot& slot) {
     const char* what = "cannot reserve capcodes";
     Statement hint(db_, "SELECT next FROM pool_hint WHERE first = ? AND step = ?");
@@ -642,7 +644,9 @@ class SqliteStore : public RecordStore {
     std::uint64_t candidate = slot.first;
     if (hint.Step() == SQLITE_ROW) candidate = std::max<std::int64_t>(hint.Int(0), slot.first);
     for (; candidate <= slot.last; candidate += slot.step) {
-      Statement held(db_, "SELECT 1 FROM taken WHERE held = 1 AND capcode = ?");
+      Statement held(db_,
+                     "SELECT 1 FROM taken WHERE held = 1 AND capcode = ?1"
+                     " UNION ALL SELECT 1 FROM board_capcode WHERE capcode = ?1");
       held.Bind(static_cast<std::int64_t>(candidate));
       const int code = held.Step();
       if (code == SQLITE_ROW) continue;

@@ -266,6 +266,19 @@ TYPED_TEST(RecordStoreTest, RefusesANewerSchema) {
   }
 }
 
+// A board programmed with capcodes it did not take from the pool (re-provisioned, keeping its own)
+// holds them as surely as one that took them: the pool steps over them.
+TYPED_TEST(RecordStoreTest, ThePoolStepsOverCapcodesAProgrammedBoardKeeps) {
+  auto store = this->Open();
+  Attempt kept = store->Reserve(this->Start("/dev/ttyUSB0"), {});
+  kept.capcodes = {"1500001", "0000002001"};
+  kept.kept = "capcodes";
+  kept.result = Result::Programmed;
+  store->Finish(kept);
+  EXPECT_EQ(this->Take(*store, {kSlot1}), std::vector<std::uint32_t>{1500000});
+  EXPECT_EQ(this->Take(*store, {kSlot1}), std::vector<std::uint32_t>{1500002});
+}
+
 // A database of the previous version keeps its attempts and its identity (the journal of results
 // not yet recorded is keyed by it) and takes the new columns.
 TYPED_TEST(RecordStoreTest, AVersion2DatabaseIsBroughtUpToDate) {
