@@ -20,7 +20,7 @@ namespace tuva::series {
 std::optional<CountingCapcode> ParseCounting(std::string_view text);
 
 // Which input of a plan a refusal concerns, so a window can give that field the focus.
-enum class PlanInput { Template, Capcodes, Count, Ports };
+enum class PlanInput { Template, Capcodes, Count, Ports, Firmware };
 
 struct PlanRefusal {
   PlanInput input = PlanInput::Template;
@@ -31,7 +31,8 @@ struct PlanRefusal {
 // Everything that can be refused before the first board is touched: a count above 0, slots 1..16
 // each named once, steps above 0, every capcode the run hands out (first to last) one the board
 // can store in the template's address mode, each counting slot enabled in the template, no
-// capcode handed out by two slots, every port name accepted by the port-name check. The first
+// capcode handed out by two slots, every port name accepted by the port-name check, a firmware
+// file (when given) that passed the firmware file checks and identifies as FLEX. The first
 // fault found; nullopt when the plan is good. `templateName` names the template in messages.
 std::optional<PlanRefusal> CheckPlan(const SeriesPlan& plan, std::string_view templateName);
 

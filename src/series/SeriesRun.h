@@ -2,7 +2,8 @@
 //
 // Each port gets a session of its own in a thread of its own. A port waits until a board answers,
 // takes the next capcodes from the records store, writes the template with them (the full Write
-// with its read-back), verifies, records the result and then waits until that board is gone, so
+// with its read-back of both copies, which is the verification; a Verify pass follows only when
+// the plan asks for it), records the result and then waits until that board is gone, so
 // that a board left on the jig is never programmed twice. The store is the only thing the ports
 // share: it hands out every capcode once, whatever the number of ports or stations.
 //
@@ -19,6 +20,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -27,6 +29,7 @@
 #include "image/ConfigImage.h"
 #include "records/RecordStore.h"
 #include "series/JigBoard.h"
+#include "series/SeriesFirmware.h"
 #include "series/SeriesRecords.h"
 
 namespace tuva::series {
@@ -47,6 +50,11 @@ struct SeriesPlan {
   std::chrono::milliseconds probeInterval{500};
   std::chrono::milliseconds goneAfter{1500};  // of unanswered probes in a row: the board is gone
   bool reprogram = false;  // write boards that already hold a programmed capcode (a second pass)
+  // The Write reads back every byte of both copies and compares it: that read-back is the
+  // verification. `verify` adds the separate Verify pass over copy 0 as well.
+  bool verify = false;
+  // Firmware put on each board before its configuration (see SeriesFirmware.h); none when null.
+  std::shared_ptr<const SeriesFirmware> firmware;
 };
 
 // What one board came to, as the line printed for it says.
@@ -75,7 +83,8 @@ enum class PortState {
   Verifying,
   Programmed,
   AlreadyProgrammed,
-  Failed
+  Failed,
+  Firmware,  // the board's firmware is being compared or programmed
 };
 
 struct PortStatus {
@@ -88,7 +97,8 @@ struct PortStatus {
 };
 
 // "waiting for a board", "no such device yet", "writing 43 %", "verifying",
-// "programmed 1500003 — remove the board", "already programmed (1500003)", "failed: <message>"
+// "programmed 1500003 — remove the board", "already programmed (1500003)", "failed: <message>",
+// "firmware 43 %"
 std::string StatusText(const PortStatus& status);
 
 class PortView;
@@ -148,6 +158,8 @@ class SeriesRun {
   bool ReserveCapcodes(BoardJob& job);
   bool PrepareImage(BoardJob& job);
   bool WriteAndVerify(BoardJob& job, PortView& view, std::string& message);
+  // The plan's firmware onto the board (compared first); false with `message` when it failed.
+  bool FirmwareStep(BoardJob& job, PortView& view, std::string& message);
   BoardReport FinishBoard(BoardJob& job, PortView& view, bool programmed,
                           const std::string& message);
 
