@@ -278,6 +278,8 @@ QWidget* SeriesSettings::FieldOf(const series::PlanRefusal& refused) const {
       return count_;
     case series::PlanInput::Ports:
       return portsTyped_->isChecked() ? static_cast<QWidget*>(portList_) : portsOfWindow_;
+    case series::PlanInput::Firmware:
+      break;  // this window puts no firmware on the boards
   }
   return nullptr;
 }
