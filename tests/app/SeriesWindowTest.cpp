@@ -239,6 +239,15 @@ TEST_F(SeriesWindowTest, EachWarningLeavesTheKeyboardInItsFieldAndNoKeyReachesAB
          Get<QLineEdit>("edtRecords")->setText(cwd.file("folder.sqlite"));
        },
        "folder.sqlite", "edtRecords"},
+      {[&] {
+         Get<QLineEdit>("edtRecords")->setText(cwd.file("records.sqlite"));
+         QFile garbage(cwd.file("garbage.s19"));
+         ASSERT_TRUE(garbage.open(QIODevice::WriteOnly));
+         garbage.write("no firmware\n");
+         garbage.close();
+         Get<QLineEdit>("edtFirmware")->setText(garbage.fileName());
+       },
+       "garbage.s19: line 1", "edtFirmware"},
   };
   for (const auto& [set, message, field] : cases) {
     SCOPED_TRACE(message.toStdString());
