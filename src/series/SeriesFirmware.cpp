@@ -134,7 +134,8 @@ FirmwareOutcome PutFirmware(const std::string& device, const SeriesFirmware& fir
     return outcome;
   }
   if (!RunFirmware(device, firmware.buffer, ProgramFirmware, 2, percent, message)) {
-    outcome.state = "firmware not programmed: " + message;
+    // The program form may have erased the window before it failed: the board may hold none.
+    outcome.state = "firmware programming failed: " + message;
     return outcome;
   }
   outcome.ok = true;

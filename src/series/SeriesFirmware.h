@@ -43,7 +43,8 @@ struct FirmwareOutcome {
   bool ok = false;          // the board runs the file now
   bool programmed = false;  // erased, written and read back whole in this step
   // What the step did, as the board's record says it: "firmware programmed", "firmware already
-  // on the board", "firmware verified", "firmware not programmed: <why>".
+  // on the board", "firmware verified", "firmware programming failed: <why>", "firmware not
+  // looked at: <why>".
   std::string state;
 };
 

@@ -60,6 +60,15 @@ std::vector<std::uint8_t> FirmwareOf(const sim::SimOptions& options) {
   return sim::MakeFlash(options).Read(kFirmwareBase, kWindowSize);
 }
 
+std::size_t NonBlankBlocks(const std::vector<std::uint8_t>& window) {
+  std::size_t blocks = 0;
+  for (std::size_t at = 0; at < kWindowSize; at += 2048) {
+    blocks += !std::all_of(window.begin() + at, window.begin() + at + 2048,
+                           [](std::uint8_t b) { return b == 0xFF; });
+  }
+  return blocks;
+}
+
 bool InWindow(const sim::SimFrameRecord& frame) {
   return frame.address >= kFirmwareBase;
 }
@@ -162,24 +171,38 @@ TEST_F(SeriesFirmwareTest, BoardsWithTheFileKeepTheirFirmwareOthersAreProgrammed
   EXPECT_EQ(programmedFirmware, 1);
 }
 
+// The board loses power right after its firmware is read back: the look at the jig (probe and
+// three reads), the look at the firmware (probe and one read), and the program form's probe, two
+// identification reads, erase, and one write and one read per non-blank block.
+TEST_F(SeriesFirmwareTest, ABoardLostBetweenItsFirmwareAndItsConfigurationSaysBothSteps) {
+  const std::size_t frames = 4 + 2 + 4 + 2 * NonBlankBlocks(FirmwareOf({}));
+  auto& lost = Jig(1, {.identification = "FLEX  V02.30", .cutAfterFrames = frames});
+  auto& good = Jig(1);
+  const ProgramRun run =
+      Series({"--count", "1", "--firmware", Path("released.s19")}, {&lost, &good});
+  ASSERT_EQ(run.status, 0) << run.out << run.err;
+  EXPECT_EQ(lost.BoardFlashes().back().Read(kFirmwareBase, kWindowSize), FirmwareOf({}));
+  const auto attempts = Attempts();
+  const auto failed = std::find_if(attempts.begin(), attempts.end(), [](const auto& attempt) {
+    return attempt.result == records::Result::Failed;
+  });
+  ASSERT_NE(failed, attempts.end()) << run.out;
+  EXPECT_TRUE(failed->firmwareProgrammed);
+  EXPECT_EQ(failed->message, "firmware programmed; configuration: The target board is not found !");
+}
+
 TEST_F(SeriesFirmwareTest, AFullCheckComparesEveryBlockOfABoardThatLooksTheSame) {
   auto& jig = Jig(1);
   const ProgramRun run = Series(
       {"--count", "1", "--firmware", Path("released.s19"), "--firmware-check", "full"}, {&jig});
   ASSERT_EQ(run.status, 0) << run.out << run.err;
-  const auto window = FirmwareOf({});
-  std::size_t nonBlank = 0;
-  for (std::size_t at = 0; at < kWindowSize; at += 2048) {
-    nonBlank += !std::all_of(window.begin() + at, window.begin() + at + 2048,
-                             [](std::uint8_t b) { return b == 0xFF; });
-  }
   std::size_t blockReads = 0;
   for (const auto& frame : jig.Requests()) {
     if (!InWindow(frame)) continue;
     EXPECT_EQ(frame.command, "ReadBlock") << frame.Line();
     blockReads += frame.length == 2048;
   }
-  EXPECT_EQ(blockReads, nonBlank);
+  EXPECT_EQ(blockReads, NonBlankBlocks(FirmwareOf({})));
   EXPECT_FALSE(Attempts().at(0).firmwareProgrammed);
 }
 
