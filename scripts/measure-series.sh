@@ -12,6 +12,9 @@
 #    records hold for a series of 3 boards on one paced jig, with the Write's read-back as the
 #    verification and with --verify; each as a ratio to the Write (target 1.02 at most without
 #    --verify).
+# 4. The firmware step: the mean seconds per board of the same series with --firmware of the
+#    firmware its boards already run (the look at the end of the window is the difference from
+#    3.), and one board whose firmware differs, programmed and then configured.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build/release}
@@ -109,3 +112,22 @@ awk -v w="$write_wall" -v r="$readback" -v v="$verify" 'BEGIN {
   printf "series, per board, the read-back as the verification: %.3f s = %.3f x the Write " \
          "(target 1.02 at most)\n", r, r / w
   printf "series, per board, with --verify: %.3f s = %.3f x the Write\n", v, v / w }'
+
+# The firmware every simulated board powers up with: the last 64 KB of its flash file, as an S2 file
+# (the sum bytes at the end are the loader's own).
+start_sim --flash "$work/flash.bin"
+stop_sims
+tail -c 65536 "$work/flash.bin" >"$work/firmware.bin"
+srec_cat "$work/firmware.bin" -binary -crop 0 0xFFFE -offset 0xE0000 \
+  -o "$work/firmware.s19" -motorola -address-length=3 2>/dev/null
+same=$(per_board firmware-same --firmware "$work/firmware.s19")
+start_sim --paced --identification "FLEX  V02.30"
+/usr/bin/time -f '%e' -o "$work/time" "$tuvactl" series "$work/template.tbl" --capcode 1=1700000 \
+  --count 1 --new-records --records "$work/firmware-other.sqlite" --port "$sim_port" \
+  --firmware "$work/firmware.s19" >"$work/firmware-other.out" 2>&1
+stop_sims
+other=$(cat "$work/time")
+awk -v r="$readback" -v s="$same" -v o="$other" 'BEGIN {
+  printf "series with --firmware, per board, the board already runs it: %.3f s (%+.3f s)\n", s, s - r
+  printf "series with --firmware, one board with other firmware: %.2f s wall\n", o }'
+grep -q "programmed" "$work/firmware-other.out" || cat "$work/firmware-other.out"

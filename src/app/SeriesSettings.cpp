@@ -203,6 +203,14 @@ QWidget* SeriesSettings::BuildFirmware() {
 bool SeriesSettings::ReadFirmware(series::SeriesPlan& plan, SettingsRefusal& refusal) {
   const QString path = firmwarePath_->text().trimmed();
   if (path.isEmpty()) return true;
+  // Burning firmware is a service-mode operation, behind the access code of its password dialog.
+  if (!window_.session().serviceMode) {
+    refusal = {QStringLiteral("Firmware is put on boards in service mode only: enter it with "
+                              "System > S29 Mode (Ctrl+Shift+S) and its password, or clear the "
+                              "firmware file."),
+               firmwarePath_};
+    return false;
+  }
   auto firmware = std::make_shared<series::SeriesFirmware>();
   if (const auto problem =
           series::LoadSeriesFirmware(QFile::encodeName(path).toStdString(), *firmware)) {

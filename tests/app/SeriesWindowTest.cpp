@@ -247,7 +247,8 @@ TEST_F(SeriesWindowTest, EachWarningLeavesTheKeyboardInItsFieldAndNoKeyReachesAB
          garbage.close();
          Get<QLineEdit>("edtFirmware")->setText(garbage.fileName());
        },
-       "garbage.s19: line 1", "edtFirmware"},
+       "in service mode only", "edtFirmware"},
+      {[&] { w.session().serviceMode = true; }, "garbage.s19: line 1", "edtFirmware"},
   };
   for (const auto& [set, message, field] : cases) {
     SCOPED_TRACE(message.toStdString());

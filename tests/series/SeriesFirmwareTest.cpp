@@ -8,8 +8,10 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "files/ConfigFile.h"
@@ -58,6 +60,19 @@ std::string SRecords(const std::vector<std::uint8_t>& window) {
 
 std::vector<std::uint8_t> FirmwareOf(const sim::SimOptions& options) {
   return sim::MakeFlash(options).Read(kFirmwareBase, kWindowSize);
+}
+
+// Waits for `condition` for at most a minute; false (and the test failed) when it never holds.
+bool WaitFor(const std::function<bool()>& condition) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() >= deadline) {
+      ADD_FAILURE() << "the condition never held";
+      return false;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return true;
 }
 
 std::size_t NonBlankBlocks(const std::vector<std::uint8_t>& window) {
@@ -177,9 +192,17 @@ TEST_F(SeriesFirmwareTest, BoardsWithTheFileKeepTheirFirmwareOthersAreProgrammed
 TEST_F(SeriesFirmwareTest, ABoardLostBetweenItsFirmwareAndItsConfigurationSaysBothSteps) {
   const std::size_t frames = 4 + 2 + 4 + 2 * NonBlankBlocks(FirmwareOf({}));
   auto& lost = Jig(1, {.identification = "FLEX  V02.30", .cutAfterFrames = frames});
+  // The run ends with a good board, on a port that appears once the lost board is gone (so it
+  // cannot be taken first).
   auto& good = Jig(1);
-  const ProgramRun run =
-      Series({"--count", "1", "--firmware", Path("released.s19")}, {&lost, &good});
+  std::thread plugIn([&] {
+    if (WaitFor([&] { return lost.PoweredOff(); })) {
+      fs::create_symlink(good.SlavePath(), Path("late-port"));
+    }
+  });
+  const ProgramRun run = Series(
+      {"--count", "1", "--firmware", Path("released.s19"), "--port", Path("late-port")}, {&lost});
+  plugIn.join();
   ASSERT_EQ(run.status, 0) << run.out << run.err;
   EXPECT_EQ(lost.BoardFlashes().back().Read(kFirmwareBase, kWindowSize), FirmwareOf({}));
   const auto attempts = Attempts();
