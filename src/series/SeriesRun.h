@@ -13,6 +13,10 @@
 // unanswered for `goneAfter` and three looks in a row, so a spring contact that misses a probe
 // does not get a board written twice. A board that arrives holding a capcode these records hold for
 // a programmed board (a finished board put back) is recorded as skipped and not written.
+//
+// With a firmware file in the plan, each board's firmware is looked at before its configuration
+// and programmed when it differs (see SeriesFirmware.h). A board programmed there and lost before
+// its configuration comes back running the file, so its firmware is not programmed again.
 #pragma once
 
 #include <atomic>
