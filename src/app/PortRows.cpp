@@ -12,7 +12,7 @@ enum Column { kPort, kState, kCapcodes, kSeconds };
 
 bool Busy(series::PortState state) {
   return state == series::PortState::Writing || state == series::PortState::Verifying ||
-         state == series::PortState::Reading;
+         state == series::PortState::Reading || state == series::PortState::Firmware;
 }
 
 // Background of a state: amber while the board must stay, green once it may go, red when it
@@ -22,6 +22,7 @@ QColor Shade(series::PortState state) {
     case series::PortState::Writing:
     case series::PortState::Verifying:
     case series::PortState::Reading:
+    case series::PortState::Firmware:
       return QColor(255, 214, 120);
     case series::PortState::Programmed:
       return QColor(150, 220, 150);

@@ -78,6 +78,7 @@ SeriesSettings::SeriesSettings(TfrmAir& window, QWidget* parent)
   form->addRow(QStringLiteral("Boards programmed before:"), keepCapcodes_);
   labelPrinting_ = new LabelPrinting(this);
   form->addRow(QStringLiteral("Labels:"), labelPrinting_);
+  form->addRow(QStringLiteral("Firmw&are:"), BuildFirmware());
 
   // The label follows Pager > Port; queued, because the menu tells of an item before the item's
   // own handler has made the choice.
@@ -173,6 +174,60 @@ QWidget* SeriesSettings::BuildPorts() {
   return box;
 }
 
+QWidget* SeriesSettings::BuildFirmware() {
+  auto* box = new QWidget(this);
+  auto* layout = new QVBoxLayout(box);
+  layout->setContentsMargins(0, 0, 0, 0);
+  auto* fileRow = new QHBoxLayout;
+  firmwarePath_ = new QLineEdit(box);
+  firmwarePath_->setObjectName(QStringLiteral("edtFirmware"));
+  firmwarePath_->setPlaceholderText(QStringLiteral("none: each board keeps its firmware"));
+  firmwarePath_->setToolTip(
+      QStringLiteral("An S-record file put on each board before its configuration, unless the "
+                     "board already runs it"));
+  auto* browse = new QPushButton(QStringLiteral("Browse..."), box);
+  browse->setObjectName(QStringLiteral("btnBrowseFirmware"));
+  browse->setAutoDefault(false);
+  fileRow->addWidget(firmwarePath_, 1);
+  fileRow->addWidget(browse);
+  firmwareFull_ =
+      new QCheckBox(QStringLiteral("Compare every bloc&k of a board that looks the same"), box);
+  firmwareFull_->setObjectName(QStringLiteral("chkFirmwareFull"));
+  layout->addLayout(fileRow);
+  layout->addWidget(firmwareFull_);
+  box->setFocusProxy(firmwarePath_);  // the row's mnemonic goes to the file name
+  connect(browse, &QPushButton::clicked, this, [this] {
+    DialogOwner owner(window_.dialogs(), window());
+    if (const auto chosen = window_.dialogs().OpenFile(
+            window_.startupDirectory(), QStringLiteral("S-record files (*.s19 *.s28 *.mot)"))) {
+      firmwarePath_->setText(*chosen);
+    }
+  });
+  return box;
+}
+
+bool SeriesSettings::ReadFirmware(series::SeriesPlan& plan, SettingsRefusal& refusal) {
+  const QString path = firmwarePath_->text().trimmed();
+  if (path.isEmpty()) return true;
+  // Burning firmware is a service-mode operation, behind the access code of its password dialog.
+  if (!window_.session().serviceMode) {
+    refusal = {QStringLiteral("Firmware is put on boards in service mode only: enter it with "
+                              "System > S29 Mode (Ctrl+Shift+S) and its password, or clear the "
+                              "firmware file."),
+               firmwarePath_};
+    return false;
+  }
+  auto firmware = std::make_shared<series::SeriesFirmware>();
+  if (const auto problem =
+          series::LoadSeriesFirmware(QFile::encodeName(path).toStdString(), *firmware)) {
+    refusal = {Text(*problem), firmwarePath_};
+    return false;
+  }
+  firmware->fullCheck = firmwareFull_->isChecked();
+  plan.firmware = std::move(firmware);
+  return true;
+}
+
 void SeriesSettings::ShowWindowPorts() {
   QStringList names;
   for (const std::string& port : window_.session().ports) names << Text(port);
@@ -260,6 +315,7 @@ std::optional<series::SeriesPlan> SeriesSettings::Plan(SettingsRefusal& refusal)
                portsTyped_->isChecked() ? static_cast<QWidget*>(portList_) : portsOfWindow_};
     return std::nullopt;
   }
+  if (!ReadFirmware(plan, refusal)) return std::nullopt;
   const std::string templateName =
       templateWindow_->isChecked()
           ? "the main window's configuration"
@@ -287,6 +343,8 @@ QWidget* SeriesSettings::FieldOf(const series::PlanRefusal& refused) const {
       return portsTyped_->isChecked() ? static_cast<QWidget*>(portList_) : portsOfWindow_;
     case series::PlanInput::Keep:
       return keepCapcodes_;
+    case series::PlanInput::Firmware:
+      return firmwarePath_;
   }
   return nullptr;
 }

@@ -51,6 +51,9 @@ class SeriesSettings : public QWidget {
   QWidget* BuildSlots();
   QWidget* BuildTemplate();
   QWidget* BuildPorts();
+  QWidget* BuildFirmware();
+  // The firmware file named, loaded for the run; false with `refusal` when it cannot be read.
+  bool ReadFirmware(series::SeriesPlan& plan, SettingsRefusal& refusal);
   std::optional<ConfigImage> Template(SettingsRefusal& refusal);
   bool ReadCounting(series::SeriesPlan& plan, SettingsRefusal& refusal);
   std::vector<std::string> Ports() const;
@@ -71,6 +74,8 @@ class SeriesSettings : public QWidget {
   QRadioButton* portsOfWindow_ = nullptr;
   QRadioButton* portsTyped_ = nullptr;
   QLineEdit* portList_ = nullptr;
+  QLineEdit* firmwarePath_ = nullptr;  // empty: the boards keep their firmware
+  QCheckBox* firmwareFull_ = nullptr;
 };
 
 }  // namespace tuva::app

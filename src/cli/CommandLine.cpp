@@ -143,6 +143,18 @@ void AddSeriesOptions(CLI::App& command, Options& options) {
                   "them; capcodes: every slot's capcode), the rest comes from the template")
       ->type_name("FIELD,...")
       ->delimiter(',');
+  command.add_flag("--verify", options.verifyPass,
+                   "Verify copy 0 again after each Write (its read-back of both copies is the "
+                   "verification otherwise)");
+  command
+      .add_option("--firmware", options.firmware,
+                  "Firmware (S-records) put on each board before its configuration, unless "
+                  "the board already runs it")
+      ->type_name("FILE.s19");
+  command
+      .add_option("--firmware-check", options.firmwareCheck,
+                  "full: a board that seems to run the firmware is compared block by block")
+      ->type_name("full");
 }
 
 // The first word that is neither an option nor an option's value: where the command word stands.

@@ -57,6 +57,9 @@ struct Options {
   std::string labels;                 // --labels: a folder for a PDF label per board
   std::string labelSize = "62x29mm";  // --label-size
   std::vector<std::string> keep;      // --keep: fields each board keeps ("capcodes", NAME, ...)
+  bool verifyPass = false;            // --verify: a Verify pass after each board's Write
+  std::string firmware;               // --firmware: an S-record file put on every board first
+  std::string firmwareCheck;          // --firmware-check full: compare every block, not the tail
 };
 
 using Command = int (*)(const Options&);

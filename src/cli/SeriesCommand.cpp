@@ -29,6 +29,24 @@ series::CountingCapcode ParseCounting(const std::string& text) {
   return *counting;
 }
 
+// The firmware file, read once: the boards get these bytes and the records their SHA-256. Its
+// checks as firmware are CheckPlan's.
+std::shared_ptr<const series::SeriesFirmware> FirmwareOf(const Options& options) {
+  if (options.firmware.empty()) {
+    if (!options.firmwareCheck.empty()) throw UsageError("--firmware-check needs --firmware FILE");
+    return nullptr;
+  }
+  if (!options.firmwareCheck.empty() && options.firmwareCheck != "full") {
+    throw UsageError("--firmware-check " + options.firmwareCheck + ": the only check is full");
+  }
+  auto firmware = std::make_shared<series::SeriesFirmware>();
+  if (auto problem = series::LoadSeriesFirmware(options.firmware, *firmware)) {
+    throw UsageError(*problem);
+  }
+  firmware->fullCheck = options.firmwareCheck == "full";
+  return firmware;
+}
+
 series::SeriesPlan PlanOf(const Options& options) {
   series::SeriesPlan plan;
   const FileResult opened = OpenConfigFile(options.file, plan.templateImage);
@@ -49,6 +67,8 @@ series::SeriesPlan PlanOf(const Options& options) {
   if (plan.ports.empty()) {
     throw UsageError("no serial port to look for boards on; name the adapters with --port DEV");
   }
+  plan.verify = options.verifyPass;
+  plan.firmware = FirmwareOf(options);
   if (auto refusal = series::CheckPlan(plan, options.file)) throw UsageError(refusal->message);
   plan.station = options.station.empty() ? records::DefaultStation() : options.station;
   plan.reprogram = options.reprogram;

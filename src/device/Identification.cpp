@@ -23,15 +23,13 @@ std::string IdentificationText(const std::vector<std::uint8_t>& buffer) {
   return text;
 }
 
-// "Model : " + characters 1-6 + "  Version = " + characters 9-12; a shorter text gives what
-// characters it has.
+}  // namespace
+
 std::string DisplayLine(const std::string& text) {
   std::string line = "Model : " + text.substr(0, 6) + "  Version = ";
   if (text.size() > 8) line += text.substr(8, 4);
   return line;
 }
-
-}  // namespace
 
 std::string IdentifyFirmware(Session& session) {
   session.frontend.SetProgressMax(12);

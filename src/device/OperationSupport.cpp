@@ -120,11 +120,18 @@ bool ReadRaw(Session& session, std::uint32_t address, std::uint16_t length, std:
 }
 
 bool ReadReply(Session& session, std::uint32_t address, std::uint16_t length, std::size_t capacity,
-               std::uint16_t bank, std::vector<std::uint8_t>& buffer) {
+               std::uint16_t bank, std::vector<std::uint8_t>& buffer, std::size_t* unstuffed) {
   std::size_t count = 0;
   if (!ReadRaw(session, address, length, capacity, bank, buffer, count)) return false;
-  Unescape(buffer.data(), count);
+  const std::size_t plain = Unescape(buffer.data(), count);
+  if (unstuffed) *unstuffed = plain;
   return true;
+}
+
+bool ReplyHolds(const std::vector<std::uint8_t>& reply, std::size_t count,
+                std::span<const std::uint8_t> expected) {
+  if (count > reply.size() || count < kReplyHeaderSize + expected.size()) return false;
+  return std::equal(expected.begin(), expected.end(), reply.begin() + kReplyHeaderSize);
 }
 
 std::string VerifyErrorText(const Session& session) {

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -54,9 +55,16 @@ bool SendChecked(Session& session, std::uint32_t address, std::uint16_t length,
 bool ReadRaw(Session& session, std::uint32_t address, std::uint16_t length, std::size_t capacity,
              std::uint16_t bank, std::vector<std::uint8_t>& buffer, std::size_t& count);
 
-// ReadRaw followed by unstuffing in place: the data start at kReplyHeaderSize.
+// ReadRaw followed by unstuffing in place: the data start at kReplyHeaderSize. `unstuffed`, when
+// given, receives the length of the reply after unstuffing; the buffer past it holds leftovers.
 bool ReadReply(Session& session, std::uint32_t address, std::uint16_t length, std::size_t capacity,
-               std::uint16_t bank, std::vector<std::uint8_t>& buffer);
+               std::uint16_t bank, std::vector<std::uint8_t>& buffer,
+               std::size_t* unstuffed = nullptr);
+
+// Whether an unstuffed reply of `count` bytes carries every byte of `expected` as its data. A
+// reply cut short never matches, whatever the buffer holds past its end.
+bool ReplyHolds(const std::vector<std::uint8_t>& reply, std::size_t count,
+                std::span<const std::uint8_t> expected);
 
 // "Verify Error! Htag = 133": the sequence number of the frame that read the block back.
 std::string VerifyErrorText(const Session& session);

@@ -38,6 +38,10 @@ void EraseAndWrite(Session& session, int copy);
 // "The version field is empty!" when that memory is erased; empty when the reply did not arrive.
 std::string IdentifyFirmware(Session& session);
 
+// "Model : " + characters 1-6 + "  Version = " + characters 9-12 of an identification text; a
+// shorter text gives what characters it has.
+std::string DisplayLine(const std::string& text);
+
 // The same line for the text inside configuration copy `copy`; "This is old version !" when the
 // copy carries no FLEX or POCSAG text; empty when the reply did not arrive.
 std::string IdentifyConfiguration(Session& session, int copy);

@@ -25,10 +25,6 @@ std::uint32_t CopyBase(int copy) {
   return static_cast<std::uint32_t>(copy) * kCopyStride;
 }
 
-bool ReplyMatches(const std::vector<std::uint8_t>& reply, std::span<const std::uint8_t> expected) {
-  return std::equal(expected.begin(), expected.end(), reply.begin() + kReplyHeaderSize);
-}
-
 // Clears the copy writer's waiting flag on every way out of a Write.
 class WaitingReset {
  public:
@@ -87,6 +83,7 @@ bool WriteSteps(Session& session) {
   session.image.Seal();
   WaitingReset waitingReset(session);
   std::vector<std::uint8_t> reply;
+  std::size_t replyLength = 0;
   for (int step = 0; step < 2 && !protocol.linkError; ++step) {
     const int copy = order[step];
     session.waiting = step == 1;
@@ -103,10 +100,12 @@ bool WriteSteps(Session& session) {
     frontend.SetProgressMax(static_cast<int>(kImageDataSize));
     frontend.SetProgress(0);
     if (!ReadReply(session, kConfigBase + CopyBase(copy), kImageSize, kLargeReplyBuffer,
-                   static_cast<std::uint16_t>(copy), reply)) {
+                   static_cast<std::uint16_t>(copy), reply, &replyLength)) {
       break;
     }
-    if (!ReplyMatches(reply, session.image.bytes())) return ReportVerifyError(session);
+    // Every one of the 4100 bytes just written, the trailer included, must come back: this
+    // read-back is the whole proof that the copy holds the image.
+    if (!ReplyHolds(reply, replyLength, session.image.bytes())) return ReportVerifyError(session);
   }
   return Finish(session, "Transmit Success!", "Transmit Error!");
 }
@@ -118,8 +117,10 @@ bool VerifySteps(Session& session) {
   frontend.SetProgressMax(static_cast<int>(kImageDataSize));
   frontend.SetProgress(0);
   std::vector<std::uint8_t> reply;
-  if (ReadReply(session, kConfigBase, kVerifyReadLength, kLargeReplyBuffer, 0, reply) &&
-      !ReplyMatches(reply, session.image.bytes().first(kImageDataSize))) {
+  std::size_t replyLength = 0;
+  if (ReadReply(session, kConfigBase, kVerifyReadLength, kLargeReplyBuffer, 0, reply,
+                &replyLength) &&
+      !ReplyHolds(reply, replyLength, session.image.bytes().first(kImageDataSize))) {
     return ReportVerifyError(session);
   }
   return Finish(session, "Verify Success!", "Verify Error!");

@@ -157,6 +157,11 @@ std::optional<PlanRefusal> CheckPlan(const SeriesPlan& plan, std::string_view te
     }
     if (!problem.empty()) return refuse(PlanInput::Ports, static_cast<int>(i), problem);
   }
+  if (plan.firmware) {
+    if (auto refused = FirmwareRefusal(*plan.firmware)) {
+      return refuse(PlanInput::Firmware, 0, *refused);
+    }
+  }
   return std::nullopt;
 }
 

@@ -141,6 +141,8 @@ std::string StatusText(const PortStatus& status) {
       return "failed: " + status.message;
     case PortState::Reading:
       return "reading the board";
+    case PortState::Firmware:
+      return "firmware " + std::to_string(status.percent) + " %";
   }
   return {};
 }
@@ -193,6 +195,7 @@ struct SeriesRun::BoardJob {
   std::optional<ConfigImage> kept;
   std::vector<std::string> boardCapcodes;
   KeptThisRun::Claim claim;
+  std::string firmwareState;  // what the firmware step did, when the plan has firmware
 };
 
 void SeriesRun::Run() {
@@ -440,9 +443,14 @@ BoardReport SeriesRun::ProgramBoard(BoardJob& job, PortView& view) {
     if (job.firmwareLine.empty()) {
       return FinishBoard(job, view, false, "The target board is not found !");
     }
-    if (!IsFlex(job.firmwareLine)) return FinishBoard(job, view, false, kNotFlex);
     std::string message;
+    if (plan_.firmware && !FirmwareStep(job, view, message)) {
+      return FinishBoard(job, view, false, message);
+    }
+    if (!IsFlex(job.firmwareLine)) return FinishBoard(job, view, false, kNotFlex);
     const bool programmed = WriteAndVerify(job, view, message);
+    // A board that fails after its firmware step says what became of both steps.
+    if (!programmed && plan_.firmware) message = job.firmwareState + "; configuration: " + message;
     return FinishBoard(job, view, programmed, message);
   } catch (const std::exception& error) {
     Halt(job.report.port + ": " + error.what());
@@ -481,6 +489,7 @@ bool SeriesRun::PrepareImage(BoardJob& job) {
   ConfigImage sealed = job.image;
   sealed.Seal();
   job.attempt.sha256 = records::Sha256Hex(sealed.bytes().data(), kImageSize);
+  job.attempt.verification = plan_.verify ? "verify" : "read-back";
   job.written = IdentityOf(sealed);
   return true;
 }
@@ -510,7 +519,7 @@ bool SeriesRun::WriteAndVerify(BoardJob& job, PortView& view, std::string& messa
   bool programmed = false;
   try {
     programmed = attempt(WriteConfiguration, 4);
-    if (programmed) {
+    if (programmed && plan_.verify) {
       view.Show(PortState::Verifying);
       programmed = attempt(VerifyConfiguration, 1);
     }
@@ -530,6 +539,24 @@ bool SeriesRun::WriteAndVerify(BoardJob& job, PortView& view, std::string& messa
     job.identity = LookAtBoard(job.device).identity;
   }
   return programmed;
+}
+
+bool SeriesRun::FirmwareStep(BoardJob& job, PortView& view, std::string& message) {
+  view.Show(PortState::Firmware);
+  job.attempt.firmwareFile = plan_.firmware->sha256;
+  const FirmwareOutcome outcome =
+      PutFirmware(job.device, *plan_.firmware, [&view](int percent) { view.Percent(percent); });
+  job.firmwareState = outcome.state;
+  job.attempt.firmwareProgrammed = outcome.programmed;
+  if (!outcome.ok) {
+    message = outcome.state + "; configuration not written";
+    return false;
+  }
+  // From here on the board runs the file's firmware; its line shows the change.
+  job.firmwareLine = FirmwareLineOf(plan_.firmware->buffer);
+  if (outcome.programmed)
+    job.report.firmware += " -> " + ValidUtf8(ShortFirmware(job.firmwareLine));
+  return true;
 }
 
 BoardReport SeriesRun::FinishBoard(BoardJob& job, PortView& view, bool programmed,

@@ -2,7 +2,8 @@
 //
 // Each port gets a session of its own in a thread of its own. A port waits until a board answers,
 // takes the next capcodes from the records store, writes the template with them (the full Write
-// with its read-back), verifies, records the result and then waits until that board is gone, so
+// with its read-back of both copies, which is the verification; a Verify pass follows only when
+// the plan asks for it), records the result and then waits until that board is gone, so
 // that a board left on the jig is never programmed twice. The store is the only thing the ports
 // share: it hands out every capcode once, whatever the number of ports or stations.
 //
@@ -12,6 +13,10 @@
 // unanswered for `goneAfter` and three looks in a row, so a spring contact that misses a probe
 // does not get a board written twice. A board that arrives holding a capcode these records hold for
 // a programmed board (a finished board put back) is recorded as skipped and not written.
+//
+// With a firmware file in the plan, each board's firmware is looked at before its configuration
+// and programmed when it differs (see SeriesFirmware.h). A board programmed there and lost before
+// its configuration comes back running the file, so its firmware is not programmed again.
 #pragma once
 
 #include <atomic>
@@ -19,6 +24,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -28,6 +34,7 @@
 #include "records/RecordStore.h"
 #include "series/JigBoard.h"
 #include "series/Reprovision.h"
+#include "series/SeriesFirmware.h"
 #include "series/SeriesRecords.h"
 
 namespace tuva::series {
@@ -52,6 +59,11 @@ struct SeriesPlan {
   // slot's capcode), read from the board before it is written; empty for new boards.
   std::vector<std::string> keep;
   std::optional<std::string> readPassword;  // answers a kept board's read password
+  // The Write reads back every byte of both copies and compares it: that read-back is the
+  // verification. `verify` adds the separate Verify pass over copy 0 as well.
+  bool verify = false;
+  // Firmware put on each board before its configuration (see SeriesFirmware.h); none when null.
+  std::shared_ptr<const SeriesFirmware> firmware;
 };
 
 // What one board came to, as the line printed for it says.
@@ -81,7 +93,8 @@ enum class PortState {
   Programmed,
   AlreadyProgrammed,
   Failed,
-  Reading,  // re-provisioning: the board's configuration is read before it is written
+  Reading,   // re-provisioning: the board's configuration is read before it is written
+  Firmware,  // the board's firmware is being compared or programmed
 };
 
 struct PortStatus {
@@ -94,7 +107,8 @@ struct PortStatus {
 };
 
 // "waiting for a board", "no such device yet", "reading the board", "writing 43 %", "verifying",
-// "programmed 1500003 — remove the board", "already programmed (1500003)", "failed: <message>"
+// "programmed 1500003 — remove the board", "already programmed (1500003)", "failed: <message>",
+// "firmware 43 %"
 std::string StatusText(const PortStatus& status);
 
 class PortView;
@@ -158,6 +172,8 @@ class SeriesRun {
   // capcodes checked against the other boards (the reason when one holds them).
   bool KeepFromBoard(BoardJob& job, PortView& view);
   std::optional<std::string> ClaimKept(BoardJob& job);
+  // The plan's firmware onto the board (compared first); false with `message` when it failed.
+  bool FirmwareStep(BoardJob& job, PortView& view, std::string& message);
   BoardReport FinishBoard(BoardJob& job, PortView& view, bool programmed,
                           const std::string& message);
 

@@ -81,14 +81,16 @@ bool ReadBackAndCompare(Session& session) {
   frontend.SetProgress(0);
   session.port.Purge();
   std::vector<std::uint8_t> reply;
+  std::size_t replyLength = 0;
   for (std::size_t block = 0; block < kFirmwareBlocks; ++block) {
     if (session.firmware.IsBlank(block)) continue;
-    if (!ReadReply(session, BlockAddress(block), kFirmwareBlockSize, kLargeReplyBuffer, 0, reply)) {
+    if (!ReadReply(session, BlockAddress(block), kFirmwareBlockSize, kLargeReplyBuffer, 0, reply,
+                   &replyLength)) {
       return Stop(session);
     }
     const auto expected = std::span<const std::uint8_t>(session.firmware.bytes)
                               .subspan(block * kFirmwareBlockSize, kFirmwareBlockSize);
-    if (!std::equal(expected.begin(), expected.end(), reply.begin() + kReplyHeaderSize)) {
+    if (!ReplyHolds(reply, replyLength, expected)) {
       return ReportVerifyError(session);
     }
   }

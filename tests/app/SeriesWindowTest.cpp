@@ -239,6 +239,16 @@ TEST_F(SeriesWindowTest, EachWarningLeavesTheKeyboardInItsFieldAndNoKeyReachesAB
          Get<QLineEdit>("edtRecords")->setText(cwd.file("folder.sqlite"));
        },
        "folder.sqlite", "edtRecords"},
+      {[&] {
+         Get<QLineEdit>("edtRecords")->setText(cwd.file("records.sqlite"));
+         QFile garbage(cwd.file("garbage.s19"));
+         ASSERT_TRUE(garbage.open(QIODevice::WriteOnly));
+         garbage.write("no firmware\n");
+         garbage.close();
+         Get<QLineEdit>("edtFirmware")->setText(garbage.fileName());
+       },
+       "in service mode only", "edtFirmware"},
+      {[&] { w.session().serviceMode = true; }, "garbage.s19: line 1", "edtFirmware"},
   };
   for (const auto& [set, message, field] : cases) {
     SCOPED_TRACE(message.toStdString());

@@ -1,0 +1,147 @@
+#include "series/SeriesFirmware.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <span>
+#include <system_error>
+#include <vector>
+
+#include "device/OperationSupport.h"
+#include "device/Operations.h"
+#include "records/Sha256.h"
+#include "series/JigBoard.h"
+#include "service/FirmwareProgramming.h"
+#include "service/SRecordLoader.h"
+
+namespace tuva::series {
+namespace {
+
+// The window's last 32 bytes: the identification text at 0xEFFE0 and, at 0xEFFFE, the sum.
+constexpr std::uint16_t kTailLength = 32;
+constexpr std::size_t kTailOffset = kFirmwareBufferSize - kTailLength;
+constexpr std::size_t kSumLength = 2;
+// An unanswered probe sent nothing to the board: the step is tried again, as the Write is.
+constexpr int kOpeningTries = 5;
+
+bool SameTail(const std::vector<std::uint8_t>& reply, std::size_t count,
+              const FirmwareBuffer& buffer) {
+  if (count < kReplyHeaderSize + kTailLength) return false;
+  const auto tail = std::span<const std::uint8_t>(reply).subspan(kReplyHeaderSize, kTailLength);
+  const auto file = std::span<const std::uint8_t>(buffer.bytes).subspan(kTailOffset, kTailLength);
+  return std::equal(file.begin(), file.begin() + kFirmwareIdentificationLength, tail.begin()) &&
+         std::equal(file.end() - kSumLength, file.end(), tail.end() - kSumLength);
+}
+
+// Runs a firmware operation on a session of its own in service mode, trying the opening probe
+// again when it goes unanswered. The last message is left in `message`.
+bool RunFirmware(const std::string& device, const FirmwareBuffer& buffer,
+                 bool (*operation)(Session&), int bigPhases,
+                 const std::function<void(int)>& percent, std::string& message) {
+  QuietFrontend frontend(percent);
+  Session session(frontend);
+  session.ports = {device};
+  session.serviceMode = true;
+  session.firmware = buffer;
+  for (int tries = 1;; ++tries) {
+    frontend.message.clear();
+    frontend.Track(bigPhases);
+    if (operation(session)) return true;
+    message = frontend.message.empty() ? "Transmit Error!" : frontend.message;
+    if (!BoardNotFound(frontend.message) || tries == kOpeningTries) return false;
+  }
+}
+
+}  // namespace
+
+std::optional<std::string> LoadSeriesFirmware(const std::string& path, SeriesFirmware& firmware) {
+  const std::string cannot = "the firmware file " + path + " cannot be read";
+  std::error_code error;
+  if (!std::filesystem::is_regular_file(path, error)) return cannot + " (no such file)";
+  std::ifstream file(path, std::ios::binary);
+  const std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  if (!file.good() && !file.eof()) return cannot;
+  const auto problem = CheckSRecordText(text);
+  LoadSRecordText(text, firmware.buffer);
+  const std::filesystem::path full = std::filesystem::absolute(path, error);
+  firmware.buffer.fileName = error ? path : full.string();
+  firmware.buffer.fileSize = text.size();
+  firmware.buffer.refusal = problem ? problem->Text() : std::string();
+  firmware.sha256 =
+      records::Sha256Hex(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
+  return std::nullopt;
+}
+
+std::optional<std::string> FirmwareRefusal(const SeriesFirmware& firmware) {
+  const FirmwareBuffer& buffer = firmware.buffer;
+  if (!buffer.refusal.empty()) return buffer.fileName + ": " + buffer.refusal;
+  if (ModelOfLine(FirmwareLineOf(buffer)) != "FLEX  ") {
+    return buffer.fileName + ": its identification \"" + buffer.Identification() +
+           "\" is no FLEX firmware; the configuration could not be written over it";
+  }
+  return std::nullopt;
+}
+
+std::string FirmwareLineOf(const FirmwareBuffer& buffer) {
+  return DisplayLine(buffer.Identification());
+}
+
+FirmwareLook LookAtFirmware(const std::string& device, const FirmwareBuffer& buffer) {
+  QuietFrontend frontend;
+  Session session(frontend);
+  session.ports = {device};
+  if (!session.FindBoard()) return FirmwareLook::NoAnswer;
+  FirmwareLook look = FirmwareLook::NoAnswer;
+  try {
+    std::vector<std::uint8_t> reply;
+    std::size_t count = 0;
+    if (ReadReply(session, kFirmwareBase + kTailOffset, kTailLength, kLargeReplyBuffer, 0, reply,
+                  &count) &&
+        !session.protocol.linkError) {
+      look = SameTail(reply, count, buffer) ? FirmwareLook::Same : FirmwareLook::Different;
+    }
+  } catch (const ECommError&) {
+    // The board went away after the probe.
+  }
+  ClosePort(session);
+  return look;
+}
+
+FirmwareOutcome PutFirmware(const std::string& device, const SeriesFirmware& firmware,
+                            const std::function<void(int)>& percent) {
+  FirmwareOutcome outcome;
+  FirmwareLook look = FirmwareLook::NoAnswer;
+  for (int tries = 1; tries <= kOpeningTries && look == FirmwareLook::NoAnswer; ++tries) {
+    look = LookAtFirmware(device, firmware.buffer);
+  }
+  std::string message;
+  if (look == FirmwareLook::NoAnswer) {
+    outcome.state = "firmware not looked at: The target board is not found !";
+    return outcome;
+  }
+  if (look == FirmwareLook::Same && !firmware.fullCheck) {
+    outcome.ok = true;
+    outcome.state = "firmware already on the board";
+    return outcome;
+  }
+  // Every non-blank block compared: a board that passes keeps its firmware; one that differs
+  // somewhere is programmed like any other.
+  if (look == FirmwareLook::Same &&
+      RunFirmware(device, firmware.buffer, VerifyFirmware, 1, percent, message)) {
+    outcome.ok = true;
+    outcome.state = "firmware verified";
+    return outcome;
+  }
+  if (!RunFirmware(device, firmware.buffer, ProgramFirmware, 2, percent, message)) {
+    // The program form may have erased the window before it failed: the board may hold none.
+    outcome.state = "firmware programming failed: " + message;
+    return outcome;
+  }
+  outcome.ok = true;
+  outcome.programmed = true;
+  outcome.state = "firmware programmed";
+  return outcome;
+}
+
+}  // namespace tuva::series
