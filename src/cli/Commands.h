@@ -56,6 +56,9 @@ struct Options {
   bool reprogram = false;             // --reprogram: write boards already programmed too
   std::string labels;                 // --labels: a folder for a PDF label per board
   std::string labelSize = "62x29mm";  // --label-size
+  std::string capcodesFile;           // --capcodes: each board's values from a CSV list
+  bool countGiven = false;            // --count was given (a list's default is every row left)
+  std::string listFile;               // records --list: a list's used, free and failed rows
 };
 
 using Command = int (*)(const Options&);

@@ -123,8 +123,15 @@ std::optional<PlanRefusal> CheckPlan(const SeriesPlan& plan, std::string_view te
   auto refuse = [](PlanInput input, int index, std::string message) {
     return PlanRefusal{input, index, std::move(message)};
   };
+  if (plan.list) {
+    std::vector<int> counted;
+    for (const auto& counting : plan.counting) counted.push_back(counting.slot);
+    if (auto fault = CheckCapcodeList(*plan.list, plan.templateImage, counted)) {
+      return refuse(PlanInput::List, 0, *fault);
+    }
+  }
   if (plan.count < 1) return refuse(PlanInput::Count, 0, "the count must be 1 or more");
-  if (plan.counting.empty()) {
+  if (plan.counting.empty() && !plan.list) {
     return refuse(PlanInput::Capcodes, 0, "no capcode slot counts up: give one its first capcode");
   }
   std::set<int> seen;

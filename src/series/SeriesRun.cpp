@@ -184,6 +184,7 @@ struct SeriesRun::BoardJob {
   BoardIdentity written;   // what a board holding the image answers
   BoardIdentity identity;  // what the board is left holding
   BoardReport report;
+  records::ListRow row;  // the list's row the board takes, when the run has a list
 };
 
 void SeriesRun::Run() {
@@ -368,8 +369,13 @@ BoardIdentity SeriesRun::DealWith(const std::string& device, PortView& view,
 
 std::optional<std::uint32_t> SeriesRun::ProgrammedCapcodeOn(const BoardLook& board) {
   if (plan_.reprogram || board.answer != BoardLook::Answer::Full) return std::nullopt;
-  for (const auto& counting : plan_.counting) {
-    const auto capcode = CapcodeHeld(board.identity, plan_.templateImage, counting.slot);
+  std::vector<int> slots;
+  for (const auto& counting : plan_.counting) slots.push_back(counting.slot);
+  if (plan_.list) {
+    for (const int slot : ListSlots(*plan_.list)) slots.push_back(slot);
+  }
+  for (const int slot : slots) {
+    const auto capcode = CapcodeHeld(board.identity, plan_.templateImage, slot);
     if (capcode && HeldByProgrammedBoard(*capcode)) return capcode;
   }
   return std::nullopt;
@@ -432,7 +438,8 @@ BoardReport SeriesRun::ProgramBoard(BoardJob& job, PortView& view) {
 
 bool SeriesRun::ReserveCapcodes(BoardJob& job) {
   try {
-    job.attempt = Reserve(job.attempt, slots_);
+    job.attempt = plan_.list ? store_.ReserveRow(job.attempt, slots_, plan_.listId, job.row)
+                             : Reserve(job.attempt, slots_);
   } catch (const records::RecordsError& error) {
     Halt(error.what());
     job.report.result = std::string("failed: ") + error.what();
@@ -448,6 +455,13 @@ bool SeriesRun::ReserveCapcodes(BoardJob& job) {
 
 bool SeriesRun::PrepareImage(BoardJob& job) {
   job.image = plan_.templateImage;
+  if (plan_.list) {
+    if (auto refused = ApplyListRow(job.image, *plan_.list, job.row)) {
+      Halt(*refused);
+      job.attempt.message = *refused;
+      return false;
+    }
+  }
   std::vector<std::pair<int, std::uint32_t>> capcodes;
   for (const auto& taken : job.attempt.taken) capcodes.emplace_back(taken.slot, taken.capcode);
   if (auto refused = SetCapcodes(job.image, capcodes)) {

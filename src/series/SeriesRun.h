@@ -26,6 +26,7 @@
 
 #include "image/ConfigImage.h"
 #include "records/RecordStore.h"
+#include "series/CapcodeList.h"
 #include "series/JigBoard.h"
 #include "series/SeriesRecords.h"
 
@@ -47,6 +48,10 @@ struct SeriesPlan {
   std::chrono::milliseconds probeInterval{500};
   std::chrono::milliseconds goneAfter{1500};  // of unanswered probes in a row: the board is gone
   bool reprogram = false;  // write boards that already hold a programmed capcode (a second pass)
+  // Per-board values from the operator's list: each board takes the next free row of the list
+  // the records imported (`listId`, set by PrepareSeriesList).
+  std::optional<CapcodeList> list;
+  std::int64_t listId = 0;
 };
 
 // What one board came to, as the line printed for it says.
