@@ -134,10 +134,12 @@ inline constexpr const char* kListRowCapcodes =
 inline constexpr const char* kCapcodeHolder =
     "SELECT attempt_id FROM taken WHERE held = TRUE AND capcode = $1"
     " UNION ALL SELECT attempt_id FROM board_capcode WHERE capcode = $1 LIMIT 1";
-// An attempt that holds no capcode any more gives its list row back.
+// An attempt that holds none of its list row's capcodes any more gives the row back.
 inline constexpr const char* kReturnListRow =
-    "UPDATE list_row SET attempt_id = NULL WHERE attempt_id = $1"
-    " AND NOT EXISTS (SELECT 1 FROM taken WHERE attempt_id = $1 AND held = TRUE)";
+    "UPDATE list_row SET attempt_id = NULL WHERE attempt_id = $1 AND NOT EXISTS (SELECT 1"
+    " FROM taken t JOIN list_capcode c ON c.slot = t.slot AND c.capcode = t.capcode"
+    " WHERE t.attempt_id = $1 AND t.held = TRUE AND c.list_id = list_row.list_id"
+    " AND c.line = list_row.line)";
 inline constexpr const char* kRowOfAttempt =
     "SELECT line, fields FROM list_row WHERE attempt_id = $1";
 
