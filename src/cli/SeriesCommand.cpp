@@ -45,7 +45,8 @@ series::SeriesPlan PlanOf(const Options& options) {
       throw UsageError(error.what());
     }
     // Until the records say how many rows are left, the list's length bounds the count.
-    if (!options.countGiven) plan.count = static_cast<int>(plan.list->rows.size());
+    plan.countFromList = !options.countGiven;
+    if (plan.countFromList) plan.count = static_cast<int>(plan.list->rows.size());
   } else if (options.capcodes.empty()) {
     throw UsageError("--capcode is required (or --capcodes FILE.csv)");
   } else if (!options.countGiven) {
@@ -116,10 +117,10 @@ std::unique_ptr<records::RecordStore> OpenSeriesRecords(const Options& options) 
 }
 
 // The list is imported (or found again) before the first board; what it refuses is a bad input.
-void PrepareList(records::RecordStore& store, series::SeriesPlan& plan, const Options& options) {
+void PrepareList(records::RecordStore& store, series::SeriesPlan& plan) {
   std::optional<series::PlanRefusal> refusal;
   try {
-    refusal = series::PrepareSeriesList(store, plan, options.countGiven);
+    refusal = series::PrepareSeriesList(store, plan);
   } catch (const records::RecordsError& error) {
     throw UsageError(error.what());
   }
@@ -133,7 +134,7 @@ int SeriesCommand(const Options& options) {
   // A label folder that cannot be written stops the run before any board, and before the records.
   const auto labels = OpenSeriesLabels(options, plan);
   std::unique_ptr<records::RecordStore> store = OpenSeriesRecords(options);
-  PrepareList(*store, plan, options);
+  PrepareList(*store, plan);
   const int count = plan.count;
   // A port that has had no board for a while says so once, so that a mistyped or unplugged port
   // is not a silent wait.

@@ -5,11 +5,12 @@
 namespace tuva::series {
 
 std::optional<PlanRefusal> PrepareSeriesList(records::RecordStore& store, SeriesPlan& plan,
-                                             bool countGiven) {
+                                             records::ListState* shownState) {
   if (!plan.list) return std::nullopt;
   const std::string shown = ValidUtf8(plan.list->path);
   const records::ListState state = store.ImportList(ListImportOf(*plan.list));
   plan.listId = state.id;
+  if (shownState) *shownState = state;
   if (state.free == 0) {
     std::string message = "the list " + shown + " is used up: ";
     message += ListStateText(shown, state).substr(shown.size() + 2);
@@ -25,7 +26,7 @@ std::optional<PlanRefusal> PrepareSeriesList(records::RecordStore& store, Series
                            std::to_string(state.conflict->attempt) +
                            "; two receivers would share it"};
   }
-  if (!countGiven) {
+  if (plan.countFromList) {
     plan.count = static_cast<int>(state.free);
   } else if (static_cast<std::size_t>(plan.count) > state.free) {
     return PlanRefusal{PlanInput::Count, 0,

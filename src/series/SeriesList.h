@@ -10,13 +10,13 @@
 
 namespace tuva::series {
 
-// Imports `plan.list` into `store` and sets `plan.listId`; the count becomes the rows left when
-// `countGiven` is false. Refused (input List, or Count) when no row is left, when a free row's
-// capcode is already held in these records (an open or failed attempt, a programmed board: two
-// receivers would share it), or when fewer rows are left than the count. Throws RecordsError when
-// the database fails.
+// Imports `plan.list` into `store` and sets `plan.listId` (and `state`, when given, to how far the
+// list is used); the count becomes the rows left when `plan.countFromList` is set. Refused (input
+// List, or Count) when no row is left, when a free row's capcode is already held in these records
+// (an open or failed attempt, a programmed board: two receivers would share it), or when fewer rows
+// are left than the count. Throws RecordsError when the database fails.
 std::optional<PlanRefusal> PrepareSeriesList(records::RecordStore& store, SeriesPlan& plan,
-                                             bool countGiven);
+                                             records::ListState* state = nullptr);
 
 // "LIST: 10 rows: 4 used, 5 free, 1 failed"
 std::string ListStateText(const std::string& name, const records::ListState& state);

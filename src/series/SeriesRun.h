@@ -52,6 +52,7 @@ struct SeriesPlan {
   // the records imported (`listId`, set by PrepareSeriesList).
   std::optional<CapcodeList> list;
   std::int64_t listId = 0;
+  bool countFromList = false;  // the count is every row the list has left
 };
 
 // What one board came to, as the line printed for it says.
