@@ -70,8 +70,9 @@ class SeriesListTest : public ::testing::Test {
     return Write(name, text);
   }
 
-  sim::SimServer& Jig(int boards) {
+  sim::SimServer& Jig(int boards, const std::string& flashFile = {}) {
     sim::SimOptions options;
+    options.flashFile = flashFile;
     options.contents = sim::SimContents::Erased;
     options.boards = boards;
     options.removedMs = 700;
@@ -170,17 +171,27 @@ TEST_F(SeriesListTest, TenRowsOverTwoJigsAreUsedOnceAcrossRuns) {
   Station& first = Series({"--capcodes", list, "--count", "6", "--records", db}, {&a, &b});
   ASSERT_EQ(Wait(first), 0) << Output(first);
   EXPECT_EQ(Boards(), Rows(1500000, 2, 7));
+  a.SaveFlash(Path("finished.flash.1"));
 
+  // A finished board put back among new ones is told by its list capcode and left alone.
+  auto& putBack = Jig(1, Path("finished.flash"));
   auto& c = Jig(2);
   auto& d = Jig(2);
-  Station& second = Series({"--capcodes", list, "--records", db}, {&c, &d});
+  Station& second = Series({"--capcodes", list, "--records", db}, {&putBack, &c, &d});
   ASSERT_EQ(Wait(second), 0) << Output(second);
   EXPECT_NE(Output(second).find("4 of 4 boards programmed"), std::string::npos) << Output(second);
-  EXPECT_EQ(Boards(), Rows(1500000, 2, 11));
+  EXPECT_NE(Output(second).find(putBack.SlavePath() + "  15000"), std::string::npos);
+  EXPECT_NE(Output(second).find("already programmed (15000"), std::string::npos) << Output(second);
+  for (const auto& request : putBack.Requests()) EXPECT_NE(request.command, "EraseBlock");
+  auto boards = Boards();  // the board put back is there twice
+  EXPECT_EQ(boards.size(), 11u);
+  boards.erase(std::unique(boards.begin(), boards.end()), boards.end());
+  EXPECT_EQ(boards, Rows(1500000, 2, 11));
 
   const auto attempts = records::OpenRecordStore(db, records::OpenMode::ReadOnly)->List({});
-  ASSERT_EQ(attempts.size(), 10u);
+  ASSERT_EQ(attempts.size(), 11u);
   for (const auto& attempt : attempts) {
+    if (attempt.result == records::Result::Skipped) continue;
     EXPECT_EQ(attempt.result, records::Result::Programmed);
     ASSERT_EQ(attempt.taken.size(), 1u);
     EXPECT_EQ(attempt.taken[0].slot, 1);
