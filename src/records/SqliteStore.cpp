@@ -325,7 +325,6 @@ class SqliteStore : public RecordStore {
     }
   }
 
- public:
   Attempt ReserveWith(const Attempt& start, const std::vector<CountingSlot>& slots,
                       std::int64_t list, ListRow* row) {
     CheckSlots(slots);
@@ -358,6 +357,7 @@ class SqliteStore : public RecordStore {
     return attempt;
   }
 
+ public:
   void MarkErased(std::int64_t id) override {
     std::lock_guard lock(mutex_);
     const RollbackOnThrow guard(this);
