@@ -66,6 +66,41 @@ std::optional<std::string> Refusal(ConfigImage& image, const std::vector<std::st
   return std::nullopt;
 }
 
+// The records keep a row as one CSV line whose bytes outside printable ASCII, and '%', are
+// written %XX: a prompt in Latin-1 survives a database that takes only UTF-8 text.
+std::string Escaped(std::string_view text) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string escaped;
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte >= 0x7F || c == '%') {
+      escaped += '%';
+      escaped += kHex[byte >> 4];
+      escaped += kHex[byte & 0x0F];
+    } else {
+      escaped += c;
+    }
+  }
+  return escaped;
+}
+
+std::optional<std::string> Unescaped(std::string_view text) {
+  std::string plain;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '%') {
+      plain += text[i];
+      continue;
+    }
+    unsigned byte = 0;
+    if (i + 2 >= text.size()) return std::nullopt;
+    const auto [end, error] = std::from_chars(text.data() + i + 1, text.data() + i + 3, byte, 16);
+    if (error != std::errc() || end != text.data() + i + 3) return std::nullopt;
+    plain += static_cast<char>(byte);
+    i += 2;
+  }
+  return plain;
+}
+
 std::string Trimmed(const std::string& text) {
   const auto first = text.find_first_not_of(" \t");
   if (first == std::string::npos) return {};
@@ -209,7 +244,8 @@ records::ListImport ListImportOf(const CapcodeList& list) {
   import.name = ValidUtf8(list.path);
   import.header = CsvLine(list.header);
   for (const CapcodeList::Row& row : list.rows) {
-    import.rows.push_back({row.line, CsvLine(row.values), RowCapcodes(list.header, row.values)});
+    import.rows.push_back(
+        {row.line, Escaped(CsvLine(row.values)), RowCapcodes(list.header, row.values)});
   }
   return import;
 }
@@ -217,7 +253,8 @@ records::ListImport ListImportOf(const CapcodeList& list) {
 std::optional<std::string> ApplyListRow(ConfigImage& image, const CapcodeList& list,
                                         const records::ListRow& row) {
   const std::string where = ValidUtf8(list.path) + " line " + std::to_string(row.line) + ": ";
-  const auto values = ParseCsvLine(row.fields);
+  const auto line = Unescaped(row.fields);
+  const auto values = line ? ParseCsvLine(*line) : std::nullopt;
   if (!values || values->size() != list.header.size()) {
     return where + "the records keep this row in another form than the list's header";
   }

@@ -61,11 +61,13 @@ class SeriesListTest : public ::testing::Test {
     return Path(name);
   }
 
-  // A list of `rows` boards: slot 1 counts from `first`, prompt 1 names the row.
-  std::string List(const std::string& name, std::uint32_t first, int rows) const {
+  // A list of `rows` boards: slot 1 counts from `first`, prompt 1 names the row (and ends in
+  // `suffix`).
+  std::string List(const std::string& name, std::uint32_t first, int rows,
+                   const std::string& suffix = "") const {
     std::string text = "capcode.1.address,prompt.1\n";
     for (int i = 0; i < rows; ++i) {
-      text += std::to_string(first + i) + ",\"Row, " + std::to_string(i + 2) + "\"\n";
+      text += std::to_string(first + i) + ",\"Row, " + std::to_string(i + 2) + suffix + "\"\n";
     }
     return Write(name, text);
   }
@@ -147,10 +149,14 @@ class SeriesListTest : public ::testing::Test {
   }
 
   // What the list of `rows` rows from `first` puts on the boards of lines `from` to `to`.
-  static std::vector<std::string> Rows(std::uint32_t first, int from, int to) {
+  static std::vector<std::string> Rows(std::uint32_t first, int from, int to,
+                                       const std::string& suffix = "") {
     std::vector<std::string> rows;
     for (int line = from; line <= to; ++line) {
-      rows.push_back(std::to_string(first + line - 2) + " Row, " + std::to_string(line));
+      ConfigImage image = ConfigImage::StartupImage();
+      EXPECT_FALSE(ApplyFieldTexts(image, {{"prompt.1", "Row, " + std::to_string(line) + suffix}}));
+      rows.push_back(std::to_string(first + line - 2) + " " +
+                     GetFieldText(image, *FindField("prompt.1")));
     }
     std::sort(rows.begin(), rows.end());
     return rows;
@@ -253,12 +259,13 @@ TEST_F(SeriesListTest, BadListsAreRefusedBeforeAnyBoard) {
   EXPECT_TRUE(jig.Requests().empty());
 }
 
-// Two stations import the same file into one PostgreSQL database and take its rows in turns.
+// Two stations import the same file into one PostgreSQL database and take its rows in turns; a
+// prompt in Latin-1 reaches the boards as its bytes.
 TEST_F(SeriesListTest, TwoStationsShareOneListWithoutADuplicate) {
   PostgresServer postgres;
   TUVA_REQUIRE_POSTGRES(postgres);
   const std::string where = postgres.CreateDatabase("lists");
-  const std::string list = List("list.csv", 1700000, 8);
+  const std::string list = List("list.csv", 1700000, 8, "\xE9");
   std::vector<Station*> stations;
   for (const char* station : {"left", "right"}) {
     auto& a = Jig(2);
@@ -267,7 +274,7 @@ TEST_F(SeriesListTest, TwoStationsShareOneListWithoutADuplicate) {
         {"--capcodes", list, "--count", "4", "--records", where, "--station", station}, {&a, &b}));
   }
   for (Station* station : stations) EXPECT_EQ(Wait(*station), 0) << Output(*station);
-  EXPECT_EQ(Boards(), Rows(1700000, 2, 9));
+  EXPECT_EQ(Boards(), Rows(1700000, 2, 9, "\xE9"));
   Station& state = Spawn({"records", "--list", list, "--records", where});
   EXPECT_EQ(Wait(state), 0);
   EXPECT_NE(Output(state).find(": 8 rows: 8 used, 0 free, 0 failed"), std::string::npos)
