@@ -238,6 +238,16 @@ std::vector<int> ListSlots(const CapcodeList& list) {
   return slots;
 }
 
+std::vector<ListCapcode> ListCapcodes(const CapcodeList& list) {
+  std::vector<ListCapcode> capcodes;
+  for (const CapcodeList::Row& row : list.rows) {
+    for (const auto& [slot, capcode] : RowCapcodes(list.header, row.values)) {
+      capcodes.push_back({row.line, capcode});
+    }
+  }
+  return capcodes;
+}
+
 records::ListImport ListImportOf(const CapcodeList& list) {
   records::ListImport import;
   import.sha256 = list.sha256;

@@ -53,6 +53,13 @@ std::optional<std::string> CheckCapcodeList(const CapcodeList& list,
 // The slots (1..16) whose capcode the list gives.
 std::vector<int> ListSlots(const CapcodeList& list);
 
+// Every capcode the list gives, with its line.
+struct ListCapcode {
+  int line = 0;
+  std::uint32_t capcode = 0;
+};
+std::vector<ListCapcode> ListCapcodes(const CapcodeList& list);
+
 // The list as the records import it.
 records::ListImport ListImportOf(const CapcodeList& list);
 

@@ -244,6 +244,9 @@ TEST_F(SeriesListTest, BadListsAreRefusedBeforeAnyBoard) {
       {"capcode.1.address\n\"1500000\n", {}, "line 2: not a CSV row"},
       {"capcode.1.address,prompt.1\n1500000\n", {}, "line 2: 1 values for the header's 2 fields"},
       {"capcode.1.address\n1500000\n1500001\n", {"--count", "3"}, "has 2 rows left, fewer than"},
+      {"capcode.1.address\n1500000\n1500002\n",
+       {"--capcode", "2=1499999:3"},
+       "capcode slot 2 would hand out capcode 1500002, which line 3 of the list"},
   };
   auto& jig = Jig(1);
   int n = 0;
