@@ -79,6 +79,7 @@ SeriesSettings::SeriesSettings(TfrmAir& window, QWidget* parent)
   labelPrinting_ = new LabelPrinting(this);
   form->addRow(QStringLiteral("Labels:"), labelPrinting_);
   form->addRow(QStringLiteral("Firmw&are:"), BuildFirmware());
+  form->addRow(QStringLiteral("Capco&de list:"), BuildList());
 
   // The label follows Pager > Port; queued, because the menu tells of an item before the item's
   // own handler has made the choice.
@@ -191,7 +192,7 @@ QWidget* SeriesSettings::BuildFirmware() {
   fileRow->addWidget(firmwarePath_, 1);
   fileRow->addWidget(browse);
   firmwareFull_ =
-      new QCheckBox(QStringLiteral("Compare every bloc&k of a board that looks the same"), box);
+      new QCheckBox(QStringLiteral("Com&pare every block of a board that looks the same"), box);
   firmwareFull_->setObjectName(QStringLiteral("chkFirmwareFull"));
   layout->addLayout(fileRow);
   layout->addWidget(firmwareFull_);
@@ -225,6 +226,59 @@ bool SeriesSettings::ReadFirmware(series::SeriesPlan& plan, SettingsRefusal& ref
   }
   firmware->fullCheck = firmwareFull_->isChecked();
   plan.firmware = std::move(firmware);
+  return true;
+}
+
+// Each board's values from the operator's CSV list; with a list, a number of boards of 0 is every
+// row the list has left.
+QWidget* SeriesSettings::BuildList() {
+  auto* box = new QWidget(this);
+  auto* layout = new QVBoxLayout(box);
+  layout->setContentsMargins(0, 0, 0, 0);
+  auto* fileRow = new QHBoxLayout;
+  listPath_ = new QLineEdit(box);
+  listPath_->setObjectName(QStringLiteral("edtCapcodeList"));
+  listPath_->setPlaceholderText(QStringLiteral("none: the capcodes count up"));
+  listPath_->setToolTip(
+      QStringLiteral("A CSV file: a header of field names (capcode.1.address,prompt.1), then one "
+                     "row per board; each row is used once"));
+  auto* browse = new QPushButton(QStringLiteral("Browse..."), box);
+  browse->setObjectName(QStringLiteral("btnBrowseList"));
+  browse->setAutoDefault(false);
+  fileRow->addWidget(listPath_, 1);
+  fileRow->addWidget(browse);
+  listState_ = new QLabel(box);
+  listState_->setObjectName(QStringLiteral("lblListState"));
+  layout->addLayout(fileRow);
+  layout->addWidget(listState_);
+  box->setFocusProxy(listPath_);  // the row's mnemonic goes to the file name
+  connect(browse, &QPushButton::clicked, this, [this] {
+    DialogOwner owner(window_.dialogs(), window());
+    if (const auto chosen = window_.dialogs().OpenFile(window_.startupDirectory(),
+                                                       QStringLiteral("CSV files (*.csv)"))) {
+      listPath_->setText(*chosen);
+    }
+  });
+  connect(listPath_, &QLineEdit::textChanged, listState_, &QLabel::clear);
+  return box;
+}
+
+void SeriesSettings::ShowListState(const QString& text) {
+  listState_->setText(text);
+}
+
+bool SeriesSettings::ReadList(series::SeriesPlan& plan, SettingsRefusal& refusal) {
+  const QString path = listPath_->text().trimmed();
+  if (path.isEmpty()) return true;
+  try {
+    plan.list = series::ReadCapcodeList(QFile::encodeName(path).toStdString());
+  } catch (const series::ListError& error) {
+    refusal = {Text(error.what()), listPath_};
+    return false;
+  }
+  listState_->setText(QStringLiteral("%1 rows").arg(plan.list->rows.size()));
+  plan.countFromList = plan.count == 0;
+  if (plan.countFromList) plan.count = static_cast<int>(plan.list->rows.size());
   return true;
 }
 
@@ -306,6 +360,7 @@ std::optional<series::SeriesPlan> SeriesSettings::Plan(SettingsRefusal& refusal)
     return std::nullopt;
   }
   plan.count = count_->value();
+  if (!ReadList(plan, refusal)) return std::nullopt;
   plan.ports = Ports();
   if (plan.ports.empty()) {
     refusal = {portsTyped_->isChecked()
@@ -345,6 +400,8 @@ QWidget* SeriesSettings::FieldOf(const series::PlanRefusal& refused) const {
       return keepCapcodes_;
     case series::PlanInput::Firmware:
       return firmwarePath_;
+    case series::PlanInput::List:
+      return listPath_;
   }
   return nullptr;
 }

@@ -44,6 +44,9 @@ class SeriesSettings : public QWidget {
   QString recordsWhere() const;
   QLineEdit* recordsField() const { return recordsPath_; }
   LabelPrinting* labelPrinting() const { return labelPrinting_; }
+  QLineEdit* listField() const { return listPath_; }
+  // Shows how far the list is used ("10 rows: 4 used, 5 free, 1 failed") once the records say.
+  void ShowListState(const QString& text);
   // Names the main window's present Pager > Port choice beside its radio button.
   void ShowWindowPorts();
 
@@ -54,6 +57,9 @@ class SeriesSettings : public QWidget {
   QWidget* BuildFirmware();
   // The firmware file named, loaded for the run; false with `refusal` when it cannot be read.
   bool ReadFirmware(series::SeriesPlan& plan, SettingsRefusal& refusal);
+  QWidget* BuildList();
+  // The operator's list named in the window, read and set on the plan; false with `refusal`.
+  bool ReadList(series::SeriesPlan& plan, SettingsRefusal& refusal);
   std::optional<ConfigImage> Template(SettingsRefusal& refusal);
   bool ReadCounting(series::SeriesPlan& plan, SettingsRefusal& refusal);
   std::vector<std::string> Ports() const;
@@ -71,6 +77,8 @@ class SeriesSettings : public QWidget {
   QLineEdit* recordsPath_ = nullptr;
   LabelPrinting* labelPrinting_ = nullptr;
   QCheckBox* keepCapcodes_ = nullptr;  // re-provisioning: each board keeps its own capcodes
+  QLineEdit* listPath_ = nullptr;
+  QLabel* listState_ = nullptr;
   QRadioButton* portsOfWindow_ = nullptr;
   QRadioButton* portsTyped_ = nullptr;
   QLineEdit* portList_ = nullptr;

@@ -12,6 +12,7 @@
 #include "app/MainWindow.h"
 #include "app/TableRows.h"
 #include "records/Journal.h"
+#include "series/SeriesList.h"
 #include "series/SeriesRecords.h"
 
 namespace tuva::app {
@@ -156,7 +157,20 @@ void SeriesWindow::OpenStore(series::SeriesPlan plan, bool startNew) {
           for (const auto& line : series::PrepareRecords(*store, records::DefaultJournalPath())) {
             notes << Text(line);
           }
-          return [this, store, shared, notes] {
+          records::ListState listed;
+          if (const auto refused = series::PrepareSeriesList(*store, *shared, &listed)) {
+            return [this, why = Text(refused->message)] {
+              Abort({});
+              Warn(why, settings_->listField());
+            };
+          }
+          const QString listText =
+              shared->list ? Text(series::ListStateText(shared->list->path, listed)) : QString();
+          return [this, store, shared, notes, listText] {
+            if (!listText.isEmpty()) {
+              settings_->ShowListState(listText);
+              wanted_ = shared->count;
+            }
             if (!notes.isEmpty()) {
               DialogOwner owner(window_.dialogs(), this);
               window_.dialogs().Message(notes.join(QLatin1Char('\n')));

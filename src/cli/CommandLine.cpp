@@ -112,6 +112,9 @@ void AddRecordsOptions(CLI::App& command, Options& options) {
       ->type_name("SLOT=CAPCODE");
   command.add_flag("--force", options.force,
                    "--release: also a capcode whose board was erased and may hold it");
+  command
+      .add_option("--list", options.listFile, "How many rows of this list are used, free, failed")
+      ->type_name("FILE.csv");
 }
 
 void AddSeriesOptions(CLI::App& command, Options& options) {
@@ -121,7 +124,11 @@ void AddSeriesOptions(CLI::App& command, Options& options) {
       ->type_name("SLOT=FIRST[:STEP]");
   command.add_option("--count", options.count, "Programmed boards after which the run ends")
       ->type_name("N")
-      ->required();
+      ->each([&options](const std::string&) { options.countGiven = true; });
+  command
+      .add_option("--capcodes", options.capcodesFile,
+                  "Each board's values from this CSV list (header: field names), each row once")
+      ->type_name("FILE.csv");
   command
       .add_option("--records", options.records,
                   "Records: an SQLite file (default ~/.local/share/tuva/records.sqlite) or a "

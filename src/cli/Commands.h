@@ -60,6 +60,9 @@ struct Options {
   bool verifyPass = false;            // --verify: a Verify pass after each board's Write
   std::string firmware;               // --firmware: an S-record file put on every board first
   std::string firmwareCheck;          // --firmware-check full: compare every block, not the tail
+  std::string capcodesFile;           // --capcodes: each board's values from a CSV list
+  bool countGiven = false;            // --count was given (a list's default is every row left)
+  std::string listFile;               // records --list: a list's used, free and failed rows
 };
 
 using Command = int (*)(const Options&);

@@ -11,6 +11,8 @@
 #include "image/Utf8.h"
 #include "records/RecordStore.h"
 #include "records/RecordText.h"
+#include "series/CapcodeList.h"
+#include "series/SeriesList.h"
 
 namespace tuva::cli {
 namespace {
@@ -182,9 +184,38 @@ void ExplainNoCapcode(records::RecordStore& store, std::uint32_t capcode) {
             << ", which the other filters leave out" << std::endl;
 }
 
+// How far a list has been used, read-only. A list not imported yet has every row free.
+int ListState(const Options& options) {
+  series::CapcodeList list;
+  try {
+    list = series::ReadCapcodeList(options.listFile);
+  } catch (const series::ListError& error) {
+    throw UsageError(error.what());
+  }
+  const auto store = OpenStore(options, records::OpenMode::ReadOnly);
+  std::optional<records::ListState> state;
+  try {
+    state = store->FindList(list.sha256);
+  } catch (const records::RecordsError& error) {
+    std::cerr << "tuvactl: " << error.what() << std::endl;
+    return kExitFailed;
+  }
+  const std::string shown = ValidUtf8(options.listFile);
+  if (!state) {
+    records::ListState fresh;
+    fresh.rows = fresh.free = list.rows.size();
+    std::cout << series::ListStateText(shown, fresh) << " (not imported into " << store->Name()
+              << " yet)\n";
+    return kExitSuccess;
+  }
+  std::cout << series::ListStateText(shown, *state) << '\n';
+  return kExitSuccess;
+}
+
 }  // namespace
 
 int RecordsCommand(const Options& options) {
+  if (!options.listFile.empty()) return ListState(options);
   if (options.json && options.csv) throw UsageError("records prints --json or --csv, not both");
   const records::ListFilter filter = FilterOf(options);
   std::optional<std::pair<int, std::uint32_t>> release;

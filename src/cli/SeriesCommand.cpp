@@ -16,6 +16,7 @@
 #include "link/Discovery.h"
 #include "records/RecordStore.h"
 #include "series/SeriesImage.h"
+#include "series/SeriesList.h"
 #include "series/SeriesRecords.h"
 #include "series/SeriesRun.h"
 
@@ -57,6 +58,20 @@ series::SeriesPlan PlanOf(const Options& options) {
   plan.count = options.count;
   plan.keep = options.keep;
   if (options.passwordGiven) plan.readPassword = options.password;
+  if (!options.capcodesFile.empty()) {
+    try {
+      plan.list = series::ReadCapcodeList(options.capcodesFile);
+    } catch (const series::ListError& error) {
+      throw UsageError(error.what());
+    }
+    // Until the records say how many rows are left, the list's length bounds the count.
+    plan.countFromList = !options.countGiven;
+    if (plan.countFromList) plan.count = static_cast<int>(plan.list->rows.size());
+  } else if (options.capcodes.empty() && options.keep.empty()) {
+    throw UsageError("--capcode is required (or --capcodes FILE.csv, or --keep capcodes)");
+  } else if (!options.countGiven) {
+    throw UsageError("--count is required");
+  }
   // A port named twice would have two sessions fighting over one line.
   for (const auto& port : options.ports) {
     if (std::find(plan.ports.begin(), plan.ports.end(), port) == plan.ports.end()) {
@@ -123,6 +138,17 @@ std::unique_ptr<records::RecordStore> OpenSeriesRecords(const Options& options) 
   }
 }
 
+// The list is imported (or found again) before the first board; what it refuses is a bad input.
+void PrepareList(records::RecordStore& store, series::SeriesPlan& plan) {
+  std::optional<series::PlanRefusal> refusal;
+  try {
+    refusal = series::PrepareSeriesList(store, plan);
+  } catch (const records::RecordsError& error) {
+    throw UsageError(error.what());
+  }
+  if (refusal) throw UsageError(refusal->message);
+}
+
 }  // namespace
 
 int SeriesCommand(const Options& options) {
@@ -130,6 +156,7 @@ int SeriesCommand(const Options& options) {
   // A label folder that cannot be written stops the run before any board, and before the records.
   const auto labels = OpenSeriesLabels(options, plan);
   std::unique_ptr<records::RecordStore> store = OpenSeriesRecords(options);
+  PrepareList(*store, plan);
   const int count = plan.count;
   // A port that has had no board for a while says so once, so that a mistyped or unplugged port
   // is not a silent wait.

@@ -11,6 +11,7 @@
 // COMMIT went out but whose answer was lost is found again by its token instead of made anew.
 #include <libpq-fe.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <mutex>
@@ -153,6 +154,53 @@ class PostgresStore : public RecordStore {
   }
 
   Attempt Reserve(const Attempt& start, const std::vector<CountingSlot>& slots) override {
+    return ReserveWith(start, slots, 0, nullptr);
+  }
+
+  Attempt ReserveRow(const Attempt& start, const std::vector<CountingSlot>& slots,
+                     std::int64_t list, ListRow& row) override {
+    return ReserveWith(start, slots, list, &row);
+  }
+
+  ListState ImportList(const ListImport& list) override {
+    std::lock_guard lock(mutex_);
+    ListState state;
+    Call("cannot import the list", [&] {
+      // Two stations importing one file at once: the second meets the first's row (unique sha256)
+      // and runs again, finding it.
+      for (int tries = 1;; ++tries) {
+        try {
+          state = TryImport(list);
+          return;
+        } catch (const Refused& refused) {
+          if (refused.lost || !Retryable(refused) || tries == kReserveTries) throw;
+          Rollback();
+        }
+      }
+    });
+    return state;
+  }
+
+  std::optional<ListState> FindList(const std::string& sha256) override {
+    std::lock_guard lock(mutex_);
+    std::optional<ListState> state;
+    Call("cannot read the records", [&] {
+      state.reset();
+      Run("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY", {});
+      const Rows found = Run(kFindList, {sha256});
+      if (PQntuples(found.get()) > 0) {
+        state.emplace();
+        state->id = std::stoll(Value(found, 0, 0));
+        state->name = Value(found, 0, 1);
+        CountList(*state);
+      }
+      Run("COMMIT", {});
+    });
+    return state;
+  }
+
+  Attempt ReserveWith(const Attempt& start, const std::vector<CountingSlot>& slots,
+                      std::int64_t list, ListRow* row) {
     CheckSlots(slots);
     std::lock_guard lock(mutex_);
     const Attempt opened = Opened(start);
@@ -161,7 +209,7 @@ class PostgresStore : public RecordStore {
     Call("cannot reserve capcodes", [&] {
       for (int tries = 1;; ++tries) {
         try {
-          reserved = TryReserve(opened, slots, token);
+          reserved = TryReserve(opened, slots, token, list, row);
           return;
         } catch (const Refused& refused) {
           if (refused.lost || !Retryable(refused) || tries == kReserveTries) throw;
@@ -313,8 +361,84 @@ class PostgresStore : public RecordStore {
     SetTimeouts();
   }
 
+  ListState TryImport(const ListImport& list) {
+    Run("BEGIN", {});
+    ListState state;
+    state.name = list.name;
+    const Rows found = Run(kFindList, {list.sha256});
+    if (PQntuples(found.get()) > 0) {
+      state.id = std::stoll(Value(found, 0, 0));
+      state.name = Value(found, 0, 1);
+    } else {
+      state.id = std::stoll(Value(Run(kNextListId, {}), 0, 0));
+      const std::string id = Number(state.id);
+      Run(kInsertList, {id, list.sha256, list.name, list.header, NowIso()});
+      for (const ListRow& row : list.rows) {
+        const std::string line = Number(std::int64_t{row.line});
+        Run(kInsertListRow, {id, line, row.fields});
+        for (const auto& [slot, capcode] : row.capcodes) {
+          Run(kInsertListCapcode,
+              {id, line, Number(std::int64_t{slot}), Number(std::int64_t{capcode})});
+        }
+      }
+    }
+    CountList(state);
+    const Rows conflict = Run(kListConflict, {Number(state.id)});
+    if (PQntuples(conflict.get()) > 0) {
+      state.conflict =
+          ListState::Conflict{std::stoi(Value(conflict, 0, 0)),
+                              static_cast<std::uint32_t>(std::stoull(Value(conflict, 0, 1))),
+                              std::stoll(Value(conflict, 0, 2))};
+    }
+    Run("COMMIT", {});
+    return state;
+  }
+
+  void CountList(ListState& state) {
+    const Rows counts = Run(kListCounts, {Number(state.id)});
+    state.rows = std::stoull(Value(counts, 0, 0));
+    state.free = std::stoull(Value(counts, 0, 1));
+    state.failed = std::stoull(Value(counts, 0, 2));
+    state.used = state.rows - state.free - state.failed;
+  }
+
+  // The first free row of `list` that no other station is taking now goes to attempt `id`, its
+  // capcodes held under their slots.
+  void TakeRow(std::int64_t id, std::int64_t list, ListRow& row) {
+    const std::string number = Number(list);
+    const Rows free =
+        Run((std::string(kFreeListRow) + " FOR UPDATE SKIP LOCKED").c_str(), {number});
+    if (PQntuples(free.get()) == 0) {
+      const Rows name = Run("SELECT name FROM capcode_list WHERE id = $1", {number});
+      throw RecordsError(ListUsedUp(PQntuples(name.get()) > 0 ? Value(name, 0, 0) : number));
+    }
+    row.line = std::stoi(Value(free, 0, 0));
+    row.fields = Value(free, 0, 1);
+    const std::string line = Number(std::int64_t{row.line});
+    Run(kTakeListRow, {Number(id), number, line});
+    ReadRowCapcodes(list, row);
+    for (const auto& [slot, capcode] : row.capcodes) {
+      const std::string value = Number(std::int64_t{capcode});
+      const Rows holder = Run(kCapcodeHolder, {value});
+      if (PQntuples(holder.get()) > 0) {
+        throw RecordsError(ListCapcodeHeld(capcode, row.line, std::stoll(Value(holder, 0, 0))));
+      }
+      Run("INSERT INTO taken (attempt_id, slot, capcode, held) VALUES ($1, $2, $3, TRUE)",
+          {Number(id), Number(std::int64_t{slot}), value});
+    }
+  }
+
+  void ReadRowCapcodes(std::int64_t list, ListRow& row) {
+    row.capcodes.clear();
+    const Rows capcodes = Run(kListRowCapcodes, {Number(list), Number(std::int64_t{row.line})});
+    for (int i = 0; i < PQntuples(capcodes.get()); ++i) {
+      row.capcodes.emplace_back(std::stoi(Value(capcodes, i, 0)),
+                                static_cast<std::uint32_t>(std::stoull(Value(capcodes, i, 1))));
+    }
+  }
+
   Attempt TryReserve(Attempt attempt, const std::vector<CountingSlot>& slots,
-                     const std::string& token) {
+                     const std::string& token, std::int64_t list, ListRow* row) {
     Run("BEGIN", {});
     // A reservation already made by an earlier try whose answer was lost.
     const Rows earlier = Run("SELECT id FROM attempts WHERE token = $1", {token});
@@ -326,6 +450,14 @@ class PostgresStore : public RecordStore {
         attempt.taken.push_back({std::stoi(Value(taken, row, 0)),
                                  static_cast<std::uint32_t>(std::stoull(Value(taken, row, 1))),
                                  true});
+      }
+      if (row) {
+        const Rows taken = Run(kRowOfAttempt, {Number(attempt.id)});
+        if (PQntuples(taken.get()) > 0) {
+          row->line = std::stoi(Value(taken, 0, 0));
+          row->fields = Value(taken, 0, 1);
+          ReadRowCapcodes(list, *row);
+        }
       }
       Run("COMMIT", {});
       return attempt;
@@ -341,6 +473,13 @@ class PostgresStore : public RecordStore {
     attempt.id = std::stoll(Value(inserted, 0, 0));
     for (const CountingSlot& slot : slots) {
       attempt.taken.push_back({slot.slot, Take(attempt.id, slot), true});
+    }
+    if (row) {
+      TakeRow(attempt.id, list, *row);
+      for (const auto& [slot, capcode] : row->capcodes)
+        attempt.taken.push_back({slot, capcode, true});
+      std::sort(attempt.taken.begin(), attempt.taken.end(),
+                [](const Attempt::Taken& x, const Attempt::Taken& y) { return x.slot < y.slot; });
     }
     Run("COMMIT", {});
     return attempt;
@@ -447,6 +586,7 @@ class PostgresStore : public RecordStore {
     for (int row = 0; row < PQntuples(freed.get()); ++row) {
       Run(kLowerHints, {Value(freed, row, 0)});
     }
+    Run(kReturnListRow, {Number(id)});
   }
 
   // The listing's rows one at a time as the server sends them (single-row mode).
@@ -549,6 +689,7 @@ class PostgresStore : public RecordStore {
     for (const char* column : kVersion3Columns) {
       Run(("ALTER TABLE attempts ADD COLUMN " + std::string(column)).c_str(), {});
     }
+    for (const char* sql : kVersion3Tables) Run(sql, {});
   }
 
   void FinishSchema() {

@@ -21,6 +21,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace tuva::records {
@@ -110,6 +111,42 @@ struct ReleaseOutcome {
   Attempt attempt;  // the attempt that holds (or held) it, when there is one
 };
 
+// A list of per-board values the operator supplies (capcodes, prompts, any settable field): one
+// row per board, handed out in file order, each once, across ports and stations, in the same
+// transaction that opens the attempt, like a counting capcode. A row whose board failed before
+// its first erase returns to the list; after the erase it stays out until its capcode is
+// released by hand. A list is known by its file's SHA-256, so importing the same file again
+// continues where it stopped.
+struct ListRow {
+  int line = 0;        // the row's line in the file (the header is line 1)
+  std::string fields;  // the row's values as the list's reader keeps them
+  std::vector<std::pair<int, std::uint32_t>> capcodes;  // (slot, capcode) the row gives
+};
+
+struct ListImport {
+  std::string sha256;  // of the file, lower-case hex
+  std::string name;    // the file as named by its first import
+  std::string header;  // the header row as the list's reader keeps it
+  std::vector<ListRow> rows;
+};
+
+struct ListState {
+  std::int64_t id = 0;
+  std::string name;
+  std::size_t rows = 0;
+  std::size_t used = 0;    // handed out to a board programmed or being written
+  std::size_t free = 0;    // not handed out (or returned)
+  std::size_t failed = 0;  // handed out to a board that failed after its erase: held
+  // A capcode of a free row that these records already hold: an open or failed attempt holds it
+  // in the pool, or a programmed board has it. The first such row in file order.
+  struct Conflict {
+    int line = 0;
+    std::uint32_t capcode = 0;
+    std::int64_t attempt = 0;
+  };
+  std::optional<Conflict> conflict;
+};
+
 // How a store is opened.
 enum class OpenMode {
   ReadOnly,  // a listing: the file must be there and is never written
@@ -191,6 +228,20 @@ class RecordStore {
   // erase is released only with `force` (the board may hold the capcode); one whose series is
   // running never.
   virtual ReleaseOutcome Release(int slot, std::uint32_t capcode, bool force) = 0;
+
+  // Imports a list unless one with the same SHA-256 is there already, in one transaction, and
+  // says how far it is used, with the first free row whose capcode these records hold.
+  virtual ListState ImportList(const ListImport& list);
+
+  // The state of the list with this SHA-256, when it has been imported.
+  virtual std::optional<ListState> FindList(const std::string& sha256);
+
+  // Reserve, and in the same transaction the first free row of list `list` (file order): the
+  // row's capcodes are held like counting ones (in `taken`, under their slots) and the row is
+  // returned in `row`. Throws RecordsError when no row is left, or a capcode of the row is held
+  // by another attempt or a programmed board.
+  virtual Attempt ReserveRow(const Attempt& start, const std::vector<CountingSlot>& slots,
+                             std::int64_t list, ListRow& row);
 };
 
 // Opens the store named by `where`: a "postgresql://" or "postgres://" connection URL, or the path

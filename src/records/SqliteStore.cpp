@@ -193,6 +193,140 @@ class SqliteStore : public RecordStore {
   }
 
   Attempt Reserve(const Attempt& start, const std::vector<CountingSlot>& slots) override {
+    return ReserveWith(start, slots, 0, nullptr);
+  }
+
+  Attempt ReserveRow(const Attempt& start, const std::vector<CountingSlot>& slots,
+                     std::int64_t list, ListRow& row) override {
+    return ReserveWith(start, slots, list, &row);
+  }
+
+  ListState ImportList(const ListImport& list) override {
+    std::lock_guard lock(mutex_);
+    const RollbackOnThrow guard(this);
+    const char* what = "cannot import the list";
+    Begin(what);
+    ListState state;
+    state.name = list.name;
+    Statement find(db_, kFindList);
+    find.Bind(list.sha256);
+    if (find.Step() == SQLITE_ROW) {
+      state.id = find.Int(0);
+      state.name = find.Text(1);
+    } else {
+      Check(find, what);
+      state.id = InsertList(list, what);
+    }
+    CountList(state, what);
+    Statement conflict(db_, kListConflict);
+    conflict.Bind(state.id);
+    if (conflict.Step() == SQLITE_ROW) {
+      state.conflict =
+          ListState::Conflict{static_cast<int>(conflict.Int(0)),
+                              static_cast<std::uint32_t>(conflict.Int(1)), conflict.Int(2)};
+    } else {
+      Check(conflict, what);
+    }
+    Commit(what);
+    return state;
+  }
+
+  std::optional<ListState> FindList(const std::string& sha256) override {
+    std::lock_guard lock(mutex_);
+    const RollbackOnThrow guard(this);
+    const char* what = "cannot read the records";
+    Execute("BEGIN DEFERRED", what);
+    Statement find(db_, kFindList);
+    find.Bind(sha256);
+    std::optional<ListState> state;
+    if (find.Step() == SQLITE_ROW) {
+      state.emplace();
+      state->id = find.Int(0);
+      state->name = find.Text(1);
+      CountList(*state, what);
+    } else {
+      Check(find, what);
+    }
+    Commit(what);
+    return state;
+  }
+
+ private:
+  std::int64_t InsertList(const ListImport& list, const char* what) {
+    Statement next(db_, kNextListId);
+    Check(next.Step(), SQLITE_ROW, what);
+    const std::int64_t id = next.Int(0);
+    Statement insert(db_, kInsertList);
+    insert.Bind(id).Bind(list.sha256).Bind(list.name).Bind(list.header).Bind(NowIso());
+    Check(insert.Step(), SQLITE_DONE, what);
+    for (const ListRow& row : list.rows) {
+      Statement line(db_, kInsertListRow);
+      line.Bind(id).Bind(std::int64_t{row.line}).Bind(row.fields);
+      Check(line.Step(), SQLITE_DONE, what);
+      for (const auto& [slot, capcode] : row.capcodes) {
+        Statement held(db_, kInsertListCapcode);
+        held.Bind(id).Bind(std::int64_t{row.line}).Bind(std::int64_t{slot});
+        held.Bind(std::int64_t{capcode});
+        Check(held.Step(), SQLITE_DONE, what);
+      }
+    }
+    return id;
+  }
+
+  void CountList(ListState& state, const char* what) {
+    Statement counts(db_, kListCounts);
+    counts.Bind(state.id);
+    Check(counts.Step(), SQLITE_ROW, what);
+    state.rows = static_cast<std::size_t>(counts.Int(0));
+    state.free = static_cast<std::size_t>(counts.Int(1));
+    state.failed = static_cast<std::size_t>(counts.Int(2));
+    state.used = state.rows - state.free - state.failed;
+  }
+
+  // The first free row of `list` goes to attempt `id`, its capcodes held under their slots.
+  void TakeRow(std::int64_t id, std::int64_t list, ListRow& row) {
+    const char* what = "cannot reserve capcodes";
+    Statement free(db_, kFreeListRow);
+    free.Bind(list);
+    if (free.Step() != SQLITE_ROW) {
+      Check(free, what);
+      Statement name(db_, "SELECT name FROM capcode_list WHERE id = ?");
+      name.Bind(list);
+      const std::string shown = name.Step() == SQLITE_ROW ? name.Text(0) : std::to_string(list);
+      Rollback();
+      throw RecordsError(ListUsedUp(shown));
+    }
+    row.line = static_cast<int>(free.Int(0));
+    row.fields = free.Text(1);
+    row.capcodes.clear();
+    Statement take(db_, kTakeListRow);
+    take.Bind(id).Bind(list).Bind(std::int64_t{row.line});
+    Check(take.Step(), SQLITE_DONE, what);
+    Statement capcodes(db_, kListRowCapcodes);
+    capcodes.Bind(list).Bind(std::int64_t{row.line});
+    while (capcodes.Step() == SQLITE_ROW) {
+      row.capcodes.emplace_back(static_cast<int>(capcodes.Int(0)),
+                                static_cast<std::uint32_t>(capcodes.Int(1)));
+    }
+    Check(capcodes, what);
+    for (const auto& [slot, capcode] : row.capcodes) {
+      Statement holder(db_, kCapcodeHolder);
+      holder.Bind(std::int64_t{capcode});
+      if (holder.Step() == SQLITE_ROW) {
+        const std::int64_t other = holder.Int(0);
+        Rollback();
+        throw RecordsError(ListCapcodeHeld(capcode, row.line, other));
+      }
+      Check(holder, what);
+      Statement insert(db_,
+                       "INSERT INTO taken (attempt_id, slot, capcode, held) VALUES (?, ?, ?, 1)");
+      insert.Bind(id).Bind(std::int64_t{slot}).Bind(std::int64_t{capcode});
+      Check(insert.Step(), SQLITE_DONE, what);
+    }
+  }
+
+  Attempt ReserveWith(const Attempt& start, const std::vector<CountingSlot>& slots,
+                      std::int64_t list, ListRow* row) {
     CheckSlots(slots);
     std::lock_guard lock(mutex_);
     const RollbackOnThrow guard(this);
@@ -211,11 +345,19 @@ class SqliteStore : public RecordStore {
     for (const CountingSlot& slot : slots) {
       attempt.taken.push_back({slot.slot, Take(attempt.id, slot), true});
     }
+    if (row) {
+      TakeRow(attempt.id, list, *row);
+      for (const auto& [slot, capcode] : row->capcodes)
+        attempt.taken.push_back({slot, capcode, true});
+      std::sort(attempt.taken.begin(), attempt.taken.end(),
+                [](const Attempt::Taken& x, const Attempt::Taken& y) { return x.slot < y.slot; });
+    }
     Commit("cannot reserve capcodes");
     open_.insert(attempt.id);
     return attempt;
   }
 
+ public:
   void MarkErased(std::int64_t id) override {
     std::lock_guard lock(mutex_);
     const RollbackOnThrow guard(this);
@@ -476,6 +618,7 @@ class SqliteStore : public RecordStore {
     for (const char* column : kVersion3Columns) {
       Execute(("ALTER TABLE attempts ADD COLUMN " + std::string(column)).c_str(), what);
     }
+    for (const char* sql : kVersion3Tables) Execute(sql, what);
   }
 
   // An earlier version brought up to this one: from version 1 the attempts are rebuilt with the
@@ -576,6 +719,9 @@ class SqliteStore : public RecordStore {
       lower.Bind(capcode);
       Check(lower.Step(), SQLITE_DONE, what);
     }
+    Statement row(db_, kReturnListRow);
+    row.Bind(id);
+    Check(row.Step(), SQLITE_DONE, what);
   }
 
   void Read(const ListFilter& filter, const std::function<void(const Attempt&)>& row) {

@@ -73,6 +73,81 @@ inline constexpr const char* kVersion3Columns[] = {
     "verification TEXT NOT NULL DEFAULT ''",
 };
 
+// The tables version 3 added for the operator's lists (see ListImport), as both stores create
+// them. The SQL below is written for both dialects: numbered parameters ($1, numbered in the
+// order of their first use, which SQLite binds by position too) and `held = TRUE`.
+inline constexpr const char* kVersion3Tables[] = {
+    "CREATE TABLE capcode_list ("
+    " id BIGINT PRIMARY KEY,"
+    " sha256 TEXT NOT NULL UNIQUE,"
+    " name TEXT NOT NULL,"
+    " header TEXT NOT NULL,"
+    " time TEXT NOT NULL)",
+    "CREATE TABLE list_row ("
+    " list_id BIGINT NOT NULL REFERENCES capcode_list (id),"
+    " line INTEGER NOT NULL,"
+    " fields TEXT NOT NULL,"
+    " attempt_id BIGINT REFERENCES attempts (id),"
+    " PRIMARY KEY (list_id, line))",
+    "CREATE UNIQUE INDEX list_row_attempt ON list_row (attempt_id)",
+    "CREATE INDEX list_row_free ON list_row (list_id, line) WHERE attempt_id IS NULL",
+    "CREATE TABLE list_capcode ("
+    " list_id BIGINT NOT NULL,"
+    " line INTEGER NOT NULL,"
+    " slot INTEGER NOT NULL,"
+    " capcode BIGINT NOT NULL,"
+    " PRIMARY KEY (list_id, line, slot),"
+    " FOREIGN KEY (list_id, line) REFERENCES list_row (list_id, line))",
+};
+
+inline constexpr const char* kFindList = "SELECT id, name FROM capcode_list WHERE sha256 = $1";
+inline constexpr const char* kNextListId = "SELECT coalesce(max(id), 0) + 1 FROM capcode_list";
+inline constexpr const char* kInsertList =
+    "INSERT INTO capcode_list (id, sha256, name, header, time) VALUES ($1, $2, $3, $4, $5)";
+inline constexpr const char* kInsertListRow =
+    "INSERT INTO list_row (list_id, line, fields) VALUES ($1, $2, $3)";
+inline constexpr const char* kInsertListCapcode =
+    "INSERT INTO list_capcode (list_id, line, slot, capcode) VALUES ($1, $2, $3, $4)";
+// Rows, free rows, rows of failed attempts.
+inline constexpr const char* kListCounts =
+    "SELECT count(*), coalesce(sum(CASE WHEN r.attempt_id IS NULL THEN 1 ELSE 0 END), 0),"
+    " coalesce(sum(CASE WHEN a.result = 'failed' THEN 1 ELSE 0 END), 0)"
+    " FROM list_row r LEFT JOIN attempts a ON a.id = r.attempt_id WHERE r.list_id = $1";
+// The first free row (file order) with a capcode an attempt holds or a programmed board has.
+inline constexpr const char* kListConflict =
+    "SELECT c.line, c.capcode, t.attempt_id FROM list_capcode c"
+    " JOIN list_row r ON r.list_id = c.list_id AND r.line = c.line"
+    " JOIN taken t ON t.capcode = c.capcode AND t.held = TRUE"
+    " WHERE c.list_id = $1 AND r.attempt_id IS NULL"
+    " UNION ALL SELECT c.line, c.capcode, b.attempt_id FROM list_capcode c"
+    " JOIN list_row r ON r.list_id = c.list_id AND r.line = c.line"
+    " JOIN board_capcode b ON b.capcode = c.capcode"
+    " WHERE c.list_id = $1 AND r.attempt_id IS NULL ORDER BY 1 LIMIT 1";
+inline constexpr const char* kFreeListRow =
+    "SELECT line, fields FROM list_row WHERE list_id = $1 AND attempt_id IS NULL"
+    " ORDER BY line LIMIT 1";
+inline constexpr const char* kTakeListRow =
+    "UPDATE list_row SET attempt_id = $1 WHERE list_id = $2 AND line = $3";
+inline constexpr const char* kListRowCapcodes =
+    "SELECT slot, capcode FROM list_capcode WHERE list_id = $1 AND line = $2 ORDER BY slot";
+// Who has a capcode already: an attempt holding it in the pool, or a programmed board.
+inline constexpr const char* kCapcodeHolder =
+    "SELECT attempt_id FROM taken WHERE held = TRUE AND capcode = $1"
+    " UNION ALL SELECT attempt_id FROM board_capcode WHERE capcode = $1 LIMIT 1";
+// An attempt that holds none of its list row's capcodes any more gives the row back.
+inline constexpr const char* kReturnListRow =
+    "UPDATE list_row SET attempt_id = NULL WHERE attempt_id = $1 AND NOT EXISTS (SELECT 1"
+    " FROM taken t JOIN list_capcode c ON c.slot = t.slot AND c.capcode = t.capcode"
+    " WHERE t.attempt_id = $1 AND t.held = TRUE AND c.list_id = list_row.list_id"
+    " AND c.line = list_row.line)";
+inline constexpr const char* kRowOfAttempt =
+    "SELECT line, fields FROM list_row WHERE attempt_id = $1";
+
+// "no row of the list FILE is left".
+std::string ListUsedUp(const std::string& name);
+// "capcode 1500003 of line 4 of the list is already held by attempt #12".
+std::string ListCapcodeHeld(std::uint32_t capcode, int line, std::int64_t attempt);
+
 // A listing's query: the columns every store reads, in this order, and the WHERE and ORDER parts
 // built from a filter. `placeholder(n)` writes the n-th parameter's marker ("?" or "$n");
 // `takenColumn` is the store's expression that joins an attempt's taken rows (see ParseTaken),

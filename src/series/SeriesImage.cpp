@@ -1,5 +1,6 @@
 #include "series/SeriesImage.h"
 
+#include <algorithm>
 #include <charconv>
 #include <set>
 #include <utility>
@@ -7,6 +8,7 @@
 #include "features/FieldTable.h"
 #include "features/FieldValues.h"
 #include "image/CapcodeCodec.h"
+#include "image/Utf8.h"
 #include "link/NetworkPort.h"
 
 namespace tuva::series {
@@ -97,6 +99,26 @@ std::optional<std::string> CheckSlot(const SeriesPlan& plan, const CountingCapco
   return std::nullopt;
 }
 
+// A capcode that a counting slot hands out within the run and the list gives too: (slot, message).
+std::optional<std::pair<int, std::string>> CountedFromList(const SeriesPlan& plan) {
+  for (const ListCapcode& given : ListCapcodes(*plan.list)) {
+    for (const auto& counting : plan.counting) {
+      if (counting.step == 0 || given.capcode < counting.first) continue;
+      const std::uint64_t k = (given.capcode - counting.first) / counting.step;
+      if ((given.capcode - counting.first) % counting.step != 0 ||
+          k >= static_cast<std::uint64_t>(plan.count)) {
+        continue;
+      }
+      return std::pair{counting.slot, "capcode slot " + std::to_string(counting.slot) +
+                                          " would hand out capcode " +
+                                          std::to_string(given.capcode) + ", which line " +
+                                          std::to_string(given.line) + " of the list " +
+                                          ValidUtf8(plan.list->path) + " gives too"};
+    }
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
 std::optional<CountingCapcode> ParseCounting(std::string_view text) {
@@ -123,11 +145,31 @@ std::optional<PlanRefusal> CheckPlan(const SeriesPlan& plan, std::string_view te
   auto refuse = [](PlanInput input, int index, std::string message) {
     return PlanRefusal{input, index, std::move(message)};
   };
+  if (plan.list) {
+    std::vector<int> counted;
+    for (const auto& counting : plan.counting) counted.push_back(counting.slot);
+    if (auto fault = CheckCapcodeList(*plan.list, plan.templateImage, counted)) {
+      return refuse(PlanInput::List, 0, *fault);
+    }
+    if (auto fault = CountedFromList(plan))
+      return refuse(PlanInput::Capcodes, fault->first, fault->second);
+  }
   if (plan.count < 1) return refuse(PlanInput::Count, 0, "the count must be 1 or more");
   std::vector<int> countingSlots;
   for (const auto& counting : plan.counting) countingSlots.push_back(counting.slot);
   if (auto fault = CheckKept(plan.keep, countingSlots)) return refuse(PlanInput::Keep, 0, *fault);
-  if (plan.counting.empty() && !KeepsACapcode(KeptFields(plan.keep))) {
+  if (plan.list) {
+    for (const Field* field : KeptFields(plan.keep)) {
+      const auto& header = plan.list->header;
+      if (std::find(header.begin(), header.end(), field->name) != header.end()) {
+        return refuse(PlanInput::List, 0,
+                      field->name +
+                          " comes from the list and is kept from the board too: keep fewer "
+                          "fields or take it out of the list");
+      }
+    }
+  }
+  if (plan.counting.empty() && !plan.list && !KeepsACapcode(KeptFields(plan.keep))) {
     return refuse(PlanInput::Capcodes, 0, "no capcode slot counts up: give one its first capcode");
   }
   std::set<int> seen;

@@ -20,7 +20,7 @@ namespace tuva::series {
 std::optional<CountingCapcode> ParseCounting(std::string_view text);
 
 // Which input of a plan a refusal concerns, so a window can give that field the focus.
-enum class PlanInput { Template, Capcodes, Count, Ports, Keep, Firmware };
+enum class PlanInput { Template, Capcodes, Count, Ports, Keep, Firmware, List };
 
 struct PlanRefusal {
   PlanInput input = PlanInput::Template;

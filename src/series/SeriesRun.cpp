@@ -196,6 +196,7 @@ struct SeriesRun::BoardJob {
   std::vector<std::string> boardCapcodes;
   KeptThisRun::Claim claim;
   std::string firmwareState;  // what the firmware step did, when the plan has firmware
+  records::ListRow row;       // the list's row the board takes, when the run has a list
 };
 
 void SeriesRun::Run() {
@@ -383,8 +384,13 @@ std::optional<std::uint32_t> SeriesRun::ProgrammedCapcodeOn(const BoardLook& boa
   if (plan_.reprogram || !kept_.empty() || board.answer != BoardLook::Answer::Full) {
     return std::nullopt;
   }
-  for (const auto& counting : plan_.counting) {
-    const auto capcode = CapcodeHeld(board.identity, plan_.templateImage, counting.slot);
+  std::vector<int> slots;
+  for (const auto& counting : plan_.counting) slots.push_back(counting.slot);
+  if (plan_.list) {
+    for (const int slot : ListSlots(*plan_.list)) slots.push_back(slot);
+  }
+  for (const int slot : slots) {
+    const auto capcode = CapcodeHeld(board.identity, plan_.templateImage, slot);
     if (capcode && HeldByProgrammedBoard(*capcode)) return capcode;
   }
   return std::nullopt;
@@ -460,7 +466,8 @@ BoardReport SeriesRun::ProgramBoard(BoardJob& job, PortView& view) {
 
 bool SeriesRun::ReserveCapcodes(BoardJob& job) {
   try {
-    job.attempt = Reserve(job.attempt, slots_);
+    job.attempt = plan_.list ? store_.ReserveRow(job.attempt, slots_, plan_.listId, job.row)
+                             : Reserve(job.attempt, slots_);
   } catch (const records::RecordsError& error) {
     Halt(error.what());
     job.report.result = std::string("failed: ") + error.what();
@@ -476,6 +483,13 @@ bool SeriesRun::ReserveCapcodes(BoardJob& job) {
 
 bool SeriesRun::PrepareImage(BoardJob& job) {
   job.image = job.kept ? *job.kept : plan_.templateImage;
+  if (plan_.list) {
+    if (auto refused = ApplyListRow(job.image, *plan_.list, job.row)) {
+      Halt(*refused);
+      job.attempt.message = *refused;
+      return false;
+    }
+  }
   std::vector<std::pair<int, std::uint32_t>> capcodes;
   for (const auto& taken : job.attempt.taken) capcodes.emplace_back(taken.slot, taken.capcode);
   if (auto refused = SetCapcodes(job.image, capcodes)) {

@@ -32,6 +32,7 @@
 
 #include "image/ConfigImage.h"
 #include "records/RecordStore.h"
+#include "series/CapcodeList.h"
 #include "series/JigBoard.h"
 #include "series/Reprovision.h"
 #include "series/SeriesFirmware.h"
@@ -64,6 +65,11 @@ struct SeriesPlan {
   bool verify = false;
   // Firmware put on each board before its configuration (see SeriesFirmware.h); none when null.
   std::shared_ptr<const SeriesFirmware> firmware;
+  // Per-board values from the operator's list: each board takes the next free row of the list
+  // the records imported (`listId`, set by PrepareSeriesList).
+  std::optional<CapcodeList> list;
+  std::int64_t listId = 0;
+  bool countFromList = false;  // the count is every row the list has left
 };
 
 // What one board came to, as the line printed for it says.

@@ -164,6 +164,42 @@ TEST_F(SeriesWindowTest, ProgramsBoardsAsTheyComeWhileTheMainWindowIsHeldStill) 
   ASSERT_TRUE(WaitUntilEnded());
 }
 
+// Capcodes from the operator's list: a refused list names its line with the keyboard in the list's
+// field; a good one programs every row left (a number of boards of 0) and says how far it is used.
+TEST_F(SeriesWindowTest, ACapcodeListGivesEachBoardItsRow) {
+  app::TfrmAir& w = Open({Jig(2)});
+  app::SeriesWindow& series = OpenSeries(w);
+  QFile bad(cwd.file("bad.csv"));
+  ASSERT_TRUE(bad.open(QIODevice::WriteOnly));
+  bad.write("capcode.1.address\n1500000\n1500000\n");
+  bad.close();
+  Get<QLineEdit>("edtCapcodeList")->setText(cwd.file("bad.csv"));
+  Start();
+  ASSERT_TRUE(WaitFor([&] { return !series.running(); }));
+  ASSERT_EQ(dialogs.boxes.size(), 1u);
+  EXPECT_TRUE(dialogs.boxes[0].text.contains("line 3: capcode 1500000 is given twice"))
+      << dialogs.boxes[0].text.toStdString();
+  EXPECT_EQ(QApplication::focusWidget(), Get<QLineEdit>("edtCapcodeList"));
+
+  QFile good(cwd.file("good.csv"));
+  ASSERT_TRUE(good.open(QIODevice::WriteOnly));
+  good.write("capcode.1.address\n1500007\n1500003\n");
+  good.close();
+  Get<QLineEdit>("edtCapcodeList")->setText(cwd.file("good.csv"));
+  Get<QSpinBox>("spnCount")->setValue(0);
+  dialogs.boxes.clear();
+  Start();
+  ASSERT_TRUE(series.running() || WaitFor([&] { return series.running(); }))
+      << dialogs.shownTexts().join('\n').toStdString();
+  ASSERT_TRUE(WaitUntilEnded());
+  EXPECT_TRUE(dialogs.boxes.empty()) << dialogs.shownTexts().join('\n').toStdString();
+  EXPECT_EQ(Column(Boards(), 1), (QStringList{"1500007", "1500003"}));
+  EXPECT_EQ(Get<QLabel>("lblProgress")->text(), "2 of 2 boards programmed");
+  EXPECT_TRUE(Get<QLabel>("lblListState")->text().endsWith("2 rows: 0 used, 2 free, 0 failed"))
+      << Get<QLabel>("lblListState")->text().toStdString();
+  EXPECT_TRUE(jig().Requests().size() > 0);
+}
+
 // One live row per port: the board being written counts its percentage up, then says it may go;
 // a jig whose adapter is not plugged in says so.
 TEST_F(SeriesWindowTest, EachPortHasALiveRowThatFollowsItsBoard) {

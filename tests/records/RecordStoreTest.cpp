@@ -293,7 +293,8 @@ TYPED_TEST(RecordStoreTest, AVersion2DatabaseIsBroughtUpToDate) {
   ASSERT_TRUE(this->backend_.Sql(
       "ALTER TABLE attempts DROP COLUMN kept; ALTER TABLE attempts DROP COLUMN firmware_file;"
       "ALTER TABLE attempts DROP COLUMN firmware_programmed;"
-      "ALTER TABLE attempts DROP COLUMN verification; UPDATE schema_version SET version = 2"));
+      "ALTER TABLE attempts DROP COLUMN verification; DROP TABLE list_capcode;"
+      "DROP TABLE list_row; DROP TABLE capcode_list; UPDATE schema_version SET version = 2"));
   EXPECT_THROW(records::OpenRecordStore(this->backend_.where, records::OpenMode::ReadOnly),
                RecordsError);
   auto store = records::OpenRecordStore(this->backend_.where, records::OpenMode::Existing);
@@ -301,6 +302,56 @@ TYPED_TEST(RecordStoreTest, AVersion2DatabaseIsBroughtUpToDate) {
   ASSERT_EQ(store->List({}).size(), 1u);
   EXPECT_EQ(store->List({})[0].result, Result::Failed);
   EXPECT_EQ(this->Take(*store, {kSlot1}), std::vector<std::uint32_t>{1500000});
+  EXPECT_EQ(store->ImportList({"ab", "list.csv", "prompt.1", {{2, "A", {}}}}).free, 1u);
+}
+
+// A list's rows go out in file order, each once; a row comes back only when its board failed
+// before any erase (or its capcode is released), and the same file imported again goes on.
+TYPED_TEST(RecordStoreTest, ListRowsAreHandedOutInOrderAndOnce) {
+  auto store = this->Open();
+  records::ListImport list{std::string(64, 'c'), "list.csv", "capcode.2.address", {}};
+  for (int line = 2; line <= 5; ++line) {
+    list.rows.push_back({line, std::to_string(1600000 + line), {{2, 1600000u + line}}});
+  }
+  const records::ListState imported = store->ImportList(list);
+  EXPECT_EQ(imported.free, 4u);
+  auto next = [&](std::int64_t* id = nullptr) {
+    records::ListRow row;
+    const Attempt attempt =
+        store->ReserveRow(this->Start("/dev/ttyUSB0"), {kSlot1}, imported.id, row);
+    if (id) *id = attempt.id;
+    EXPECT_EQ(attempt.taken.size(), 2u);
+    return row.line;
+  };
+  std::int64_t id = 0;
+  EXPECT_EQ(next(&id), 2);
+  this->End(*store, id, Result::Failed);  // before any erase: line 2 comes back
+  EXPECT_EQ(next(&id), 2);
+  this->End(*store, id, Result::Programmed);
+  EXPECT_EQ(next(&id), 3);
+  store->MarkErased(id);
+  this->End(*store, id, Result::Failed);  // after the erase: line 3 stays out
+  EXPECT_EQ(next(&id), 4);
+
+  // The same file again: the same list, where it stopped; line 4 is being written.
+  const records::ListState again = store->ImportList(list);
+  EXPECT_EQ(again.id, imported.id);
+  EXPECT_EQ((std::vector<std::size_t>{again.used, again.free, again.failed}),
+            (std::vector<std::size_t>{2, 1, 1}));
+  EXPECT_EQ(next(), 5);
+  EXPECT_THROW(next(), RecordsError);  // used up
+  ASSERT_TRUE(this->backend_.Sql("UPDATE attempts SET heartbeat = 0"));
+  EXPECT_EQ(store->Release(2, 1600003, true).kind, records::ReleaseOutcome::Released);
+  EXPECT_EQ(next(), 3);
+
+  // Another file with a capcode a programmed board has: named at import, refused at reservation.
+  const records::ListState other = store->ImportList(
+      {std::string(64, 'd'), "other.csv", "capcode.3.address", {{2, "1600002", {{3, 1600002}}}}});
+  ASSERT_TRUE(other.conflict);
+  EXPECT_EQ(other.conflict->line, 2);
+  records::ListRow row;
+  EXPECT_THROW(store->ReserveRow(this->Start("/dev/ttyUSB1"), {}, other.id, row), RecordsError);
+  EXPECT_EQ(store->FindList(std::string(64, 'd'))->free, 1u);
 }
 
 // Two connections (two stations, or two processes on one file) reserving at once.

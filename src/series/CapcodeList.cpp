@@ -1,0 +1,275 @@
+#include "series/CapcodeList.h"
+
+#include <charconv>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <set>
+
+#include "features/FieldTable.h"
+#include "features/FieldValues.h"
+#include "image/CapcodeCodec.h"
+#include "image/Utf8.h"
+#include "records/Sha256.h"
+
+namespace tuva::series {
+namespace {
+
+// The slot of a "capcode.N.address" name; 0 for any other name.
+int CapcodeSlotOf(std::string_view name) {
+  constexpr std::string_view prefix = "capcode.";
+  constexpr std::string_view suffix = ".address";
+  if (name.size() <= prefix.size() + suffix.size() || name.substr(0, prefix.size()) != prefix ||
+      name.substr(name.size() - suffix.size()) != suffix) {
+    return 0;
+  }
+  const std::string_view number =
+      name.substr(prefix.size(), name.size() - prefix.size() - suffix.size());
+  int slot = 0;
+  const auto [end, error] = std::from_chars(number.data(), number.data() + number.size(), slot);
+  if (error != std::errc() || end != number.data() + number.size()) return 0;
+  return slot >= 1 && slot <= kCapcodeSlots ? slot : 0;
+}
+
+// The row's capcodes, (slot, capcode), from values the setters have accepted.
+std::vector<std::pair<int, std::uint32_t>> RowCapcodes(const std::vector<std::string>& header,
+                                                       const std::vector<std::string>& values) {
+  std::vector<std::pair<int, std::uint32_t>> capcodes;
+  for (std::size_t i = 0; i < header.size() && i < values.size(); ++i) {
+    const int slot = CapcodeSlotOf(header[i]);
+    std::uint32_t capcode = 0;
+    const std::string& text = values[i];
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), capcode);
+    if (slot != 0 && error == std::errc() && end == text.data() + text.size()) {
+      capcodes.emplace_back(slot, capcode);
+    }
+  }
+  return capcodes;
+}
+
+std::vector<std::pair<std::string, std::string>> Changes(const std::vector<std::string>& header,
+                                                         const std::vector<std::string>& values) {
+  std::vector<std::pair<std::string, std::string>> changes;
+  for (std::size_t i = 0; i < header.size() && i < values.size(); ++i) {
+    changes.emplace_back(header[i], values[i]);
+  }
+  return changes;
+}
+
+// The setters' refusal of a row's values, as one line.
+std::optional<std::string> Refusal(ConfigImage& image, const std::vector<std::string>& header,
+                                   const std::vector<std::string>& values) {
+  const ConfigImage before = image;
+  if (auto refused = ApplyFieldTexts(image, Changes(header, values))) {
+    return ValidUtf8(refused->field) + ": " + InTextTerms(before, *refused);
+  }
+  return std::nullopt;
+}
+
+// The records keep a row as one CSV line whose bytes outside printable ASCII, and '%', are
+// written %XX: a prompt in Latin-1 survives a database that takes only UTF-8 text.
+std::string Escaped(std::string_view text) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string escaped;
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte >= 0x7F || c == '%') {
+      escaped += '%';
+      escaped += kHex[byte >> 4];
+      escaped += kHex[byte & 0x0F];
+    } else {
+      escaped += c;
+    }
+  }
+  return escaped;
+}
+
+std::optional<std::string> Unescaped(std::string_view text) {
+  std::string plain;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '%') {
+      plain += text[i];
+      continue;
+    }
+    unsigned byte = 0;
+    if (i + 2 >= text.size()) return std::nullopt;
+    const auto [end, error] = std::from_chars(text.data() + i + 1, text.data() + i + 3, byte, 16);
+    if (error != std::errc() || end != text.data() + i + 3) return std::nullopt;
+    plain += static_cast<char>(byte);
+    i += 2;
+  }
+  return plain;
+}
+
+std::string Trimmed(const std::string& text) {
+  const auto first = text.find_first_not_of(" \t");
+  if (first == std::string::npos) return {};
+  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
+}  // namespace
+
+std::optional<std::vector<std::string>> ParseCsvLine(std::string_view line) {
+  std::vector<std::string> values(1);
+  bool quoted = false;     // inside a quoted value
+  bool wasQuoted = false;  // the current value was quoted: only a comma may follow its end
+  for (std::size_t i = 0; i < line.size(); ++i) {
+    const char c = line[i];
+    if (quoted) {
+      if (c != '"') {
+        values.back() += c;
+      } else if (i + 1 < line.size() && line[i + 1] == '"') {
+        values.back() += '"';
+        ++i;
+      } else {
+        quoted = false;
+      }
+    } else if (c == ',') {
+      values.emplace_back();
+      wasQuoted = false;
+    } else if (wasQuoted) {
+      return std::nullopt;  // text after a closing quote
+    } else if (c == '"' && values.back().empty()) {
+      quoted = wasQuoted = true;
+    } else {
+      values.back() += c;
+    }
+  }
+  if (quoted) return std::nullopt;  // a quote never closed
+  return values;
+}
+
+std::string CsvLine(const std::vector<std::string>& values) {
+  std::string line;
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    if (i > 0) line += ',';
+    const std::string& value = values[i];
+    if (value.find_first_of(",\"\r\n") == std::string::npos) {
+      line += value;
+      continue;
+    }
+    line += '"';
+    for (const char c : value) {
+      if (c == '"') line += '"';
+      line += c;
+    }
+    line += '"';
+  }
+  return line;
+}
+
+CapcodeList ReadCapcodeList(const std::string& path) {
+  const std::string shown = ValidUtf8(path);
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw ListError("the list " + shown + " cannot be read");
+  std::string bytes((std::istreambuf_iterator<char>(in)), {});
+  if (in.bad()) throw ListError("the list " + shown + " cannot be read");
+  CapcodeList list;
+  list.path = path;
+  list.sha256 =
+      records::Sha256Hex(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+  std::string_view text = bytes;
+  if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
+  int number = 0;
+  while (!text.empty()) {
+    const auto end = text.find('\n');
+    std::string_view line = text.substr(0, end);
+    text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
+    ++number;
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    if (line.find_first_not_of(" \t") == std::string_view::npos) continue;
+    const std::string where = shown + " line " + std::to_string(number) + ": ";
+    auto values = ParseCsvLine(line);
+    if (!values)
+      throw ListError(where + "not a CSV row (a quote is not closed where it should be)");
+    if (list.header.empty()) {
+      for (const auto& name : *values) list.header.push_back(Trimmed(name));
+      continue;
+    }
+    if (values->size() != list.header.size()) {
+      throw ListError(where + std::to_string(values->size()) + " values for the header's " +
+                      std::to_string(list.header.size()) + " fields");
+    }
+    list.rows.push_back({number, std::move(*values)});
+  }
+  return list;
+}
+
+std::optional<std::string> CheckCapcodeList(const CapcodeList& list,
+                                            const ConfigImage& templateImage,
+                                            const std::vector<int>& countingSlots) {
+  const std::string shown = ValidUtf8(list.path);
+  if (list.header.empty()) return "the list " + shown + " is empty";
+  std::set<std::string> named;
+  for (const std::string& name : list.header) {
+    const Field* field = FindField(name);
+    if (!field || !IsSettable(*field)) return shown + " line 1: " + UnknownFieldMessage(name);
+    if (!named.insert(name).second) return shown + " line 1: " + name + " is named twice";
+    const int slot = CapcodeSlotOf(name);
+    for (const int counted : countingSlots) {
+      if (slot != 0 && slot == counted) {
+        return "capcode slot " + std::to_string(slot) + " is counted and also given by the list " +
+               shown + " (" + name + "): count another slot, or leave the column out";
+      }
+    }
+  }
+  if (list.rows.empty()) return "the list " + shown + " is empty: it has no row under its header";
+  std::map<std::uint32_t, int> seen;  // capcode -> the line that gives it first
+  for (const CapcodeList::Row& row : list.rows) {
+    const std::string where = shown + " line " + std::to_string(row.line) + ": ";
+    ConfigImage trial = templateImage;
+    if (auto refused = Refusal(trial, list.header, row.values)) return where + *refused;
+    for (const auto& [slot, capcode] : RowCapcodes(list.header, row.values)) {
+      const auto [earlier, fresh] = seen.emplace(capcode, row.line);
+      if (!fresh) {
+        return where + "capcode " + std::to_string(capcode) + " is given twice (also on line " +
+               std::to_string(earlier->second) + ")";
+      }
+    }
+  }
+  return std::nullopt;
+}
+
+std::vector<int> ListSlots(const CapcodeList& list) {
+  std::vector<int> slots;
+  for (const std::string& name : list.header) {
+    if (const int slot = CapcodeSlotOf(name)) slots.push_back(slot);
+  }
+  return slots;
+}
+
+std::vector<ListCapcode> ListCapcodes(const CapcodeList& list) {
+  std::vector<ListCapcode> capcodes;
+  for (const CapcodeList::Row& row : list.rows) {
+    for (const auto& [slot, capcode] : RowCapcodes(list.header, row.values)) {
+      capcodes.push_back({row.line, capcode});
+    }
+  }
+  return capcodes;
+}
+
+records::ListImport ListImportOf(const CapcodeList& list) {
+  records::ListImport import;
+  import.sha256 = list.sha256;
+  import.name = ValidUtf8(list.path);
+  import.header = CsvLine(list.header);
+  for (const CapcodeList::Row& row : list.rows) {
+    import.rows.push_back(
+        {row.line, Escaped(CsvLine(row.values)), RowCapcodes(list.header, row.values)});
+  }
+  return import;
+}
+
+std::optional<std::string> ApplyListRow(ConfigImage& image, const CapcodeList& list,
+                                        const records::ListRow& row) {
+  const std::string where = ValidUtf8(list.path) + " line " + std::to_string(row.line) + ": ";
+  const auto line = Unescaped(row.fields);
+  const auto values = line ? ParseCsvLine(*line) : std::nullopt;
+  if (!values || values->size() != list.header.size()) {
+    return where + "the records keep this row in another form than the list's header";
+  }
+  if (auto refused = Refusal(image, list.header, *values)) return where + *refused;
+  return std::nullopt;
+}
+
+}  // namespace tuva::series

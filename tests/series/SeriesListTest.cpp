@@ -1,0 +1,288 @@
+// tuvactl series with each board's values from the operator's CSV list: the real executable,
+// simulated boards on pseudo-terminals, the records in a real SQLite file or PostgreSQL server.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <deque>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "features/FieldTable.h"
+#include "features/FieldValues.h"
+#include "files/ConfigFile.h"
+#include "image/CapcodeCodec.h"
+#include "link/Protocol.h"
+#include "records/RecordStore.h"
+#include "sim/SimServer.h"
+#include "support/PostgresServer.h"
+
+extern char** environ;
+
+namespace tuva::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Station {
+  pid_t pid = 0;
+  std::string out;
+};
+
+class SeriesListTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() /
+           ("tuva-series-list-" + std::to_string(::getpid()) + "-" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::create_directories(dir_);
+    ASSERT_TRUE(SaveConfigFile(Path("template.tbl"), ConfigImage::StartupImage()).ok());
+    ::setenv("XDG_STATE_HOME", Path("state").c_str(), 1);
+  }
+  void TearDown() override {
+    for (auto& run : runs_) {
+      if (run.pid <= 0) continue;
+      ::kill(run.pid, SIGKILL);
+      ::waitpid(run.pid, nullptr, 0);
+    }
+    sims_.clear();
+    fs::remove_all(dir_);
+  }
+
+  std::string Path(const std::string& name) const { return (dir_ / name).string(); }
+
+  std::string Write(const std::string& name, const std::string& text) const {
+    std::ofstream(Path(name), std::ios::binary) << text;
+    return Path(name);
+  }
+
+  // A list of `rows` boards: slot 1 counts from `first`, prompt 1 names the row (and ends in
+  // `suffix`).
+  std::string List(const std::string& name, std::uint32_t first, int rows,
+                   const std::string& suffix = "") const {
+    std::string text = "capcode.1.address,prompt.1\n";
+    for (int i = 0; i < rows; ++i) {
+      text += std::to_string(first + i) + ",\"Row, " + std::to_string(i + 2) + suffix + "\"\n";
+    }
+    return Write(name, text);
+  }
+
+  sim::SimServer& Jig(int boards, const std::string& flashFile = {}) {
+    sim::SimOptions options;
+    options.flashFile = flashFile;
+    options.contents = sim::SimContents::Erased;
+    options.boards = boards;
+    options.removedMs = 700;
+    sims_.push_back(std::make_unique<sim::SimServer>(options));
+    sims_.back()->Start();
+    return *sims_.back();
+  }
+
+  Station& Spawn(std::vector<std::string> words) {
+    words.insert(words.begin(), TUVACTL);
+    std::vector<char*> argv;
+    for (auto& word : words) argv.push_back(word.data());
+    argv.push_back(nullptr);
+    runs_.emplace_back();
+    Station& run = runs_.back();
+    run.out = Path("out" + std::to_string(runs_.size()) + ".txt");
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, run.out.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0600);
+    posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    EXPECT_EQ(posix_spawn(&run.pid, TUVACTL, &actions, nullptr, argv.data(), environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    return run;
+  }
+
+  Station& Series(std::vector<std::string> arguments, const std::vector<sim::SimServer*>& jigs) {
+    std::vector<std::string> words = {"series", Path("template.tbl"), "--new-records"};
+    words.insert(words.end(), arguments.begin(), arguments.end());
+    for (auto* jig : jigs) words.insert(words.end(), {"--port", jig->SlavePath()});
+    return Spawn(words);
+  }
+
+  // The exit status; a run that does not end within two minutes is killed and fails the test.
+  static int Wait(Station& run) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+    int status = 0;
+    while (::waitpid(run.pid, &status, WNOHANG) == 0) {
+      if (std::chrono::steady_clock::now() > deadline) {
+        ::kill(run.pid, SIGKILL);
+        ::waitpid(run.pid, &status, 0);
+        ADD_FAILURE() << "tuvactl did not end in time";
+        break;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    run.pid = 0;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  }
+
+  static std::string Output(const Station& run) {
+    std::ifstream in(run.out);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+
+  // "capcode prompt" of every written board over all jigs, sorted.
+  std::vector<std::string> Boards() const {
+    std::vector<std::string> boards;
+    for (const auto& jig : sims_) {
+      for (const auto& flash : jig->BoardFlashes()) {
+        const auto copy0 = flash.Read(kConfigBase, kImageSize);
+        if (!PassesSumCheck(copy0)) continue;
+        ConfigImage image;
+        image.Assign(std::span<const std::uint8_t, kImageSize>(copy0.data(), kImageSize));
+        boards.push_back(GetFieldText(image, *FindField("capcode.1.address")) + " " +
+                         GetFieldText(image, *FindField("prompt.1")));
+      }
+    }
+    std::sort(boards.begin(), boards.end());
+    return boards;
+  }
+
+  // What the list of `rows` rows from `first` puts on the boards of lines `from` to `to`.
+  static std::vector<std::string> Rows(std::uint32_t first, int from, int to,
+                                       const std::string& suffix = "") {
+    std::vector<std::string> rows;
+    for (int line = from; line <= to; ++line) {
+      ConfigImage image = ConfigImage::StartupImage();
+      EXPECT_FALSE(ApplyFieldTexts(image, {{"prompt.1", "Row, " + std::to_string(line) + suffix}}));
+      rows.push_back(std::to_string(first + line - 2) + " " +
+                     GetFieldText(image, *FindField("prompt.1")));
+    }
+    std::sort(rows.begin(), rows.end());
+    return rows;
+  }
+
+  fs::path dir_;
+  std::vector<std::unique_ptr<sim::SimServer>> sims_;
+  std::deque<Station> runs_;
+};
+
+// The list's values reach the boards row by row, each row once; a second run goes on where the
+// first stopped, and a third finds the list used up.
+TEST_F(SeriesListTest, TenRowsOverTwoJigsAreUsedOnceAcrossRuns) {
+  const std::string db = Path("records.sqlite");
+  const std::string list = List("list.csv", 1500000, 10);
+  auto& a = Jig(3);
+  auto& b = Jig(3);
+  Station& first = Series({"--capcodes", list, "--count", "6", "--records", db}, {&a, &b});
+  ASSERT_EQ(Wait(first), 0) << Output(first);
+  EXPECT_EQ(Boards(), Rows(1500000, 2, 7));
+  a.SaveFlash(Path("finished.flash.1"));
+
+  // A finished board put back among new ones is told by its list capcode and left alone.
+  auto& putBack = Jig(1, Path("finished.flash"));
+  auto& c = Jig(2);
+  auto& d = Jig(2);
+  Station& second = Series({"--capcodes", list, "--records", db}, {&putBack, &c, &d});
+  ASSERT_EQ(Wait(second), 0) << Output(second);
+  EXPECT_NE(Output(second).find("4 of 4 boards programmed"), std::string::npos) << Output(second);
+  EXPECT_NE(Output(second).find(putBack.SlavePath() + "  15000"), std::string::npos);
+  EXPECT_NE(Output(second).find("already programmed (15000"), std::string::npos) << Output(second);
+  for (const auto& request : putBack.Requests()) EXPECT_NE(request.command, "EraseBlock");
+  auto boards = Boards();  // the board put back is there twice
+  EXPECT_EQ(boards.size(), 11u);
+  boards.erase(std::unique(boards.begin(), boards.end()), boards.end());
+  EXPECT_EQ(boards, Rows(1500000, 2, 11));
+
+  const auto attempts = records::OpenRecordStore(db, records::OpenMode::ReadOnly)->List({});
+  ASSERT_EQ(attempts.size(), 11u);
+  for (const auto& attempt : attempts) {
+    if (attempt.result == records::Result::Skipped) continue;
+    EXPECT_EQ(attempt.result, records::Result::Programmed);
+    ASSERT_EQ(attempt.taken.size(), 1u);
+    EXPECT_EQ(attempt.taken[0].slot, 1);
+  }
+  Station& state = Spawn({"records", "--list", list, "--records", db});
+  EXPECT_EQ(Wait(state), 0);
+  EXPECT_EQ(Output(state), list + ": 10 rows: 10 used, 0 free, 0 failed\n");
+
+  auto& e = Jig(1);
+  Station& third = Series({"--capcodes", list, "--records", db}, {&e});
+  EXPECT_EQ(Wait(third), 2);
+  EXPECT_NE(Output(third).find("the list " + list + " is used up: 10 rows: 10 used"),
+            std::string::npos)
+      << Output(third);
+  // A new list that hands out a capcode a programmed board has: two receivers would share it.
+  Station& shared = Series({"--capcodes", List("other.csv", 1500009, 2), "--records", db}, {&e});
+  EXPECT_EQ(Wait(shared), 2);
+  EXPECT_NE(Output(shared).find("other.csv line 2: capcode 1500009 is already held"),
+            std::string::npos)
+      << Output(shared);
+  EXPECT_TRUE(e.Requests().empty());
+}
+
+TEST_F(SeriesListTest, BadListsAreRefusedBeforeAnyBoard) {
+  struct Case {
+    std::string list;
+    std::vector<std::string> more;
+    std::string message;
+  };
+  const Case cases[] = {
+      {"capcode.1.adress\n1500000\n", {}, "line 1: unknown field capcode.1.adress (did you mean"},
+      {"capcode.1.address,prompt.1\n1500000,A\n3000000,B\n",
+       {},
+       "line 3: capcode.1.address: Please insert a number between"},
+      {"capcode.1.address\n1500000\n\n1500001\n1500000\n",
+       {},
+       "line 5: capcode 1500000 is given "
+       "twice (also on line 2)"},
+      {"capcode.1.address\n", {}, "is empty: it has no row under its header"},
+      {"", {}, "is empty"},
+      {"capcode.1.address\n1500000\n",
+       {"--capcode", "1=1600000"},
+       "capcode slot 1 is counted and also given by the list"},
+      {"capcode.1.address\n\"1500000\n", {}, "line 2: not a CSV row"},
+      {"capcode.1.address,prompt.1\n1500000\n", {}, "line 2: 1 values for the header's 2 fields"},
+      {"capcode.1.address\n1500000\n1500001\n", {"--count", "3"}, "has 2 rows left, fewer than"},
+      {"capcode.1.address\n1500000\n1500002\n",
+       {"--capcode", "2=1499999:3"},
+       "capcode slot 2 would hand out capcode 1500002, which line 3 of the list"},
+  };
+  auto& jig = Jig(1);
+  int n = 0;
+  for (const Case& test : cases) {
+    SCOPED_TRACE(test.message);
+    const std::string list = Write("bad" + std::to_string(++n) + ".csv", test.list);
+    std::vector<std::string> arguments = {"--capcodes", list, "--records", Path("records.sqlite")};
+    arguments.insert(arguments.end(), test.more.begin(), test.more.end());
+    Station& run = Series(arguments, {&jig});
+    EXPECT_EQ(Wait(run), 2);
+    EXPECT_NE(Output(run).find(test.message), std::string::npos) << Output(run);
+  }
+  EXPECT_TRUE(jig.Requests().empty());
+}
+
+// Two stations import the same file into one PostgreSQL database and take its rows in turns; a
+// prompt in Latin-1 reaches the boards as its bytes.
+TEST_F(SeriesListTest, TwoStationsShareOneListWithoutADuplicate) {
+  PostgresServer postgres;
+  TUVA_REQUIRE_POSTGRES(postgres);
+  const std::string where = postgres.CreateDatabase("lists");
+  const std::string list = List("list.csv", 1700000, 8, "\xE9");
+  std::vector<Station*> stations;
+  for (const char* station : {"left", "right"}) {
+    auto& a = Jig(2);
+    auto& b = Jig(2);
+    stations.push_back(&Series(
+        {"--capcodes", list, "--count", "4", "--records", where, "--station", station}, {&a, &b}));
+  }
+  for (Station* station : stations) EXPECT_EQ(Wait(*station), 0) << Output(*station);
+  EXPECT_EQ(Boards(), Rows(1700000, 2, 9, "\xE9"));
+  Station& state = Spawn({"records", "--list", list, "--records", where});
+  EXPECT_EQ(Wait(state), 0);
+  EXPECT_NE(Output(state).find(": 8 rows: 8 used, 0 free, 0 failed"), std::string::npos)
+      << Output(state);
+}
+
+}  // namespace
+}  // namespace tuva::testing
