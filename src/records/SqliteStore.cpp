@@ -159,11 +159,13 @@ class SqliteStore : public RecordStore {
   enum class Content { Empty, Records, Foreign };
 
  public:
-  SqliteStore(const std::string& path, OpenMode mode, std::chrono::milliseconds busyTimeout)
+  SqliteStore(const std::string& path, OpenMode mode, std::chrono::milliseconds busyTimeout,
+              const std::atomic<bool>* stop)
       // Absolute, so that the journal knows the file whatever folder a run starts in.
       : path_(std::filesystem::absolute(path).lexically_normal().string()),
         mode_(mode),
-        busyTimeout_(busyTimeout) {
+        busyTimeout_(busyTimeout),
+        stop_(stop) {
     OpenFile();
     sqlite3_extended_result_codes(db_, 1);
     sqlite3_busy_handler(db_, &SqliteStore::WaitWhileBusy, this);
@@ -176,7 +178,9 @@ class SqliteStore : public RecordStore {
         SetUp();
         break;
       } catch (const RecordsError&) {
-        if (!lastFailureBusy_ || std::chrono::steady_clock::now() >= deadline) throw;
+        if (!lastFailureBusy_ || std::chrono::steady_clock::now() >= deadline || Stopping()) {
+          throw;
+        }
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
       }
     }
@@ -341,7 +345,7 @@ class SqliteStore : public RecordStore {
   // never held up by another program's lock. `count` is 0 at the first call of each wait.
   static int WaitWhileBusy(void* self, int count) {
     auto* store = static_cast<SqliteStore*>(self);
-    if (store->stopWaiting_) return 0;
+    if (store->Stopping()) return 0;
     const auto now = std::chrono::steady_clock::now();
     if (count == 0) store->busySince_ = now;
     const auto left = store->busySince_ + store->busyTimeout_ - now;
@@ -350,6 +354,8 @@ class SqliteStore : public RecordStore {
     return 1;
   }
   static constexpr std::chrono::milliseconds kBusyNap{10};
+
+  bool Stopping() const { return stopWaiting_ || (stop_ && stop_->load()); }
 
   void OpenFile() {
     std::error_code error;
@@ -691,6 +697,7 @@ class SqliteStore : public RecordStore {
   OpenMode mode_;
   std::chrono::milliseconds busyTimeout_;
   std::chrono::steady_clock::time_point busySince_;  // when the current wait for a lock began
+  const std::atomic<bool>* stop_;  // the caller's own stop, seen as StopWaiting; may be null
   std::atomic<bool> stopWaiting_{false};
   bool lastFailureBusy_ = false;  // the last failure was another program holding the file
   std::unique_ptr<sqlite3, decltype(&sqlite3_close)> handle_{nullptr, &sqlite3_close};
@@ -704,8 +711,9 @@ class SqliteStore : public RecordStore {
 }  // namespace
 
 std::unique_ptr<RecordStore> OpenSqliteStore(const std::string& path, OpenMode mode,
-                                             std::chrono::milliseconds busyTimeout) {
-  return std::make_unique<SqliteStore>(path, mode, busyTimeout);
+                                             std::chrono::milliseconds busyTimeout,
+                                             const std::atomic<bool>* stop) {
+  return std::make_unique<SqliteStore>(path, mode, busyTimeout, stop);
 }
 
 }  // namespace tuva::records
