@@ -9,10 +9,13 @@
 #include <signal.h>
 #include <spawn.h>
 #include <stdlib.h>
+#include <sys/mount.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -91,8 +94,9 @@ class SeriesRecordsTest : public ::testing::Test {
 
   std::string Path(const std::string& name) const { return (dir_ / name).string(); }
 
-  sim::SimServer& Jig(int boards) {
+  sim::SimServer& Jig(int boards, bool paced = false) {
     sim::SimOptions options;
+    options.paced = paced;  // a Write that takes seconds
     options.contents = sim::SimContents::Erased;
     options.boards = boards;
     options.removedMs = 700;
@@ -268,6 +272,65 @@ TEST_F(SeriesRecordsTest, ADatabaseRemovedDuringTheRunStopsItAndIsNotMadeAgainUn
             std::string::npos)
       << Text(again);
   EXPECT_FALSE(fs::exists(Path("db")));
+}
+
+// A real full file system under the records: the board written while it filled up is reported as
+// programmed but not recorded, its result waits in the journal (on another file system), and the
+// next run, with room again, records it.
+TEST_F(SeriesRecordsTest, ARecordThatAFullDiskRefusesIsKeptAndRecordedByTheNextRun) {
+  const std::string disk = Path("disk");
+  fs::create_directories(disk);
+  if (::mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=2m") != 0) {
+    GTEST_SKIP() << "cannot mount a small tmpfs here (" << std::strerror(errno)
+                 << "): the full-disk case needs one";
+  }
+  const std::unique_ptr<const char, void (*)(const char*)> mounted(
+      disk.c_str(), [](const char* path) { ::umount2(path, MNT_DETACH); });
+  const std::string db = disk + "/records.sqlite";
+  auto& jig = Jig(1, true);
+  const std::string out = Path("out1.txt");
+  const pid_t run = Start({"--capcode", "1=1500000", "--count", "1", "--records", db,
+                           "--new-records", "--port", jig.SlavePath()},
+                          out);
+  // The board is being written once its attempt is marked erased: then the disk fills up.
+  const auto end = std::chrono::steady_clock::now() + kDeadline;
+  auto erased = [&] {
+    try {
+      const auto attempts = records::OpenRecordStore(db, OpenMode::ReadOnly)->List({});
+      return !attempts.empty() && attempts[0].result == Result::Erased;
+    } catch (const RecordsError&) {
+      return false;  // not made yet
+    }
+  };
+  while (!erased()) {
+    ASSERT_LT(std::chrono::steady_clock::now(), end) << Text(out);
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  {
+    std::ofstream filler(disk + "/filler", std::ios::binary);
+    const std::string block(4096, 'x');
+    while (filler.write(block.data(), block.size()) && filler.flush()) {
+    }
+  }
+  EXPECT_EQ(Wait(run), 1);
+  EXPECT_NE(Text(out).find("programmed, NOT RECORDED: "), std::string::npos) << Text(out);
+  const std::string journal = records::DefaultJournalPath();
+  EXPECT_NE(Text(journal).find("1500000"), std::string::npos) << Text(out);
+
+  fs::remove(disk + "/filler");
+  const std::string again = Path("out2.txt");
+  EXPECT_EQ(Wait(Start({"--capcode", "1=1500000", "--count", "1", "--records", db, "--port",
+                        Jig(1).SlavePath()},
+                       again)),
+            0);
+  EXPECT_NE(Text(again).find("recorded 1 result an earlier run kept in " + journal),
+            std::string::npos)
+      << Text(again);
+  const auto attempts = records::OpenRecordStore(db, OpenMode::ReadOnly)->List({});
+  ASSERT_EQ(attempts.size(), 2u);
+  EXPECT_EQ(attempts[0].result, Result::Programmed);
+  EXPECT_EQ(attempts[0].capcodes.at(0), "1500000");
+  EXPECT_EQ(attempts[1].capcodes.at(0), "1500001");
 }
 
 // Ctrl+C ends a run whatever its PostgreSQL database is doing: a lock held by another connection
