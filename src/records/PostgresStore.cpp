@@ -108,8 +108,9 @@ constexpr const char* kStatementTimeout = "15s";
 
 using Clock = std::chrono::steady_clock;
 
-// Once the caller is stopping, a statement already sent may still take this long to answer; then
-// the connection is dropped, and the server rolls back what was not committed.
+// Once the caller is stopping, a statement may take this long to answer (from the stop, or from
+// its sending when it was sent later); then the connection is dropped, and the server rolls back
+// what was not committed. A healthy server answers well within it.
 constexpr std::chrono::milliseconds kStopGrace{1000};
 // Every wait on the socket is cut into slices this long, to see a stop.
 constexpr std::chrono::milliseconds kWaitSlice{50};
@@ -340,12 +341,14 @@ class PostgresStore : public RecordStore {
   enum class Wait { Ready, TimedOut, Stopped };
 
   // Waits until the socket is ready for `events`, in short slices, until `deadline`. A stop ends
-  // the wait at once, or with `grace` once kStopGrace has passed since the stop.
+  // the wait at once, or with `grace` once kStopGrace has passed since the stop or the sending of
+  // the statement, whichever came later.
   Wait Await(short events, Clock::time_point deadline, bool grace) {
     for (;;) {
       const auto now = Clock::now();
       if (Stopping() &&
-          (!grace || now >= Clock::time_point(Clock::duration(stopAt_.load())) + kStopGrace)) {
+          (!grace || now >= std::max(Clock::time_point(Clock::duration(stopAt_.load())), sent_) +
+                                kStopGrace)) {
         return Wait::Stopped;
       }
       if (now >= deadline) return Wait::TimedOut;
@@ -567,6 +570,7 @@ class PostgresStore : public RecordStore {
         !PQsetSingleRowMode(connection_.get())) {
       throw Failure(nullptr);
     }
+    sent_ = Clock::now();
     std::exception_ptr stopped;
     std::optional<Refused> refused;
     while (const Rows rows = NextResult()) {
@@ -657,6 +661,7 @@ class PostgresStore : public RecordStore {
                            values.data(), nullptr, nullptr, 0)) {
       throw Failure(nullptr);
     }
+    sent_ = Clock::now();
     Rows last(nullptr, &PQclear);
     std::optional<Refused> refused;
     while (Rows rows = NextResult()) {
@@ -734,6 +739,7 @@ class PostgresStore : public RecordStore {
   const std::atomic<bool>* stop_;  // the caller's own stop, seen as StopWaiting; may be null
   std::atomic<bool> stopWaiting_{false};
   std::atomic<Clock::rep> stopAt_{0};  // when StopWaiting came
+  Clock::time_point sent_;             // when the statement now running was sent
   std::mutex mutex_;
 };
 

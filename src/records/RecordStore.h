@@ -171,8 +171,8 @@ class RecordStore {
   // The caller is stopping (Ctrl+C): from now on a lost connection (PostgreSQL) is not waited for
   // and tried again, and a lock another program holds (SQLite) not waited for either, also by a
   // call already waiting; such calls (the boards being finished) fail at once instead. A
-  // PostgreSQL statement already sent, or sent later, gets one second in all for its answer (a
-  // healthy server answers well within it); then its connection is dropped and the call fails.
+  // PostgreSQL statement running then, or sent later, gets one second for its answer (a healthy
+  // server answers well within it); then its connection is dropped and the call fails.
   // Safe from any thread.
   virtual void StopWaiting() {}
 
