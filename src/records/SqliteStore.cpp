@@ -394,7 +394,9 @@ class SqliteStore : public RecordStore {
                       : mode_ == OpenMode::Existing ? SQLITE_OPEN_READWRITE
                                                     : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE;
     sqlite3* db = nullptr;
-    const int code = sqlite3_open_v2(path_.c_str(), &db, flags, nullptr);
+    // No mutex inside SQLite: every use of the connection is under this store's own lock, and
+    // SQLite's would be taken again for each column of each row of a listing.
+    const int code = sqlite3_open_v2(path_.c_str(), &db, flags | SQLITE_OPEN_NOMUTEX, nullptr);
     handle_.reset(db);
     db_ = db;
     if (code != SQLITE_OK) Fail("cannot open it");
