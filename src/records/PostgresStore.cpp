@@ -89,6 +89,14 @@ constexpr const char* kTakenColumn =
     "(SELECT string_agg(t.slot || ':' || t.capcode || ':' || CASE WHEN t.held THEN 1 ELSE 0 END,"
     " ' ' ORDER BY t.slot) FROM taken t WHERE t.attempt_id = a.id)";
 
+// A listing's taken capcodes joined in, a row each (NULL for an attempt without any).
+constexpr const char* kTakenJoinColumns = "t.slot, t.capcode, t.held";
+constexpr const char* kTakenJoin = "LEFT JOIN taken t ON t.attempt_id = a.id";
+
+// A listing is fetched from its cursor this many rows at a time.
+constexpr int kFetchRows = 1000;
+constexpr const char* kFetch = "FETCH 1000 FROM listing";
+
 constexpr const char* kLowerHints =
     "UPDATE pool_hint SET next = $1 WHERE next > $1 AND $1 >= first AND ($1 - first) % step = 0";
 
@@ -559,35 +567,39 @@ class PostgresStore : public RecordStore {
     }
   }
 
-  // The listing's rows one at a time as the server sends them (single-row mode).
+  // The listing's rows through a cursor, a batch at a time (memory bounded by the batch). Unless
+  // the listing is limited, the taken capcodes are joined in (a row per capcode, grouped here):
+  // the server then merges two index scans instead of running a subquery for every attempt.
   void Stream(const ListFilter& filter, const std::function<void(const Attempt&)>& row) {
-    const ListQuery query = BuildListQuery(filter, kTakenColumn, "held", Dollar);
-    const std::vector<std::string> texts = Texts(query);
-    std::vector<const char*> values;
-    for (const std::string& text : texts) values.push_back(text.c_str());
-    if (!PQsendQueryParams(connection_.get(), query.sql.c_str(), static_cast<int>(values.size()),
-                           nullptr, values.data(), nullptr, nullptr, 0) ||
-        !PQsetSingleRowMode(connection_.get())) {
-      throw Failure(nullptr);
-    }
-    sent_ = Clock::now();
-    std::exception_ptr stopped;
-    std::optional<Refused> refused;
-    while (const Rows rows = NextResult()) {
-      PGresult* result = rows.get();
-      const ExecStatusType status = PQresultStatus(result);
-      if (status == PGRES_SINGLE_TUPLE && !stopped && !refused) {
-        try {
-          row(AttemptOf(result, 0));
-        } catch (...) {
-          stopped = std::current_exception();  // the rest is read and dropped
+    const bool joined = filter.limit == 0;
+    const ListQuery query =
+        joined ? BuildListQuery(filter, kTakenJoinColumns, "held", Dollar, kTakenJoin)
+               : BuildListQuery(filter, kTakenColumn, "held", Dollar);
+    Run(("DECLARE listing NO SCROLL CURSOR FOR " + query.sql).c_str(), Texts(query));
+    std::optional<Attempt> current;
+    const auto emit = [&] {
+      std::sort(current->taken.begin(), current->taken.end(),
+                [](const Attempt::Taken& x, const Attempt::Taken& y) { return x.slot < y.slot; });
+      row(*current);
+    };
+    for (;;) {
+      const Rows batch = Run(kFetch, {});
+      const PGresult* rows = batch.get();
+      for (int at = 0; at < PQntuples(rows); ++at) {
+        if (!joined || !current || current->id != std::stoll(PQgetvalue(rows, at, 0))) {
+          if (current) emit();
+          current = AttemptOf(rows, at, !joined);
         }
-      } else if (status != PGRES_SINGLE_TUPLE && status != PGRES_TUPLES_OK && !refused) {
-        refused = Failure(result);
+        if (joined && !PQgetisnull(rows, at, 14)) {
+          current->taken.push_back(
+              {std::stoi(PQgetvalue(rows, at, 14)),
+               static_cast<std::uint32_t>(std::stoull(PQgetvalue(rows, at, 15))),
+               std::string(PQgetvalue(rows, at, 16)) == "t"});
+        }
       }
+      if (PQntuples(rows) < kFetchRows) break;
     }
-    if (stopped) std::rethrow_exception(stopped);
-    if (refused) throw *refused;
+    if (current) emit();
   }
 
   static std::vector<std::string> Texts(const ListQuery& query) {
@@ -598,7 +610,8 @@ class PostgresStore : public RecordStore {
     return texts;
   }
 
-  static Attempt AttemptOf(const PGresult* rows, int row) {
+  // The attempt of a row; its taken capcodes from the gathered column when `taken`.
+  static Attempt AttemptOf(const PGresult* rows, int row, bool taken = true) {
     auto value = [&](int column) { return std::string(PQgetvalue(rows, row, column)); };
     Attempt a;
     a.id = std::stoll(value(0));
@@ -615,7 +628,7 @@ class PostgresStore : public RecordStore {
     a.seconds = std::stod(value(11));
     a.process = std::stoll(value(12));
     a.heartbeat = std::stoll(value(13));
-    a.taken = ParseTaken(value(14));
+    if (taken) a.taken = ParseTaken(value(14));
     return a;
   }
 
