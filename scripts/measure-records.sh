@@ -44,16 +44,20 @@ measure() {
   local label=$1 where=$2 size=$3
   "$bench" fill "$where" "$size"
   local capcode=$((1000000 + size / 2))
+  # The machine's load (1, 5 and 15 minutes) as the measures of this size start.
+  printf '%-10s %9d boards (load %s):\n' "$label" "$size" "$(cut -d' ' -f1-3 /proc/loadavg)"
   timed "$tuvactl" records --records "$where" --capcode "$capcode"
   grep -q "1=$capcode" "$work/out" || { echo "records --capcode $capcode found nothing" >&2; exit 1; }
-  printf '%-10s %9d boards: records --capcode %.3f s, %s MB;' "$label" "$size" "$wall" "$rss"
+  printf '  records --capcode: %.3f s wall, %.3f s cpu, %s MB\n' "$wall" "$cpu" "$rss"
   timed "$tuvactl" records --records "$where" --csv
   local rows
   rows=$(($(wc -l <"$work/out") - 1))
-  printf ' --csv %.0f rows/s (%.0f per cpu second), %s MB;' \
+  printf '  records --csv: %.0f rows/s wall (%.0f per cpu second), %.2f s wall, %.2f s cpu, %s MB\n' \
     "$(awk -v r="$rows" -v w="$wall" 'BEGIN { print r / (w > 0 ? w : 0.001) }')" \
-    "$(awk -v r="$rows" -v c="$cpu" 'BEGIN { print r / (c > 0 ? c : 0.001) }')" "$rss"
-  printf ' reservation + record %s ms per board\n' "$("$bench" time "$where" 200)"
+    "$(awk -v r="$rows" -v c="$cpu" 'BEGIN { print r / (c > 0 ? c : 0.001) }')" "$wall" "$cpu" "$rss"
+  timed "$bench" time "$where" 200
+  printf '  reservation + erase mark + record: %s ms per board wall, %.2f ms cpu\n' \
+    "$(cat "$work/out")" "$(awk -v c="$cpu" 'BEGIN { print c * 1000 / 200 }')"
 }
 
 for size in "${sizes[@]}"; do

@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <iostream>
 #include <mutex>
 #include <set>
@@ -90,20 +92,31 @@ series::SeriesPlan PlanOf(const Options& options) {
   return plan;
 }
 
-// Ctrl+C and SIGTERM end the run gently: the boards being written are finished and recorded.
-// The signals are taken by a thread of their own (sigwait), so the ports' threads never see them.
+// Ctrl+C, SIGTERM and SIGHUP end the program gently from its start on: while the records are
+// opened and prepared, their waits end at once (the stop flag given to the store); during the run,
+// the boards being written are finished and recorded. The signals are taken by a thread of their
+// own (sigwait), so the ports' threads never see them.
 class StopOnSignals {
  public:
-  explicit StopOnSignals(series::SeriesRun& run) {
+  StopOnSignals() {
     sigemptyset(&signals_);
     for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGUSR1}) sigaddset(&signals_, signal);
     pthread_sigmask(SIG_BLOCK, &signals_, &previous_);
-    waiter_ = std::thread([this, &run] {
+    waiter_ = std::thread([this] {
       for (;;) {
         int signal = 0;
         if (sigwait(&signals_, &signal) != 0 || signal == SIGUSR1) return;
-        std::cerr << "tuvactl: stopping; the boards being written are finished first" << std::endl;
-        run.Stop();
+        std::lock_guard lock(mutex_);
+        stop_ = true;
+        if (done_) {
+          continue;  // the run is over: the program is ending anyway
+        } else if (run_) {
+          std::cerr << "tuvactl: stopping; the boards being written are finished first"
+                    << std::endl;
+          run_->Stop();
+        } else {
+          std::cerr << "tuvactl: stopping before the first board" << std::endl;
+        }
       }
     });
   }
@@ -115,18 +128,48 @@ class StopOnSignals {
   StopOnSignals(const StopOnSignals&) = delete;
   StopOnSignals& operator=(const StopOnSignals&) = delete;
 
+  // Set by the first signal.
+  const std::atomic<bool>& stop() const { return stop_; }
+
+  // Runs `run`, which a signal stops from now on (at once when one came already).
+  void Serve(series::SeriesRun& run) {
+    Attach(&run);
+    try {
+      run.Run();
+    } catch (...) {
+      Attach(nullptr);
+      throw;
+    }
+    Attach(nullptr);
+    std::lock_guard lock(mutex_);
+    done_ = true;
+  }
+
  private:
+  void Attach(series::SeriesRun* run) {
+    std::lock_guard lock(mutex_);
+    run_ = run;
+    if (run_ && stop_) run_->Stop();
+  }
+
   sigset_t signals_{};
   sigset_t previous_{};
+  std::mutex mutex_;
+  std::atomic<bool> stop_{false};
+  series::SeriesRun* run_ = nullptr;  // the run a signal stops, while it runs
+  bool done_ = false;                 // the run is over
   std::thread waiter_;
 };
 
 // The records of the run: the default database is made on first use, one named by hand only with
-// --new-records. What an earlier run left behind is finished or named once, on stderr.
-std::unique_ptr<records::RecordStore> OpenSeriesRecords(const Options& options) {
+// --new-records. What an earlier run left behind is finished or named once, on stderr. Null when
+// a signal stopped the opening (said on stderr).
+std::unique_ptr<records::RecordStore> OpenSeriesRecords(const Options& options,
+                                                        const std::atomic<bool>& stop) {
   try {
     auto store = records::OpenRecordStore(
-        options.records, records::SeriesOpenMode(options.records, options.newRecords));
+        options.records, records::SeriesOpenMode(options.records, options.newRecords),
+        std::chrono::milliseconds(10000), &stop);
     for (const std::string& line : series::PrepareRecords(*store, records::DefaultJournalPath())) {
       std::cerr << "tuvactl: " << line << std::endl;
     }
@@ -134,19 +177,26 @@ std::unique_ptr<records::RecordStore> OpenSeriesRecords(const Options& options) 
   } catch (const records::MissingDatabase& missing) {
     throw UsageError(std::string(missing.what()) + "; give --new-records to start one");
   } catch (const records::RecordsError& error) {
-    throw UsageError(error.what());
+    if (!stop) throw UsageError(error.what());
+    std::cerr << "tuvactl: stopped before the first board: " << error.what() << std::endl;
+    return nullptr;
   }
 }
 
 // The list is imported (or found again) before the first board; what it refuses is a bad input.
-void PrepareList(records::RecordStore& store, series::SeriesPlan& plan) {
+// False when a signal stopped the import (said on stderr).
+bool PrepareList(records::RecordStore& store, series::SeriesPlan& plan,
+                 const std::atomic<bool>& stop) {
   std::optional<series::PlanRefusal> refusal;
   try {
     refusal = series::PrepareSeriesList(store, plan);
   } catch (const records::RecordsError& error) {
-    throw UsageError(error.what());
+    if (!stop) throw UsageError(error.what());
+    std::cerr << "tuvactl: stopped before the first board: " << error.what() << std::endl;
+    return false;
   }
   if (refusal) throw UsageError(refusal->message);
+  return true;
 }
 
 }  // namespace
@@ -155,8 +205,9 @@ int SeriesCommand(const Options& options) {
   series::SeriesPlan plan = PlanOf(options);
   // A label folder that cannot be written stops the run before any board, and before the records.
   const auto labels = OpenSeriesLabels(options, plan);
-  std::unique_ptr<records::RecordStore> store = OpenSeriesRecords(options);
-  PrepareList(*store, plan);
+  StopOnSignals stopper;
+  const std::unique_ptr<records::RecordStore> store = OpenSeriesRecords(options, stopper.stop());
+  if (!store || !PrepareList(*store, plan, stopper.stop())) return kExitFailed;
   const int count = plan.count;
   // A port that has had no board for a while says so once, so that a mistyped or unplugged port
   // is not a silent wait.
@@ -179,10 +230,7 @@ int SeriesCommand(const Options& options) {
         std::cerr << "waiting for a board on " << status.port
                   << (why.empty() ? "" : " (" + why + ")") << std::endl;
       });
-  {
-    StopOnSignals stopper(run);
-    run.Run();
-  }
+  stopper.Serve(run);
   const int programmed = run.programmed();
   const auto unrecorded = run.records().unrecorded();
   std::cout << programmed << " of " << count << " boards programmed";

@@ -9,12 +9,20 @@
 // connection was lost reconnects and runs again, a bounded number of times with a growing pause.
 // Each call is whole transactions, so running it again never applies it twice; a reservation whose
 // COMMIT went out but whose answer was lost is found again by its token instead of made anew.
+//
+// No wait blocks: connections are made and answers read on the socket in short slices, so a
+// caller that is stopping (Ctrl+C) is never held up by a server that does not answer.
 #include <libpq-fe.h>
+#include <poll.h>
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <thread>
 
@@ -81,6 +89,14 @@ constexpr const char* kTakenColumn =
     "(SELECT string_agg(t.slot || ':' || t.capcode || ':' || CASE WHEN t.held THEN 1 ELSE 0 END,"
     " ' ' ORDER BY t.slot) FROM taken t WHERE t.attempt_id = a.id)";
 
+// A listing's taken capcodes joined in, a row each (NULL for an attempt without any).
+constexpr const char* kTakenJoinColumns = "t.slot, t.capcode, t.held";
+constexpr const char* kTakenJoin = "LEFT JOIN taken t ON t.attempt_id = a.id";
+
+// A listing is fetched from its cursor this many rows at a time.
+constexpr int kFetchRows = 1000;
+constexpr const char* kFetch = "FETCH 1000 FROM listing";
+
 constexpr const char* kLowerHints =
     "UPDATE pool_hint SET next = $1 WHERE next > $1 AND $1 >= first AND ($1 - first) % step = 0";
 
@@ -97,6 +113,35 @@ constexpr std::chrono::milliseconds kFirstPause{250};
 // The server-side limits set when neither the URL nor the server chose any.
 constexpr const char* kLockTimeout = "3s";
 constexpr const char* kStatementTimeout = "15s";
+
+using Clock = std::chrono::steady_clock;
+
+// Once the caller is stopping, a statement may take this long to answer (from the stop, or from
+// its sending when it was sent later); then the connection is dropped, and the server rolls back
+// what was not committed. A healthy server answers well within it.
+constexpr std::chrono::milliseconds kStopGrace{1000};
+// Every wait on the socket is cut into slices this long, to see a stop.
+constexpr std::chrono::milliseconds kWaitSlice{50};
+
+// A call given up because the caller is stopping.
+struct StoppedWaiting {
+  std::string reason;
+};
+
+// libpq's connect timeout as the connection has it (the URL's or ours): none when unset or 0, and
+// never below 2 s, as libpq itself would wait.
+std::optional<std::chrono::seconds> ConnectTimeout(PGconn* connection) {
+  std::optional<std::chrono::seconds> timeout;
+  PQconninfoOption* options = PQconninfo(connection);
+  for (PQconninfoOption* option = options; option && option->keyword; ++option) {
+    if (std::string(option->keyword) != "connect_timeout" || !option->val) continue;
+    char* end = nullptr;
+    const long seconds = std::strtol(option->val, &end, 10);
+    if (end != option->val && seconds > 0) timeout = std::chrono::seconds(std::max(seconds, 2L));
+  }
+  PQconninfoFree(options);
+  return timeout;
+}
 
 // A statement the server refused (or a connection that broke), with its SQLSTATE.
 struct Refused {
@@ -134,10 +179,10 @@ using Rows = std::unique_ptr<PGresult, decltype(&PQclear)>;
 
 class PostgresStore : public RecordStore {
  public:
-  PostgresStore(const std::string& url, OpenMode mode)
-      : url_(url), name_(ShownPostgresUrl(url)), mode_(mode) {
+  PostgresStore(const std::string& url, OpenMode mode, const std::atomic<bool>* stop)
+      : url_(url), name_(ShownPostgresUrl(url)), mode_(mode), stop_(stop) {
     Connect();
-    Guarded("cannot set up its tables", [&] { EnsureSchema(); });
+    Call("cannot set up its tables", [&] { EnsureSchema(); });
   }
 
   std::string Name() const override { return name_; }
@@ -278,7 +323,11 @@ class PostgresStore : public RecordStore {
     });
   }
 
-  void StopWaiting() override { stopWaiting_ = true; }
+  void StopWaiting() override {
+    Clock::rep none = 0;
+    stopAt_.compare_exchange_strong(none, Clock::now().time_since_epoch().count());
+    stopWaiting_ = true;
+  }
 
   ReleaseOutcome Release(int slot, std::uint32_t capcode, bool force) override {
     std::lock_guard lock(mutex_);
@@ -289,19 +338,94 @@ class PostgresStore : public RecordStore {
 
  private:
   void Connect() {
-    connection_.reset(ConnectPostgres(url_));
-    if (!connection_ || PQstatus(connection_.get()) != CONNECTION_OK) {
-      const std::string reason = Reason();
-      if (reason.find("does not exist") != std::string::npos && mode_ != OpenMode::Create &&
-          reason.find("database") != std::string::npos) {
-        throw MissingDatabase("no records database at " + name_);
-      }
-      throw RecordsError("records database " + name_ + ": cannot connect (" + reason + ")");
+    std::optional<std::string> failure;
+    try {
+      failure = OpenConnection();
+    } catch (const StoppedWaiting& stopped) {
+      failure = stopped.reason;
+    } catch (const Refused& refused) {
+      failure = refused.reason;
     }
+    if (!failure) return;
+    if (failure->find("does not exist") != std::string::npos && mode_ != OpenMode::Create &&
+        failure->find("database") != std::string::npos) {
+      throw MissingDatabase("no records database at " + name_);
+    }
+    throw RecordsError("records database " + name_ + ": cannot connect (" + *failure + ")");
+  }
+
+  // Makes a new connection and returns nothing, or why none was made. libpq leaves the connect
+  // timeout to a caller that drives the connection itself: each host (and address) tried gets
+  // that long, as libpq would give it. Throws StoppedWaiting once the caller is stopping.
+  std::optional<std::string> OpenConnection() {
+    connection_.reset(StartPostgres(url_));
+    PGconn* connection = connection_.get();
+    if (!connection) return "out of memory";
+    const auto timeout = ConnectTimeout(connection);
+    PostgresPollingStatusType polling = PGRES_POLLING_WRITING;  // as libpq asks before the first
+    int socket = -1;
+    std::string host;
+    Clock::time_point deadline;
+    while (PQstatus(connection) != CONNECTION_BAD && polling != PGRES_POLLING_OK &&
+           polling != PGRES_POLLING_FAILED) {
+      const char* now = PQhost(connection);
+      if (PQsocket(connection) != socket || host != (now ? now : "")) {
+        socket = PQsocket(connection);
+        host = now ? now : "";
+        deadline = timeout ? Clock::now() + *timeout : Clock::time_point::max();
+      }
+      const Wait wait = Await(polling == PGRES_POLLING_READING ? POLLIN : POLLOUT, deadline, false);
+      if (wait == Wait::Stopped) {
+        connection_.reset();
+        throw StoppedWaiting{"stopping; not waiting for the connection"};
+      }
+      if (wait == Wait::TimedOut) {
+        connection_.reset();
+        return "timeout expired after " + std::to_string(timeout->count()) + " s";
+      }
+      polling = PQconnectPoll(connection);
+    }
+    if (PQstatus(connection) != CONNECTION_OK) return Reason();
     // CREATE ... IF NOT EXISTS notices are not for the technician's terminal.
     PQsetNoticeProcessor(
-        connection_.get(), [](void*, const char*) {}, nullptr);
+        connection, [](void*, const char*) {}, nullptr);
     SetTimeouts();
+    return std::nullopt;
+  }
+
+  enum class Wait { Ready, TimedOut, Stopped };
+
+  // Waits until the socket is ready for `events`, in short slices, until `deadline`. A stop ends
+  // the wait at once, or with `grace` once kStopGrace has passed since the stop or the sending of
+  // the statement, whichever came later.
+  Wait Await(short events, Clock::time_point deadline, bool grace) {
+    for (;;) {
+      const auto now = Clock::now();
+      if (Stopping() &&
+          (!grace || now >= std::max(Clock::time_point(Clock::duration(stopAt_.load())), sent_) +
+                                kStopGrace)) {
+        return Wait::Stopped;
+      }
+      if (now >= deadline) return Wait::TimedOut;
+      const auto slice = std::min<Clock::duration>(kWaitSlice, deadline - now);
+      pollfd descriptor{PQsocket(connection_.get()), events, 0};
+      const int milliseconds =
+          static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(slice).count());
+      const int ready = poll(&descriptor, 1, milliseconds);
+      // A broken socket is ready too: libpq reads the error from it.
+      if (ready > 0 || (ready < 0 && errno != EINTR)) return Wait::Ready;
+    }
+  }
+
+  bool Stopping() {
+    if (!stopWaiting_ && stop_ && stop_->load()) StopWaiting();
+    return stopWaiting_;
+  }
+
+  // Sleeps `pause`, or less when the caller is stopping.
+  void Pause(std::chrono::milliseconds pause) {
+    const auto until = Clock::now() + pause;
+    while (!Stopping() && Clock::now() < until) std::this_thread::sleep_for(kWaitSlice);
   }
 
   // The lock and statement timeouts, unless the URL (options=-c ...) or the server set them.
@@ -326,13 +450,15 @@ class PostgresStore : public RecordStore {
         if (PQstatus(connection_.get()) != CONNECTION_OK) Reconnect();
         Guarded(what, body);
         return;
+      } catch (const StoppedWaiting& stopped) {
+        throw RecordsError(Message(what, stopped.reason));
       } catch (const Refused& lost) {
-        if (tries >= kConnectionTries || stopWaiting_) {
+        if (tries >= kConnectionTries || Stopping()) {
           throw RecordsError(
               Message(what, lost.reason + "; gave up after " + std::to_string(tries) + " tries"));
         }
       }
-      std::this_thread::sleep_for(pause);
+      Pause(pause);
       pause *= 2;
     }
   }
@@ -354,11 +480,8 @@ class PostgresStore : public RecordStore {
   }
 
   void Reconnect() {
-    PQreset(connection_.get());
-    if (PQstatus(connection_.get()) != CONNECTION_OK) throw Refused{"08006", Reason(), true};
-    PQsetNoticeProcessor(
-        connection_.get(), [](void*, const char*) {}, nullptr);
-    SetTimeouts();
+    if (Stopping()) throw StoppedWaiting{"stopping; the lost connection is not made again"};
+    if (const auto failure = OpenConnection()) throw Refused{"08006", *failure, true};
   }
 
   ListState TryImport(const ListImport& list) {
@@ -589,34 +712,39 @@ class PostgresStore : public RecordStore {
     Run(kReturnListRow, {Number(id)});
   }
 
-  // The listing's rows one at a time as the server sends them (single-row mode).
+  // The listing's rows through a cursor, a batch at a time (memory bounded by the batch). Unless
+  // the listing is limited, the taken capcodes are joined in (a row per capcode, grouped here):
+  // the server then merges two index scans instead of running a subquery for every attempt.
   void Stream(const ListFilter& filter, const std::function<void(const Attempt&)>& row) {
-    const ListQuery query = BuildListQuery(filter, kTakenColumn, "held", Dollar);
-    const std::vector<std::string> texts = Texts(query);
-    std::vector<const char*> values;
-    for (const std::string& text : texts) values.push_back(text.c_str());
-    if (!PQsendQueryParams(connection_.get(), query.sql.c_str(), static_cast<int>(values.size()),
-                           nullptr, values.data(), nullptr, nullptr, 0) ||
-        !PQsetSingleRowMode(connection_.get())) {
-      throw Failure(nullptr);
-    }
-    std::exception_ptr stopped;
-    std::optional<Refused> refused;
-    while (PGresult* result = PQgetResult(connection_.get())) {
-      const Rows rows(result, &PQclear);
-      const ExecStatusType status = PQresultStatus(result);
-      if (status == PGRES_SINGLE_TUPLE && !stopped && !refused) {
-        try {
-          row(AttemptOf(result, 0));
-        } catch (...) {
-          stopped = std::current_exception();  // the rest is read and dropped
+    const bool joined = filter.limit == 0;
+    const ListQuery query =
+        joined ? BuildListQuery(filter, kTakenJoinColumns, "held", Dollar, kTakenJoin)
+               : BuildListQuery(filter, kTakenColumn, "held", Dollar);
+    Run(("DECLARE listing NO SCROLL CURSOR FOR " + query.sql).c_str(), Texts(query));
+    std::optional<Attempt> current;
+    const auto emit = [&] {
+      std::sort(current->taken.begin(), current->taken.end(),
+                [](const Attempt::Taken& x, const Attempt::Taken& y) { return x.slot < y.slot; });
+      row(*current);
+    };
+    for (;;) {
+      const Rows batch = Run(kFetch, {});
+      const PGresult* rows = batch.get();
+      for (int at = 0; at < PQntuples(rows); ++at) {
+        if (!joined || !current || current->id != std::stoll(PQgetvalue(rows, at, 0))) {
+          if (current) emit();
+          current = AttemptOf(rows, at, !joined);
         }
-      } else if (status != PGRES_SINGLE_TUPLE && status != PGRES_TUPLES_OK && !refused) {
-        refused = Failure(result);
+        if (joined && !PQgetisnull(rows, at, 18)) {
+          current->taken.push_back(
+              {std::stoi(PQgetvalue(rows, at, 18)),
+               static_cast<std::uint32_t>(std::stoull(PQgetvalue(rows, at, 19))),
+               std::string(PQgetvalue(rows, at, 20)) == "t"});
+        }
       }
+      if (PQntuples(rows) < kFetchRows) break;
     }
-    if (stopped) std::rethrow_exception(stopped);
-    if (refused) throw *refused;
+    if (current) emit();
   }
 
   static std::vector<std::string> Texts(const ListQuery& query) {
@@ -627,7 +755,8 @@ class PostgresStore : public RecordStore {
     return texts;
   }
 
-  static Attempt AttemptOf(const PGresult* rows, int row) {
+  // The attempt of a row; its taken capcodes from the gathered column when `taken`.
+  static Attempt AttemptOf(const PGresult* rows, int row, bool taken = true) {
     auto value = [&](int column) { return std::string(PQgetvalue(rows, row, column)); };
     Attempt a;
     a.id = std::stoll(value(0));
@@ -648,7 +777,7 @@ class PostgresStore : public RecordStore {
     a.firmwareFile = value(15);
     a.firmwareProgrammed = value(16) != "0";
     a.verification = value(17);
-    a.taken = ParseTaken(value(18));
+    if (taken) a.taken = ParseTaken(value(18));
     return a;
   }
 
@@ -702,12 +831,38 @@ class PostgresStore : public RecordStore {
   Rows Run(const char* sql, const std::vector<std::string>& parameters) {
     std::vector<const char*> values;
     for (const std::string& parameter : parameters) values.push_back(parameter.c_str());
-    Rows rows(PQexecParams(connection_.get(), sql, static_cast<int>(values.size()), nullptr,
-                           values.data(), nullptr, nullptr, 0),
-              &PQclear);
-    const ExecStatusType status = rows ? PQresultStatus(rows.get()) : PGRES_FATAL_ERROR;
-    if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) throw Failure(rows.get());
-    return rows;
+    if (!PQsendQueryParams(connection_.get(), sql, static_cast<int>(values.size()), nullptr,
+                           values.data(), nullptr, nullptr, 0)) {
+      throw Failure(nullptr);
+    }
+    sent_ = Clock::now();
+    Rows last(nullptr, &PQclear);
+    std::optional<Refused> refused;
+    while (Rows rows = NextResult()) {
+      const ExecStatusType status = PQresultStatus(rows.get());
+      if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK && !refused) {
+        refused = Failure(rows.get());
+      }
+      last = std::move(rows);
+    }
+    if (refused) throw *refused;
+    if (!last) throw Failure(nullptr);
+    return last;
+  }
+
+  // The next result of the statement sent (null after the last one), its answer waited for on
+  // the socket. Once the caller is stopping, an answer that does not come within the grace drops
+  // the connection: the server rolls back the transaction left open.
+  Rows NextResult() {
+    PGconn* connection = connection_.get();
+    while (PQisBusy(connection)) {
+      if (Await(POLLIN, Clock::time_point::max(), true) == Wait::Stopped) {
+        connection_.reset();
+        throw StoppedWaiting{"stopping; the database did not answer in time"};
+      }
+      if (!PQconsumeInput(connection)) break;  // broken: PQgetResult says why
+    }
+    return Rows(PQgetResult(connection), &PQclear);
   }
 
   Refused Failure(const PGresult* result) const {
@@ -721,16 +876,26 @@ class PostgresStore : public RecordStore {
     return PQgetvalue(rows.get(), row, column);
   }
 
+  // Ends the open transaction. A connection that cannot (or, when stopping, need not) wait for
+  // that is dropped instead: the server rolls back a lost connection's transaction itself.
   void Rollback() {
-    if (PQstatus(connection_.get()) == CONNECTION_OK &&
-        PQtransactionStatus(connection_.get()) != PQTRANS_IDLE) {
-      PQclear(PQexec(connection_.get(), "ROLLBACK"));
+    if (PQstatus(connection_.get()) != CONNECTION_OK ||
+        PQtransactionStatus(connection_.get()) == PQTRANS_IDLE) {
+      return;
     }
+    try {
+      if (!Stopping()) {
+        Run("ROLLBACK", {});
+        return;
+      }
+    } catch (...) {
+    }
+    connection_.reset();
   }
 
   // libpq's message, on one line and without the password.
   std::string Reason() const {
-    return OneLine(connection_ ? PQerrorMessage(connection_.get()) : "out of memory", url_);
+    return OneLine(connection_ ? PQerrorMessage(connection_.get()) : "no connection", url_);
   }
 
   std::string Message(const char* what, const std::string& reason) const {
@@ -744,15 +909,19 @@ class PostgresStore : public RecordStore {
   std::string name_;
   OpenMode mode_;
   std::unique_ptr<PGconn, decltype(&PQfinish)> connection_{nullptr, &PQfinish};
-  std::set<std::int64_t> open_;  // attempts this store opened and has not finished
+  std::set<std::int64_t> open_;    // attempts this store opened and has not finished
+  const std::atomic<bool>* stop_;  // the caller's own stop, seen as StopWaiting; may be null
   std::atomic<bool> stopWaiting_{false};
+  std::atomic<Clock::rep> stopAt_{0};  // when StopWaiting came
+  Clock::time_point sent_;             // when the statement now running was sent
   std::mutex mutex_;
 };
 
 }  // namespace
 
-std::unique_ptr<RecordStore> OpenPostgresStore(const std::string& url, OpenMode mode) {
-  return std::make_unique<PostgresStore>(url, mode);
+std::unique_ptr<RecordStore> OpenPostgresStore(const std::string& url, OpenMode mode,
+                                               const std::atomic<bool>* stop) {
+  return std::make_unique<PostgresStore>(url, mode, stop);
 }
 
 }  // namespace tuva::records

@@ -106,7 +106,7 @@ std::string ShownPostgresUrl(const std::string& url) {
   return shown;
 }
 
-PGconn* ConnectPostgres(const std::string& url) {
+PGconn* StartPostgres(const std::string& url) {
   std::vector<const char*> keywords;
   std::vector<const char*> values;
   for (const auto& [keyword, value] : kNetworkDefaults) {
@@ -117,7 +117,7 @@ PGconn* ConnectPostgres(const std::string& url) {
   values.push_back(url.c_str());
   keywords.push_back(nullptr);
   values.push_back(nullptr);
-  return PQconnectdbParams(keywords.data(), values.data(), 1);
+  return PQconnectStartParams(keywords.data(), values.data(), 1);
 }
 
 std::string OneLine(const std::string& message, const std::string& url) {

@@ -12,9 +12,10 @@ namespace tuva::records {
 // sslmode=require"); a URL libpq cannot parse is shown as "postgresql://(unreadable URL)".
 std::string ShownPostgresUrl(const std::string& url);
 
-// Connects with a connect timeout, TCP keepalives and a TCP user timeout, each overridden by the
-// URL when it names its own. Never null.
-PGconn* ConnectPostgres(const std::string& url);
+// Starts a connection without blocking (PQconnectStartParams: the caller drives it with
+// PQconnectPoll) with a connect timeout, TCP keepalives and a TCP user timeout, each overridden by
+// the URL when it names its own. Null only when memory runs out.
+PGconn* StartPostgres(const std::string& url);
 
 // A libpq message on one line (its lines joined with "; "), with every occurrence of the URL's
 // password replaced by "***".

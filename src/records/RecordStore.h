@@ -14,6 +14,7 @@
 // means the attempt's board is being written now.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -218,8 +219,10 @@ class RecordStore {
 
   // The caller is stopping (Ctrl+C): from now on a lost connection (PostgreSQL) is not waited for
   // and tried again, and a lock another program holds (SQLite) not waited for either, also by a
-  // call already waiting; such calls (the boards being finished) fail at once instead. Safe from
-  // any thread.
+  // call already waiting; such calls (the boards being finished) fail at once instead. A
+  // PostgreSQL statement running then, or sent later, gets one second for its answer (a healthy
+  // server answers well within it); then its connection is dropped and the call fails.
+  // Safe from any thread.
   virtual void StopWaiting() {}
 
   // Returns the capcode of `slot` to the pool when a failed or abandoned attempt holds it. An
@@ -250,10 +253,13 @@ class RecordStore {
 // the database when it cannot be opened, is locked, is damaged, is not a records database or has a
 // newer schema. `busyTimeout` is how long an SQLite store waits for another process that holds the
 // file's write lock before it reports the database locked. An SQLite store opened for writing
-// checks before every transaction that the path still leads to the file it opened.
+// checks before every transaction that the path still leads to the file it opened. `stop`, when
+// given, is the caller's own stop (set from a signal's thread, say): once it is set the store acts
+// as after StopWaiting, also while it is still being opened. It must outlive the store.
 std::unique_ptr<RecordStore> OpenRecordStore(
     const std::string& where, OpenMode mode,
-    std::chrono::milliseconds busyTimeout = std::chrono::milliseconds(10000));
+    std::chrono::milliseconds busyTimeout = std::chrono::milliseconds(10000),
+    const std::atomic<bool>* stop = nullptr);
 
 // How a series opens its records: the default database is created on first use; one named
 // explicitly only when `startNew` is set.

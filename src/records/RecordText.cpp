@@ -1,6 +1,6 @@
 #include "records/RecordText.h"
 
-#include <cstdio>
+#include <charconv>
 #include <initializer_list>
 
 #include "image/Utf8.h"
@@ -59,8 +59,10 @@ std::string CsvLine(const Attempt& a) {
     if (i) capcodes += ' ';
     capcodes += a.capcodes[i];
   }
+  // As printf's "%g" writes it (the same digits by definition), without printf's cost.
   char seconds[32];
-  std::snprintf(seconds, sizeof seconds, "%g", a.seconds);
+  *std::to_chars(seconds, seconds + sizeof seconds - 1, a.seconds, std::chars_format::general, 6)
+       .ptr = '\0';
   std::string line = std::to_string(a.id);
   line.reserve(256);
   for (const std::string* field : std::initializer_list<const std::string*>{

@@ -146,9 +146,10 @@ Attempt Opened(const Attempt& start) {
 }
 
 std::unique_ptr<RecordStore> OpenRecordStore(const std::string& where, OpenMode mode,
-                                             std::chrono::milliseconds busyTimeout) {
-  if (IsPostgres(where)) return OpenPostgresStore(where, mode);
-  return OpenSqliteStore(where.empty() ? DefaultRecordsPath() : where, mode, busyTimeout);
+                                             std::chrono::milliseconds busyTimeout,
+                                             const std::atomic<bool>* stop) {
+  if (IsPostgres(where)) return OpenPostgresStore(where, mode, stop);
+  return OpenSqliteStore(where.empty() ? DefaultRecordsPath() : where, mode, busyTimeout, stop);
 }
 
 OpenMode SeriesOpenMode(const std::string& where, bool startNew) {

@@ -4,6 +4,7 @@
 // lives in each store's own file.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -169,7 +170,9 @@ ListQuery BuildListQuery(const ListFilter& filter, const std::string& takenColum
                          const std::string& join = {});
 
 std::unique_ptr<RecordStore> OpenSqliteStore(const std::string& path, OpenMode mode,
-                                             std::chrono::milliseconds busyTimeout);
-std::unique_ptr<RecordStore> OpenPostgresStore(const std::string& url, OpenMode mode);
+                                             std::chrono::milliseconds busyTimeout,
+                                             const std::atomic<bool>* stop);
+std::unique_ptr<RecordStore> OpenPostgresStore(const std::string& url, OpenMode mode,
+                                               const std::atomic<bool>* stop);
 
 }  // namespace tuva::records

@@ -1,15 +1,25 @@
 // A series whose records fail under it: a result that cannot be recorded is reported as such and
 // kept for the next run, and a database removed during the run stops it.
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <libpq-fe.h>
+#include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <stdlib.h>
+#include <sys/mount.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <iostream>
 #include <thread>
 
 #include "files/ConfigFile.h"
@@ -84,8 +94,9 @@ class SeriesRecordsTest : public ::testing::Test {
 
   std::string Path(const std::string& name) const { return (dir_ / name).string(); }
 
-  sim::SimServer& Jig(int boards) {
+  sim::SimServer& Jig(int boards, bool paced = false) {
     sim::SimOptions options;
+    options.paced = paced;  // a Write that takes seconds
     options.contents = sim::SimContents::Erased;
     options.boards = boards;
     options.removedMs = 700;
@@ -112,8 +123,8 @@ class SeriesRecordsTest : public ::testing::Test {
   }
 
   // The exit status of `pid`; the test fails (and the process is killed) after the deadline.
-  static int Wait(pid_t pid) {
-    const auto end = std::chrono::steady_clock::now() + kDeadline;
+  static int Wait(pid_t pid, std::chrono::seconds deadline = kDeadline) {
+    const auto end = std::chrono::steady_clock::now() + deadline;
     int status = 0;
     while (::waitpid(pid, &status, WNOHANG) == 0) {
       if (std::chrono::steady_clock::now() > end) {
@@ -262,6 +273,137 @@ TEST_F(SeriesRecordsTest, ADatabaseRemovedDuringTheRunStopsItAndIsNotMadeAgainUn
             std::string::npos)
       << Text(again);
   EXPECT_FALSE(fs::exists(Path("db")));
+}
+
+// A real full file system under the records: the board written while it filled up is reported as
+// programmed but not recorded, its result waits in the journal (on another file system), and the
+// next run, with room again, records it.
+TEST_F(SeriesRecordsTest, ARecordThatAFullDiskRefusesIsKeptAndRecordedByTheNextRun) {
+  const std::string disk = Path("disk");
+  fs::create_directories(disk);
+  if (::mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=2m") != 0) {
+    GTEST_SKIP() << "cannot mount a small tmpfs here (" << std::strerror(errno)
+                 << "): the full-disk case needs one";
+  }
+  const std::unique_ptr<const char, void (*)(const char*)> mounted(
+      disk.c_str(), [](const char* path) { ::umount2(path, MNT_DETACH); });
+  const std::string db = disk + "/records.sqlite";
+  auto& jig = Jig(1, true);
+  const std::string out = Path("out1.txt");
+  const pid_t run = Start({"--capcode", "1=1500000", "--count", "1", "--records", db,
+                           "--new-records", "--port", jig.SlavePath()},
+                          out);
+  // The board is being written once its attempt is marked erased: then the disk fills up.
+  const auto end = std::chrono::steady_clock::now() + kDeadline;
+  auto erased = [&] {
+    try {
+      const auto attempts = records::OpenRecordStore(db, OpenMode::ReadOnly)->List({});
+      return !attempts.empty() && attempts[0].result == Result::Erased;
+    } catch (const RecordsError&) {
+      return false;  // not made yet
+    }
+  };
+  while (!erased()) {
+    ASSERT_LT(std::chrono::steady_clock::now(), end) << Text(out);
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  {
+    std::ofstream filler(disk + "/filler", std::ios::binary);
+    const std::string block(4096, 'x');
+    while (filler.write(block.data(), block.size()) && filler.flush()) {
+    }
+  }
+  EXPECT_EQ(Wait(run), 1);
+  EXPECT_NE(Text(out).find("programmed, NOT RECORDED: "), std::string::npos) << Text(out);
+  const std::string journal = records::DefaultJournalPath();
+  EXPECT_NE(Text(journal).find("1500000"), std::string::npos) << Text(out);
+
+  fs::remove(disk + "/filler");
+  const std::string again = Path("out2.txt");
+  EXPECT_EQ(Wait(Start({"--capcode", "1=1500000", "--count", "1", "--records", db, "--port",
+                        Jig(1).SlavePath()},
+                       again)),
+            0);
+  EXPECT_NE(Text(again).find("recorded 1 result an earlier run kept in " + journal),
+            std::string::npos)
+      << Text(again);
+  const auto attempts = records::OpenRecordStore(db, OpenMode::ReadOnly)->List({});
+  ASSERT_EQ(attempts.size(), 2u);
+  EXPECT_EQ(attempts[0].result, Result::Programmed);
+  EXPECT_EQ(attempts[0].capcodes.at(0), "1500000");
+  EXPECT_EQ(attempts[1].capcodes.at(0), "1500001");
+}
+
+// Ctrl+C ends a run whatever its PostgreSQL database is doing: a lock held by another connection
+// (the run waits inside a reservation) or a server that takes the connection and never answers
+// (the run is still opening its records). The database's own limits are set far beyond the wait.
+TEST_F(SeriesRecordsTest, CtrlCEndsTheRunWhateverThePostgresDatabaseIsDoing) {
+  PostgresServer server;
+  if (!server.Installed()) GTEST_SKIP() << server.Problem();
+  ASSERT_TRUE(server.Running()) << server.Problem();
+  const std::string url = server.CreateDatabase("locked");
+  records::OpenRecordStore(url, OpenMode::Create);
+  const std::unique_ptr<PGconn, decltype(&PQfinish)> holder(PQconnectdb(url.c_str()), &PQfinish);
+  ASSERT_EQ(PQstatus(holder.get()), CONNECTION_OK);
+  PQclear(PQexec(holder.get(), "BEGIN; LOCK TABLE pool_hint IN ACCESS EXCLUSIVE MODE"));
+  auto waitingOnLock = [&] {
+    PGresult* rows = PQexec(holder.get(), "SELECT count(*) FROM pg_locks WHERE NOT granted");
+    const bool waiting = PQntuples(rows) == 1 && std::string(PQgetvalue(rows, 0, 0)) != "0";
+    PQclear(rows);
+    return waiting;
+  };
+
+  const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(::listen(listener, 4), 0);
+  ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+  int silent = -1;
+  auto connected = [&] {
+    pollfd ready{listener, POLLIN, 0};
+    if (::poll(&ready, 1, 0) > 0) silent = ::accept(listener, nullptr, nullptr);
+    return silent >= 0;
+  };
+
+  struct Case {
+    std::string name;
+    std::string url;
+    std::function<bool()> waiting;
+    std::string says;
+  };
+  const std::vector<Case> cases = {
+      {"a held lock", url + "&options=-c%20lock_timeout%3D120s%20-c%20statement_timeout%3D120s",
+       waitingOnLock, "cannot reserve capcodes (stopping; the database did not answer in time)"},
+      {"a silent server",
+       "postgresql://postgres@127.0.0.1:" + std::to_string(ntohs(address.sin_port)) +
+           "/records?connect_timeout=120",
+       connected, "stopped before the first board: records database"},
+  };
+  auto& jig = Jig(1);
+  for (const Case& test : cases) {
+    SCOPED_TRACE(test.name);
+    const std::string out = Path("out.txt");
+    const pid_t run = Start({"--capcode", "1=1500000", "--count", "1", "--records", test.url,
+                             "--port", jig.SlavePath()},
+                            out);
+    const auto end = std::chrono::steady_clock::now() + kDeadline;
+    while (!test.waiting()) {
+      ASSERT_LT(std::chrono::steady_clock::now(), end) << Text(out);
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    const auto interrupted = std::chrono::steady_clock::now();
+    ::kill(run, SIGINT);
+    EXPECT_EQ(Wait(run, std::chrono::seconds(10)), 1);
+    const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - interrupted);
+    std::cout << "stopped " << test.name << " in " << took.count() << " ms" << std::endl;
+    EXPECT_NE(Text(out).find(test.says), std::string::npos) << Text(out);
+  }
+  if (silent >= 0) ::close(silent);
+  ::close(listener);
 }
 
 }  // namespace

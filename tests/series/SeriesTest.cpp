@@ -13,12 +13,14 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iostream>
 #include <map>
 #include <memory>
 #include <random>
 #include <set>
 #include <stdexcept>
 #include <thread>
+#include <utility>
 
 #include "files/ConfigFile.h"
 #include "image/CapcodeCodec.h"
@@ -474,12 +476,20 @@ TEST_F(SeriesTest, AFaultInOnePortHaltsTheRunButNotTheProcess) {
 }
 
 // Ctrl+C, a shutdown's SIGTERM and a closed terminal's SIGHUP all let the board being written
-// finish and be recorded, and the summary is printed.
+// finish and be recorded, and the summary is printed; in a PostgreSQL database too, though the
+// stop no longer waits for a database that does not answer.
 TEST_F(SeriesTest, AStopSignalFinishesTheBoardBeingWrittenAndRecordsIt) {
-  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
-    SCOPED_TRACE(signal);
+  PostgresServer postgres;
+  const std::string url = postgres.Running() ? postgres.CreateDatabase("stopped") : "";
+  if (url.empty()) std::cout << "PostgreSQL case skipped: " << postgres.Problem() << std::endl;
+  const std::pair<int, std::string> cases[] = {{SIGINT, Path("records-int.sqlite")},
+                                               {SIGTERM, Path("records-term.sqlite")},
+                                               {SIGHUP, Path("records-hup.sqlite")},
+                                               {SIGINT, url}};
+  for (const auto& [signal, db] : cases) {
+    if (db.empty()) continue;
+    SCOPED_TRACE(db);
     sims_.clear();
-    const std::string db = Path("records" + std::to_string(signal) + ".sqlite");
     auto& jig = Jig(3, {.paced = true});
     Station& run = Start({"--capcode", "1=1500000", "--count", "3", "--records", db}, {&jig});
     ASSERT_TRUE(WaitForRequest(jig, "EraseBlock"));
