@@ -29,6 +29,13 @@ std::string Bytes(const QString& text) {
   return text.toLocal8Bit().toStdString();
 }
 
+// A row whose label's mnemonic gives the focus to `buddy`, one control inside `field`.
+void AddRowFor(QFormLayout* form, const QString& label, QWidget* field, QWidget* buddy) {
+  auto* text = new QLabel(label, field->parentWidget());
+  text->setBuddy(buddy);
+  form->addRow(text, field);
+}
+
 QLineEdit* MakeEdit(QWidget* parent, const QString& name, int characters) {
   auto* edit = new QLineEdit(parent);
   edit->setObjectName(name);
@@ -57,6 +64,17 @@ SeriesSettings::SeriesSettings(TfrmAir& window, QWidget* parent)
   count_->setRange(0, 1000000);  // 0 is typed as it is, and refused with a message
   count_->setValue(10);
   form->addRow(QStringLiteral("&Number of boards:"), count_);
+  // Where each board's values come from besides the template, and what else it gets.
+  QWidget* list = BuildList();
+  AddRowFor(form, QStringLiteral("Capco&de list:"), list, listPath_);
+  keepCapcodes_ = new QCheckBox(QStringLiteral("&Keep the board's capcodes"), this);
+  keepCapcodes_->setObjectName(QStringLiteral("chkKeepCapcodes"));
+  keepCapcodes_->setToolTip(
+      QStringLiteral("Re-provisioning: each board is read first and keeps its own capcodes; "
+                     "everything else comes from the template"));
+  form->addRow(QStringLiteral("Boards programmed before:"), keepCapcodes_);
+  QWidget* firmware = BuildFirmware();
+  AddRowFor(form, QStringLiteral("Firmw&are:"), firmware, firmwarePath_);
 
   recordsPath_ = new QLineEdit(this);
   recordsPath_->setObjectName(QStringLiteral("edtRecords"));
@@ -70,16 +88,8 @@ SeriesSettings::SeriesSettings(TfrmAir& window, QWidget* parent)
   }
   form->addRow(QStringLiteral("Re&cords database:"), recordsPath_);
   form->addRow(QStringLiteral("Ports:"), BuildPorts());
-  keepCapcodes_ = new QCheckBox(QStringLiteral("&Keep the board's capcodes"), this);
-  keepCapcodes_->setObjectName(QStringLiteral("chkKeepCapcodes"));
-  keepCapcodes_->setToolTip(
-      QStringLiteral("Re-provisioning: each board is read first and keeps its own capcodes; "
-                     "everything else comes from the template"));
-  form->addRow(QStringLiteral("Boards programmed before:"), keepCapcodes_);
   labelPrinting_ = new LabelPrinting(this);
   form->addRow(QStringLiteral("Labels:"), labelPrinting_);
-  form->addRow(QStringLiteral("Firmw&are:"), BuildFirmware());
-  form->addRow(QStringLiteral("Capco&de list:"), BuildList());
 
   // The label follows Pager > Port; queued, because the menu tells of an item before the item's
   // own handler has made the choice.
@@ -196,7 +206,6 @@ QWidget* SeriesSettings::BuildFirmware() {
   firmwareFull_->setObjectName(QStringLiteral("chkFirmwareFull"));
   layout->addLayout(fileRow);
   layout->addWidget(firmwareFull_);
-  box->setFocusProxy(firmwarePath_);  // the row's mnemonic goes to the file name
   connect(browse, &QPushButton::clicked, this, [this] {
     DialogOwner owner(window_.dialogs(), window());
     if (const auto chosen = window_.dialogs().OpenFile(
@@ -251,7 +260,6 @@ QWidget* SeriesSettings::BuildList() {
   listState_->setObjectName(QStringLiteral("lblListState"));
   layout->addLayout(fileRow);
   layout->addWidget(listState_);
-  box->setFocusProxy(listPath_);  // the row's mnemonic goes to the file name
   connect(browse, &QPushButton::clicked, this, [this] {
     DialogOwner owner(window_.dialogs(), window());
     if (const auto chosen = window_.dialogs().OpenFile(window_.startupDirectory(),

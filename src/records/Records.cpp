@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <filesystem>
 #include <iterator>
 #include <mutex>
 #include <random>
@@ -153,7 +154,17 @@ std::unique_ptr<RecordStore> OpenRecordStore(const std::string& where, OpenMode 
 }
 
 OpenMode SeriesOpenMode(const std::string& where, bool startNew) {
-  return where.empty() || startNew ? OpenMode::Create : OpenMode::Existing;
+  if (where.empty() || startNew) return OpenMode::Create;
+  // The default database named in full (as the series window shows it) is still the default.
+  if (where.rfind("postgres", 0) == 0) return OpenMode::Existing;
+  try {
+    std::error_code error;
+    const auto named = std::filesystem::absolute(where, error).lexically_normal();
+    const auto standard = std::filesystem::absolute(DefaultRecordsPath(), error).lexically_normal();
+    return !error && named == standard ? OpenMode::Create : OpenMode::Existing;
+  } catch (const RecordsError&) {
+    return OpenMode::Existing;  // no home folder: no default database either
+  }
 }
 
 std::vector<Attempt> RecordStore::List(const ListFilter& filter) {

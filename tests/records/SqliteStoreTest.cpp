@@ -9,6 +9,8 @@
 #include <fstream>
 #include <future>
 #include <thread>
+#include <tuple>
+#include <tuple>
 
 #include "records/RecordStore.h"
 
@@ -108,10 +110,18 @@ TEST_F(SqliteStoreTest, EachModeCreatesOnlyWhatItMayAndLeavesOtherFilesAlone) {
 TEST_F(SqliteStoreTest, TheDefaultDatabaseIsMadeWithItsFolderInWriteAheadLogging) {
   const std::string saved = std::getenv("XDG_DATA_HOME") ? std::getenv("XDG_DATA_HOME") : "";
   ::setenv("XDG_DATA_HOME", Path("data").c_str(), 1);
+  const std::string path = Path("data/tuva/records.sqlite");
+  // A series makes the default database on first use, also when it is named in full (as the
+  // series window shows it); any other database only when asked.
+  const auto modes =
+      std::make_tuple(records::SeriesOpenMode("", false), records::SeriesOpenMode(path, false),
+                      records::SeriesOpenMode(Path("other.sqlite"), false),
+                      records::SeriesOpenMode(Path("other.sqlite"), true));
   const std::string made = OpenError("", OpenMode::Create);
   saved.empty() ? ::unsetenv("XDG_DATA_HOME") : ::setenv("XDG_DATA_HOME", saved.c_str(), 1);
+  EXPECT_EQ(modes, std::make_tuple(OpenMode::Create, OpenMode::Create, OpenMode::Existing,
+                                   OpenMode::Create));
   ASSERT_EQ(made, "");
-  const std::string path = Path("data/tuva/records.sqlite");
   sqlite3* db = nullptr;
   ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
   sqlite3_stmt* statement = nullptr;
