@@ -219,6 +219,8 @@ void SeriesWindow::Abort(const QString& why) {
 
 void SeriesWindow::Run(std::shared_ptr<records::RecordStore> store, series::SeriesPlan plan) {
   store_ = std::move(store);
+  list_.reset();
+  if (plan.list) list_.emplace(plan.list->path, plan.list->sha256);
   portRows_->Reset(plan.ports);
   settings_->labelPrinting()->Begin(plan);
   // Reports and states come from the ports' threads; the tables are filled on the GUI thread.
@@ -282,6 +284,7 @@ void SeriesWindow::Finished(const std::string& failure) {
   if (thread_.joinable()) thread_.join();
   const std::string problem = failure.empty() ? run_->problem() : failure;
   run_.reset();
+  if (list_) ShowListUse();
   store_.reset();
   SetPhase(Phase::Idle);
   ShowProgress();
@@ -290,6 +293,24 @@ void SeriesWindow::Finished(const std::string& failure) {
   if (!problem.empty()) Warn(Text(problem));
   // While the stop question is on the screen its answer decides.
   if (!asking_) Conclude(std::exchange(afterRun_, AfterRun::Nothing));
+}
+
+// How far the run's list is used now, read off the GUI thread; the text stays as it was when the
+// database does not answer.
+void SeriesWindow::ShowListUse() {
+  calls_->Run(
+      [this, store = store_, list = *list_]() -> StoreCalls::Answer {
+        try {
+          if (const auto state = store->FindList(list.second)) {
+            return [this, text = Text(series::ListStateText(list.first, *state))] {
+              settings_->ShowListState(text);
+            };
+          }
+        } catch (const std::exception&) {
+        }
+        return [] {};
+      },
+      [] {});
 }
 
 void SeriesWindow::SetPhase(Phase phase) {

@@ -22,6 +22,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <utility>
 
 #include "app/PortRows.h"
 #include "app/RecordsView.h"
@@ -73,6 +74,7 @@ class SeriesWindow : public QDialog {
   void Abort(const QString& why);
   void AddBoard(const series::BoardReport& report);
   void Finished(const std::string& failure);
+  void ShowListUse();
   void AskToStop(AfterRun after);
   void Conclude(AfterRun after);
   void SetPhase(Phase phase);
@@ -93,6 +95,9 @@ class SeriesWindow : public QDialog {
 
   Phase phase_ = Phase::Idle;
   std::shared_ptr<records::RecordStore> store_;
+  // The run's list, when it has one: its file as named and its SHA-256, to show how far it is used
+  // once the run ends.
+  std::optional<std::pair<std::string, std::string>> list_;
   std::unique_ptr<series::SeriesRun> run_;
   std::thread thread_;
   int wanted_ = 0;
