@@ -260,6 +260,7 @@ QWidget* SeriesSettings::BuildList() {
   listState_->setObjectName(QStringLiteral("lblListState"));
   layout->addLayout(fileRow);
   layout->addWidget(listState_);
+  listState_->hide();  // shown once there is something to say
   connect(browse, &QPushButton::clicked, this, [this] {
     DialogOwner owner(window_.dialogs(), window());
     if (const auto chosen = window_.dialogs().OpenFile(window_.startupDirectory(),
@@ -267,12 +268,13 @@ QWidget* SeriesSettings::BuildList() {
       listPath_->setText(*chosen);
     }
   });
-  connect(listPath_, &QLineEdit::textChanged, listState_, &QLabel::clear);
+  connect(listPath_, &QLineEdit::textChanged, this, [this] { ShowListState({}); });
   return box;
 }
 
 void SeriesSettings::ShowListState(const QString& text) {
   listState_->setText(text);
+  listState_->setVisible(!text.isEmpty());
 }
 
 bool SeriesSettings::ReadList(series::SeriesPlan& plan, SettingsRefusal& refusal) {
@@ -284,7 +286,7 @@ bool SeriesSettings::ReadList(series::SeriesPlan& plan, SettingsRefusal& refusal
     refusal = {Text(error.what()), listPath_};
     return false;
   }
-  listState_->setText(QStringLiteral("%1 rows").arg(plan.list->rows.size()));
+  ShowListState(QStringLiteral("%1 rows").arg(plan.list->rows.size()));
   plan.countFromList = plan.count == 0;
   if (plan.countFromList) plan.count = static_cast<int>(plan.list->rows.size());
   return true;
