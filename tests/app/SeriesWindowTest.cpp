@@ -20,11 +20,16 @@
 #include <QTableWidget>
 #include <algorithm>
 #include <cstdlib>
+#include <span>
 
 #include "AppTestSupport.h"
 #include "app/SeriesWindow.h"
+#include "features/FieldValues.h"
+#include "files/ConfigFile.h"
+#include "link/Protocol.h"
 #include "records/RecordStore.h"
 #include "records/RecordText.h"
+#include "series/SeriesImage.h"
 #include "support/SimBoardFixture.h"
 
 namespace tuva::testing {
@@ -200,6 +205,46 @@ TEST_F(SeriesWindowTest, ACapcodeListGivesEachBoardItsRow) {
     return Get<QLabel>("lblListState")->text().endsWith("2 rows: 2 used, 0 free, 0 failed");
   })) << Get<QLabel>("lblListState")->text().toStdString();
   EXPECT_TRUE(jig().Requests().size() > 0);
+}
+
+// "Keep the board's capcodes": a counting slot whose capcode would be kept is refused before
+// Start; then a board is re-provisioned, keeping its capcodes and taking the new template's
+// frequency.
+TEST_F(SeriesWindowTest, KeepingTheBoardsCapcodesReprovisionsIt) {
+  ConfigImage held = ConfigImage::StartupImage();
+  ASSERT_FALSE(
+      ApplyFieldTexts(held, {{"capcode.1.address", "1500001"}, {"capcode.2.address", "1600001"}}));
+  ASSERT_TRUE(SaveConfigFile(cwd.file("board.tbl").toStdString(), held).ok());
+  sim::SimOptions options;
+  options.contents = sim::SimContents::Table;
+  options.tablePath = cwd.file("board.tbl").toStdString();
+  jig_ = std::make_unique<ScopedSimBoard>(std::move(options));
+  app::TfrmAir& w = Open({jig_->path()});
+  ASSERT_FALSE(ApplyFieldTexts(image(), {{"pll.n", "465.0000"}}));  // the new template
+  OpenSeries(w);
+  Get<QSpinBox>("spnCount")->setValue(1);
+  Get<QCheckBox>("chkKeepCapcodes")->setChecked(true);
+  Count(1, "1500000");
+  Start();
+  ASSERT_EQ(dialogs.boxes.size(), 1u);
+  EXPECT_TRUE(dialogs.boxes[0].text.contains("capcode slot 1 counts up, and its capcode is kept"))
+      << dialogs.boxes[0].text.toStdString();
+  EXPECT_EQ(QApplication::focusWidget(), Get<QCheckBox>("chkKeepCapcodes"));
+  EXPECT_TRUE(jig().Requests().empty());
+
+  dialogs.boxes.clear();
+  Get<QCheckBox>("chkCount1")->setChecked(false);
+  Start();
+  ASSERT_TRUE(WaitFor([this] { return series_->running(); }))
+      << dialogs.shownTexts().join('\n').toStdString();
+  ASSERT_TRUE(WaitUntilEnded());
+  EXPECT_EQ(Column(Boards(), 1), QStringList{"1500001,1600001"});
+  EXPECT_EQ(Column(Boards(), 4), QStringList{"reprovisioned"});
+  const auto copy0 = jig().ReadFlash(kConfigBase, kImageSize);
+  ConfigImage written;
+  written.Assign(std::span<const std::uint8_t, kImageSize>(copy0.data(), kImageSize));
+  EXPECT_EQ(series::CapcodeTexts(written), series::CapcodeTexts(held));
+  EXPECT_EQ(series::FrequencyText(written), "465.0000");
 }
 
 // One live row per port: the board being written counts its percentage up, then says it may go;
