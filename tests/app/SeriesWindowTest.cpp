@@ -1,7 +1,8 @@
 // System > Series Programming: boards one after another on a simulated jig whose boards come and
 // go, the table of finished boards, the main window held still while the series runs, every box
 // of the window shown over it with the keyboard given back to the field it names, closing during
-// a run, and the records of the run listed and exported without ever creating a database.
+// a run, the records of the run listed and exported without ever creating a database, a capcode
+// list and re-provisioning.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
