@@ -94,6 +94,7 @@ std::string JoinCapcodes(const std::vector<std::string>& capcodes) {
 std::vector<std::string> SplitCapcodes(std::string_view column) {
   std::vector<std::string> capcodes;
   if (column.empty()) return capcodes;
+  capcodes.reserve(static_cast<std::size_t>(std::count(column.begin(), column.end(), ',')) + 1);
   std::size_t start = 0;
   for (;;) {
     const std::size_t comma = column.find(',', start);
