@@ -104,12 +104,20 @@ TEST_F(PostgresStoreTest, ALongListingGoesOutWholeAndAFailedRowLeavesTheStoreUsa
     }
   };
   check(store->List({}));
+  // The store's own connection, to see that the failed row does not cost it.
+  ASSERT_TRUE(server_->Sql("long",
+                           "CREATE TABLE store_backend AS SELECT pid FROM pg_stat_activity"
+                           " WHERE datname = 'long' AND pid <> pg_backend_pid()"));
   int seen = 0;
   EXPECT_THROW(store->Each({},
                            [&](const Attempt&) {
                              if (++seen == 1500) throw std::runtime_error("the output is gone");
                            }),
                std::runtime_error);
+  EXPECT_TRUE(
+      server_->Sql("long",
+                   "DO $$ BEGIN IF NOT EXISTS (SELECT 1 FROM pg_stat_activity"
+                   " JOIN store_backend USING (pid)) THEN RAISE 'dropped'; END IF; END $$"));
   check(store->List({}));
 }
 
