@@ -7,8 +7,10 @@
 #   - a board's reservation, erase mark and result through the store: milliseconds per board.
 #
 #   scripts/measure-records.sh [BUILD_DIR] [SIZES...]    (defaults: build/release, 1000 1000000)
+#   TUVA_MEASURE_STORES="postgresql" (or "sqlite") measures only that store (default: both).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+stores=" ${TUVA_MEASURE_STORES:-sqlite postgresql} "
 build=${1:-build/release}
 shift || true
 sizes=("${@:-1000 1000000}")
@@ -60,10 +62,11 @@ measure() {
     "$(cat "$work/out")" "$(awk -v c="$cpu" 'BEGIN { print c * 1000 / 200 }')"
 }
 
-for size in "${sizes[@]}"; do
+[[ "$stores" == *" sqlite "* ]] && for size in "${sizes[@]}"; do
   measure SQLite "$work/records-$size.sqlite" "$size"
 done
 
+[[ "$stores" == *" postgresql "* ]] || exit 0
 if [ -z "$pg_bin" ]; then
   echo "PostgreSQL: the server programs (Debian package postgresql) are not installed" >&2
   exit 0

@@ -13,17 +13,20 @@
 // No wait blocks: connections are made and answers read on the socket in short slices, so a
 // caller that is stopping (Ctrl+C) is never held up by a server that does not answer.
 #include <libpq-fe.h>
+#include <malloc.h>
 #include <poll.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
 #include <optional>
 #include <set>
+#include <string_view>
 #include <thread>
 
 #include "records/PostgresUrl.h"
@@ -96,6 +99,11 @@ constexpr const char* kTakenJoin = "LEFT JOIN taken t ON t.attempt_id = a.id";
 // A listing is fetched from its cursor this many rows at a time.
 constexpr int kFetchRows = 1000;
 constexpr const char* kFetch = "FETCH 1000 FROM listing";
+// The heap grows by this much at least while a listing is read, and keeps up to this much free.
+constexpr int kHeapPad = 4 << 20;
+constexpr int kHeapKept = 16 << 20;
+// While a batch is handled, what the server has sent of the next is taken in every this many rows.
+constexpr int kTakeInRows = 50;
 
 constexpr const char* kLowerHints =
     "UPDATE pool_hint SET next = $1 WHERE next > $1 AND $1 >= first AND ($1 - first) % step = 0";
@@ -712,39 +720,79 @@ class PostgresStore : public RecordStore {
     Run(kReturnListRow, {Number(id)});
   }
 
-  // The listing's rows through a cursor, a batch at a time (memory bounded by the batch). Unless
-  // the listing is limited, the taken capcodes are joined in (a row per capcode, grouped here):
-  // the server then merges two index scans instead of running a subquery for every attempt.
+  // The listing's rows through a cursor, a batch at a time (memory bounded by two batches). The
+  // next batch is asked for before the one at hand is handled, so the server reads it while the
+  // rows here are decoded and written. Unless the listing is limited, the taken capcodes are
+  // joined in (a row per capcode, grouped here): the server then merges two index scans instead
+  // of running a subquery for every attempt.
   void Stream(const ListFilter& filter, const std::function<void(const Attempt&)>& row) {
     const bool joined = filter.limit == 0;
     const ListQuery query =
         joined ? BuildListQuery(filter, kTakenJoinColumns, "held", Dollar, kTakenJoin)
                : BuildListQuery(filter, kTakenColumn, "held", Dollar);
     Run(("DECLARE listing NO SCROLL CURSOR FOR " + query.sql).c_str(), Texts(query));
+    KeepHeap();
     std::optional<Attempt> current;
     const auto emit = [&] {
       std::sort(current->taken.begin(), current->taken.end(),
                 [](const Attempt::Taken& x, const Attempt::Taken& y) { return x.slot < y.slot; });
       row(*current);
     };
-    for (;;) {
-      const Rows batch = Run(kFetch, {});
-      const PGresult* rows = batch.get();
-      for (int at = 0; at < PQntuples(rows); ++at) {
-        if (!joined || !current || current->id != std::stoll(PQgetvalue(rows, at, 0))) {
-          if (current) emit();
-          current = AttemptOf(rows, at, !joined);
+    Rows batch = Run(kFetch, {});
+    bool asked = false;  // a FETCH is on its way whose answer is not collected yet
+    try {
+      for (;;) {
+        const PGresult* rows = batch.get();
+        const int count = PQntuples(rows);
+        if (count == kFetchRows) {
+          Send(kFetch, {});
+          asked = true;
         }
-        if (joined && !PQgetisnull(rows, at, 18)) {
-          current->taken.push_back(
-              {std::stoi(PQgetvalue(rows, at, 18)),
-               static_cast<std::uint32_t>(std::stoull(PQgetvalue(rows, at, 19))),
-               std::string(PQgetvalue(rows, at, 20)) == "t"});
+        for (int at = 0; at < count; ++at) {
+          // What the server has sent meanwhile is taken in, so that it need not wait for room on
+          // the socket; libpq only reads it here.
+          if (asked && at % kTakeInRows == 0) PQconsumeInput(connection_.get());
+          if (!joined || !current || current->id != Integer(rows, at, 0)) {
+            if (current) emit();
+            current = AttemptOf(rows, at, !joined);
+          }
+          if (joined && !PQgetisnull(rows, at, 18)) {
+            current->taken.push_back({static_cast<int>(Integer(rows, at, 18)),
+                                      static_cast<std::uint32_t>(Integer(rows, at, 19)),
+                                      *PQgetvalue(rows, at, 20) == 't'});
+          }
+        }
+        if (!asked) break;
+        batch.reset();
+        asked = false;
+        batch = Collect();
+      }
+      if (current) emit();
+    } catch (...) {
+      // The connection takes no statement before the answer asked for is read (the rollback
+      // after a failed row needs it); one that cannot give it is rolled back by the server, as is
+      // the connection of a caller that is stopping (dropped by the rollback).
+      if (asked && !Stopping()) {
+        try {
+          while (NextResult()) {
+          }
+        } catch (const StoppedWaiting&) {
         }
       }
-      if (PQntuples(rows) < kFetchRows) break;
+      throw;
     }
-    if (current) emit();
+  }
+
+  // A batch's result is hundreds of small blocks at the top of the heap; freed, the heap would be
+  // given back to the system and asked for again, in small steps, for every batch (a third of a
+  // long listing's time went to that). The heap grows in larger steps and keeps what it has.
+  static void KeepHeap() {
+    static const bool kept = [] {
+      mallopt(M_TOP_PAD, kHeapPad);
+      mallopt(M_TRIM_THRESHOLD, kHeapKept);
+      return true;
+    }();
+    (void)kept;
   }
 
   static std::vector<std::string> Texts(const ListQuery& query) {
@@ -757,28 +805,44 @@ class PostgresStore : public RecordStore {
 
   // The attempt of a row; its taken capcodes from the gathered column when `taken`.
   static Attempt AttemptOf(const PGresult* rows, int row, bool taken = true) {
-    auto value = [&](int column) { return std::string(PQgetvalue(rows, row, column)); };
+    auto text = [&](int column) {
+      return std::string_view(PQgetvalue(rows, row, column),
+                              static_cast<std::size_t>(PQgetlength(rows, row, column)));
+    };
+    auto value = [&](int column) { return std::string(text(column)); };
     Attempt a;
-    a.id = std::stoll(value(0));
+    a.id = Integer(rows, row, 0);
     a.time = value(1);
     a.station = value(2);
     a.port = value(3);
     a.firmware = value(4);
-    a.capcodes = SplitCapcodes(value(5));
+    a.capcodes = SplitCapcodes(text(5));
     a.frequency = value(6);
     a.sha256 = value(7);
     a.result = ParseResult(value(8));
-    a.erased = value(9) == "t";
+    a.erased = text(9) == "t";
     a.message = value(10);
     a.seconds = std::stod(value(11));
-    a.process = std::stoll(value(12));
-    a.heartbeat = std::stoll(value(13));
+    a.process = Integer(rows, row, 12);
+    a.heartbeat = Integer(rows, row, 13);
     a.kept = value(14);
     a.firmwareFile = value(15);
-    a.firmwareProgrammed = value(16) != "0";
+    a.firmwareProgrammed = text(16) != "0";
     a.verification = value(17);
-    if (taken) a.taken = ParseTaken(value(18));
+    if (taken) a.taken = ParseTaken(text(18));
     return a;
+  }
+
+  // An integer column of a row; the server sends them in decimal.
+  static std::int64_t Integer(const PGresult* rows, int row, int column) {
+    const char* text = PQgetvalue(rows, row, column);
+    const char* end = text + PQgetlength(rows, row, column);
+    std::int64_t number = 0;
+    const auto [last, error] = std::from_chars(text, end, number);
+    if (error != std::errc() || last != end || last == text) {
+      throw RecordsError(std::string("the database sent \"") + text + "\" for a number");
+    }
+    return number;
   }
 
   void EnsureSchema() {
@@ -829,6 +893,12 @@ class PostgresStore : public RecordStore {
   }
 
   Rows Run(const char* sql, const std::vector<std::string>& parameters) {
+    Send(sql, parameters);
+    return Collect();
+  }
+
+  // Sends a statement without waiting for its answer (Collect reads it).
+  void Send(const char* sql, const std::vector<std::string>& parameters) {
     std::vector<const char*> values;
     for (const std::string& parameter : parameters) values.push_back(parameter.c_str());
     if (!PQsendQueryParams(connection_.get(), sql, static_cast<int>(values.size()), nullptr,
@@ -836,6 +906,10 @@ class PostgresStore : public RecordStore {
       throw Failure(nullptr);
     }
     sent_ = Clock::now();
+  }
+
+  // The answer of the statement sent: its last result, or Refused for the first failed one.
+  Rows Collect() {
     Rows last(nullptr, &PQclear);
     std::optional<Refused> refused;
     while (Rows rows = NextResult()) {

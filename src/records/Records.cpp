@@ -91,13 +91,14 @@ std::string JoinCapcodes(const std::vector<std::string>& capcodes) {
   return column;
 }
 
-std::vector<std::string> SplitCapcodes(const std::string& column) {
+std::vector<std::string> SplitCapcodes(std::string_view column) {
   std::vector<std::string> capcodes;
   if (column.empty()) return capcodes;
+  capcodes.reserve(static_cast<std::size_t>(std::count(column.begin(), column.end(), ',')) + 1);
   std::size_t start = 0;
   for (;;) {
     const std::size_t comma = column.find(',', start);
-    capcodes.push_back(column.substr(start, comma - start));
+    capcodes.emplace_back(column.substr(start, comma - start));
     if (comma == std::string::npos) return capcodes;
     start = comma + 1;
   }
@@ -219,9 +220,9 @@ std::vector<std::uint32_t> NumericCapcodes(const std::vector<std::string>& capco
   return numbers;
 }
 
-std::vector<Attempt::Taken> ParseTaken(const std::string& column) {
+std::vector<Attempt::Taken> ParseTaken(std::string_view column) {
   std::vector<Attempt::Taken> taken;
-  const char* at = column.c_str();
+  const char* at = column.data();
   const char* end = at + column.size();
   while (at < end) {
     Attempt::Taken t;

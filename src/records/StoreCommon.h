@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "records/RecordStore.h"
@@ -34,14 +35,14 @@ Result ParseResult(const std::string& name);
 
 // The capcodes of the slots as one column and back ("1500000,,0000001234").
 std::string JoinCapcodes(const std::vector<std::string>& capcodes);
-std::vector<std::string> SplitCapcodes(const std::string& column);
+std::vector<std::string> SplitCapcodes(std::string_view column);
 
 // The decimal capcodes among a programmed board's slot texts (empty and other texts skipped).
 std::vector<std::uint32_t> NumericCapcodes(const std::vector<std::string>& capcodes);
 
 // The taken capcodes as the listing query joins them: "SLOT:CAPCODE:HELD" separated by spaces,
 // HELD 1 or 0.
-std::vector<Attempt::Taken> ParseTaken(const std::string& column);
+std::vector<Attempt::Taken> ParseTaken(std::string_view column);
 
 // Throws RecordsError for a slot outside 1..16, a slot named twice, a step of 0 or a first
 // capcode above the last.

@@ -4,6 +4,7 @@
 #include <libpq-fe.h>
 
 #include <set>
+#include <stdexcept>
 #include <thread>
 
 #include "records/RecordStore.h"
@@ -71,6 +72,53 @@ TEST_F(PostgresStoreTest, ThePasswordIsNeverShown) {
   }
   EXPECT_EQ(records::OpenRecordStore(urls[0], OpenMode::Create)->Name(),
             "postgresql://postgres@/shown?host=" + folder);
+}
+
+// A listing longer than a few batches goes out whole, in order, each attempt once with all its
+// capcodes (those of one attempt may straddle two batches); a row that fails midway, while the
+// next batch is on its way, leaves the store able to list again.
+TEST_F(PostgresStoreTest, ALongListingGoesOutWholeAndAFailedRowLeavesTheStoreUsable) {
+  const std::string url = server_->CreateDatabase("long");
+  ASSERT_FALSE(url.empty());
+  auto store = records::OpenRecordStore(url, OpenMode::Create);
+  Take(*store);
+  // 2,600 attempts (ids 2..2601, in three batches and a part), each with capcodes in slots 1 and 2.
+  ASSERT_TRUE(server_->Sql(
+      "long",
+      "INSERT INTO attempts (id, time, station, port, firmware, capcodes, frequency, sha256,"
+      " result, erased, message, seconds) SELECT n, time, station, port, firmware, capcodes,"
+      " frequency, sha256, result, erased, message, seconds FROM attempts, generate_series(2, 2601)"
+      " n WHERE id = 1;"
+      " INSERT INTO taken (attempt_id, slot, capcode, held) SELECT n, s, 2000000 + n * 2 + s,"
+      " s = 1 FROM generate_series(2, 2601) n, generate_series(1, 2) s"));
+  const auto check = [](const std::vector<Attempt>& listed) {
+    ASSERT_EQ(listed.size(), 2601u);
+    for (std::size_t i = 1; i < listed.size(); ++i) {
+      const Attempt& a = listed[i];
+      ASSERT_EQ(a.id, static_cast<std::int64_t>(i + 1));
+      ASSERT_EQ(a.taken.size(), 2u) << a.id;
+      EXPECT_EQ(a.taken[1].slot, 2);
+      EXPECT_EQ(a.taken[1].capcode, 2000000u + a.id * 2 + 2);
+      EXPECT_TRUE(a.taken[0].held);
+      EXPECT_FALSE(a.taken[1].held);
+    }
+  };
+  check(store->List({}));
+  // The store's own connection, to see that the failed row does not cost it.
+  ASSERT_TRUE(server_->Sql("long",
+                           "CREATE TABLE store_backend AS SELECT pid FROM pg_stat_activity"
+                           " WHERE datname = 'long' AND pid <> pg_backend_pid()"));
+  int seen = 0;
+  EXPECT_THROW(store->Each({},
+                           [&](const Attempt&) {
+                             if (++seen == 1500) throw std::runtime_error("the output is gone");
+                           }),
+               std::runtime_error);
+  EXPECT_TRUE(
+      server_->Sql("long",
+                   "DO $$ BEGIN IF NOT EXISTS (SELECT 1 FROM pg_stat_activity"
+                   " JOIN store_backend USING (pid)) THEN RAISE 'dropped'; END IF; END $$"));
+  check(store->List({}));
 }
 
 // A server restarted between two calls is reconnected; a reservation that meets the restart is
