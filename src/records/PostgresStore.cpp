@@ -13,7 +13,6 @@
 // No wait blocks: connections are made and answers read on the socket in short slices, so a
 // caller that is stopping (Ctrl+C) is never held up by a server that does not answer.
 #include <libpq-fe.h>
-#include <malloc.h>
 #include <poll.h>
 
 #include <algorithm>
@@ -99,9 +98,6 @@ constexpr const char* kTakenJoin = "LEFT JOIN taken t ON t.attempt_id = a.id";
 // A listing is fetched from its cursor this many rows at a time.
 constexpr int kFetchRows = 1000;
 constexpr const char* kFetch = "FETCH 1000 FROM listing";
-// The heap grows by this much at least while a listing is read, and keeps up to this much free.
-constexpr int kHeapPad = 4 << 20;
-constexpr int kHeapKept = 16 << 20;
 // While a batch is handled, what the server has sent of the next is taken in every this many rows.
 constexpr int kTakeInRows = 50;
 
@@ -731,7 +727,6 @@ class PostgresStore : public RecordStore {
         joined ? BuildListQuery(filter, kTakenJoinColumns, "held", Dollar, kTakenJoin)
                : BuildListQuery(filter, kTakenColumn, "held", Dollar);
     Run(("DECLARE listing NO SCROLL CURSOR FOR " + query.sql).c_str(), Texts(query));
-    KeepHeap();
     std::optional<Attempt> current;
     const auto emit = [&] {
       std::sort(current->taken.begin(), current->taken.end(),
@@ -781,18 +776,6 @@ class PostgresStore : public RecordStore {
       }
       throw;
     }
-  }
-
-  // A batch's result is hundreds of small blocks at the top of the heap; freed, the heap would be
-  // given back to the system and asked for again, in small steps, for every batch (a third of a
-  // long listing's time went to that). The heap grows in larger steps and keeps what it has.
-  static void KeepHeap() {
-    static const bool kept = [] {
-      mallopt(M_TOP_PAD, kHeapPad);
-      mallopt(M_TRIM_THRESHOLD, kHeapKept);
-      return true;
-    }();
-    (void)kept;
   }
 
   static std::vector<std::string> Texts(const ListQuery& query) {

@@ -10,7 +10,6 @@
 #include <future>
 #include <thread>
 #include <tuple>
-#include <tuple>
 
 #include "records/RecordStore.h"
 
