@@ -8,11 +8,11 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <deque>
 #include <filesystem>
 #include <fstream>
 #include <thread>
 
+#include "SeriesStations.h"
 #include "features/FieldTable.h"
 #include "features/FieldValues.h"
 #include "files/ConfigFile.h"
@@ -29,11 +29,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct Station {
-  pid_t pid = 0;
-  std::string out;
-};
-
 class SeriesListTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -45,11 +40,7 @@ class SeriesListTest : public ::testing::Test {
     ::setenv("XDG_STATE_HOME", Path("state").c_str(), 1);
   }
   void TearDown() override {
-    for (auto& run : runs_) {
-      if (run.pid <= 0) continue;
-      ::kill(run.pid, SIGKILL);
-      ::waitpid(run.pid, nullptr, 0);
-    }
+    stations_.reset();
     sims_.clear();
     fs::remove_all(dir_);
   }
@@ -84,22 +75,7 @@ class SeriesListTest : public ::testing::Test {
   }
 
   Station& Spawn(std::vector<std::string> words) {
-    words.insert(words.begin(), TUVACTL);
-    std::vector<char*> argv;
-    for (auto& word : words) argv.push_back(word.data());
-    argv.push_back(nullptr);
-    runs_.emplace_back();
-    Station& run = runs_.back();
-    run.out = Path("out" + std::to_string(runs_.size()) + ".txt");
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, run.out.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0600);
-    posix_spawn_file_actions_adddup2(&actions, 1, 2);
-    EXPECT_EQ(posix_spawn(&run.pid, TUVACTL, &actions, nullptr, argv.data(), environ), 0);
-    posix_spawn_file_actions_destroy(&actions);
-    return run;
+    return stations_->Spawn(TUVACTL, std::move(words));
   }
 
   Station& Series(std::vector<std::string> arguments, const std::vector<sim::SimServer*>& jigs) {
@@ -109,40 +85,15 @@ class SeriesListTest : public ::testing::Test {
     return Spawn(words);
   }
 
-  // The exit status; a run that does not end within two minutes is killed and fails the test.
-  static int Wait(Station& run) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
-    int status = 0;
-    while (::waitpid(run.pid, &status, WNOHANG) == 0) {
-      if (std::chrono::steady_clock::now() > deadline) {
-        ::kill(run.pid, SIGKILL);
-        ::waitpid(run.pid, &status, 0);
-        ADD_FAILURE() << "tuvactl did not end in time";
-        break;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    run.pid = 0;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  }
-
-  static std::string Output(const Station& run) {
-    std::ifstream in(run.out);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  }
+  static int Wait(Station& run) { return run.Wait(); }
+  static std::string Output(const Station& run) { return run.Output(); }
 
   // "capcode prompt" of every written board over all jigs, sorted.
   std::vector<std::string> Boards() const {
     std::vector<std::string> boards;
-    for (const auto& jig : sims_) {
-      for (const auto& flash : jig->BoardFlashes()) {
-        const auto copy0 = flash.Read(kConfigBase, kImageSize);
-        if (!PassesSumCheck(copy0)) continue;
-        ConfigImage image;
-        image.Assign(std::span<const std::uint8_t, kImageSize>(copy0.data(), kImageSize));
-        boards.push_back(GetFieldText(image, *FindField("capcode.1.address")) + " " +
-                         GetFieldText(image, *FindField("prompt.1")));
-      }
+    for (const ConfigImage& image : WrittenImages(sims_)) {
+      boards.push_back(GetFieldText(image, *FindField("capcode.1.address")) + " " +
+                       GetFieldText(image, *FindField("prompt.1")));
     }
     std::sort(boards.begin(), boards.end());
     return boards;
@@ -164,7 +115,8 @@ class SeriesListTest : public ::testing::Test {
 
   fs::path dir_;
   std::vector<std::unique_ptr<sim::SimServer>> sims_;
-  std::deque<Station> runs_;
+  std::unique_ptr<Stations> stations_ = std::make_unique<Stations>(
+      [this](std::size_t n) { return Path("out" + std::to_string(n) + ".txt"); });
 };
 
 // The list's values reach the boards row by row, each row once; a second run goes on where the

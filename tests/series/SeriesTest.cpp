@@ -22,6 +22,7 @@
 #include <thread>
 #include <utility>
 
+#include "SeriesStations.h"
 #include "files/ConfigFile.h"
 #include "image/CapcodeCodec.h"
 #include "link/Protocol.h"
@@ -57,23 +58,6 @@ bool WaitFor(const std::function<bool()>& condition, const char* what,
   return true;
 }
 
-struct Station {
-  pid_t pid = 0;
-  std::string out;
-  // The exit status; a run that does not end within the limit is killed and fails the test.
-  int Wait(std::chrono::seconds limit = std::chrono::seconds(120)) {
-    int status = 0;
-    const bool ended = WaitFor([&] { return ::waitpid(pid, &status, WNOHANG) == pid; },
-                               "tuvactl series to end", limit);
-    if (!ended) {
-      ::kill(pid, SIGKILL);
-      ::waitpid(pid, &status, 0);
-    }
-    pid = 0;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  }
-};
-
 class SeriesTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -84,11 +68,7 @@ class SeriesTest : public ::testing::Test {
     ASSERT_TRUE(SaveConfigFile(Path("template.tbl"), ConfigImage::StartupImage()).ok());
   }
   void TearDown() override {
-    for (auto& run : runs_) {
-      if (run->pid <= 0) continue;
-      ::kill(run->pid, SIGKILL);
-      run->Wait();
-    }
+    stations_.reset();
     sims_.clear();
     fs::remove_all(dir_);
   }
@@ -119,41 +99,15 @@ class SeriesTest : public ::testing::Test {
 
   // Starts tuvactl with these words, its output (both streams) to a file of its own.
   Station& Spawn(std::vector<std::string> words) {
-    words.insert(words.begin(), TUVACTL);
-    std::vector<char*> argv;
-    for (auto& word : words) argv.push_back(word.data());
-    argv.push_back(nullptr);
-    runs_.push_back(std::make_unique<Station>());
-    Station& run = *runs_.back();
-    run.out = Path("out" + std::to_string(runs_.size()) + ".txt");
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, run.out.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0600);
-    posix_spawn_file_actions_adddup2(&actions, 1, 2);
-    EXPECT_EQ(posix_spawn(&run.pid, TUVACTL, &actions, nullptr, argv.data(), environ), 0);
-    posix_spawn_file_actions_destroy(&actions);
-    return run;
+    return stations_->Spawn(TUVACTL, std::move(words));
   }
-
-  static std::string Output(const Station& run) {
-    std::ifstream in(run.out);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  }
+  static std::string Output(const Station& run) { return run.Output(); }
 
   // The capcode of slot 1 on every board whose copy 0 is whole, board by board over all jigs.
   std::vector<std::uint32_t> CapcodesOnBoards() const {
     std::vector<std::uint32_t> capcodes;
-    for (const auto& jig : sims_) {
-      for (const auto& flash : jig->BoardFlashes()) {
-        const auto copy0 = flash.Read(kConfigBase, kImageSize);
-        if (!PassesSumCheck(copy0)) continue;
-        ConfigImage image;
-        image.Assign(std::span<const std::uint8_t, kImageSize>(copy0.data(), kImageSize));
-        const auto value = DecodeCapcodes(image).slots[0].value;
-        if (value) capcodes.push_back(*value);
-      }
+    for (const ConfigImage& image : WrittenImages(sims_)) {
+      if (const auto value = DecodeCapcodes(image).slots[0].value) capcodes.push_back(*value);
     }
     return capcodes;
   }
@@ -164,7 +118,8 @@ class SeriesTest : public ::testing::Test {
 
   fs::path dir_;
   std::vector<std::unique_ptr<sim::SimServer>> sims_;
-  std::vector<std::unique_ptr<Station>> runs_;
+  std::unique_ptr<Stations> stations_ = std::make_unique<Stations>(
+      [this](std::size_t n) { return Path("out" + std::to_string(n) + ".txt"); });
 };
 
 std::vector<std::uint32_t> Sorted(std::vector<std::uint32_t> values) {
