@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "SeriesStations.h"
 #include "files/ConfigFile.h"
 #include "link/Protocol.h"
 #include "records/RecordStore.h"
@@ -91,10 +92,7 @@ bool InWindow(const sim::SimFrameRecord& frame) {
 class SeriesFirmwareTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("tuva-series-fw-" + std::to_string(::getpid()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::create_directories(dir_);
+    dir_ = TestFolder("tuva-series-fw");
     ASSERT_TRUE(SaveConfigFile(Path("template.tbl"), ConfigImage::StartupImage()).ok());
     // The released firmware is what a board with the simulator's default firmware runs.
     std::ofstream(Path("released.s19")) << SRecords(FirmwareOf({}));

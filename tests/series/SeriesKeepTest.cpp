@@ -12,6 +12,7 @@
 #include <span>
 #include <thread>
 
+#include "SeriesStations.h"
 #include "features/FieldValues.h"
 #include "files/ConfigFile.h"
 #include "link/Protocol.h"
@@ -33,10 +34,7 @@ constexpr auto kDeadline = std::chrono::seconds(60);
 class SeriesKeepTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("tuva-series-keep-" + std::to_string(::getpid()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::create_directories(dir_);
+    dir_ = TestFolder("tuva-series-keep");
     ::setenv("XDG_STATE_HOME", Path("state").c_str(), 1);
     // The new template: the fleet moves to another frequency.
     ASSERT_TRUE(SaveConfigFile(Path("template.tbl"), Board("1234567", "1234560", "465.0000")).ok());

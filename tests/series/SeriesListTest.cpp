@@ -32,10 +32,7 @@ namespace fs = std::filesystem;
 class SeriesListTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("tuva-series-list-" + std::to_string(::getpid()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::create_directories(dir_);
+    dir_ = TestFolder("tuva-series-list");
     ASSERT_TRUE(SaveConfigFile(Path("template.tbl"), ConfigImage::StartupImage()).ok());
     ::setenv("XDG_STATE_HOME", Path("state").c_str(), 1);
   }

@@ -22,6 +22,7 @@
 #include <iostream>
 #include <thread>
 
+#include "SeriesStations.h"
 #include "files/ConfigFile.h"
 #include "records/Journal.h"
 #include "records/RecordStore.h"
@@ -80,10 +81,7 @@ class FailingFinish : public records::RecordStore {
 class SeriesRecordsTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("tuva-series-records-" + std::to_string(::getpid()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::create_directories(dir_);
+    dir_ = TestFolder("tuva-series-records");
     ASSERT_TRUE(SaveConfigFile(Path("template.tbl"), ConfigImage::StartupImage()).ok());
     ::setenv("XDG_STATE_HOME", Path("state").c_str(), 1);
   }

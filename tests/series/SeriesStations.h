@@ -1,6 +1,6 @@
-// What the series tests share: tuvactl runs started in the background while a test works the jigs
-// (each with both output streams in a file of its own, killed if still running when the test
-// ends), and the configurations the jigs' boards were left holding.
+// What the series tests share: a folder of each test's own, tuvactl runs started in the background
+// while a test works the jigs (each with both output streams in a file of its own, killed if still
+// running when the test ends), and the configurations the jigs' boards were left holding.
 #pragma once
 
 #include <fcntl.h>
@@ -8,8 +8,11 @@
 #include <spawn.h>
 #include <sys/wait.h>
 
+#include <unistd.h>
+
 #include <chrono>
 #include <cstdint>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iterator>
@@ -28,6 +31,15 @@
 extern char** environ;
 
 namespace tuva::testing {
+
+// A new folder under the system's temporary folder: PREFIX-PID-TEST, the test running now.
+inline std::filesystem::path TestFolder(const std::string& prefix) {
+  std::filesystem::path folder = std::filesystem::temp_directory_path() /
+                                 (prefix + "-" + std::to_string(::getpid()) + "-" +
+                                  ::testing::UnitTest::GetInstance()->current_test_info()->name());
+  std::filesystem::create_directories(folder);
+  return folder;
+}
 
 struct Station {
   pid_t pid = 0;
