@@ -144,17 +144,19 @@ void SeriesWindow::Start() {
 // The default database is made on first use; one named in the window only when the technician
 // says so, so that a mistyped path never starts a new pool at the first capcode. What an earlier
 // run left (results kept in the journal, attempts left open) is dealt with before the first board.
-void SeriesWindow::OpenStore(series::SeriesPlan plan, bool startNew) {
+void SeriesWindow::OpenStore(series::SeriesPlan plan, bool startNew, bool adoptJournal) {
   SetPhase(Phase::Connecting);
   const QString where = settings_->recordsWhere();
   auto shared = std::make_shared<series::SeriesPlan>(std::move(plan));
   calls_->Run(
-      [this, shared, startNew, where = where.toLocal8Bit().toStdString()]() -> StoreCalls::Answer {
+      [this, shared, startNew, adoptJournal,
+       where = where.toLocal8Bit().toStdString()]() -> StoreCalls::Answer {
         try {
           std::shared_ptr<records::RecordStore> store =
               records::OpenRecordStore(where, records::SeriesOpenMode(where, startNew));
           QStringList notes;
-          for (const auto& line : series::PrepareRecords(*store, records::DefaultJournalPath())) {
+          for (const auto& line :
+               series::PrepareRecords(*store, records::DefaultJournalPath(), adoptJournal)) {
             notes << Text(line);
           }
           records::ListState listed;
@@ -180,6 +182,21 @@ void SeriesWindow::OpenStore(series::SeriesPlan plan, bool startNew) {
         } catch (const records::MissingDatabase& missing) {
           return [this, shared, why = Text(missing.what())] {
             AskToStartRecords(why, std::move(*shared));
+          };
+        } catch (const series::ForeignJournal& foreign) {
+          // The core refused; the technician may have the results recorded in this database.
+          return [this, shared, startNew, why = Text(foreign.what())] {
+            bool yes = false;
+            {
+              DialogOwner owner(window_.dialogs(), this);
+              yes = window_.dialogs().YesNo(kSeriesCaption,
+                                            why + QStringLiteral("\nRecord them here?"));
+            }
+            if (yes) {
+              OpenStore(std::move(*shared), startNew, true);
+            } else {
+              Abort({});
+            }
           };
         } catch (const std::exception& error) {
           return [this, why = Text(error.what())] { Abort(why); };

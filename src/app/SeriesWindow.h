@@ -68,7 +68,7 @@ class SeriesWindow : public QDialog {
 
   QWidget* BuildControls();
   void Warn(const QString& text, QWidget* field = nullptr);
-  void OpenStore(series::SeriesPlan plan, bool startNew = false);
+  void OpenStore(series::SeriesPlan plan, bool startNew = false, bool adoptJournal = false);
   void AskToStartRecords(const QString& why, series::SeriesPlan plan);
   void Run(std::shared_ptr<records::RecordStore> store, series::SeriesPlan plan);
   void Abort(const QString& why);

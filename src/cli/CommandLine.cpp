@@ -115,6 +115,10 @@ void AddRecordsOptions(CLI::App& command, Options& options) {
   command
       .add_option("--list", options.listFile, "How many rows of this list are used, free, failed")
       ->type_name("FILE.csv");
+  command
+      .add_option("--discard-journal", options.discardJournal,
+                  "Drop from the journal the result of attempt ID (or all) of another database")
+      ->type_name("ID|all");
 }
 
 void AddSeriesOptions(CLI::App& command, Options& options) {
@@ -140,6 +144,9 @@ void AddSeriesOptions(CLI::App& command, Options& options) {
                    "Write boards that already hold a programmed capcode too (a second pass)");
   command.add_flag("--new-records", options.newRecords,
                    "Start a new records database at the --records path");
+  command.add_flag("--adopt-journal", options.adoptJournal,
+                   "Record here the journal's results of another records database (their boards "
+                   "keep their capcodes)");
   command.add_option("--labels", options.labels, "Write a PDF label per programmed board here")
       ->type_name("DIR");
   command.add_option("--label-size", options.labelSize, "The labels' size (default 62x29mm)")

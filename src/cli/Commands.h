@@ -48,6 +48,8 @@ struct Options {
   std::string since;         // records --since DATE
   std::size_t limit = 0;     // records --limit N: the newest N; 0 for all
   bool newRecords = false;   // series --new-records: create the database named by --records
+  bool adoptJournal = false;  // series --adopt-journal: record another database's results here
+  std::string discardJournal;  // records --discard-journal ID|all: drop them from the journal
 
   // series
   std::vector<std::string> capcodes;  // --capcode SLOT=FIRST[:STEP]

@@ -13,6 +13,7 @@
 #include "records/RecordText.h"
 #include "series/CapcodeList.h"
 #include "series/SeriesList.h"
+#include "series/SeriesRecords.h"
 
 namespace tuva::cli {
 namespace {
@@ -212,10 +213,44 @@ int ListState(const Options& options) {
   return kExitSuccess;
 }
 
+// Drops from the journal results of another database than the one named (a lost database's
+// boards, whose capcodes the technician has dealt with by hand).
+int DiscardJournal(const Options& options) {
+  std::int64_t id = 0;
+  if (options.discardJournal != "all") {
+    const std::string& text = options.discardJournal;
+    const std::size_t digits = text.rfind('#', 0) == 0 ? 1 : 0;
+    if (text.size() == digits || text.size() > digits + 18 ||
+        text.find_first_not_of("0123456789", digits) != std::string::npos) {
+      throw UsageError("--discard-journal wants an attempt's number or all, not \"" + text + "\"");
+    }
+    id = std::stoll(text.substr(digits));
+  }
+  const auto store = OpenStore(options, records::OpenMode::ReadOnly);
+  try {
+    const auto dropped =
+        series::DiscardForeignResults(*store, records::DefaultJournalPath(), id);
+    if (dropped.empty()) {
+      std::cerr << "tuvactl: the journal " << records::DefaultJournalPath() << " holds no result "
+                << (id == 0 ? std::string("") : "of attempt #" + std::to_string(id) + " ")
+                << "of another records database than " << store->Name() << std::endl;
+      return kExitFailed;
+    }
+    for (const auto& text : dropped) {
+      std::cerr << "tuvactl: dropped from the journal: " << text << std::endl;
+    }
+    return kExitSuccess;
+  } catch (const records::RecordsError& error) {
+    std::cerr << "tuvactl: " << error.what() << std::endl;
+    return kExitFailed;
+  }
+}
+
 }  // namespace
 
 int RecordsCommand(const Options& options) {
   if (!options.listFile.empty()) return ListState(options);
+  if (!options.discardJournal.empty()) return DiscardJournal(options);
   if (options.json && options.csv) throw UsageError("records prints --json or --csv, not both");
   const records::ListFilter filter = FilterOf(options);
   std::optional<std::pair<int, std::uint32_t>> release;

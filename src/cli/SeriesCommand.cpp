@@ -170,7 +170,8 @@ std::unique_ptr<records::RecordStore> OpenSeriesRecords(const Options& options,
     auto store = records::OpenRecordStore(
         options.records, records::SeriesOpenMode(options.records, options.newRecords),
         std::chrono::milliseconds(10000), &stop);
-    for (const std::string& line : series::PrepareRecords(*store, records::DefaultJournalPath())) {
+    for (const std::string& line :
+         series::PrepareRecords(*store, records::DefaultJournalPath(), options.adoptJournal)) {
       std::cerr << "tuvactl: " << line << std::endl;
     }
     return store;
@@ -233,8 +234,10 @@ int SeriesCommand(const Options& options) {
   stopper.Serve(run);
   const int programmed = run.programmed();
   const auto unrecorded = run.records().unrecorded();
+  const std::string usedUp = run.listUsedUp();
   std::cout << programmed << " of " << count << " boards programmed";
   if (!unrecorded.empty()) std::cout << ", " << unrecorded.size() << " of them NOT RECORDED";
+  if (!usedUp.empty()) std::cout << "; done: " << usedUp;
   std::cout << std::endl;
   if (!run.problem().empty()) std::cerr << "tuvactl: " << run.problem() << std::endl;
   if (!unrecorded.empty()) {
@@ -242,7 +245,10 @@ int SeriesCommand(const Options& options) {
               << std::endl;
     return kExitFailed;
   }
-  return programmed >= count ? kExitSuccess : kExitFailed;
+  // A list that other stations used up ends the run as done when every board it took was
+  // programmed.
+  const bool done = !usedUp.empty() && run.failed() == 0 && run.problem().empty();
+  return programmed >= count || done ? kExitSuccess : kExitFailed;
 }
 
 }  // namespace tuva::cli

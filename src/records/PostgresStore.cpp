@@ -493,20 +493,17 @@ class PostgresStore : public RecordStore {
     ListState state;
     state.name = list.name;
     const Rows found = Run(kFindList, {list.sha256});
-    if (PQntuples(found.get()) > 0) {
+    const bool known = PQntuples(found.get()) > 0;
+    if (known) {
       state.id = std::stoll(Value(found, 0, 0));
       state.name = Value(found, 0, 1);
     } else {
       state.id = std::stoll(Value(Run(kNextListId, {}), 0, 0));
-      const std::string id = Number(state.id);
-      Run(kInsertList, {id, list.sha256, list.name, list.header, NowIso()});
-      for (const ListRow& row : list.rows) {
-        const std::string line = Number(std::int64_t{row.line});
-        Run(kInsertListRow, {id, line, row.fields});
-        for (const auto& [slot, capcode] : row.capcodes) {
-          Run(kInsertListCapcode,
-              {id, line, Number(std::int64_t{slot}), Number(std::int64_t{capcode})});
-        }
+      Run(kInsertList, {Number(state.id), list.sha256, list.name, list.header, NowIso()});
+      InsertRows(state.id, list.rows);
+      if (!GrowEarlier(list, state)) {
+        Rollback();  // a changed list: nothing of the file is imported
+        return state;
       }
     }
     CountList(state);
@@ -516,9 +513,53 @@ class PostgresStore : public RecordStore {
           ListState::Conflict{std::stoi(Value(conflict, 0, 0)),
                               static_cast<std::uint32_t>(std::stoull(Value(conflict, 0, 1))),
                               std::stoll(Value(conflict, 0, 2))};
+      if (!known) {
+        Rollback();  // its first free row is held: the file is not imported
+        state.id = 0;
+        return state;
+      }
     }
     Run("COMMIT", {});
     return state;
+  }
+
+  void InsertRows(std::int64_t list, const std::vector<ListRow>& rows) {
+    const std::string id = Number(list);
+    for (const ListRow& row : rows) {
+      const std::string line = Number(std::int64_t{row.line});
+      Run(kInsertListRow, {id, line, row.fields});
+      for (const auto& [slot, capcode] : row.capcodes) {
+        Run(kInsertListCapcode,
+            {id, line, Number(std::int64_t{slot}), Number(std::int64_t{capcode})});
+      }
+    }
+  }
+
+  // The file just inserted as list `state.id` may be an imported list changed: then that list
+  // takes the file's new rows (and the inserted copy goes), or the file is refused (false, with
+  // `state.refused`).
+  bool GrowEarlier(const ListImport& list, ListState& state) {
+    const std::string fresh = Number(state.id);
+    const Rows found = Run(kEarlierList, {fresh, list.name});
+    if (PQntuples(found.get()) == 0) return true;
+    ImportedList earlier{std::stoll(Value(found, 0, 0)), Value(found, 0, 1), Value(found, 0, 2),
+                         {}};
+    const Rows rows = Run(kListRows, {Number(earlier.id)});
+    for (int i = 0; i < PQntuples(rows.get()); ++i) {
+      earlier.rows.push_back({std::stoi(Value(rows, i, 0)), Value(rows, i, 1), {}});
+    }
+    const ListGrowth growth = GrowList(list, earlier);
+    if (!growth.refused.empty()) {
+      state.refused = growth.refused;
+      state.id = 0;
+      return false;
+    }
+    for (const char* sql : kDropList) Run(sql, {fresh});
+    InsertRows(earlier.id, growth.appended);
+    if (growth.takesFile) Run(kListSha, {list.sha256, Number(earlier.id)});
+    state.id = earlier.id;
+    state.name = earlier.name;
+    return true;
   }
 
   void CountList(ListState& state) {
@@ -537,7 +578,8 @@ class PostgresStore : public RecordStore {
         Run((std::string(kFreeListRow) + " FOR UPDATE SKIP LOCKED").c_str(), {number});
     if (PQntuples(free.get()) == 0) {
       const Rows name = Run("SELECT name FROM capcode_list WHERE id = $1", {number});
-      throw RecordsError(ListUsedUp(PQntuples(name.get()) > 0 ? Value(name, 0, 0) : number));
+      throw ListUsedUpError(
+          ListUsedUp(PQntuples(name.get()) > 0 ? Value(name, 0, 0) : number));
     }
     row.line = std::stoi(Value(free, 0, 0));
     row.fields = Value(free, 0, 1);

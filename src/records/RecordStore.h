@@ -117,7 +117,10 @@ struct ReleaseOutcome {
 // transaction that opens the attempt, like a counting capcode. A row whose board failed before
 // its first erase returns to the list; after the erase it stays out until its capcode is
 // released by hand. A list is known by its file's SHA-256, so importing the same file again
-// continues where it stopped.
+// continues where it stopped. A file with another SHA-256 that has the name of an imported list,
+// or shares capcodes with one, is that list changed: it continues the list when its rows are the
+// list's, compared by their values (line ends and quoting aside), in the same order, with any new
+// rows at the end (the list takes them); otherwise it is refused and nothing is imported.
 struct ListRow {
   int line = 0;        // the row's line in the file (the header is line 1)
   std::string fields;  // the row's values as the list's reader keeps them
@@ -146,6 +149,8 @@ struct ListState {
     std::int64_t attempt = 0;
   };
   std::optional<Conflict> conflict;
+  // Why the file was not imported: it changes an imported list other than by growing at its end.
+  std::string refused;
 };
 
 // How a store is opened.
@@ -154,6 +159,12 @@ enum class OpenMode {
   Existing,  // the database must be there; opened for writing
   Create,    // created (schema included) when missing; an SQLite file's folder is created only
              // when it is the default one
+};
+
+// Thrown by ReserveRow when every row of the list has been handed out.
+class ListUsedUpError : public RecordsError {
+ public:
+  using RecordsError::RecordsError;
 };
 
 // Thrown when the database named is not there (and the mode does not create it).
@@ -233,7 +244,9 @@ class RecordStore {
   virtual ReleaseOutcome Release(int slot, std::uint32_t capcode, bool force) = 0;
 
   // Imports a list unless one with the same SHA-256 is there already, in one transaction, and
-  // says how far it is used, with the first free row whose capcode these records hold.
+  // says how far it is used, with the first free row whose capcode these records hold. A changed
+  // list is grown or refused (`refused`); an import whose first free row is held (`conflict`)
+  // is undone: nothing of the file stays imported.
   virtual ListState ImportList(const ListImport& list);
 
   // The state of the list with this SHA-256, when it has been imported.
@@ -241,8 +254,8 @@ class RecordStore {
 
   // Reserve, and in the same transaction the first free row of list `list` (file order): the
   // row's capcodes are held like counting ones (in `taken`, under their slots) and the row is
-  // returned in `row`. Throws RecordsError when no row is left, or a capcode of the row is held
-  // by another attempt or a programmed board.
+  // returned in `row`. Throws ListUsedUpError when no row is left, RecordsError when a capcode
+  // of the row is held by another attempt or a programmed board.
   virtual Attempt ReserveRow(const Attempt& start, const std::vector<CountingSlot>& slots,
                              std::int64_t list, ListRow& row);
 };

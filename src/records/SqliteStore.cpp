@@ -231,12 +231,17 @@ class SqliteStore : public RecordStore {
     state.name = list.name;
     Statement find(db_, kFindList);
     find.Bind(list.sha256);
-    if (find.Step() == SQLITE_ROW) {
+    const bool known = find.Step() == SQLITE_ROW;
+    if (known) {
       state.id = find.Int(0);
       state.name = find.Text(1);
     } else {
       Check(find, what);
       state.id = InsertList(list, what);
+      if (!GrowEarlier(list, state, what)) {
+        Rollback();  // a changed list: nothing of the file is imported
+        return state;
+      }
     }
     CountList(state, what);
     Statement conflict(db_, kListConflict);
@@ -245,6 +250,11 @@ class SqliteStore : public RecordStore {
       state.conflict =
           ListState::Conflict{static_cast<int>(conflict.Int(0)),
                               static_cast<std::uint32_t>(conflict.Int(1)), conflict.Int(2)};
+      if (!known) {
+        Rollback();  // its first free row is held: the file is not imported
+        state.id = 0;
+        return state;
+      }
     } else {
       Check(conflict, what);
     }
@@ -280,7 +290,51 @@ class SqliteStore : public RecordStore {
     Statement insert(db_, kInsertList);
     insert.Bind(id).Bind(list.sha256).Bind(list.name).Bind(list.header).Bind(NowIso());
     Check(insert.Step(), SQLITE_DONE, what);
-    for (const ListRow& row : list.rows) {
+    InsertRows(id, list.rows, what);
+    return id;
+  }
+
+  // The file just inserted as list `state.id` may be an imported list changed: then that list
+  // takes the file's new rows (and the inserted copy goes), or the file is refused (false, with
+  // `state.refused`).
+  bool GrowEarlier(const ListImport& list, ListState& state, const char* what) {
+    Statement find(db_, kEarlierList);
+    find.Bind(state.id).Bind(list.name);
+    if (find.Step() != SQLITE_ROW) {
+      Check(find, what);
+      return true;
+    }
+    ImportedList earlier{find.Int(0), find.Text(1), find.Text(2), {}};
+    Statement rows(db_, kListRows);
+    rows.Bind(earlier.id);
+    while (rows.Step() == SQLITE_ROW) {
+      earlier.rows.push_back({static_cast<int>(rows.Int(0)), rows.Text(1), {}});
+    }
+    Check(rows, what);
+    const ListGrowth growth = GrowList(list, earlier);
+    if (!growth.refused.empty()) {
+      state.refused = growth.refused;
+      state.id = 0;
+      return false;
+    }
+    for (const char* sql : kDropList) {
+      Statement drop(db_, sql);
+      drop.Bind(state.id);
+      Check(drop.Step(), SQLITE_DONE, what);
+    }
+    InsertRows(earlier.id, growth.appended, what);
+    if (growth.takesFile) {
+      Statement sha(db_, kListSha);
+      sha.Bind(list.sha256).Bind(earlier.id);
+      Check(sha.Step(), SQLITE_DONE, what);
+    }
+    state.id = earlier.id;
+    state.name = earlier.name;
+    return true;
+  }
+
+  void InsertRows(std::int64_t id, const std::vector<ListRow>& rows, const char* what) {
+    for (const ListRow& row : rows) {
       Statement line(db_, kInsertListRow);
       line.Bind(id).Bind(std::int64_t{row.line}).Bind(row.fields);
       Check(line.Step(), SQLITE_DONE, what);
@@ -291,7 +345,6 @@ class SqliteStore : public RecordStore {
         Check(held.Step(), SQLITE_DONE, what);
       }
     }
-    return id;
   }
 
   void CountList(ListState& state, const char* what) {
@@ -315,7 +368,7 @@ class SqliteStore : public RecordStore {
       name.Bind(list);
       const std::string shown = name.Step() == SQLITE_ROW ? name.Text(0) : std::to_string(list);
       Rollback();
-      throw RecordsError(ListUsedUp(shown));
+      throw ListUsedUpError(ListUsedUp(shown));
     }
     row.line = static_cast<int>(free.Int(0));
     row.fields = free.Text(1);

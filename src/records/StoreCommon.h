@@ -145,6 +145,41 @@ inline constexpr const char* kReturnListRow =
 inline constexpr const char* kRowOfAttempt =
     "SELECT line, fields FROM list_row WHERE attempt_id = $1";
 
+// An imported list that a file with another SHA-256 may be a changed form of: one with the file's
+// name, or else one that shares a capcode with it (the file imported as list $1 for the look);
+// the newest first.
+inline constexpr const char* kEarlierList =
+    "SELECT id, name, header FROM capcode_list WHERE id <> $1 AND (name = $2 OR id IN"
+    " (SELECT o.list_id FROM list_capcode n JOIN list_capcode o ON o.capcode = n.capcode"
+    " WHERE n.list_id = $1 AND o.list_id <> $1))"
+    " ORDER BY CASE WHEN name = $2 THEN 0 ELSE 1 END, id DESC LIMIT 1";
+inline constexpr const char* kListRows =
+    "SELECT line, fields FROM list_row WHERE list_id = $1 ORDER BY line";
+inline constexpr const char* kDropList[] = {
+    "DELETE FROM list_capcode WHERE list_id = $1",
+    "DELETE FROM list_row WHERE list_id = $1",
+    "DELETE FROM capcode_list WHERE id = $1",
+};
+inline constexpr const char* kListSha = "UPDATE capcode_list SET sha256 = $1 WHERE id = $2";
+
+// An imported list as a changed file is compared with it.
+struct ImportedList {
+  std::int64_t id = 0;
+  std::string name;
+  std::string header;
+  std::vector<ListRow> rows;  // line and fields, in file order
+};
+
+// How a file goes on from an imported list it is a changed form of: the rows the list takes
+// (the file's rows past the list's end, numbered on after its last line) and whether the list
+// becomes known by the file's SHA-256 (the file has all its rows); or why the file is refused.
+struct ListGrowth {
+  std::vector<ListRow> appended;
+  bool takesFile = false;
+  std::string refused;
+};
+ListGrowth GrowList(const ListImport& file, const ImportedList& earlier);
+
 // "no row of the list FILE is left".
 std::string ListUsedUp(const std::string& name);
 // "capcode 1500003 of line 4 of the list is already held by attempt #12".

@@ -9,6 +9,7 @@ std::optional<PlanRefusal> PrepareSeriesList(records::RecordStore& store, Series
   if (!plan.list) return std::nullopt;
   const std::string shown = ValidUtf8(plan.list->path);
   const records::ListState state = store.ImportList(ListImportOf(*plan.list));
+  if (!state.refused.empty()) return PlanRefusal{PlanInput::List, 0, state.refused};
   plan.listId = state.id;
   if (shownState) *shownState = state;
   if (state.free == 0) {

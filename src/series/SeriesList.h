@@ -13,8 +13,9 @@ namespace tuva::series {
 // Imports `plan.list` into `store` and sets `plan.listId` (and `state`, when given, to how far the
 // list is used); the count becomes the rows left when `plan.countFromList` is set. Refused (input
 // List, or Count) when no row is left, when a free row's capcode is already held in these records
-// (an open or failed attempt, a programmed board: two receivers would share it), or when fewer rows
-// are left than the count. Throws RecordsError when the database fails.
+// (an open or failed attempt, a programmed board: two receivers would share it), when the file
+// changes an imported list other than by new rows at its end, or when fewer rows are left than
+// the count; a refused file is not imported. Throws RecordsError when the database fails.
 std::optional<PlanRefusal> PrepareSeriesList(records::RecordStore& store, SeriesPlan& plan,
                                              records::ListState* state = nullptr);
 

@@ -2,6 +2,8 @@
 
 #include <chrono>
 
+#include "records/RecordText.h"
+
 namespace tuva::series {
 namespace {
 
@@ -39,6 +41,81 @@ bool StillOpen(records::RecordStore& store, std::int64_t id) {
   } catch (const records::RecordsError&) {
     return true;
   }
+}
+
+// The capcodes the board of a kept result may hold: those it took, or else those it was given
+// ("1960001", "1500000,1600000").
+std::string BoardCapcodes(const records::Attempt& attempt) {
+  if (!attempt.taken.empty()) return Counting(attempt);
+  std::string text;
+  for (const auto& capcode : attempt.capcodes) {
+    if (capcode.empty()) continue;
+    if (!text.empty()) text += ",";
+    text += capcode;
+  }
+  return text;
+}
+
+// "capcode 1960001, programmed on /dev/pts/3 at 2026-12-07 14:03, attempt #2 of DB"
+std::string ForeignText(const records::Journal::Entry& entry) {
+  const records::Attempt& a = entry.attempt;
+  const std::string capcodes = BoardCapcodes(a);
+  std::string text;
+  if (!capcodes.empty()) {
+    text = (capcodes.find(',') == std::string::npos ? "capcode " : "capcodes ") + capcodes + ", ";
+  }
+  return text + records::ResultName(a.result) + " on " + a.port + " at " + Minute(a.time) +
+         ", attempt #" + std::to_string(a.id) + " of " + entry.database;
+}
+
+std::string RefusalOf(const std::vector<records::Journal::Entry>& foreign,
+                      const std::string& database, const std::string& journalPath) {
+  const bool one = foreign.size() == 1;
+  std::string text = "the journal " + journalPath + " holds " + std::to_string(foreign.size()) +
+                     (one ? " result" : " results") + " of another records database (";
+  std::string elsewhere;
+  for (std::size_t i = 0; i < foreign.size(); ++i) {
+    if (i > 0) text += "; ";
+    text += ForeignText(foreign[i]);
+    if (elsewhere.empty() && foreign[i].database != database) elsewhere = foreign[i].database;
+  }
+  text += one ? "): record it here with --adopt-journal, or drop it with `tuvactl records "
+              : "): record them here with --adopt-journal, or drop them with `tuvactl records ";
+  text += "--records " + database + " --discard-journal " +
+          (one ? std::to_string(foreign[0].attempt.id) : std::string("all")) + "`";
+  if (!elsewhere.empty()) text += ", or run on " + elsewhere + " to record it there";
+  return text;
+}
+
+// Records a result of another database in `store` as an attempt holding the capcodes its board
+// may hold, so that the pool never hands them out again. A capcode this database already gives
+// another board is said in `lines` (two boards may share it) and not taken twice.
+void Adopt(records::RecordStore& store, const records::Journal::Entry& entry,
+           std::vector<std::string>& lines) {
+  const records::Attempt& was = entry.attempt;
+  std::vector<records::CountingSlot> slots;
+  for (const auto& taken : was.taken) {
+    if (!taken.held) continue;
+    records::ListFilter holders;
+    holders.capcode = taken.capcode;
+    const auto found = store.List(holders);
+    if (!found.empty()) {
+      lines.push_back("capcode " + std::to_string(taken.capcode) + " of the adopted attempt #" +
+                      std::to_string(was.id) + " is held here too, by " +
+                      records::AttemptText(found.front()) + ": two boards may share it");
+      continue;
+    }
+    slots.push_back({taken.slot, taken.capcode, 1, taken.capcode});
+  }
+  records::Attempt adopted = was;
+  adopted.id = store.Reserve(was, slots).id;
+  const bool erased = was.erased || was.result == records::Result::Programmed;
+  if (erased) store.MarkErased(adopted.id);
+  adopted.erased = erased;
+  adopted.message = "adopted from the journal: attempt #" + std::to_string(was.id) + " of " +
+                    entry.database + " at " + Minute(was.time) +
+                    (was.message.empty() ? "" : "; " + was.message);
+  store.Finish(adopted);
 }
 
 }  // namespace
@@ -112,23 +189,32 @@ Heartbeat::~Heartbeat() {
   thread_.join();
 }
 
-std::vector<std::string> PrepareRecords(records::RecordStore& store,
-                                        const std::string& journalPath) {
+std::vector<std::string> PrepareRecords(records::RecordStore& store, const std::string& journalPath,
+                                        bool adopt) {
   store.CheckIntegrity();  // a damaged database is refused before any board is touched
   std::vector<std::string> lines;
   records::Journal journal(journalPath);
   const std::string identity = store.Identity();
+  const std::vector<records::Journal::Entry> entries = journal.Entries();
+  std::vector<records::Journal::Entry> foreign;
+  for (const auto& entry : entries) {
+    if (entry.identity != identity) foreign.push_back(entry);
+  }
+  // A board of a lost database may hold capcodes this one would hand out again: nothing starts
+  // until the technician says what those results are to this database.
+  if (!foreign.empty() && !adopt) throw ForeignJournal(RefusalOf(foreign, store.Name(), journalPath));
+  for (const auto& entry : foreign) {
+    Adopt(store, entry, lines);
+    journal.Drop(entry.identity, entry.attempt.id);
+  }
+  if (!foreign.empty()) {
+    lines.push_back("recorded " + std::to_string(foreign.size()) +
+                    (foreign.size() == 1 ? " result" : " results") +
+                    " of another records database here, adopted from " + journalPath);
+  }
   int finished = 0;
-  for (const auto& entry : journal.Entries()) {
-    if (entry.identity != identity) {
-      if (entry.database == store.Name()) {
-        lines.push_back("the result of attempt #" + std::to_string(entry.attempt.id) + " (" +
-                        Counting(entry.attempt) + ", " + records::ResultName(entry.attempt.result) +
-                        ") belongs to an earlier database at " + entry.database + " and stays in " +
-                        journalPath);
-      }
-      continue;
-    }
+  for (const auto& entry : entries) {
+    if (entry.identity != identity) continue;
     try {
       store.Finish(entry.attempt);
       ++finished;
@@ -156,6 +242,19 @@ std::vector<std::string> PrepareRecords(records::RecordStore& store,
   });
   if (!stale.empty()) lines.push_back(StaleOpenMessage(stale));
   return lines;
+}
+
+std::vector<std::string> DiscardForeignResults(records::RecordStore& store,
+                                               const std::string& journalPath, std::int64_t id) {
+  records::Journal journal(journalPath);
+  const std::string identity = store.Identity();
+  std::vector<std::string> dropped;
+  for (const auto& entry : journal.Entries()) {
+    if (entry.identity == identity || (id != 0 && entry.attempt.id != id)) continue;
+    journal.Drop(entry.identity, entry.attempt.id);
+    dropped.push_back(ForeignText(entry));
+  }
+  return dropped;
 }
 
 std::string StaleOpenMessage(const std::vector<records::Attempt>& open) {

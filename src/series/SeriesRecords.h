@@ -58,11 +58,30 @@ class Heartbeat {
   std::thread thread_;
 };
 
+// The journal holds results of another records database (one that was lost or replaced, or is
+// not the one this run opened): their boards may hold capcodes this database would hand out
+// again. The message names them and the two ways on: --adopt-journal, or dropping them by hand.
+class ForeignJournal : public records::RecordsError {
+ public:
+  using records::RecordsError::RecordsError;
+};
+
 // Before a series: checks the database (RecordStore::CheckIntegrity), finishes in `store` the
 // results an earlier run kept in the journal at `journalPath`, and names the attempts an earlier
 // run left open (stale heartbeat). Returns the lines to show once, on the error stream.
-std::vector<std::string> PrepareRecords(records::RecordStore& store,
-                                        const std::string& journalPath);
+//
+// A result of another database is refused (ForeignJournal, before anything is written) unless
+// `adopt` is set: then it is recorded here as an attempt that holds its capcodes (programmed, or
+// failed after its erase), its message saying it was adopted from the journal, and leaves the
+// journal.
+std::vector<std::string> PrepareRecords(records::RecordStore& store, const std::string& journalPath,
+                                        bool adopt = false);
+
+// Drops from the journal the results of another database than `store`: the one of attempt `id`
+// (its number in that database), or every one when `id` is 0. Returns the results dropped, as
+// "1500001 (#2, programmed)".
+std::vector<std::string> DiscardForeignResults(records::RecordStore& store,
+                                               const std::string& journalPath, std::int64_t id);
 
 // "2 attempts of an earlier run are still open: 1500001 (erased, /dev/ttyUSB0, station bench2,
 // 2026-12-07 14:03), ..."

@@ -197,6 +197,7 @@ struct SeriesRun::BoardJob {
   KeptThisRun::Claim claim;
   std::string firmwareState;  // what the firmware step did, when the plan has firmware
   records::ListRow row;       // the list's row the board takes, when the run has a list
+  bool untouched = false;     // the list had no row left for it: nothing was done to the board
 };
 
 void SeriesRun::Run() {
@@ -221,6 +222,23 @@ void SeriesRun::Stop() {
 int SeriesRun::programmed() const {
   std::lock_guard lock(mutex_);
   return programmed_;
+}
+
+int SeriesRun::failed() const {
+  std::lock_guard lock(mutex_);
+  return failed_;
+}
+
+std::string SeriesRun::listUsedUp() const {
+  std::lock_guard lock(mutex_);
+  return listUsedUp_;
+}
+
+void SeriesRun::EndOfList(const std::string& why) {
+  std::lock_guard lock(mutex_);
+  if (listUsedUp_.empty()) listUsedUp_ = why;
+  stop_ = true;
+  changed_.notify_all();
 }
 
 std::string SeriesRun::problem() const {
@@ -256,10 +274,11 @@ bool SeriesRun::TakeTicket() {
   return true;
 }
 
-void SeriesRun::ReturnTicket(bool programmed) {
+void SeriesRun::ReturnTicket(bool programmed, bool touched) {
   std::lock_guard lock(mutex_);
   --inFlight_;
   if (programmed) ++programmed_;
+  if (!programmed && touched) ++failed_;
   if (programmed_ >= plan_.count) stop_ = true;
   changed_.notify_all();
 }
@@ -374,8 +393,12 @@ BoardIdentity SeriesRun::DealWith(const std::string& device, PortView& view,
     ReturnTicket(false);
     throw;
   }
-  ReturnTicket(report.programmed);
-  Report(report);
+  ReturnTicket(report.programmed, !job.untouched);
+  if (job.untouched) {
+    view.Show(PortState::Waiting);
+  } else {
+    Report(report);
+  }
   return job.identity;
 }
 
@@ -468,6 +491,11 @@ bool SeriesRun::ReserveCapcodes(BoardJob& job) {
   try {
     job.attempt = plan_.list ? store_.ReserveRow(job.attempt, slots_, plan_.listId, job.row)
                              : Reserve(job.attempt, slots_);
+  } catch (const records::ListUsedUpError& error) {
+    // Other stations took the last rows: the run is done, and this board was never touched.
+    EndOfList(error.what());
+    job.untouched = true;
+    return false;
   } catch (const records::RecordsError& error) {
     Halt(error.what());
     job.report.result = std::string("failed: ") + error.what();

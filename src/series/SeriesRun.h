@@ -140,6 +140,12 @@ class SeriesRun {
   void Stop();
 
   int programmed() const;
+  // The boards written (or tried) that were not programmed.
+  int failed() const;
+  // Why the run ended before its count with nothing gone wrong: every row of its list has gone
+  // to a board ("no row of the list FILE is left"); empty otherwise. The board that found no row
+  // was left untouched: it is neither reported nor counted.
+  std::string listUsedUp() const;
   // Why the run stopped before its count (a capcode out of range, the pool used up, the
   // store failing); empty otherwise.
   std::string problem() const;
@@ -161,8 +167,10 @@ class SeriesRun {
   BoardReport SkipBoard(const std::string& device, PortView& view, const BoardLook& board,
                         std::uint32_t capcode);
   bool TakeTicket();
-  void ReturnTicket(bool programmed);
+  // `touched`: the board was written or tried (false for one that got no row of the list).
+  void ReturnTicket(bool programmed, bool touched = true);
   void Halt(const std::string& problem);
+  void EndOfList(const std::string& why);
   bool Stopping() const;
   // Waits `interval` unless the run stops first; false when it stops.
   bool Pause(std::chrono::milliseconds interval);
@@ -203,9 +211,11 @@ class SeriesRun {
   mutable std::mutex mutex_;  // guards the counts and the problem
   std::condition_variable changed_;
   int programmed_ = 0;
+  int failed_ = 0;
   int inFlight_ = 0;
   bool stop_ = false;
   std::string problem_;
+  std::string listUsedUp_;
 };
 
 }  // namespace tuva::series
