@@ -48,8 +48,11 @@ struct Options {
   std::string since;         // records --since DATE
   std::size_t limit = 0;     // records --limit N: the newest N; 0 for all
   bool newRecords = false;   // series --new-records: create the database named by --records
-  bool adoptJournal = false;  // series --adopt-journal: record another database's results here
-  std::string discardJournal;  // records --discard-journal ID|all: drop them from the journal
+
+  // The journal's results of another records database (a lost one): series --adopt-journal
+  // records them in this one; records --discard-journal ID|all drops them.
+  bool adoptJournal = false;
+  std::string discardJournal;
 
   // series
   std::vector<std::string> capcodes;  // --capcode SLOT=FIRST[:STEP]

@@ -228,8 +228,7 @@ int DiscardJournal(const Options& options) {
   }
   const auto store = OpenStore(options, records::OpenMode::ReadOnly);
   try {
-    const auto dropped =
-        series::DiscardForeignResults(*store, records::DefaultJournalPath(), id);
+    const auto dropped = series::DiscardForeignResults(*store, records::DefaultJournalPath(), id);
     if (dropped.empty()) {
       std::cerr << "tuvactl: the journal " << records::DefaultJournalPath() << " holds no result "
                 << (id == 0 ? std::string("") : "of attempt #" + std::to_string(id) + " ")

@@ -28,17 +28,15 @@ Attempt RecordStore::ReserveRow(const Attempt&, const std::vector<CountingSlot>&
 
 ListGrowth GrowList(const ListImport& file, const ImportedList& earlier) {
   ListGrowth growth;
-  std::string changed = file.name;
-  changed += file.name == earlier.name ? " changed since it was imported as list #" +
-                                             std::to_string(earlier.id)
-                                       : " shares rows with list #" + std::to_string(earlier.id) +
-                                             " (" + earlier.name + ") but differs from it";
+  const std::string changed =
+      file.name + " changed since it was imported as list #" + std::to_string(earlier.id);
   const std::string onlyGrows =
       "; a list may only grow at its end: keep its rows as they were and append new ones, or "
-      "give new rows in a list of their own";
+      "give the changed rows in a list under another name";
+  growth.separate = file.name != earlier.name;
   if (file.header != earlier.header) {
-    growth.refused =
-        changed + ": its header was \"" + earlier.header + "\", now \"" + file.header + "\"" + onlyGrows;
+    growth.refused = changed + ": its header was \"" + earlier.header + "\", now \"" + file.header +
+                     "\"" + onlyGrows;
     return growth;
   }
   const std::size_t shared = std::min(file.rows.size(), earlier.rows.size());
@@ -50,6 +48,7 @@ ListGrowth GrowList(const ListImport& file, const ImportedList& earlier) {
       return growth;
     }
   }
+  growth.separate = false;
   growth.takesFile = file.rows.size() >= earlier.rows.size();
   int last = earlier.rows.empty() ? 1 : earlier.rows.back().line;
   for (std::size_t i = shared; i < file.rows.size(); ++i) {

@@ -540,15 +540,16 @@ class PostgresStore : public RecordStore {
   // `state.refused`).
   bool GrowEarlier(const ListImport& list, ListState& state) {
     const std::string fresh = Number(state.id);
-    const Rows found = Run(kEarlierList, {fresh, list.name});
+    const Rows found = Run(kEarlierList, {fresh, list.name, list.header});
     if (PQntuples(found.get()) == 0) return true;
-    ImportedList earlier{std::stoll(Value(found, 0, 0)), Value(found, 0, 1), Value(found, 0, 2),
-                         {}};
+    ImportedList earlier{
+        std::stoll(Value(found, 0, 0)), Value(found, 0, 1), Value(found, 0, 2), {}};
     const Rows rows = Run(kListRows, {Number(earlier.id)});
     for (int i = 0; i < PQntuples(rows.get()); ++i) {
       earlier.rows.push_back({std::stoi(Value(rows, i, 0)), Value(rows, i, 1), {}});
     }
     const ListGrowth growth = GrowList(list, earlier);
+    if (growth.separate) return true;
     if (!growth.refused.empty()) {
       state.refused = growth.refused;
       state.id = 0;
@@ -578,8 +579,7 @@ class PostgresStore : public RecordStore {
         Run((std::string(kFreeListRow) + " FOR UPDATE SKIP LOCKED").c_str(), {number});
     if (PQntuples(free.get()) == 0) {
       const Rows name = Run("SELECT name FROM capcode_list WHERE id = $1", {number});
-      throw ListUsedUpError(
-          ListUsedUp(PQntuples(name.get()) > 0 ? Value(name, 0, 0) : number));
+      throw ListUsedUpError(ListUsedUp(PQntuples(name.get()) > 0 ? Value(name, 0, 0) : number));
     }
     row.line = std::stoi(Value(free, 0, 0));
     row.fields = Value(free, 0, 1);

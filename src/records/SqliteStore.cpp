@@ -299,7 +299,7 @@ class SqliteStore : public RecordStore {
   // `state.refused`).
   bool GrowEarlier(const ListImport& list, ListState& state, const char* what) {
     Statement find(db_, kEarlierList);
-    find.Bind(state.id).Bind(list.name);
+    find.Bind(state.id).Bind(list.name).Bind(list.header);
     if (find.Step() != SQLITE_ROW) {
       Check(find, what);
       return true;
@@ -312,6 +312,7 @@ class SqliteStore : public RecordStore {
     }
     Check(rows, what);
     const ListGrowth growth = GrowList(list, earlier);
+    if (growth.separate) return true;
     if (!growth.refused.empty()) {
       state.refused = growth.refused;
       state.id = 0;

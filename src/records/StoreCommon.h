@@ -146,12 +146,12 @@ inline constexpr const char* kRowOfAttempt =
     "SELECT line, fields FROM list_row WHERE attempt_id = $1";
 
 // An imported list that a file with another SHA-256 may be a changed form of: one with the file's
-// name, or else one that shares a capcode with it (the file imported as list $1 for the look);
-// the newest first.
+// name, or else one with its header that shares a capcode with it (the file imported as list $1
+// for the look); the newest first.
 inline constexpr const char* kEarlierList =
-    "SELECT id, name, header FROM capcode_list WHERE id <> $1 AND (name = $2 OR id IN"
-    " (SELECT o.list_id FROM list_capcode n JOIN list_capcode o ON o.capcode = n.capcode"
-    " WHERE n.list_id = $1 AND o.list_id <> $1))"
+    "SELECT id, name, header FROM capcode_list WHERE id <> $1 AND (name = $2 OR (header = $3"
+    " AND id IN (SELECT o.list_id FROM list_capcode n JOIN list_capcode o"
+    " ON o.capcode = n.capcode WHERE n.list_id = $1 AND o.list_id <> $1)))"
     " ORDER BY CASE WHEN name = $2 THEN 0 ELSE 1 END, id DESC LIMIT 1";
 inline constexpr const char* kListRows =
     "SELECT line, fields FROM list_row WHERE list_id = $1 ORDER BY line";
@@ -170,12 +170,15 @@ struct ImportedList {
   std::vector<ListRow> rows;  // line and fields, in file order
 };
 
-// How a file goes on from an imported list it is a changed form of: the rows the list takes
-// (the file's rows past the list's end, numbered on after its last line) and whether the list
-// becomes known by the file's SHA-256 (the file has all its rows); or why the file is refused.
+// How a file goes on from an imported list with its name or its capcodes: the rows the list
+// takes (the file's rows past the list's end, numbered on after its last line) and whether the
+// list becomes known by the file's SHA-256 (the file has all its rows). A file with the list's
+// name and other rows is refused (why); one under another name whose rows are not the list's is
+// a list of its own (`separate`).
 struct ListGrowth {
   std::vector<ListRow> appended;
   bool takesFile = false;
+  bool separate = false;
   std::string refused;
 };
 ListGrowth GrowList(const ListImport& file, const ImportedList& earlier);

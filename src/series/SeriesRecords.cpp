@@ -202,7 +202,8 @@ std::vector<std::string> PrepareRecords(records::RecordStore& store, const std::
   }
   // A board of a lost database may hold capcodes this one would hand out again: nothing starts
   // until the technician says what those results are to this database.
-  if (!foreign.empty() && !adopt) throw ForeignJournal(RefusalOf(foreign, store.Name(), journalPath));
+  if (!foreign.empty() && !adopt)
+    throw ForeignJournal(RefusalOf(foreign, store.Name(), journalPath));
   for (const auto& entry : foreign) {
     Adopt(store, entry, lines);
     journal.Drop(entry.identity, entry.attempt.id);

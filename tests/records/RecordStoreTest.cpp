@@ -344,14 +344,65 @@ TYPED_TEST(RecordStoreTest, ListRowsAreHandedOutInOrderAndOnce) {
   EXPECT_EQ(store->Release(2, 1600003, true).kind, records::ReleaseOutcome::Released);
   EXPECT_EQ(next(), 3);
 
-  // Another file with a capcode a programmed board has: named at import, refused at reservation.
+  // Another file with a capcode a programmed board has: named at import, and not imported.
   const records::ListState other = store->ImportList(
       {std::string(64, 'd'), "other.csv", "capcode.3.address", {{2, "1600002", {{3, 1600002}}}}});
   ASSERT_TRUE(other.conflict);
   EXPECT_EQ(other.conflict->line, 2);
+  EXPECT_FALSE(store->FindList(std::string(64, 'd')));
+}
+
+// A file with another SHA-256 under an imported list's name (or with its header and capcodes
+// under another name) is that list again: with its rows (compared as the reader keeps them, so a
+// re-save with other line ends is one) and new ones at the end, the list takes the new rows; with
+// a row changed it is refused, and nothing of it is imported.
+TYPED_TEST(RecordStoreTest, AChangedListGrowsAtItsEndOrIsRefusedWhole) {
+  auto store = this->Open();
+  auto file = [](char sha, const std::string& name, int rows, int changedLine = 0) {
+    records::ListImport list{std::string(64, sha), name, "capcode.2.address", {}};
+    for (int line = 2; line < rows + 2; ++line) {
+      const std::uint32_t capcode = 1600000 + line + (line == changedLine ? 50 : 0);
+      list.rows.push_back({line, std::to_string(capcode), {{2, capcode}}});
+    }
+    return list;
+  };
+  const records::ListState first = store->ImportList(file('a', "list.csv", 2));
+  for (int board = 0; board < 2; ++board) {
+    records::ListRow row;
+    const Attempt attempt = store->ReserveRow(this->Start("/dev/ttyUSB0"), {}, first.id, row);
+    this->End(*store, attempt.id, Result::Programmed);
+  }
+  struct Case {
+    records::ListImport list;
+    std::size_t rows;  // the list's rows afterwards; 0: refused
+    const char* said;
+  };
+  const Case cases[] = {
+      {file('b', "list.csv", 2), 2, ""},  // saved again: used up, nothing new
+      {file('c', "list.csv", 3), 3, ""},  // one row appended
+      {file('d', "copy.csv", 4), 4, ""},  // a copy under another name, one more
+      {file('e', "list.csv", 5, 3), 0,    // line 3 changed
+       "list.csv changed since it was imported as list #1: line 3 was \"1600003\", now "
+       "\"1600053\"; a list may only grow at its end"},
+  };
+  for (const Case& test : cases) {
+    SCOPED_TRACE(test.list.sha256.substr(0, 1));
+    const records::ListState state = store->ImportList(test.list);
+    EXPECT_EQ(state.rows, test.rows);
+    EXPECT_FALSE(state.conflict);
+    if (test.rows > 0) {
+      EXPECT_EQ(state.id, first.id);
+      EXPECT_EQ(state.free, test.rows - 2);
+      EXPECT_EQ(store->FindList(test.list.sha256)->id, first.id);
+    } else {
+      EXPECT_EQ(state.refused.rfind(test.said, 0), 0u) << state.refused;
+      EXPECT_FALSE(store->FindList(test.list.sha256));
+    }
+  }
+  EXPECT_EQ(store->FindList(std::string(64, 'd'))->rows, 4u);
   records::ListRow row;
-  EXPECT_THROW(store->ReserveRow(this->Start("/dev/ttyUSB1"), {}, other.id, row), RecordsError);
-  EXPECT_EQ(store->FindList(std::string(64, 'd'))->free, 1u);
+  store->ReserveRow(this->Start("/dev/ttyUSB0"), {}, first.id, row);
+  EXPECT_EQ(row.line, 4);
 }
 
 // Two connections (two stations, or two processes on one file) reserving at once.

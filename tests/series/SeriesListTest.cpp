@@ -211,6 +211,37 @@ TEST_F(SeriesListTest, BadListsAreRefusedBeforeAnyBoard) {
   EXPECT_TRUE(jig.Requests().empty());
 }
 
+// Two stations on one list: the first takes a row, the second the rest; the first's next board
+// then finds no row left. That board is left untouched and is no failure: the run is done.
+TEST_F(SeriesListTest, AListTheOtherStationUsedUpEndsTheRunAsDone) {
+  const std::string db = Path("records.sqlite");
+  const std::string list = List("list.csv", 1500000, 3);
+  const std::string late = Path("late-port");  // a port whose adapter is plugged in later
+  auto& a = Jig(1);
+  Station& first = Series({"--capcodes", list, "--records", db, "--port", late}, {&a});
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (Output(first).find(" programmed") == std::string::npos) {
+    ASSERT_LT(std::chrono::steady_clock::now(), end) << Output(first);
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  auto& b = Jig(2);
+  Station& second = Series({"--capcodes", list, "--records", db}, {&b});
+  ASSERT_EQ(Wait(second), 0) << Output(second);
+
+  auto& c = Jig(1);
+  fs::create_symlink(c.SlavePath(), late);
+  EXPECT_EQ(Wait(first), 0) << Output(first);
+  EXPECT_NE(
+      Output(first).find("1 of 3 boards programmed; done: no row of the list " + list + " is left"),
+      std::string::npos)
+      << Output(first);
+  EXPECT_EQ(Output(first).find("failed"), std::string::npos) << Output(first);
+  for (const auto& request : c.Requests()) EXPECT_NE(request.command, "EraseBlock");
+  const auto attempts = records::OpenRecordStore(db, records::OpenMode::ReadOnly)->List({});
+  EXPECT_EQ(attempts.size(), 3u);
+  EXPECT_EQ(Boards(), Rows(1500000, 2, 4));
+}
+
 // Two stations import the same file into one PostgreSQL database and take its rows in turns; a
 // prompt in Latin-1 reaches the boards as its bytes.
 TEST_F(SeriesListTest, TwoStationsShareOneListWithoutADuplicate) {

@@ -190,6 +190,86 @@ TEST_F(SeriesRecordsTest, AResultThatCannotBeRecordedIsKeptAndRecordedByTheNextR
   }
 }
 
+// Two boards programmed but not recorded, then the database lost: a new one at its path refuses to
+// start while the journal holds their results; one is dropped by name, the other adopted, and the
+// pool steps over its capcode.
+TEST_F(SeriesRecordsTest, ALostDatabasesResultsStopANewOneUntilAdoptedOrDropped) {
+  const std::string db = Path("records.sqlite");
+  auto& first = Jig(2);
+  {
+    auto lost = records::OpenRecordStore(db, OpenMode::Create);
+    FailingFinish store(*lost, 100);
+    series::SeriesPlan plan;
+    plan.counting = {{1, 1500000, 1}};
+    plan.count = 2;
+    plan.ports = {first.SlavePath()};
+    series::SeriesRun(store, plan, {}).Run();
+  }
+  for (const char* suffix : {"", "-wal", "-shm"}) fs::remove(db + suffix);
+  const std::string journal = records::DefaultJournalPath();
+  auto& jig = Jig(2);
+  auto series = [&](const std::string& out, std::vector<std::string> more) {
+    std::vector<std::string> words = {"--capcode",    "1=1500000", "--count",       "2",
+                                      "--records",    db,          "--new-records", "--port",
+                                      jig.SlavePath()};
+    words.insert(words.end(), more.begin(), more.end());
+    return Wait(Start(words, Path(out)));
+  };
+  auto records = [&](const std::string& out, std::vector<std::string> words) {
+    words.insert(words.begin(), {TUVACTL, "records", "--records", db});
+    std::vector<char*> argv;
+    for (auto& word : words) argv.push_back(word.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, Path(out).c_str(), O_WRONLY | O_CREAT, 0600);
+    posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    pid_t pid = 0;
+    EXPECT_EQ(posix_spawn(&pid, TUVACTL, &actions, nullptr, argv.data(), environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    return Wait(pid);
+  };
+
+  EXPECT_EQ(series("refused.txt", {}), 2);
+  const std::string port = first.SlavePath();
+  EXPECT_NE(Text(Path("refused.txt"))
+                .find("the journal " + journal +
+                      " holds 2 results of another records database (capcode 1500000, "
+                      "programmed on " +
+                      port),
+            std::string::npos)
+      << Text(Path("refused.txt"));
+  EXPECT_NE(Text(Path("refused.txt"))
+                .find("record them here with --adopt-journal, or drop them with `tuvactl records "
+                      "--records " +
+                      db + " --discard-journal all`"),
+            std::string::npos)
+      << Text(Path("refused.txt"));
+  EXPECT_TRUE(jig.Requests().empty());
+
+  EXPECT_EQ(records("dropped.txt", {"--discard-journal", "#1"}), 0);
+  EXPECT_NE(Text(Path("dropped.txt"))
+                .find("dropped from the journal: capcode 1500000, programmed on " + port),
+            std::string::npos)
+      << Text(Path("dropped.txt"));
+  EXPECT_EQ(series("refused-again.txt", {}), 2);
+  EXPECT_NE(Text(Path("refused-again.txt"))
+                .find("holds 1 result of another records database (capcode 1500001, "),
+            std::string::npos)
+      << Text(Path("refused-again.txt"));
+
+  EXPECT_EQ(series("adopted.txt", {"--adopt-journal"}), 0) << Text(Path("adopted.txt"));
+  for (const char* capcode : {"  1500000  ", "  1500002  "}) {
+    EXPECT_NE(Text(Path("adopted.txt")).find(jig.SlavePath() + capcode), std::string::npos)
+        << Text(Path("adopted.txt"));
+  }
+  EXPECT_FALSE(fs::exists(journal));
+  EXPECT_EQ(records("found.txt", {"--capcode", "1500001"}), 0);
+  EXPECT_NE(Text(Path("found.txt")).find("adopted from the journal: attempt #2 of " + db),
+            std::string::npos)
+      << Text(Path("found.txt"));
+}
+
 // The PostgreSQL server restarted between two boards: the run reconnects and goes on.
 TEST_F(SeriesRecordsTest, APostgresRestartBetweenTwoBoardsDoesNotStopTheRun) {
   PostgresServer server;
