@@ -131,7 +131,8 @@ class SeriesRun {
   SeriesRun(const SeriesRun&) = delete;
   SeriesRun& operator=(const SeriesRun&) = delete;
 
-  // Runs every port until `count` boards are programmed, Stop is called or the pool runs out.
+  // Runs every port until `count` boards are programmed, Stop is called, the pool runs out or
+  // the list has no row left.
   // Boards being written when the run ends are finished and recorded first.
   void Run();
 
