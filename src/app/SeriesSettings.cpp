@@ -280,9 +280,11 @@ QWidget* SeriesSettings::BuildRecords() {
   } catch (const records::RecordsError&) {
     // No home folder: the user names the database.
   }
+  // The name wraps instead of widening the form as it is typed: a long path breaks after a '/'.
   recordsName_ = new QLabel(box);
   recordsName_->setObjectName(QStringLiteral("lblRecordsName"));
-  recordsName_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  recordsName_->setWordWrap(true);
+  recordsName_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
   layout->addWidget(recordsPath_);
   layout->addWidget(recordsName_);
   connect(recordsPath_, &QLineEdit::textChanged, this, [this] { ShowRecordsName(); });
@@ -294,10 +296,11 @@ void SeriesSettings::ShowRecordsName() {
   const std::string where = Bytes(recordsWhere());
   try {
     const bool standard = records::SeriesOpenMode(where, false) == records::OpenMode::Create;
+    QString name = Text(records::RecordsName(where));
+    name.replace(QLatin1Char('/'), QStringLiteral("/\u200B"));  // a zero-width break after each
     recordsName_->setText(
         QStringLiteral("Boards are recorded in %1%2")
-            .arg(Text(records::RecordsName(where)),
-                 standard ? QStringLiteral(" (the default database)") : QString()));
+            .arg(name, standard ? QStringLiteral(" (the default database)") : QString()));
   } catch (const records::RecordsError& error) {
     recordsName_->setText(Text(error.what()));
   }
