@@ -356,11 +356,12 @@ void SeriesSettings::Save() const {
   settings->setValue(QStringLiteral("keepCapcodes"), keepCapcodes_->isChecked());
   settings->setValue(QStringLiteral("firmware"), firmwarePath_->text());
   settings->setValue(QStringLiteral("firmwareFullCheck"), firmwareFull_->isChecked());
-  // A PostgreSQL URL is kept as it is shown, without its password: no secret in a settings file.
+  // The database is kept as its store names it: an SQLite file by its absolute path (the next
+  // session may start in another folder), a PostgreSQL URL without its password (no secret in a
+  // settings file).
   const std::string where = Bytes(recordsWhere());
-  settings->setValue(QStringLiteral("records"), where.rfind("postgres", 0) == 0
-                                                    ? Text(records::RecordsName(where))
-                                                    : recordsPath_->text());
+  settings->setValue(QStringLiteral("records"),
+                     where.empty() ? QString() : Text(records::RecordsName(where)));
   settings->setValue(QStringLiteral("portsTyped"), portsTyped_->isChecked());
   settings->setValue(QStringLiteral("ports"), portList_->text());
   labelPrinting_->Save(*settings);

@@ -209,8 +209,9 @@ int SeriesCommand(const Options& options) {
   StopOnSignals stopper;
   const std::unique_ptr<records::RecordStore> store = OpenSeriesRecords(options, stopper.stop());
   if (!store || !PrepareList(*store, plan, stopper.stop())) return kExitFailed;
-  // No question on the command line: a counting slot that starts afresh in this database is said,
-  // so that a wrong --records shows before the boards are labelled.
+  // No question on the command line: a counting slot that starts afresh in this database is said
+  // once, so that a run pointed at the wrong database (lost, or a mistyped --records) shows at its
+  // start, before its capcodes are on boards.
   for (const auto& counting : series::NewProgressions(*store, plan)) {
     std::cerr << "tuvactl: capcode slot " << counting.slot << ": a new series from "
               << counting.first << " in " << store->Name()
