@@ -35,6 +35,11 @@ class Dialogs {
   virtual void MessageBox(const QString& caption, const QString& text, MessageIcon icon) = 0;
   // Yes/No with an exclamation icon; true for Yes.
   virtual bool YesNo(const QString& caption, const QString& text) = 0;
+  // Yes/No as YesNo, but No is the default button: a question whose Yes cannot be taken back, so
+  // an Enter pressed out of habit answers No.
+  virtual bool YesNoDefaultNo(const QString& caption, const QString& text) {
+    return YesNo(caption, text);
+  }
   // One line of text; nullopt when cancelled.
   virtual std::optional<QString> InputText(const QString& caption, const QString& prompt,
                                            const QString& initial) = 0;
@@ -101,6 +106,7 @@ class QtDialogs : public Dialogs {
   void Message(const QString& text) override;
   void MessageBox(const QString& caption, const QString& text, MessageIcon icon) override;
   bool YesNo(const QString& caption, const QString& text) override;
+  bool YesNoDefaultNo(const QString& caption, const QString& text) override;
   std::optional<QString> InputText(const QString& caption, const QString& prompt,
                                    const QString& initial) override;
   std::optional<QString> InputChecked(const QString& caption, const QString& prompt,

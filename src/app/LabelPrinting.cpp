@@ -6,6 +6,7 @@
 #include <QPageSize>
 #include <QPainter>
 #include <QPrintDialog>
+#include <QPrinterInfo>
 
 namespace tuva::app {
 namespace {
@@ -50,6 +51,39 @@ void LabelPrinting::UsePrinter(std::unique_ptr<QPrinter> printer) {
   const QString name =
       printer_->outputFileName().isEmpty() ? printer_->printerName() : printer_->outputFileName();
   status->setText(QStringLiteral("on %1").arg(name));
+}
+
+void LabelPrinting::Save(QSettings& settings) const {
+  settings.setValue(QStringLiteral("labels"), enabled->isChecked());
+  if (!printer_) return;
+  settings.setValue(QStringLiteral("labelPrinter"), printer_->printerName());
+  settings.setValue(QStringLiteral("labelFile"), printer_->outputFileName());
+  settings.setValue(QStringLiteral("labelPage"),
+                    printer_->pageLayout().pageSize().size(QPageSize::Millimeter));
+}
+
+void LabelPrinting::Restore(const QSettings& settings) {
+  if (!settings.value(QStringLiteral("labels")).toBool()) return;
+  const QString name = settings.value(QStringLiteral("labelPrinter")).toString();
+  const QString file = settings.value(QStringLiteral("labelFile")).toString();
+  if (file.isEmpty() && !QPrinterInfo::availablePrinterNames().contains(name)) {
+    status->setText(
+        QStringLiteral("The label printer %1 is not there; check the box to choose one").arg(name));
+    return;
+  }
+  auto printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
+  if (file.isEmpty()) {
+    printer->setPrinterName(name);
+  } else {
+    printer->setOutputFileName(file);
+  }
+  const labels::LabelSize standard;
+  const QSizeF page =
+      settings.value(QStringLiteral("labelPage"), QSizeF(standard.widthMm, standard.heightMm))
+          .toSizeF();
+  printer->setPageSize(QPageSize(page, QPageSize::Millimeter, QString(), QPageSize::ExactMatch));
+  UsePrinter(std::move(printer));
+  enabled->setChecked(true);
 }
 
 void LabelPrinting::Begin(const series::SeriesPlan& plan) {

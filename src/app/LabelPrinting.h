@@ -6,6 +6,7 @@
 #include <QCheckBox>
 #include <QLabel>
 #include <QPrinter>
+#include <QSettings>
 #include <QWidget>
 #include <memory>
 
@@ -25,6 +26,11 @@ class LabelPrinting : public QWidget {
 
   // Takes the printer to use, without the dialog.
   void UsePrinter(std::unique_ptr<QPrinter> printer);
+  // Keeps the box and the printer chosen (its name or PDF file, and its page) in `settings`, and
+  // puts them back without the dialog. A printer no longer there is not put back: the box stays
+  // unchecked and `status` says so, so that labels never go to another printer.
+  void Save(QSettings& settings) const;
+  void Restore(const QSettings& settings);
   // A run starts: its frequency and station go on every label.
   void Begin(const series::SeriesPlan& plan);
   // Prints the board's label when the box is checked and the board was programmed. A label that

@@ -74,6 +74,14 @@ bool QtDialogs::YesNo(const QString& caption, const QString& text) {
   return box.exec() == QMessageBox::Yes;
 }
 
+bool QtDialogs::YesNoDefaultNo(const QString& caption, const QString& text) {
+  const auto box = BuildMessageBox(caption, text, MessageIcon::Exclamation);
+  box->setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+  box->setDefaultButton(QMessageBox::No);
+  box->setEscapeButton(QMessageBox::No);
+  return box->exec() == QMessageBox::Yes;
+}
+
 SaveChoice QtDialogs::AskSave(const QString& caption, const QString& text) {
   QMessageBox box(QMessageBox::Question, caption, text,
                   QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, parent_);

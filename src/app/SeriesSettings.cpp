@@ -9,6 +9,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "app/AppSettings.h"
 #include "app/MainWindow.h"
 #include "app/PortMenu.h"
 #include "files/ConfigFile.h"
@@ -20,6 +21,7 @@ namespace tuva::app {
 namespace {
 
 const QString kTemplateFilter = QStringLiteral("Text files (*.tbl)");
+const QString kSettingsGroup = QStringLiteral("series");
 constexpr int kSlotsPerColumn = 8;
 
 QString Text(const std::string& text) {
@@ -76,17 +78,8 @@ SeriesSettings::SeriesSettings(TfrmAir& window, QWidget* parent)
   QWidget* firmware = BuildFirmware();
   AddRowFor(form, QStringLiteral("Firmw&are:"), firmware, firmwarePath_);
 
-  recordsPath_ = new QLineEdit(this);
-  recordsPath_->setObjectName(QStringLiteral("edtRecords"));
-  recordsPath_->setToolTip(
-      QStringLiteral("An SQLite file, or postgresql://... for a database "
-                     "several programming stations share"));
-  try {
-    recordsPath_->setText(Text(records::DefaultRecordsPath()));
-  } catch (const records::RecordsError&) {
-    // No home folder: the user names the database.
-  }
-  form->addRow(QStringLiteral("Re&cords database:"), recordsPath_);
+  QWidget* records = BuildRecords();
+  AddRowFor(form, QStringLiteral("Re&cords database:"), records, recordsPath_);
   form->addRow(QStringLiteral("Ports:"), BuildPorts());
   labelPrinting_ = new LabelPrinting(this);
   form->addRow(QStringLiteral("Labels:"), labelPrinting_);
@@ -272,6 +265,47 @@ QWidget* SeriesSettings::BuildList() {
   return box;
 }
 
+QWidget* SeriesSettings::BuildRecords() {
+  auto* box = new QWidget(this);
+  auto* layout = new QVBoxLayout(box);
+  layout->setContentsMargins(0, 0, 0, 0);
+  recordsPath_ = new QLineEdit(box);
+  recordsPath_->setObjectName(QStringLiteral("edtRecords"));
+  recordsPath_->setToolTip(
+      QStringLiteral("An SQLite file, or postgresql://... for a database several programming "
+                     "stations share (its password is not kept between sessions: keep it in "
+                     "~/.pgpass)"));
+  try {
+    recordsPath_->setText(Text(records::DefaultRecordsPath()));
+  } catch (const records::RecordsError&) {
+    // No home folder: the user names the database.
+  }
+  // The name wraps instead of widening the form as it is typed: a long path breaks after a '/'.
+  recordsName_ = new QLabel(box);
+  recordsName_->setObjectName(QStringLiteral("lblRecordsName"));
+  recordsName_->setWordWrap(true);
+  recordsName_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+  layout->addWidget(recordsPath_);
+  layout->addWidget(recordsName_);
+  connect(recordsPath_, &QLineEdit::textChanged, this, [this] { ShowRecordsName(); });
+  ShowRecordsName();
+  return box;
+}
+
+void SeriesSettings::ShowRecordsName() {
+  const std::string where = Bytes(recordsWhere());
+  try {
+    const bool standard = records::SeriesOpenMode(where, false) == records::OpenMode::Create;
+    QString name = Text(records::RecordsName(where));
+    name.replace(QLatin1Char('/'), QStringLiteral("/\u200B"));  // a zero-width break after each
+    recordsName_->setText(
+        QStringLiteral("Boards are recorded in %1%2")
+            .arg(name, standard ? QStringLiteral(" (the default database)") : QString()));
+  } catch (const records::RecordsError& error) {
+    recordsName_->setText(Text(error.what()));
+  }
+}
+
 void SeriesSettings::ShowListState(const QString& text) {
   listState_->setText(text);
   listState_->setVisible(!text.isEmpty());
@@ -302,6 +336,68 @@ void SeriesSettings::ShowWindowPorts() {
 
 QString SeriesSettings::recordsWhere() const {
   return recordsPath_->text().trimmed();
+}
+
+// ---- kept between sessions ----
+
+void SeriesSettings::Save() const {
+  const auto settings = AppSettings();
+  settings->beginGroup(kSettingsGroup);
+  settings->setValue(QStringLiteral("templateFromFile"), templateFile_->isChecked());
+  settings->setValue(QStringLiteral("template"), templatePath_->text());
+  for (int slot = 0; slot < kCapcodeSlots; ++slot) {
+    const QString key = QStringLiteral("slot%1/").arg(slot + 1);
+    settings->setValue(key + QStringLiteral("counts"), counts_[slot]->isChecked());
+    settings->setValue(key + QStringLiteral("first"), firsts_[slot]->text());
+    settings->setValue(key + QStringLiteral("step"), steps_[slot]->text());
+  }
+  settings->setValue(QStringLiteral("count"), count_->value());
+  settings->setValue(QStringLiteral("list"), listPath_->text());
+  settings->setValue(QStringLiteral("keepCapcodes"), keepCapcodes_->isChecked());
+  settings->setValue(QStringLiteral("firmware"), firmwarePath_->text());
+  settings->setValue(QStringLiteral("firmwareFullCheck"), firmwareFull_->isChecked());
+  // The database is kept as its store names it: an SQLite file by its absolute path (the next
+  // session may start in another folder), a PostgreSQL URL without its password (no secret in a
+  // settings file).
+  const std::string where = Bytes(recordsWhere());
+  settings->setValue(QStringLiteral("records"),
+                     where.empty() ? QString() : Text(records::RecordsName(where)));
+  settings->setValue(QStringLiteral("portsTyped"), portsTyped_->isChecked());
+  settings->setValue(QStringLiteral("ports"), portList_->text());
+  labelPrinting_->Save(*settings);
+}
+
+// A setting that was never kept keeps the value the window starts with.
+void SeriesSettings::Restore() {
+  const auto settings = AppSettings();
+  settings->beginGroup(kSettingsGroup);
+  const auto text = [&](const QString& key, QLineEdit* edit) {
+    edit->setText(settings->value(key, edit->text()).toString());
+  };
+  const auto check = [&](const QString& key, QAbstractButton* box) {
+    box->setChecked(settings->value(key, box->isChecked()).toBool());
+  };
+  const bool fromFile =
+      settings->value(QStringLiteral("templateFromFile"), templateFile_->isChecked()).toBool();
+  (fromFile ? templateFile_ : templateWindow_)->setChecked(true);
+  text(QStringLiteral("template"), templatePath_);
+  for (int slot = 0; slot < kCapcodeSlots; ++slot) {
+    const QString key = QStringLiteral("slot%1/").arg(slot + 1);
+    check(key + QStringLiteral("counts"), counts_[slot]);
+    text(key + QStringLiteral("first"), firsts_[slot]);
+    text(key + QStringLiteral("step"), steps_[slot]);
+  }
+  count_->setValue(settings->value(QStringLiteral("count"), count_->value()).toInt());
+  text(QStringLiteral("list"), listPath_);
+  check(QStringLiteral("keepCapcodes"), keepCapcodes_);
+  text(QStringLiteral("firmware"), firmwarePath_);
+  check(QStringLiteral("firmwareFullCheck"), firmwareFull_);
+  text(QStringLiteral("records"), recordsPath_);
+  const bool typed =
+      settings->value(QStringLiteral("portsTyped"), portsTyped_->isChecked()).toBool();
+  (typed ? portsTyped_ : portsOfWindow_)->setChecked(true);
+  text(QStringLiteral("ports"), portList_);
+  labelPrinting_->Restore(*settings);
 }
 
 // ---- the plan ----

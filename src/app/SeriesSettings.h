@@ -1,7 +1,8 @@
 // The settings of a series in the series window: the template, the capcode slots that count up
 // (all sixteen at once, in two columns of eight), the number of boards, the records database and
 // the ports. They make the plan of a run; a setting that is refused names the field it concerns,
-// so the window can give it the focus.
+// so the window can give it the focus. They are kept per user between sessions, so a window opened
+// again counts on in the same database instead of starting over in the default one.
 #pragma once
 
 #include <QCheckBox>
@@ -43,12 +44,17 @@ class SeriesSettings : public QWidget {
   // The records database: an SQLite file or a postgresql:// URL, as typed.
   QString recordsWhere() const;
   QLineEdit* recordsField() const { return recordsPath_; }
+  QLineEdit* firstField(int slot) const { return firsts_.at(slot - 1); }
   LabelPrinting* labelPrinting() const { return labelPrinting_; }
   QLineEdit* listField() const { return listPath_; }
   // Shows how far the list is used ("10 rows: 4 used, 5 free, 1 failed") once the records say.
   void ShowListState(const QString& text);
   // Names the main window's present Pager > Port choice beside its radio button.
   void ShowWindowPorts();
+  // Keeps every setting in the user's settings, and puts them back as they were kept (a file named
+  // is put back as its name, there or not: the run's checks say when it is gone).
+  void Save() const;
+  void Restore();
 
  private:
   QWidget* BuildSlots();
@@ -58,6 +64,9 @@ class SeriesSettings : public QWidget {
   // The firmware file named, loaded for the run; false with `refusal` when it cannot be read.
   bool ReadFirmware(series::SeriesPlan& plan, SettingsRefusal& refusal);
   QWidget* BuildList();
+  QWidget* BuildRecords();
+  // The database the records go to, as its store names it, under the field.
+  void ShowRecordsName();
   // The operator's list named in the window, read and set on the plan; false with `refusal`.
   bool ReadList(series::SeriesPlan& plan, SettingsRefusal& refusal);
   std::optional<ConfigImage> Template(SettingsRefusal& refusal);
@@ -75,6 +84,7 @@ class SeriesSettings : public QWidget {
   QLineEdit* templatePath_ = nullptr;
   QSpinBox* count_ = nullptr;
   QLineEdit* recordsPath_ = nullptr;
+  QLabel* recordsName_ = nullptr;
   LabelPrinting* labelPrinting_ = nullptr;
   QCheckBox* keepCapcodes_ = nullptr;  // re-provisioning: each board keeps its own capcodes
   QLineEdit* listPath_ = nullptr;

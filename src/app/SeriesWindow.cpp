@@ -12,6 +12,7 @@
 #include "app/MainWindow.h"
 #include "app/TableRows.h"
 #include "records/Journal.h"
+#include "series/NewProgressions.h"
 #include "series/SeriesList.h"
 #include "series/SeriesRecords.h"
 
@@ -54,10 +55,12 @@ SeriesWindow::SeriesWindow(TfrmAir& window)
   connect(tabs_, &QTabWidget::currentChanged, this, [this](int index) {
     if (tabs_->widget(index) == records_) records_->Refresh();
   });
+  settings_->Restore();
   SetPhase(Phase::Idle);
 }
 
 SeriesWindow::~SeriesWindow() {
+  settings_->Save();
   if (run_) run_->Stop();
   if (thread_.joinable()) thread_.join();
 }
@@ -117,6 +120,7 @@ void SeriesWindow::Warn(const QString& text, QWidget* field) {
 
 void SeriesWindow::Start() {
   if (running()) return;
+  settings_->Save();
   if (window_.deviceBusy()) {
     Warn(QStringLiteral("The main window is talking to the board; start when it has finished."),
          startButton_);
@@ -168,7 +172,9 @@ void SeriesWindow::OpenStore(series::SeriesPlan plan, bool startNew, bool adoptJ
           }
           const QString listText =
               shared->list ? Text(series::ListStateText(shared->list->path, listed)) : QString();
-          return [this, store, shared, notes, listText] {
+          auto fresh = series::NewProgressions(*store, *shared);
+          return [this, store, shared, notes, listText, fresh = std::move(fresh),
+                  name = Text(store->Name())] {
             if (!listText.isEmpty()) {
               settings_->ShowListState(listText);
               wanted_ = shared->count;
@@ -177,6 +183,7 @@ void SeriesWindow::OpenStore(series::SeriesPlan plan, bool startNew, bool adoptJ
               DialogOwner owner(window_.dialogs(), this);
               window_.dialogs().Message(notes.join(QLatin1Char('\n')));
             }
+            if (!fresh.empty() && !AskToStartNewSeries(fresh, name)) return;
             Run(store, std::move(*shared));
           };
         } catch (const records::MissingDatabase& missing) {
@@ -222,6 +229,33 @@ void SeriesWindow::AskToStartRecords(const QString& why, series::SeriesPlan plan
     Abort({});
     settings_->recordsField()->setFocus();
   }
+}
+
+// A window that went back to the default database, or a mistyped one, would hand out capcodes
+// that boards counted in the right database already hold: the technician confirms a new series.
+bool SeriesWindow::AskToStartNewSeries(const std::vector<series::CountingCapcode>& fresh,
+                                       const QString& name) {
+  QString slots;
+  for (std::size_t i = 0; i < fresh.size(); ++i) {
+    if (i > 0) slots += i + 1 == fresh.size() ? QStringLiteral(" and ") : QStringLiteral(", ");
+    slots +=
+        (i == 0 ? QStringLiteral("Capcode slot %1 starts at %2") : QStringLiteral("slot %1 at %2"))
+            .arg(fresh[i].slot)
+            .arg(fresh[i].first);
+  }
+  bool yes = false;
+  {
+    DialogOwner owner(window_.dialogs(), this);
+    yes = window_.dialogs().YesNoDefaultNo(
+        kSeriesCaption, QStringLiteral("%1, which %2 has never handed out: start a new series "
+                                       "there?")
+                            .arg(slots, name));
+  }
+  if (!yes) {
+    Abort({});
+    settings_->firstField(fresh.front().slot)->setFocus();
+  }
+  return yes;
 }
 
 // The records could not be opened (`why`), or Stop came first: nothing has started.
@@ -377,12 +411,13 @@ void SeriesWindow::closeEvent(QCloseEvent* event) {
 }
 
 // Escape during a run asks as closing does; otherwise it hides the window (QDialog's closeEvent
-// comes here too).
+// comes here too), keeping its settings.
 void SeriesWindow::reject() {
   if (running()) {
     close();
     return;
   }
+  settings_->Save();
   QDialog::reject();
 }
 

@@ -23,6 +23,7 @@
 #include <string>
 #include <thread>
 #include <utility>
+#include <vector>
 
 #include "app/PortRows.h"
 #include "app/RecordsView.h"
@@ -70,6 +71,9 @@ class SeriesWindow : public QDialog {
   void Warn(const QString& text, QWidget* field = nullptr);
   void OpenStore(series::SeriesPlan plan, bool startNew = false, bool adoptJournal = false);
   void AskToStartRecords(const QString& why, series::SeriesPlan plan);
+  // Whether a run may start the counting slots `fresh`, which the database `name` has never handed
+  // out from; the field of the first one gets the focus when not.
+  bool AskToStartNewSeries(const std::vector<series::CountingCapcode>& fresh, const QString& name);
   void Run(std::shared_ptr<records::RecordStore> store, series::SeriesPlan plan);
   void Abort(const QString& why);
   void AddBoard(const series::BoardReport& report);

@@ -17,6 +17,7 @@
 #include "files/ConfigFile.h"
 #include "link/Discovery.h"
 #include "records/RecordStore.h"
+#include "series/NewProgressions.h"
 #include "series/SeriesImage.h"
 #include "series/SeriesList.h"
 #include "series/SeriesRecords.h"
@@ -209,6 +210,14 @@ int SeriesCommand(const Options& options) {
   StopOnSignals stopper;
   const std::unique_ptr<records::RecordStore> store = OpenSeriesRecords(options, stopper.stop());
   if (!store || !PrepareList(*store, plan, stopper.stop())) return kExitFailed;
+  // No question on the command line: a counting slot that starts afresh in this database is said
+  // once, so that a run pointed at the wrong database (lost, or a mistyped --records) shows at its
+  // start, before its capcodes are on boards.
+  for (const auto& counting : series::NewProgressions(*store, plan)) {
+    std::cerr << "tuvactl: capcode slot " << counting.slot << ": a new series from "
+              << counting.first << " in " << store->Name()
+              << " (none of its capcodes handed out before)" << std::endl;
+  }
   const int count = plan.count;
   // A port that has had no board for a while says so once, so that a mistyped or unplugged port
   // is not a silent wait.

@@ -306,6 +306,20 @@ class PostgresStore : public RecordStore {
     });
   }
 
+  bool HasHandedOut(std::uint32_t first, std::uint32_t step) override {
+    std::lock_guard lock(mutex_);
+    bool found = false;
+    Call("cannot read the pool", [&] {
+      const Rows rows =
+          Run("SELECT 1 FROM taken WHERE capcode >= $1::BIGINT AND (capcode - $1::BIGINT) % "
+              "$2::BIGINT = 0"
+              " LIMIT 1",
+              {Number(std::int64_t{first}), Number(std::int64_t{step})});
+      found = PQntuples(rows.get()) > 0;
+    });
+    return found;
+  }
+
   void Each(const ListFilter& filter, const std::function<void(const Attempt&)>& row) override {
     std::lock_guard lock(mutex_);
     bool delivered = false;

@@ -217,6 +217,12 @@ class RecordStore {
   // Renews the heartbeat of every attempt this store opened and has not finished.
   virtual void Beat() = 0;
 
+  // Whether an attempt ever took a capcode of the progression FIRST + k * STEP (k = 0, 1, ...; STEP
+  // 1 or more) from the pool, under any slot, held still or returned since. A run counting a
+  // progression these records have never handed out from starts a new series in this database.
+  // The stores answer with one query; this one reads every attempt.
+  virtual bool HasHandedOut(std::uint32_t first, std::uint32_t step);
+
   // Calls `row` with each attempt that passes `filter`, oldest first, one at a time as they are
   // read (memory does not grow with the number of attempts). Exceptions of `row` pass through.
   virtual void Each(const ListFilter& filter, const std::function<void(const Attempt&)>& row) = 0;
@@ -281,6 +287,11 @@ OpenMode SeriesOpenMode(const std::string& where, bool startNew);
 // The default SQLite file: $XDG_DATA_HOME/tuva/records.sqlite, or
 // ~/.local/share/tuva/records.sqlite.
 std::string DefaultRecordsPath();
+
+// The database `where` names (as OpenRecordStore takes it), as its store's Name() gives it: the
+// SQLite file's absolute path, or the PostgreSQL URL without its password. Throws RecordsError
+// when `where` is empty and there is no home folder.
+std::string RecordsName(const std::string& where);
 
 // "reserved", "erased", "programmed", "failed", "skipped"
 std::string ResultName(Result result);

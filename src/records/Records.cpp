@@ -16,6 +16,7 @@
 #include <set>
 #include <sstream>
 
+#include "records/PostgresUrl.h"
 #include "records/StoreCommon.h"
 
 namespace tuva::records {
@@ -74,6 +75,13 @@ std::string DefaultRecordsPath() {
   }
   data += "/tuva/records.sqlite";
   return data;
+}
+
+std::string RecordsName(const std::string& where) {
+  if (IsPostgres(where)) return ShownPostgresUrl(where);
+  return std::filesystem::absolute(where.empty() ? DefaultRecordsPath() : where)
+      .lexically_normal()
+      .string();
 }
 
 std::string DefaultStation() {
@@ -172,6 +180,16 @@ std::vector<Attempt> RecordStore::List(const ListFilter& filter) {
   std::vector<Attempt> attempts;
   Each(filter, [&](const Attempt& attempt) { attempts.push_back(attempt); });
   return attempts;
+}
+
+bool RecordStore::HasHandedOut(std::uint32_t first, std::uint32_t step) {
+  bool found = false;
+  Each({}, [&](const Attempt& attempt) {
+    for (const Attempt::Taken& taken : attempt.taken) {
+      found = found || (taken.capcode >= first && (taken.capcode - first) % step == 0);
+    }
+  });
+  return found;
 }
 
 bool Running(const Attempt& attempt) {

@@ -510,6 +510,17 @@ class SqliteStore : public RecordStore {
     Commit(what);
   }
 
+  bool HasHandedOut(std::uint32_t first, std::uint32_t step) override {
+    std::lock_guard lock(mutex_);
+    Statement any(db_,
+                  "SELECT 1 FROM taken WHERE capcode >= ?1 AND (capcode - ?1) % ?2 = 0 LIMIT 1");
+    any.Bind(std::int64_t{first}).Bind(std::int64_t{step});
+    const int code = any.Step();
+    if (code == SQLITE_ROW) return true;
+    Check(code, SQLITE_DONE, "cannot read the pool");
+    return false;
+  }
+
   void Each(const ListFilter& filter, const std::function<void(const Attempt&)>& row) override {
     std::lock_guard lock(mutex_);
     const RollbackOnThrow guard(this);

@@ -13,6 +13,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPrinter>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpression>
@@ -24,6 +25,7 @@
 #include <span>
 
 #include "AppTestSupport.h"
+#include "app/LabelPrinting.h"
 #include "app/SeriesWindow.h"
 #include "features/FieldValues.h"
 #include "files/ConfigFile.h"
@@ -71,12 +73,14 @@ class SeriesWindowTest : public WindowTest {
   }
   sim::SimServer& jig() { return jig_->server(); }
 
-  app::SeriesWindow& OpenSeries(app::TfrmAir& w) {
+  // The window as it opens, and then (unless `asOpened`) on a records database of the test's own.
+  app::SeriesWindow& OpenSeries(app::TfrmAir& w, bool asOpened = false) {
     w.SeriesProgramming1->trigger();
     auto* series = w.findChild<app::SeriesWindow*>();
     EXPECT_TRUE(series && series->isVisible());
     EXPECT_TRUE(WaitFor([series] { return QApplication::activeWindow() == series; }));
     series_ = series;
+    if (asOpened) return *series;
     // A database named in the window is used only once it exists (a typo never starts a pool).
     records::OpenRecordStore(cwd.file("records.sqlite").toStdString(), records::OpenMode::Create);
     Get<QLineEdit>("edtRecords")->setText(cwd.file("records.sqlite"));
@@ -95,6 +99,12 @@ class SeriesWindowTest : public WindowTest {
     Get<QLineEdit>(qPrintable("edtStep" + number))->setText(step);
   }
   void Start() { Get<QPushButton>("btnStart")->click(); }
+  // Starts a run whose counting capcodes the database has never handed out: the window asks
+  // first, and is answered Yes.
+  void StartNew() {
+    dialogs.yesNo.push_back(true);
+    Start();
+  }
   QTableWidget* Boards() { return Get<QTableWidget>("tblBoards"); }
 
   // Runs the event loop until `done`, for at most `limit`; false when it never came.
@@ -125,7 +135,7 @@ TEST_F(SeriesWindowTest, ProgramsBoardsAsTheyComeWhileTheMainWindowIsHeldStill) 
   Count(2, "1600000", "10");
   Get<QSpinBox>("spnCount")->setValue(3);
 
-  Start();
+  StartNew();
   ASSERT_TRUE(series.running()) << dialogs.shownTexts().join('\n').toStdString();
   EXPECT_FALSE(w.canvas()->isEnabled());
   EXPECT_FALSE(w.Read1->isEnabled());
@@ -262,7 +272,7 @@ TEST_F(SeriesWindowTest, EachPortHasALiveRowThatFollowsItsBoard) {
   Get<QSpinBox>("spnCount")->setValue(1);
   Get<QLineEdit>("edtPorts")->setText(QString::fromStdString(jig_->path()) + ", " + missing);
   Get<QRadioButton>("rbPortsTyped")->setChecked(true);
-  Start();
+  StartNew();
   auto* rows = Get<QTableWidget>("tblPorts");
   ASSERT_TRUE(WaitFor([&] { return rows->rowCount() == 2; }));
   ASSERT_TRUE(WaitFor([&] { return rows->item(1, 1)->text() == "no such device yet"; }));
@@ -363,13 +373,13 @@ TEST_F(SeriesWindowTest, ClosingDuringARunStopsItAfterTheBoardBeingWritten) {
   app::SeriesWindow& series = OpenSeries(w);
   Count(1, "1500000");
   Get<QSpinBox>("spnCount")->setValue(3);
-  Start();
+  StartNew();
   ASSERT_TRUE(WaitFor([&] { return Boards()->rowCount() > 0; }));
   dialogs.yesNo = {true};
   series.close();
   ASSERT_TRUE(WaitUntilEnded());
-  ASSERT_EQ(dialogs.questions.size(), 1u);
-  EXPECT_EQ(dialogs.questions[0].parent, &series);
+  ASSERT_EQ(dialogs.questions.size(), 2u);  // the new series, then closing
+  EXPECT_EQ(dialogs.questions[1].parent, &series);
   EXPECT_LT(Boards()->rowCount(), 3);
   EXPECT_TRUE(WaitFor([&] { return !series.isVisible(); }));
   EXPECT_TRUE(w.canvas()->isEnabled());
@@ -383,13 +393,14 @@ TEST_F(SeriesWindowTest, ClosingTheProgrammerDuringARunAsksOnceAndClosesWhenTheR
   app::SeriesWindow& series = OpenSeries(w);
   Count(1, "1500000");
   Get<QSpinBox>("spnCount")->setValue(1);
-  Start();
+  StartNew();
+  ASSERT_TRUE(WaitFor([&] { return !dialogs.questions.empty(); }));  // the new series: Yes
   ASSERT_TRUE(series.running());
   dialogs.whileModal = [&] { ASSERT_TRUE(WaitUntilEnded()); };  // the run ends meanwhile
   dialogs.yesNo = {false};
   w.close();
-  ASSERT_EQ(dialogs.questions.size(), 1u);
-  EXPECT_TRUE(dialogs.questions[0].text.contains("close the programmer"));
+  ASSERT_EQ(dialogs.questions.size(), 2u);
+  EXPECT_TRUE(dialogs.questions[1].text.contains("close the programmer"));
   EXPECT_TRUE(w.isVisible());  // No: the programmer stays
 
   dialogs.whileModal = nullptr;
@@ -401,7 +412,7 @@ TEST_F(SeriesWindowTest, ClosingTheProgrammerDuringARunAsksOnceAndClosesWhenTheR
   dialogs.whileModal = [&] { ASSERT_TRUE(WaitUntilEnded()); };
   dialogs.yesNo = {true};
   w.close();
-  EXPECT_EQ(dialogs.questions.size(), 2u);
+  EXPECT_EQ(dialogs.questions.size(), 3u);
   EXPECT_TRUE(WaitFor([&] { return !w.isVisible(); }));
 }
 
@@ -457,6 +468,88 @@ TEST_F(SeriesWindowTest, ThePortLabelFollowsTheMainWindowsPortChoice) {
   w.findChild<QAction*>("PortAutomatic")->trigger();
   EXPECT_TRUE(WaitFor([&] { return label->text().contains("Automatic"); }, std::chrono::seconds(5)))
       << label->text().toStdString();
+}
+
+// A restarted programmer's window has its settings back, the records database included, and says
+// which database it records in. Counting from capcodes a database has never handed out is asked
+// about first (No unless answered Yes: nothing starts); the same counting restored later in the
+// same database is not asked about again, and goes on where it stopped.
+TEST_F(SeriesWindowTest, ARestartedWindowHasItsSettingsBackAndCountsOnInTheSameDatabase) {
+  const std::string port = Jig(2);
+  app::TfrmAir& w = Open({port});
+  OpenSeries(w);
+  const QString db = cwd.file("line2.sqlite");
+  records::OpenRecordStore(db.toStdString(), records::OpenMode::Create);
+  Get<QLineEdit>("edtRecords")->setText("line2.sqlite");  // kept by its absolute path
+  ASSERT_EQ(Get<QLabel>("lblRecordsName")->text().remove(QChar(0x200B)),
+            "Boards are recorded in " + db);
+  Count(1, "1900000");
+  Count(2, "1600000", "10");
+  Get<QSpinBox>("spnCount")->setValue(1);
+  Start();
+  ASSERT_TRUE(WaitFor([&] { return !series_->running(); }));
+  ASSERT_EQ(dialogs.questions.size(), 1u) << dialogs.shownTexts().join('\n').toStdString();
+  EXPECT_EQ(dialogs.questions[0].text,
+            "Capcode slot 1 starts at 1900000 and slot 2 at 1600000, which " + db +
+                " has never handed out: start a new series there?");
+  EXPECT_EQ(QApplication::focusWidget(), Get<QLineEdit>("edtFirst1"));
+  EXPECT_TRUE(jig().Requests().empty());
+  StartNew();
+  ASSERT_TRUE(WaitFor([&] { return Boards()->rowCount() == 1; }));
+  ASSERT_TRUE(WaitUntilEnded());
+
+  // Files that are gone by the restart come back as they were named.
+  Get<QRadioButton>("rbTemplateFile")->setChecked(true);
+  Get<QLineEdit>("edtTemplate")->setText(cwd.file("gone.tbl"));
+  Get<QLineEdit>("edtCapcodeList")->setText(cwd.file("gone.csv"));
+  Get<QCheckBox>("chkKeepCapcodes")->setChecked(true);
+  Get<QLineEdit>("edtFirmware")->setText(cwd.file("gone.s19"));
+  Get<QCheckBox>("chkFirmwareFull")->setChecked(true);
+  Get<QLineEdit>("edtPorts")->setText(QString::fromStdString(port));
+  Get<QRadioButton>("rbPortsTyped")->setChecked(true);
+  auto printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
+  printer->setOutputFileName(cwd.file("labels.pdf"));
+  static_cast<app::LabelPrinting*>(Get<QWidget>("LabelPrinting"))->UsePrinter(std::move(printer));
+  Get<QCheckBox>("chkLabels")->setChecked(true);
+  series_->close();
+
+  app::TfrmAir& again = Open({port});
+  OpenSeries(again, true);
+  EXPECT_EQ(Get<QLineEdit>("edtRecords")->text(), db);
+  EXPECT_EQ(Get<QLabel>("lblRecordsName")->text().remove(QChar(0x200B)),
+            "Boards are recorded in " + db);
+  for (const char* box : {"rbTemplateFile", "chkCount1", "chkCount2", "chkKeepCapcodes",
+                          "chkFirmwareFull", "rbPortsTyped", "chkLabels"})
+    EXPECT_TRUE(Get<QAbstractButton>(box)->isChecked()) << box;
+  EXPECT_FALSE(Get<QCheckBox>("chkCount3")->isChecked());
+  const std::pair<const char*, QString> texts[] = {
+      {"edtTemplate", cwd.file("gone.tbl")},
+      {"edtFirst1", "1900000"},
+      {"edtStep1", "1"},
+      {"edtFirst2", "1600000"},
+      {"edtStep2", "10"},
+      {"edtCapcodeList", cwd.file("gone.csv")},
+      {"edtFirmware", cwd.file("gone.s19")},
+      {"edtPorts", QString::fromStdString(port)},
+      {"lblLabels", "on " + cwd.file("labels.pdf")},
+  };
+  for (const auto& [name, text] : texts)
+    EXPECT_EQ(Get<QWidget>(name)->property("text").toString(), text) << name;
+  EXPECT_EQ(Get<QSpinBox>("spnCount")->value(), 1);
+
+  Get<QRadioButton>("rbTemplateWindow")->setChecked(true);
+  Get<QLineEdit>("edtCapcodeList")->clear();
+  Get<QCheckBox>("chkKeepCapcodes")->setChecked(false);
+  Get<QLineEdit>("edtFirmware")->clear();
+  Get<QCheckBox>("chkLabels")->setChecked(false);
+  dialogs.questions.clear();
+  Start();
+  ASSERT_TRUE(series_->running()) << dialogs.shownTexts().join('\n').toStdString();
+  ASSERT_TRUE(WaitUntilEnded());
+  EXPECT_TRUE(dialogs.questions.empty());
+  // The first board may still be on the jig: it is passed over, not programmed again.
+  EXPECT_EQ(Column(Boards(), 1).last(), "1900001,1600010");
+  EXPECT_EQ(Column(Boards(), 4).last(), "programmed");
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <regex>
 #include <set>
 #include <thread>
+#include <tuple>
 
 #include "records/RecordStore.h"
 #include "support/PostgresServer.h"
@@ -228,6 +229,22 @@ TYPED_TEST(RecordStoreTest, ARestartContinuesWithTheNextFreeCapcode) {
   auto store = this->Open();
   EXPECT_EQ(this->Take(*store, {kSlot1}), std::vector<std::uint32_t>{1500003});
   EXPECT_EQ(this->Take(*store, {kSlot1}), std::vector<std::uint32_t>{1500005});
+}
+
+// A progression is new to a database until an attempt takes one of its capcodes, under any slot;
+// a capcode returned to the pool was handed out all the same.
+TYPED_TEST(RecordStoreTest, KnowsWhichProgressionsItHasHandedOutFrom) {
+  auto store = this->Open();
+  EXPECT_FALSE(store->HasHandedOut(1500000, 1));
+  std::int64_t id = 0;
+  this->Take(*store, {{2, 1500010, 1, kLastShort}}, &id);
+  this->End(*store, id, Result::Failed);
+  const std::tuple<std::uint32_t, std::uint32_t, bool> progressions[] = {
+      {1500010, 1, true},  {1500000, 1, true},  {1500000, 10, true}, {1500000, 3, false},
+      {1500011, 1, false}, {1499990, 20, true}, {1500001, 4, false},
+  };
+  for (const auto& [first, step, seen] : progressions)
+    EXPECT_EQ(store->HasHandedOut(first, step), seen) << first << " step " << step;
 }
 
 TYPED_TEST(RecordStoreTest, RefusesSlotsItCannotServe) {

@@ -198,6 +198,9 @@ TEST_F(SeriesTest, NineBoardsOnThreeJigsGetNineCapcodesAndASecondRunGoesOn) {
   const std::string output = Output(first);
   EXPECT_NE(output.find(a.SlavePath() + "  150000"), std::string::npos) << output;
   EXPECT_NE(output.find("  FLEX 2.41  programmed  "), std::string::npos) << output;
+  const std::string fresh = "tuvactl: capcode slot 1: a new series from 1500000 in " + db +
+                            " (none of its capcodes handed out before)\n";
+  EXPECT_NE(output.find(fresh), std::string::npos) << output;
 
   auto attempts = Attempts(db);
   ASSERT_EQ(attempts.size(), 9u);
@@ -214,6 +217,7 @@ TEST_F(SeriesTest, NineBoardsOnThreeJigsGetNineCapcodesAndASecondRunGoesOn) {
   auto& d = Jig(2);
   Station& second = Start({"--capcode", "1=1500000", "--count", "2", "--records", db}, {&d});
   ASSERT_EQ(second.Wait(), 0) << Output(second);
+  EXPECT_EQ(Output(second).find("a new series"), std::string::npos) << Output(second);
   EXPECT_EQ(Sorted(CapcodesOnBoards()), Range(1500000, 11));
 }
 
