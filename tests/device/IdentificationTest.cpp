@@ -25,6 +25,17 @@ TEST_F(IdentificationTest, ErasedIdentificationIsNoError) {
   EXPECT_EQ(ui().messages, std::vector<std::string>{"The version field is empty!"});
 }
 
+// A run killed during a Write leaves the rest of a board's answer on the line: the next run's
+// identification reply starts with it. The line is brought back in step and the identification
+// read again before the firmware is judged.
+TEST_F(IdentificationTest, AGarbledReplyIsReadAgainBeforeTheFirmwareIsJudged) {
+  Session& session = Connect({.garbleFirstReply = true});
+  EXPECT_TRUE(CheckFirmware(session));
+  EXPECT_EQ(ui().messages, std::vector<std::string>{"Model : FLEX    Version = 2.41"});
+  EXPECT_EQ(Requests(), (std::vector<std::string>{"Probe 0x0 0", "ReadBlock 0xEFFE0 12",
+                                                  "ReadBlock 0xEFFE0 12"}));
+}
+
 TEST_F(IdentificationTest, PocsagAndConfigurationTexts) {
   Session& session = Connect({.contents = SimContents::Erased, .pocsagFirmware = true});
   ASSERT_TRUE(session.FindBoard());
