@@ -276,7 +276,7 @@ TEST_F(TuvactlTest, AnOptionIsNeverAnotherOptionsValue) {
       {{"export", tbl, "-o", "--json"}, "tuvactl: -o needs a value (got the option --json)\n"},
       {{"read", Path("out.tbl"), "--password", "--secret"},
        "tuvactl: --password needs a value, not a word that begins with --\n"},
-      {with(series, {"--port", "-q", "--records", records, "--new-records"}),
+      {with(series, {"--port", "-q", "--port", BoardPath(), "--records", records, "--new-records"}),
        "tuvactl: -q: a port name cannot begin with -\n"},
       {{"probe", "--port", "-q"}, "tuvactl: -q: a port name cannot begin with -\n"},
       {{"probe", "--port", BoardPath() + "\t"}, "tuvactl: a port name holds a control character\n"},
