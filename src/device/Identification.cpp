@@ -24,22 +24,6 @@ std::string IdentificationText(const std::vector<std::uint8_t>& buffer) {
   return text;
 }
 
-// Whether a reply to the 12-byte identification read makes no sense as one: its stuffing is
-// broken, it carries fewer than the 12 bytes asked for, or its text holds a byte no identification
-// has (firmware files carry printable ASCII there, up to a zero). Such a reply is the rest of an
-// answer cut off by an earlier run, not the board's firmware. `buffer` holds `count` bytes as
-// received, still stuffed.
-bool Garbled(std::vector<std::uint8_t> buffer, std::size_t count) {
-  for (std::size_t i = 0; i < count; ++i) {
-    if (buffer[i] != 0x1B) continue;
-    if (i + 1 == count || (buffer[i + 1] != 0xFC && buffer[i + 1] != 0xE4)) return true;
-    ++i;
-  }
-  if (Unescape(buffer.data(), count) < kReplyHeaderSize + kIdentificationLength) return true;
-  const std::string text = IdentificationText(buffer);
-  return !std::all_of(text.begin(), text.end(), [](char c) { return c >= 0x20 && c <= 0x7E; });
-}
-
 // Reads the identification, once more after each garbled reply (at most kIdentificationReads in
 // all) with the line brought back in step in between; the last reply is judged whatever it holds.
 bool ReadIdentification(Session& session, std::vector<std::uint8_t>& buffer, std::size_t& count) {
@@ -52,13 +36,27 @@ bool ReadIdentification(Session& session, std::vector<std::uint8_t>& buffer, std
     const auto first = buffer.begin() + kReplyHeaderSize;
     const bool erased = std::all_of(first, first + kIdentificationLength,
                                     [](std::uint8_t byte) { return byte == 0xFF; });
-    if (erased || read == kIdentificationReads || !Garbled(buffer, count)) return true;
+    if (erased || read == kIdentificationReads || !IdentificationGarbled(buffer, count))
+      return true;
     session.protocol.Resynchronise();
     session.frontend.SetProgress(0);
   }
 }
 
 }  // namespace
+
+// Such a reply is the rest of an answer cut off by an earlier run, not the board's firmware, whose
+// files carry printable ASCII there, up to a zero.
+bool IdentificationGarbled(std::vector<std::uint8_t> buffer, std::size_t count) {
+  for (std::size_t i = 0; i < count; ++i) {
+    if (buffer[i] != 0x1B) continue;
+    if (i + 1 == count || (buffer[i + 1] != 0xFC && buffer[i + 1] != 0xE4)) return true;
+    ++i;
+  }
+  if (Unescape(buffer.data(), count) < kReplyHeaderSize + kIdentificationLength) return true;
+  const std::string text = IdentificationText(buffer);
+  return !std::all_of(text.begin(), text.end(), [](char c) { return c >= 0x20 && c <= 0x7E; });
+}
 
 std::string DisplayLine(const std::string& text) {
   std::string line = "Model : " + text.substr(0, 6) + "  Version = ";

@@ -274,6 +274,7 @@ TEST_F(TuvactlTest, AnOptionIsNeverAnotherOptionsValue) {
       {{"records", "--release", "--force"},
        "tuvactl: --release needs a value (got the option --force)\n"},
       {{"export", tbl, "-o", "--json"}, "tuvactl: -o needs a value (got the option --json)\n"},
+      {{"export", tbl, "-o"}, "tuvactl: --output: 1 required OUT missing\n"},
       {{"read", Path("out.tbl"), "--password", "--secret"},
        "tuvactl: --password needs a value, not a word that begins with --\n"},
       {with(series, {"--port", "-q", "--port", BoardPath(), "--records", records, "--new-records"}),
@@ -286,7 +287,7 @@ TEST_F(TuvactlTest, AnOptionIsNeverAnotherOptionsValue) {
     const ProgramRun run =
         RunProgram(TUVACTL, c.words, dir_.string(), {"XDG_DATA_HOME=" + Path("data")});
     EXPECT_EQ(run.status, 2) << c.err;
-    EXPECT_EQ(run.err, c.err);
+    EXPECT_EQ(run.err.substr(0, c.err.size()), c.err);
   }
   EXPECT_EQ(Slurp(tbl), before);
   EXPECT_FALSE(fs::exists(records));

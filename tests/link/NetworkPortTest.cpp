@@ -63,6 +63,7 @@ TEST(NetworkPort, PortNamesAreCheckedBeforeARun) {
       {"/dev/ttyUSB0", nullptr},
       {"ttyS0", nullptr},
       {"/dev/serial/by-id/usb-Prolific_PL2303-if00-port0", nullptr},
+      {"/dev/serial/by-path/bench 2", nullptr},
       {"rfc2217://bench:2217", nullptr},
       {"socket://[::1]:4001", nullptr},
       {"", "a port name is empty"},
