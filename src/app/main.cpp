@@ -150,9 +150,8 @@ QStringList WithoutQtOptions(const QStringList& arguments) {
 bool PortsOf(const QStringList& values, std::vector<std::string>& ports) {
   for (const QString& port : values) {
     const std::string name = QFile::encodeName(port).toStdString();
-    std::string problem;
-    if (tuva::IsNetworkPortName(name) && !tuva::ParseNetworkPort(name, problem)) {
-      std::fprintf(stderr, "tuva: %s: %s\n", name.c_str(), problem.c_str());
+    if (const auto problem = tuva::PortNameProblem(name)) {
+      std::fprintf(stderr, "tuva: %s\n", problem->c_str());
       return false;
     }
     ports.push_back(name);

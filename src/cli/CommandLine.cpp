@@ -203,6 +203,44 @@ std::optional<std::string> UnknownCommand(int argc, const char* const* argv) {
   return text + "\nRun with --help for the commands.\n";
 }
 
+// The option named `name` ("--port", "-o") of the program or of any command.
+const CLI::Option* FindOption(CLI::App& app, const std::string& name) {
+  if (const CLI::Option* option = app.get_option_no_throw(name)) return option;
+  for (CLI::App* command : app.get_subcommands([](CLI::App*) { return true; })) {
+    if (const CLI::Option* option = command->get_option_no_throw(name)) return option;
+  }
+  return nullptr;
+}
+
+// A word that begins with "--" is never an option's value: the parser would take the next word
+// whatever it is, so `--port --records m3.sqlite` would look for a board on a device named
+// "--records" and write to the default records. Checked for every option of every command; the
+// value is not repeated unless it names an option (it may be a password).
+std::optional<std::string> OptionAsValue(CLI::App& app, int argc, const char* const* argv) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view word = argv[i];
+    if (word == "--") break;  // what follows are file arguments
+    if (word.size() < 2 || !word.starts_with('-')) continue;
+    const std::size_t equals = word.starts_with("--") ? word.find('=') : std::string_view::npos;
+    const std::string name(word.substr(0, equals));
+    const CLI::Option* option = FindOption(app, name);
+    if (!option || option->get_items_expected_min() == 0) continue;  // unknown, or a flag
+    std::string_view value;
+    if (equals != std::string_view::npos) {
+      value = word.substr(equals + 1);
+    } else if (i + 1 < argc) {
+      value = argv[++i];
+    }
+    if (!value.starts_with("--")) continue;
+    const std::string other(value.substr(0, value.find('=')));
+    if (FindOption(app, other)) {
+      return "tuvactl: " + name + " needs a value (got the option " + other + ")\n";
+    }
+    return "tuvactl: " + name + " needs a value, not a word that begins with --\n";
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
 CommandLine ParseCommandLine(int argc, const char* const* argv) {
@@ -230,6 +268,11 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
     command->callback([&chosen, run = entry.run] { chosen = run; });
   }
 
+  if (auto refused = OptionAsValue(app, argc, argv)) {
+    line.output = *refused;
+    line.exitStatus = kExitUsage;
+    return line;
+  }
   try {
     app.parse(argc, argv);
     line.command = chosen;

@@ -85,11 +85,8 @@ bool IsSerialPort(const std::string& device) {
 // is the board search's to find out.
 void RequireDevices(const Options& options) {
   for (const std::string& device : options.ports) {
-    if (IsNetworkPortName(device)) {
-      std::string problem;
-      if (!ParseNetworkPort(device, problem)) throw UsageError(device + ": " + problem);
-      continue;
-    }
+    if (auto problem = PortNameProblem(device)) throw UsageError(*problem);
+    if (IsNetworkPortName(device)) continue;
     std::error_code error;
     if (!std::filesystem::exists(device, error)) {
       throw UsageError(device + ": no such device");

@@ -136,7 +136,10 @@ int Release(records::RecordStore& store, int slot, std::uint32_t capcode, bool f
       break;
     case ReleaseOutcome::Erased:
       std::cerr << name << " is held by " << holder
-                << ", which sent an erase and did not finish: that board may hold the capcode. "
+                << (outcome.attempt.result == records::Result::Failed
+                        ? ", which failed after its erase"
+                        : ", which sent an erase and did not finish")
+                << ": that board may hold the capcode. "
                    "Read the board first (tuvactl read, then tuvactl get) and give --force to "
                    "release it anyway"
                 << std::endl;

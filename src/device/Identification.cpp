@@ -12,6 +12,7 @@ namespace tuva {
 namespace {
 
 constexpr std::size_t kIdentificationLength = 12;
+constexpr int kIdentificationReads = 3;
 
 // The text from the start of the reply's data up to its first zero byte, at most 12 characters.
 std::string IdentificationText(const std::vector<std::uint8_t>& buffer) {
@@ -23,7 +24,39 @@ std::string IdentificationText(const std::vector<std::uint8_t>& buffer) {
   return text;
 }
 
+// Reads the identification, once more after each garbled reply (at most kIdentificationReads in
+// all) with the line brought back in step in between; the last reply is judged whatever it holds.
+bool ReadIdentification(Session& session, std::vector<std::uint8_t>& buffer, std::size_t& count) {
+  for (int read = 1;; ++read) {
+    if (!ReadRaw(session, kFirmwareVersion, kIdentificationLength, kSmallReplyBuffer, 0, buffer,
+                 count) ||
+        session.protocol.linkError) {
+      return false;
+    }
+    const auto first = buffer.begin() + kReplyHeaderSize;
+    const bool erased = std::all_of(first, first + kIdentificationLength,
+                                    [](std::uint8_t byte) { return byte == 0xFF; });
+    if (erased || read == kIdentificationReads || !IdentificationGarbled(buffer, count))
+      return true;
+    session.protocol.Resynchronise();
+    session.frontend.SetProgress(0);
+  }
+}
+
 }  // namespace
+
+// Such a reply is the rest of an answer cut off by an earlier run, not the board's firmware, whose
+// files carry printable ASCII there, up to a zero.
+bool IdentificationGarbled(std::vector<std::uint8_t> buffer, std::size_t count) {
+  for (std::size_t i = 0; i < count; ++i) {
+    if (buffer[i] != 0x1B) continue;
+    if (i + 1 == count || (buffer[i + 1] != 0xFC && buffer[i + 1] != 0xE4)) return true;
+    ++i;
+  }
+  if (Unescape(buffer.data(), count) < kReplyHeaderSize + kIdentificationLength) return true;
+  const std::string text = IdentificationText(buffer);
+  return !std::all_of(text.begin(), text.end(), [](char c) { return c >= 0x20 && c <= 0x7E; });
+}
 
 std::string DisplayLine(const std::string& text) {
   std::string line = "Model : " + text.substr(0, 6) + "  Version = ";
@@ -36,11 +69,7 @@ std::string IdentifyFirmware(Session& session) {
   session.frontend.SetProgress(0);
   std::vector<std::uint8_t> buffer;
   std::size_t count = 0;
-  if (!ReadRaw(session, kFirmwareVersion, kIdentificationLength, kSmallReplyBuffer, 0, buffer,
-               count) ||
-      session.protocol.linkError) {
-    return {};
-  }
+  if (!ReadIdentification(session, buffer, count)) return {};
   // Erased program memory reads back as 0xFF; judged on the bytes as received.
   const auto first = buffer.begin() + kReplyHeaderSize;
   if (std::all_of(first, first + kIdentificationLength,

@@ -4,7 +4,10 @@
 // that a user starts return true when they ended in success.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "device/Session.h"
 
@@ -37,6 +40,11 @@ void EraseAndWrite(Session& session, int copy);
 // "Model : FLEX    Version = 2.41" from the firmware's text at the end of program memory;
 // "The version field is empty!" when that memory is erased; empty when the reply did not arrive.
 std::string IdentifyFirmware(Session& session);
+
+// Whether a reply to the firmware's 12-byte identification read (`count` bytes as received, still
+// stuffed) makes no sense as one: broken stuffing, fewer than 12 data bytes, or a text byte outside
+// printable ASCII. IdentifyFirmware reads again after such a reply, the line brought back in step.
+bool IdentificationGarbled(std::vector<std::uint8_t> buffer, std::size_t count);
 
 // "Model : " + characters 1-6 + "  Version = " + characters 9-12 of an identification text; a
 // shorter text gives what characters it has.

@@ -133,6 +133,18 @@ std::optional<NetworkPort> ParseNetworkPort(const std::string& name, std::string
   return port;
 }
 
+std::optional<std::string> PortNameProblem(const std::string& name) {
+  if (name.empty()) return "a port name is empty";
+  if (name.front() == '-') return name + ": a port name cannot begin with -";
+  if (std::any_of(name.begin(), name.end(),
+                  [](unsigned char c) { return c < 0x20 || c == 0x7F; })) {
+    return "a port name holds a control character";
+  }
+  std::string problem;
+  if (IsNetworkPortName(name) && !ParseNetworkPort(name, problem)) return name + ": " + problem;
+  return std::nullopt;
+}
+
 std::string NormaliseNetworkPort(const std::string& name, std::string& error) {
   std::string trimmed = name;
   trimmed.erase(0, std::min(trimmed.find_first_not_of(" \t"), trimmed.size()));

@@ -28,6 +28,12 @@ bool IsNetworkPortName(const std::string& name);
 // unknown scheme, no host, no port, or a port outside 1..65535.
 std::optional<NetworkPort> ParseNetworkPort(const std::string& name, std::string& error);
 
+// Why `name` cannot name a port, or nothing when it can: every front end checks a port it is given
+// here before a run. A port is a device (a path such as /dev/ttyUSB0, or a name the device folder
+// holds) or a network port as above. A name that begins with '-' is an option that took another
+// option's place; a control character belongs in no device name or URL.
+std::optional<std::string> PortNameProblem(const std::string& name);
+
 // For a front end that asks for a URL: the canonical name, or an empty string and `error`.
 std::string NormaliseNetworkPort(const std::string& name, std::string& error);
 

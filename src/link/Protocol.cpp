@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 
 namespace tuva {
 namespace {
@@ -147,6 +148,22 @@ bool Protocol::ReceiveReply(std::span<std::uint8_t> buffer, std::size_t& count) 
     }
     buffer[count++] = byte;
     frontend_.StepProgress(1);
+  }
+}
+
+void Protocol::Resynchronise() {
+  linkError = false;
+  if (!port_.IsOpen()) return;
+  port_.Purge();
+  const std::uint8_t end = kEtx;
+  port_.Write(&end, 1);
+  if (trace) trace(true, std::span(&end, 1));
+  // Read and dropped rather than purged: a purge would also drop the ETX not yet sent.
+  const auto deadline = std::chrono::steady_clock::now() + kResyncLimit;
+  const int quiet = static_cast<int>(std::max<long long>(1, 2 * pollInterval_.count()));
+  while (std::chrono::steady_clock::now() < deadline && port_.WaitForInput(quiet)) {
+    for (std::uint32_t queued = port_.InQueue(); queued > 0; --queued) port_.ReadByte();
+    frontend_.ProcessEvents();
   }
 }
 

@@ -44,6 +44,9 @@ inline constexpr std::size_t kSmallReplyBuffer = 50;
 inline constexpr int kFruitlessPollLimit = 101;
 inline constexpr std::chrono::milliseconds kPollInterval{50};
 inline constexpr std::chrono::milliseconds kProbePollInterval{3};
+// The longest a resynchronisation waits for the line to fall quiet: a 4100-byte reply stuffed
+// throughout takes about 4.3 s at 19200 baud.
+inline constexpr std::chrono::milliseconds kResyncLimit{5000};
 
 // Frame building and parsing, as pure functions over byte buffers.
 // The unstuffed frame: STX, sequence, length (data length + 10, LE), command, argument,
@@ -77,6 +80,13 @@ class Protocol {
   // `capacity` is the receive buffer size (kLargeReplyBuffer or kSmallReplyBuffer).
   std::vector<std::uint8_t> ReadData(std::uint32_t address, std::uint16_t length,
                                      std::size_t capacity, std::uint16_t bank = 0);
+
+  // Brings the line back in step after a reply that made no sense (the rest of an answer cut off
+  // when an earlier run was killed, a frame the board's receiver still holds half of): a lone ETX
+  // ends any half frame on the board's side (the board takes a lone ETX for line noise), then
+  // whatever arrives is thrown away until the line has been quiet for two poll intervals, for at
+  // most kResyncLimit. The link error flag is cleared: the next exchange starts afresh.
+  void Resynchronise();
 
   std::uint8_t sequence() const { return sequence_; }
   // The board search frames its probes itself, on several ports at once: it takes their sequence

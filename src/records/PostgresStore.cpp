@@ -741,11 +741,7 @@ class PostgresStore : public RecordStore {
       const ListQuery query = BuildListQuery(one, kTakenColumn, "held", Dollar);
       const Rows rows = Run(query.sql.c_str(), Texts(query));
       if (PQntuples(rows.get()) > 0) outcome.attempt = AttemptOf(rows.get(), 0);
-      outcome.kind = outcome.attempt.result == Result::Programmed ? ReleaseOutcome::Programmed
-                     : Running(outcome.attempt)                   ? ReleaseOutcome::Running
-                     : outcome.attempt.result == Result::Erased && !force
-                         ? ReleaseOutcome::Erased
-                         : ReleaseOutcome::Released;
+      outcome.kind = ReleaseKind(outcome.attempt, force);
     }
     if (outcome.kind != ReleaseOutcome::Released) {
       Run("ROLLBACK", {});

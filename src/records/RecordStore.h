@@ -303,8 +303,22 @@ std::string ResultText(const Attempt& attempt);
 // This computer's host name: the station of an attempt that names none.
 std::string DefaultStation();
 
-// Whether an open attempt's series is still running: its heartbeat is fresh.
-bool Running(const Attempt& attempt);
+// What tells whether an open attempt's series still runs: the time now (seconds since 1970,
+// UTC), this computer's station, and whether a process of this computer still exists.
+struct LeaseCheck {
+  std::int64_t now = 0;
+  std::string station;
+  std::function<bool(std::int64_t process)> processExists;
+};
+
+// The clock, DefaultStation() and kill(process, 0) (gone only when it fails with ESRCH).
+LeaseCheck ThisComputer();
+
+// Whether an open attempt's series is still running: its heartbeat is fresh and, when it was
+// opened on this station, its process still exists. A run killed outright (kill -9) leaves a
+// fresh heartbeat behind for a minute; its missing process tells at once that nobody writes.
+bool Running(const Attempt& attempt, const LeaseCheck& check);
+bool Running(const Attempt& attempt);  // Running(attempt, ThisComputer())
 
 // A date or time as `ListFilter::since` wants it ("2026-12-07", "2026-12-07T14:03",
 // "2026-12-07 14:03:00"), normalised to the form the records keep; throws RecordsError otherwise.

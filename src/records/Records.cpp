@@ -1,9 +1,11 @@
 // The parts of the records that do not depend on the database: names, times, the next free
 // capcode of a counting slot, and the choice of the store from the name the user gave.
 #include <pwd.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <cstdio>
 #include <cstdlib>
@@ -192,9 +194,35 @@ bool RecordStore::HasHandedOut(std::uint32_t first, std::uint32_t step) {
   return found;
 }
 
-bool Running(const Attempt& attempt) {
+LeaseCheck ThisComputer() {
+  return {NowSeconds(), DefaultStation(), [](std::int64_t process) {
+            // EPERM: the process is there, it belongs to another user.
+            return process != static_cast<pid_t>(process) ||
+                   ::kill(static_cast<pid_t>(process), 0) == 0 || errno != ESRCH;
+          }};
+}
+
+bool Running(const Attempt& attempt, const LeaseCheck& check) {
   if (attempt.result != Result::Reserved && attempt.result != Result::Erased) return false;
-  return NowSeconds() - attempt.heartbeat < kLeaseTimeout.count();
+  if (check.now - attempt.heartbeat >= kLeaseTimeout.count()) return false;
+  // A process number is only known on the station that opened the attempt; 0 and below name no
+  // single process (kill would signal a group).
+  if (attempt.station == check.station && attempt.process > 0 && check.processExists) {
+    return check.processExists(attempt.process);
+  }
+  return true;
+}
+
+bool Running(const Attempt& attempt) {
+  return Running(attempt, ThisComputer());
+}
+
+ReleaseOutcome::Kind ReleaseKind(const Attempt& attempt, bool force) {
+  if (attempt.result == Result::Programmed) return ReleaseOutcome::Programmed;
+  if (Running(attempt)) return ReleaseOutcome::Running;
+  // Open after its erase, or failed after it: either way the board may hold the capcode.
+  if (attempt.erased && !force) return ReleaseOutcome::Erased;
+  return ReleaseOutcome::Released;
 }
 
 std::string ParseSince(const std::string& text) {

@@ -565,13 +565,6 @@ class SqliteStore : public RecordStore {
   }
 
  private:
-  static ReleaseOutcome::Kind ReleaseKind(const Attempt& attempt, bool force) {
-    if (attempt.result == Result::Programmed) return ReleaseOutcome::Programmed;
-    if (Running(attempt)) return ReleaseOutcome::Running;
-    if (attempt.result == Result::Erased && !force) return ReleaseOutcome::Erased;
-    return ReleaseOutcome::Released;
-  }
-
   // SQLite's busy handler: waits in short naps while another program holds the lock, up to the
   // busy timeout, and gives up at the next nap once the caller is stopping (Ctrl+C), so a stop is
   // never held up by another program's lock. `count` is 0 at the first call of each wait.

@@ -63,6 +63,11 @@ std::string NotRecords(const std::string& database);
 // The message of an unfinished attempt whose capcode was released by hand.
 inline constexpr const char* kReleasedUnfinished = "did not finish; capcode released by hand";
 
+// What a release of a capcode `attempt` holds comes to: never a programmed board's, never while
+// its series runs, and one whose board was sent an erase (the attempt still open, or failed after
+// the erase) only by `force`, since that board may hold the capcode.
+ReleaseOutcome::Kind ReleaseKind(const Attempt& attempt, bool force);
+
 // The attempt as Reserve records it: the station filled in, the time, process and heartbeat set,
 // the result Reserved.
 Attempt Opened(const Attempt& start);

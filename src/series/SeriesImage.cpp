@@ -190,14 +190,9 @@ std::optional<PlanRefusal> CheckPlan(const SeriesPlan& plan, std::string_view te
     }
   }
   for (std::size_t i = 0; i < plan.ports.size(); ++i) {
-    const std::string& port = plan.ports[i];
-    std::string problem;
-    if (port.empty()) {
-      problem = "a port name is empty";
-    } else if (IsNetworkPortName(port) && !ParseNetworkPort(port, problem)) {
-      problem = port + ": " + problem;
+    if (auto problem = PortNameProblem(plan.ports[i])) {
+      return refuse(PlanInput::Ports, static_cast<int>(i), *problem);
     }
-    if (!problem.empty()) return refuse(PlanInput::Ports, static_cast<int>(i), problem);
   }
   if (plan.firmware) {
     if (auto refused = FirmwareRefusal(*plan.firmware)) {

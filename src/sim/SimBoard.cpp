@@ -59,6 +59,12 @@ void PutLE(std::vector<std::uint8_t>& out, std::uint32_t value, int width) {
   for (int i = 0; i < width; ++i) out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
 }
 
+// The rest of a 4100-byte configuration reply cut off in its last bytes: configuration data, then
+// bytes that land where a 12-byte identification reply carries its text, the sum and the ETX.
+constexpr std::uint8_t kStaleReplyTail[] = {0x41, 0x02, 0x10, 0x20, 0x20, 0x20, 0x20, 0x20,
+                                            0x20, 0x20, 0x20, 0x20, 0x20, 0x20, 0xF1, 0x20,
+                                            0x20, 0x56, 0x65, 0x00, 0x5A, 0x3C, kEtx};
+
 // Undoes the stuffing; an escape must be followed by the complement of 0x03 or 0x1B.
 bool Unstuff(const std::vector<std::uint8_t>& wire, std::vector<std::uint8_t>& plain) {
   plain.clear();
@@ -224,6 +230,10 @@ void SimBoard::HandleFrame(std::vector<std::uint8_t> wire, std::vector<std::uint
       } else {
         record.result = "read";
         Record(record);
+        if (options_.garbleFirstReply && !std::exchange(staleSent_, true)) {
+          reply.insert(reply.end(), std::begin(kStaleReplyTail), std::end(kStaleReplyTail));
+          Record({false, "Frame", 0, sizeof kStaleReplyTail, "rest of a cut-off reply"});
+        }
         SendBlock(sequence, command, address, length, reply);
         Record({false, record.command, address, length, "data"});
         return;

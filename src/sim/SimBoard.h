@@ -44,6 +44,10 @@ struct SimOptions {
   bool refuseWrite = false;  // every WriteBlock is answered with a refusal
   bool silent = false;       // nothing is ever answered
   bool paced = false;        // bytes take as long as at 19200 baud, both ways
+  // A board whose answer was cut off when the programmer went away (killed during a Write's
+  // read-back): the rest of that answer, ended by its ETX, still goes out before its next data
+  // reply, so the first data reply the programmer waits for starts with stale bytes.
+  bool garbleFirstReply = false;
   std::optional<CorruptWrite> corruptWrite{};
 
   // A contact that flickers: of every `flickerEvery` probes, the last `flickerRun` go unanswered
@@ -139,7 +143,8 @@ class SimBoard {
   std::size_t writesReceived_ = 0;  // well-formed write commands
   std::size_t probesReceived_ = 0;
   int probesAnswered_ = 0;
-  bool deaf_ = false;  // the next frame goes unanswered
+  bool deaf_ = false;       // the next frame goes unanswered
+  bool staleSent_ = false;  // the rest of the cut-off answer went out (garbleFirstReply)
   bool poweredOff_ = false;
   unsigned copiesWritten_ = 0;  // bit k: the last block of copy k was written
   std::vector<SimFrameRecord> records_;

@@ -92,6 +92,8 @@ void AddAnswers(CLI::App& app, CommandLine& line) {
   app.add_flag("--refuse-write", options.refuseWrite, "refuse every write command");
   app.add_flag("--silent", options.silent, "never answer");
   app.add_flag("--paced", options.paced, "take as long as a 19200-baud line, both ways");
+  app.add_flag("--garble-first-reply", options.garbleFirstReply,
+               "send the rest of a reply cut off earlier before the first data reply");
   app.add_option("--corrupt-write", line.corruptWrite,
                  "write command K (counting from 1) stores its payload byte INDEX (counting from "
                  "0) inverted")

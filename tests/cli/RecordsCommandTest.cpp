@@ -131,6 +131,11 @@ TEST_F(RecordsCommandTest, ListsFindsAndReleases) {
       {"1=1500000", {}, 1, "capcode 1500000 of slot 1 belongs to a programmed board, attempt #1"},
       {"1=1500001",
        {},
+       1,
+       "capcode 1500001 of slot 1 is held by attempt #2 (failed, /dev/ttyUSB0, station bench, "
+       "left, "},
+      {"1=1500001",
+       {"--force"},
        0,
        "capcode 1500001 of slot 1 is back in the pool; it was held by attempt #2 (failed, "
        "/dev/ttyUSB0, station bench, left, "},

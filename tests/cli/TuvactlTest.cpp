@@ -249,6 +249,53 @@ TEST_F(TuvactlTest, BadArgumentsAreUsageErrors) {
   EXPECT_EQ(Tuvactl({"--help"}).status, 0);
 }
 
+// An option never takes another option for its value, whatever the option and the command, and a
+// port name is checked before anything is opened: a refused command touches no file and no board.
+TEST_F(TuvactlTest, AnOptionIsNeverAnotherOptionsValue) {
+  StartBoard();
+  const std::string tbl = Path("template.tbl");
+  ASSERT_EQ(Tuvactl({"new", tbl}).status, 0);
+  const std::string records = Path("m3.sqlite");
+  const std::vector<std::string> series = {"series", tbl, "--capcode", "1=1500000", "--count", "1"};
+  auto with = [](std::vector<std::string> words, const std::vector<std::string>& more) {
+    words.insert(words.end(), more.begin(), more.end());
+    return words;
+  };
+  const struct {
+    std::vector<std::string> words;
+    std::string err;
+  } cases[] = {
+      {with(series, {"--port", "--records", records, "--new-records", "--port", BoardPath()}),
+       "tuvactl: --port needs a value (got the option --records)\n"},
+      {with(series, {"--port", BoardPath(), "--records", "--new-records"}),
+       "tuvactl: --records needs a value (got the option --new-records)\n"},
+      {with(series, {"--records=--new-records", "--port", BoardPath()}),
+       "tuvactl: --records needs a value (got the option --new-records)\n"},
+      {{"records", "--release", "--force"},
+       "tuvactl: --release needs a value (got the option --force)\n"},
+      {{"export", tbl, "-o", "--json"}, "tuvactl: -o needs a value (got the option --json)\n"},
+      {{"export", tbl, "-o"}, "tuvactl: --output: 1 required OUT missing\n"},
+      {{"read", Path("out.tbl"), "--password", "--secret"},
+       "tuvactl: --password needs a value, not a word that begins with --\n"},
+      {with(series, {"--port", "-q", "--port", BoardPath(), "--records", records, "--new-records"}),
+       "tuvactl: -q: a port name cannot begin with -\n"},
+      {{"probe", "--port", "-q"}, "tuvactl: -q: a port name cannot begin with -\n"},
+      {{"probe", "--port", BoardPath() + "\t"}, "tuvactl: a port name holds a control character\n"},
+  };
+  const std::string before = Slurp(tbl);
+  for (const auto& c : cases) {
+    const ProgramRun run =
+        RunProgram(TUVACTL, c.words, dir_.string(), {"XDG_DATA_HOME=" + Path("data")});
+    EXPECT_EQ(run.status, 2) << c.err;
+    EXPECT_EQ(run.err.substr(0, c.err.size()), c.err);
+  }
+  EXPECT_EQ(Slurp(tbl), before);
+  EXPECT_FALSE(fs::exists(records));
+  EXPECT_FALSE(fs::exists(Path("out.tbl")));
+  EXPECT_FALSE(fs::exists(Path("data")));
+  EXPECT_TRUE(board().Requests().empty());
+}
+
 TEST_F(TuvactlTest, ReadWriteAndVerifyABoard) {
   StartBoard();
   const std::string file = Path("board.tbl");

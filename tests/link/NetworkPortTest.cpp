@@ -53,6 +53,32 @@ TEST(NetworkPort, NamesAreCheckedAndNormalised) {
   EXPECT_FALSE(IsNetworkPortName("/dev/ttyUSB0"));
 }
 
+// Devices as the board search and the window name them pass; an option in a port's place, a
+// control character or a broken URL do not.
+TEST(NetworkPort, PortNamesAreCheckedBeforeARun) {
+  const struct {
+    const char* name;
+    const char* problem;  // nullptr: a port
+  } cases[] = {
+      {"/dev/ttyUSB0", nullptr},
+      {"ttyS0", nullptr},
+      {"/dev/serial/by-id/usb-Prolific_PL2303-if00-port0", nullptr},
+      {"/dev/serial/by-path/bench 2", nullptr},
+      {"rfc2217://bench:2217", nullptr},
+      {"socket://[::1]:4001", nullptr},
+      {"", "a port name is empty"},
+      {"--records", "--records: a port name cannot begin with -"},
+      {"-q", "-q: a port name cannot begin with -"},
+      {"/dev/ttyUSB0\n", "a port name holds a control character"},
+      {"/dev/tty\x7F", "a port name holds a control character"},
+      {"socket://bench", "socket://bench: no port: give HOST:PORT"},
+  };
+  for (const auto& c : cases) {
+    const auto problem = PortNameProblem(c.name);
+    EXPECT_EQ(problem.value_or("(none)"), c.problem ? c.problem : "(none)") << c.name;
+  }
+}
+
 TEST(NetworkPort, ReaderSeparatesLineDataFromTelnetCommands) {
   const Bytes wire = {0x02, IAC, IAC, 0x03,  // data with a doubled 0xFF
                       IAC,  DO,  44,         // a negotiation

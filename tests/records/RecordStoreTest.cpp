@@ -185,8 +185,10 @@ TYPED_TEST(RecordStoreTest, FailedCapcodesReturnOnlyWhenNoEraseWasSent) {
   EXPECT_EQ(store->Release(1, 1500001, true).kind, ReleaseOutcome::Programmed);
   EXPECT_EQ(store->Release(2, 1500000, true).kind, ReleaseOutcome::NotHeld) << "another slot";
   EXPECT_EQ(store->Release(1, 1499999, true).kind, ReleaseOutcome::NotHeld) << "never handed out";
-  EXPECT_EQ(store->Release(1, 1500000, false).kind, ReleaseOutcome::Released);
-  EXPECT_EQ(store->Release(1, 1500000, false).kind, ReleaseOutcome::NotHeld) << "released already";
+  // The failed board was erased first: it may hold its capcode, as an open erased one may.
+  EXPECT_EQ(store->Release(1, 1500000, false).kind, ReleaseOutcome::Erased) << "failed, erased";
+  EXPECT_EQ(store->Release(1, 1500000, true).kind, ReleaseOutcome::Released);
+  EXPECT_EQ(store->Release(1, 1500000, true).kind, ReleaseOutcome::NotHeld) << "released already";
   EXPECT_EQ(this->Take(*store, {kSlot1}, &id), std::vector<std::uint32_t>{1500000});
 
   // An open attempt is refused while its series runs (fresh heartbeat); once the heartbeat is
@@ -210,6 +212,47 @@ TYPED_TEST(RecordStoreTest, FailedCapcodesReturnOnlyWhenNoEraseWasSent) {
   // Open attempts are among those not programmed.
   this->Take(*store, {kSlot1}, &id);
   EXPECT_EQ(store->List(failed).size(), 4u);
+}
+
+// An open attempt's series runs while its heartbeat is fresh, unless it was opened on this station
+// by a process that no longer exists (a run killed outright).
+TEST(LeaseTest, AnOpenAttemptRunsWhileItsHeartbeatIsFreshAndItsProcessLives) {
+  const std::int64_t now = 1'000'000;
+  const records::LeaseCheck here{now, "bench", [](std::int64_t process) { return process == 7; }};
+  const struct {
+    Result result;
+    std::int64_t age;  // seconds since the heartbeat
+    const char* station;
+    std::int64_t process;
+    bool running;
+  } rows[] = {
+      {Result::Reserved, 0, "bench", 7, true},    {Result::Erased, 59, "bench", 7, true},
+      {Result::Erased, 60, "bench", 7, false},     // stale heartbeat
+      {Result::Erased, 0, "bench", 8, false},      // its process is gone
+      {Result::Reserved, 0, "bench", 8, false},    // likewise
+      {Result::Erased, 0, "other", 8, true},       // another station's process cannot be probed
+      {Result::Erased, 0, "bench", 0, true},       // no process recorded
+      {Result::Failed, 0, "bench", 7, false},      // finished
+      {Result::Programmed, 0, "bench", 7, false},  // finished
+  };
+  for (const auto& row : rows) {
+    Attempt attempt;
+    attempt.result = row.result;
+    attempt.heartbeat = now - row.age;
+    attempt.station = row.station;
+    attempt.process = row.process;
+    EXPECT_EQ(records::Running(attempt, here), row.running)
+        << records::ResultName(row.result) << " " << row.age << " " << row.station << " "
+        << row.process;
+  }
+  // This very process exists; a process number no process has does not.
+  Attempt mine;
+  mine.heartbeat = records::ThisComputer().now;
+  mine.station = records::DefaultStation();
+  mine.process = ::getpid();
+  EXPECT_TRUE(records::Running(mine));
+  mine.process = 0x3FFFFFFF;  // above any pid_max Linux allows
+  EXPECT_FALSE(records::Running(mine));
 }
 
 TYPED_TEST(RecordStoreTest, ARestartContinuesWithTheNextFreeCapcode) {
