@@ -180,7 +180,7 @@ TEST_F(SeriesKeepTest, ABoardIsStoppedWhenItsCapcodeIsAnotherBoardsOrItCannotBeR
   };
   record(1500001, Board("1500001", "1600009"), Result::Programmed);              // #1
   record(0, Board("1500005", "1234560"), Result::Programmed);                    // #2
-  record(0, Board("1500007", "1777777"), Result::Programmed);                    // #3
+  record(1500007, Board("1500007", "1777777"), Result::Programmed);              // #3
   record(1500020, Board("1500020", "1600020"), Result::Failed, true);            // #4
   record(1500030, {}, std::nullopt, true);                                       // #5, open
   record(0, Board("1500040", "1600040"), Result::Programmed, false, "capcodes",  // #6
@@ -197,7 +197,8 @@ TEST_F(SeriesKeepTest, ABoardIsStoppedWhenItsCapcodeIsAnotherBoardsOrItCannotBeR
        "failed: capcode 1500001 is held by another board: attempt #1 (programmed, bench"},
       {std::nullopt, "failed: cannot read the board to keep its fields: Read Error!"},
       {Board("1500001", "1600009"), "reprovisioned"},
-      // 1234560 is the template's; 1777777 no board took from the pool: given alike.
+      // 1234560 is the template's; 1777777 no board took from the pool (#3 took 1500007):
+      // given alike.
       {Board("1500006", "1234560"), "reprovisioned"},
       {Board("1500008", "1777777"), "reprovisioned"},
       {Board("1234567", "1234560"), "failed: the board keeps no capcode of its own"},
