@@ -59,9 +59,8 @@ std::vector<RowCapcode> GivenCapcodes(const std::vector<std::string>& header,
     const int slot = CapcodeSlotOf(name);
     if (slot == 0) continue;
     const CapcodeSlotView& view = refill.slots[static_cast<std::size_t>(slot - 1)];
-    RowCapcode given{slot, std::nullopt, CapcodeEnabled(image, slot - 1)};
-    if (view.refilled && view.textRefilled) given.capcode = view.value;
-    capcodes.push_back(given);
+    // A slot whose words name no number (or hold the second word of a pair) shows no value.
+    capcodes.push_back({slot, view.value, CapcodeEnabled(image, slot - 1)});
   }
   return capcodes;
 }
