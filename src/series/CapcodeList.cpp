@@ -1,5 +1,6 @@
 #include "series/CapcodeList.h"
 
+#include <algorithm>
 #include <charconv>
 #include <fstream>
 #include <iterator>
@@ -15,10 +16,9 @@
 namespace tuva::series {
 namespace {
 
-// The slot of a "capcode.N.address" name; 0 for any other name.
-int CapcodeSlotOf(std::string_view name) {
+// The slot of a "capcode.N.address" name (or of another `suffix`); 0 for any other name.
+int CapcodeSlotOf(std::string_view name, std::string_view suffix = ".address") {
   constexpr std::string_view prefix = "capcode.";
-  constexpr std::string_view suffix = ".address";
   if (name.size() <= prefix.size() + suffix.size() || name.substr(0, prefix.size()) != prefix ||
       name.substr(name.size() - suffix.size()) != suffix) {
     return 0;
@@ -31,22 +31,6 @@ int CapcodeSlotOf(std::string_view name) {
   return slot >= 1 && slot <= kCapcodeSlots ? slot : 0;
 }
 
-// The row's capcodes, (slot, capcode), from values the setters have accepted.
-std::vector<std::pair<int, std::uint32_t>> RowCapcodes(const std::vector<std::string>& header,
-                                                       const std::vector<std::string>& values) {
-  std::vector<std::pair<int, std::uint32_t>> capcodes;
-  for (std::size_t i = 0; i < header.size() && i < values.size(); ++i) {
-    const int slot = CapcodeSlotOf(header[i]);
-    std::uint32_t capcode = 0;
-    const std::string& text = values[i];
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), capcode);
-    if (slot != 0 && error == std::errc() && end == text.data() + text.size()) {
-      capcodes.emplace_back(slot, capcode);
-    }
-  }
-  return capcodes;
-}
-
 std::vector<std::pair<std::string, std::string>> Changes(const std::vector<std::string>& header,
                                                          const std::vector<std::string>& values) {
   std::vector<std::pair<std::string, std::string>> changes;
@@ -54,6 +38,45 @@ std::vector<std::pair<std::string, std::string>> Changes(const std::vector<std::
     changes.emplace_back(header[i], values[i]);
   }
   return changes;
+}
+
+// What a capcode column puts on the board: its slot, the capcode the slot then answers to (none
+// when the slot's words name no number) and whether the slot is enabled.
+struct RowCapcode {
+  int slot = 0;
+  std::optional<std::uint32_t> capcode;
+  bool enabled = false;
+};
+
+// Read back from `image`, the template with the row applied, column by column: a value in any
+// form the setter takes (decimal, "bytes:18 EA 14") comes out as the capcode the board answers
+// to, so what is checked and recorded is what is written.
+std::vector<RowCapcode> GivenCapcodes(const std::vector<std::string>& header,
+                                      const ConfigImage& image) {
+  const CapcodeRefill refill = DecodeCapcodes(image);
+  std::vector<RowCapcode> capcodes;
+  for (const std::string& name : header) {
+    const int slot = CapcodeSlotOf(name);
+    if (slot == 0) continue;
+    const CapcodeSlotView& view = refill.slots[static_cast<std::size_t>(slot - 1)];
+    // A slot whose words name no number (or hold the second word of a pair) shows no value.
+    capcodes.push_back({slot, view.value, CapcodeEnabled(image, slot - 1)});
+  }
+  return capcodes;
+}
+
+// The capcodes a row gives, (slot, capcode), as the records hold them; none for a row the
+// setters refuse (CheckCapcodeList refuses the list).
+std::vector<std::pair<int, std::uint32_t>> RowCapcodes(const std::vector<std::string>& header,
+                                                       const std::vector<std::string>& values,
+                                                       const ConfigImage& templateImage) {
+  ConfigImage image = templateImage;
+  std::vector<std::pair<int, std::uint32_t>> held;
+  if (ApplyFieldTexts(image, Changes(header, values))) return held;
+  for (const RowCapcode& given : GivenCapcodes(header, image)) {
+    if (given.capcode) held.emplace_back(given.slot, *given.capcode);
+  }
+  return held;
 }
 
 // The setters' refusal of a row's values, as one line.
@@ -197,6 +220,7 @@ CapcodeList ReadCapcodeList(const std::string& path) {
 
 std::optional<std::string> CheckCapcodeList(const CapcodeList& list,
                                             const ConfigImage& templateImage,
+                                            std::string_view templateName,
                                             const std::vector<int>& countingSlots) {
   const std::string shown = ValidUtf8(list.path);
   if (list.header.empty()) return "the list " + shown + " is empty";
@@ -205,7 +229,8 @@ std::optional<std::string> CheckCapcodeList(const CapcodeList& list,
     const Field* field = FindField(name);
     if (!field || !IsSettable(*field)) return shown + " line 1: " + UnknownFieldMessage(name);
     if (!named.insert(name).second) return shown + " line 1: " + name + " is named twice";
-    const int slot = CapcodeSlotOf(name);
+    // A counted slot's capcode, and its ON box, come from the count alone.
+    const int slot = std::max(CapcodeSlotOf(name), CapcodeSlotOf(name, ".enabled"));
     for (const int counted : countingSlots) {
       if (slot != 0 && slot == counted) {
         return "capcode slot " + std::to_string(slot) + " is counted and also given by the list " +
@@ -214,16 +239,28 @@ std::optional<std::string> CheckCapcodeList(const CapcodeList& list,
     }
   }
   if (list.rows.empty()) return "the list " + shown + " is empty: it has no row under its header";
+  const std::string file(templateName);
   std::map<std::uint32_t, int> seen;  // capcode -> the line that gives it first
   for (const CapcodeList::Row& row : list.rows) {
     const std::string where = shown + " line " + std::to_string(row.line) + ": ";
     ConfigImage trial = templateImage;
     if (auto refused = Refusal(trial, list.header, row.values)) return where + *refused;
-    for (const auto& [slot, capcode] : RowCapcodes(list.header, row.values)) {
-      const auto [earlier, fresh] = seen.emplace(capcode, row.line);
+    for (const RowCapcode& given : GivenCapcodes(list.header, trial)) {
+      const std::string slot = std::to_string(given.slot);
+      if (!given.capcode) {
+        return where + "capcode." + slot + ".address names no capcode the board answers to (" +
+               GetFieldText(trial, *FindField("capcode." + slot + ".address")) + ")";
+      }
+      // A capcode in a slot that is off is one the board never answers to.
+      if (!given.enabled) {
+        return where + "capcode slot " + slot + " is disabled in " + file +
+               ": enable it with `tuvactl set " + file + " capcode." + slot +
+               ".enabled=on`, or give the list a capcode." + slot + ".enabled column";
+      }
+      const auto [earlier, fresh] = seen.emplace(*given.capcode, row.line);
       if (!fresh) {
-        return where + "capcode " + std::to_string(capcode) + " is given twice (also on line " +
-               std::to_string(earlier->second) + ")";
+        return where + "capcode " + std::to_string(*given.capcode) +
+               " is given twice (also on line " + std::to_string(earlier->second) + ")";
       }
     }
   }
@@ -238,24 +275,24 @@ std::vector<int> ListSlots(const CapcodeList& list) {
   return slots;
 }
 
-std::vector<ListCapcode> ListCapcodes(const CapcodeList& list) {
+std::vector<ListCapcode> ListCapcodes(const CapcodeList& list, const ConfigImage& templateImage) {
   std::vector<ListCapcode> capcodes;
   for (const CapcodeList::Row& row : list.rows) {
-    for (const auto& [slot, capcode] : RowCapcodes(list.header, row.values)) {
+    for (const auto& [slot, capcode] : RowCapcodes(list.header, row.values, templateImage)) {
       capcodes.push_back({row.line, capcode});
     }
   }
   return capcodes;
 }
 
-records::ListImport ListImportOf(const CapcodeList& list) {
+records::ListImport ListImportOf(const CapcodeList& list, const ConfigImage& templateImage) {
   records::ListImport import;
   import.sha256 = list.sha256;
   import.name = ValidUtf8(list.path);
   import.header = CsvLine(list.header);
   for (const CapcodeList::Row& row : list.rows) {
-    import.rows.push_back(
-        {row.line, Escaped(CsvLine(row.values)), RowCapcodes(list.header, row.values)});
+    import.rows.push_back({row.line, Escaped(CsvLine(row.values)),
+                           RowCapcodes(list.header, row.values, templateImage)});
   }
   return import;
 }

@@ -44,24 +44,28 @@ std::optional<std::vector<std::string>> ParseCsvLine(std::string_view line);
 
 // Everything about the list that can be refused before the records are opened: a header naming
 // an unknown field (with the nearest names) or a field twice, a row the setters refuse against
-// the template (with its line), a capcode on two rows or twice on one, an empty list, a capcode
-// slot that is also counted (`countingSlots`). The first fault, as one line; nullopt when good.
+// the template (with its line), a capcode column whose slot then names no capcode or is disabled
+// (`templateName` names the template), a capcode on two rows or twice on one, an empty list, a
+// capcode slot that is also counted (`countingSlots`: its capcode or ON box in a column). The
+// first fault, as one line; nullopt when good.
 std::optional<std::string> CheckCapcodeList(const CapcodeList& list,
                                             const ConfigImage& templateImage,
+                                            std::string_view templateName,
                                             const std::vector<int>& countingSlots);
 
 // The slots (1..16) whose capcode the list gives.
 std::vector<int> ListSlots(const CapcodeList& list);
 
-// Every capcode the list gives, with its line.
+// Every capcode the list gives, with its line: each row applied to the template and every listed
+// slot's capcode read back as the board holds it, whatever form the value was given in.
 struct ListCapcode {
   int line = 0;
   std::uint32_t capcode = 0;
 };
-std::vector<ListCapcode> ListCapcodes(const CapcodeList& list);
+std::vector<ListCapcode> ListCapcodes(const CapcodeList& list, const ConfigImage& templateImage);
 
-// The list as the records import it.
-records::ListImport ListImportOf(const CapcodeList& list);
+// The list as the records import it, each row's capcodes read back as ListCapcodes does.
+records::ListImport ListImportOf(const CapcodeList& list, const ConfigImage& templateImage);
 
 // Sets a row handed out by the records on `image`; the setter's message, with the row's line,
 // when it is refused (the image is then left as it was).

@@ -162,24 +162,19 @@ KeptThisRun::Claim::~Claim() {
 }
 
 std::optional<std::string> KeptThisRun::Take(const std::vector<std::uint32_t>& capcodes,
-                                             const std::vector<std::string>& boardCapcodes,
                                              const std::string& port, Claim& claim) {
   std::uint64_t id = 0;
   {
     std::lock_guard lock(mutex_);
     for (const std::uint32_t capcode : capcodes) {
-      const auto [first, last] = held_.equal_range(capcode);
-      for (auto at = first; at != last; ++at) {
-        if (at->second.boardCapcodes != boardCapcodes) {
-          return "capcode " + std::to_string(capcode) +
-                 " is held by another board of this run, on " + at->second.port;
-        }
+      const auto at = held_.find(capcode);
+      if (at != held_.end()) {
+        return "capcode " + std::to_string(capcode) + " is held by another board of this run, on " +
+               at->second.port;
       }
     }
     id = ++lastClaim_;
-    for (const std::uint32_t capcode : capcodes) {
-      held_.emplace(capcode, Holder{id, boardCapcodes, port});
-    }
+    for (const std::uint32_t capcode : capcodes) held_.emplace(capcode, Holder{id, port});
   }
   // Handed over without the lock: giving back an earlier claim takes it.
   Claim taken;
@@ -196,21 +191,41 @@ void KeptThisRun::Give(std::uint64_t claim) {
 
 std::optional<std::string> HeldByAnotherBoard(records::RecordStore& store,
                                               const std::vector<std::uint32_t>& capcodes,
-                                              const std::vector<std::string>& boardCapcodes) {
+                                              const BoardAsRead& board,
+                                              const ConfigImage& templateImage,
+                                              std::vector<std::uint32_t>& own) {
+  own.clear();
+  const std::vector<std::uint32_t> alike = KeptCapcodes(templateImage, KeptFields({"capcodes"}));
   for (const std::uint32_t capcode : capcodes) {
+    if (std::find(alike.begin(), alike.end(), capcode) != alike.end()) continue;
     records::ListFilter filter;
     filter.capcode = capcode;
-    std::optional<records::Attempt> holder;
+    std::vector<records::Attempt> holders;  // oldest first
     store.Each(filter, [&](const records::Attempt& attempt) {
-      if (!holder && attempt.result == records::Result::Programmed &&
-          attempt.capcodes != boardCapcodes) {
-        holder = attempt;
-      }
+      if (attempt.id != board.attempt) holders.push_back(attempt);
     });
-    if (holder) {
-      return "capcode " + std::to_string(capcode) +
-             " is held by another board: " + records::AttemptText(*holder);
+    const bool taken = std::any_of(holders.begin(), holders.end(), [&](const auto& holder) {
+      return std::any_of(holder.taken.begin(), holder.taken.end(),
+                         [&](const auto& t) { return t.held && t.capcode == capcode; });
+    });
+    const auto other = std::find_if(holders.begin(), holders.end(), [&](const auto& holder) {
+      return holder.capcodes != board.capcodes;
+    });
+    const std::string held = "capcode " + std::to_string(capcode) + " is held by another board: ";
+    if (other != holders.end()) {
+      if (!taken) continue;  // other boards hold it as their template's value: given alike
+      return held + records::AttemptText(*other);
     }
+    // Every holder has the board's texts: its own records, unless the newest board programmed
+    // with them was re-provisioned into other contents than this board holds (a copy).
+    const auto latest = std::find_if(holders.rbegin(), holders.rend(), [](const auto& holder) {
+      return holder.result == records::Result::Programmed;
+    });
+    if (latest != holders.rend() && !latest->kept.empty() && latest->sha256 != board.sha256) {
+      return held + records::AttemptText(*latest) + ", which wrote other contents than this " +
+             "board holds";
+    }
+    own.push_back(capcode);
   }
   return std::nullopt;
 }

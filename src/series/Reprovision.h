@@ -12,10 +12,24 @@
 // (capcode.address_mode), which decides whether slot 1 holds a long capcode in two records (slot
 // 2's record holding its second word). The group map follows from them.
 //
-// A kept capcode that these records show on another programmed board stops the board: two
-// receivers answering to one capcode is the fault a series exists to prevent. An attempt whose
-// capcodes are exactly those the board holds is the board's own earlier record. Two boards of
-// one run, on two jigs at once, never keep a capcode in common either.
+// A board keeps capcodes of two kinds. A capcode every board is given alike (a group or all-call
+// capcode) belongs to none of them: it is one the run's template holds in an enabled slot, or one
+// that boards in these records hold while no attempt took it from the pool or a list (each got it
+// as its template's value). Every other kept capcode is the board's own, and must be no other
+// board's:
+//  - These records hold it for another board: an attempt that holds it (a programmed board, and
+//    an attempt holding it from the pool or a list: open, or failed after its erase, when that
+//    board may hold it) with slot texts other than those the board was read with. An attempt with
+//    the same texts is the board's own earlier record, unless a clone's: when the newest
+//    programmed attempt holding the capcode is a re-provisioning, the board must hold exactly
+//    what that attempt wrote (the SHA-256 of the data read, sealed with its sum and check bytes,
+//    equals the attempt's). A copy of a board's image made before its re-provisioning is thus
+//    refused, naming that attempt; so is, on the safe side, a board changed by hand since its
+//    re-provisioning (its records cannot tell it from a copy).
+//  - A board of this run claimed it: a board is re-provisioned once per run, and a second board
+//    holding the same capcodes (a clone, or the same board moved to another jig) is refused.
+// A board keeping no capcode of its own is refused too when nothing else (a counting slot, a
+// list) gives it one: it would answer only to what every board answers to.
 #pragma once
 
 #include <cstdint>
@@ -74,9 +88,9 @@ std::vector<std::uint32_t> KeptCapcodes(const ConfigImage& image,
 bool ReadBoard(const std::string& device, const std::optional<std::string>& password,
                ConfigImage& board, std::string& message);
 
-// The kept capcodes of this run's boards, being written now or programmed, with the capcodes each
-// of those boards held: two boards on two jigs cannot both keep one capcode, even before either
-// is recorded.
+// The own kept capcodes of this run's boards, being written now or programmed: two boards on two
+// jigs cannot both keep one capcode, even before either is recorded, and a board programmed in
+// this run keeps its capcodes for the rest of the run.
 class KeptThisRun {
  public:
   // A board's claim on its capcodes: given back when it ends, unless the board was programmed.
@@ -94,16 +108,14 @@ class KeptThisRun {
     std::uint64_t id_ = 0;
   };
 
-  // Claims `capcodes` for a board on `port` that held `boardCapcodes` when read. The message
-  // naming the first capcode another board of the run holds, and nothing claimed; or nullopt.
+  // Claims `capcodes` for a board on `port`. The message naming the first capcode another
+  // board of the run claimed, and nothing claimed; or nullopt.
   std::optional<std::string> Take(const std::vector<std::uint32_t>& capcodes,
-                                  const std::vector<std::string>& boardCapcodes,
                                   const std::string& port, Claim& claim);
 
  private:
   struct Holder {
     std::uint64_t claim = 0;
-    std::vector<std::string> boardCapcodes;
     std::string port;
   };
   void Give(std::uint64_t claim);
@@ -113,12 +125,21 @@ class KeptThisRun {
   std::multimap<std::uint32_t, Holder> held_;
 };
 
-// The first kept capcode a programmed attempt of another board holds: "capcode 1500001 is held
-// by another board: attempt #4 (programmed, /dev/ttyUSB0, station bench, 2026-12-07T14:03:09Z)".
-// An attempt whose capcodes equal `boardCapcodes` (the slots' texts as read from the board) is
-// the board's own earlier record. Store errors pass through.
+// A board being re-provisioned, as read.
+struct BoardAsRead {
+  std::int64_t attempt = 0;           // its attempt in this run: never another board
+  std::vector<std::string> capcodes;  // every slot's text (CapcodeTexts)
+  std::string sha256;                 // of its data, sealed with its sum and check bytes
+};
+
+// The kept capcodes checked against these records (see the rules above). The first refusal:
+// "capcode 1500001 is held by another board: attempt #4 (programmed, /dev/ttyUSB0, station
+// bench, 2026-12-07T14:03:09Z)"; otherwise nullopt with the board's own capcodes in `own` (those
+// to claim for the run). `templateImage` is the run's template. Store errors pass through.
 std::optional<std::string> HeldByAnotherBoard(records::RecordStore& store,
                                               const std::vector<std::uint32_t>& capcodes,
-                                              const std::vector<std::string>& boardCapcodes);
+                                              const BoardAsRead& board,
+                                              const ConfigImage& templateImage,
+                                              std::vector<std::uint32_t>& own);
 
 }  // namespace tuva::series

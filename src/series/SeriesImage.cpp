@@ -101,7 +101,7 @@ std::optional<std::string> CheckSlot(const SeriesPlan& plan, const CountingCapco
 
 // A capcode that a counting slot hands out within the run and the list gives too: (slot, message).
 std::optional<std::pair<int, std::string>> CountedFromList(const SeriesPlan& plan) {
-  for (const ListCapcode& given : ListCapcodes(*plan.list)) {
+  for (const ListCapcode& given : ListCapcodes(*plan.list, plan.templateImage)) {
     for (const auto& counting : plan.counting) {
       if (counting.step == 0 || given.capcode < counting.first) continue;
       const std::uint64_t k = (given.capcode - counting.first) / counting.step;
@@ -148,7 +148,7 @@ std::optional<PlanRefusal> CheckPlan(const SeriesPlan& plan, std::string_view te
   if (plan.list) {
     std::vector<int> counted;
     for (const auto& counting : plan.counting) counted.push_back(counting.slot);
-    if (auto fault = CheckCapcodeList(*plan.list, plan.templateImage, counted)) {
+    if (auto fault = CheckCapcodeList(*plan.list, plan.templateImage, templateName, counted)) {
       return refuse(PlanInput::List, 0, *fault);
     }
     if (auto fault = CountedFromList(plan))
@@ -169,8 +169,19 @@ std::optional<PlanRefusal> CheckPlan(const SeriesPlan& plan, std::string_view te
       }
     }
   }
-  if (plan.counting.empty() && !plan.list && !KeepsACapcode(KeptFields(plan.keep))) {
-    return refuse(PlanInput::Capcodes, 0, "no capcode slot counts up: give one its first capcode");
+  // Each board needs a capcode of its own in an enabled slot: a counting slot (checked enabled
+  // below), a capcode column of the list (each row's slot checked enabled with the row applied,
+  // by CheckCapcodeList), or the board's own capcodes kept (checked board by board as it is read).
+  if (plan.counting.empty() && !KeepsACapcode(KeptFields(plan.keep)) &&
+      (!plan.list || ListSlots(*plan.list).empty())) {
+    if (!plan.list) {
+      return refuse(PlanInput::Capcodes, 0,
+                    "no capcode slot counts up: give one its first capcode");
+    }
+    return refuse(PlanInput::Capcodes, 0,
+                  "no capcode slot counts up and the list " + ValidUtf8(plan.list->path) +
+                      " gives none: each board needs a capcode of its own (count a slot, add a "
+                      "capcode.N.address column, or keep the board's capcodes)");
   }
   std::set<int> seen;
   for (const auto& counting : plan.counting) {

@@ -32,7 +32,8 @@ struct PlanRefusal {
 // each named once, steps above 0, every capcode the run hands out (first to last) one the board
 // can store in the template's address mode, each counting slot enabled in the template, no
 // capcode handed out by two slots, every port name accepted by the port-name check, the kept
-// fields (CheckKept; kept capcodes stand in for counting ones), a firmware file (when given)
+// fields (CheckKept; kept capcodes stand in for counting ones), a capcode of its own for every
+// board in an enabled slot (counted, from the list or kept), a firmware file (when given)
 // that passed the firmware file checks and identifies as FLEX. The first
 // fault found; nullopt when the plan is good. `templateName` names the template in messages.
 std::optional<PlanRefusal> CheckPlan(const SeriesPlan& plan, std::string_view templateName);

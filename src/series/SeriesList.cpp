@@ -8,7 +8,7 @@ std::optional<PlanRefusal> PrepareSeriesList(records::RecordStore& store, Series
                                              records::ListState* shownState) {
   if (!plan.list) return std::nullopt;
   const std::string shown = ValidUtf8(plan.list->path);
-  const records::ListState state = store.ImportList(ListImportOf(*plan.list));
+  const records::ListState state = store.ImportList(ListImportOf(*plan.list, plan.templateImage));
   if (!state.refused.empty()) return PlanRefusal{PlanInput::List, 0, state.refused};
   plan.listId = state.id;
   if (shownState) *shownState = state;

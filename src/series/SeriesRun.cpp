@@ -190,10 +190,10 @@ struct SeriesRun::BoardJob {
   BoardIdentity written;   // what a board holding the image answers
   BoardIdentity identity;  // what the board is left holding
   BoardReport report;
-  // Re-provisioning: the template with the board's kept fields, the capcodes the board held when
-  // read (its own earlier records hold exactly these), and its claim on its kept capcodes.
+  // Re-provisioning: the template with the board's kept fields, the board as read (its own
+  // earlier records hold exactly its capcodes), and its claim on its kept capcodes.
   std::optional<ConfigImage> kept;
-  std::vector<std::string> boardCapcodes;
+  BoardAsRead read;
   KeptThisRun::Claim claim;
   std::string firmwareState;  // what the firmware step did, when the plan has firmware
   records::ListRow row;       // the list's row the board takes, when the run has a list
@@ -647,7 +647,11 @@ bool SeriesRun::KeepFromBoard(BoardJob& job, PortView& view) {
     job.attempt.message = "cannot read the board to keep its fields: " + message;
     return false;
   }
-  job.boardCapcodes = CapcodeTexts(board);
+  job.read.attempt = job.attempt.id;
+  job.read.capcodes = CapcodeTexts(board);
+  ConfigImage sealed = board;
+  sealed.Seal();
+  job.read.sha256 = records::Sha256Hex(sealed.bytes().data(), kImageSize);
   ConfigImage image = plan_.templateImage;
   if (auto refused = TakeFromBoard(image, board, kept_)) {
     job.attempt.message = *refused;
@@ -668,8 +672,16 @@ std::optional<std::string> SeriesRun::ClaimKept(BoardJob& job) {
   if (!shown.empty() && !job.report.capcodes.empty()) shown += ',';
   job.report.capcodes = shown + job.report.capcodes;
   // The records first, then this run's other boards, which the records may not show yet.
-  if (auto held = HeldByAnotherBoard(store_, capcodes, job.boardCapcodes)) return held;
-  return keptThisRun_.Take(capcodes, job.boardCapcodes, job.report.port, job.claim);
+  std::vector<std::uint32_t> own;
+  if (auto held = HeldByAnotherBoard(store_, capcodes, job.read, plan_.templateImage, own)) {
+    return held;
+  }
+  if (own.empty() && job.attempt.taken.empty()) {
+    return std::string(
+        "the board keeps no capcode of its own, only those every board is given "
+        "alike: count a slot or give it a list's row");
+  }
+  return keptThisRun_.Take(own, job.report.port, job.claim);
 }
 
 }  // namespace tuva::series

@@ -15,6 +15,7 @@
 #include "SeriesStations.h"
 #include "features/FieldValues.h"
 #include "files/ConfigFile.h"
+#include "image/CapcodeCodec.h"
 #include "link/Protocol.h"
 #include "records/RecordStore.h"
 #include "records/Sha256.h"
@@ -80,6 +81,30 @@ class SeriesKeepTest : public ::testing::Test {
     return image;
   }
 
+  // Runs `plan` with its boards left on their jigs: the run ends once each has been dealt with,
+  // or at the deadline. Each port's result.
+  static std::map<std::string, std::string> RunUntilEachBoardIsDealtWith(
+      records::RecordStore& store, const series::SeriesPlan& plan) {
+    std::mutex mutex;
+    std::map<std::string, std::string> results;
+    std::atomic<std::size_t> reported{0};
+    series::SeriesRun run(store, plan, [&](const series::BoardReport& report) {
+      std::lock_guard lock(mutex);
+      results[report.port] = report.result;
+      reported = results.size();
+    });
+    std::thread stopper([&] {
+      const auto end = std::chrono::steady_clock::now() + kDeadline;
+      while (std::chrono::steady_clock::now() < end && reported < plan.ports.size()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      }
+      run.Stop();
+    });
+    run.Run();
+    stopper.join();
+    return results;
+  }
+
   fs::path dir_;
   std::vector<std::unique_ptr<sim::SimServer>> sims_;
 };
@@ -125,17 +150,43 @@ TEST_F(SeriesKeepTest, EachBoardKeepsItsCapcodesAndTakesTheNewFrequency) {
   }
 }
 
-// Boards that must not be written: one keeping a capcode another programmed board holds, and one
-// whose copies are both bad. A board whose capcodes are exactly an earlier record's is that
-// record's board and is written.
+// Boards that must not be written: one keeping a capcode another board holds, and one whose
+// copies are both bad. A board whose capcodes are exactly an earlier record's is that record's
+// board and is written; a capcode every board is given alike is nobody's.
 TEST_F(SeriesKeepTest, ABoardIsStoppedWhenItsCapcodeIsAnotherBoardsOrItCannotBeRead) {
   auto store = records::OpenRecordStore(Path("records.sqlite"), records::OpenMode::Create);
-  records::Attempt start;
-  start.port = "bench";
-  records::Attempt other = store->Reserve(start, {});
-  other.capcodes = series::CapcodeTexts(Board("1500001", "1600009"));
-  other.result = Result::Programmed;
-  store->Finish(other);
+  // An attempt of the records: slot 1's capcode `pool` from the pool (none when 0), ending as
+  // `result` (erased first when `erased`), with `board`'s capcodes, and kept fields `kept` with
+  // the SHA-256 `sha256`.
+  auto record = [&](std::uint32_t pool, const ConfigImage& board, std::optional<Result> result,
+                    bool erased = false, const std::string& kept = {},
+                    const std::string& sha256 = {}) {
+    records::Attempt start;
+    start.port = "bench";
+    std::vector<records::CountingSlot> slots;
+    if (pool != 0) slots.push_back({1, pool, 1, kShortCapcodeMaximum});
+    records::Attempt attempt = store->Reserve(start, slots);
+    if (erased) store->MarkErased(attempt.id);
+    if (!result) return;
+    attempt.capcodes = series::CapcodeTexts(board);
+    attempt.result = *result;
+    attempt.kept = kept;
+    attempt.sha256 = sha256;
+    store->Finish(attempt);
+  };
+  auto sealedSha = [](ConfigImage image) {
+    image.Seal();
+    return records::Sha256Hex(image.bytes().data(), kImageSize);
+  };
+  record(1500001, Board("1500001", "1600009"), Result::Programmed);              // #1
+  record(0, Board("1500005", "1234560"), Result::Programmed);                    // #2
+  record(1500007, Board("1500007", "1777777"), Result::Programmed);              // #3
+  record(1500020, Board("1500020", "1600020"), Result::Failed, true);            // #4
+  record(1500030, {}, std::nullopt, true);                                       // #5, open
+  record(0, Board("1500040", "1600040"), Result::Programmed, false, "capcodes",  // #6
+         sealedSha(Board("1500040", "1600040", "465.0000")));
+  record(0, Board("1500041", "1600041"), Result::Programmed, false, "capcodes",  // #7
+         sealedSha(Board("1500041", "1600041")));
 
   struct Case {
     std::optional<ConfigImage> board;
@@ -146,30 +197,27 @@ TEST_F(SeriesKeepTest, ABoardIsStoppedWhenItsCapcodeIsAnotherBoardsOrItCannotBeR
        "failed: capcode 1500001 is held by another board: attempt #1 (programmed, bench"},
       {std::nullopt, "failed: cannot read the board to keep its fields: Read Error!"},
       {Board("1500001", "1600009"), "reprovisioned"},
+      // 1234560 is the template's; 1777777 no board took from the pool (#3 took 1500007):
+      // given alike.
+      {Board("1500006", "1234560"), "reprovisioned"},
+      {Board("1500008", "1777777"), "reprovisioned"},
+      {Board("1234567", "1234560"), "failed: the board keeps no capcode of its own"},
+      // A board erased by a failed or unfinished Write may hold its capcodes.
+      {Board("1500020", "1600021"),
+       "failed: capcode 1500020 is held by another board: attempt #4 (failed, bench"},
+      {Board("1500030", "1600030"),
+       "failed: capcode 1500030 is held by another board: attempt #5 (erased, bench"},
+      // Re-provisioned before: the board must hold what that attempt wrote, or it is a copy.
+      {Board("1500040", "1600040"),
+       "failed: capcode 1500040 is held by another board: attempt #6 (reprovisioned, bench"},
+      {Board("1500041", "1600041"), "reprovisioned"},
   };
   series::SeriesPlan plan;
   plan.templateImage = Board("1234567", "1234560", "465.0000");
   plan.keep = {"capcodes"};
-  plan.count = 3;
+  plan.count = static_cast<int>(cases.size());
   for (const Case& test : cases) plan.ports.push_back(Jig(test.board).SlavePath());
-  std::mutex mutex;
-  std::map<std::string, std::string> results;
-  std::atomic<std::size_t> reported{0};
-  series::SeriesRun run(*store, plan, [&](const series::BoardReport& report) {
-    std::lock_guard lock(mutex);
-    results[report.port] = report.result;
-    reported = results.size();
-  });
-  // The boards stay on their jigs: the run ends once each has been dealt with, or at the deadline.
-  std::thread stopper([&] {
-    const auto end = std::chrono::steady_clock::now() + kDeadline;
-    while (std::chrono::steady_clock::now() < end && reported < cases.size()) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    run.Stop();
-  });
-  run.Run();
-  stopper.join();
+  auto results = RunUntilEachBoardIsDealtWith(*store, plan);
   ASSERT_EQ(results.size(), cases.size()) << "not every board was dealt with in time";
   for (std::size_t i = 0; i < cases.size(); ++i) {
     SCOPED_TRACE(cases[i].result);
@@ -183,6 +231,34 @@ TEST_F(SeriesKeepTest, ABoardIsStoppedWhenItsCapcodeIsAnotherBoardsOrItCannotBeR
   // The board that could not be read was left erased: not given the template's capcodes.
   const auto erased = Copy0(*sims_[1]);
   EXPECT_TRUE(std::all_of(erased.begin(), erased.end(), [](std::uint8_t b) { return b == 0xFF; }));
+}
+
+// Two copies of one board (the same image) are re-provisioned once: in one run the second is
+// stopped by the first, and in a later run the copy left behind is stopped by the first's record,
+// while the board re-provisioned comes back and is re-provisioned again.
+TEST_F(SeriesKeepTest, TwoCopiesOfABoardAreReprovisionedOnce) {
+  auto store = records::OpenRecordStore(Path("records.sqlite"), records::OpenMode::Create);
+  series::SeriesPlan plan;
+  plan.templateImage = Board("1234567", "1234560", "465.0000");
+  plan.keep = {"capcodes"};
+  plan.count = 2;
+  for (int i = 0; i < 2; ++i) plan.ports.push_back(Jig(Board("1500050", "1600050")).SlavePath());
+  const std::string copy = "failed: capcode 1500050 is held by another board";
+  for (const char* run : {"one run", "a later run"}) {
+    SCOPED_TRACE(run);
+    auto results = RunUntilEachBoardIsDealtWith(*store, plan);
+    ASSERT_EQ(results.size(), 2u) << "not every board was dealt with in time";
+    std::vector<std::string> outcomes;
+    for (const auto& port : plan.ports) outcomes.push_back(results[port].substr(0, copy.size()));
+    std::sort(outcomes.begin(), outcomes.end());
+    EXPECT_EQ(outcomes, (std::vector<std::string>{copy, "reprovisioned"}))
+        << results[plan.ports[0]];
+  }
+  // The copy still holds the old frequency; the board re-provisioned twice, the new one.
+  std::vector<std::string> frequencies = {series::FrequencyText(Held(*sims_[0])),
+                                          series::FrequencyText(Held(*sims_[1]))};
+  std::sort(frequencies.begin(), frequencies.end());
+  EXPECT_EQ(frequencies, (std::vector<std::string>{"462.0000", "465.0000"}));
 }
 
 // Names that are not fields, and a counting slot whose capcode is kept, stop the run before any

@@ -167,6 +167,13 @@ TEST_F(SeriesListTest, TenRowsOverTwoJigsAreUsedOnceAcrossRuns) {
   EXPECT_NE(Output(shared).find("other.csv line 2: capcode 1500009 is already held"),
             std::string::npos)
       << Output(shared);
+  Station& bytes = Series(
+      {"--capcodes", Write("bytes.csv", "capcode.1.address\nbytes:17 63 69\n"), "--records", db},
+      {&e});
+  EXPECT_EQ(Wait(bytes), 2);
+  EXPECT_NE(Output(bytes).find("bytes.csv line 2: capcode 1500009 is already held"),
+            std::string::npos)
+      << Output(bytes);
   EXPECT_TRUE(e.Requests().empty());
 }
 
@@ -196,6 +203,20 @@ TEST_F(SeriesListTest, BadListsAreRefusedBeforeAnyBoard) {
       {"capcode.1.address\n1500000\n1500002\n",
        {"--capcode", "2=1499999:3"},
        "capcode slot 2 would hand out capcode 1500002, which line 3 of the list"},
+      // Every board needs a capcode of its own, in a slot that is on.
+      {"prompt.1\nA\nB\n", {}, "no capcode slot counts up and the list "},
+      {"capcode.16.address\n1500000\n", {}, "line 2: capcode slot 16 is disabled in "},
+      {"capcode.1.enabled\noff\n",
+       {"--capcode", "1=1600000"},
+       "capcode slot 1 is counted and also given by the list"},
+      // A capcode in its bytes is the capcode they store.
+      {"capcode.1.address\nbytes:18 EA 14\n1600020\n",
+       {},
+       "line 3: capcode 1600020 is given twice (also on line 2)"},
+      {"capcode.1.address\nbytes:18 EA 14\n",
+       {"--capcode", "2=1600020"},
+       "capcode slot 2 would hand out capcode 1600020, which line 2 of the list"},
+      {"capcode.1.address\nbytes:00 00 01\n", {}, "line 2: capcode.1.address names no capcode"},
   };
   auto& jig = Jig(1);
   int n = 0;
