@@ -2,7 +2,9 @@
 // columns of an S2 record and never looks at a record's type or checksum, so any other text (a
 // configuration file picked by mistake, S1 or S3 records, a file damaged in transit) loads as
 // garbage, or as nothing but the sum bytes, and programming then erases a working board for it.
-// The check reads each record as what it is, and the file as a whole as firmware for the window.
+// The check reads each record as what it is, and the file as a whole as firmware for the window,
+// whose count record must tally its data records: a file that lost a line would otherwise load,
+// program and verify against itself as good.
 #include <algorithm>
 #include <cstdio>
 #include <string>
@@ -77,16 +79,16 @@ class Checker {
     if (first) return record.type == '0' ? "" : "the file does not begin with an S0 header record";
     switch (record.type) {
       case '2':
+        ++dataRecords_;
         return Data(record);
       case '5':
       case '6':
-      case '8': {
-        const std::size_t count = record.type == '5' ? 3 : 4;
+        return Count(record);
+      case '8':
+        if (record.bytes[0] != 4) return "an S8 record with data";
+        if (ended_) return "a second S8 end record";
         ended_ = true;
-        if (record.bytes[0] != count)
-          return std::string("an S") + record.type + " record with data";
         return {};
-      }
       case '0':
         return "a second S0 header record";
       default:
@@ -97,11 +99,34 @@ class Checker {
   }
 
   bool HasData() const { return hasData_; }
+  bool Counted() const { return counted_; }
 
  private:
+  // The S5 record (S6 once there are more than 65535) holds in its address field the number of
+  // data records before it: the one sign in the file that a record went missing in transit. Only
+  // the S8 end record may follow it.
+  std::string Count(const Record& record) {
+    const std::string name = std::string("S") + record.type;
+    const std::size_t fieldBytes = record.type == '5' ? 2 : 3;
+    if (record.bytes[0] != fieldBytes + 1) return "an " + name + " record with data";
+    if (counted_) return "a second count record";
+    if (ended_) return "an " + name + " record after the S8 end record";
+    counted_ = true;
+    std::size_t counted = 0;
+    for (std::size_t i = 1; i <= fieldBytes; ++i) counted = counted * 256 + record.bytes[i];
+    if (counted == dataRecords_) return {};
+    const std::string numbers = "the " + name + " record counts " + std::to_string(counted) +
+                                " data records, the file has " + std::to_string(dataRecords_);
+    if (counted > dataRecords_) {
+      return numbers +
+             (counted - dataRecords_ == 1 ? " (a record is missing)" : " (records are missing)");
+    }
+    return numbers + " (more than it counts)";
+  }
+
   std::string Data(const Record& record) {
     if (record.bytes[0] < 4) return "an S2 record too short for its address";
-    if (ended_) return "an S2 record after the count or end record";
+    if (counted_ || ended_) return "an S2 record after the count or end record";
     const std::uint32_t address = static_cast<std::uint32_t>(record.bytes[1]) << 16 |
                                   static_cast<std::uint32_t>(record.bytes[2]) << 8 |
                                   record.bytes[3];
@@ -116,7 +141,9 @@ class Checker {
   }
 
   bool headerSeen_ = false;
+  bool counted_ = false;
   bool ended_ = false;
+  std::size_t dataRecords_ = 0;
   bool hasData_ = false;
 };
 
@@ -133,6 +160,9 @@ std::optional<SRecordProblem> CheckSRecordText(std::string_view text) {
   if (found) return found;
   if (!checker.HasData()) {
     return SRecordProblem{0, "no S2 record holds data for the firmware window 0xE0000-0xEFFFF"};
+  }
+  if (!checker.Counted()) {
+    return SRecordProblem{0, "the file has no S5 or S6 record counting its data records"};
   }
   FirmwareBuffer loaded;
   LoadSRecordText(text, loaded);

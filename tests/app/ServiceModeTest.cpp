@@ -72,9 +72,11 @@ class ServiceModeTest : public WindowTest {
     QTest::keySequence(window().focusWidget() ? window().focusWidget() : &window(), keys);
   }
 
-  // An S-record file: the S0 header, S2 records of up to 32 bytes, the S8 end.
+  // An S-record file: the S0 header, S2 records of up to 32 bytes, the S5 count of them, the S8
+  // end.
   QString FirmwareFile(const Runs& runs) {
     std::ostringstream text;
+    unsigned records = 0;
     text << "S010000074757661206669726D77617265B2\r\n" << std::uppercase << std::hex;
     for (const auto& [start, bytes] : runs) {
       for (std::size_t at = 0; at < bytes.size(); at += 32) {
@@ -88,8 +90,12 @@ class ServiceModeTest : public WindowTest {
           sum += bytes[at + i];
         }
         text << std::setw(2) << (~sum & 0xFF) << "\r\n";
+        ++records;
       }
     }
+    const unsigned countSum = 3 + (records >> 8) + (records & 0xFF);
+    text << "S503" << std::setfill('0') << std::setw(4) << records << std::setw(2)
+         << (~countSum & 0xFF) << "\r\n";
     text << "S804000000FB\r\n";
     const QString path = cwd.file("firmware.s28");
     std::ofstream(QFile::encodeName(path).toStdString(), std::ios::binary) << text.str();

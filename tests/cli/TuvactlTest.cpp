@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -403,6 +404,22 @@ TEST_F(TuvactlTest, FirmwareFilesAreCheckedBeforeTheBoardIsTouched) {
   const std::string header = text.substr(0, text.find('\n') + 1);
   std::string damaged = text;
   damaged[header.size() + 10] ^= 1;  // the first data digit of line 2
+  // The tool ends the file with its S5 record counting the n data records of lines 2 to n + 1.
+  const std::string counted = text.substr(0, text.rfind("\nS5") + 1);
+  ASSERT_EQ(text.substr(counted.size(), 2), "S5");
+  ASSERT_EQ(text.back(), '\n');
+  const auto n = static_cast<std::size_t>(std::count(counted.begin(), counted.end(), '\n')) - 1;
+  std::string lost = text;  // line 3 lost in transit
+  const std::size_t third = lost.find('\n', header.size()) + 1;
+  lost.erase(third, lost.find('\n', third) + 1 - third);
+  const auto countOf = [](std::size_t records) {
+    return Record('5',
+                  {static_cast<std::uint8_t>(records >> 8), static_cast<std::uint8_t>(records)});
+  };
+  const auto missing = [](std::size_t line, std::size_t records) {
+    return "line " + std::to_string(line) + ": the S5 record counts " + std::to_string(records) +
+           " data records, the file has " + std::to_string(records - 1) + " (a record is missing)";
+  };
   ASSERT_EQ(Tuvactl({"new", Path("board.tbl")}).status, 0);
   const struct {
     std::string name;
@@ -420,6 +437,10 @@ TEST_F(TuvactlTest, FirmwareFilesAreCheckedBeforeTheBoardIsTouched) {
        "line 2: data at 0xDFFFC-0xE0003 lies outside the firmware window"},
       {"anonymous.s28", Slurp(FirmwareRecords("anonymous.s28", code, false)),
        "no identification text at 0xEFFE0"},
+      {"uncounted.s28", counted, "the file has no S5 or S6 record counting its data records"},
+      {"overcounted.s28", counted + countOf(n + 1), missing(n + 2, n + 1)},
+      {"lost.s28", lost, missing(n + 1, n)},
+      {"recounted.s28", text + countOf(n), "line " + std::to_string(n + 3) + ": a second count"},
   };
   for (const auto& file : refused) {
     std::ofstream(Path(file.name), std::ios::binary | std::ios::trunc) << file.text;

@@ -47,16 +47,19 @@ std::string Record(const char* type, std::uint32_t address, int addressBytes,
   return line + hex + "\n";
 }
 
-// The window's bytes as an S2 file; the loader computes the two sum bytes at the end itself.
+// The window's bytes as an S2 file, its S5 record counting the S2 records; the loader computes
+// the two sum bytes at the end itself.
 std::string SRecords(const std::vector<std::uint8_t>& window) {
   std::string text = Record("S0", 0, 2, {'f', 'w'});
+  std::uint32_t records = 0;
   for (std::uint32_t at = 0; at < kWindowSize - 2; at += 30) {
     const auto end = std::min<std::uint32_t>(at + 30, kWindowSize - 2);
     std::vector<std::uint8_t> chunk(window.begin() + at, window.begin() + end);
     if (std::all_of(chunk.begin(), chunk.end(), [](std::uint8_t b) { return b == 0xFF; })) continue;
     text += Record("S2", kFirmwareBase + at, 3, chunk);
+    ++records;
   }
-  return text + Record("S8", kFirmwareBase, 3, {});
+  return text + Record("S5", records, 2, {}) + Record("S8", kFirmwareBase, 3, {});
 }
 
 std::vector<std::uint8_t> FirmwareOf(const sim::SimOptions& options) {
@@ -231,6 +234,10 @@ TEST_F(SeriesFirmwareTest, AFirmwareFileThatMustNotGoOnABoardIsRefusedBeforeAnyt
   std::ofstream(Path("garbage.s19")) << "this is no firmware\n";
   auto pocsag = FirmwareOf({.pocsagFirmware = true});
   std::ofstream(Path("pocsag.s19")) << SRecords(pocsag);
+  std::string lost = SRecords(FirmwareOf({}));  // its third line lost in transit
+  const std::size_t third = lost.find('\n', lost.find('\n') + 1) + 1;
+  lost.erase(third, lost.find('\n', third) + 1 - third);
+  std::ofstream(Path("lost.s19")) << lost;
   struct Case {
     std::vector<std::string> arguments;
     std::string message;
@@ -239,6 +246,7 @@ TEST_F(SeriesFirmwareTest, AFirmwareFileThatMustNotGoOnABoardIsRefusedBeforeAnyt
       {{"--firmware", Path("missing.s19")}, "missing.s19 cannot be read"},
       {{"--firmware", Path("garbage.s19")}, "garbage.s19: line 1"},
       {{"--firmware", Path("pocsag.s19")}, "\"POCSAG V1.20\" is no FLEX firmware"},
+      {{"--firmware", Path("lost.s19")}, "records, the file has 820 (a record is missing)"},
       {{"--firmware", Path("released.s19"), "--firmware-check", "fast"}, "the only check is full"},
       {{"--firmware-check", "full"}, "--firmware-check needs --firmware FILE"},
   };
