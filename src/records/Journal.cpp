@@ -177,9 +177,19 @@ Journal::Journal(std::string path) : path_(std::move(path)), owner_(::geteuid())
 
 void Journal::OwnFolder() const {
   const std::filesystem::path folder = std::filesystem::path(path_).parent_path();
-  MakeFolders(path_, folder);
-  // The journal's own folder: lstat, so a link put in its place is seen as a link.
+  const std::filesystem::path above = folder.parent_path();
+  // The folder above the journal's (the user's state folder) may be a link the user made, and may
+  // be written by the user's own group (a group of one, where the umask is 002), never by every
+  // user: in /tmp another user could put a folder of theirs in place of ours.
+  MakeFolders(path_, above);
   struct stat info {};
+  if (::stat(above.c_str(), &info) != 0) Fail(path_, "cannot read the folder " + above.string());
+  if (info.st_uid != owner_ && info.st_uid != 0)
+    Refuse(path_, "the folder " + above.string() + " belongs to another user");
+  if ((info.st_mode & S_IWOTH) != 0)
+    Refuse(path_, "every user may write the folder " + above.string());
+  // The journal's own folder: lstat, so a link put in its place is seen as a link.
+  MakeFolders(path_, folder);
   if (::lstat(folder.c_str(), &info) != 0) Fail(path_, "cannot read the folder " + folder.string());
   if (S_ISLNK(info.st_mode))
     Refuse(path_, "the folder " + folder.string() + " is a link, not a folder of this user's own");
@@ -188,15 +198,6 @@ void Journal::OwnFolder() const {
     Refuse(path_, "the folder " + folder.string() + " belongs to another user");
   if ((info.st_mode & (S_IWGRP | S_IWOTH)) != 0)
     Refuse(path_, "other users may write the folder " + folder.string() + " (chmod 700 it)");
-  // The folder above it (the user's state folder) may be a link the user made, and may be written
-  // by the user's own group (a group of one, where the umask is 002), never by everyone: in /tmp
-  // another user could put a folder of theirs in place of ours.
-  const std::filesystem::path above = folder.parent_path();
-  if (::stat(above.c_str(), &info) != 0) Fail(path_, "cannot read the folder " + above.string());
-  if (info.st_uid != owner_ && info.st_uid != 0)
-    Refuse(path_, "the folder " + above.string() + " belongs to another user");
-  if ((info.st_mode & S_IWOTH) != 0)
-    Refuse(path_, "every user may write the folder " + above.string());
 }
 
 void Journal::Keep(const Entry& entry) {
