@@ -2,14 +2,13 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include "records/StoreCommon.h"
 
@@ -119,10 +118,7 @@ Journal::Entry EntryOf(const std::vector<std::string>& f) {
 // computer never rewrite the journal at once.
 class FileLock {
  public:
-  explicit FileLock(const std::string& path) {
-    fd_ = ::open((path + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (fd_ >= 0) ::flock(fd_, LOCK_EX);
-  }
+  explicit FileLock(const std::string& path);
   ~FileLock() {
     if (fd_ >= 0) ::close(fd_);
   }
@@ -137,6 +133,30 @@ class FileLock {
   throw RecordsError("journal " + path + ": " + what + " (" + std::strerror(errno) + ")");
 }
 
+[[noreturn]] void Refuse(const std::string& path, const std::string& what) {
+  throw RecordsError("journal " + path + ": " + what);
+}
+
+// The lock file, like the journal, is never reached through a link someone else put there.
+FileLock::FileLock(const std::string& path) {
+  fd_ = ::open((path + ".lock").c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (fd_ < 0) Fail(path, "cannot lock it");
+  ::flock(fd_, LOCK_EX);
+}
+
+// Every missing folder on the way to `folder` is made 0700 (mkdir's mode, whatever the umask
+// would have allowed).
+void MakeFolders(const std::string& path, const std::filesystem::path& folder) {
+  std::filesystem::path made;
+  for (const auto& part : folder) {
+    made /= part;
+    struct stat info {};
+    if (::stat(made.c_str(), &info) == 0) continue;
+    if (::mkdir(made.c_str(), 0700) != 0 && errno != EEXIST)
+      Fail(path, "cannot make the folder " + made.string());
+  }
+}
+
 }  // namespace
 
 std::string DefaultJournalPath() {
@@ -146,15 +166,43 @@ std::string DefaultJournalPath() {
   } else if (const char* home = std::getenv("HOME"); home && *home) {
     state = std::string(home) + "/.local/state";
   } else {
-    state = "/tmp";
+    throw RecordsError(
+        "neither XDG_STATE_HOME nor HOME is set: there is no folder of this user's own to keep the "
+        "journal of unrecorded results in");
   }
   return state + "/tuva/unrecorded.journal";
 }
 
+Journal::Journal(std::string path) : path_(std::move(path)), owner_(::geteuid()) {}
+
+void Journal::OwnFolder() const {
+  const std::filesystem::path folder = std::filesystem::path(path_).parent_path();
+  const std::filesystem::path above = folder.parent_path();
+  // The folder above the journal's (the user's state folder) may be a link the user made, and may
+  // be written by the user's own group (a group of one, where the umask is 002), never by every
+  // user: in /tmp another user could put a folder of theirs in place of ours.
+  MakeFolders(path_, above);
+  struct stat info {};
+  if (::stat(above.c_str(), &info) != 0) Fail(path_, "cannot read the folder " + above.string());
+  if (info.st_uid != owner_ && info.st_uid != 0)
+    Refuse(path_, "the folder " + above.string() + " belongs to another user");
+  if ((info.st_mode & S_IWOTH) != 0)
+    Refuse(path_, "every user may write the folder " + above.string());
+  // The journal's own folder: lstat, so a link put in its place is seen as a link.
+  MakeFolders(path_, folder);
+  if (::lstat(folder.c_str(), &info) != 0) Fail(path_, "cannot read the folder " + folder.string());
+  if (S_ISLNK(info.st_mode))
+    Refuse(path_, "the folder " + folder.string() + " is a link, not a folder of this user's own");
+  if (!S_ISDIR(info.st_mode)) Refuse(path_, folder.string() + " is not a folder");
+  if (info.st_uid != owner_)
+    Refuse(path_, "the folder " + folder.string() + " belongs to another user");
+  if ((info.st_mode & (S_IWGRP | S_IWOTH)) != 0)
+    Refuse(path_, "other users may write the folder " + folder.string() + " (chmod 700 it)");
+}
+
 void Journal::Keep(const Entry& entry) {
   std::lock_guard lock(mutex_);
-  std::error_code error;
-  std::filesystem::create_directories(std::filesystem::path(path_).parent_path(), error);
+  OwnFolder();
   const FileLock file(path_);
   std::vector<Entry> entries = Read();
   std::erase_if(entries, [&](const Entry& e) {
@@ -166,6 +214,7 @@ void Journal::Keep(const Entry& entry) {
 
 void Journal::Drop(const std::string& identity, std::int64_t id) {
   std::lock_guard lock(mutex_);
+  OwnFolder();
   const FileLock file(path_);
   std::vector<Entry> entries = Read();
   const std::size_t before = entries.size();
@@ -176,20 +225,37 @@ void Journal::Drop(const std::string& identity, std::int64_t id) {
 
 std::vector<Journal::Entry> Journal::Entries() {
   std::lock_guard lock(mutex_);
+  OwnFolder();
   const FileLock file(path_);
   return Read();
 }
 
 std::vector<Journal::Entry> Journal::Read() {
   std::vector<Entry> entries;
-  std::ifstream in(path_);
-  if (!in) {
-    if (errno == ENOENT || !std::filesystem::exists(path_)) return entries;
-    Fail(path_, "cannot read it");
+  const int fd = ::open(path_.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) {
+    if (errno == ENOENT) return entries;
+    Fail(path_, errno == ELOOP ? "it is a link, not a file of its own" : "cannot read it");
   }
-  std::string line;
-  while (std::getline(in, line)) {
-    const std::vector<std::string> fields = Fields(line);
+  std::string text;
+  char buffer[4096];
+  for (;;) {
+    const ssize_t got = ::read(fd, buffer, sizeof buffer);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) {
+      ::close(fd);
+      Fail(path_, "cannot read it");
+    }
+    if (got == 0) break;
+    text.append(buffer, static_cast<std::size_t>(got));
+  }
+  ::close(fd);
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    const std::vector<std::string> fields = Fields(text.substr(start, end - start));
+    start = end + 1;
     // A line cut short by a crash while it was written is skipped.
     if (fields.size() != kFields && fields.size() != kEarlierFields) continue;
     try {
@@ -206,8 +272,12 @@ void Journal::Write(const std::vector<Entry>& entries) {
     if (::unlink(path_.c_str()) != 0 && errno != ENOENT) Fail(path_, "cannot remove it");
     return;
   }
+  // The new file is always a file of our own making: one a crash left behind (or anything else by
+  // that name, unlink never follows a link) is removed, and the new one must not exist yet.
   const std::string temporary = path_ + ".new";
-  const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  if (::unlink(temporary.c_str()) != 0 && errno != ENOENT) Fail(path_, "cannot write it");
+  const int fd =
+      ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
   if (fd < 0) Fail(path_, "cannot write it");
   std::string text;
   for (const Entry& entry : entries) text += Line(entry);

@@ -7,6 +7,8 @@
 // field written as \t, \n, \\): the database's identity and name, then the attempt.
 #pragma once
 
+#include <sys/types.h>
+
 #include <mutex>
 #include <string>
 #include <vector>
@@ -15,7 +17,9 @@
 
 namespace tuva::records {
 
-// $XDG_STATE_HOME/tuva/unrecorded.journal, or ~/.local/state/tuva/unrecorded.journal.
+// $XDG_STATE_HOME/tuva/unrecorded.journal, or ~/.local/state/tuva/unrecorded.journal. Throws
+// RecordsError when neither variable names a folder: the journal is never kept in a folder other
+// users share.
 std::string DefaultJournalPath();
 
 class Journal {
@@ -26,7 +30,11 @@ class Journal {
     Attempt attempt;
   };
 
-  explicit Journal(std::string path) : path_(std::move(path)) {}
+  // The journal's folder must belong to `owner` (the effective user unless told): it is made
+  // 0700 when missing, and refused when it is a link, another user's, or others may write it; the
+  // folder above it is refused when another user owns it or any user may write it.
+  explicit Journal(std::string path);
+  Journal(std::string path, uid_t owner) : path_(std::move(path)), owner_(owner) {}
   const std::string& Path() const { return path_; }
 
   // Adds the finished attempt (replacing an entry of the same database and id) and flushes the
@@ -41,8 +49,11 @@ class Journal {
   // Rewrites the file as `entries` (a new file renamed over the old one, flushed).
   void Write(const std::vector<Entry>& entries);
   std::vector<Entry> Read();
+  // Makes the journal's folder when missing and checks it is this user's own.
+  void OwnFolder() const;
 
   std::string path_;
+  uid_t owner_;
   std::mutex mutex_;  // the ports of one run keep their boards one at a time
 };
 

@@ -1,0 +1,111 @@
+// The journal of unrecorded results is kept only in a folder of the user's own: a folder others
+// may write, a link in place of the folder or of one of its files, or no state folder at all is
+// refused, and a file another user pointed a link at is never written.
+#include "records/Journal.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+
+namespace tuva::testing {
+namespace {
+
+namespace fs = std::filesystem;
+using records::Journal;
+using records::RecordsError;
+
+std::string Contents(const fs::path& file) {
+  std::ifstream in(file);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+TEST(JournalTest, KeptOnlyInAFolderOfTheUsersOwn) {
+  char pattern[] = "/tmp/tuva-journal-XXXXXX";
+  ASSERT_NE(::mkdtemp(pattern), nullptr);
+  const fs::path root = pattern;            // stands in for /tmp
+  const fs::path target = root / "target";  // a file only its owner may write
+  const uid_t me = ::geteuid();
+  struct Case {
+    const char* name;
+    std::function<void(const fs::path& folder)> build;  // makes what is there before the run
+    uid_t owner;
+    bool refused;
+  };
+  const auto mode = [](const fs::path& folder, mode_t bits) {
+    fs::create_directories(folder);
+    ASSERT_EQ(::chmod(folder.c_str(), bits), 0);
+  };
+  const Case cases[] = {
+      {"made fresh", [](const fs::path&) {}, me, false},
+      {"others may write it", [&](const fs::path& f) { mode(f, 0777); }, me, true},
+      {"its group may write it", [&](const fs::path& f) { mode(f, 0770); }, me, true},
+      {"another user's", [&](const fs::path& f) { mode(f, 0700); }, me + 1, true},
+      {"in a folder every user may write", [&](const fs::path& f) { mode(f.parent_path(), 01777); },
+       me, true},
+      {"a link to a folder",
+       [&](const fs::path& f) {
+         mode(root / "elsewhere", 0700);
+         fs::create_directories(f.parent_path());
+         fs::create_directory_symlink(root / "elsewhere", f);
+       },
+       me, true},
+      {"the journal a link",
+       [&](const fs::path& f) {
+         mode(f, 0700);
+         fs::create_symlink(target, f / "unrecorded.journal");
+       },
+       me, true},
+      {"the new file a link",
+       [&](const fs::path& f) {
+         mode(f, 0700);
+         fs::create_symlink(target, f / "unrecorded.journal.new");
+       },
+       me, false},
+  };
+  int n = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    { std::ofstream(target) << "root's own\n"; }
+    const fs::path folder = root / std::to_string(++n) / "state" / "tuva";
+    c.build(folder);
+    Journal journal((folder / "unrecorded.journal").string(), c.owner);
+    Journal::Entry entry{"identity", "records.sqlite", {}};
+    entry.attempt.id = 7;
+    entry.attempt.station = "bench";
+    if (c.refused) {
+      EXPECT_THROW(journal.Keep(entry), RecordsError);
+      EXPECT_THROW(journal.Entries(), RecordsError);
+      EXPECT_FALSE(fs::exists(root / "elsewhere" / "unrecorded.journal"));
+    } else {
+      journal.Keep(entry);
+      ASSERT_EQ(journal.Entries().size(), 1u);
+      EXPECT_EQ(journal.Entries()[0].attempt.station, "bench");
+      EXPECT_EQ(fs::status(folder).permissions(), fs::perms::owner_all);
+    }
+    EXPECT_EQ(Contents(target), "root's own\n");
+  }
+  fs::remove_all(root);
+}
+
+TEST(JournalTest, NoStateFolderIsRefused) {
+  const char* home = std::getenv("HOME");
+  const std::string saved = home ? home : "";
+  const char* state = std::getenv("XDG_STATE_HOME");
+  const std::string savedState = state ? state : "";
+  ::unsetenv("HOME");
+  ::unsetenv("XDG_STATE_HOME");
+  EXPECT_THROW(records::DefaultJournalPath(), RecordsError);
+  if (home) ::setenv("HOME", saved.c_str(), 1);
+  if (state) ::setenv("XDG_STATE_HOME", savedState.c_str(), 1);
+}
+
+}  // namespace
+}  // namespace tuva::testing
