@@ -266,15 +266,16 @@ class RecordStore {
                              std::int64_t list, ListRow& row);
 };
 
-// Opens the store named by `where`: a "postgresql://" or "postgres://" connection URL, or the path
-// of an SQLite file; an empty `where` is DefaultRecordsPath(). Throws MissingDatabase when the
-// database is not there and `mode` does not create it, and RecordsError with a message that names
-// the database when it cannot be opened, is locked, is damaged, is not a records database or has a
-// newer schema. `busyTimeout` is how long an SQLite store waits for another process that holds the
-// file's write lock before it reports the database locked. An SQLite store opened for writing
-// checks before every transaction that the path still leads to the file it opened. `stop`, when
-// given, is the caller's own stop (set from a signal's thread, say): once it is set the store acts
-// as after StopWaiting, also while it is still being opened. It must outlive the store.
+// Opens the store named by `where`: a PostgreSQL connection URL or key=value string (as
+// NamesPostgres in PostgresUrl.h tells them), or the path of an SQLite file; an empty `where` is
+// DefaultRecordsPath(). Throws MissingDatabase when the database is not there and `mode` does not
+// create it, and RecordsError with a message that names the database when it cannot be opened, is
+// locked, is damaged, is not a records database or has a newer schema. `busyTimeout` is how long an
+// SQLite store waits for another process that holds the file's write lock before it reports the
+// database locked. An SQLite store opened for writing checks before every transaction that the path
+// still leads to the file it opened. `stop`, when given, is the caller's own stop (set from a
+// signal's thread, say): once it is set the store acts as after StopWaiting, also while it is still
+// being opened. It must outlive the store.
 std::unique_ptr<RecordStore> OpenRecordStore(
     const std::string& where, OpenMode mode,
     std::chrono::milliseconds busyTimeout = std::chrono::milliseconds(10000),

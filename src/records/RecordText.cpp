@@ -2,16 +2,24 @@
 
 #include <charconv>
 #include <initializer_list>
+#include <string_view>
 
 #include "image/Utf8.h"
 
 namespace tuva::records {
 namespace {
 
-// Appends a field, quoted when it holds a comma, a quote or a line break. Plain ASCII (nearly
+// A spreadsheet opening the file runs a cell starting with one of these as a formula (a station
+// named =HYPERLINK(...), a list value "-1+2"); such a text cell is written with a leading ' so it
+// is shown as the text it is. The numbers the program writes itself (id, seconds) never come here.
+bool StartsFormula(const std::string& field) {
+  return !field.empty() && std::string_view("=+-@\t\r").find(field[0]) != std::string_view::npos;
+}
+
+// Appends a text field, quoted when it holds a comma, a quote or a line break. Plain ASCII (nearly
 // every field) is copied as it is in one pass; anything else goes through ValidUtf8 first.
 void AppendCsv(std::string& line, const std::string& raw) {
-  bool plain = true;
+  bool plain = !StartsFormula(raw);
   for (const char c : raw) {
     if (static_cast<unsigned char>(c) >= 0x80 || c == ',' || c == '"' || c == '\r' || c == '\n') {
       plain = false;
@@ -22,7 +30,8 @@ void AppendCsv(std::string& line, const std::string& raw) {
     line += raw;
     return;
   }
-  const std::string field = ValidUtf8(raw);
+  std::string field = ValidUtf8(raw);
+  if (StartsFormula(field)) field.insert(0, 1, '\'');
   if (field.find_first_of(",\"\r\n") == std::string::npos) {
     line += field;
     return;

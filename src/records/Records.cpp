@@ -26,14 +26,6 @@ namespace {
 
 constexpr const char* kResultNames[] = {"reserved", "erased", "programmed", "failed", "skipped"};
 
-bool StartsWith(const std::string& text, const char* prefix) {
-  return text.rfind(prefix, 0) == 0;
-}
-
-bool IsPostgres(const std::string& where) {
-  return StartsWith(where, "postgresql://") || StartsWith(where, "postgres://");
-}
-
 std::string HomeFolder() {
   if (const char* home = std::getenv("HOME"); home && *home) return home;
   if (const passwd* entry = ::getpwuid(::getuid()); entry && entry->pw_dir) return entry->pw_dir;
@@ -80,7 +72,7 @@ std::string DefaultRecordsPath() {
 }
 
 std::string RecordsName(const std::string& where) {
-  if (IsPostgres(where)) return ShownPostgresUrl(where);
+  if (NamesPostgres(where)) return ShownPostgresUrl(where);
   return std::filesystem::absolute(where.empty() ? DefaultRecordsPath() : where)
       .lexically_normal()
       .string();
@@ -160,14 +152,18 @@ Attempt Opened(const Attempt& start) {
 std::unique_ptr<RecordStore> OpenRecordStore(const std::string& where, OpenMode mode,
                                              std::chrono::milliseconds busyTimeout,
                                              const std::atomic<bool>* stop) {
-  if (IsPostgres(where)) return OpenPostgresStore(where, mode, stop);
+  if (NamesPostgres(where)) {
+    if (const std::string problem = PostgresUrlProblem(where); !problem.empty())
+      throw RecordsError("records database " + ShownPostgresUrl(where) + ": " + problem);
+    return OpenPostgresStore(where, mode, stop);
+  }
   return OpenSqliteStore(where.empty() ? DefaultRecordsPath() : where, mode, busyTimeout, stop);
 }
 
 OpenMode SeriesOpenMode(const std::string& where, bool startNew) {
   if (where.empty() || startNew) return OpenMode::Create;
   // The default database named in full (as the series window shows it) is still the default.
-  if (where.rfind("postgres", 0) == 0) return OpenMode::Existing;
+  if (NamesPostgres(where)) return OpenMode::Existing;
   try {
     std::error_code error;
     const auto named = std::filesystem::absolute(where, error).lexically_normal();

@@ -177,6 +177,42 @@ TEST_F(RecordsCommandTest, ListsFindsAndReleases) {
 
 // A listing never creates or changes a file: not a missing one, not another program's, not the
 // records themselves.
+// A text cell a spreadsheet would run as a formula is written as text, behind a '; the JSON keeps
+// the text as it was.
+TEST_F(RecordsCommandTest, CsvCellsAreNeverFormulas) {
+  const struct {
+    const char* text;
+    const char* cell;
+  } cells[] = {
+      {"=HYPERLINK(\"http://x\",\"y\")", ",\"'=HYPERLINK(\"\"http://x\"\",\"\"y\"\")\","},
+      {"+1+2", ",'+1+2,"},
+      {"-3+4", ",'-3+4,"},
+      {"@SUM(A1)", ",'@SUM(A1),"},
+      {"\tx", ",'\tx,"},
+      {"\rx", ",\"'\rx\","},
+      {"a=b", ",a=b,"},
+  };
+  {
+    auto store = records::OpenRecordStore(db_, records::OpenMode::Create);
+    for (const auto& cell : cells) {
+      Attempt start;
+      start.station = cell.text;
+      Attempt attempt = store->Reserve(start, {{1, 1500000, 1, 2097151}});
+      attempt.result = Result::Failed;
+      attempt.message = cell.text;
+      store->Finish(attempt);
+    }
+  }
+  const ProgramRun csv = Tuvactl({"records", "--records", db_, "--csv"});
+  ASSERT_EQ(csv.status, 0) << csv.err;
+  const auto json = nlohmann::json::parse(Tuvactl({"records", "--records", db_, "--json"}).out);
+  for (std::size_t i = 0; i < std::size(cells); ++i) {
+    SCOPED_TRACE(cells[i].text);
+    EXPECT_NE(csv.out.find(cells[i].cell + std::string(",")), std::string::npos) << csv.out;
+    EXPECT_EQ(json["attempts"][i]["station"], cells[i].text);
+  }
+}
+
 TEST_F(RecordsCommandTest, ListingNeverChangesAFile) {
   FillRecords();
   open_.reset();
