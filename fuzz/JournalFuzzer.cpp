@@ -1,0 +1,31 @@
+// The journal of unrecorded boards: whatever a journal file holds (a line cut short by a crash,
+// a stray byte, an edit by hand), reading it never fails on its lines, and every entry it gives,
+// kept in a journal of its own and read back, is the same entry.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "FuzzTemp.h"
+#include "records/Journal.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  using tuva::records::Journal;
+  Journal journal(tuva::fuzz::WriteInput("input.journal", data, size));
+  const std::vector<Journal::Entry> entries = journal.Entries();
+  if (entries.empty()) return 0;
+  const std::string again = tuva::fuzz::TempPath("again.journal");
+  std::remove(again.c_str());
+  Journal copy(again);
+  copy.Keep(entries.front());
+  const std::vector<Journal::Entry> read = copy.Entries();
+  if (read.size() != 1) std::abort();
+  Journal::Entry expected = entries.front();
+  expected.attempt.seconds = read.front().attempt.seconds;  // kept to the microsecond
+  if (!(read.front().identity == expected.identity && read.front().database == expected.database &&
+        read.front().attempt == expected.attempt)) {
+    std::abort();
+  }
+  return 0;
+}
