@@ -21,10 +21,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   copy.Keep(entries.front());
   const std::vector<Journal::Entry> read = copy.Entries();
   if (read.size() != 1) std::abort();
+  // The seconds are kept to the microsecond (and may be "nan"), so they are left out.
   Journal::Entry expected = entries.front();
-  expected.attempt.seconds = read.front().attempt.seconds;  // kept to the microsecond
-  if (!(read.front().identity == expected.identity && read.front().database == expected.database &&
-        read.front().attempt == expected.attempt)) {
+  Journal::Entry got = read.front();
+  expected.attempt.seconds = got.attempt.seconds = 0;
+  if (!(got.identity == expected.identity && got.database == expected.database &&
+        got.attempt == expected.attempt)) {
     std::abort();
   }
   return 0;
