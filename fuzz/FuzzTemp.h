@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <string>
 
@@ -16,7 +17,9 @@ inline std::string TempPath(const std::string& name) {
     char pattern[] = "/tmp/tuva-fuzz-XXXXXX";
     const char* made = mkdtemp(pattern);
     if (made == nullptr) std::abort();
-    return std::string(made);
+    static const std::string folder = made;
+    std::atexit([] { std::filesystem::remove_all(folder); });
+    return folder;
   }();
   return dir + "/" + name;
 }
