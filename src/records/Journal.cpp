@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <iterator>
 
 #include "records/StoreCommon.h"
 
@@ -76,10 +77,11 @@ std::string Line(const Journal::Entry& entry) {
                                 a.firmwareFile,
                                 a.firmwareProgrammed ? "1" : "0",
                                 a.verification};
+  // Every field after the first follows a tab, the first too when it is empty.
   std::string line;
-  for (const std::string& field : fields) {
-    if (!line.empty()) line += '\t';
-    line += Escape(field);
+  for (std::size_t i = 0; i < std::size(fields); ++i) {
+    if (i > 0) line += '\t';
+    line += Escape(fields[i]);
   }
   return line + "\n";
 }
