@@ -36,11 +36,15 @@ inline QApplication& TestApp() {
   static char name[] = "tuva_app_tests";
   static char* argv[] = {name, nullptr};
   static QApplication* app = new QApplication(argc, argv);
-  // What the window remembers goes to a folder of the test run, never the user's own settings.
+  // What the window remembers goes to a folder of the test run, never the user's own settings;
+  // so does the journal of unrecorded results, which test programs running side by side would
+  // otherwise share (one's result of its own database stops another's run).
   static QTemporaryDir settings;
+  static QTemporaryDir state;
   static const bool redirected = [] {
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings.path());
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settings.path());
+    qputenv("XDG_STATE_HOME", state.path().toLocal8Bit());
     return true;
   }();
   (void)redirected;

@@ -389,10 +389,11 @@ TEST_F(SeriesWindowTest, ClosingDuringARunStopsItAfterTheBoardBeingWritten) {
 // Closing the main window asks the series window's question; a run that ends while the question
 // is on the screen neither loses the answer nor carries it into the next run.
 TEST_F(SeriesWindowTest, ClosingTheProgrammerDuringARunAsksOnceAndClosesWhenTheRunHasEnded) {
-  app::TfrmAir& w = Open({Jig(3)});
+  app::TfrmAir& w = Open({Jig(4)});
   app::SeriesWindow& series = OpenSeries(w);
   Count(1, "1500000");
-  Get<QSpinBox>("spnCount")->setValue(1);
+  // Two boards: the run goes on, waiting for the second, well after the question is answered.
+  Get<QSpinBox>("spnCount")->setValue(2);
   StartNew();
   ASSERT_TRUE(WaitFor([&] { return !dialogs.questions.empty(); }));  // the new series: Yes
   ASSERT_TRUE(series.running());
@@ -404,6 +405,7 @@ TEST_F(SeriesWindowTest, ClosingTheProgrammerDuringARunAsksOnceAndClosesWhenTheR
   EXPECT_TRUE(w.isVisible());  // No: the programmer stays
 
   dialogs.whileModal = nullptr;
+  Get<QSpinBox>("spnCount")->setValue(1);
   Start();
   ASSERT_TRUE(WaitUntilEnded());
   EXPECT_TRUE(w.isVisible());  // the earlier close is not carried over
