@@ -151,13 +151,22 @@ std::string RecordKeeper::Record(const records::Attempt& attempt) {
         reason += error.what();
       }
     }
-    if (tries < kRecordTries) std::this_thread::sleep_for(pause);
+    if (tries == kRecordTries || stopping_) break;
+    for (const auto until = std::chrono::steady_clock::now() + pause;
+         !stopping_ && std::chrono::steady_clock::now() < until;) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    if (stopping_) break;
     pause *= 2;
   }
   std::lock_guard lock(mutex_);
   unrecorded_.push_back(
       {attempt.port, Counting(attempt), attempt.id, attempt.result == records::Result::Programmed});
   return reason;
+}
+
+void RecordKeeper::StopWaiting() {
+  stopping_ = true;
 }
 
 std::vector<RecordKeeper::Unrecorded> RecordKeeper::unrecorded() const {
