@@ -56,6 +56,7 @@ class FailingFinish : public records::RecordStore {
   }
   void MarkErased(std::int64_t id) override { real_.MarkErased(id); }
   void Finish(const Attempt& attempt) override {
+    ++finishes;
     if (failures_-- > 0) throw RecordsError("records database: database or disk is full");
     real_.Finish(attempt);
   }
@@ -72,6 +73,7 @@ class FailingFinish : public records::RecordStore {
     return real_.Release(slot, capcode, force);
   }
   bool aged = false;
+  int finishes = 0;  // calls of Finish
 
  private:
   records::RecordStore& real_;
@@ -188,6 +190,20 @@ TEST_F(SeriesRecordsTest, AResultThatCannotBeRecordedIsKeptAndRecordedByTheNextR
     EXPECT_EQ(recorded.capcodes.at(0), "1500000");
     EXPECT_FALSE(fs::exists(journal));
   }
+}
+
+// A run that is stopping does not try a refused record again (each try would wait on the store
+// and pause first): the result goes to the journal after the one try.
+TEST_F(SeriesRecordsTest, AStoppingRunKeepsARefusedResultAfterOneTry) {
+  auto real = records::OpenRecordStore(Path("records.sqlite"), OpenMode::Create);
+  FailingFinish store(*real, 100);
+  series::RecordKeeper keeper(store, records::DefaultJournalPath());
+  Attempt attempt = store.Reserve({}, {{1, 1500000, 1, 2097151}});
+  attempt.result = Result::Programmed;
+  keeper.StopWaiting();
+  EXPECT_EQ(keeper.Record(attempt), "records database: database or disk is full");
+  EXPECT_EQ(store.finishes, 1);
+  EXPECT_EQ(records::Journal(records::DefaultJournalPath()).Entries().size(), 1u);
 }
 
 // Two boards programmed but not recorded, then the database lost: a new one at its path refuses to
