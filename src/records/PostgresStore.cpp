@@ -428,6 +428,7 @@ class PostgresStore : public RecordStore {
       }
       if (wait == Wait::TimedOut) {
         connection_.reset();
+        unanswered_ = true;
         return Unanswered(*timeout);
       }
       polling = PQconnectPoll(connection);
@@ -500,6 +501,7 @@ class PostgresStore : public RecordStore {
   template <typename Body>
   void Call(const char* what, Body body) {
     std::chrono::milliseconds pause = kFirstPause;
+    unanswered_ = false;
     for (int tries = 1;; ++tries) {
       try {
         if (PQstatus(connection_.get()) != CONNECTION_OK) Reconnect();
@@ -509,8 +511,10 @@ class PostgresStore : public RecordStore {
         throw RecordsError(Message(what, stopped.reason));
       } catch (const Refused& lost) {
         if (tries >= kConnectionTries || Stopping()) {
-          throw RecordsError(
-              Message(what, lost.reason + "; gave up after " + std::to_string(tries) + " tries"));
+          const std::string message =
+              Message(what, lost.reason + "; gave up after " + std::to_string(tries) + " tries");
+          if (unanswered_) throw UnansweredError(message);
+          throw RecordsError(message);
         }
       }
       Pause(pause);
@@ -1011,6 +1015,7 @@ class PostgresStore : public RecordStore {
       }
       if (wait == Wait::TimedOut) {
         connection_.reset();
+        unanswered_ = true;
         throw Refused{"08006", Unanswered(statementLimit_), true};
       }
       if (!PQconsumeInput(connection)) break;  // broken: PQgetResult says why
@@ -1069,6 +1074,7 @@ class PostgresStore : public RecordStore {
   Clock::time_point sent_;             // when the statement now running was sent
   // The statement timeout the connection has, which the client keeps too.
   std::chrono::milliseconds statementLimit_ = *SettingTime(kStatementTimeout);
+  bool unanswered_ = false;  // the call now running met a server that did not answer
   std::mutex mutex_;
 };
 

@@ -286,6 +286,8 @@ TEST_F(PostgresStoreTest, AFrozenServerEndsTheCallOnTheStoresOwnDeadline) {
       try {
         on.Reserve({}, {kSlot});
         return "reserved";
+      } catch (const records::UnansweredError& error) {
+        return "unanswered: " + std::string(error.what());
       } catch (const RecordsError& error) {
         return error.what();
       }
@@ -298,6 +300,7 @@ TEST_F(PostgresStoreTest, AFrozenServerEndsTheCallOnTheStoresOwnDeadline) {
     return call.get();
   };
   const std::string said = reserve(*store, false);
+  EXPECT_EQ(said.rfind("unanswered: ", 0), 0u) << said;
   EXPECT_EQ(said.find('\n'), std::string::npos) << said;
   EXPECT_NE(
       said.find("cannot reserve capcodes (the PostgreSQL server at postgresql://postgres@/frozen"),
