@@ -11,7 +11,10 @@
 // COMMIT went out but whose answer was lost is found again by its token instead of made anew.
 //
 // No wait blocks: connections are made and answers read on the socket in short slices, so a
-// caller that is stopping (Ctrl+C) is never held up by a server that does not answer.
+// caller that is stopping (Ctrl+C) is never held up by a server that does not answer. Every wait
+// has a deadline of our own too: a server that is frozen (stopped, or its machine hung) cannot
+// keep its own timeouts, so an answer that does not come within the statement timeout and a
+// margin drops the connection, which is then made again as a lost one.
 #include <libpq-fe.h>
 #include <poll.h>
 
@@ -126,6 +129,32 @@ using Clock = std::chrono::steady_clock;
 constexpr std::chrono::milliseconds kStopGrace{1000};
 // Every wait on the socket is cut into slices this long, to see a stop.
 constexpr std::chrono::milliseconds kWaitSlice{50};
+// An answer is waited for this much longer than the statement timeout: the server's own refusal
+// of a statement that ran too long comes first whenever the server is still running.
+constexpr std::chrono::milliseconds kAnswerMargin{2000};
+
+// A time setting as the server shows it ("15s", "500ms", "1min", a bare number of milliseconds);
+// nothing for 0 or what cannot be read.
+std::optional<std::chrono::milliseconds> SettingTime(std::string_view text) {
+  std::int64_t number = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), number);
+  if (error != std::errc() || number <= 0) return std::nullopt;
+  const std::string_view unit(end, static_cast<std::size_t>(text.data() + text.size() - end));
+  std::int64_t scale = 0;
+  if (unit.empty() || unit == "ms") scale = 1;
+  if (unit == "s") scale = 1000;
+  if (unit == "min") scale = 60'000;
+  if (unit == "h") scale = 3'600'000;
+  if (unit == "d") scale = 86'400'000;
+  if (scale == 0) return std::nullopt;
+  return std::chrono::milliseconds(number * scale);
+}
+
+// How long a wait was, as the technician reads it: whole seconds, or milliseconds below one.
+std::string Took(std::chrono::milliseconds limit) {
+  if (limit < std::chrono::seconds(1)) return std::to_string(limit.count()) + " ms";
+  return std::to_string(std::chrono::ceil<std::chrono::seconds>(limit).count()) + " s";
+}
 
 // A call given up because the caller is stopping.
 struct StoppedWaiting {
@@ -399,7 +428,8 @@ class PostgresStore : public RecordStore {
       }
       if (wait == Wait::TimedOut) {
         connection_.reset();
-        return "timeout expired after " + std::to_string(timeout->count()) + " s";
+        unanswered_ = true;
+        return Unanswered(*timeout);
       }
       polling = PQconnectPoll(connection);
     }
@@ -452,9 +482,17 @@ class PostgresStore : public RecordStore {
         Run("SELECT current_setting('lock_timeout'), current_setting('statement_timeout')", {});
     if (Value(now, 0, 0) == "0")
       Run(("SET lock_timeout = '" + std::string(kLockTimeout) + "'").c_str(), {});
-    if (Value(now, 0, 1) == "0") {
+    std::string statement = Value(now, 0, 1);
+    if (statement == "0") {
       Run(("SET statement_timeout = '" + std::string(kStatementTimeout) + "'").c_str(), {});
+      statement = kStatementTimeout;
     }
+    statementLimit_ = SettingTime(statement).value_or(*SettingTime(kStatementTimeout));
+  }
+
+  // Why a call ended on a server that did not answer within `limit`.
+  std::string Unanswered(std::chrono::milliseconds limit) const {
+    return "the PostgreSQL server at " + name_ + " did not answer within " + Took(limit);
   }
 
   // Runs `body`; a lost connection is made again and `body` run again, a bounded number of times
@@ -463,6 +501,7 @@ class PostgresStore : public RecordStore {
   template <typename Body>
   void Call(const char* what, Body body) {
     std::chrono::milliseconds pause = kFirstPause;
+    unanswered_ = false;
     for (int tries = 1;; ++tries) {
       try {
         if (PQstatus(connection_.get()) != CONNECTION_OK) Reconnect();
@@ -472,8 +511,10 @@ class PostgresStore : public RecordStore {
         throw RecordsError(Message(what, stopped.reason));
       } catch (const Refused& lost) {
         if (tries >= kConnectionTries || Stopping()) {
-          throw RecordsError(
-              Message(what, lost.reason + "; gave up after " + std::to_string(tries) + " tries"));
+          const std::string message =
+              Message(what, lost.reason + "; gave up after " + std::to_string(tries) + " tries");
+          if (unanswered_) throw UnansweredError(message);
+          throw RecordsError(message);
         }
       }
       Pause(pause);
@@ -961,13 +1002,21 @@ class PostgresStore : public RecordStore {
 
   // The next result of the statement sent (null after the last one), its answer waited for on
   // the socket. Once the caller is stopping, an answer that does not come within the grace drops
-  // the connection: the server rolls back the transaction left open.
+  // the connection: the server rolls back the transaction left open. One that does not come
+  // within the statement timeout and its margin drops it too, as lost: the server is frozen.
   Rows NextResult() {
     PGconn* connection = connection_.get();
+    const auto deadline = Clock::now() + statementLimit_ + kAnswerMargin;
     while (PQisBusy(connection)) {
-      if (Await(POLLIN, Clock::time_point::max(), true) == Wait::Stopped) {
+      const Wait wait = Await(POLLIN, deadline, true);
+      if (wait == Wait::Stopped) {
         connection_.reset();
         throw StoppedWaiting{"stopping; the database did not answer in time"};
+      }
+      if (wait == Wait::TimedOut) {
+        connection_.reset();
+        unanswered_ = true;
+        throw Refused{"08006", Unanswered(statementLimit_), true};
       }
       if (!PQconsumeInput(connection)) break;  // broken: PQgetResult says why
     }
@@ -1023,6 +1072,9 @@ class PostgresStore : public RecordStore {
   std::atomic<bool> stopWaiting_{false};
   std::atomic<Clock::rep> stopAt_{0};  // when StopWaiting came
   Clock::time_point sent_;             // when the statement now running was sent
+  // The statement timeout the connection has, which the client keeps too.
+  std::chrono::milliseconds statementLimit_ = *SettingTime(kStatementTimeout);
+  bool unanswered_ = false;  // the call now running met a server that did not answer
   std::mutex mutex_;
 };
 

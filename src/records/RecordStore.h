@@ -32,6 +32,13 @@ class RecordsError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// A call given up because the server did not answer within the store's own deadlines, after the
+// store made the connection again and tried again itself: one more try would wait as long again.
+class UnansweredError : public RecordsError {
+ public:
+  using RecordsError::RecordsError;
+};
+
 // A slot whose capcode counts up: slot 1..16 as the window numbers them, the first capcode and
 // the step between boards.
 struct CountingSlot {

@@ -134,10 +134,14 @@ std::string RecordKeeper::Record(const records::Attempt& attempt) {
   bool kept = false;
   std::chrono::milliseconds pause = kFirstPause;
   for (int tries = 1; tries <= kRecordTries; ++tries) {
+    bool unanswered = false;
     try {
       store_.Finish(attempt);
       if (kept) journal_.Drop(identity_, attempt.id);
       return "";
+    } catch (const records::UnansweredError& error) {
+      reason = error.what();
+      unanswered = true;  // the store waited and tried again already
     } catch (const records::RecordsError& error) {
       reason = error.what();
     }
@@ -151,13 +155,22 @@ std::string RecordKeeper::Record(const records::Attempt& attempt) {
         reason += error.what();
       }
     }
-    if (tries < kRecordTries) std::this_thread::sleep_for(pause);
+    if (tries == kRecordTries || stopping_ || unanswered) break;
+    for (const auto until = std::chrono::steady_clock::now() + pause;
+         !stopping_ && std::chrono::steady_clock::now() < until;) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    if (stopping_) break;
     pause *= 2;
   }
   std::lock_guard lock(mutex_);
   unrecorded_.push_back(
       {attempt.port, Counting(attempt), attempt.id, attempt.result == records::Result::Programmed});
   return reason;
+}
+
+void RecordKeeper::StopWaiting() {
+  stopping_ = true;
 }
 
 std::vector<RecordKeeper::Unrecorded> RecordKeeper::unrecorded() const {

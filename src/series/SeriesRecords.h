@@ -4,6 +4,7 @@
 // open.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
@@ -32,11 +33,16 @@ class RecordKeeper {
   // when recorded, otherwise why not, after the attempt has been kept in the journal.
   std::string Record(const records::Attempt& attempt);
 
+  // The run is stopping: a result the store did not take is kept in the journal without waiting
+  // to try again, also by a Record already pausing. Safe from any thread.
+  void StopWaiting();
+
   std::vector<Unrecorded> unrecorded() const;
   const std::string& journalPath() const { return journal_.Path(); }
 
  private:
   records::RecordStore& store_;
+  std::atomic<bool> stopping_{false};
   records::Journal journal_;
   std::string identity_;
   mutable std::mutex mutex_;

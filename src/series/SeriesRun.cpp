@@ -214,6 +214,7 @@ void SeriesRun::Run() {
 
 void SeriesRun::Stop() {
   store_.StopWaiting();  // a database that is away is not waited for: results go to the journal
+  keeper_.StopWaiting();
   std::lock_guard lock(mutex_);
   stop_ = true;
   changed_.notify_all();

@@ -3,8 +3,13 @@
 #include <gtest/gtest.h>
 #include <libpq-fe.h>
 
+#include <signal.h>
+
 #include <filesystem>
+#include <fstream>
+#include <future>
 #include <set>
+#include <sstream>
 #include <stdexcept>
 #include <thread>
 
@@ -19,6 +24,44 @@ using records::OpenMode;
 using records::RecordsError;
 
 const records::CountingSlot kSlot{1, 1500000, 1, 2097151};
+
+// The server of `folder` frozen, as a hung machine leaves it: its postmaster and every process it
+// started are stopped (SIGSTOP) until Thaw, which the destructor calls however the test ends.
+class FrozenServer {
+ public:
+  explicit FrozenServer(const std::string& folder) {
+    std::ifstream pidFile(folder + "/data/postmaster.pid");
+    pid_t postmaster = 0;
+    if (!(pidFile >> postmaster) || postmaster <= 0 || ::kill(postmaster, SIGSTOP) != 0) return;
+    stopped_.push_back(postmaster);
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc", error)) {
+      std::ifstream stat(entry.path() / "stat");
+      std::string line;
+      std::getline(stat, line);
+      const auto name = line.rfind(')');  // "pid (name) state parent ..."
+      if (name == std::string::npos) continue;
+      std::istringstream rest(line.substr(name + 1));
+      char state = 0;
+      pid_t parent = 0;
+      if (!(rest >> state >> parent) || parent != postmaster) continue;
+      const pid_t child = std::stoi(entry.path().filename().string());
+      if (::kill(child, SIGSTOP) == 0) stopped_.push_back(child);
+    }
+  }
+  ~FrozenServer() { Thaw(); }
+  FrozenServer(const FrozenServer&) = delete;
+  FrozenServer& operator=(const FrozenServer&) = delete;
+
+  bool Frozen() const { return stopped_.size() > 1; }  // the postmaster and its backends
+  void Thaw() {
+    for (const pid_t pid : stopped_) ::kill(pid, SIGCONT);
+    stopped_.clear();
+  }
+
+ private:
+  std::vector<pid_t> stopped_;
+};
 
 class PostgresStoreTest : public ::testing::Test {
  protected:
@@ -220,6 +263,56 @@ TEST_F(PostgresStoreTest, ALockHeldTooLongEndsTheCall) {
   }
   PQfinish(holder);
   EXPECT_EQ(Take(*store), 1500000u);
+}
+
+// A frozen server keeps none of its own timeouts: a call ends on the store's own deadline, after
+// the tries of a lost connection, with one line saying the server did not answer; a store told to
+// stop waits for it no longer. The server goes on afterwards as if nothing happened.
+TEST_F(PostgresStoreTest, AFrozenServerEndsTheCallOnTheStoresOwnDeadline) {
+  const std::string url = server_->CreateDatabase("frozen");
+  ASSERT_FALSE(url.empty());
+  const std::string quick = url + "&connect_timeout=2&options=-c%20statement_timeout%3D1s";
+  auto store = records::OpenRecordStore(quick, OpenMode::Create);
+  auto stopped = records::OpenRecordStore(quick, OpenMode::Existing);
+  EXPECT_EQ(Take(*store), 1500000u);
+  EXPECT_EQ(Take(*stopped), 1500001u);
+
+  FrozenServer frozen(server_->Folder());
+  ASSERT_TRUE(frozen.Frozen());
+  // Each call has a guard of the test's own, far beyond the store's deadlines: a call that waits
+  // for the server to come back would otherwise hang the test.
+  const auto reserve = [&frozen](records::RecordStore& on, bool stop) {
+    auto call = std::async(std::launch::async, [&on]() -> std::string {
+      try {
+        on.Reserve({}, {kSlot});
+        return "reserved";
+      } catch (const records::UnansweredError& error) {
+        return "unanswered: " + std::string(error.what());
+      } catch (const RecordsError& error) {
+        return error.what();
+      }
+    });
+    if (stop) on.StopWaiting();
+    if (call.wait_for(std::chrono::seconds(60)) != std::future_status::ready) {
+      frozen.Thaw();
+      ADD_FAILURE() << "still waiting for the frozen server";
+    }
+    return call.get();
+  };
+  const std::string said = reserve(*store, false);
+  EXPECT_EQ(said.rfind("unanswered: ", 0), 0u) << said;
+  EXPECT_EQ(said.find('\n'), std::string::npos) << said;
+  EXPECT_NE(
+      said.find("cannot reserve capcodes (the PostgreSQL server at postgresql://postgres@/frozen"),
+      std::string::npos)
+      << said;
+  EXPECT_NE(said.find(" did not answer within "), std::string::npos) << said;
+  EXPECT_NE(said.find("gave up after 5 tries"), std::string::npos) << said;
+  EXPECT_NE(reserve(*stopped, true).find("stopping"), std::string::npos);
+
+  frozen.Thaw();
+  EXPECT_EQ(Take(*store), 1500002u);
+  EXPECT_EQ(store->List({}).size(), 3u);
 }
 
 }  // namespace

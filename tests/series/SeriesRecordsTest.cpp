@@ -56,7 +56,11 @@ class FailingFinish : public records::RecordStore {
   }
   void MarkErased(std::int64_t id) override { real_.MarkErased(id); }
   void Finish(const Attempt& attempt) override {
-    if (failures_-- > 0) throw RecordsError("records database: database or disk is full");
+    ++finishes;
+    if (failures_-- > 0) {
+      if (unanswered) throw records::UnansweredError("records database: no answer");
+      throw RecordsError("records database: database or disk is full");
+    }
     real_.Finish(attempt);
   }
   void Beat() override { real_.Beat(); }
@@ -72,6 +76,8 @@ class FailingFinish : public records::RecordStore {
     return real_.Release(slot, capcode, force);
   }
   bool aged = false;
+  int finishes = 0;         // calls of Finish
+  bool unanswered = false;  // Finish fails as on a server that did not answer
 
  private:
   records::RecordStore& real_;
@@ -188,6 +194,27 @@ TEST_F(SeriesRecordsTest, AResultThatCannotBeRecordedIsKeptAndRecordedByTheNextR
     EXPECT_EQ(recorded.capcodes.at(0), "1500000");
     EXPECT_FALSE(fs::exists(journal));
   }
+}
+
+// A refused record is not tried again by a run that is stopping, nor after a server that did not
+// answer (the store waited and tried again already; each try would wait as long): the result goes
+// to the journal after the one try.
+TEST_F(SeriesRecordsTest, ARecordIsTriedOnceWhenStoppingOrUnanswered) {
+  for (const bool stopping : {true, false}) {
+    SCOPED_TRACE(stopping);
+    auto real = records::OpenRecordStore(Path(stopping ? "stop.sqlite" : "frozen.sqlite"),
+                                         OpenMode::Create);
+    FailingFinish store(*real, 100);
+    store.unanswered = !stopping;
+    series::RecordKeeper keeper(store, records::DefaultJournalPath());
+    Attempt attempt = store.Reserve({}, {{1, 1500000, 1, 2097151}});
+    attempt.result = Result::Programmed;
+    if (stopping) keeper.StopWaiting();
+    EXPECT_EQ(keeper.Record(attempt), stopping ? "records database: database or disk is full"
+                                               : "records database: no answer");
+    EXPECT_EQ(store.finishes, 1);
+  }
+  EXPECT_EQ(records::Journal(records::DefaultJournalPath()).Entries().size(), 2u);
 }
 
 // Two boards programmed but not recorded, then the database lost: a new one at its path refuses to
