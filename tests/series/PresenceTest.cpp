@@ -5,9 +5,20 @@
 #include <chrono>
 #include <cstdint>
 #include <optional>
+#include <ostream>
 #include <vector>
 
 #include "series/Presence.h"
+
+namespace tuva::series {
+
+// A failing row names the states it compared.
+void PrintTo(JigState state, std::ostream* out) {
+  static const char* const kNames[] = {"Empty", "Same", "Gone", "New", "AlreadyProgrammed"};
+  *out << kNames[static_cast<int>(state)];
+}
+
+}  // namespace tuva::series
 
 namespace tuva::testing {
 namespace {
