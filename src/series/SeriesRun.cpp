@@ -21,12 +21,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// A board that acknowledges the probe but not what follows is looked at this often before it is
-// taken for a board and written (its Write then says what fails).
-constexpr int kProbeOnlyLooks = 3;
-// A board is gone only after this many unanswered probes in a row (and `goneAfter`), however
-// slowly a busy computer goes round.
-constexpr int kGoneLooks = 3;
 // How often the probe that opens a Write or a Verify is tried. An unanswered probe has sent
 // nothing to the board, so trying again is harmless; a contact that flickers, or a board slow to
 // answer on a busy computer, is given a second (and fifth) chance before the board is failed.
@@ -325,44 +319,37 @@ void SeriesRun::ServePort(const std::string& device) {
 }
 
 void SeriesRun::ServeBoards(const std::string& device, PortView& view) {
-  std::optional<BoardIdentity> onJig;  // the board dealt with last, while it stays on the jig
+  Presence presence(plan_.goneAfter,
+                    [this](const BoardLook& board) { return ProgrammedCapcodeOn(board); });
   while (!Stopping()) {
     BoardLook board;
-    if (!WaitForNewBoard(device, view, onJig, board)) return;
+    Sighting sighting;
+    if (!WaitForNewBoard(device, view, presence, board, sighting)) return;
     view.BoardFound();
-    onJig = DealWith(device, view, board);
+    if (sighting.state == JigState::AlreadyProgrammed) {
+      Report(SkipBoard(device, view, board, sighting.capcode));
+    } else {
+      presence.DealtWith(DealWith(device, view, board));
+    }
   }
 }
 
-bool SeriesRun::WaitForNewBoard(const std::string& device, PortView& view,
-                                std::optional<BoardIdentity>& onJig, BoardLook& board) {
-  std::optional<Clock::time_point> unansweredSince;
-  int unanswered = 0;
-  int probeOnly = 0;
+bool SeriesRun::WaitForNewBoard(const std::string& device, PortView& view, Presence& presence,
+                                BoardLook& board, Sighting& sighting) {
   while (!Stopping()) {
     if (!DeviceExists(device)) {
       // A device node that is missing is an adapter not plugged in (yet): no board.
-      onJig.reset();
+      presence.NoDevice();
       view.Show(PortState::NoDevice);
     } else {
       board = LookAtBoard(device);
-      if (board.answer == BoardLook::Answer::None) {
-        if (!unansweredSince) unansweredSince = Clock::now();
-        if (onJig && ++unanswered >= kGoneLooks &&
-            Clock::now() - *unansweredSince >= plan_.goneAfter) {
-          onJig.reset();
-        }
-      } else {
-        unansweredSince.reset();
-        unanswered = 0;
-        const bool full = board.answer == BoardLook::Answer::Full;
-        probeOnly = full ? 0 : probeOnly + 1;
-        // A new board: one with another identity, or one that acknowledges the probe but has not
-        // answered what followed it three times over (its Write will say what fails).
-        if (!onJig && (full || probeOnly >= kProbeOnlyLooks)) return true;
-        if (onJig && full && board.identity != *onJig) return true;
+      sighting = presence.Look(board, Clock::now());
+      if (sighting.state == JigState::New || sighting.state == JigState::AlreadyProgrammed) {
+        return true;
       }
-      if (!onJig) view.Show(PortState::Waiting, board.inUse ? PortInUseText(device) : "");
+      if (sighting.state != JigState::Same) {
+        view.Show(PortState::Waiting, board.inUse ? PortInUseText(device) : "");
+      }
     }
     view.Waited();
     if (!Pause(plan_.probeInterval)) return false;
@@ -372,10 +359,6 @@ bool SeriesRun::WaitForNewBoard(const std::string& device, PortView& view,
 
 BoardIdentity SeriesRun::DealWith(const std::string& device, PortView& view,
                                   const BoardLook& board) {
-  if (const auto capcode = ProgrammedCapcodeOn(board)) {
-    Report(SkipBoard(device, view, board, *capcode));
-    return board.identity;
-  }
   if (!TakeTicket()) return board.identity;
   BoardJob job;
   job.started = Clock::now();

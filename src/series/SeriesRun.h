@@ -34,6 +34,7 @@
 #include "records/RecordStore.h"
 #include "series/CapcodeList.h"
 #include "series/JigBoard.h"
+#include "series/Presence.h"
 #include "series/Reprovision.h"
 #include "series/SeriesFirmware.h"
 #include "series/SeriesRecords.h"
@@ -158,11 +159,11 @@ class SeriesRun {
 
   void ServePort(const std::string& device);
   void ServeBoards(const std::string& device, PortView& view);
-  // Until a board answers on `device` that is not the one `onJig` names (true, `board` filled) or
-  // the run stops (false). `onJig` is cleared once that board is gone.
-  bool WaitForNewBoard(const std::string& device, PortView& view,
-                       std::optional<BoardIdentity>& onJig, BoardLook& board);
-  // Programs (or skips) the board found; returns the identity it leaves on the jig.
+  // Looks at `device` until a board arrives that `presence` takes for another one (true, `board`
+  // and `sighting` filled: new, or already programmed) or the run stops (false).
+  bool WaitForNewBoard(const std::string& device, PortView& view, Presence& presence,
+                       BoardLook& board, Sighting& sighting);
+  // Programs the board found; returns the identity it leaves on the jig.
   BoardIdentity DealWith(const std::string& device, PortView& view, const BoardLook& board);
   std::optional<std::uint32_t> ProgrammedCapcodeOn(const BoardLook& board);
   BoardReport SkipBoard(const std::string& device, PortView& view, const BoardLook& board,
