@@ -214,9 +214,9 @@ bool SeriesSettings::ReadFirmware(series::SeriesPlan& plan, SettingsRefusal& ref
   if (path.isEmpty()) return true;
   // Burning firmware is a service-mode operation, behind the access code of its password dialog.
   if (!window_.session().serviceMode) {
-    refusal = {QStringLiteral("Firmware is put on boards in service mode only: enter it with "
-                              "System > S29 Mode (Ctrl+Shift+S) and its password, or clear the "
-                              "firmware file."),
+    refusal = {QStringLiteral("Firmware is put on boards in service mode only: press Ctrl+Shift+S "
+                              "in the main window and give its password, or clear the firmware "
+                              "file."),
                firmwarePath_};
     return false;
   }

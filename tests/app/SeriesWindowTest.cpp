@@ -341,7 +341,7 @@ TEST_F(SeriesWindowTest, EachWarningLeavesTheKeyboardInItsFieldAndNoKeyReachesAB
          garbage.close();
          Get<QLineEdit>("edtFirmware")->setText(garbage.fileName());
        },
-       "in service mode only", "edtFirmware"},
+       "in service mode only: press Ctrl+Shift+S in the main window", "edtFirmware"},
       {[&] { w.session().serviceMode = true; }, "garbage.s19: line 1", "edtFirmware"},
   };
   for (const auto& [set, message, field] : cases) {
