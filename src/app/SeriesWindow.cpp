@@ -55,6 +55,10 @@ SeriesWindow::SeriesWindow(TfrmAir& window)
   connect(tabs_, &QTabWidget::currentChanged, this, [this](int index) {
     if (tabs_->widget(index) == records_) records_->Refresh();
   });
+  // Another database named: its attempts, never the last one's under its name.
+  connect(settings_->recordsField(), &QLineEdit::editingFinished, this, [this] {
+    if (tabs_->currentWidget() == records_) records_->Refresh();
+  });
   settings_->Restore();
   SetPhase(Phase::Idle);
 }
