@@ -1,4 +1,5 @@
 #include "app/LabelPrinting.h"
+#include "app/StatusLine.h"
 
 #include <QHBoxLayout>
 #include <QImage>
@@ -26,6 +27,7 @@ LabelPrinting::LabelPrinting(QWidget* parent) : QWidget(parent) {
   enabled->setObjectName(QStringLiteral("chkLabels"));
   status = new QLabel(this);
   status->setObjectName(QStringLiteral("lblLabels"));
+  WrapStatusLine(status);
   layout->addWidget(enabled);
   layout->addWidget(status, 1);
   connect(enabled, &QCheckBox::toggled, this, [this](bool on) {

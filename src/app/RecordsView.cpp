@@ -1,4 +1,5 @@
 #include "app/RecordsView.h"
+#include "app/StatusLine.h"
 
 #include <QFile>
 #include <QHBoxLayout>
@@ -75,6 +76,7 @@ RecordsView::RecordsView(TfrmAir& window, std::function<QString()> where, QWidge
   export_->setObjectName(QStringLiteral("btnExportRecords"));
   status_ = new QLabel(this);
   status_->setObjectName(QStringLiteral("lblRecordsStatus"));
+  WrapStatusLine(status_);
   refresh_->setAutoDefault(false);
   export_->setAutoDefault(false);
   buttons->addWidget(refresh_);

@@ -12,6 +12,7 @@
 #include "app/AppSettings.h"
 #include "app/MainWindow.h"
 #include "app/PortMenu.h"
+#include "app/StatusLine.h"
 #include "files/ConfigFile.h"
 #include "link/Discovery.h"
 #include "records/RecordStore.h"
@@ -251,6 +252,7 @@ QWidget* SeriesSettings::BuildList() {
   fileRow->addWidget(browse);
   listState_ = new QLabel(box);
   listState_->setObjectName(QStringLiteral("lblListState"));
+  WrapStatusLine(listState_);
   layout->addLayout(fileRow);
   layout->addWidget(listState_);
   listState_->hide();  // shown once there is something to say

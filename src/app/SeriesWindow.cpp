@@ -1,4 +1,5 @@
 #include "app/SeriesWindow.h"
+#include "app/StatusLine.h"
 
 #include <QCloseEvent>
 #include <QHBoxLayout>
@@ -79,6 +80,7 @@ QWidget* SeriesWindow::BuildControls() {
   stopButton_->setObjectName(QStringLiteral("btnStop"));
   progress_ = new QLabel(row);
   progress_->setObjectName(QStringLiteral("lblProgress"));
+  WrapStatusLine(progress_);
   stationView_ = new QCheckBox(QStringLiteral("Station &view"), row);
   stationView_->setObjectName(QStringLiteral("chkStationView"));
   stationView_->setToolTip(
