@@ -51,8 +51,9 @@ TEST_F(WindowUseTest, ARefusedEntryIsSelectedSoTypingReplacesIt) {
   EXPECT_EQ(image().byte(0x1E0 + 3), 25);
 }
 
-// The message about a default file that is no configuration stays on one line, and a path wider
-// than the screen breaks inside the box instead of running past it.
+// The message about a default file that is no configuration stays on one line, a path wider than
+// the screen breaks inside the box instead of running past it, and a short message keeps its
+// caption whole.
 TEST_F(WindowUseTest, MessageBoxesKeepALongPathReadable) {
   app::TfrmAir& w = Open();
   app::QtDialogs real(&w);
@@ -74,6 +75,17 @@ TEST_F(WindowUseTest, MessageBoxesKeepALongPathReadable) {
   EXPECT_LE(huge->width(), w.screen()->availableGeometry().width());
   EXPECT_GT(huge->findChild<QLabel*>(QStringLiteral("qt_msgbox_label"))->height(),
             2 * label->fontMetrics().lineSpacing());
+  huge->hide();
+
+  // A short message still leaves its title bar room for the caption beside the window manager's
+  // icon and three buttons.
+  auto small = real.BuildMessageBox("FVantel", "Read Sucess!", MessageIcon::None);
+  small->show();
+  QApplication::processEvents();
+  QFont bold = small->font();
+  bold.setBold(true);
+  EXPECT_GE(small->width(), QFontMetrics(bold).horizontalAdvance("FVantel") +
+                                6 * small->fontMetrics().lineSpacing());
 }
 
 // Every menu and item of the menu bar opens from the keyboard: each has a mnemonic that no other
