@@ -1,5 +1,4 @@
 #include "app/LabelPrinting.h"
-#include "app/StatusLine.h"
 
 #include <QHBoxLayout>
 #include <QImage>
@@ -9,6 +8,8 @@
 #include <QPrintDialog>
 #include <QPrinterInfo>
 #include <QSaveFile>
+
+#include "app/StatusLine.h"
 
 namespace tuva::app {
 namespace {
@@ -25,9 +26,8 @@ LabelPrinting::LabelPrinting(QWidget* parent) : QWidget(parent) {
   layout->setContentsMargins(0, 0, 0, 0);
   enabled = new QCheckBox(QStringLiteral("Print a &label for each board"), this);
   enabled->setObjectName(QStringLiteral("chkLabels"));
-  status = new QLabel(this);
+  status = new StatusLine(this);
   status->setObjectName(QStringLiteral("lblLabels"));
-  WrapStatusLine(status);
   layout->addWidget(enabled);
   layout->addWidget(status, 1);
   connect(enabled, &QCheckBox::toggled, this, [this](bool on) {

@@ -1,5 +1,4 @@
 #include "app/RecordsView.h"
-#include "app/StatusLine.h"
 
 #include <QFile>
 #include <QHBoxLayout>
@@ -9,6 +8,7 @@
 
 #include "app/Dialogs.h"
 #include "app/MainWindow.h"
+#include "app/StatusLine.h"
 #include "app/TableRows.h"
 #include "records/RecordText.h"
 #include "series/SeriesRun.h"
@@ -74,9 +74,8 @@ RecordsView::RecordsView(TfrmAir& window, std::function<QString()> where, QWidge
   refresh_->setObjectName(QStringLiteral("btnRefreshRecords"));
   export_ = new QPushButton(QStringLiteral("&Export CSV..."), this);
   export_->setObjectName(QStringLiteral("btnExportRecords"));
-  status_ = new QLabel(this);
+  status_ = new StatusLine(this);
   status_->setObjectName(QStringLiteral("lblRecordsStatus"));
-  WrapStatusLine(status_);
   refresh_->setAutoDefault(false);
   export_->setAutoDefault(false);
   buttons->addWidget(refresh_);

@@ -250,9 +250,8 @@ QWidget* SeriesSettings::BuildList() {
   browse->setAutoDefault(false);
   fileRow->addWidget(listPath_, 1);
   fileRow->addWidget(browse);
-  listState_ = new QLabel(box);
+  listState_ = new StatusLine(box);
   listState_->setObjectName(QStringLiteral("lblListState"));
-  WrapStatusLine(listState_);
   layout->addLayout(fileRow);
   layout->addWidget(listState_);
   listState_->hide();  // shown once there is something to say

@@ -4,6 +4,7 @@
 #include <QLabel>
 #include <QScreen>
 #include <QSpinBox>
+#include <QTabWidget>
 #include <QTest>
 
 #include "AppTestSupport.h"
@@ -168,7 +169,10 @@ TEST_F(WindowTest, TheSeriesWindowFitsTheScreen) {
        [&] {
          for (const char* name : {"lblProgress", "lblRecordsStatus", "lblLabels", "lblListState"})
            series->findChild<QLabel*>(name)->setText(longText + " " + longText);
+         series->grab();  // painted: each line ends in "…" and has its whole text as tooltip
+         EXPECT_EQ(series->findChild<QLabel*>("lblProgress")->toolTip(), longText + " " + longText);
        }},
+      {"records tab", [&] { series->findChild<QTabWidget*>("tabs")->setCurrentIndex(1); }},
       {"station view", [&] { series->findChild<QCheckBox*>("chkStationView")->setChecked(true); }},
   };
   for (const auto& [name, set] : cases) {
@@ -180,6 +184,13 @@ TEST_F(WindowTest, TheSeriesWindowFitsTheScreen) {
     EXPECT_LE(least.height(), available.height() - 60) << least.height();
     EXPECT_TRUE(available.contains(series->frameGeometry()))
         << series->frameGeometry().width() << " x " << series->frameGeometry().height();
+    // Every line of a wrapped text is shown, none cut by the rows around it.
+    for (const QLabel* label : series->findChildren<QLabel*>()) {
+      if (label->wordWrap() && label->isVisibleTo(series) && !label->text().isEmpty()) {
+        EXPECT_GE(label->height(), label->heightForWidth(label->width()))
+            << label->objectName().toStdString();
+      }
+    }
   }
 }
 
