@@ -52,12 +52,6 @@ void LabelPrinting::UsePrinter(std::unique_ptr<QPrinter> printer) {
   printer_ = std::move(printer);
   printer_->setFullPage(true);
   filed_.clear();
-  // Print to File offers the desk's paper sizes; the file gets pages of the label's own size.
-  if (!printer_->outputFileName().isEmpty()) {
-    const labels::LabelSize size;
-    printer_->setPageSize(QPageSize(QSizeF(size.widthMm, size.heightMm), QPageSize::Millimeter,
-                                    QString(), QPageSize::ExactMatch));
-  }
   const QString name =
       printer_->outputFileName().isEmpty() ? printer_->printerName() : printer_->outputFileName();
   status->setText(QStringLiteral("on %1").arg(name));
@@ -130,9 +124,9 @@ void LabelPrinting::PrintOnPrinter(const labels::BoardFacts& facts) {
   painter.end();
 }
 
-// The labels drawn by the labels library itself, as tuvactl writes them: real text, and the file
-// replaced whole, so that it always holds every label or, when it cannot be written, stays as it
-// was.
+// The labels drawn by the labels library itself, as tuvactl writes them: real text, pages of the
+// label's own size whatever paper Print to File offered, and the file replaced whole, so that it
+// always holds every label or, when it cannot be written, stays as it was.
 void LabelPrinting::WriteFile(const labels::BoardFacts& facts) {
   std::vector<labels::BoardFacts> labels = filed_;
   labels.push_back(facts);

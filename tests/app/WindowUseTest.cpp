@@ -10,6 +10,7 @@
 #include <QSet>
 #include <QStyleOptionComboBox>
 #include <QStyleOptionGroupBox>
+#include <QTimer>
 
 #include "app/RecentFiles.h"
 
@@ -86,6 +87,21 @@ TEST_F(WindowUseTest, MessageBoxesKeepALongPathReadable) {
   bold.setBold(true);
   EXPECT_GE(small->width(), QFontMetrics(bold).horizontalAdvance("FVantel") +
                                 6 * small->fontMetrics().lineSpacing());
+}
+
+// A question answers with the button pressed.
+TEST_F(WindowUseTest, AQuestionAnswersWithTheButtonPressed) {
+  app::TfrmAir& w = Open();
+  app::QtDialogs real(&w);
+  for (const auto& [button, answer] :
+       {std::pair{QMessageBox::Yes, true}, std::pair{QMessageBox::No, false}}) {
+    QTimer::singleShot(0, [button] {
+      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      ASSERT_TRUE(box);
+      box->button(button)->click();
+    });
+    EXPECT_EQ(real.YesNo("FVantel", "Overwrite?"), answer);
+  }
 }
 
 // Every menu and item of the menu bar opens from the keyboard: each has a mnemonic that no other
