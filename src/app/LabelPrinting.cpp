@@ -7,6 +7,9 @@
 #include <QPainter>
 #include <QPrintDialog>
 #include <QPrinterInfo>
+#include <QSaveFile>
+
+#include "app/StatusLine.h"
 
 namespace tuva::app {
 namespace {
@@ -23,7 +26,7 @@ LabelPrinting::LabelPrinting(QWidget* parent) : QWidget(parent) {
   layout->setContentsMargins(0, 0, 0, 0);
   enabled = new QCheckBox(QStringLiteral("Print a &label for each board"), this);
   enabled->setObjectName(QStringLiteral("chkLabels"));
-  status = new QLabel(this);
+  status = new StatusLine(this);
   status->setObjectName(QStringLiteral("lblLabels"));
   layout->addWidget(enabled);
   layout->addWidget(status, 1);
@@ -48,6 +51,7 @@ bool LabelPrinting::Choose() {
 void LabelPrinting::UsePrinter(std::unique_ptr<QPrinter> printer) {
   printer_ = std::move(printer);
   printer_->setFullPage(true);
+  filed_.clear();
   const QString name =
       printer_->outputFileName().isEmpty() ? printer_->printerName() : printer_->outputFileName();
   status->setText(QStringLiteral("on %1").arg(name));
@@ -93,24 +97,48 @@ void LabelPrinting::Begin(const series::SeriesPlan& plan) {
 void LabelPrinting::Print(const series::BoardReport& report) {
   if (!enabled->isChecked() || !printer_ || !report.programmed) return;
   const labels::BoardFacts facts = labels::FactsOfBoard(facts_, report);
-  const QRectF page = printer_->pageLayout().fullRect(QPageLayout::Millimeter);
-  const labels::LabelSize size{page.width(), page.height()};
   try {
-    const labels::LabelImage label =
-        labels::RenderImage(facts, size, printer_->resolution() / 25.4);
-    const QImage image(label.pixels.data(), label.width, label.height, label.stride,
-                       QImage::Format_ARGB32_Premultiplied);
-    QPainter painter;
-    if (!painter.begin(printer_.get())) {
-      throw labels::LabelError("the printer " + printer_->printerName().toStdString() +
-                               " does not take it");
+    if (printer_->outputFileName().isEmpty()) {
+      PrintOnPrinter(facts);
+    } else {
+      WriteFile(facts);
     }
-    painter.drawImage(QRect(0, 0, painter.device()->width(), painter.device()->height()), image);
-    painter.end();
   } catch (const labels::LabelError& error) {
     status->setText(QStringLiteral("The label of %1 was not printed: %2")
                         .arg(Text(report.capcodes), Text(error.what())));
   }
+}
+
+void LabelPrinting::PrintOnPrinter(const labels::BoardFacts& facts) {
+  const QRectF page = printer_->pageLayout().fullRect(QPageLayout::Millimeter);
+  const labels::LabelSize size{page.width(), page.height()};
+  const labels::LabelImage label = labels::RenderImage(facts, size, printer_->resolution() / 25.4);
+  const QImage image(label.pixels.data(), label.width, label.height, label.stride,
+                     QImage::Format_ARGB32_Premultiplied);
+  QPainter painter;
+  if (!painter.begin(printer_.get())) {
+    throw labels::LabelError("the printer " + printer_->printerName().toStdString() +
+                             " does not take it");
+  }
+  painter.drawImage(QRect(0, 0, painter.device()->width(), painter.device()->height()), image);
+  painter.end();
+}
+
+// The labels drawn by the labels library itself, as tuvactl writes them: real text, pages of the
+// label's own size whatever paper Print to File offered, and the file replaced whole, so that it
+// always holds every label or, when it cannot be written, stays as it was.
+void LabelPrinting::WriteFile(const labels::BoardFacts& facts) {
+  std::vector<labels::BoardFacts> labels = filed_;
+  labels.push_back(facts);
+  const std::string pdf = labels::RenderPdf(labels, labels::LabelSize{});
+  QSaveFile file(printer_->outputFileName());
+  if (!file.open(QIODevice::WriteOnly) ||
+      file.write(pdf.data(), static_cast<qint64>(pdf.size())) != static_cast<qint64>(pdf.size()) ||
+      !file.commit()) {
+    throw labels::LabelError(file.fileName().toStdString() +
+                             " cannot be written: " + file.errorString().toStdString());
+  }
+  filed_ = std::move(labels);
 }
 
 }  // namespace tuva::app

@@ -9,6 +9,7 @@
 #include <QSettings>
 #include <QWidget>
 #include <memory>
+#include <vector>
 
 #include "labels/SeriesLabels.h"
 #include "series/SeriesRun.h"
@@ -34,14 +35,19 @@ class LabelPrinting : public QWidget {
   // A run starts: its frequency and station go on every label.
   void Begin(const series::SeriesPlan& plan);
   // Prints the board's label when the box is checked and the board was programmed. A label that
-  // cannot be printed is said in `status`; the board stays programmed.
+  // cannot be printed is said in `status`; the board stays programmed. A printer prints each
+  // label as a job of its own; a PDF file is written again with every label printed to it since
+  // it was chosen, one page each, so that no label replaces the one before it.
   void Print(const series::BoardReport& report);
 
  private:
   bool Choose();
+  void PrintOnPrinter(const labels::BoardFacts& facts);
+  void WriteFile(const labels::BoardFacts& facts);
 
   std::unique_ptr<QPrinter> printer_;
   labels::SeriesFacts facts_;
+  std::vector<labels::BoardFacts> filed_;  // the labels in the PDF file, oldest first
 };
 
 }  // namespace tuva::app

@@ -35,6 +35,10 @@ int WidestLabel(const QScreen* screen) {
   return std::max(box - 120, 200);
 }
 
+// The room a title bar takes besides its caption, in lines of text: the window's icon and its
+// three buttons with their spacing.
+constexpr int kTitleBarButtonRoom = 7;
+
 // Lines that would not fit break after a '/' rather than inside a word: a zero-width space
 // after each separator shows nothing, it only marks the places a line may end.
 QString BreakablePaths(const QString& text) {
@@ -57,7 +61,13 @@ std::unique_ptr<QMessageBox> QtDialogs::BuildMessageBox(const QString& caption, 
     needed = std::max(needed, label->fontMetrics().horizontalAdvance(line));
   needed += label->fontMetrics().averageCharWidth();  // the label's own margin
   if (needed > widest) label->setText(BreakablePaths(text));
-  label->setMinimumWidth(std::min(needed, widest));
+  // The title bar shows the caption whole beside the window manager's icon and buttons (a box as
+  // narrow as "Read Sucess!" showed "F…el" of "FVantel").
+  QFont titleFont = box->font();
+  titleFont.setBold(true);
+  const int title = QFontMetrics(titleFont).horizontalAdvance(caption) +
+                    kTitleBarButtonRoom * label->fontMetrics().lineSpacing();
+  label->setMinimumWidth(std::min(std::max(needed, title), widest));
   return box;
 }
 
@@ -70,8 +80,9 @@ void QtDialogs::MessageBox(const QString& caption, const QString& text, MessageI
 }
 
 bool QtDialogs::YesNo(const QString& caption, const QString& text) {
-  QMessageBox box(QMessageBox::Warning, caption, text, QMessageBox::Yes | QMessageBox::No, parent_);
-  return box.exec() == QMessageBox::Yes;
+  const auto box = BuildMessageBox(caption, text, MessageIcon::Exclamation);
+  box->setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+  return box->exec() == QMessageBox::Yes;
 }
 
 bool QtDialogs::YesNoDefaultNo(const QString& caption, const QString& text) {

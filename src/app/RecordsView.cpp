@@ -8,6 +8,7 @@
 
 #include "app/Dialogs.h"
 #include "app/MainWindow.h"
+#include "app/StatusLine.h"
 #include "app/TableRows.h"
 #include "records/RecordText.h"
 #include "series/SeriesRun.h"
@@ -16,6 +17,7 @@ namespace tuva::app {
 namespace {
 
 const QString kCsvFilter = QStringLiteral("CSV files (*.csv)");
+constexpr int kCapcodesColumn = 4;
 
 // "1 record", "2 records"
 QString Records(std::size_t count) {
@@ -29,6 +31,28 @@ QString Text(const std::string& text) {
 // Viewing never creates a database: a file that is not there is reported, not made.
 std::vector<records::Attempt> ListForViewing(const std::string& where) {
   return records::OpenRecordStore(where, records::OpenMode::ReadOnly)->List({});
+}
+
+// The capcodes an attempt gave its board: those it took from the pool ("1=1500000"); a board that
+// kept its own capcodes shows every slot as written, a slot taken from the pool as taken.
+QString CapcodesText(const records::Attempt& a) {
+  if (a.kept.find("capcode") == std::string::npos) return Text(records::TakenText(a));
+  QStringList slots;
+  for (std::size_t slot = 1; slot <= a.capcodes.size(); ++slot) {
+    records::Attempt one;
+    for (const records::Attempt::Taken& taken : a.taken) {
+      if (taken.slot == static_cast<int>(slot)) one.taken.push_back(taken);
+    }
+    slots << (one.taken.empty() ? QStringLiteral("%1=%2").arg(slot).arg(Text(a.capcodes[slot - 1]))
+                                : Text(records::TakenText(one)));
+  }
+  return slots.join(QLatin1Char(' '));
+}
+
+// The firmware the board runs after the attempt, and whether the attempt put it there.
+QString FirmwareText(const records::Attempt& a) {
+  const QString version = Text(series::ShortFirmware(a.firmware));
+  return a.firmwareProgrammed ? version + QStringLiteral(" (programmed)") : version;
 }
 
 }  // namespace
@@ -50,7 +74,7 @@ RecordsView::RecordsView(TfrmAir& window, std::function<QString()> where, QWidge
   refresh_->setObjectName(QStringLiteral("btnRefreshRecords"));
   export_ = new QPushButton(QStringLiteral("&Export CSV..."), this);
   export_->setObjectName(QStringLiteral("btnExportRecords"));
-  status_ = new QLabel(this);
+  status_ = new StatusLine(this);
   status_->setObjectName(QStringLiteral("lblRecordsStatus"));
   refresh_->setAutoDefault(false);
   export_->setAutoDefault(false);
@@ -97,13 +121,17 @@ void RecordsView::Fill(const std::vector<records::Attempt>& attempts) {
   table_->setSortingEnabled(false);
   table_->setRowCount(0);
   for (const records::Attempt& a : attempts) {
-    const int row =
-        AppendRow(table_, {QString::number(a.id), Text(a.time), Text(a.station), Text(a.port),
-                           Text(records::TakenText(a)), Text(series::ShortFirmware(a.firmware)),
-                           Text(a.frequency), Text(records::ResultText(a)),
-                           QString::number(a.seconds, 'f', 1), Text(a.message)});
-    // Numbers sort as numbers.
-    table_->item(row, 0)->setData(Qt::DisplayRole, static_cast<qlonglong>(a.id));
+    const QString capcodes = CapcodesText(a);
+    const int row = AppendRow(
+        table_, {QString::number(a.id), Text(a.time), Text(a.station), Text(a.port), capcodes,
+                 FirmwareText(a), Text(a.frequency), Text(records::ResultText(a)),
+                 QString::number(a.seconds, 'f', 1), Text(a.message)});
+    table_->item(row, kCapcodesColumn)->setToolTip(capcodes);
+    // Numbers sort as numbers: the item holds the number itself (setting it on the item made
+    // with its text would be taken for no change, the text and the number comparing equal).
+    auto* number = new QTableWidgetItem;
+    number->setData(Qt::DisplayRole, static_cast<qlonglong>(a.id));
+    table_->setItem(row, 0, number);
   }
   table_->setSortingEnabled(true);
   table_->scrollToBottom();

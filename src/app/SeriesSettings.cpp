@@ -12,6 +12,7 @@
 #include "app/AppSettings.h"
 #include "app/MainWindow.h"
 #include "app/PortMenu.h"
+#include "app/StatusLine.h"
 #include "files/ConfigFile.h"
 #include "link/Discovery.h"
 #include "records/RecordStore.h"
@@ -214,9 +215,9 @@ bool SeriesSettings::ReadFirmware(series::SeriesPlan& plan, SettingsRefusal& ref
   if (path.isEmpty()) return true;
   // Burning firmware is a service-mode operation, behind the access code of its password dialog.
   if (!window_.session().serviceMode) {
-    refusal = {QStringLiteral("Firmware is put on boards in service mode only: enter it with "
-                              "System > S29 Mode (Ctrl+Shift+S) and its password, or clear the "
-                              "firmware file."),
+    refusal = {QStringLiteral("Firmware is put on boards in service mode only: press Ctrl+Shift+S "
+                              "in the main window and give its password, or clear the firmware "
+                              "file."),
                firmwarePath_};
     return false;
   }
@@ -249,7 +250,7 @@ QWidget* SeriesSettings::BuildList() {
   browse->setAutoDefault(false);
   fileRow->addWidget(listPath_, 1);
   fileRow->addWidget(browse);
-  listState_ = new QLabel(box);
+  listState_ = new StatusLine(box);
   listState_->setObjectName(QStringLiteral("lblListState"));
   layout->addLayout(fileRow);
   layout->addWidget(listState_);

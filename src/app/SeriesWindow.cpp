@@ -10,6 +10,7 @@
 
 #include "app/Dialogs.h"
 #include "app/MainWindow.h"
+#include "app/StatusLine.h"
 #include "app/TableRows.h"
 #include "records/Journal.h"
 #include "series/NewProgressions.h"
@@ -50,10 +51,18 @@ SeriesWindow::SeriesWindow(TfrmAir& window)
   records_ = new RecordsView(
       window_, [this] { return settings_->recordsWhere(); }, tabs_);
   tabs_->addTab(records_, QStringLiteral("&Records"));
+  // The tables take the height the settings and the live rows leave (a few rows at least), so
+  // that a wrapped line of the settings is never cut to make room for them.
+  tabs_->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Ignored);
+  tabs_->setMinimumHeight(8 * fontMetrics().lineSpacing());
   layout->addWidget(tabs_, 1);
 
   connect(tabs_, &QTabWidget::currentChanged, this, [this](int index) {
     if (tabs_->widget(index) == records_) records_->Refresh();
+  });
+  // Another database named: its attempts, never the last one's under its name.
+  connect(settings_->recordsField(), &QLineEdit::editingFinished, this, [this] {
+    if (tabs_->currentWidget() == records_) records_->Refresh();
   });
   settings_->Restore();
   SetPhase(Phase::Idle);
@@ -73,7 +82,7 @@ QWidget* SeriesWindow::BuildControls() {
   startButton_->setObjectName(QStringLiteral("btnStart"));
   stopButton_ = new QPushButton(QStringLiteral("S&top"), row);
   stopButton_->setObjectName(QStringLiteral("btnStop"));
-  progress_ = new QLabel(row);
+  progress_ = new StatusLine(row);
   progress_->setObjectName(QStringLiteral("lblProgress"));
   stationView_ = new QCheckBox(QStringLiteral("Station &view"), row);
   stationView_->setObjectName(QStringLiteral("chkStationView"));

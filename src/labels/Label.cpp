@@ -284,19 +284,29 @@ std::vector<std::string> SplitCapcodes(std::string_view text) {
 }
 
 std::string RenderPdf(const BoardFacts& facts, LabelSize size) {
+  return RenderPdf(std::vector<BoardFacts>{facts}, size);
+}
+
+std::string RenderPdf(const std::vector<BoardFacts>& labels, LabelSize size) {
+  if (labels.empty()) throw LabelError("there is no label to print");
   const Barcode kind = BarcodeFor(size);
-  const Modules modules = ModulesFor(facts, kind);
+  std::vector<Modules> barcodes;
+  for (const BoardFacts& facts : labels) barcodes.push_back(ModulesFor(facts, kind));
   std::string bytes;
   {
     Surface surface(cairo_pdf_surface_create_for_stream(
         AppendToString, &bytes, size.widthMm * kPointsPerMm, size.heightMm * kPointsPerMm));
     Check(cairo_surface_status(surface.get()), "the label's PDF cannot be made");
-    const std::string title = "Label " + facts.capcodes.front();
+    const std::string title = labels.size() == 1 ? "Label " + labels.front().capcodes.front()
+                                                 : std::to_string(labels.size()) + " labels";
     cairo_pdf_surface_set_metadata(surface.get(), CAIRO_PDF_METADATA_TITLE, title.c_str());
     cairo_pdf_surface_set_metadata(surface.get(), CAIRO_PDF_METADATA_CREATOR, "tuva");
     Context cr(cairo_create(surface.get()));
     cairo_scale(cr.get(), kPointsPerMm, kPointsPerMm);
-    DrawLabel(cr.get(), facts, size, modules, kind);
+    for (std::size_t page = 0; page < labels.size(); ++page) {
+      if (page > 0) cairo_show_page(cr.get());  // the last page ends with the file
+      DrawLabel(cr.get(), labels[page], size, barcodes[page], kind);
+    }
     Check(cairo_status(cr.get()), "the label cannot be drawn");
     cr.reset();
     cairo_surface_finish(surface.get());

@@ -60,6 +60,8 @@ class LabelError : public std::runtime_error {
 // The label as a PDF file's bytes. Throws LabelError when there is no capcode or the barcode
 // library refuses it.
 std::string RenderPdf(const BoardFacts& facts, LabelSize size);
+// Several labels as one PDF file, a page of `size` each, in order.
+std::string RenderPdf(const std::vector<BoardFacts>& labels, LabelSize size);
 
 // The label as pixels for a printer: 32-bit premultiplied ARGB in native byte order, rows of
 // `stride` bytes, white background.

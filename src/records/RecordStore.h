@@ -57,7 +57,7 @@ struct Attempt {
   std::string time;     // start, UTC, ISO 8601 ("2026-12-07T11:02:03Z")
   std::string station;  // programming station, by default the host name
   std::string port;
-  std::string firmware;               // the board's firmware identification text
+  std::string firmware;               // identification text of what the board runs after it
   std::vector<std::string> capcodes;  // the capcode of every slot 1..16 as the window shows it
   std::string frequency;              // MHz ("462.0125")
   std::string sha256;                 // of the 4100 bytes written, lower-case hex

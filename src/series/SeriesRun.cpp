@@ -580,8 +580,10 @@ bool SeriesRun::FirmwareStep(BoardJob& job, PortView& view, std::string& message
   }
   // From here on the board runs the file's firmware; its line shows the change.
   job.firmwareLine = FirmwareLineOf(plan_.firmware->buffer);
-  if (outcome.programmed)
+  if (outcome.programmed) {
     job.report.firmware += " -> " + ValidUtf8(ShortFirmware(job.firmwareLine));
+    job.attempt.firmware = ValidUtf8(job.firmwareLine);  // the record says what the board runs
+  }
   return true;
 }
 

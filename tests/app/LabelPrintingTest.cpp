@@ -1,5 +1,6 @@
-// The series window's label printing on a printer that prints to a PDF file: the page that comes
-// out carries a barcode that scans back to the board's capcode, and a failed board prints nothing.
+// The series window's label printing on a printer that prints to a PDF file: every programmed
+// board's label comes out as a page of the file, with a barcode that scans back to its capcode, and
+// a failed board prints nothing.
 #include "app/LabelPrinting.h"
 
 #include <QPageSize>
@@ -12,7 +13,9 @@
 namespace tuva::app {
 namespace {
 
-TEST(LabelPrintingTest, AProgrammedBoardsLabelScansBackAsItsCapcode) {
+// Print to File in the desktop's dialog comes back with the desk's paper (Letter here): the file
+// still gets one page of the label's size per board, each scanning back to its board's capcode.
+TEST(LabelPrintingTest, EveryProgrammedBoardsLabelIsAPageOfTheFileThatScansBackAsItsCapcode) {
   testing::TestApp();
   QTemporaryDir dir;
   ASSERT_TRUE(dir.isValid());
@@ -23,8 +26,7 @@ TEST(LabelPrintingTest, AProgrammedBoardsLabelScansBackAsItsCapcode) {
   auto printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
   printer->setOutputFormat(QPrinter::PdfFormat);
   printer->setOutputFileName(QString::fromStdString(pdf));
-  printer->setPageSize(
-      QPageSize(QSizeF(62, 29), QPageSize::Millimeter, QString(), QPageSize::ExactMatch));
+  printer->setPageSize(QPageSize(QPageSize::Letter));
   printing.UsePrinter(std::move(printer));
   printing.enabled->setChecked(true);
   series::SeriesPlan plan;
@@ -35,14 +37,23 @@ TEST(LabelPrintingTest, AProgrammedBoardsLabelScansBackAsItsCapcode) {
   printing.Print(failed);
   EXPECT_FALSE(std::filesystem::exists(pdf));
 
-  series::BoardReport programmed{"/dev/pts/9", "1500042", "FLEX 2.41", "programmed", 11, true};
-  printing.Print(programmed);
+  for (const char* capcode : {"1500042", "1500043", "1500044"}) {
+    printing.Print({"/dev/pts/9", capcode, "FLEX 2.41", "programmed", 11, true});
+    printing.Print(failed);
+  }
   ASSERT_TRUE(std::filesystem::exists(pdf)) << printing.status->text().toStdString();
-  const auto png = testing::RunProgram(
-      PDFTOPPM, {"-r", "300", "-png", "-singlefile", pdf, folder + "/printed"}, folder);
+  const auto info = testing::RunProgram(PDFINFO, {pdf}, folder);
+  ASSERT_EQ(info.status, 0) << info.err;
+  EXPECT_NE(info.out.find("Pages:           3\n"), std::string::npos) << info.out;
+  EXPECT_NE(info.out.find("Page size:       175.748 x 82.2047 pts"), std::string::npos) << info.out;
+  const auto png =
+      testing::RunProgram(PDFTOPPM, {"-r", "300", "-png", pdf, folder + "/printed"}, folder);
   ASSERT_EQ(png.status, 0) << png.err;
-  const auto scan = testing::RunProgram(ZBARIMG, {"-q", folder + "/printed.png"}, folder);
-  EXPECT_EQ(scan.out, "CODE-128:1500042\n") << scan.err;
+  const auto scan = testing::RunProgram(
+      ZBARIMG,
+      {"-q", folder + "/printed-1.png", folder + "/printed-2.png", folder + "/printed-3.png"},
+      folder);
+  EXPECT_EQ(scan.out, "CODE-128:1500042\nCODE-128:1500043\nCODE-128:1500044\n") << scan.err;
 }
 
 }  // namespace

@@ -1,11 +1,17 @@
 // Pages, selectors and the proportional scaling of the window.
+#include <QCheckBox>
 #include <QComboBox>
+#include <QLabel>
+#include <QScreen>
 #include <QSpinBox>
+#include <QTabWidget>
 #include <QTest>
 
 #include "AppTestSupport.h"
 #include "app/Controls.h"
 #include "app/LayoutScaler.h"
+#include "app/PortRows.h"
+#include "app/SeriesWindow.h"
 
 namespace tuva::testing {
 namespace {
@@ -128,6 +134,64 @@ TEST_F(WindowTest, SelectorsBringTheirPageToTheFront) {
   EXPECT_EQ(w.FrontPage(), w.GroupBox1);
   for (QWidget* page : {w.grpNormal, w.GroupBox1, w.grpSrc})
     EXPECT_EQ(w.layout().DesignBounds(page), QRect(12, 20, 714, 494));
+}
+
+// The series window on the smallest screen the programmer is used on, 1366 x 768 (and a
+// 2732 x 1536 screen at QT_SCALE_FACTOR=2, the same in logical pixels): the window with its frame
+// fits, as opened, in the station view, with three jigs and with long status lines.
+TEST_F(WindowTest, TheSeriesWindowFitsTheScreen) {
+  app::TfrmAir& w = Open();
+  const QRect available = w.screen()->availableGeometry();
+  if (available.width() < 1366 || available.height() < 740) {
+    GTEST_SKIP() << "a screen of " << available.width() << " x " << available.height();
+  }
+  w.SeriesProgramming1->trigger();
+  auto* series = w.findChild<app::SeriesWindow*>();
+  ASSERT_TRUE(series);
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(series));
+  const QString longText = QStringLiteral(
+      "failed: the board stopped answering while its configuration was written; "
+      "remove the board and check it, then put it back on /dev/ttyUSB0 "
+      "(the records database postgresql://tuva@records.example.net/tuva)");
+  const QString jigs[] = {"/dev/ttyUSB0", "/dev/ttyUSB1", "/dev/ttyUSB2"};
+  const std::pair<const char*, std::function<void()>> cases[] = {
+      {"as opened", [] {}},
+      {"three jigs",
+       [&] {
+         auto* rows = series->findChild<app::PortRows*>();
+         rows->Reset({"/dev/ttyUSB0", "/dev/ttyUSB1", "/dev/ttyUSB2"});
+         for (const QString& jig : jigs) {
+           rows->Show({jig.toStdString(), series::PortState::Failed, 0, "1500000,1600000", 12.5,
+                       longText.toStdString()});
+         }
+       }},
+      {"long status lines",
+       [&] {
+         for (const char* name : {"lblProgress", "lblRecordsStatus", "lblLabels", "lblListState"})
+           series->findChild<QLabel*>(name)->setText(longText + " " + longText);
+         series->grab();  // painted: each line ends in "…" and has its whole text as tooltip
+         EXPECT_EQ(series->findChild<QLabel*>("lblProgress")->toolTip(), longText + " " + longText);
+       }},
+      {"records tab", [&] { series->findChild<QTabWidget*>("tabs")->setCurrentIndex(1); }},
+      {"station view", [&] { series->findChild<QCheckBox*>("chkStationView")->setChecked(true); }},
+  };
+  for (const auto& [name, set] : cases) {
+    SCOPED_TRACE(name);
+    set();
+    QApplication::processEvents();
+    const QSize least = series->minimumSizeHint().expandedTo(series->minimumSize());
+    EXPECT_LE(least.width(), available.width() - 40) << least.width();
+    EXPECT_LE(least.height(), available.height() - 60) << least.height();
+    EXPECT_TRUE(available.contains(series->frameGeometry()))
+        << series->frameGeometry().width() << " x " << series->frameGeometry().height();
+    // Every line of a wrapped text is shown, none cut by the rows around it.
+    for (const QLabel* label : series->findChildren<QLabel*>()) {
+      if (label->wordWrap() && label->isVisibleTo(series) && !label->text().isEmpty()) {
+        EXPECT_GE(label->height(), label->heightForWidth(label->width()))
+            << label->objectName().toStdString();
+      }
+    }
+  }
 }
 
 }  // namespace

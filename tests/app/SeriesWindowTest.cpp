@@ -256,6 +256,14 @@ TEST_F(SeriesWindowTest, KeepingTheBoardsCapcodesReprovisionsIt) {
   written.Assign(std::span<const std::uint8_t, kImageSize>(copy0.data(), kImageSize));
   EXPECT_EQ(series::CapcodeTexts(written), series::CapcodeTexts(held));
   EXPECT_EQ(series::FrequencyText(written), "465.0000");
+  Get<QTabWidget>("tabs")->setCurrentIndex(1);
+  auto* records = Get<QTableWidget>("tblRecords");
+  ASSERT_TRUE(WaitFor([&] { return records->rowCount() == 1; }));
+  QStringList slots;  // every slot as the board holds it
+  for (const std::string& capcode : series::CapcodeTexts(held))
+    slots << QString("%1=%2").arg(slots.size() + 1).arg(QString::fromStdString(capcode));
+  EXPECT_EQ(records->item(0, 4)->text(), slots.join(' '));
+  EXPECT_TRUE(slots.join(' ').startsWith("1=1500001 2=1600001 3="));
 }
 
 // One live row per port: the board being written counts its percentage up, then says it may go;
@@ -341,7 +349,7 @@ TEST_F(SeriesWindowTest, EachWarningLeavesTheKeyboardInItsFieldAndNoKeyReachesAB
          garbage.close();
          Get<QLineEdit>("edtFirmware")->setText(garbage.fileName());
        },
-       "in service mode only", "edtFirmware"},
+       "in service mode only: press Ctrl+Shift+S in the main window", "edtFirmware"},
       {[&] { w.session().serviceMode = true; }, "garbage.s19: line 1", "edtFirmware"},
   };
   for (const auto& [set, message, field] : cases) {
@@ -436,6 +444,31 @@ TEST_F(SeriesWindowTest, ViewingRecordsCreatesNothingAndNeverShowsAnotherDatabas
   ASSERT_TRUE(WaitFor([&] { return status->text().contains("no records database"); }));
   EXPECT_EQ(records->rowCount(), 0);
   EXPECT_FALSE(QFileInfo::exists(cwd.file("typo")));
+}
+
+// Attempt numbers sort as numbers; naming another database lists its attempts at once.
+TEST_F(SeriesWindowTest, TheRecordsSortByNumberAndFollowTheDatabaseNamed) {
+  {
+    auto store = records::OpenRecordStore(cwd.file("records.sqlite").toStdString(),
+                                          records::OpenMode::Create);
+    for (int board = 0; board < 11; ++board) store->Reserve({}, {{1, 1500000, 1, 2000000}});
+    records::OpenRecordStore(cwd.file("other.sqlite").toStdString(), records::OpenMode::Create)
+        ->Reserve({}, {{1, 1700000, 1, 2000000}});
+  }
+  app::TfrmAir& w = Open();
+  OpenSeries(w);
+  auto* records = Get<QTableWidget>("tblRecords");
+  Get<QTabWidget>("tabs")->setCurrentIndex(1);
+  ASSERT_TRUE(WaitFor([&] { return records->rowCount() == 11; }));
+  records->sortByColumn(0, Qt::DescendingOrder);
+  EXPECT_EQ(Column(records, 0).mid(0, 3), (QStringList{"11", "10", "9"}));
+
+  auto* path = Get<QLineEdit>("edtRecords");
+  path->setText(cwd.file("other.sqlite"));
+  path->setFocus();
+  QTest::keyClick(path, Qt::Key_Return);
+  ASSERT_TRUE(WaitFor([&] { return records->rowCount() == 1; }));
+  EXPECT_EQ(records->item(0, 4)->text(), "1=1700000");
 }
 
 TEST_F(SeriesWindowTest, ADatabaseThatDoesNotAnswerLeavesTheWindowLive) {

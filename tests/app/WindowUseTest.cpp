@@ -9,6 +9,8 @@
 #include <QScreen>
 #include <QSet>
 #include <QStyleOptionComboBox>
+#include <QStyleOptionGroupBox>
+#include <QTimer>
 
 #include "app/RecentFiles.h"
 
@@ -50,8 +52,9 @@ TEST_F(WindowUseTest, ARefusedEntryIsSelectedSoTypingReplacesIt) {
   EXPECT_EQ(image().byte(0x1E0 + 3), 25);
 }
 
-// The message about a default file that is no configuration stays on one line, and a path wider
-// than the screen breaks inside the box instead of running past it.
+// The message about a default file that is no configuration stays on one line, a path wider than
+// the screen breaks inside the box instead of running past it, and a short message keeps its
+// caption whole.
 TEST_F(WindowUseTest, MessageBoxesKeepALongPathReadable) {
   app::TfrmAir& w = Open();
   app::QtDialogs real(&w);
@@ -73,6 +76,32 @@ TEST_F(WindowUseTest, MessageBoxesKeepALongPathReadable) {
   EXPECT_LE(huge->width(), w.screen()->availableGeometry().width());
   EXPECT_GT(huge->findChild<QLabel*>(QStringLiteral("qt_msgbox_label"))->height(),
             2 * label->fontMetrics().lineSpacing());
+  huge->hide();
+
+  // A short message still leaves its title bar room for the caption beside the window manager's
+  // icon and three buttons.
+  auto small = real.BuildMessageBox("FVantel", "Read Sucess!", MessageIcon::None);
+  small->show();
+  QApplication::processEvents();
+  QFont bold = small->font();
+  bold.setBold(true);
+  EXPECT_GE(small->width(), QFontMetrics(bold).horizontalAdvance("FVantel") +
+                                6 * small->fontMetrics().lineSpacing());
+}
+
+// A question answers with the button pressed.
+TEST_F(WindowUseTest, AQuestionAnswersWithTheButtonPressed) {
+  app::TfrmAir& w = Open();
+  app::QtDialogs real(&w);
+  for (const auto& [button, answer] :
+       {std::pair{QMessageBox::Yes, true}, std::pair{QMessageBox::No, false}}) {
+    QTimer::singleShot(0, [button] {
+      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      ASSERT_TRUE(box);
+      box->button(button)->click();
+    });
+    EXPECT_EQ(real.YesNo("FVantel", "Overwrite?"), answer);
+  }
 }
 
 // Every menu and item of the menu bar opens from the keyboard: each has a mnemonic that no other
@@ -159,7 +188,45 @@ QStringList ClippedControls(QWidget* page) {
   return clipped;
 }
 
-// Run once as it is and once on a 3840 x 2160 screen at QT_SCALE_FACTOR=2.
+// The names of the shown controls of `page` that reach out of their group box's frame or into its
+// title.
+QStringList ControlsOverFrames(QWidget* page) {
+  QStringList over;
+  for (auto* group : page->findChildren<QGroupBox*>()) {
+    if (!group->isVisibleTo(page)) continue;
+    QStyleOptionGroupBox option;
+    option.initFrom(group);
+    option.text = group->title();
+    option.subControls = QStyle::SC_GroupBoxFrame | QStyle::SC_GroupBoxLabel;
+    const QRect inside = group->style()->subControlRect(QStyle::CC_GroupBox, &option,
+                                                        QStyle::SC_GroupBoxContents, group);
+    for (QWidget* control : group->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+      if (!control->isVisibleTo(page)) continue;
+      QRect drawn = control->geometry();
+      if (auto* box = qobject_cast<QCheckBox*>(control)) {
+        // What the box paints: its indicator and text, centred in its height.
+        const QSize painted = box->size().boundedTo(box->sizeHint());
+        drawn = QRect(box->x(), box->y() + (box->height() - painted.height()) / 2, painted.width(),
+                      painted.height());
+      }
+      if (!inside.contains(drawn))
+        over << QString("%1 (%2,%3 %4x%5 out of %6,%7 %8x%9)")
+                    .arg(control->objectName())
+                    .arg(drawn.x())
+                    .arg(drawn.y())
+                    .arg(drawn.width())
+                    .arg(drawn.height())
+                    .arg(inside.x())
+                    .arg(inside.y())
+                    .arg(inside.width())
+                    .arg(inside.height());
+    }
+  }
+  return over;
+}
+
+// Run as it is, on a 1366 x 768 screen, and at QT_SCALE_FACTOR=2 on 2732 x 1536 and 3840 x 2160
+// screens. No control reaches out of its group box either.
 TEST_F(WindowUseTest, NoTextIsClippedOnAnyPageAtTheScreensScale) {
   app::TfrmAir& w = Open();
   QApplication::processEvents();
@@ -172,6 +239,7 @@ TEST_F(WindowUseTest, NoTextIsClippedOnAnyPageAtTheScreensScale) {
   for (QWidget* page : {w.grpNormal, w.GroupBox1, w.grpSrc}) {
     w.ShowPage(page);
     EXPECT_EQ(ClippedControls(page), QStringList()) << page->objectName().toStdString();
+    EXPECT_EQ(ControlsOverFrames(page), QStringList()) << page->objectName().toStdString();
   }
   EXPECT_EQ(ClippedControls(w.canvas()), QStringList());
 }
