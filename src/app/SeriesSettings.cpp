@@ -493,11 +493,10 @@ QWidget* SeriesSettings::FieldOf(const series::PlanRefusal& refused) const {
   switch (refused.input) {
     case series::PlanInput::Template:
       return templateWindow_->isChecked() ? static_cast<QWidget*>(templateWindow_) : templatePath_;
-    case series::PlanInput::Capcodes: {
-      const int slot = std::clamp(refused.index, 1, kCapcodeSlots) - 1;
-      // A step is named as such; anything else about a slot concerns its capcodes.
-      return refused.message.find("step") != std::string::npos ? steps_[slot] : firsts_[slot];
-    }
+    case series::PlanInput::First:
+      return firsts_[std::clamp(refused.index, 1, kCapcodeSlots) - 1];
+    case series::PlanInput::Step:
+      return steps_[std::clamp(refused.index, 1, kCapcodeSlots) - 1];
     case series::PlanInput::Count:
       return count_;
     case series::PlanInput::Ports:

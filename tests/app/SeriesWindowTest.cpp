@@ -321,7 +321,16 @@ TEST_F(SeriesWindowTest, EachWarningLeavesTheKeyboardInItsFieldAndNoKeyReachesAB
          Get<QLineEdit>("edtTemplate")->setText(cwd.file("missing.tbl"));
        },
        "Open Error!", "edtTemplate"},
+      {[&] {  // a file whose name says "step": the refusal concerns the slot's first capcode
+         ASSERT_TRUE(
+             SaveConfigFile(cwd.file("stepping.tbl").toStdString(), ConfigImage::StartupImage())
+                 .ok());
+         Get<QLineEdit>("edtTemplate")->setText(cwd.file("stepping.tbl"));
+         Count(3, "1600000");
+       },
+       "capcode slot 3 is disabled in", "edtFirst3"},
       {[&] {
+         Get<QCheckBox>("chkCount3")->setChecked(false);
          Get<QRadioButton>("rbTemplateWindow")->setChecked(true);
          Get<QRadioButton>("rbPortsTyped")->setChecked(true);
        },
