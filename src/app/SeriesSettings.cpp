@@ -5,15 +5,12 @@
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
-#include <QMenu>
 #include <QVBoxLayout>
 #include <algorithm>
 
 #include "app/AppSettings.h"
-#include "app/MainWindow.h"
-#include "app/PortMenu.h"
+#include "app/Dialogs.h"
 #include "files/ConfigFile.h"
-#include "link/Discovery.h"
 #include "records/RecordStore.h"
 #include "series/SeriesImage.h"
 
@@ -49,8 +46,8 @@ QLineEdit* MakeEdit(QWidget* parent, const QString& name, int characters) {
 
 }  // namespace
 
-SeriesSettings::SeriesSettings(TfrmAir& window, QWidget* parent)
-    : QWidget(parent), window_(window) {
+SeriesSettings::SeriesSettings(Dialogs& dialogs, QString folder, QWidget* parent)
+    : QWidget(parent), dialogs_(dialogs), folder_(std::move(folder)) {
   setObjectName(QStringLiteral("SeriesSettings"));
   auto* columns = new QHBoxLayout(this);
   columns->setContentsMargins(0, 0, 0, 0);
@@ -83,13 +80,6 @@ SeriesSettings::SeriesSettings(TfrmAir& window, QWidget* parent)
   form->addRow(QStringLiteral("Ports:"), BuildPorts());
   labelPrinting_ = new LabelPrinting(this);
   form->addRow(QStringLiteral("Labels:"), labelPrinting_);
-
-  // The label follows Pager > Port; queued, because the menu tells of an item before the item's
-  // own handler has made the choice.
-  connect(
-      window_.portMenu()->menu(), &QMenu::triggered, this, [this] { ShowWindowPorts(); },
-      Qt::QueuedConnection);
-  ShowWindowPorts();
 }
 
 QWidget* SeriesSettings::BuildSlots() {
@@ -146,9 +136,8 @@ QWidget* SeriesSettings::BuildTemplate() {
   layout->addLayout(fileRow);
 
   connect(browse, &QPushButton::clicked, this, [this] {
-    DialogOwner owner(window_.dialogs(), window());
-    if (const auto chosen =
-            window_.dialogs().OpenFile(window_.startupDirectory(), kTemplateFilter)) {
+    DialogOwner owner(dialogs_, window());
+    if (const auto chosen = dialogs_.OpenFile(folder_, kTemplateFilter)) {
       templatePath_->setText(*chosen);
       templateFile_->setChecked(true);
     }
@@ -200,20 +189,21 @@ QWidget* SeriesSettings::BuildFirmware() {
   layout->addLayout(fileRow);
   layout->addWidget(firmwareFull_);
   connect(browse, &QPushButton::clicked, this, [this] {
-    DialogOwner owner(window_.dialogs(), window());
-    if (const auto chosen = window_.dialogs().OpenFile(
-            window_.startupDirectory(), QStringLiteral("S-record files (*.s19 *.s28 *.mot)"))) {
+    DialogOwner owner(dialogs_, window());
+    if (const auto chosen =
+            dialogs_.OpenFile(folder_, QStringLiteral("S-record files (*.s19 *.s28 *.mot)"))) {
       firmwarePath_->setText(*chosen);
     }
   });
   return box;
 }
 
-bool SeriesSettings::ReadFirmware(series::SeriesPlan& plan, SettingsRefusal& refusal) {
+bool SeriesSettings::ReadFirmware(bool serviceMode, series::SeriesPlan& plan,
+                                  SettingsRefusal& refusal) {
   const QString path = firmwarePath_->text().trimmed();
   if (path.isEmpty()) return true;
   // Burning firmware is a service-mode operation, behind the access code of its password dialog.
-  if (!window_.session().serviceMode) {
+  if (!serviceMode) {
     refusal = {QStringLiteral("Firmware is put on boards in service mode only: enter it with "
                               "System > S29 Mode (Ctrl+Shift+S) and its password, or clear the "
                               "firmware file."),
@@ -255,9 +245,8 @@ QWidget* SeriesSettings::BuildList() {
   layout->addWidget(listState_);
   listState_->hide();  // shown once there is something to say
   connect(browse, &QPushButton::clicked, this, [this] {
-    DialogOwner owner(window_.dialogs(), window());
-    if (const auto chosen = window_.dialogs().OpenFile(window_.startupDirectory(),
-                                                       QStringLiteral("CSV files (*.csv)"))) {
+    DialogOwner owner(dialogs_, window());
+    if (const auto chosen = dialogs_.OpenFile(folder_, QStringLiteral("CSV files (*.csv)"))) {
       listPath_->setText(*chosen);
     }
   });
@@ -326,12 +315,12 @@ bool SeriesSettings::ReadList(series::SeriesPlan& plan, SettingsRefusal& refusal
   return true;
 }
 
-void SeriesSettings::ShowWindowPorts() {
+void SeriesSettings::ShowWindowPorts(const MainWindowValues& main) {
   QStringList names;
-  for (const std::string& port : window_.session().ports) names << Text(port);
+  for (const std::string& port : main.ports) names << Text(port);
   portsOfWindow_->setText(QStringLiteral("Pager > Port of the &main window (%1)")
-                              .arg(names.isEmpty() ? QStringLiteral("Automatic: every candidate")
-                                                   : names.join(QStringLiteral(", "))));
+                              .arg(main.automatic ? QStringLiteral("Automatic: every candidate")
+                                                  : names.join(QStringLiteral(", "))));
 }
 
 QString SeriesSettings::recordsWhere() const {
@@ -402,8 +391,9 @@ void SeriesSettings::Restore() {
 
 // ---- the plan ----
 
-std::optional<ConfigImage> SeriesSettings::Template(SettingsRefusal& refusal) {
-  if (templateWindow_->isChecked()) return window_.session().image;
+std::optional<ConfigImage> SeriesSettings::Template(const MainWindowValues& main,
+                                                    SettingsRefusal& refusal) {
+  if (templateWindow_->isChecked()) return main.image;
   const QString path = templatePath_->text().trimmed();
   if (path.isEmpty()) {
     refusal = {QStringLiteral("Choose the template file, or use the main window's configuration."),
@@ -440,7 +430,7 @@ bool SeriesSettings::ReadCounting(series::SeriesPlan& plan, SettingsRefusal& ref
   return true;
 }
 
-std::vector<std::string> SeriesSettings::Ports() const {
+std::vector<std::string> SeriesSettings::Ports(const MainWindowValues& main) const {
   std::vector<std::string> ports;
   if (portsTyped_->isChecked()) {
     for (const QString& port : portList_->text().split(QLatin1Char(','), Qt::SkipEmptyParts))
@@ -449,14 +439,13 @@ std::vector<std::string> SeriesSettings::Ports() const {
         ports.push_back(device);  // a port named twice is served once
     return ports;
   }
-  const Session& session = window_.session();
-  if (!session.ports.empty()) return session.ports;
-  return CandidateDevices(EnumeratePorts(session.sysfsRoot, session.devRoot));
+  return main.ports;
 }
 
-std::optional<series::SeriesPlan> SeriesSettings::Plan(SettingsRefusal& refusal) {
+std::optional<series::SeriesPlan> SeriesSettings::Plan(const MainWindowValues& main,
+                                                       SettingsRefusal& refusal) {
   series::SeriesPlan plan;
-  const auto image = Template(refusal);
+  const auto image = Template(main, refusal);
   if (!image) return std::nullopt;
   plan.templateImage = *image;
   if (!ReadCounting(plan, refusal)) return std::nullopt;
@@ -467,7 +456,7 @@ std::optional<series::SeriesPlan> SeriesSettings::Plan(SettingsRefusal& refusal)
   }
   plan.count = count_->value();
   if (!ReadList(plan, refusal)) return std::nullopt;
-  plan.ports = Ports();
+  plan.ports = Ports(main);
   if (plan.ports.empty()) {
     refusal = {portsTyped_->isChecked()
                    ? QStringLiteral("Type the ports to program on, separated by commas.")
@@ -476,7 +465,7 @@ std::optional<series::SeriesPlan> SeriesSettings::Plan(SettingsRefusal& refusal)
                portsTyped_->isChecked() ? static_cast<QWidget*>(portList_) : portsOfWindow_};
     return std::nullopt;
   }
-  if (!ReadFirmware(plan, refusal)) return std::nullopt;
+  if (!ReadFirmware(main.serviceMode, plan, refusal)) return std::nullopt;
   const std::string templateName =
       templateWindow_->isChecked()
           ? "the main window's configuration"
