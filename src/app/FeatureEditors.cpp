@@ -45,13 +45,14 @@ void ShowRefusal(Dialogs& dialogs, const EntryResult& result) {
 // The panels share group boxes: "Output Features" takes chkCtl0/chkCtl1 and the function-command
 // passwords, grpPara takes the strings' range selector and "FC as a Password". So the boxes are
 // built first and the panels that add to them after.
-FeatureEditors::FeatureEditors(TfrmAir& window) : QObject(&window), window_(window) {
+FeatureEditors::FeatureEditors(TfrmAir& window, QWidget* normal, QWidget* serial, QWidget* sources)
+    : QObject(&window), window_(window) {
   setObjectName(QStringLiteral("FeatureEditors"));
-  outputs_ = new OutputsPanel(*this, window.grpNormal);
-  serial_ = new SerialOutputPanel(*this, window.GroupBox1, outputs_->GroupBox7);
-  security_ = new SecurityPanel(*this, window.grpNormal, outputs_->GroupBox7, serial_->grpPara);
-  strings_ = new CapcodeStringsPanel(*this, window.GroupBox1, serial_->grpPara);
-  prompts_ = new PromptsPanel(*this, window.grpSrc);
+  outputs_ = new OutputsPanel(*this, normal);
+  serial_ = new SerialOutputPanel(*this, serial, outputs_->GroupBox7);
+  security_ = new SecurityPanel(*this, normal, outputs_->GroupBox7, serial_->grpPara);
+  strings_ = new CapcodeStringsPanel(*this, serial, serial_->grpPara);
+  prompts_ = new PromptsPanel(*this, sources);
   serial_->CompleteLayout();
 
   window.AddRefresher(RefreshStep::FunctionPasswords,

@@ -42,8 +42,9 @@ void ShowRefusal(Dialogs& dialogs, const EntryResult& result);
 class FeatureEditors : public QObject {
   Q_OBJECT
  public:
-  // Builds the panels on the window's pages; the window binds and scales them afterwards.
-  explicit FeatureEditors(TfrmAir& window);
+  // Builds the panels on the window's pages (the frequency and capcode page, the serial output
+  // page, the source prompts page); the window binds and scales them afterwards.
+  FeatureEditors(TfrmAir& window, QWidget* normal, QWidget* serial, QWidget* sources);
 
   TfrmAir& window() const { return window_; }
   SerialOutputPanel* serial() const { return serial_; }

@@ -21,6 +21,7 @@
 #include "app/PortMenu.h"
 #include "app/RecentFiles.h"
 #include "app/SeriesWindow.h"
+#include "link/Discovery.h"
 
 namespace tuva::app {
 
@@ -36,7 +37,7 @@ TfrmAir::TfrmAir(Dialogs& dialogs, std::vector<std::string> ports, QWidget* pare
   session_->ports = commandLinePorts_;
   session_->refreshAll = [this] { RefreshAll(); };
   Pager1->addSeparator();
-  portMenu_ = new PortMenu(*this, Pager1);
+  portMenu_ = new PortMenu(*this, Pager1, StatusText, StatusPort);
   recentFiles_ = new RecentFiles(*this, File2, Exit1);
   File2->insertSeparator(Exit1);
   setAcceptDrops(true);
@@ -237,11 +238,20 @@ void TfrmAir::BuildPageKeys() {
     selector->setToolTip(QStringLiteral("Ctrl+PgDown and Ctrl+PgUp change the page"));
 }
 
+MainWindowValues TfrmAir::SeriesValues() const {
+  const Session& session = *session_;
+  MainWindowValues values{session.image, session.serviceMode, session.ports.empty(), session.ports};
+  if (values.automatic)
+    values.ports = CandidateDevices(EnumeratePorts(session.sysfsRoot, session.devRoot));
+  return values;
+}
+
 void TfrmAir::BuildPanels() {
   // Each panel builds its controls on its page and registers its refreshers.
   frequency_ = new FrequencyPanel(*this, grpNormal);
   capcodes_ = new CapcodePanel(*this, grpNormal);
-  new FeatureEditors(*this);  // the feature editors of all three pages; owned by the window
+  // The feature editors of all three pages; owned by the window.
+  new FeatureEditors(*this, grpNormal, GroupBox1, grpSrc);
 }
 
 // Creation: the design layout is recorded, the window is maximised when it is first shown, and

@@ -32,6 +32,7 @@
 
 namespace tuva::app {
 
+struct MainWindowValues;
 class CapcodePanel;
 class FrequencyPanel;
 class PortMenu;
@@ -119,7 +120,6 @@ class TfrmAir : public QMainWindow {
   void SetPasswordDialog(TPasswordDlg* dialog);
   // The window-level action that keeps a hidden entry's key working (null for other entries).
   QAction* ShortcutTwin(const QAction* entry) const;
-  QLabel* lblFilename = nullptr;  // path of the loaded firmware file, shown in service mode
 
   // Opens `path` through Open's checks and messages, as File > Open would with it chosen.
   void OpenPath(const QString& path);
@@ -140,48 +140,17 @@ class TfrmAir : public QMainWindow {
   QString startupDirectory() const { return startupDirectory_; }
   bool deviceBusy() const { return busy_; }
 
-  // Named controls of the window.
-  QLineEdit* edtNull = nullptr;
-  QLabel* stcCode = nullptr;
-  QLabel* stcFeatures = nullptr;
-  QLabel* stcSrc = nullptr;
-  QWidget* grpNormal = nullptr;
-  QWidget* GroupBox1 = nullptr;
-  QWidget* grpSrc = nullptr;
-  QLabel* lblLen = nullptr;
-  QStatusBar* StatusBar1 = nullptr;
-  QProgressBar* PB1 = nullptr;
-  QLabel* StatusText = nullptr;  // panel 1 of the status bar
-  QLabel* StatusPort = nullptr;  // at the right of the status bar: the port in use (Pager > Port)
-
-  // Menus and their items.
-  QMenu* File2 = nullptr;  // configuration files
-  QMenu* File1 = nullptr;  // firmware file (service mode), hidden
-  QMenu* Pager1 = nullptr;
-  QMenu* System1 = nullptr;
-  QAction* Open2 = nullptr;
-  QAction* Save1 = nullptr;
-  QAction* SaveAs1 = nullptr;
-  QAction* Exit1 = nullptr;
-  QAction* Open1 = nullptr;
-  QAction* Read1 = nullptr;
-  QAction* Write1 = nullptr;
-  QAction* Verify1 = nullptr;
-  QAction* CompareWithBoard1 = nullptr;
-  QAction* NormalMode1 = nullptr;
-  QAction* CheckFirmware1 = nullptr;
-  QAction* S29Mode1 = nullptr;
-
   // System > Series Programming: shows the series window. While a series runs the editors, the
   // file commands and the device commands are disabled as during a device operation: BeginSeries
   // commits the entry being typed and collects the capcode strings, so the image is the template
   // as the window shows it; false when a device operation runs or the entry is refused.
   // EndSeries enables them again. Closing the window during a series asks the series window's
   // question (stop, then close; or keep running).
+  // SeriesValues is what a series takes from the window: its configuration, service mode and ports.
   void SeriesProgramming1Click();
   bool BeginSeries();
   void EndSeries();
-  QAction* SeriesProgramming1 = nullptr;
+  MainWindowValues SeriesValues() const;
 
   // Called by the front end: the Write item as the device operations want it.
   void SetWriteWanted(bool enabled);
@@ -224,6 +193,39 @@ class TfrmAir : public QMainWindow {
   // Before closing over unsaved changes: Save, Discard or Cancel. True when the window may close.
   bool MayClose();
   void BuildServiceView();
+
+  // The named controls, menus and items, each with its name as its object name (tests find them
+  // by it).
+  QLineEdit* edtNull = nullptr;
+  QLabel* stcCode = nullptr;
+  QLabel* stcFeatures = nullptr;
+  QLabel* stcSrc = nullptr;
+  QWidget* grpNormal = nullptr;
+  QWidget* GroupBox1 = nullptr;
+  QWidget* grpSrc = nullptr;
+  QLabel* lblLen = nullptr;
+  QLabel* lblFilename = nullptr;  // path of the loaded firmware file, shown in service mode
+  QStatusBar* StatusBar1 = nullptr;
+  QProgressBar* PB1 = nullptr;
+  QLabel* StatusText = nullptr;  // panel 1 of the status bar
+  QLabel* StatusPort = nullptr;  // at the right of the status bar: the port in use (Pager > Port)
+  QMenu* File2 = nullptr;        // configuration files
+  QMenu* File1 = nullptr;        // firmware file (service mode), hidden
+  QMenu* Pager1 = nullptr;
+  QMenu* System1 = nullptr;
+  QAction* Open2 = nullptr;
+  QAction* Save1 = nullptr;
+  QAction* SaveAs1 = nullptr;
+  QAction* Exit1 = nullptr;
+  QAction* Open1 = nullptr;
+  QAction* Read1 = nullptr;
+  QAction* Write1 = nullptr;
+  QAction* Verify1 = nullptr;
+  QAction* CompareWithBoard1 = nullptr;
+  QAction* NormalMode1 = nullptr;
+  QAction* CheckFirmware1 = nullptr;
+  QAction* S29Mode1 = nullptr;
+  QAction* SeriesProgramming1 = nullptr;
 
   Dialogs& dialogs_;
   std::unique_ptr<GuiFrontend> frontend_;

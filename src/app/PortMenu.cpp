@@ -45,8 +45,12 @@ QString PortLine(const PortInfo& port) {
 
 }  // namespace
 
-PortMenu::PortMenu(TfrmAir& window, QMenu* pager)
-    : QObject(&window), window_(window), group_(new QActionGroup(this)) {
+PortMenu::PortMenu(TfrmAir& window, QMenu* pager, QLabel* status, QLabel* port)
+    : QObject(&window),
+      window_(window),
+      status_(status),
+      port_(port),
+      group_(new QActionGroup(this)) {
   menu_ = pager->addMenu(QStringLiteral("P&ort"));
   menu_->setObjectName(QStringLiteral("PortMenu"));
   group_->setExclusive(true);
@@ -161,7 +165,7 @@ void PortMenu::Start(const std::vector<std::string>& commandLine) {
     Apply(QString());
   } else if (!remembered.isEmpty() && !IsNetwork(remembered) && !Listed(remembered)) {
     Apply(QString());
-    window_.StatusText->setText(
+    status_->setText(
         QStringLiteral(" The port %1 is not there; the board is searched for").arg(remembered));
   } else {
     Apply(remembered);
@@ -215,8 +219,8 @@ void PortMenu::ShowChoice() {
   } else {
     tip = QStringLiteral("Port: %1").arg(chosen_);
   }
-  window_.StatusText->setToolTip(tip);
-  window_.StatusPort->setText(tip);
+  status_->setToolTip(tip);
+  port_->setText(tip);
 }
 
 }  // namespace tuva::app

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <QActionGroup>
+#include <QLabel>
 #include <QMenu>
 #include <QObject>
 #include <QString>
@@ -22,7 +23,9 @@ class TfrmAir;
 class PortMenu : public QObject {
   Q_OBJECT
  public:
-  PortMenu(TfrmAir& window, QMenu* pager);
+  // The menu goes on `pager`; the choice is named in the status bar's `status` (its tooltip, and a
+  // note at start-up) and `port`.
+  PortMenu(TfrmAir& window, QMenu* pager, QLabel* status, QLabel* port);
 
   QMenu* menu() const { return menu_; }
   // The device in use: empty for the board search.
@@ -58,6 +61,8 @@ class PortMenu : public QObject {
   QString CommandLineText() const;
 
   TfrmAir& window_;
+  QLabel* status_;
+  QLabel* port_;
   QMenu* menu_;
   QActionGroup* group_;
   QString chosen_;

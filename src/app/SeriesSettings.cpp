@@ -5,16 +5,13 @@
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
-#include <QMenu>
 #include <QVBoxLayout>
 #include <algorithm>
 
 #include "app/AppSettings.h"
-#include "app/MainWindow.h"
-#include "app/PortMenu.h"
+#include "app/Dialogs.h"
 #include "app/StatusLine.h"
 #include "files/ConfigFile.h"
-#include "link/Discovery.h"
 #include "records/RecordStore.h"
 #include "series/SeriesImage.h"
 
@@ -50,8 +47,8 @@ QLineEdit* MakeEdit(QWidget* parent, const QString& name, int characters) {
 
 }  // namespace
 
-SeriesSettings::SeriesSettings(TfrmAir& window, QWidget* parent)
-    : QWidget(parent), window_(window) {
+SeriesSettings::SeriesSettings(Dialogs& dialogs, QString folder, QWidget* parent)
+    : QWidget(parent), dialogs_(dialogs), folder_(std::move(folder)) {
   setObjectName(QStringLiteral("SeriesSettings"));
   auto* columns = new QHBoxLayout(this);
   columns->setContentsMargins(0, 0, 0, 0);
@@ -84,13 +81,6 @@ SeriesSettings::SeriesSettings(TfrmAir& window, QWidget* parent)
   form->addRow(QStringLiteral("Ports:"), BuildPorts());
   labelPrinting_ = new LabelPrinting(this);
   form->addRow(QStringLiteral("Labels:"), labelPrinting_);
-
-  // The label follows Pager > Port; queued, because the menu tells of an item before the item's
-  // own handler has made the choice.
-  connect(
-      window_.portMenu()->menu(), &QMenu::triggered, this, [this] { ShowWindowPorts(); },
-      Qt::QueuedConnection);
-  ShowWindowPorts();
 }
 
 QWidget* SeriesSettings::BuildSlots() {
@@ -147,9 +137,8 @@ QWidget* SeriesSettings::BuildTemplate() {
   layout->addLayout(fileRow);
 
   connect(browse, &QPushButton::clicked, this, [this] {
-    DialogOwner owner(window_.dialogs(), window());
-    if (const auto chosen =
-            window_.dialogs().OpenFile(window_.startupDirectory(), kTemplateFilter)) {
+    DialogOwner owner(dialogs_, window());
+    if (const auto chosen = dialogs_.OpenFile(folder_, kTemplateFilter)) {
       templatePath_->setText(*chosen);
       templateFile_->setChecked(true);
     }
@@ -201,20 +190,21 @@ QWidget* SeriesSettings::BuildFirmware() {
   layout->addLayout(fileRow);
   layout->addWidget(firmwareFull_);
   connect(browse, &QPushButton::clicked, this, [this] {
-    DialogOwner owner(window_.dialogs(), window());
-    if (const auto chosen = window_.dialogs().OpenFile(
-            window_.startupDirectory(), QStringLiteral("S-record files (*.s19 *.s28 *.mot)"))) {
+    DialogOwner owner(dialogs_, window());
+    if (const auto chosen =
+            dialogs_.OpenFile(folder_, QStringLiteral("S-record files (*.s19 *.s28 *.mot)"))) {
       firmwarePath_->setText(*chosen);
     }
   });
   return box;
 }
 
-bool SeriesSettings::ReadFirmware(series::SeriesPlan& plan, SettingsRefusal& refusal) {
+bool SeriesSettings::ReadFirmware(bool serviceMode, series::SeriesPlan& plan,
+                                  SettingsRefusal& refusal) {
   const QString path = firmwarePath_->text().trimmed();
   if (path.isEmpty()) return true;
   // Burning firmware is a service-mode operation, behind the access code of its password dialog.
-  if (!window_.session().serviceMode) {
+  if (!serviceMode) {
     refusal = {QStringLiteral("Firmware is put on boards in service mode only: press Ctrl+Shift+S "
                               "in the main window and give its password, or clear the firmware "
                               "file."),
@@ -256,9 +246,8 @@ QWidget* SeriesSettings::BuildList() {
   layout->addWidget(listState_);
   listState_->hide();  // shown once there is something to say
   connect(browse, &QPushButton::clicked, this, [this] {
-    DialogOwner owner(window_.dialogs(), window());
-    if (const auto chosen = window_.dialogs().OpenFile(window_.startupDirectory(),
-                                                       QStringLiteral("CSV files (*.csv)"))) {
+    DialogOwner owner(dialogs_, window());
+    if (const auto chosen = dialogs_.OpenFile(folder_, QStringLiteral("CSV files (*.csv)"))) {
       listPath_->setText(*chosen);
     }
   });
@@ -327,12 +316,12 @@ bool SeriesSettings::ReadList(series::SeriesPlan& plan, SettingsRefusal& refusal
   return true;
 }
 
-void SeriesSettings::ShowWindowPorts() {
+void SeriesSettings::ShowWindowPorts(const MainWindowValues& main) {
   QStringList names;
-  for (const std::string& port : window_.session().ports) names << Text(port);
+  for (const std::string& port : main.ports) names << Text(port);
   portsOfWindow_->setText(QStringLiteral("Pager > Port of the &main window (%1)")
-                              .arg(names.isEmpty() ? QStringLiteral("Automatic: every candidate")
-                                                   : names.join(QStringLiteral(", "))));
+                              .arg(main.automatic ? QStringLiteral("Automatic: every candidate")
+                                                  : names.join(QStringLiteral(", "))));
 }
 
 QString SeriesSettings::recordsWhere() const {
@@ -403,8 +392,9 @@ void SeriesSettings::Restore() {
 
 // ---- the plan ----
 
-std::optional<ConfigImage> SeriesSettings::Template(SettingsRefusal& refusal) {
-  if (templateWindow_->isChecked()) return window_.session().image;
+std::optional<ConfigImage> SeriesSettings::Template(const MainWindowValues& main,
+                                                    SettingsRefusal& refusal) {
+  if (templateWindow_->isChecked()) return main.image;
   const QString path = templatePath_->text().trimmed();
   if (path.isEmpty()) {
     refusal = {QStringLiteral("Choose the template file, or use the main window's configuration."),
@@ -441,7 +431,7 @@ bool SeriesSettings::ReadCounting(series::SeriesPlan& plan, SettingsRefusal& ref
   return true;
 }
 
-std::vector<std::string> SeriesSettings::Ports() const {
+std::vector<std::string> SeriesSettings::Ports(const MainWindowValues& main) const {
   std::vector<std::string> ports;
   if (portsTyped_->isChecked()) {
     for (const QString& port : portList_->text().split(QLatin1Char(','), Qt::SkipEmptyParts))
@@ -450,14 +440,13 @@ std::vector<std::string> SeriesSettings::Ports() const {
         ports.push_back(device);  // a port named twice is served once
     return ports;
   }
-  const Session& session = window_.session();
-  if (!session.ports.empty()) return session.ports;
-  return CandidateDevices(EnumeratePorts(session.sysfsRoot, session.devRoot));
+  return main.ports;
 }
 
-std::optional<series::SeriesPlan> SeriesSettings::Plan(SettingsRefusal& refusal) {
+std::optional<series::SeriesPlan> SeriesSettings::Plan(const MainWindowValues& main,
+                                                       SettingsRefusal& refusal) {
   series::SeriesPlan plan;
-  const auto image = Template(refusal);
+  const auto image = Template(main, refusal);
   if (!image) return std::nullopt;
   plan.templateImage = *image;
   if (!ReadCounting(plan, refusal)) return std::nullopt;
@@ -468,7 +457,7 @@ std::optional<series::SeriesPlan> SeriesSettings::Plan(SettingsRefusal& refusal)
   }
   plan.count = count_->value();
   if (!ReadList(plan, refusal)) return std::nullopt;
-  plan.ports = Ports();
+  plan.ports = Ports(main);
   if (plan.ports.empty()) {
     refusal = {portsTyped_->isChecked()
                    ? QStringLiteral("Type the ports to program on, separated by commas.")
@@ -477,7 +466,7 @@ std::optional<series::SeriesPlan> SeriesSettings::Plan(SettingsRefusal& refusal)
                portsTyped_->isChecked() ? static_cast<QWidget*>(portList_) : portsOfWindow_};
     return std::nullopt;
   }
-  if (!ReadFirmware(plan, refusal)) return std::nullopt;
+  if (!ReadFirmware(main.serviceMode, plan, refusal)) return std::nullopt;
   const std::string templateName =
       templateWindow_->isChecked()
           ? "the main window's configuration"
@@ -494,11 +483,10 @@ QWidget* SeriesSettings::FieldOf(const series::PlanRefusal& refused) const {
   switch (refused.input) {
     case series::PlanInput::Template:
       return templateWindow_->isChecked() ? static_cast<QWidget*>(templateWindow_) : templatePath_;
-    case series::PlanInput::Capcodes: {
-      const int slot = std::clamp(refused.index, 1, kCapcodeSlots) - 1;
-      // A step is named as such; anything else about a slot concerns its capcodes.
-      return refused.message.find("step") != std::string::npos ? steps_[slot] : firsts_[slot];
-    }
+    case series::PlanInput::First:
+      return firsts_[std::clamp(refused.index, 1, kCapcodeSlots) - 1];
+    case series::PlanInput::Step:
+      return steps_[std::clamp(refused.index, 1, kCapcodeSlots) - 1];
     case series::PlanInput::Count:
       return count_;
     case series::PlanInput::Ports:

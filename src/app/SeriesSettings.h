@@ -25,7 +25,17 @@
 
 namespace tuva::app {
 
-class TfrmAir;
+class Dialogs;
+
+// What a series takes from the main window, as it is when asked: its configuration (the template
+// unless a file is named), whether it is in service mode (firmware goes on boards only there),
+// and the ports of its Pager > Port: the one chosen, or on Automatic the board search's candidates.
+struct MainWindowValues {
+  ConfigImage image = ConfigImage::StartupImage();
+  bool serviceMode = false;
+  bool automatic = true;
+  std::vector<std::string> ports;
+};
 
 // Why a plan cannot be made: the message, and the field to put right.
 struct SettingsRefusal {
@@ -36,11 +46,12 @@ struct SettingsRefusal {
 class SeriesSettings : public QWidget {
   Q_OBJECT
  public:
-  SeriesSettings(TfrmAir& window, QWidget* parent);
+  // `dialogs` shows the file dialogs, which open in `folder`.
+  SeriesSettings(Dialogs& dialogs, QString folder, QWidget* parent);
 
   // The plan the settings describe, checked as tuvactl series checks it; nullopt with `refusal`
-  // filled when a setting is refused. The main window's configuration is taken as it is now.
-  std::optional<series::SeriesPlan> Plan(SettingsRefusal& refusal);
+  // filled when a setting is refused.
+  std::optional<series::SeriesPlan> Plan(const MainWindowValues& main, SettingsRefusal& refusal);
   // The records database: an SQLite file or a postgresql:// URL, as typed.
   QString recordsWhere() const;
   QLineEdit* recordsField() const { return recordsPath_; }
@@ -49,8 +60,8 @@ class SeriesSettings : public QWidget {
   QLineEdit* listField() const { return listPath_; }
   // Shows how far the list is used ("10 rows: 4 used, 5 free, 1 failed") once the records say.
   void ShowListState(const QString& text);
-  // Names the main window's present Pager > Port choice beside its radio button.
-  void ShowWindowPorts();
+  // Names the main window's Pager > Port choice beside its radio button.
+  void ShowWindowPorts(const MainWindowValues& main);
   // Keeps every setting in the user's settings, and puts them back as they were kept (a file named
   // is put back as its name, there or not: the run's checks say when it is gone).
   void Save() const;
@@ -62,20 +73,21 @@ class SeriesSettings : public QWidget {
   QWidget* BuildPorts();
   QWidget* BuildFirmware();
   // The firmware file named, loaded for the run; false with `refusal` when it cannot be read.
-  bool ReadFirmware(series::SeriesPlan& plan, SettingsRefusal& refusal);
+  bool ReadFirmware(bool serviceMode, series::SeriesPlan& plan, SettingsRefusal& refusal);
   QWidget* BuildList();
   QWidget* BuildRecords();
   // The database the records go to, as its store names it, under the field.
   void ShowRecordsName();
   // The operator's list named in the window, read and set on the plan; false with `refusal`.
   bool ReadList(series::SeriesPlan& plan, SettingsRefusal& refusal);
-  std::optional<ConfigImage> Template(SettingsRefusal& refusal);
+  std::optional<ConfigImage> Template(const MainWindowValues& main, SettingsRefusal& refusal);
   bool ReadCounting(series::SeriesPlan& plan, SettingsRefusal& refusal);
-  std::vector<std::string> Ports() const;
+  std::vector<std::string> Ports(const MainWindowValues& main) const;
   // The field a refusal of the core's plan check concerns.
   QWidget* FieldOf(const series::PlanRefusal& refused) const;
 
-  TfrmAir& window_;
+  Dialogs& dialogs_;
+  QString folder_;
   std::array<QCheckBox*, kCapcodeSlots> counts_{};
   std::array<QLineEdit*, kCapcodeSlots> firsts_{};
   std::array<QLineEdit*, kCapcodeSlots> steps_{};

@@ -10,6 +10,7 @@
 
 #include "app/Dialogs.h"
 #include "app/MainWindow.h"
+#include "app/PortMenu.h"
 #include "app/StatusLine.h"
 #include "app/TableRows.h"
 #include "records/Journal.h"
@@ -35,8 +36,13 @@ SeriesWindow::SeriesWindow(TfrmAir& window)
   setModal(false);
 
   auto* layout = new QVBoxLayout(this);
-  settings_ = new SeriesSettings(window_, this);
+  settings_ = new SeriesSettings(window_.dialogs(), window_.startupDirectory(), this);
   layout->addWidget(settings_);
+  // The ports label follows Pager > Port; queued, because the menu tells of an item before the
+  // item's own handler has made the choice.
+  const auto showPorts = [this] { settings_->ShowWindowPorts(window_.SeriesValues()); };
+  connect(window_.portMenu()->menu(), &QMenu::triggered, this, showPorts, Qt::QueuedConnection);
+  showPorts();
   layout->addWidget(BuildControls());
   portRows_ = new PortRows(this);
   layout->addWidget(portRows_);
@@ -139,7 +145,7 @@ void SeriesWindow::Start() {
   // cannot change.
   if (!window_.BeginSeries()) return;
   SettingsRefusal refusal;
-  auto plan = settings_->Plan(refusal);
+  auto plan = settings_->Plan(window_.SeriesValues(), refusal);
   if (!plan) {
     window_.EndSeries();
     Warn(refusal.text, refusal.field);

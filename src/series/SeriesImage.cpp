@@ -65,17 +65,21 @@ std::optional<std::uint64_t> SharedCapcode(const CountingCapcode& a, const Count
 
 // The slot's own faults: its number, its step, the template's enable bit and every capcode it
 // hands out, first to last, one that the slot's editor takes and the board can store.
-std::optional<std::string> CheckSlot(const SeriesPlan& plan, const CountingCapcode& counting,
+std::optional<PlanRefusal> CheckSlot(const SeriesPlan& plan, const CountingCapcode& counting,
                                      std::string_view templateName, std::set<int>& seen) {
   const std::string slot = std::to_string(counting.slot);
   const std::string name = "capcode slot " + slot;
-  if (counting.slot < 1 || counting.slot > kCapcodeSlots) return name + " is outside 1 to 16";
-  if (!seen.insert(counting.slot).second) return name + " is given twice";
-  if (counting.step == 0) return name + ": the step must be 1 or more";
+  const auto refuse = [&counting](std::string message, PlanInput input = PlanInput::First) {
+    return PlanRefusal{input, counting.slot, std::move(message)};
+  };
+  if (counting.slot < 1 || counting.slot > kCapcodeSlots)
+    return refuse(name + " is outside 1 to 16");
+  if (!seen.insert(counting.slot).second) return refuse(name + " is given twice");
+  if (counting.step == 0) return refuse(name + ": the step must be 1 or more", PlanInput::Step);
   if (!CapcodeEnabled(plan.templateImage, counting.slot - 1)) {
     const std::string file(templateName);
-    return name + " is disabled in " + file + ": enable it with `tuvactl set " + file +
-           " capcode." + slot + ".enabled=on`, or count another slot";
+    return refuse(name + " is disabled in " + file + ": enable it with `tuvactl set " + file +
+                  " capcode." + slot + ".enabled=on`, or count another slot");
   }
   const std::uint64_t last = CapcodeOfBoard(counting, static_cast<std::uint64_t>(plan.count) - 1);
   std::vector<std::uint64_t> checked = {counting.first, last};
@@ -87,13 +91,14 @@ std::optional<std::string> CheckSlot(const SeriesPlan& plan, const CountingCapco
   }
   for (const std::uint64_t capcode : checked) {
     if (capcode > UINT32_MAX) {
-      return name + ": capcode " + std::to_string(capcode) + " of the run is out of range";
+      return refuse(name + ": capcode " + std::to_string(capcode) + " of the run is out of range");
     }
     ConfigImage trial = plan.templateImage;
     if (auto refused = SetCapcodes(trial, {{counting.slot, static_cast<std::uint32_t>(capcode)}})) {
-      if (capcode == counting.first) return name + ": " + *refused;
-      return name + ": capcode " + std::to_string(capcode) + " of board " +
-             std::to_string((capcode - counting.first) / counting.step + 1) + ": " + *refused;
+      if (capcode == counting.first) return refuse(name + ": " + *refused);
+      return refuse(name + ": capcode " + std::to_string(capcode) + " of board " +
+                    std::to_string((capcode - counting.first) / counting.step + 1) + ": " +
+                    *refused);
     }
   }
   return std::nullopt;
@@ -152,7 +157,7 @@ std::optional<PlanRefusal> CheckPlan(const SeriesPlan& plan, std::string_view te
       return refuse(PlanInput::List, 0, *fault);
     }
     if (auto fault = CountedFromList(plan))
-      return refuse(PlanInput::Capcodes, fault->first, fault->second);
+      return refuse(PlanInput::First, fault->first, fault->second);
   }
   if (plan.count < 1) return refuse(PlanInput::Count, 0, "the count must be 1 or more");
   std::vector<int> countingSlots;
@@ -175,26 +180,23 @@ std::optional<PlanRefusal> CheckPlan(const SeriesPlan& plan, std::string_view te
   if (plan.counting.empty() && !KeepsACapcode(KeptFields(plan.keep)) &&
       (!plan.list || ListSlots(*plan.list).empty())) {
     if (!plan.list) {
-      return refuse(PlanInput::Capcodes, 0,
-                    "no capcode slot counts up: give one its first capcode");
+      return refuse(PlanInput::First, 0, "no capcode slot counts up: give one its first capcode");
     }
-    return refuse(PlanInput::Capcodes, 0,
+    return refuse(PlanInput::First, 0,
                   "no capcode slot counts up and the list " + ValidUtf8(plan.list->path) +
                       " gives none: each board needs a capcode of its own (count a slot, add a "
                       "capcode.N.address column, or keep the board's capcodes)");
   }
   std::set<int> seen;
   for (const auto& counting : plan.counting) {
-    if (auto fault = CheckSlot(plan, counting, templateName, seen)) {
-      return refuse(PlanInput::Capcodes, counting.slot, *fault);
-    }
+    if (auto fault = CheckSlot(plan, counting, templateName, seen)) return fault;
   }
   for (std::size_t i = 0; i < plan.counting.size(); ++i) {
     for (std::size_t j = i + 1; j < plan.counting.size(); ++j) {
       const auto& a = plan.counting[i];
       const auto& b = plan.counting[j];
       if (const auto shared = SharedCapcode(a, b, plan.count)) {
-        return refuse(PlanInput::Capcodes, b.slot,
+        return refuse(PlanInput::First, b.slot,
                       "capcode slots " + std::to_string(a.slot) + " and " + std::to_string(b.slot) +
                           " would both hand out capcode " + std::to_string(*shared));
       }

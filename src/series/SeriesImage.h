@@ -19,12 +19,13 @@ namespace tuva::series {
 // given). nullopt when the text is not of that shape; the numbers are checked by CheckPlan.
 std::optional<CountingCapcode> ParseCounting(std::string_view text);
 
-// Which input of a plan a refusal concerns, so a window can give that field the focus.
-enum class PlanInput { Template, Capcodes, Count, Ports, Keep, Firmware, List };
+// Which input of a plan a refusal concerns, so a window can give that field the focus: a counting
+// slot's first capcode (anything about the capcodes it hands out) or its step, the template, ...
+enum class PlanInput { Template, First, Step, Count, Ports, Keep, Firmware, List };
 
 struct PlanRefusal {
   PlanInput input = PlanInput::Template;
-  int index = 0;        // Capcodes: the slot 1..16; Ports: the 0-based index in plan.ports
+  int index = 0;        // First, Step: the slot 1..16 (0: none); Ports: the index in plan.ports
   std::string message;  // one line, shown as it is by tuvactl (exit 2) and the window
 };
 

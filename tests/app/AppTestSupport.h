@@ -152,6 +152,14 @@ class RecordingDialogs : public app::Dialogs {
   }
 };
 
+// A control, menu or menu item of a window found by its object name.
+template <typename T>
+T* Named(const QObject& window, const char* name) {
+  T* found = window.findChild<T*>(QLatin1String(name));
+  EXPECT_TRUE(found) << name;
+  return found;
+}
+
 // Runs a test in a fresh temporary working directory and goes back afterwards.
 class ScopedWorkingDirectory {
  public:

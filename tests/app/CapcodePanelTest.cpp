@@ -29,7 +29,7 @@ TEST_F(CapcodePanelTest, LongCapcodeIsWrittenKeyByKeyAndShownPaddedOnExit) {
   EXPECT_EQ(Bytes(161, 3), (std::vector<int>{0x40, 0x00, 0x01}));
   EXPECT_EQ(Bytes(165, 3), (std::vector<int>{0x5F, 0xFF, 0xFE}));
   EXPECT_EQ(panel().edit(0)->text(), "0002101249");
-  EXPECT_EQ(window().focusWidget(), window().edtNull);
+  EXPECT_EQ(window().focusWidget(), Named<QLineEdit>(window(), "edtNull"));
   EXPECT_EQ(image().byte(2106), 1);
 }
 
@@ -102,7 +102,7 @@ TEST_F(CapcodePanelTest, AValueTheBoardCannotStoreIsRefusedOnExit) {
     EXPECT_EQ(edit->selectedText(), c.text);
     // A stored value typed over it lets the edit go.
     Type(edit, "1500000");
-    EXPECT_EQ(window().focusWidget(), window().edtNull);
+    EXPECT_EQ(window().focusWidget(), Named<QLineEdit>(window(), "edtNull"));
     EXPECT_EQ(ReadCapcodeRecord(image(), c.slot), (CapcodeRecord{1500000 + 32768, false}));
   }
 }

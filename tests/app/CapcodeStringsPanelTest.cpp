@@ -117,7 +117,7 @@ TEST_F(CapcodeStringsPanelTest, PendingEditsSurviveEntriesElsewhereUntilSave) {
   EXPECT_EQ(strings().grpCap[0]->title(), "Capcode #9 ( Hex Only )");
   EXPECT_TRUE(strings().edtHeader[0]->text().startsWith("55;"));
 
-  window().Save1->trigger();
+  Named<QAction>(window(), "Save1")->trigger();
   const QByteArray saved = ReadFile(cwd.file("default.tbl"));
   ASSERT_EQ(saved.size(), 4100);
   EXPECT_EQ(saved.at(0x1F6 + 8), 1);

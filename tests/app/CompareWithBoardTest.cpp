@@ -35,12 +35,12 @@ class CompareWithBoardTest : public WindowTest {
 
 TEST_F(CompareWithBoardTest, ListsTheFieldsTheBoardHoldsOtherwise) {
   app::TfrmAir& w = OpenOnBoard();
-  EXPECT_EQ(w.CompareWithBoard1->text().remove('&'), "Compare with Board");
-  EXPECT_TRUE(w.CompareWithBoard1->shortcut().isEmpty());
-  w.Write1->trigger();
+  EXPECT_EQ(Named<QAction>(w, "CompareWithBoard1")->text().remove('&'), "Compare with Board");
+  EXPECT_TRUE(Named<QAction>(w, "CompareWithBoard1")->shortcut().isEmpty());
+  Named<QAction>(w, "Write1")->trigger();
   ASSERT_EQ(dialogs.shownTexts(), QStringList{"Transmit Success!"});
 
-  w.CompareWithBoard1->trigger();
+  Named<QAction>(w, "CompareWithBoard1")->trigger();
   app::CompareDialog* same = Shown();
   ASSERT_NE(same, nullptr);
   EXPECT_EQ(same->windowTitle(), "Compare with Board");
@@ -52,9 +52,9 @@ TEST_F(CompareWithBoardTest, ListsTheFieldsTheBoardHoldsOtherwise) {
   const QString onBoard = w.capcodes()->edit(0)->text();
   Type(w.capcodes()->edit(0), "1234580");
   const ConfigImage before = image();
-  w.CompareWithBoard1->trigger();
+  Named<QAction>(w, "CompareWithBoard1")->trigger();
   EXPECT_EQ(image(), before);
-  EXPECT_EQ(w.StatusText->text(), " Ready");
+  EXPECT_EQ(Named<QLabel>(w, "StatusText")->text(), " Ready");
   EXPECT_FALSE(w.session().port.IsOpen());
   app::CompareDialog* differ = Shown();
   ASSERT_NE(differ, nullptr);

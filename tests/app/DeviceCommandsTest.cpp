@@ -30,12 +30,12 @@ TEST_F(DeviceCommandsTest, ReadShowsTheBoardsConfiguration) {
   options.tablePath = table.toStdString();
   app::TfrmAir& w = OpenOn(options);
 
-  w.Read1->trigger();
+  Named<QAction>(w, "Read1")->trigger();
   EXPECT_EQ(dialogs.shownTexts(), QStringList{"Read Sucess!"});
   EXPECT_EQ(w.capcodes()->edit(0)->text(), "1654321");
-  EXPECT_EQ(w.StatusText->text(), " Ready");
-  EXPECT_EQ(w.PB1->value(), 0);
-  EXPECT_TRUE(w.Write1->isEnabled());
+  EXPECT_EQ(Named<QLabel>(w, "StatusText")->text(), " Ready");
+  EXPECT_EQ(Named<QProgressBar>(w, "PB1")->value(), 0);
+  EXPECT_TRUE(Named<QAction>(w, "Write1")->isEnabled());
   EXPECT_TRUE(w.canvas()->isEnabled());
   EXPECT_FALSE(w.session().port.IsOpen());
 }
@@ -45,10 +45,10 @@ TEST_F(DeviceCommandsTest, ABoardWithAReadPasswordAsksForItExactly) {
   options.readPassword = "12.34";
   app::TfrmAir& w = OpenOn(options);
   dialogs.texts = {"12.3", QString(), "12.34"};
-  w.Read1->trigger();
-  w.Read1->trigger();
+  Named<QAction>(w, "Read1")->trigger();
+  Named<QAction>(w, "Read1")->trigger();
   EXPECT_EQ(dialogs.shownTexts(), (QStringList{"Read Password Error !", "Read Password Error !"}));
-  w.Read1->trigger();
+  Named<QAction>(w, "Read1")->trigger();
   EXPECT_EQ(dialogs.shownTexts().back(), "Read Sucess!");
   ASSERT_EQ(dialogs.inputs.size(), 3u);
   EXPECT_EQ(dialogs.inputs[0].caption, "Check Read Password");
@@ -59,23 +59,23 @@ TEST_F(DeviceCommandsTest, ABoardWithAReadPasswordAsksForItExactly) {
 TEST_F(DeviceCommandsTest, WriteThenVerifyAndAnEditLaterFailsVerify) {
   app::TfrmAir& w = OpenOn();
   Type(w.capcodes()->edit(3), "555");
-  w.Write1->trigger();
+  Named<QAction>(w, "Write1")->trigger();
   EXPECT_EQ(dialogs.shownTexts(), QStringList{"Transmit Success!"});
   EXPECT_EQ(board().ReadFlash(kConfigBase + 173, 3), (std::vector<std::uint8_t>{0x00, 0x82, 0x2B}));
-  EXPECT_EQ(w.StatusText->text(), " Ready");
+  EXPECT_EQ(Named<QLabel>(w, "StatusText")->text(), " Ready");
 
-  w.Verify1->trigger();
+  Named<QAction>(w, "Verify1")->trigger();
   EXPECT_EQ(dialogs.shownTexts().back(), "Verify Success!");
 
   Type(w.capcodes()->edit(3), "556");
-  w.Verify1->trigger();
+  Named<QAction>(w, "Verify1")->trigger();
   EXPECT_TRUE(dialogs.shownTexts().back().startsWith("Verify Error! Htag = "));
-  EXPECT_TRUE(w.Write1->isEnabled());
+  EXPECT_TRUE(Named<QAction>(w, "Write1")->isEnabled());
 }
 
 TEST_F(DeviceCommandsTest, CheckFirmwareShowsTheModelAndVersion) {
   app::TfrmAir& w = OpenOn();
-  w.CheckFirmware1->trigger();
+  Named<QAction>(w, "CheckFirmware1")->trigger();
   EXPECT_EQ(dialogs.shownTexts(), QStringList{"Model : FLEX    Version = 2.41"});
 }
 
@@ -87,31 +87,31 @@ TEST_F(DeviceCommandsTest, NoOtherCommandRunsWhileAnOperationWaits) {
   dialogs.whileModal = [&] {
     if (checked) return;
     checked = true;
-    EXPECT_FALSE(w.Read1->isEnabled());
-    EXPECT_FALSE(w.Write1->isEnabled());
-    EXPECT_FALSE(w.Verify1->isEnabled());
-    EXPECT_FALSE(w.Open2->isEnabled());
+    EXPECT_FALSE(Named<QAction>(w, "Read1")->isEnabled());
+    EXPECT_FALSE(Named<QAction>(w, "Write1")->isEnabled());
+    EXPECT_FALSE(Named<QAction>(w, "Verify1")->isEnabled());
+    EXPECT_FALSE(Named<QAction>(w, "Open2")->isEnabled());
     EXPECT_FALSE(w.canvas()->isEnabled());
     w.btnReadClick();  // a shortcut that slipped through does nothing
     w.Open2Click();
   };
   dialogs.yesNo.push_back(false);
-  w.Write1->trigger();
+  Named<QAction>(w, "Write1")->trigger();
   ASSERT_EQ(dialogs.questions.size(), 1u);
   EXPECT_EQ(dialogs.questions[0].caption, "Version");
   EXPECT_EQ(dialogs.questions[0].text, "The program data is wrong ! Are you sure to overwrite ?");
   EXPECT_TRUE(dialogs.boxes.empty());
   EXPECT_TRUE(dialogs.fileDialogs.empty());
-  EXPECT_TRUE(w.Read1->isEnabled());
-  EXPECT_TRUE(w.Write1->isEnabled());
+  EXPECT_TRUE(Named<QAction>(w, "Read1")->isEnabled());
+  EXPECT_TRUE(Named<QAction>(w, "Write1")->isEnabled());
   EXPECT_TRUE(w.canvas()->isEnabled());
-  EXPECT_EQ(w.StatusText->text(), " Ready");
+  EXPECT_EQ(Named<QLabel>(w, "StatusText")->text(), " Ready");
 }
 
 TEST_F(DeviceCommandsTest, ARefusedEntryStopsTheCommandBeforeItStarts) {
   app::TfrmAir& w = OpenOn();
   Type(w.frequency()->edtFreq(), "4620100", /*pressEnter=*/false);
-  w.Write1->trigger();
+  Named<QAction>(w, "Write1")->trigger();
   EXPECT_EQ(dialogs.shownTexts(), QStringList{"Channel Spacing Error!"});
   EXPECT_TRUE(board().Requests().empty());
 }
@@ -121,13 +121,13 @@ TEST_F(DeviceCommandsTest, ARefusedEntryStopsTheCommandBeforeItStarts) {
 TEST_F(WindowTest, AMissingBoardIsReported) {
   const QString device = cwd.file("ttyNone");
   app::TfrmAir& w = Open({device.toStdString()});
-  w.CheckFirmware1->trigger();
+  Named<QAction>(w, "CheckFirmware1")->trigger();
   EXPECT_EQ(dialogs.shownTexts(),
             (QStringList{"The serial port could not be opened:\n  " + device +
                              ": no such device\nCheck that the adapter is plugged in and that no "
                              "other program holds the port.",
                          "The target board is not found !"}));
-  EXPECT_EQ(w.StatusText->text(), " Ready");
+  EXPECT_EQ(Named<QLabel>(w, "StatusText")->text(), " Ready");
 }
 
 }  // namespace

@@ -32,7 +32,7 @@ class FileCommandsTest : public WindowTest {
 
 TEST_F(FileCommandsTest, SaveWithoutADialogWritesTheDefaultFile) {
   app::TfrmAir& w = Open();
-  w.Save1->trigger();
+  Named<QAction>(w, "Save1")->trigger();
   EXPECT_TRUE(dialogs.fileDialogs.empty());
   const QByteArray bytes = Read(cwd.file("default.tbl"));
   ASSERT_EQ(bytes.size(), 4100);
@@ -49,7 +49,7 @@ TEST_F(FileCommandsTest, SaveAsUsesTheDialogAndCollectsTheStringsFirst) {
     image().setByte(518, 0x41);  // as if a header edit held "41"
   };
   dialogs.files.push_back(cwd.file("mine.tbl"));
-  w.SaveAs1->trigger();
+  Named<QAction>(w, "SaveAs1")->trigger();
   ASSERT_EQ(dialogs.fileDialogs.size(), 1u);
   EXPECT_EQ(dialogs.fileDialogs[0].caption, cwd.path());
   EXPECT_EQ(dialogs.fileDialogs[0].text, "Text files (*.tbl)|tbl");
@@ -59,7 +59,7 @@ TEST_F(FileCommandsTest, SaveAsUsesTheDialogAndCollectsTheStringsFirst) {
   EXPECT_EQ(w.windowTitle(), Caption(cwd.file("mine.tbl")));
 
   // Cancelling changes nothing.
-  w.SaveAs1->trigger();
+  Named<QAction>(w, "SaveAs1")->trigger();
   EXPECT_EQ(w.currentFileName(), cwd.file("mine.tbl"));
   EXPECT_EQ(collected, 1);
 }
@@ -69,10 +69,10 @@ TEST_F(FileCommandsTest, OpeningTwoFilesLeavesOnlyTheSecondInTheCaption) {
   const QString first = SaveImage("first.tbl", 1111111);
   const QString second = SaveImage("second.tbl", 2022222);
   dialogs.files = {first, second};
-  w.Open2->trigger();
+  Named<QAction>(w, "Open2")->trigger();
   EXPECT_EQ(w.capcodes()->edit(0)->text(), "1111111");
   EXPECT_EQ(w.windowTitle(), Caption(first));
-  w.Open2->trigger();
+  Named<QAction>(w, "Open2")->trigger();
   EXPECT_EQ(w.capcodes()->edit(0)->text(), "2022222");
   EXPECT_EQ(w.windowTitle(), Caption(second));
   EXPECT_EQ(dialogs.fileDialogs[0].text, "Text files (*.tbl)");
@@ -82,17 +82,17 @@ TEST_F(FileCommandsTest, ARefusedFileLeavesImageControlsAndCaptionAsTheyWere) {
   app::TfrmAir& w = Open();
   const QString good = SaveImage("good.tbl", 1111111);
   dialogs.files = {good};
-  w.Open2->trigger();
+  Named<QAction>(w, "Open2")->trigger();
   const ConfigImage before = image();
 
   const QString bad = SaveImage("bad.tbl", 1333333, /*tagged=*/false);
   dialogs.files = {bad, cwd.file("missing.tbl")};
-  w.Open2->trigger();
+  Named<QAction>(w, "Open2")->trigger();
   ASSERT_EQ(dialogs.boxes.size(), 1u);
   EXPECT_EQ(dialogs.boxes[0].caption, "FVantel");
   EXPECT_EQ(dialogs.boxes[0].text,
             "The [" + bad + "] is not correct format, the file will discard !");
-  w.Open2->trigger();
+  Named<QAction>(w, "Open2")->trigger();
   ASSERT_EQ(dialogs.boxes.size(), 2u);
   EXPECT_EQ(dialogs.boxes[1].caption, "Tuva");
   EXPECT_EQ(dialogs.boxes[1].text, "Open Error!\n" + cwd.file("missing.tbl"));
@@ -108,11 +108,11 @@ TEST_F(FileCommandsTest, ARefusedFileLeavesImageControlsAndCaptionAsTheyWere) {
 TEST_F(FileCommandsTest, SaveStoresTheFrequencyBeingTypedOrNothingWhenItIsRefused) {
   app::TfrmAir& w = Open();
   Type(w.frequency()->edtFreq(), "4620125", /*pressEnter=*/false);
-  w.Save1->trigger();
+  Named<QAction>(w, "Save1")->trigger();
   EXPECT_EQ(static_cast<unsigned char>(Read(cwd.file("default.tbl")).at(19)), 0x80);
   Type(w.frequency()->edtFreq(), "4620100", /*pressEnter=*/false);
   dialogs.files = {cwd.file("other.tbl")};
-  w.SaveAs1->trigger();
+  Named<QAction>(w, "SaveAs1")->trigger();
   EXPECT_EQ(dialogs.shownTexts(), QStringList{"Channel Spacing Error!"});
   EXPECT_TRUE(dialogs.fileDialogs.empty());
   EXPECT_FALSE(QFile::exists(cwd.file("other.tbl")));
@@ -121,7 +121,7 @@ TEST_F(FileCommandsTest, SaveStoresTheFrequencyBeingTypedOrNothingWhenItIsRefuse
 TEST_F(FileCommandsTest, AFileThatCannotBeWrittenIsReported) {
   app::TfrmAir& w = Open();
   dialogs.files = {cwd.file("no/such/dir/x.tbl")};
-  w.SaveAs1->trigger();
+  Named<QAction>(w, "SaveAs1")->trigger();
   ASSERT_EQ(dialogs.boxes.size(), 1u);
   EXPECT_EQ(dialogs.boxes[0].caption, "Tuva");
   EXPECT_EQ(dialogs.boxes[0].text, "Save Error!");
@@ -149,16 +149,16 @@ TEST_F(FileCommandsTest, SaveWritesTheFileInTheCaptionAfterARefusal) {
     const QString good = SaveImage("good.tbl", 1111111);
     dialogs.files = {good, c.target};
     dialogs.boxes.clear();
-    w.Open2->trigger();
+    Named<QAction>(w, "Open2")->trigger();
     const bool existed = QFile::exists(c.target);
     const QByteArray before = existed ? Read(c.target) : QByteArray();
-    (c.saveAs ? w.SaveAs1 : w.Open2)->trigger();
+    (c.saveAs ? Named<QAction>(w, "SaveAs1") : Named<QAction>(w, "Open2"))->trigger();
     ASSERT_EQ(dialogs.boxes.size(), 1u);
     EXPECT_TRUE(dialogs.boxes[0].text.contains(c.message)) << dialogs.boxes[0].text.toStdString();
     EXPECT_EQ(w.windowTitle(), Caption(good));
 
     Type(w.capcodes()->edit(0), "1234567");
-    w.Save1->trigger();
+    Named<QAction>(w, "Save1")->trigger();
     EXPECT_EQ(QFile::exists(c.target), existed);
     if (existed) {
       EXPECT_EQ(Read(c.target), before);
@@ -174,11 +174,11 @@ TEST_F(FileCommandsTest, RecentFilesFillReorderAndDropMissingEntries) {
   for (int i = 0; i < 9; ++i) {
     opened.prepend(SaveImage(QString("f%1.tbl").arg(i), 1000000 + i));
     dialogs.files = {opened.front()};
-    w.Open2->trigger();
+    Named<QAction>(w, "Open2")->trigger();
   }
   EXPECT_EQ(w.recentFiles()->files(), opened.mid(0, 8));  // newest first, eight at most
   dialogs.files = {opened[5]};
-  w.SaveAs1->trigger();
+  Named<QAction>(w, "SaveAs1")->trigger();
   EXPECT_EQ(w.recentFiles()->files().front(), opened[5]);
 
   // Remembered across a restart (where the default file is not added), and offered in the menu.
@@ -285,11 +285,11 @@ TEST_F(FileCommandsTest, ClosingOverUnsavedChangesAsksAndDoesWhatTheAnswerSays) 
     const QString file = SaveImage("mine.tbl", 1111111);
     app::TfrmAir& w = Open();
     dialogs.files = {file};
-    w.Open2->trigger();
+    Named<QAction>(w, "Open2")->trigger();
     if (c.edited) Type(w.capcodes()->edit(0), "1234567");
     dialogs.questions.clear();
     dialogs.saveChoices = {c.answer};
-    w.Exit1->trigger();
+    Named<QAction>(w, "Exit1")->trigger();
     EXPECT_EQ(w.isVisible(), !c.closes);
     if (c.edited) {
       ASSERT_EQ(dialogs.questions.size(), 1u);

@@ -101,7 +101,8 @@ TEST_F(WindowTest, WindowTwiceTheDesignSizeDoublesEveryControl) {
       << w.canvas()->width() << " x " << w.canvas()->height();
   ASSERT_GT(w.layout().Controls().size(), 60u);
   for (QWidget* control : w.layout().Controls()) {
-    if (control == w.lblLen) continue;  // the hidden measuring label sizes itself to its text
+    if (control == Named<QLabel>(w, "lblLen"))
+      continue;  // the hidden measuring label sizes itself to its text
     const QRect design = w.layout().DesignBounds(control);
     QRect expected(design.topLeft() * 2, design.size() * 2);
     // The prompt edits are then fitted to 22 letters of their font.
@@ -110,29 +111,30 @@ TEST_F(WindowTest, WindowTwiceTheDesignSizeDoublesEveryControl) {
     EXPECT_EQ(control->font().pointSize(), 2 * w.layout().DesignFontSize(control))
         << control->objectName().toStdString();
   }
-  EXPECT_EQ(w.grpNormal->geometry(), QRect(24, 40, 1428, 988));
+  EXPECT_EQ(Named<QWidget>(w, "grpNormal")->geometry(), QRect(24, 40, 1428, 988));
 }
 
 TEST_F(WindowTest, SelectorsBringTheirPageToTheFront) {
   app::TfrmAir& w = Open();
-  EXPECT_EQ(w.FrontPage(), w.grpNormal);
-  EXPECT_TRUE(w.IsSelected(w.stcCode));
-  EXPECT_EQ(w.stcCode->text(), "Capcode & Freq & Features");
-  QTest::mouseClick(w.stcSrc, Qt::LeftButton);
-  QTest::mouseClick(w.stcSrc, Qt::LeftButton);
-  EXPECT_EQ(w.FrontPage(), w.grpSrc);
-  EXPECT_TRUE(w.grpSrc->isVisible());
-  EXPECT_FALSE(w.grpNormal->isVisible());
-  EXPECT_TRUE(w.IsSelected(w.stcSrc));
-  EXPECT_FALSE(w.IsSelected(w.stcCode));
-  EXPECT_EQ(w.stcSrc->frameShadow(), QFrame::Sunken);
-  EXPECT_EQ(w.stcSrc->palette().color(QPalette::Window), QColor(128, 128, 128));
-  EXPECT_EQ(w.stcSrc->palette().color(QPalette::WindowText), QColor(Qt::white));
-  EXPECT_EQ(w.stcCode->frameShadow(), QFrame::Raised);
-  EXPECT_EQ(w.stcCode->palette().color(QPalette::WindowText), QColor(Qt::black));
-  QTest::mouseClick(w.stcFeatures, Qt::LeftButton);
-  EXPECT_EQ(w.FrontPage(), w.GroupBox1);
-  for (QWidget* page : {w.grpNormal, w.GroupBox1, w.grpSrc})
+  EXPECT_EQ(w.FrontPage(), Named<QWidget>(w, "grpNormal"));
+  EXPECT_TRUE(w.IsSelected(Named<QLabel>(w, "stcCode")));
+  EXPECT_EQ(Named<QLabel>(w, "stcCode")->text(), "Capcode & Freq & Features");
+  QTest::mouseClick(Named<QLabel>(w, "stcSrc"), Qt::LeftButton);
+  QTest::mouseClick(Named<QLabel>(w, "stcSrc"), Qt::LeftButton);
+  EXPECT_EQ(w.FrontPage(), Named<QWidget>(w, "grpSrc"));
+  EXPECT_TRUE(Named<QWidget>(w, "grpSrc")->isVisible());
+  EXPECT_FALSE(Named<QWidget>(w, "grpNormal")->isVisible());
+  EXPECT_TRUE(w.IsSelected(Named<QLabel>(w, "stcSrc")));
+  EXPECT_FALSE(w.IsSelected(Named<QLabel>(w, "stcCode")));
+  EXPECT_EQ(Named<QLabel>(w, "stcSrc")->frameShadow(), QFrame::Sunken);
+  EXPECT_EQ(Named<QLabel>(w, "stcSrc")->palette().color(QPalette::Window), QColor(128, 128, 128));
+  EXPECT_EQ(Named<QLabel>(w, "stcSrc")->palette().color(QPalette::WindowText), QColor(Qt::white));
+  EXPECT_EQ(Named<QLabel>(w, "stcCode")->frameShadow(), QFrame::Raised);
+  EXPECT_EQ(Named<QLabel>(w, "stcCode")->palette().color(QPalette::WindowText), QColor(Qt::black));
+  QTest::mouseClick(Named<QLabel>(w, "stcFeatures"), Qt::LeftButton);
+  EXPECT_EQ(w.FrontPage(), Named<QWidget>(w, "GroupBox1"));
+  for (QWidget* page : {Named<QWidget>(w, "grpNormal"), Named<QWidget>(w, "GroupBox1"),
+                        Named<QWidget>(w, "grpSrc")})
     EXPECT_EQ(w.layout().DesignBounds(page), QRect(12, 20, 714, 494));
 }
 
@@ -145,7 +147,7 @@ TEST_F(WindowTest, TheSeriesWindowFitsTheScreen) {
   if (available.width() < 1366 || available.height() < 740) {
     GTEST_SKIP() << "a screen of " << available.width() << " x " << available.height();
   }
-  w.SeriesProgramming1->trigger();
+  Named<QAction>(w, "SeriesProgramming1")->trigger();
   auto* series = w.findChild<app::SeriesWindow*>();
   ASSERT_TRUE(series);
   ASSERT_TRUE(QTest::qWaitForWindowExposed(series));

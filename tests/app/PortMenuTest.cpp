@@ -56,7 +56,7 @@ class PortMenuTest : public WindowTest {
     ADD_FAILURE() << "no Network port item";
   }
   QString ReadCapcode() {
-    window().Read1->trigger();
+    Named<QAction>(window(), "Read1")->trigger();
     return window().capcodes()->edit(0)->text();
   }
 
@@ -79,12 +79,12 @@ TEST_F(PortMenuTest, AChosenDeviceIsTheOnlyOneReadUses) {
                                         "  -  pl2303, USB-Serial Controller  [searched]");
   EXPECT_EQ(Item(ftdi)->text(),
             "&2 " + QString::fromStdString(ftdi) + "  -  ftdi_sio, FT232R USB UART");
-  EXPECT_EQ(w.StatusPort->text(), "Port: Automatic (the board is searched for)");
+  EXPECT_EQ(Named<QLabel>(w, "StatusPort")->text(), "Port: Automatic (the board is searched for)");
   EXPECT_EQ(ReadCapcode(), "1111111");  // the search finds the PL2303
 
   Item(ftdi)->trigger();
   EXPECT_EQ(w.session().ports, std::vector<std::string>{ftdi});
-  EXPECT_EQ(w.StatusPort->text(), "Port: " + QString::fromStdString(ftdi));
+  EXPECT_EQ(Named<QLabel>(w, "StatusPort")->text(), "Port: " + QString::fromStdString(ftdi));
   EXPECT_TRUE(Item(ftdi)->isChecked());
   EXPECT_EQ(ReadCapcode(), "2022222");
 
@@ -107,14 +107,15 @@ TEST_F(PortMenuTest, TheChoiceSurvivesARestartUnlessItIsGoneOrThePortOptionIsGiv
 
   app::TfrmAir& given = Open({prolific});
   EXPECT_EQ(given.session().ports, std::vector<std::string>{prolific});
-  EXPECT_TRUE(given.StatusText->toolTip().contains("command line"));
+  EXPECT_TRUE(Named<QLabel>(given, "StatusText")->toolTip().contains("command line"));
 
   sysfs.Unplug("ttyUSB1");
   app::TfrmAir& missing = Open();
   EXPECT_TRUE(missing.session().ports.empty());
   EXPECT_TRUE(Items()[0]->isChecked());
-  EXPECT_EQ(missing.StatusText->text(), " The port " + QString::fromStdString(ftdi) +
-                                            " is not there; the board is searched for");
+  EXPECT_EQ(
+      Named<QLabel>(missing, "StatusText")->text(),
+      " The port " + QString::fromStdString(ftdi) + " is not there; the board is searched for");
   EXPECT_TRUE(dialogs.boxes.empty());
 }
 
@@ -127,7 +128,7 @@ TEST_F(PortMenuTest, ANetworkPortIsChosenRememberedAndListed) {
   app::TfrmAir& w = Open();
   AskNetworkPort(" SOCKET://127.0.0.1:" + QString::number(listener.Port()) + "/ ");
   EXPECT_EQ(w.session().ports, std::vector<std::string>{url});
-  EXPECT_TRUE(w.StatusText->toolTip().contains(QString::fromStdString(url)));
+  EXPECT_TRUE(Named<QLabel>(w, "StatusText")->toolTip().contains(QString::fromStdString(url)));
   EXPECT_EQ(ReadCapcode(), "1033333");
 
   // A server is never "not there" at start: it is only reached when an operation connects.
@@ -135,7 +136,7 @@ TEST_F(PortMenuTest, ANetworkPortIsChosenRememberedAndListed) {
   EXPECT_EQ(again.session().ports, std::vector<std::string>{url});
   ASSERT_NE(Item(url), nullptr);
   EXPECT_TRUE(Item(url)->isChecked());
-  EXPECT_FALSE(again.StatusText->text().contains("not there"));
+  EXPECT_FALSE(Named<QLabel>(again, "StatusText")->text().contains("not there"));
 
   // Listed below the devices to be chosen again; the last four servers are kept.
   Item(ftdi)->trigger();

@@ -19,7 +19,7 @@ class PromptsPanelTest : public FeatureEditorsTest {
     return text;
   }
   void EnablePrompts() {
-    window().ShowPage(window().grpSrc);
+    window().ShowPage(Named<QWidget>(window(), "grpSrc"));
     Choose(prompts().cboSource, 1);
   }
 };
@@ -71,10 +71,10 @@ TEST_F(PromptsPanelTest, ThePointerDoesNotRepeatARefusal) {
   EnablePrompts();
   const auto pointerOverPage = [this] {
     const QPoint bare(4, 4);
-    ASSERT_EQ(window().grpSrc->childAt(bare), nullptr);
-    QMouseEvent move(QEvent::MouseMove, bare, window().grpSrc->mapToGlobal(bare), Qt::NoButton,
-                     Qt::NoButton, Qt::NoModifier);
-    QApplication::sendEvent(window().grpSrc, &move);
+    ASSERT_EQ(Named<QWidget>(window(), "grpSrc")->childAt(bare), nullptr);
+    QMouseEvent move(QEvent::MouseMove, bare, Named<QWidget>(window(), "grpSrc")->mapToGlobal(bare),
+                     Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(Named<QWidget>(window(), "grpSrc"), &move);
   };
   Enter(Prompt(5), QString(19, 'Z'));
   ASSERT_EQ(dialogs.boxes.size(), 1u);
@@ -85,7 +85,7 @@ TEST_F(PromptsPanelTest, ThePointerDoesNotRepeatARefusal) {
 
   Prompt(5)->setText("SHORT");
   pointerOverPage();
-  EXPECT_EQ(window().focusWidget(), window().edtNull);
+  EXPECT_EQ(window().focusWidget(), Named<QLineEdit>(window(), "edtNull"));
   EXPECT_EQ(Stored(5), "SHORT");
   EXPECT_EQ(dialogs.boxes.size(), 1u);
 }
@@ -109,7 +109,7 @@ TEST_F(PromptsPanelTest, AlignmentWorksOnThePromptLeftLast) {
 
 TEST_F(PromptsPanelTest, AutoCapLoadsTheCapcodesAsCentredPromptsAfterAsking) {
   Open();
-  window().ShowPage(window().grpSrc);
+  window().ShowPage(Named<QWidget>(window(), "grpSrc"));
   dialogs.yesNo = {false};
   Choose(prompts().cboSource, 2);
   ASSERT_EQ(dialogs.questions.size(), 1u);
@@ -135,10 +135,10 @@ TEST_F(PromptsPanelTest, AutoCapLoadsTheCapcodesAsCentredPromptsAfterAsking) {
 
 TEST_F(PromptsPanelTest, AutoCapFollowsACapcodeEntryOnTheOtherPage) {
   Open();
-  window().ShowPage(window().grpSrc);
+  window().ShowPage(Named<QWidget>(window(), "grpSrc"));
   dialogs.yesNo = {true};
   Choose(prompts().cboSource, 2);
-  window().ShowPage(window().grpNormal);
+  window().ShowPage(Named<QWidget>(window(), "grpNormal"));
   Type(window().capcodes()->edit(2), "42");
   EXPECT_EQ(Prompt(2)->text(), "      <0000042>");
   EXPECT_EQ(Stored(2), "<0000042>");

@@ -75,7 +75,7 @@ class SeriesWindowTest : public WindowTest {
 
   // The window as it opens, and then (unless `asOpened`) on a records database of the test's own.
   app::SeriesWindow& OpenSeries(app::TfrmAir& w, bool asOpened = false) {
-    w.SeriesProgramming1->trigger();
+    Named<QAction>(w, "SeriesProgramming1")->trigger();
     auto* series = w.findChild<app::SeriesWindow*>();
     EXPECT_TRUE(series && series->isVisible());
     EXPECT_TRUE(WaitFor([series] { return QApplication::activeWindow() == series; }));
@@ -138,8 +138,8 @@ TEST_F(SeriesWindowTest, ProgramsBoardsAsTheyComeWhileTheMainWindowIsHeldStill) 
   StartNew();
   ASSERT_TRUE(series.running()) << dialogs.shownTexts().join('\n').toStdString();
   EXPECT_FALSE(w.canvas()->isEnabled());
-  EXPECT_FALSE(w.Read1->isEnabled());
-  EXPECT_FALSE(w.Open2->isEnabled());
+  EXPECT_FALSE(Named<QAction>(w, "Read1")->isEnabled());
+  EXPECT_FALSE(Named<QAction>(w, "Open2")->isEnabled());
   EXPECT_FALSE(Get<QPushButton>("btnStart")->isEnabled());
   ASSERT_TRUE(WaitUntilEnded());
 
@@ -151,7 +151,7 @@ TEST_F(SeriesWindowTest, ProgramsBoardsAsTheyComeWhileTheMainWindowIsHeldStill) 
   EXPECT_EQ(Get<QLabel>("lblProgress")->text(), "3 of 3 boards programmed");
   EXPECT_EQ(jig().BoardFlashes().size(), 3u);
   EXPECT_TRUE(w.canvas()->isEnabled());
-  EXPECT_TRUE(w.Read1->isEnabled());
+  EXPECT_TRUE(Named<QAction>(w, "Read1")->isEnabled());
   if (const char* shot = std::getenv("TUVA_SERIES_SCREENSHOT")) series.grab().save(shot);
 
   // The records of the run, listed and exported as tuvactl records --csv writes them.
@@ -329,7 +329,16 @@ TEST_F(SeriesWindowTest, EachWarningLeavesTheKeyboardInItsFieldAndNoKeyReachesAB
          Get<QLineEdit>("edtTemplate")->setText(cwd.file("missing.tbl"));
        },
        "Open Error!", "edtTemplate"},
+      {[&] {  // a file whose name says "step": the refusal concerns the slot's first capcode
+         ASSERT_TRUE(
+             SaveConfigFile(cwd.file("stepping.tbl").toStdString(), ConfigImage::StartupImage())
+                 .ok());
+         Get<QLineEdit>("edtTemplate")->setText(cwd.file("stepping.tbl"));
+         Count(3, "1600000");
+       },
+       "capcode slot 3 is disabled in", "edtFirst3"},
       {[&] {
+         Get<QCheckBox>("chkCount3")->setChecked(false);
          Get<QRadioButton>("rbTemplateWindow")->setChecked(true);
          Get<QRadioButton>("rbPortsTyped")->setChecked(true);
        },

@@ -103,7 +103,7 @@ class ServiceModeTest : public WindowTest {
   }
   void LoadFirmware(const QString& path) {
     dialogs.files.push_back(path);
-    window().Open1->trigger();
+    Named<QAction>(window(), "Open1")->trigger();
   }
   // The board's program memory becomes what the firmware buffer holds.
   void PutBufferOnBoard() {
@@ -165,7 +165,7 @@ TEST_F(ServiceModeTest, CancelKeepsTheCountOfWrongEntries) {
 
 TEST_F(ServiceModeTest, TheRightCodeShowsTheFirmwareViewAndNormalModeTheEditor) {
   app::TfrmAir& w = OpenWith();
-  QTest::mouseClick(w.stcSrc, Qt::LeftButton);
+  QTest::mouseClick(Named<QLabel>(w, "stcSrc"), Qt::LeftButton);
   auto* testMode = w.findChild<QWidget*>("CheckBox7");
   ASSERT_NE(testMode, nullptr);
   EXPECT_TRUE(testMode->isHidden());
@@ -174,32 +174,37 @@ TEST_F(ServiceModeTest, TheRightCodeShowsTheFirmwareViewAndNormalModeTheEditor) 
   EnterServiceMode();
   EXPECT_FALSE(dlg().isVisible());
   EXPECT_EQ(dlg().Password->text(), "Rook_Lyn");
-  EXPECT_FALSE(w.Read1->isVisible());
-  EXPECT_FALSE(w.File2->menuAction()->isVisible());
-  EXPECT_TRUE(w.File1->menuAction()->isVisible());
-  EXPECT_EQ(w.File1->actions(), QList<QAction*>{w.Open1});
-  EXPECT_EQ(w.Open1->text().remove('&'), "Open");
-  EXPECT_TRUE(w.NormalMode1->isVisible());
-  EXPECT_FALSE(w.NormalMode1->isChecked());
-  EXPECT_TRUE(w.S29Mode1->isChecked());
-  for (QWidget* hidden : {w.grpNormal, w.GroupBox1, w.grpSrc, static_cast<QWidget*>(w.stcCode),
-                          static_cast<QWidget*>(w.stcFeatures), static_cast<QWidget*>(w.stcSrc)})
+  EXPECT_FALSE(Named<QAction>(w, "Read1")->isVisible());
+  EXPECT_FALSE(Named<QMenu>(w, "File2")->menuAction()->isVisible());
+  EXPECT_TRUE(Named<QMenu>(w, "File1")->menuAction()->isVisible());
+  EXPECT_EQ(Named<QMenu>(w, "File1")->actions(), QList<QAction*>{Named<QAction>(w, "Open1")});
+  EXPECT_EQ(Named<QAction>(w, "Open1")->text().remove('&'), "Open");
+  EXPECT_TRUE(Named<QAction>(w, "NormalMode1")->isVisible());
+  EXPECT_FALSE(Named<QAction>(w, "NormalMode1")->isChecked());
+  EXPECT_TRUE(Named<QAction>(w, "S29Mode1")->isChecked());
+  for (QWidget* hidden :
+       {Named<QWidget>(w, "grpNormal"), Named<QWidget>(w, "GroupBox1"), Named<QWidget>(w, "grpSrc"),
+        static_cast<QWidget*>(Named<QLabel>(w, "stcCode")),
+        static_cast<QWidget*>(Named<QLabel>(w, "stcFeatures")),
+        static_cast<QWidget*>(Named<QLabel>(w, "stcSrc"))})
     EXPECT_FALSE(hidden->isVisible()) << hidden->objectName().toStdString();
-  EXPECT_TRUE(w.lblFilename->isVisible());
-  EXPECT_TRUE(w.lblFilename->text().isEmpty());
+  EXPECT_TRUE(Named<QLabel>(w, "lblFilename")->isVisible());
+  EXPECT_TRUE(Named<QLabel>(w, "lblFilename")->text().isEmpty());
 
-  w.NormalMode1->trigger();
+  Named<QAction>(w, "NormalMode1")->trigger();
   EXPECT_FALSE(w.session().serviceMode);
-  EXPECT_TRUE(w.Read1->isVisible());
-  EXPECT_TRUE(w.File2->menuAction()->isVisible());
-  EXPECT_FALSE(w.File1->menuAction()->isVisible());
-  EXPECT_FALSE(w.NormalMode1->isVisible());
-  EXPECT_TRUE(w.NormalMode1->isChecked());
-  EXPECT_FALSE(w.S29Mode1->isChecked());
-  EXPECT_EQ(w.FrontPage(), w.grpSrc);
-  EXPECT_TRUE(w.grpSrc->isVisible());
-  for (QLabel* tab : {w.stcCode, w.stcFeatures, w.stcSrc}) EXPECT_TRUE(tab->isVisible());
-  EXPECT_FALSE(w.lblFilename->isVisible());
+  EXPECT_TRUE(Named<QAction>(w, "Read1")->isVisible());
+  EXPECT_TRUE(Named<QMenu>(w, "File2")->menuAction()->isVisible());
+  EXPECT_FALSE(Named<QMenu>(w, "File1")->menuAction()->isVisible());
+  EXPECT_FALSE(Named<QAction>(w, "NormalMode1")->isVisible());
+  EXPECT_TRUE(Named<QAction>(w, "NormalMode1")->isChecked());
+  EXPECT_FALSE(Named<QAction>(w, "S29Mode1")->isChecked());
+  EXPECT_EQ(w.FrontPage(), Named<QWidget>(w, "grpSrc"));
+  EXPECT_TRUE(Named<QWidget>(w, "grpSrc")->isVisible());
+  for (QLabel* tab :
+       {Named<QLabel>(w, "stcCode"), Named<QLabel>(w, "stcFeatures"), Named<QLabel>(w, "stcSrc")})
+    EXPECT_TRUE(tab->isVisible());
+  EXPECT_FALSE(Named<QLabel>(w, "lblFilename")->isVisible());
   EXPECT_FALSE(testMode->isHidden());
   EXPECT_EQ(image(), before);
 }
@@ -208,9 +213,9 @@ TEST_F(ServiceModeTest, HiddenEntriesKeepTheirKeysInServiceMode) {
   app::TfrmAir& w = OpenWith();
   EnterServiceMode();
   // Each key has one holder: the twin while the entry is hidden.
-  EXPECT_TRUE(w.Read1->shortcut().isEmpty());
-  EXPECT_EQ(w.ShortcutTwin(w.Read1)->shortcut(), QKeySequence(Qt::Key_F3));
-  EXPECT_TRUE(w.Save1->shortcut().isEmpty());
+  EXPECT_TRUE(Named<QAction>(w, "Read1")->shortcut().isEmpty());
+  EXPECT_EQ(w.ShortcutTwin(Named<QAction>(w, "Read1"))->shortcut(), QKeySequence(Qt::Key_F3));
+  EXPECT_TRUE(Named<QAction>(w, "Save1")->shortcut().isEmpty());
 
   Press(QKeySequence(Qt::Key_F3));
   EXPECT_EQ(dialogs.shownTexts(), QStringList{"Read Sucess!"});
@@ -220,9 +225,9 @@ TEST_F(ServiceModeTest, HiddenEntriesKeepTheirKeysInServiceMode) {
   ASSERT_EQ(dialogs.fileDialogs.size(), 1u);  // Save As, cancelled
   EXPECT_EQ(dialogs.fileDialogs[0].text, "Text files (*.tbl)|tbl");
 
-  w.NormalMode1->trigger();
-  EXPECT_EQ(w.Read1->shortcut(), QKeySequence(Qt::Key_F3));
-  EXPECT_TRUE(w.ShortcutTwin(w.Read1)->shortcut().isEmpty());
+  Named<QAction>(w, "NormalMode1")->trigger();
+  EXPECT_EQ(Named<QAction>(w, "Read1")->shortcut(), QKeySequence(Qt::Key_F3));
+  EXPECT_TRUE(w.ShortcutTwin(Named<QAction>(w, "Read1"))->shortcut().isEmpty());
 }
 
 TEST_F(ServiceModeTest, OpenLoadsTheFirmwareFileAndNamesIt) {
@@ -233,7 +238,7 @@ TEST_F(ServiceModeTest, OpenLoadsTheFirmwareFileAndNamesIt) {
   ASSERT_EQ(dialogs.fileDialogs.size(), 1u);
   EXPECT_EQ(dialogs.fileDialogs[0].caption, w.startupDirectory());
   EXPECT_EQ(dialogs.fileDialogs[0].text, "All files (*)");
-  EXPECT_EQ(w.lblFilename->text(), first);
+  EXPECT_EQ(Named<QLabel>(w, "lblFilename")->text(), first);
   EXPECT_EQ(w.session().firmware.loadedBytes, kFirmwareBlockSize);
 
   // After the configuration Open the dialog also offers its filter, as the first choice.
@@ -244,7 +249,8 @@ TEST_F(ServiceModeTest, OpenLoadsTheFirmwareFileAndNamesIt) {
   EXPECT_EQ(dialogs.boxes.back().caption, "File Error");
   EXPECT_EQ(dialogs.boxes.back().text,
             "Can't perform one of the following file operations: Open, Seek, Read, Close.");
-  EXPECT_EQ(w.lblFilename->text(), first);  // the firmware loaded before is still the one named
+  EXPECT_EQ(Named<QLabel>(w, "lblFilename")->text(),
+            first);  // the firmware loaded before is still the one named
   EXPECT_EQ(w.session().firmware.bytes[0], BlockData(0)[0]);
 }
 
@@ -287,8 +293,8 @@ TEST_F(ServiceModeTest, WriteProgramsTheBoardsProgramMemory) {
   int progressMaximum = -1;
   bool writeEnabled = true;
   dialogs.whileModal = [&] {
-    progressMaximum = w.PB1->maximum();
-    writeEnabled = w.Write1->isEnabled();
+    progressMaximum = Named<QProgressBar>(w, "PB1")->maximum();
+    writeEnabled = Named<QAction>(w, "Write1")->isEnabled();
   };
   Press(QKeySequence(Qt::Key_F4));
   EXPECT_EQ(dialogs.shownTexts(), QStringList{"Transmit Success!"});
@@ -310,9 +316,9 @@ TEST_F(ServiceModeTest, WriteProgramsTheBoardsProgramMemory) {
   const auto& firmware = w.session().firmware.bytes;
   EXPECT_EQ(board().ReadFlash(kFirmwareBase, kFirmwareSize),
             std::vector<std::uint8_t>(firmware.begin(), firmware.end()));
-  EXPECT_EQ(w.StatusText->text(), " Ready");
-  EXPECT_EQ(w.PB1->value(), 0);
-  EXPECT_TRUE(w.Write1->isEnabled());
+  EXPECT_EQ(Named<QLabel>(w, "StatusText")->text(), " Ready");
+  EXPECT_EQ(Named<QProgressBar>(w, "PB1")->value(), 0);
+  EXPECT_TRUE(Named<QAction>(w, "Write1")->isEnabled());
   EXPECT_FALSE(w.session().port.IsOpen());
 }
 
@@ -326,15 +332,15 @@ TEST_F(ServiceModeTest, VerifyStopsAtTheFirstBlockThatDiffers) {
   board().WithBoard([](sim::SimBoard& b) {
     b.flash().Place(BlockAddress(3) + 100, std::vector<std::uint8_t>{0x00});
   });
-  w.Verify1->trigger();
+  Named<QAction>(w, "Verify1")->trigger();
   EXPECT_EQ(dialogs.shownTexts(),
             QStringList{QString("Verify Error! Htag = %1").arg(w.session().protocol.sequence())});
   const auto requests = Requests();
   ASSERT_FALSE(requests.empty());
   EXPECT_EQ(requests.back(), "ReadBlock 0xE1800 2048");
   EXPECT_EQ(requests.size(), 5u);
-  EXPECT_EQ(w.StatusText->text(), " Read ......");
-  EXPECT_TRUE(w.Write1->isEnabled());
+  EXPECT_EQ(Named<QLabel>(w, "StatusText")->text(), " Read ......");
+  EXPECT_TRUE(Named<QAction>(w, "Write1")->isEnabled());
 }
 
 // A file that is no firmware for the board is refused by Write before the board is touched.
@@ -357,7 +363,7 @@ TEST_F(ServiceModeTest, WriteRefusesAFileThatIsNoFirmware) {
   dialogs.yesNo = {true, true};
   for (const auto& file : refused) {
     LoadFirmware(file.file);
-    EXPECT_EQ(w.lblFilename->text(), file.file);
+    EXPECT_EQ(Named<QLabel>(w, "lblFilename")->text(), file.file);
     Press(QKeySequence(Qt::Key_F4));
     ASSERT_FALSE(dialogs.boxes.empty());
     EXPECT_EQ(dialogs.boxes.back().caption, "Firmware File");
@@ -368,7 +374,7 @@ TEST_F(ServiceModeTest, WriteRefusesAFileThatIsNoFirmware) {
   EXPECT_TRUE(dialogs.questions.empty());
   EXPECT_TRUE(board().Requests().empty());
   EXPECT_EQ(board().ReadFlash(kFirmwareBase, kFirmwareSize), programMemory);
-  EXPECT_TRUE(w.Write1->isEnabled());
+  EXPECT_TRUE(Named<QAction>(w, "Write1")->isEnabled());
 }
 
 // Read repairs a bad copy 0 from copy 1 in service mode too, with configuration bytes.

@@ -22,14 +22,14 @@ TEST_F(WindowTest, ChromeHasTheMenusShortcutsAndStatusBar) {
     QKeySequence keys;
   };
   const Item items[] = {
-      {w.Open2, "Open2", "Open", QKeySequence("Ctrl+O")},
-      {w.Save1, "Save1", "Save", QKeySequence("Ctrl+S")},
-      {w.SaveAs1, "SaveAs1", "Save As...", QKeySequence("Ctrl+A")},
-      {w.Exit1, "Exit1", "Exit", QKeySequence()},
-      {w.Read1, "Read1", "Read", QKeySequence("F3")},
-      {w.Write1, "Write1", "Write", QKeySequence("F4")},
-      {w.Verify1, "Verify1", "Verify", QKeySequence("F9")},
-      {w.CheckFirmware1, "CheckFirmware1", "Check Firmware", QKeySequence()},
+      {Named<QAction>(w, "Open2"), "Open2", "Open", QKeySequence("Ctrl+O")},
+      {Named<QAction>(w, "Save1"), "Save1", "Save", QKeySequence("Ctrl+S")},
+      {Named<QAction>(w, "SaveAs1"), "SaveAs1", "Save As...", QKeySequence("Ctrl+A")},
+      {Named<QAction>(w, "Exit1"), "Exit1", "Exit", QKeySequence()},
+      {Named<QAction>(w, "Read1"), "Read1", "Read", QKeySequence("F3")},
+      {Named<QAction>(w, "Write1"), "Write1", "Write", QKeySequence("F4")},
+      {Named<QAction>(w, "Verify1"), "Verify1", "Verify", QKeySequence("F9")},
+      {Named<QAction>(w, "CheckFirmware1"), "CheckFirmware1", "Check Firmware", QKeySequence()},
   };
   for (const Item& item : items) {
     EXPECT_EQ(item.action->objectName(), item.name);
@@ -38,21 +38,21 @@ TEST_F(WindowTest, ChromeHasTheMenusShortcutsAndStatusBar) {
     EXPECT_TRUE(item.action->isVisible()) << item.name;
   }
   // The service mode's entries exist, hidden.
-  EXPECT_FALSE(w.File1->menuAction()->isVisible());
-  EXPECT_EQ(w.Open1->objectName(), "Open1");
-  EXPECT_FALSE(w.S29Mode1->isVisible());
-  EXPECT_FALSE(w.NormalMode1->isVisible());
-  EXPECT_TRUE(w.NormalMode1->isChecked());
+  EXPECT_FALSE(Named<QMenu>(w, "File1")->menuAction()->isVisible());
+  EXPECT_EQ(Named<QAction>(w, "Open1")->objectName(), "Open1");
+  EXPECT_FALSE(Named<QAction>(w, "S29Mode1")->isVisible());
+  EXPECT_FALSE(Named<QAction>(w, "NormalMode1")->isVisible());
+  EXPECT_TRUE(Named<QAction>(w, "NormalMode1")->isChecked());
 
-  EXPECT_EQ(w.StatusBar1->objectName(), "StatusBar1");
-  EXPECT_EQ(w.StatusText->text(), " Ready");
-  EXPECT_EQ(w.PB1->objectName(), "PB1");
-  EXPECT_EQ(w.PB1->value(), 0);
+  EXPECT_EQ(Named<QStatusBar>(w, "StatusBar1")->objectName(), "StatusBar1");
+  EXPECT_EQ(Named<QLabel>(w, "StatusText")->text(), " Ready");
+  EXPECT_EQ(Named<QProgressBar>(w, "PB1")->objectName(), "PB1");
+  EXPECT_EQ(Named<QProgressBar>(w, "PB1")->value(), 0);
 
   // The focus sink is 1 x 1, first in the tab order, and holds the focus after start-up.
-  EXPECT_EQ(w.layout().DesignBounds(w.edtNull), QRect(0, 0, 1, 1));
+  EXPECT_EQ(w.layout().DesignBounds(Named<QLineEdit>(w, "edtNull")), QRect(0, 0, 1, 1));
   EXPECT_EQ(w.canvas()->nextInFocusChain()->objectName(), "edtNull");
-  EXPECT_EQ(w.focusWidget(), w.edtNull);
+  EXPECT_EQ(w.focusWidget(), Named<QLineEdit>(w, "edtNull"));
 }
 
 TEST_F(WindowTest, ControlTableHoldsEveryFamilyInItsSlots) {

@@ -120,13 +120,15 @@ TEST_F(WindowUseTest, EveryMenuItemAndPageIsReachableByKeyboard) {
     }
   };
   checkMnemonics(w.menuBar()->actions(), "menu bar");
-  for (QMenu* menu : {w.File2, w.Pager1, w.System1}) checkMnemonics(menu->actions(), menu->title());
+  for (QMenu* menu :
+       {Named<QMenu>(w, "File2"), Named<QMenu>(w, "Pager1"), Named<QMenu>(w, "System1")})
+    checkMnemonics(menu->actions(), menu->title());
 
   QTest::keyClick(&w, Qt::Key_PageDown, Qt::ControlModifier);
-  EXPECT_EQ(w.FrontPage(), w.GroupBox1);
+  EXPECT_EQ(w.FrontPage(), Named<QWidget>(w, "GroupBox1"));
   QTest::keyClick(&w, Qt::Key_PageUp, Qt::ControlModifier);
   QTest::keyClick(&w, Qt::Key_PageUp, Qt::ControlModifier);
-  EXPECT_EQ(w.FrontPage(), w.grpSrc);
+  EXPECT_EQ(w.FrontPage(), Named<QWidget>(w, "grpSrc"));
 }
 
 // Alt+F opens the File menu every time, also right after a message raised from a menu entry
@@ -139,19 +141,21 @@ TEST_F(WindowUseTest, AltFOpensTheFileMenuEveryTime) {
     file->hide();
     return opened;
   };
-  EXPECT_TRUE(altF(w.File2));
-  EXPECT_TRUE(altF(w.File2));
+  EXPECT_TRUE(altF(Named<QMenu>(w, "File2")));
+  EXPECT_TRUE(altF(Named<QMenu>(w, "File2")));
 
   w.recentFiles()->Add(cwd.file("gone.tbl"));
   w.recentFiles()->Refresh();
   w.recentFiles()->menu()->actions().constFirst()->trigger();
   ASSERT_EQ(dialogs.boxes.size(), 1u);
-  EXPECT_TRUE(altF(w.File2));
+  EXPECT_TRUE(altF(Named<QMenu>(w, "File2")));
 
-  w.File1->menuAction()->setVisible(true);  // the firmware view swaps the two File menus
-  w.File2->menuAction()->setVisible(false);
-  EXPECT_TRUE(altF(w.File1));
-  EXPECT_TRUE(altF(w.File1));
+  Named<QMenu>(w, "File1")
+      ->menuAction()
+      ->setVisible(true);  // the firmware view swaps the two File menus
+  Named<QMenu>(w, "File2")->menuAction()->setVisible(false);
+  EXPECT_TRUE(altF(Named<QMenu>(w, "File1")));
+  EXPECT_TRUE(altF(Named<QMenu>(w, "File1")));
 }
 
 // The names of the shown controls of `page` whose text is cut off.
@@ -236,7 +240,8 @@ TEST_F(WindowUseTest, NoTextIsClippedOnAnyPageAtTheScreensScale) {
                    .arg(w.devicePixelRatioF())
                    .toStdString());
   EXPECT_GT(w.width(), w.screen()->availableGeometry().width() * 9 / 10);  // maximised
-  for (QWidget* page : {w.grpNormal, w.GroupBox1, w.grpSrc}) {
+  for (QWidget* page : {Named<QWidget>(w, "grpNormal"), Named<QWidget>(w, "GroupBox1"),
+                        Named<QWidget>(w, "grpSrc")}) {
     w.ShowPage(page);
     EXPECT_EQ(ClippedControls(page), QStringList()) << page->objectName().toStdString();
     EXPECT_EQ(ControlsOverFrames(page), QStringList()) << page->objectName().toStdString();

@@ -27,6 +27,8 @@
 #include "image/CapcodeCodec.h"
 #include "link/Protocol.h"
 #include "records/RecordStore.h"
+#include "series/SeriesFirmware.h"
+#include "series/SeriesImage.h"
 #include "series/SeriesRun.h"
 #include "sim/SimListener.h"
 #include "sim/SimServer.h"
@@ -183,6 +185,69 @@ TEST_F(SeriesTest, BadInputStopsTheRunBeforeAnythingIsSent) {
   EXPECT_EQ(missing.Wait(), 2);
   EXPECT_NE(Output(missing).find("template.tbl does not open"), std::string::npos);
   EXPECT_TRUE(jig.Requests().empty());
+}
+
+// Each refusal of a plan names the input it concerns, so that a window can give that field the
+// focus: the first capcode or the step of a counting slot, the count, the kept fields, a port,
+// the list or the firmware. Each case changes one input of a good plan.
+TEST(SeriesPlanTest, EachRefusalNamesTheInputItConcerns) {
+  using series::PlanInput;
+  struct Case {
+    std::function<void(series::SeriesPlan&)> change;
+    PlanInput input;
+    int index;
+    std::string message;
+  };
+  const auto count = [](int slot, std::uint32_t first, std::uint32_t step = 1) {
+    return [=](series::SeriesPlan& plan) { plan.counting.push_back({slot, first, step}); };
+  };
+  const auto list = [](std::vector<std::string> header, std::vector<std::string> row) {
+    return [=](series::SeriesPlan& plan) {
+      plan.list = series::CapcodeList{"boards.csv", "", header, {{2, row}}};
+    };
+  };
+  const Case cases[] = {
+      {[](series::SeriesPlan& plan) { plan.counting.clear(); }, PlanInput::First, 0,
+       "no capcode slot counts up"},
+      {count(17, 1500000), PlanInput::First, 17, "capcode slot 17 is outside 1 to 16"},
+      {count(1, 1600000), PlanInput::First, 1, "capcode slot 1 is given twice"},
+      {count(3, 1600000, 0), PlanInput::Step, 3, "capcode slot 3: the step must be 1 or more"},
+      {count(16, 1600000), PlanInput::First, 16, "capcode slot 16 is disabled in stepping.tbl"},
+      {count(2, 3000000), PlanInput::First, 2, "capcode slot 2: Please insert a number between"},
+      {count(2, 2031614, 2), PlanInput::First, 2, "capcode slot 2: capcode 2031616 of board 2"},
+      {count(2, 1500001), PlanInput::First, 2,
+       "capcode slots 1 and 2 would both hand out capcode 1500001"},
+      {[](series::SeriesPlan& plan) { plan.count = 0; }, PlanInput::Count, 0,
+       "the count must be 1 or more"},
+      {[](series::SeriesPlan& plan) { plan.keep = {"capcodes"}; }, PlanInput::Keep, 0,
+       "capcode slot 1"},
+      {[](series::SeriesPlan& plan) { plan.ports.push_back("socket://127.0.0.1"); },
+       PlanInput::Ports, 1, "socket://127.0.0.1: no port: give HOST:PORT"},
+      {list({"no.such.field"}, {"1"}), PlanInput::List, 0, "no.such.field"},
+      {list({"capcode.2.address"}, {"1500001"}), PlanInput::First, 1,
+       "capcode slot 1 would hand out capcode 1500001, which line 2 of the list boards.csv"},
+      {[](series::SeriesPlan& plan) {
+         auto firmware = std::make_shared<series::SeriesFirmware>();
+         firmware->buffer.fileName = "flex.s19";
+         firmware->buffer.refusal = "line 3: not an S-record";
+         plan.firmware = firmware;
+       },
+       PlanInput::Firmware, 0, "flex.s19: line 3: not an S-record"},
+  };
+  for (const Case& test : cases) {
+    SCOPED_TRACE(test.message);
+    series::SeriesPlan plan;
+    plan.counting = {{1, 1500000, 1}};
+    plan.count = 2;
+    plan.ports = {"/dev/ttyUSB0"};
+    ASSERT_FALSE(series::CheckPlan(plan, "stepping.tbl"));
+    test.change(plan);
+    const auto refusal = series::CheckPlan(plan, "stepping.tbl");
+    ASSERT_TRUE(refusal);
+    EXPECT_EQ(refusal->input, test.input);
+    EXPECT_EQ(refusal->index, test.index);
+    EXPECT_NE(refusal->message.find(test.message), std::string::npos) << refusal->message;
+  }
 }
 
 // Spring contacts that miss a probe now and then, and a technician who swaps boards faster than
