@@ -6,11 +6,13 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <cstdio>
 #include <cstdlib>
 #include <string_view>
 #include <thread>
 
 #include "records/PostgresUrl.h"
+#include "records/RecordStore.h"
 
 namespace tuva::records {
 namespace {
@@ -77,6 +79,24 @@ using Clock = std::chrono::steady_clock;
 
 bool Retryable(const Refused& refused) {
   return refused.state == "23505" || refused.state == "40001" || refused.state == "40P01";
+}
+
+int PostgresRow::Find(std::string_view name) const {
+  return PQfnumber(rows_, std::string(name).c_str());
+}
+
+std::int64_t PostgresRow::Int(int column) const {
+  const std::string_view text = Text(column);
+  std::int64_t number = 0;
+  const auto [last, error] = std::from_chars(text.data(), text.data() + text.size(), number);
+  if (error != std::errc() || last != text.data() + text.size() || text.empty()) {
+    throw RecordsError("the database sent \"" + std::string(text) + "\" for a number");
+  }
+  return number;
+}
+
+double PostgresRow::Real(int column) const {
+  return std::stod(std::string(Text(column)));
 }
 
 PostgresConnection::PostgresConnection(std::string url, std::string name,
@@ -266,6 +286,33 @@ void PostgresConnection::Rollback() {
 // libpq's message, on one line and without the password.
 std::string PostgresConnection::Reason() const {
   return OneLine(connection_ ? PQerrorMessage(connection_.get()) : "no connection", url_);
+}
+
+std::int64_t PostgresConnection::Execute(const std::string& sql,
+                                         const std::vector<SqlValue>& parameters,
+                                         const RowReader& row) {
+  std::vector<std::string> texts;
+  for (const SqlValue& parameter : parameters) {
+    if (const auto* number = std::get_if<std::int64_t>(&parameter)) {
+      texts.push_back(std::to_string(*number));
+    } else if (const auto* real = std::get_if<double>(&parameter)) {
+      char text[32];
+      std::snprintf(text, sizeof text, "%.17g", *real);
+      texts.emplace_back(text);
+    } else {
+      texts.push_back(std::get<std::string>(parameter));
+    }
+  }
+  const Rows rows = Run(sql.c_str(), texts);
+  if (row) {
+    PostgresRow reader(rows.get(), 0);
+    for (int at = 0; at < PQntuples(rows.get()); ++at) {
+      reader.At(at);
+      row(reader);
+    }
+  }
+  const char* changed = PQcmdTuples(rows.get());
+  return *changed ? std::stoll(changed) : 0;
 }
 
 void PostgresConnection::StopWaiting() {

@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "records/SqlSession.h"
+
 namespace tuva::records {
 
 // A statement the server refused (or a connection that broke), with its SQLSTATE.
@@ -34,7 +36,31 @@ struct StoppedWaiting {
 
 using Rows = std::unique_ptr<PGresult, decltype(&PQclear)>;
 
-class PostgresConnection {
+// A row of an answer as the server sent it (text).
+class PostgresRow : public SqlRow {
+ public:
+  PostgresRow(const PGresult* rows, int row) : rows_(rows), row_(row) {}
+  void At(int row) { row_ = row; }
+  int Find(std::string_view name) const override;
+  bool Null(int column) const override { return PQgetisnull(rows_, row_, column); }
+  std::string_view Text(int column) const override {
+    return {PQgetvalue(rows_, row_, column),
+            static_cast<std::size_t>(PQgetlength(rows_, row_, column))};
+  }
+  std::int64_t Int(int column) const override;
+  double Real(int column) const override;
+  bool Bool(int column) const override {
+    const std::string_view text = Text(column);
+    return text == "t" || text == "1";
+  }
+
+ private:
+  const PGresult* rows_;
+  int row_;
+};
+
+// The connection is the store's SQL session too: each parameter goes as text.
+class PostgresConnection : public SqlSession {
  public:
   // `name` is the server as messages show it; `stop`, when given, is the caller's own stop, seen
   // as StopWaiting.
@@ -47,6 +73,12 @@ class PostgresConnection {
   // A lost connection made again; throws StoppedWaiting, or Refused (lost) when it cannot be.
   void Reconnect();
   bool Connected() const { return PQstatus(connection_.get()) == CONNECTION_OK; }
+
+  void Begin() override { Run("BEGIN", {}); }
+  void BeginRead() override { Run("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY", {}); }
+  void Commit() override { Run("COMMIT", {}); }
+  std::int64_t Execute(const std::string& sql, const std::vector<SqlValue>& parameters,
+                       const RowReader& row = nullptr) override;
 
   // Sends a statement and reads its answer.
   Rows Run(const char* sql, const std::vector<std::string>& parameters);
@@ -64,7 +96,7 @@ class PostgresConnection {
 
   // Ends the open transaction. A connection that cannot (or, when stopping, need not) wait for
   // that is dropped instead: the server rolls back a lost connection's transaction itself.
-  void Rollback();
+  void Rollback() override;
 
   // From now on a lost connection is not made again, and an answer gets the stop's grace.
   void StopWaiting();
