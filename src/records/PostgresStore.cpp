@@ -107,7 +107,7 @@ std::string Number(std::int64_t value) {
   return std::to_string(value);
 }
 
-class PostgresStore : public RecordStore {
+class PostgresStore : public SessionStore {
  public:
   PostgresStore(const std::string& url, OpenMode mode, const std::atomic<bool>* stop)
       : name_(ShownPostgresUrl(url)), mode_(mode), pg_(url, name_, stop) {
@@ -126,15 +126,6 @@ class PostgresStore : public RecordStore {
       token = Value(rows, 0, 0);
     });
     return token;
-  }
-
-  Attempt Reserve(const Attempt& start, const std::vector<CountingSlot>& slots) override {
-    return ReserveWith(start, slots, 0, nullptr);
-  }
-
-  Attempt ReserveRow(const Attempt& start, const std::vector<CountingSlot>& slots,
-                     std::int64_t list, ListRow& row) override {
-    return ReserveWith(start, slots, list, &row);
   }
 
   ListState ImportList(const ListImport& list) override {
@@ -164,7 +155,7 @@ class PostgresStore : public RecordStore {
   }
 
   Attempt ReserveWith(const Attempt& start, const std::vector<CountingSlot>& slots,
-                      std::int64_t list, ListRow* row) {
+                      std::int64_t list, ListRow* row) override {
     CheckSlots(slots);
     std::lock_guard lock(mutex_);
     const Attempt opened = Opened(start);
@@ -187,20 +178,10 @@ class PostgresStore : public RecordStore {
 
   void MarkErased(std::int64_t id) override {
     std::lock_guard lock(mutex_);
-    Call("cannot record the erase", [&] {
-      const Rows rows = pg_.Run(
-          "UPDATE attempts SET result = 'erased', erased = TRUE"
-          " WHERE id = $1 AND result IN ('reserved', 'erased')",
-          {Number(id)});
-      if (std::string(PQcmdTuples(rows.get())) == "0") throw RecordsError(NotOpen(id));
-    });
+    Call("cannot record the erase", [&] { steps::MarkErased(pg_, kPostgresDialect, id); });
   }
 
   void Finish(const Attempt& attempt) override {
-    if (attempt.result != Result::Programmed && attempt.result != Result::Failed &&
-        attempt.result != Result::Skipped) {
-      throw RecordsError("an attempt ends as programmed, failed or skipped");
-    }
     std::lock_guard lock(mutex_);
     Call("cannot record the result", [&] { steps::Finish(pg_, kPostgresDialect, attempt); });
     open_.erase(attempt.id);
@@ -225,14 +206,8 @@ class PostgresStore : public RecordStore {
   bool HasHandedOut(std::uint32_t first, std::uint32_t step) override {
     std::lock_guard lock(mutex_);
     bool found = false;
-    Call("cannot read the pool", [&] {
-      const Rows rows = pg_.Run(
-          "SELECT 1 FROM taken WHERE capcode >= $1::BIGINT AND (capcode - $1::BIGINT) % "
-          "$2::BIGINT = 0"
-          " LIMIT 1",
-          {Number(std::int64_t{first}), Number(std::int64_t{step})});
-      found = PQntuples(rows.get()) > 0;
-    });
+    Call("cannot read the pool",
+         [&] { found = steps::HasHandedOut(pg_, kPostgresDialect, first, step); });
     return found;
   }
 

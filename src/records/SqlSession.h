@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -54,6 +55,21 @@ class SqlSession {
 
   // Whether the statement's answer has any row.
   bool Any(const std::string& sql, const std::vector<SqlValue>& parameters);
+};
+
+// Rolls back, when an exception leaves the scope, the transaction the scope left open.
+class RollbackOnThrow {
+ public:
+  explicit RollbackOnThrow(SqlSession& session) : session_(session) {}
+  ~RollbackOnThrow() {
+    if (std::uncaught_exceptions() > exceptions_) session_.Rollback();
+  }
+  RollbackOnThrow(const RollbackOnThrow&) = delete;
+  RollbackOnThrow& operator=(const RollbackOnThrow&) = delete;
+
+ private:
+  SqlSession& session_;
+  int exceptions_ = std::uncaught_exceptions();
 };
 
 }  // namespace tuva::records

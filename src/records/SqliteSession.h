@@ -59,6 +59,21 @@ class SqliteSession : public SqlSession {
   SqliteSession(std::string path, std::function<void()> beforeWrite)
       : path_(std::move(path)), beforeWrite_(std::move(beforeWrite)) {}
 
+  // Commits in the scope are not synced to the disk; the next synced commit makes them durable
+  // with it (the log is written in order, and syncing it keeps everything before).
+  class Unsynced {
+   public:
+    explicit Unsynced(SqliteSession& session) : db_(session.db_) {
+      sqlite3_exec(db_, "PRAGMA synchronous = NORMAL", nullptr, nullptr, nullptr);
+    }
+    ~Unsynced() { sqlite3_exec(db_, "PRAGMA synchronous = FULL", nullptr, nullptr, nullptr); }
+    Unsynced(const Unsynced&) = delete;
+    Unsynced& operator=(const Unsynced&) = delete;
+
+   private:
+    sqlite3* db_;
+  };
+
   void Attach(sqlite3* db) { db_ = db; }
   sqlite3* Db() const { return db_; }
   // What the store is doing, as a failure names it ("cannot reserve capcodes").

@@ -10,10 +10,8 @@
 #include <sqlite3.h>
 #include <sys/stat.h>
 
-#include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <exception>
 #include <filesystem>
 #include <mutex>
 #include <optional>
@@ -82,43 +80,13 @@ constexpr const char* kUpgradeAttempts[] = {
     "ALTER TABLE attempts_v2 RENAME TO attempts",
 };
 
-class SqliteStore : public RecordStore {
-  // Rolls back, when an exception leaves the scope, the transaction the scope left open.
-  class RollbackOnThrow {
-   public:
-    explicit RollbackOnThrow(SqliteStore* store) : store_(store) {}
-    ~RollbackOnThrow() {
-      if (std::uncaught_exceptions() > exceptions_) store_->session_.Rollback();
-    }
-
-   private:
-    SqliteStore* store_;
-    int exceptions_ = std::uncaught_exceptions();
-  };
-
-  // Commits in the scope are not synced to the disk; the next synced commit makes them durable
-  // with it (the log is written in order, and syncing it keeps everything before).
-  class Unsynced {
-   public:
-    explicit Unsynced(SqliteStore* store) : store_(store) {
-      sqlite3_exec(store_->db_, "PRAGMA synchronous = NORMAL", nullptr, nullptr, nullptr);
-    }
-    ~Unsynced() {
-      sqlite3_exec(store_->db_, "PRAGMA synchronous = FULL", nullptr, nullptr, nullptr);
-    }
-    Unsynced(const Unsynced&) = delete;
-    Unsynced& operator=(const Unsynced&) = delete;
-
-   private:
-    SqliteStore* store_;
-  };
-
+class SqliteStore : public SessionStore {
   // Runs `body` under the store's lock, its failures named as `what`; a transaction it leaves
   // open on a failure is rolled back.
   template <typename Body>
   auto Call(const char* what, Body body) {
     std::lock_guard lock(mutex_);
-    const RollbackOnThrow guard(this);
+    const RollbackOnThrow guard(session_);
     session_.Doing(what);
     return body();
   }
@@ -165,15 +133,6 @@ class SqliteStore : public RecordStore {
     return token.Text(0);
   }
 
-  Attempt Reserve(const Attempt& start, const std::vector<CountingSlot>& slots) override {
-    return ReserveWith(start, slots, 0, nullptr);
-  }
-
-  Attempt ReserveRow(const Attempt& start, const std::vector<CountingSlot>& slots,
-                     std::int64_t list, ListRow& row) override {
-    return ReserveWith(start, slots, list, &row);
-  }
-
   ListState ImportList(const ListImport& list) override {
     return Call("cannot import the list", [&] { return steps::ImportList(session_, list); });
   }
@@ -183,22 +142,13 @@ class SqliteStore : public RecordStore {
   }
 
   void MarkErased(std::int64_t id) override {
-    std::lock_guard lock(mutex_);
-    const RollbackOnThrow guard(this);
-    CheckSameFile();
-    Statement update(db_,
-                     "UPDATE attempts SET result = 'erased', erased = 1"
-                     " WHERE id = ? AND result IN ('reserved', 'erased')");
-    update.Bind(id);
-    session_.Check(update.Step(), SQLITE_DONE, "cannot record the erase");
-    if (sqlite3_changes(db_) == 0) throw RecordsError(NotOpen(id));
+    Call("cannot record the erase", [&] {
+      CheckSameFile();
+      steps::MarkErased(session_, kSqliteDialect, id);
+    });
   }
 
   void Finish(const Attempt& attempt) override {
-    if (attempt.result != Result::Programmed && attempt.result != Result::Failed &&
-        attempt.result != Result::Skipped) {
-      throw RecordsError("an attempt ends as programmed, failed or skipped");
-    }
     Call("cannot record the result", [&] { steps::Finish(session_, kSqliteDialect, attempt); });
     std::lock_guard lock(mutex_);
     open_.erase(attempt.id);
@@ -212,7 +162,7 @@ class SqliteStore : public RecordStore {
   void Beat() override {
     std::lock_guard lock(mutex_);
     if (open_.empty()) return;
-    const RollbackOnThrow guard(this);
+    const RollbackOnThrow guard(session_);
     const char* what = "cannot renew the heartbeat";
     session_.Doing(what);
     session_.Begin();
@@ -227,14 +177,8 @@ class SqliteStore : public RecordStore {
   }
 
   bool HasHandedOut(std::uint32_t first, std::uint32_t step) override {
-    std::lock_guard lock(mutex_);
-    Statement any(db_,
-                  "SELECT 1 FROM taken WHERE capcode >= ?1 AND (capcode - ?1) % ?2 = 0 LIMIT 1");
-    any.Bind(std::int64_t{first}).Bind(std::int64_t{step});
-    const int code = any.Step();
-    if (code == SQLITE_ROW) return true;
-    session_.Check(code, SQLITE_DONE, "cannot read the pool");
-    return false;
+    return Call("cannot read the pool",
+                [&] { return steps::HasHandedOut(session_, kSqliteDialect, first, step); });
   }
 
   void Each(const ListFilter& filter, const std::function<void(const Attempt&)>& row) override {
@@ -256,7 +200,7 @@ class SqliteStore : public RecordStore {
 
  private:
   Attempt ReserveWith(const Attempt& start, const std::vector<CountingSlot>& slots,
-                      std::int64_t list, ListRow* row) {
+                      std::int64_t list, ListRow* row) override {
     CheckSlots(slots);
     const Attempt opened = Opened(start);
     const Attempt attempt = Call("cannot reserve capcodes", [&] {
@@ -264,7 +208,7 @@ class SqliteStore : public RecordStore {
       // before any erase command goes out and takes the reservation with it: a power cut in
       // between loses, with the run, only capcodes that no board can hold yet. One sync per
       // board less.
-      const Unsynced unsynced(this);
+      const SqliteSession::Unsynced unsynced(session_);
       return steps::Reserve(session_, kSqliteDialect, opened, slots, "", list, row);
     });
     std::lock_guard lock(mutex_);
@@ -394,7 +338,7 @@ class SqliteStore : public RecordStore {
   }
 
   void CreateSchema() {
-    const RollbackOnThrow guard(this);
+    const RollbackOnThrow guard(session_);
     const char* what = "cannot set up its tables";
     session_.Run("BEGIN IMMEDIATE", what);
     Statement again(db_, "SELECT count(*) FROM sqlite_master");
@@ -443,7 +387,7 @@ class SqliteStore : public RecordStore {
   }
 
   void UpgradeTables(const char* what) {
-    const RollbackOnThrow guard(this);
+    const RollbackOnThrow guard(session_);
     session_.Run("BEGIN IMMEDIATE", what);
     const std::int64_t version = StoredVersion();
     if (version >= kSchemaVersion) {

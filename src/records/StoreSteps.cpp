@@ -54,6 +54,9 @@ const Dialect kSqliteDialect = {
     "UPDATE taken SET held = 0 WHERE attempt_id = ?1 AND held = 1 AND (?2 = 0 OR slot = ?2)"
     " RETURNING capcode",
     "SELECT attempt_id FROM taken WHERE held = 1 AND slot = ? AND capcode = ?",
+    "UPDATE attempts SET result = 'erased', erased = 1 WHERE id = ?"
+    " AND result IN ('reserved', 'erased')",
+    "SELECT 1 FROM taken WHERE capcode >= ?1 AND (capcode - ?1) % ?2 = 0 LIMIT 1",
 };
 
 // Rows another station is writing are locked: the hint of a progression (so that two stations
@@ -84,6 +87,10 @@ const Dialect kPostgresDialect = {
     "UPDATE taken SET held = FALSE WHERE attempt_id = $1 AND held AND ($2 = 0 OR slot = $2)"
     " RETURNING capcode",
     "SELECT attempt_id FROM taken WHERE held AND slot = $1 AND capcode = $2 FOR UPDATE",
+    "UPDATE attempts SET result = 'erased', erased = TRUE WHERE id = $1"
+    " AND result IN ('reserved', 'erased')",
+    "SELECT 1 FROM taken WHERE capcode >= $1::BIGINT AND (capcode - $1::BIGINT) % $2::BIGINT = 0"
+    " LIMIT 1",
 };
 
 int SqlRow::Column(std::string_view name) const {
@@ -292,7 +299,20 @@ Attempt Reserve(SqlSession& session, const Dialect& dialect, Attempt opened,
   return attempt;
 }
 
+void MarkErased(SqlSession& session, const Dialect& dialect, std::int64_t id) {
+  if (session.Execute(dialect.markErased, {id}) == 0) throw RecordsError(NotOpen(id));
+}
+
+bool HasHandedOut(SqlSession& session, const Dialect& dialect, std::uint32_t first,
+                  std::uint32_t step) {
+  return session.Any(dialect.handedOut, {std::int64_t{first}, std::int64_t{step}});
+}
+
 bool Finish(SqlSession& session, const Dialect& dialect, const Attempt& attempt) {
+  if (attempt.result != Result::Programmed && attempt.result != Result::Failed &&
+      attempt.result != Result::Skipped) {
+    throw RecordsError("an attempt ends as programmed, failed or skipped");
+  }
   session.Begin();
   std::optional<Result> now;
   bool erased = attempt.erased;

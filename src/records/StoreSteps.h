@@ -56,10 +56,31 @@ struct Dialect {
   const char* returnTaken;
   // The attempt ("attempt_id") that holds capcode $2 under slot $1, locked for the release.
   const char* slotHolder;
+  // Attempt $1, still open, marked erased.
+  const char* markErased;
+  // Any row when a capcode of the progression $1 + k * $2 was ever taken.
+  const char* handedOut;
 };
 
 extern const Dialect kSqliteDialect;
 extern const Dialect kPostgresDialect;
+
+// A store whose transactions are these steps: a reservation with a list row or without one is
+// one call of the store's own.
+class SessionStore : public RecordStore {
+ public:
+  Attempt Reserve(const Attempt& start, const std::vector<CountingSlot>& slots) final {
+    return ReserveWith(start, slots, 0, nullptr);
+  }
+  Attempt ReserveRow(const Attempt& start, const std::vector<CountingSlot>& slots,
+                     std::int64_t list, ListRow& row) final {
+    return ReserveWith(start, slots, list, &row);
+  }
+
+ protected:
+  virtual Attempt ReserveWith(const Attempt& start, const std::vector<CountingSlot>& slots,
+                              std::int64_t list, ListRow* row) = 0;
+};
 
 namespace steps {
 
@@ -71,8 +92,16 @@ Attempt Reserve(SqlSession& session, const Dialect& dialect, Attempt opened,
                 const std::vector<CountingSlot>& slots, const std::string& token, std::int64_t list,
                 ListRow* row);
 
+// Marks an open attempt erased (see RecordStore::MarkErased), on its own.
+void MarkErased(SqlSession& session, const Dialect& dialect, std::int64_t id);
+
+// Whether a capcode of the progression was ever taken (see RecordStore::HasHandedOut).
+bool HasHandedOut(SqlSession& session, const Dialect& dialect, std::uint32_t first,
+                  std::uint32_t step);
+
 // Ends an attempt (see RecordStore::Finish) in one transaction. False when it had been finished
-// already with the same result (left as it is).
+// already with the same result (left as it is). Throws RecordsError, before anything is begun,
+// for a result other than programmed, failed or skipped.
 bool Finish(SqlSession& session, const Dialect& dialect, const Attempt& attempt);
 
 // The capcodes of a programmed board, for the lookup of the board that holds one.
