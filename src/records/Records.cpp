@@ -316,9 +316,12 @@ ListQuery BuildListQuery(const ListFilter& filter, const std::string& takenColum
   if (!filter.station.empty()) condition("a.station = " + text(filter.station));
   if (filter.id) condition("a.id = " + number(*filter.id));
   std::string select =
-      "SELECT a.id, a.time, a.station, a.port, a.firmware, a.capcodes, a.frequency, a.sha256,"
-      " a.result, a.erased, a.message, a.seconds, a.process, a.heartbeat, a.kept,"
-      " a.firmware_file, a.firmware_programmed, a.verification, " +
+      "SELECT a.id AS id, a.time AS time, a.station AS station, a.port AS port,"
+      " a.firmware AS firmware, a.capcodes AS capcodes, a.frequency AS frequency,"
+      " a.sha256 AS sha256, a.result AS result, a.erased AS erased, a.message AS message,"
+      " a.seconds AS seconds, a.process AS process, a.heartbeat AS heartbeat, a.kept AS kept,"
+      " a.firmware_file AS firmware_file, a.firmware_programmed AS firmware_programmed,"
+      " a.verification AS verification, " +
       takenColumn + " FROM attempts a" + (join.empty() ? "" : " " + join) + where;
   if (filter.limit == 0) {
     query.sql = select + " ORDER BY a.id";

@@ -193,10 +193,10 @@ std::string ListUsedUp(const std::string& name);
 // "capcode 1500003 of line 4 of the list is already held by attempt #12".
 std::string ListCapcodeHeld(std::uint32_t capcode, int line, std::int64_t attempt);
 
-// A listing's query: the columns every store reads, in this order, and the WHERE and ORDER parts
-// built from a filter. `placeholder(n)` writes the n-th parameter's marker ("?" or "$n");
-// `takenColumn` is the store's expression that joins an attempt's taken rows (see ParseTaken),
-// `held` its condition of a held capcode as its partial index states it.
+// A listing's query: the columns every store reads, each named as its rows are read (by name),
+// and the WHERE and ORDER parts built from a filter. `placeholder(n)` writes the n-th parameter's
+// marker ("?" or "$n"); `takenColumn` is the store's expression that joins an attempt's taken rows
+// (see ParseTaken), `held` its condition of a held capcode as its partial index states it.
 struct ListQuery {
   struct Parameter {
     bool isText = false;

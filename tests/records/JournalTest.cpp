@@ -107,6 +107,37 @@ TEST(JournalTest, KeptOnlyInAFolderOfTheUsersOwn) {
   fs::remove_all(root);
 }
 
+// Two boards of one database and one of another could not be recorded: each is kept with all
+// it learnt, a second keeping of one replaces it, and finishing one drops that one alone.
+TEST(JournalTest, KeepsEachUnrecordedBoardAndDropsOnlyTheOneFinished) {
+  char pattern[] = "/tmp/tuva-journal-XXXXXX";
+  ASSERT_NE(::mkdtemp(pattern), nullptr);
+  Journal journal((fs::path(pattern) / "tuva" / "unrecorded.journal").string());
+  auto entry = [](const char* identity, std::int64_t id, const char* message) {
+    Journal::Entry kept{identity, std::string(identity) + ".sqlite", {}};
+    kept.attempt.id = id;
+    kept.attempt.result = records::Result::Programmed;
+    kept.attempt.message = message;
+    kept.attempt.capcodes = {"1500000", "", "group\tone"};
+    return kept;
+  };
+  journal.Keep(entry("a", 1, "first"));
+  journal.Keep(entry("a", 2, "second\tline\nbreak"));
+  journal.Keep(entry("b", 1, "other database"));
+  journal.Keep(entry("a", 1, "first, kept again"));
+  journal.Drop("a", 2);
+  journal.Drop("c", 1);  // of no database kept: nothing changes
+  std::vector<std::string> left;
+  for (const Journal::Entry& kept : journal.Entries()) {
+    left.push_back(kept.identity + "#" + std::to_string(kept.attempt.id) + " " +
+                   kept.attempt.message);
+    EXPECT_EQ(kept.attempt,
+              entry(kept.identity.c_str(), kept.attempt.id, kept.attempt.message.c_str()).attempt);
+  }
+  EXPECT_EQ(left, (std::vector<std::string>{"b#1 other database", "a#1 first, kept again"}));
+  fs::remove_all(pattern);
+}
+
 TEST(JournalTest, NoStateFolderIsRefused) {
   const char* home = std::getenv("HOME");
   const std::string saved = home ? home : "";

@@ -1,0 +1,96 @@
+// The SQL session of the SQLite store: see SqliteSession.h.
+#include "records/SqliteSession.h"
+
+#include <cstring>
+
+#include "records/RecordStore.h"
+
+namespace tuva::records {
+namespace {
+
+class SqliteRow : public SqlRow {
+ public:
+  explicit SqliteRow(sqlite3_stmt* statement) : statement_(statement) {}
+  int Find(std::string_view name) const override {
+    for (int column = 0; column < sqlite3_column_count(statement_); ++column) {
+      if (name == sqlite3_column_name(statement_, column)) return column;
+    }
+    return -1;
+  }
+  bool Null(int column) const override {
+    return sqlite3_column_type(statement_, column) == SQLITE_NULL;
+  }
+  std::string_view Text(int column) const override {
+    const unsigned char* text = sqlite3_column_text(statement_, column);
+    if (!text) return {};
+    return {reinterpret_cast<const char*>(text),
+            static_cast<std::size_t>(sqlite3_column_bytes(statement_, column))};
+  }
+  std::int64_t Int(int column) const override { return sqlite3_column_int64(statement_, column); }
+  double Real(int column) const override { return sqlite3_column_double(statement_, column); }
+  bool Bool(int column) const override { return Int(column) != 0; }
+
+ private:
+  sqlite3_stmt* statement_;
+};
+
+}  // namespace
+
+void SqliteSession::Begin() {
+  if (beforeWrite_) beforeWrite_();
+  Run("BEGIN IMMEDIATE", what_);
+}
+
+void SqliteSession::BeginRead() {
+  Run("BEGIN DEFERRED", what_);
+}
+
+void SqliteSession::Commit() {
+  Run("COMMIT", what_);
+}
+
+void SqliteSession::Rollback() {
+  if (!sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+}
+
+std::int64_t SqliteSession::Execute(const std::string& sql, const std::vector<SqlValue>& parameters,
+                                    const RowReader& row) {
+  Statement statement(db_, sql.c_str());
+  for (const SqlValue& parameter : parameters) {
+    if (const auto* number = std::get_if<std::int64_t>(&parameter)) {
+      statement.Bind(*number);
+    } else if (const auto* real = std::get_if<double>(&parameter)) {
+      statement.Bind(*real);
+    } else {
+      statement.Bind(std::get<std::string>(parameter));
+    }
+  }
+  const SqliteRow reader(statement.Handle());
+  while (statement.Step() == SQLITE_ROW) {
+    if (row) row(reader);
+  }
+  Check(statement, what_);
+  return sqlite3_changes(db_);
+}
+
+void SqliteSession::Run(const char* sql, const char* what) {
+  if (sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) != SQLITE_OK) Fail(what);
+}
+
+void SqliteSession::Fail(const char* what) {
+  const int code = db_ ? sqlite3_errcode(db_) & 0xFF : SQLITE_CANTOPEN;
+  std::string reason = db_ ? sqlite3_errmsg(db_) : "out of memory";
+  if (db_) Rollback();
+  std::string message = "records database " + path_;
+  lastFailureBusy_ = code == SQLITE_BUSY || code == SQLITE_LOCKED;
+  if (lastFailureBusy_) {
+    message += " is locked by another program";
+  } else {
+    message += ": ";
+    message += what;
+    message += " (" + reason + ")";
+  }
+  throw RecordsError(message);
+}
+
+}  // namespace tuva::records
