@@ -28,11 +28,13 @@ std::optional<qint64> HourOf(const records::SummaryRow& row) {
   return time.toSecsSinceEpoch() / 3600;
 }
 
-// The step of the scale's lines: 1, 2 or 5 times a power of ten, at most five lines to `most`.
-int ScaleStep(std::size_t most) {
+// The step of the scale's lines: 1, 2 or 5 times a power of ten, at most `lines` lines (and at
+// most five) above 0 up to `most`.
+int ScaleStep(std::size_t most, int lines) {
+  lines = std::clamp(lines, 1, 5);
   for (int power = 1;; power *= 10) {
     for (const int step : {power, 2 * power, 5 * power}) {
-      if (most <= static_cast<std::size_t>(step) * 5) return step;
+      if (most <= static_cast<std::size_t>(step) * static_cast<std::size_t>(lines)) return step;
     }
   }
 }
@@ -121,10 +123,12 @@ void RecordsChart::paintEvent(QPaintEvent*) {
   }
   key(QColor(kFailed), QStringLiteral("failed"));
 
-  const int step = ScaleStep(most);
+  // The scale's numbers stand a line apart at least.
+  const int bottom = height() - 2 * line - line / 2;
+  const int step = ScaleStep(most, (bottom - 2 * line) / (line + line / 2));
   const int top = static_cast<int>((most + step - 1) / step) * step;
   const QRect plot(QPoint(metrics.horizontalAdvance(QString::number(top)) + line, 2 * line),
-                   QPoint(width() - line, height() - 2 * line - line / 2));
+                   QPoint(width() - line, bottom));
   if (plot.width() <= slots || plot.height() <= line) return;  // no room for a bar
   const double scale = static_cast<double>(plot.height()) / top;
 
