@@ -198,6 +198,9 @@ TEST_F(SeriesWindowTest, TheRecordsChartFollowsEachBoardRecorded) {
   EXPECT_EQ(chart->hours()[0].failed, 0u);
   Get<QPushButton>("btnStop")->click();
   ASSERT_TRUE(WaitUntilEnded());
+  // Once the run has ended the tab lists its database one last time, then rests.
+  auto* view = series.findChild<app::RecordsView*>();
+  EXPECT_TRUE(WaitFor([&] { return !view->calls().waiting(); }, std::chrono::seconds(30)));
 }
 
 // Capcodes from the operator's list: a refused list names its line with the keyboard in the list's
