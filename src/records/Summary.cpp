@@ -47,10 +47,15 @@ std::string FailureCause(const Attempt& attempt) {
       continue;
     }
     if (Digit(c)) {
-      // 1500001, 2.41 or 0x1f00: one N.
+      // 1500001, 2.41 or 0x1f00: one N. A full stop after a number ends the sentence.
       std::size_t end = i + 1;
-      if (c == '0' && end < message.size() && (message[end] == 'x' || message[end] == 'X')) ++end;
-      while (end < message.size() && (HexDigit(message[end]) || message[end] == '.')) ++end;
+      const auto at = [&](std::size_t k) { return k < message.size() ? message[k] : '\0'; };
+      if (c == '0' && (at(end) == 'x' || at(end) == 'X') && HexDigit(at(end + 1))) {
+        ++end;
+        while (HexDigit(at(end))) ++end;
+      } else {
+        while (Digit(at(end)) || (at(end) == '.' && Digit(at(end + 1)))) ++end;
+      }
       cause += 'N';
       i = end - 1;
       continue;

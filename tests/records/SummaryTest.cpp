@@ -53,6 +53,7 @@ const Recorded kAttempts[] = {
      "capcode 1500001 is held by another board: attempt #4 (programmed, /dev/ttyUSB0, station A)"},
     {"A", "2026-12-07T14:40:00Z", Result::Failed,
      "capcode 2000017 is held by another board: attempt #12 (programmed, /dev/ttyUSB1, station A)"},
+    {"A", "2026-12-07T14:58:00Z", Result::Failed, "firmware 2.41 refused at 1500003.", false},
     {"A", "2026-12-07T14:59:00Z", Result::Failed, "  Verify  error at 0x1F00, copy 1 ", false},
     {"B", "2026-12-07T15:00:00Z", Result::Failed, "", false},
     {"B", "2026-12-08T09:00:00Z", Result::Programmed},
@@ -114,7 +115,9 @@ class SummaryTest : public ::testing::Test {
 
 TEST_F(SummaryTest, CountsEachStationsBoardsPerHourOrDayAndItsFailuresByCause) {
   const std::map<std::string, std::size_t> held = {
-      {"capcode N is held by another board: attempt #N", 2}, {"Verify error at N, copy N", 1}};
+      {"capcode N is held by another board: attempt #N", 2},
+      {"firmware N refused at N.", 1},
+      {"Verify error at N, copy N", 1}};
   ListFilter fromTwoOnA;
   fromTwoOnA.since = "2026-12-07T14:00";
   fromTwoOnA.station = "A";
