@@ -4,6 +4,7 @@
 # only):
 #   - tuvactl records --capcode N: wall time and peak memory (maximum resident set);
 #   - tuvactl records --csv to /dev/null: rows per second and peak memory;
+#   - tuvactl records --summary (and --json): wall time and peak memory;
 #   - a board's reservation, erase mark and result through the store: milliseconds per board.
 #
 #   scripts/measure-records.sh [BUILD_DIR] [SIZES...]    (defaults: build/release, 1000 1000000)
@@ -57,6 +58,10 @@ measure() {
   printf '  records --csv: %.0f rows/s wall (%.0f per cpu second), %.2f s wall, %.2f s cpu, %s MB\n' \
     "$(awk -v r="$rows" -v w="$wall" 'BEGIN { print r / (w > 0 ? w : 0.001) }')" \
     "$(awk -v r="$rows" -v c="$cpu" 'BEGIN { print r / (c > 0 ? c : 0.001) }')" "$wall" "$cpu" "$rss"
+  timed "$tuvactl" records --records "$where" --summary
+  printf '  records --summary: %.2f s wall, %.2f s cpu, %s MB\n' "$wall" "$cpu" "$rss"
+  timed "$tuvactl" records --records "$where" --summary --json
+  printf '  records --summary --json: %.2f s wall, %.2f s cpu, %s MB\n' "$wall" "$cpu" "$rss"
   timed "$bench" time "$where" 200
   printf '  reservation + erase mark + record: %s ms per board wall, %.2f ms cpu\n' \
     "$(cat "$work/out")" "$(awk -v c="$cpu" 'BEGIN { print c * 1000 / 200 }')"

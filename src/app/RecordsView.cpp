@@ -2,9 +2,11 @@
 
 #include <QFile>
 #include <QHBoxLayout>
+#include <QSplitter>
 #include <QVBoxLayout>
 #include <exception>
 #include <memory>
+#include <utility>
 
 #include "app/Dialogs.h"
 #include "app/MainWindow.h"
@@ -28,9 +30,23 @@ QString Text(const std::string& text) {
   return QString::fromLocal8Bit(text);
 }
 
+// The attempts, and the chart's summary per hour made from them as they are read.
+struct Viewed {
+  std::vector<records::Attempt> attempts;
+  std::vector<records::SummaryRow> hours;
+};
+
 // Viewing never creates a database: a file that is not there is reported, not made.
-std::vector<records::Attempt> ListForViewing(const std::string& where) {
-  return records::OpenRecordStore(where, records::OpenMode::ReadOnly)->List({});
+Viewed ListForViewing(const std::string& where) {
+  Viewed viewed;
+  records::Summary summary;
+  records::OpenRecordStore(where, records::OpenMode::ReadOnly)
+      ->Each({}, [&](const records::Attempt& attempt) {
+        summary.Add(attempt);
+        viewed.attempts.push_back(attempt);
+      });
+  viewed.hours = summary.Rows();
+  return viewed;
 }
 
 // The capcodes an attempt gave its board: those it took from the pool ("1=1500000"); a board that
@@ -68,7 +84,12 @@ RecordsView::RecordsView(TfrmAir& window, std::function<QString()> where, QWidge
                  QStringLiteral("Message")});
   table_->setSortingEnabled(true);
   table_->sortByColumn(0, Qt::AscendingOrder);  // oldest first, as the store lists them
-  layout->addWidget(table_, 1);
+  chart_ = new RecordsChart(this);
+  auto* split = new QSplitter(Qt::Vertical, this);
+  split->setChildrenCollapsible(false);
+  split->addWidget(chart_);
+  split->addWidget(table_);
+  layout->addWidget(split, 1);
   auto* buttons = new QHBoxLayout;
   refresh_ = new QPushButton(QStringLiteral("Re&fresh"), this);
   refresh_->setObjectName(QStringLiteral("btnRefreshRecords"));
@@ -93,10 +114,10 @@ void RecordsView::ReadAttempts(std::function<void(const std::vector<records::Att
       [this, where = where.toLocal8Bit().toStdString(),
        use = std::move(use)]() -> StoreCalls::Answer {
         try {
-          auto attempts = std::make_shared<std::vector<records::Attempt>>(ListForViewing(where));
-          return [this, attempts, use] {
-            Fill(*attempts);
-            use(*attempts);
+          auto viewed = std::make_shared<Viewed>(ListForViewing(where));
+          return [this, viewed, use] {
+            Fill(viewed->attempts, std::move(viewed->hours));
+            use(viewed->attempts);
           };
         } catch (const std::exception& error) {
           return [this, why = Text(error.what())] { Fail(why); };
@@ -113,11 +134,21 @@ void RecordsView::Refresh() {
   ReadAttempts([](const std::vector<records::Attempt>&) {});
 }
 
+void RecordsView::Follow() {
+  if (calls_->waiting()) {
+    followAgain_ = true;
+    return;
+  }
+  Refresh();
+}
+
 void RecordsView::Export() {
   ReadAttempts([this](const std::vector<records::Attempt>& attempts) { WriteCsv(attempts); });
 }
 
-void RecordsView::Fill(const std::vector<records::Attempt>& attempts) {
+void RecordsView::Fill(const std::vector<records::Attempt>& attempts,
+                       std::vector<records::SummaryRow> hours) {
+  chart_->Show(std::move(hours));
   table_->setSortingEnabled(false);
   table_->setRowCount(0);
   for (const records::Attempt& a : attempts) {
@@ -136,13 +167,16 @@ void RecordsView::Fill(const std::vector<records::Attempt>& attempts) {
   table_->setSortingEnabled(true);
   table_->scrollToBottom();
   status_->setText(Records(attempts.size()));
+  if (std::exchange(followAgain_, false)) Refresh();
 }
 
 // The rows of another database are never left under the name of this one.
 void RecordsView::Fail(const QString& why) {
+  chart_->Show({});
   table_->setRowCount(0);
   status_->setText(why);
   status_->setToolTip(why);
+  if (std::exchange(followAgain_, false)) Refresh();
 }
 
 void RecordsView::Warn(const QString& text, MessageIcon icon) {

@@ -342,6 +342,7 @@ void SeriesWindow::AddBoard(const series::BoardReport& report) {
   }
   boards_->scrollToBottom();
   settings_->labelPrinting()->Print(report);
+  if (report.recorded && tabs_->currentWidget() == records_) records_->Follow();
   (report.programmed ? programmed_ : failed_) += 1;
   ShowProgress();
 }

@@ -108,6 +108,11 @@ void AddRecordsOptions(CLI::App& command, Options& options) {
   command.add_option("--station", options.station, "Only the attempts of this station")
       ->type_name("NAME");
   command.add_option("--limit", options.limit, "Only the newest N attempts")->type_name("N");
+  command.add_flag("--summary", options.summary,
+                   "Per station and hour: boards programmed, re-provisioned, skipped, failed "
+                   "(by cause) and boards per hour");
+  command.add_option("--by", options.by, "--summary: per hour (the default) or per day")
+      ->type_name("hour|day");
   command.add_option("--release", options.release, "Return a failed board's capcode to the pool")
       ->type_name("SLOT=CAPCODE");
   command.add_flag("--force", options.force,

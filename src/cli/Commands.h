@@ -48,6 +48,8 @@ struct Options {
   std::string since;         // records --since DATE
   std::size_t limit = 0;     // records --limit N: the newest N; 0 for all
   bool newRecords = false;   // series --new-records: create the database named by --records
+  bool summary = false;      // records --summary: each station's boards per hour or day
+  std::string by;            // records --by hour|day: the summary's period; "" is hour
 
   // The journal's results of another records database (a lost one): series --adopt-journal
   // records them in this one; records --discard-journal ID|all drops them.

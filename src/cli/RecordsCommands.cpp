@@ -1,5 +1,6 @@
-// tuvactl records: the list of programmed boards (text, JSON or CSV), the board that holds a
-// capcode, and the return of a failed board's capcode to the pool.
+// tuvactl records: the list of programmed boards (text, JSON or CSV), each station's boards per
+// hour or day, the board that holds a capcode, and the return of a failed board's capcode to the
+// pool.
 #include <algorithm>
 #include <cstdint>
 #include <iomanip>
@@ -11,6 +12,7 @@
 #include "image/Utf8.h"
 #include "records/RecordStore.h"
 #include "records/RecordText.h"
+#include "records/Summary.h"
 #include "series/CapcodeList.h"
 #include "series/SeriesList.h"
 #include "series/SeriesRecords.h"
@@ -248,13 +250,107 @@ int DiscardJournal(const Options& options) {
   }
 }
 
+// "Transmit Error! (2); The target board is not found ! (1)": the most frequent first.
+std::string CausesText(const records::SummaryRow& row) {
+  std::vector<std::pair<std::string, std::size_t>> causes(row.causes.begin(), row.causes.end());
+  std::stable_sort(causes.begin(), causes.end(),
+                   [](const auto& a, const auto& b) { return a.second > b.second; });
+  std::string text;
+  for (const auto& [cause, count] : causes) {
+    if (!text.empty()) text += "; ";
+    text += ValidUtf8(cause) + " (" + std::to_string(count) + ")";
+  }
+  return text;
+}
+
+nlohmann::json SummaryJson(const records::SummaryRow& row) {
+  nlohmann::json causes = nlohmann::json::object();
+  for (const auto& [cause, count] : row.causes) causes[ValidUtf8(cause)] = count;
+  return {{"period", row.period},
+          {"station", ValidUtf8(row.station)},
+          {"programmed", row.programmed},
+          {"reprovisioned", row.reprovisioned},
+          {"skipped", row.skipped},
+          {"failed", row.failed},
+          {"open", row.open},
+          {"causes", causes},
+          {"hours", row.hours},
+          {"boards_per_hour", row.boardsPerHour()}};
+}
+
+// One line per station and period, the station's column as wide as its longest name.
+void PrintSummary(const std::vector<records::SummaryRow>& rows, records::SummaryPeriod by) {
+  std::size_t width = std::string("station").size();
+  for (const auto& row : rows) width = std::max(width, ValidUtf8(row.station).size());
+  const int period = by == records::SummaryPeriod::Hour ? 17 : 10;
+  auto line = [&](const std::string& when, const std::string& station,
+                  const std::vector<std::string>& numbers, const std::string& causes) {
+    std::ostringstream text;
+    text << std::left << std::setw(period) << when << "  " << std::setw(static_cast<int>(width))
+         << station << std::right;
+    const int widths[] = {10, 13, 7, 6, 4, 8};
+    for (std::size_t i = 0; i < numbers.size(); ++i)
+      text << "  " << std::setw(widths[i]) << numbers[i];
+    if (!causes.empty()) text << "  " << causes;
+    std::cout << text.str() << '\n';
+  };
+  line(by == records::SummaryPeriod::Hour ? "hour (UTC)" : "day (UTC)", "station",
+       {"programmed", "reprovisioned", "skipped", "failed", "open", "boards/h"}, "failures");
+  for (const auto& row : rows) {
+    line(row.period, ValidUtf8(row.station),
+         {std::to_string(row.programmed), std::to_string(row.reprovisioned),
+          std::to_string(row.skipped), std::to_string(row.failed), std::to_string(row.open),
+          Seconds(row.boardsPerHour())},
+         CausesText(row));
+  }
+}
+
+// records --summary: the attempts --since and --station let through, counted per station and
+// hour (or day).
+int SummaryCommand(const Options& options, const records::ListFilter& filter) {
+  const std::pair<bool, const char*> alone[] = {{options.csv, "--csv"},
+                                                {!options.capcodeQuery.empty(), "--capcode"},
+                                                {options.failedOnly, "--failed"},
+                                                {options.limit != 0, "--limit"},
+                                                {!options.release.empty(), "--release"},
+                                                {options.force, "--force"}};
+  for (const auto& [given, name] : alone) {
+    if (given) throw UsageError(std::string("--summary does not go with ") + name);
+  }
+  records::SummaryPeriod by = records::SummaryPeriod::Hour;
+  if (options.by == "day") {
+    by = records::SummaryPeriod::Day;
+  } else if (!options.by.empty() && options.by != "hour") {
+    throw UsageError("--by wants hour or day, not \"" + options.by + "\"");
+  }
+  const auto store = OpenStore(options, records::OpenMode::ReadOnly);
+  try {
+    const std::vector<records::SummaryRow> rows = records::Summarise(*store, filter, by);
+    if (!options.json) {
+      PrintSummary(rows, by);
+      return kExitSuccess;
+    }
+    std::cout << '[';
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+      std::cout << (i == 0 ? "\n  " : ",\n  ") << SummaryJson(rows[i]).dump();
+    }
+    std::cout << (rows.empty() ? "]\n" : "\n]\n");
+    return kExitSuccess;
+  } catch (const records::RecordsError& error) {
+    std::cerr << "tuvactl: " << error.what() << std::endl;
+    return kExitFailed;
+  }
+}
+
 }  // namespace
 
 int RecordsCommand(const Options& options) {
   if (!options.listFile.empty()) return ListState(options);
   if (!options.discardJournal.empty()) return DiscardJournal(options);
   if (options.json && options.csv) throw UsageError("records prints --json or --csv, not both");
+  if (!options.by.empty() && !options.summary) throw UsageError("--by goes with --summary");
   const records::ListFilter filter = FilterOf(options);
+  if (options.summary) return SummaryCommand(options, filter);
   std::optional<std::pair<int, std::uint32_t>> release;
   if (!options.release.empty()) release = ParseRelease(options.release);
   if (options.force && !release) throw UsageError("--force goes with --release");

@@ -26,6 +26,7 @@
 
 #include "AppTestSupport.h"
 #include "app/LabelPrinting.h"
+#include "app/RecordsChart.h"
 #include "app/SeriesWindow.h"
 #include "features/FieldValues.h"
 #include "files/ConfigFile.h"
@@ -178,6 +179,28 @@ TEST_F(SeriesWindowTest, ProgramsBoardsAsTheyComeWhileTheMainWindowIsHeldStill) 
   EXPECT_EQ(Boards()->rowCount(), 0);
   Get<QPushButton>("btnStop")->click();
   ASSERT_TRUE(WaitUntilEnded());
+}
+
+// The chart above the records follows the run: a board recorded shows in it while the run still
+// waits for its next board.
+TEST_F(SeriesWindowTest, TheRecordsChartFollowsEachBoardRecorded) {
+  app::TfrmAir& w = Open({Jig(1)});
+  app::SeriesWindow& series = OpenSeries(w);
+  Count(1, "1500000");
+  Get<QSpinBox>("spnCount")->setValue(2);
+  Get<QTabWidget>("tabs")->setCurrentIndex(1);
+  auto* chart = Get<app::RecordsChart>("chartRecords");
+  StartNew();
+  ASSERT_TRUE(WaitFor([&] { return !chart->hours().empty(); }, std::chrono::seconds(60)));
+  EXPECT_TRUE(series.running());
+  ASSERT_EQ(chart->hours().size(), 1u);
+  EXPECT_EQ(chart->hours()[0].programmed, 1u);
+  EXPECT_EQ(chart->hours()[0].failed, 0u);
+  Get<QPushButton>("btnStop")->click();
+  ASSERT_TRUE(WaitUntilEnded());
+  // Once the run has ended the tab lists its database one last time, then rests.
+  auto* view = series.findChild<app::RecordsView*>();
+  EXPECT_TRUE(WaitFor([&] { return !view->calls().waiting(); }, std::chrono::seconds(30)));
 }
 
 // Capcodes from the operator's list: a refused list names its line with the keyboard in the list's

@@ -175,6 +175,26 @@ TEST_F(RecordsCommandTest, ListsFindsAndReleases) {
   EXPECT_NE(forced.err.find("whose board was erased and may still hold it"), std::string::npos);
 }
 
+// Per station and hour: the table a line lead reads, and the same rows as JSON.
+TEST_F(RecordsCommandTest, SummarisesEachStationsHour) {
+  FillRecords();
+  ASSERT_TRUE(Sql("UPDATE attempts SET time = '2026-12-07T14:0' || id || ':00Z'"));
+  const ProgramRun text = Tuvactl({"records", "--records", db_, "--summary"});
+  ASSERT_EQ(text.status, 0) << text.err;
+  EXPECT_EQ(text.out,
+            "hour (UTC)         station      programmed  reprovisioned  skipped  failed  open  "
+            "boards/h  failures\n"
+            "2026-12-07T14:00Z  bench, left           1              0        0       2     1  "
+            "     1.0  Verify Error! \"x\" (2)\n");
+  const ProgramRun json = Tuvactl({"records", "--records", db_, "--summary", "--json", "--by",
+                                   "day", "--station", "bench, left", "--since", "2026-12-07"});
+  ASSERT_EQ(json.status, 0) << json.err;
+  EXPECT_EQ(nlohmann::json::parse(json.out),
+            nlohmann::json::parse(R"([{"period": "2026-12-07", "station": "bench, left",
+                "programmed": 1, "reprovisioned": 0, "skipped": 0, "failed": 2, "open": 1,
+                "causes": {"Verify Error! \"x\"": 2}, "hours": 1, "boards_per_hour": 1.0}])"));
+}
+
 // A listing never creates or changes a file: not a missing one, not another program's, not the
 // records themselves.
 // A text cell a spreadsheet would run as a formula is written as text, behind a '; the JSON keeps
@@ -264,6 +284,10 @@ TEST_F(RecordsCommandTest, BadInput) {
       {"records", "--records", db_, "--json", "--csv"},
       {"records", "--records", db_, "--since", "2026-12"},
       {"records", "--records", db_, "--force"},
+      {"records", "--records", db_, "--summary", "--by", "week"},
+      {"records", "--records", db_, "--summary", "--since", "yesterday"},
+      {"records", "--records", db_, "--summary", "--failed"},
+      {"records", "--records", db_, "--by", "day"},
   };
   for (const auto& words : bad) {
     const ProgramRun run = Tuvactl(words);
