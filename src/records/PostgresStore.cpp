@@ -10,11 +10,12 @@
 // Each call is whole transactions, so running it again never applies it twice; a reservation whose
 // COMMIT went out but whose answer was lost is found again by its token instead of made anew.
 //
-// No wait blocks: connections are made and answers read on the socket in short slices, so a
-// caller that is stopping (Ctrl+C) is never held up by a server that does not answer. Every wait
-// has a deadline of our own too: a server that is frozen (stopped, or its machine hung) cannot
-// keep its own timeouts, so an answer that does not come within the statement timeout and a
-// margin drops the connection, which is then made again as a lost one.
+// No wait blocks: connections are made, statements written and answers read on the socket (in
+// libpq's non-blocking mode) in short slices, so a caller that is stopping (Ctrl+C) is never held
+// up by a server that does not answer. Every wait has a deadline of our own too: a server that is
+// frozen (stopped, or its machine hung) cannot keep its own timeouts, so an answer that does not
+// come within the statement timeout and a margin drops the connection, which is then made again
+// as a lost one; so does a statement the server does not take off the socket in that time.
 #include <libpq-fe.h>
 #include <poll.h>
 
@@ -434,6 +435,9 @@ class PostgresStore : public RecordStore {
       polling = PQconnectPoll(connection);
     }
     if (PQstatus(connection) != CONNECTION_OK) return Reason();
+    // A statement is written in slices too (Flush): a server that reads nothing more holds no
+    // write for ever.
+    if (PQsetnonblocking(connection, 1) != 0) return Reason();
     // CREATE ... IF NOT EXISTS notices are not for the technician's terminal.
     PQsetNoticeProcessor(
         connection, [](void*, const char*) {}, nullptr);
@@ -982,6 +986,36 @@ class PostgresStore : public RecordStore {
       throw Failure(nullptr);
     }
     sent_ = Clock::now();
+    Flush();
+  }
+
+  // What libpq still holds of the statement sent goes out on the socket, within the answer's
+  // deadline: a frozen server that has stopped reading leaves the socket full. What the server
+  // sends meanwhile is taken in, as libpq asks.
+  void Flush() {
+    const auto deadline = sent_ + statementLimit_ + kAnswerMargin;
+    for (;;) {
+      const int flushed = PQflush(connection_.get());
+      if (flushed == 0) return;
+      if (flushed < 0) throw Failure(nullptr);
+      AwaitServer(POLLIN | POLLOUT, deadline);
+      if (!PQconsumeInput(connection_.get())) throw Failure(nullptr);
+    }
+  }
+
+  // Waits for the socket as Await does; a wait that ends without it drops the connection: on a
+  // stop (StoppedWaiting), or at `deadline` as lost (Refused): the server is frozen.
+  void AwaitServer(short events, Clock::time_point deadline) {
+    const Wait wait = Await(events, deadline, true);
+    if (wait == Wait::Stopped) {
+      connection_.reset();
+      throw StoppedWaiting{"stopping; the database did not answer in time"};
+    }
+    if (wait == Wait::TimedOut) {
+      connection_.reset();
+      unanswered_ = true;
+      throw Refused{"08006", Unanswered(statementLimit_), true};
+    }
   }
 
   // The answer of the statement sent: its last result, or Refused for the first failed one.
@@ -1008,16 +1042,7 @@ class PostgresStore : public RecordStore {
     PGconn* connection = connection_.get();
     const auto deadline = Clock::now() + statementLimit_ + kAnswerMargin;
     while (PQisBusy(connection)) {
-      const Wait wait = Await(POLLIN, deadline, true);
-      if (wait == Wait::Stopped) {
-        connection_.reset();
-        throw StoppedWaiting{"stopping; the database did not answer in time"};
-      }
-      if (wait == Wait::TimedOut) {
-        connection_.reset();
-        unanswered_ = true;
-        throw Refused{"08006", Unanswered(statementLimit_), true};
-      }
+      AwaitServer(POLLIN, deadline);
       if (!PQconsumeInput(connection)) break;  // broken: PQgetResult says why
     }
     return Rows(PQgetResult(connection), &PQclear);
