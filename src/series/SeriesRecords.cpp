@@ -223,8 +223,8 @@ std::string RecordKeeper::Finish(Pending& job, std::unique_lock<std::mutex>& loc
     } catch (const records::UnansweredError& error) {
       reason = error.what();
       unanswered = true;  // the store waited and tried again already
-    } catch (const records::RecordsError& error) {
-      reason = error.what();
+    } catch (const std::exception& error) {
+      reason = error.what();  // a fault of the store's own is this result's failure, too
     }
     lock.lock();
     calling_ = false;
@@ -232,7 +232,7 @@ std::string RecordKeeper::Finish(Pending& job, std::unique_lock<std::mutex>& loc
       if (job.kept) {
         try {
           journal_.Drop(identity_, job.attempt.id);
-        } catch (const records::RecordsError&) {
+        } catch (const std::exception&) {
           // Recorded all the same; the next run finds the attempt finished and drops it.
         }
       }
@@ -251,7 +251,7 @@ bool RecordKeeper::Keep(Pending& job, std::string& reason) {
   try {
     journal_.Keep({identity_, store_.Name(), job.attempt});
     job.kept = true;
-  } catch (const records::RecordsError& error) {
+  } catch (const std::exception& error) {
     reason += "; ";
     reason += error.what();
   }
