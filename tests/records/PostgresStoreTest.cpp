@@ -275,6 +275,11 @@ TEST_F(PostgresStoreTest, AFrozenServerEndsTheCallOnTheStoresOwnDeadline) {
   frozen.Thaw();
   EXPECT_EQ(Take(*store), 1500002u);
   EXPECT_EQ(store->List({}).size(), 3u);
+  // Once stopping, a server that answers is still given its second: the boards being finished
+  // when Ctrl+C came are recorded.
+  auto stopping = records::OpenRecordStore(quick, OpenMode::Existing);
+  stopping->StopWaiting();
+  EXPECT_EQ(Take(*stopping), 1500003u);
 }
 
 }  // namespace
