@@ -139,6 +139,9 @@ std::optional<std::string> PostgresConnection::Open() {
     polling = PQconnectPoll(connection);
   }
   if (PQstatus(connection) != CONNECTION_OK) return Reason();
+  // A statement is written in slices too (Flush): a server that reads nothing more holds no
+  // write for ever.
+  if (PQsetnonblocking(connection, 1) != 0) return Reason();
   // CREATE ... IF NOT EXISTS notices are not for the technician's terminal.
   PQsetNoticeProcessor(
       connection, [](void*, const char*) {}, nullptr);
@@ -218,6 +221,36 @@ void PostgresConnection::Send(const char* sql, const std::vector<std::string>& p
     throw Failure(nullptr);
   }
   sent_ = Clock::now();
+  Flush();
+}
+
+// What libpq still holds of the statement sent goes out on the socket, within the answer's
+// deadline: a frozen server that has stopped reading leaves the socket full. What the server
+// sends meanwhile is taken in, as libpq asks.
+void PostgresConnection::Flush() {
+  const auto deadline = sent_ + statementLimit_ + kAnswerMargin;
+  for (;;) {
+    const int flushed = PQflush(connection_.get());
+    if (flushed == 0) return;
+    if (flushed < 0) throw Failure(nullptr);
+    AwaitServer(POLLIN | POLLOUT, deadline);
+    if (!PQconsumeInput(connection_.get())) throw Failure(nullptr);
+  }
+}
+
+// Waits for the socket as Await does; a wait that ends without it drops the connection: on a
+// stop (StoppedWaiting), or at `deadline` as lost (Refused): the server is frozen.
+void PostgresConnection::AwaitServer(short events, Clock::time_point deadline) {
+  const Wait wait = Await(events, deadline, true);
+  if (wait == Wait::Stopped) {
+    connection_.reset();
+    throw StoppedWaiting{"stopping; the database did not answer in time"};
+  }
+  if (wait == Wait::TimedOut) {
+    connection_.reset();
+    unanswered_ = true;
+    throw Refused{"08006", UnansweredWithin(statementLimit_), true};
+  }
 }
 
 // The answer of the statement sent: its last result, or Refused for the first failed one.
@@ -244,16 +277,7 @@ Rows PostgresConnection::NextResult() {
   PGconn* connection = connection_.get();
   const auto deadline = Clock::now() + statementLimit_ + kAnswerMargin;
   while (PQisBusy(connection)) {
-    const Wait wait = Await(POLLIN, deadline, true);
-    if (wait == Wait::Stopped) {
-      connection_.reset();
-      throw StoppedWaiting{"stopping; the database did not answer in time"};
-    }
-    if (wait == Wait::TimedOut) {
-      connection_.reset();
-      unanswered_ = true;
-      throw Refused{"08006", UnansweredWithin(statementLimit_), true};
-    }
+    AwaitServer(POLLIN, deadline);
     if (!PQconsumeInput(connection)) break;  // broken: PQgetResult says why
   }
   return Rows(PQgetResult(connection), &PQclear);

@@ -1,9 +1,9 @@
-// One connection to a PostgreSQL server that never blocks: it is made and its answers are read on
-// the socket in short slices, so a caller that is stopping (Ctrl+C) is never held up by a server
-// that does not answer. Every wait has a deadline of our own too: a server that is frozen
-// (stopped, or its machine hung) cannot keep its own timeouts, so an answer that does not come
-// within the statement timeout and a margin drops the connection, which the store then makes again
-// as a lost one.
+// One connection to a PostgreSQL server that never blocks: it is made, its statements written
+// (in libpq's non-blocking mode) and its answers read on the socket in short slices, so a caller
+// that is stopping (Ctrl+C) is never held up by a server that does not answer. Every wait has a
+// deadline of our own too: a server that is frozen (stopped, or its machine hung) cannot keep its
+// own timeouts, so an answer that does not come within the statement timeout and a margin drops the
+// connection, which the store then makes again as a lost one.
 #pragma once
 
 #include <libpq-fe.h>
@@ -113,6 +113,8 @@ class PostgresConnection : public SqlSession {
   enum class Wait { Ready, TimedOut, Stopped };
 
   Wait Await(short events, Clock::time_point deadline, bool grace);
+  void AwaitServer(short events, Clock::time_point deadline);
+  void Flush();
   void SetTimeouts();
   std::string UnansweredWithin(std::chrono::milliseconds limit) const;
   Refused Failure(const PGresult* result) const;

@@ -24,6 +24,12 @@ std::string Counting(const records::Attempt& attempt) {
   return text;
 }
 
+// How long a wait was: whole seconds, or milliseconds below one.
+std::string Took(std::chrono::milliseconds wait) {
+  if (wait < std::chrono::seconds(1)) return std::to_string(wait.count()) + " ms";
+  return std::to_string(std::chrono::ceil<std::chrono::seconds>(wait).count()) + " s";
+}
+
 // "2026-12-07T14:03:09Z" as "2026-12-07 14:03".
 std::string Minute(const std::string& time) {
   if (time.size() < 16) return time;
@@ -120,57 +126,149 @@ void Adopt(records::RecordStore& store, const records::Journal::Entry& entry,
 
 }  // namespace
 
-RecordKeeper::RecordKeeper(records::RecordStore& store, const std::string& journalPath)
-    : store_(store), journal_(journalPath) {
+RecordKeeper::RecordKeeper(records::RecordStore& store, const std::string& journalPath,
+                           std::function<void(const std::string&)> failed,
+                           std::chrono::milliseconds patience)
+    : store_(store), failed_(std::move(failed)), patience_(patience), journal_(journalPath) {
   try {
     identity_ = store_.Identity();
   } catch (const records::RecordsError&) {
     // Kept under the database's name alone; the first failure to record says why.
   }
+  worker_ = std::thread(&RecordKeeper::Work, this);
+}
+
+RecordKeeper::~RecordKeeper() {
+  {
+    std::lock_guard lock(mutex_);
+    closing_ = true;
+  }
+  changed_.notify_all();
+  worker_.join();
 }
 
 std::string RecordKeeper::Record(const records::Attempt& attempt) {
-  std::string reason;
-  bool kept = false;
-  std::chrono::milliseconds pause = kFirstPause;
-  for (int tries = 1; tries <= kRecordTries; ++tries) {
-    bool unanswered = false;
-    try {
-      store_.Finish(attempt);
-      if (kept) journal_.Drop(identity_, attempt.id);
-      return "";
-    } catch (const records::UnansweredError& error) {
-      reason = error.what();
-      unanswered = true;  // the store waited and tried again already
-    } catch (const records::RecordsError& error) {
-      reason = error.what();
+  const auto job = std::make_shared<Pending>();
+  job->attempt = attempt;
+  std::unique_lock lock(mutex_);
+  queue_.push_back(job);
+  changed_.notify_all();
+  for (;;) {
+    if (job->done) return job->reason;
+    const auto unanswered = callStarted_ + patience_;
+    if (calling_ && std::chrono::steady_clock::now() >= unanswered) break;
+    if (calling_) {
+      changed_.wait_until(lock, unanswered);
+    } else {
+      changed_.wait(lock);
     }
-    if (!kept) {
-      // Before anything else: what the board came to must outlive this run.
-      try {
-        journal_.Keep({identity_, store_.Name(), attempt});
-        kept = true;
-      } catch (const records::RecordsError& error) {
-        reason += "; ";
-        reason += error.what();
-      }
-    }
-    if (tries == kRecordTries || stopping_ || unanswered) break;
-    for (const auto until = std::chrono::steady_clock::now() + pause;
-         !stopping_ && std::chrono::steady_clock::now() < until;) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    if (stopping_) break;
-    pause *= 2;
   }
-  std::lock_guard lock(mutex_);
-  unrecorded_.push_back(
-      {attempt.port, Counting(attempt), attempt.id, attempt.result == records::Result::Programmed});
+  // The store has gone silent (on this result, or on one before it): what the board came to is
+  // kept before its line is shown, and the worker records it if the store answers after all.
+  std::string reason =
+      "records database " + store_.Name() + " did not answer within " + Took(patience_);
+  if (job->kept || Keep(*job, reason)) {
+    reason += "; the result is kept in " + journal_.Path() + " until it answers";
+  }
   return reason;
 }
 
+void RecordKeeper::Work() {
+  std::unique_lock lock(mutex_);
+  std::string unanswered;  // why the store's last call went unanswered; empty once it answered
+  for (;;) {
+    changed_.wait(lock, [this] { return closing_ || !queue_.empty(); });
+    if (queue_.empty()) return;
+    const std::shared_ptr<Pending> job = queue_.front();
+    std::string reason;
+    if (job->kept && !unanswered.empty()) {
+      // In the journal already and nobody waits for it: not another wait as long on a store
+      // that just went unanswered; the next run records it.
+      reason = unanswered;
+    } else {
+      bool silent = false;
+      reason = Finish(*job, lock, silent);
+      unanswered = silent ? reason : "";
+    }
+    if (!reason.empty()) {
+      unrecorded_.push_back({job->attempt.port, Counting(job->attempt), job->attempt.id,
+                             job->attempt.result == records::Result::Programmed});
+      if (failed_) {
+        lock.unlock();
+        failed_(reason);
+        lock.lock();
+      }
+    }
+    job->reason = reason;
+    job->done = true;
+    queue_.pop_front();
+    changed_.notify_all();
+  }
+}
+
+std::string RecordKeeper::Finish(Pending& job, std::unique_lock<std::mutex>& lock,
+                                 bool& unanswered) {
+  std::string reason;
+  std::chrono::milliseconds pause = kFirstPause;
+  for (int tries = 1;; ++tries) {
+    calling_ = true;
+    callStarted_ = std::chrono::steady_clock::now();
+    changed_.notify_all();
+    lock.unlock();
+    bool recorded = false;
+    unanswered = false;
+    try {
+      store_.Finish(job.attempt);
+      recorded = true;
+    } catch (const records::UnansweredError& error) {
+      reason = error.what();
+      unanswered = true;  // the store waited and tried again already
+    } catch (const std::exception& error) {
+      reason = error.what();  // a fault of the store's own is this result's failure, too
+    }
+    lock.lock();
+    calling_ = false;
+    if (recorded) {
+      if (job.kept) {
+        try {
+          journal_.Drop(identity_, job.attempt.id);
+        } catch (const std::exception&) {
+          // Recorded all the same; the next run finds the attempt finished and drops it.
+        }
+      }
+      return "";
+    }
+    // Before anything else: what the board came to must outlive this run.
+    if (!job.kept) Keep(job, reason);
+    if (tries == kRecordTries || stopping_ || unanswered) return reason;
+    changed_.wait_for(lock, pause, [this] { return stopping_.load(); });
+    if (stopping_) return reason;
+    pause *= 2;
+  }
+}
+
+bool RecordKeeper::Keep(Pending& job, std::string& reason) {
+  try {
+    journal_.Keep({identity_, store_.Name(), job.attempt});
+    job.kept = true;
+  } catch (const std::exception& error) {
+    reason += "; ";
+    reason += error.what();
+  }
+  return job.kept;
+}
+
+void RecordKeeper::Drain() {
+  std::unique_lock lock(mutex_);
+  changed_.wait(lock, [this] { return queue_.empty(); });
+}
+
 void RecordKeeper::StopWaiting() {
-  stopping_ = true;
+  {
+    std::lock_guard lock(mutex_);
+    stopping_ = true;
+  }
+  changed_.notify_all();
 }
 
 std::vector<RecordKeeper::Unrecorded> RecordKeeper::unrecorded() const {

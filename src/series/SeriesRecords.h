@@ -5,8 +5,12 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -18,6 +22,12 @@
 namespace tuva::series {
 
 // Finishes attempts in the store; one that will not finish is kept in the journal.
+//
+// The store is called by a worker of the keeper's own, so that a store that does not answer
+// holds up no port: a port waits for the store's answers, never for its silence. When one call
+// has gone unanswered for `patience`, the ports waiting stop waiting, their results are kept in the
+// journal before their boards' lines are shown, and the worker goes on: a result the store takes
+// later leaves the journal again, one it never takes stays there for the next run.
 class RecordKeeper {
  public:
   struct Unrecorded {
@@ -27,26 +37,65 @@ class RecordKeeper {
     bool programmed = false;
   };
 
-  RecordKeeper(records::RecordStore& store, const std::string& journalPath);
+  // `failed` is told, from the worker, why a result could not be recorded (it is then in the
+  // journal), once per result, before Record returns for it when Record still waits.
+  RecordKeeper(records::RecordStore& store, const std::string& journalPath,
+               std::function<void(const std::string&)> failed = {},
+               std::chrono::milliseconds patience = kRecordPatience);
+  // Waits until every result is recorded or kept in the journal, then ends the worker.
+  ~RecordKeeper();
+  RecordKeeper(const RecordKeeper&) = delete;
+  RecordKeeper& operator=(const RecordKeeper&) = delete;
+
+  // How long a port waits for one call of the store to be answered.
+  static constexpr std::chrono::milliseconds kRecordPatience{2000};
 
   // Finishes `attempt`, trying again (with the store's own reconnection) a few times; returns ""
-  // when recorded, otherwise why not, after the attempt has been kept in the journal.
+  // when recorded, otherwise why not, after the attempt has been kept in the journal: why the
+  // store refused it, or that it did not answer within the patience (the worker still trying).
   std::string Record(const records::Attempt& attempt);
+
+  // Until every result given to Record is recorded, or kept in the journal for good.
+  void Drain();
 
   // The run is stopping: a result the store did not take is kept in the journal without waiting
   // to try again, also by a Record already pausing. Safe from any thread.
   void StopWaiting();
 
+  // The results kept in the journal for good (not those the worker may still record).
   std::vector<Unrecorded> unrecorded() const;
   const std::string& journalPath() const { return journal_.Path(); }
 
  private:
+  struct Pending {
+    records::Attempt attempt;
+    bool kept = false;  // in the journal
+    bool done = false;  // recorded, or in the journal for good
+    std::string reason;
+  };
+
+  void Work();
+  // The tries of one result, with `lock` held between them; "" when recorded, otherwise why not
+  // (`unanswered`: the last call went unanswered).
+  std::string Finish(Pending& job, std::unique_lock<std::mutex>& lock, bool& unanswered);
+  // Keeps the result in the journal, with the lock held; false with the journal's failure added
+  // to `reason` when it cannot.
+  bool Keep(Pending& job, std::string& reason);
+
   records::RecordStore& store_;
+  std::function<void(const std::string&)> failed_;
+  std::chrono::milliseconds patience_;
   std::atomic<bool> stopping_{false};
   records::Journal journal_;
   std::string identity_;
-  mutable std::mutex mutex_;
+  mutable std::mutex mutex_;  // guards what follows, and every write of the journal
+  std::condition_variable changed_;
+  std::deque<std::shared_ptr<Pending>> queue_;  // the front one is the worker's
+  bool calling_ = false;                        // the worker is in a call of the store
+  std::chrono::steady_clock::time_point callStarted_;
+  bool closing_ = false;
   std::vector<Unrecorded> unrecorded_;
+  std::thread worker_;
 };
 
 // Renews the heartbeat of the store's open attempts every kHeartbeatInterval while it lives.

@@ -161,7 +161,8 @@ SeriesRun::SeriesRun(records::RecordStore& store, SeriesPlan plan,
       plan_(std::move(plan)),
       report_(std::move(report)),
       status_(std::move(status)),
-      keeper_(store, records::DefaultJournalPath()) {
+      keeper_(store, records::DefaultJournalPath(),
+              [this](const std::string& unrecorded) { Halt(unrecorded); }) {
   for (const auto& counting : plan_.counting) {
     // The pool reaches one step past the slot's range: the capcode that leaves it is taken, then
     // refused by the capcode editor's own check, with its message, before the board is touched
@@ -204,6 +205,9 @@ void SeriesRun::Run() {
     Halt(std::string("cannot start a thread for every port: ") + error.what());
   }
   for (auto& port : ports) port.join();
+  // The results the store has not answered for yet are recorded, or kept in the journal for good,
+  // before the run ends (at once once it is stopping).
+  keeper_.Drain();
 }
 
 void SeriesRun::Stop() {
@@ -427,7 +431,6 @@ BoardReport SeriesRun::SkipBoard(const std::string& device, PortView& view, cons
     attempt.seconds = SecondsSince(started);
     const std::string unrecorded = keeper_.Record(attempt);
     if (!unrecorded.empty()) {
-      Halt(unrecorded);
       report.recorded = false;
       report.result += "; NOT RECORDED: " + unrecorded;
     }
@@ -593,9 +596,9 @@ BoardReport SeriesRun::FinishBoard(BoardJob& job, PortView& view, bool programme
   job.attempt.message = ValidUtf8(message);
   job.attempt.seconds = SecondsSince(job.started);
   // A board written and verified stays programmed whatever happens to its record: a record that
-  // cannot be finished is kept in the journal and said on the board's line.
+  // cannot be finished (or not yet, the store silent) is kept in the journal and said on the
+  // board's line; one that fails for good stops the run (the keeper halts it).
   const std::string unrecorded = keeper_.Record(job.attempt);
-  if (!unrecorded.empty()) Halt(unrecorded);
   job.report.programmed = programmed;
   if (programmed) job.claim.Keep();  // the board holds its kept capcodes for the rest of the run
   job.report.recorded = unrecorded.empty();

@@ -208,7 +208,6 @@ class SeriesRun {
   std::function<void(const BoardReport&)> report_;
   std::function<void(const PortStatus&)> status_;
   std::mutex reportMutex_;  // one report at a time; never held with mutex_
-  RecordKeeper keeper_;
 
   mutable std::mutex mutex_;  // guards the counts and the problem
   std::condition_variable changed_;
@@ -218,6 +217,8 @@ class SeriesRun {
   bool stop_ = false;
   std::string problem_;
   std::string listUsedUp_;
+  // Last: its worker, which may halt the run, is ended before the run's state goes.
+  RecordKeeper keeper_;
 };
 
 }  // namespace tuva::series

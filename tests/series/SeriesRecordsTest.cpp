@@ -15,11 +15,14 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <condition_variable>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iostream>
+#include <mutex>
+#include <optional>
 #include <thread>
 
 #include "SeriesStations.h"
@@ -82,6 +85,34 @@ class FailingFinish : public records::RecordStore {
  private:
   records::RecordStore& real_;
   int failures_;
+};
+
+// A store whose Finish goes silent, as on a frozen server, until Answer says what the server then
+// does: takes the result, or gives the call up unanswered.
+class SilentFinish : public FailingFinish {
+ public:
+  explicit SilentFinish(records::RecordStore& real) : FailingFinish(real, 0) {}
+  void Finish(const Attempt& attempt) override {
+    std::unique_lock lock(mutex_);
+    ++silent;
+    if (!answered_.wait_for(lock, kDeadline, [this] { return answer_.has_value(); })) {
+      throw RecordsError("the test never answered");
+    }
+    if (!*answer_) throw records::UnansweredError("records database: no answer");
+    lock.unlock();
+    FailingFinish::Finish(attempt);
+  }
+  void Answer(bool takes) {
+    std::lock_guard lock(mutex_);
+    answer_ = takes;
+    answered_.notify_all();
+  }
+  int silent = 0;  // calls of Finish
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable answered_;
+  std::optional<bool> answer_;
 };
 
 class SeriesRecordsTest : public ::testing::Test {
@@ -215,6 +246,46 @@ TEST_F(SeriesRecordsTest, ARecordIsTriedOnceWhenStoppingOrUnanswered) {
     EXPECT_EQ(store.finishes, 1);
   }
   EXPECT_EQ(records::Journal(records::DefaultJournalPath()).Entries().size(), 2u);
+}
+
+// A store silent on a result: the caller stops waiting after the patience, the result in the
+// journal, and one given meanwhile goes there at once. A store that answers after all takes both
+// out of the journal; one that gives up leaves them there, the second not tried (it would wait
+// as long again), and the run is told of each.
+TEST_F(SeriesRecordsTest, AResultTheStoreIsSilentOnIsKeptAtOnceAndRecordedIfItAnswers) {
+  const std::string journal = records::DefaultJournalPath();
+  for (const bool answers : {true, false}) {
+    SCOPED_TRACE(answers);
+    auto real = records::OpenRecordStore(Path(answers ? "answers.sqlite" : "silent.sqlite"),
+                                         OpenMode::Create);
+    SilentFinish store(*real);
+    std::vector<std::string> failures;
+    series::RecordKeeper keeper(
+        store, journal, [&](const std::string& why) { failures.push_back(why); },
+        std::chrono::milliseconds(100));
+    Attempt first = store.Reserve({}, {{1, 1500000, 1, 2097151}});
+    first.result = Result::Programmed;
+    Attempt second = store.Reserve({}, {{1, 1500000, 1, 2097151}});
+    second.result = Result::Failed;
+    for (const Attempt& attempt : {first, second}) {
+      EXPECT_EQ(keeper.Record(attempt), "records database " + store.Name() +
+                                            " did not answer within 100 ms; the result is kept "
+                                            "in " +
+                                            journal + " until it answers");
+    }
+    EXPECT_EQ(records::Journal(journal).Entries().size(), 2u);
+    store.Answer(answers);
+    keeper.Drain();
+    EXPECT_EQ(records::Journal(journal).Entries().size(), answers ? 0u : 2u);
+    EXPECT_EQ(keeper.unrecorded().size(), answers ? 0u : 2u);
+    EXPECT_EQ(failures, answers ? std::vector<std::string>{}
+                                : std::vector<std::string>(2, "records database: no answer"));
+    EXPECT_EQ(store.silent, answers ? 2 : 1);
+    const auto attempts = real->List({});
+    EXPECT_EQ(attempts.at(0).result, answers ? Result::Programmed : Result::Reserved);
+    EXPECT_EQ(attempts.at(1).result, answers ? Result::Failed : Result::Reserved);
+    fs::remove(journal);
+  }
 }
 
 // Two boards programmed but not recorded, then the database lost: a new one at its path refuses to
@@ -439,6 +510,92 @@ TEST_F(SeriesRecordsTest, ARecordThatAFullDiskRefusesIsKeptAndRecordedByTheNextR
   EXPECT_EQ(attempts[0].result, Result::Programmed);
   EXPECT_EQ(attempts[0].capcodes.at(0), "1500000");
   EXPECT_EQ(attempts[1].capcodes.at(0), "1500001");
+}
+
+// The PostgreSQL server frozen (SIGSTOP) while a board is written, its own limits far beyond the
+// test's waits: the board's line comes all the same, saying the server did not answer, with the
+// result in the journal. A server that thaws takes the result out of the journal; Ctrl+C ends a
+// run waiting for one that does not, and its journal agrees with the records when it thaws.
+TEST_F(SeriesRecordsTest, AFrozenServerHoldsUpNeitherTheBoardsLineNorCtrlC) {
+  PostgresServer server;
+  if (!server.Installed()) GTEST_SKIP() << server.Problem();
+  ASSERT_TRUE(server.Running()) << server.Problem();
+  const std::string journal = records::DefaultJournalPath();
+  for (const bool thaws : {true, false}) {
+    const std::string name = thaws ? "thaws" : "interrupted";
+    SCOPED_TRACE(name);
+    const std::string url = server.CreateDatabase(name) +
+                            "&options=-c%20statement_timeout%3D600s%20-c%20lock_timeout%3D600s";
+    ASSERT_EQ(records::OpenRecordStore(url, OpenMode::Create)->List({}).size(), 0u);
+    auto& jig = Jig(1, true);
+    const std::string out = Path(name + ".txt");
+    const pid_t run = Start(
+        {"--capcode", "1=1500000", "--count", "1", "--records", url, "--port", jig.SlavePath()},
+        out);
+    // Frozen once the board is being written (its attempt marked erased).
+    auto erased = [&] {
+      const std::unique_ptr<PGconn, decltype(&PQfinish)> look(PQconnectdb(url.c_str()), &PQfinish);
+      PGresult* rows = PQexec(look.get(), "SELECT 1 FROM attempts WHERE result = 'erased'");
+      const bool found = PQntuples(rows) == 1;
+      PQclear(rows);
+      return found;
+    };
+    auto end = std::chrono::steady_clock::now() + kDeadline;
+    while (!erased() && std::chrono::steady_clock::now() < end) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    FrozenServer frozen(server.Folder());
+    EXPECT_TRUE(frozen.Frozen());
+    // The board's end: its last frame, and the bytes of its reply at 19200 baud (ten bits each).
+    const std::string line = jig.SlavePath() + "  1500000  ";
+    std::size_t frames = 0;
+    auto boardEnd = std::chrono::steady_clock::now();
+    end = std::chrono::steady_clock::now() + kDeadline;
+    while (Text(out).find(line) == std::string::npos && std::chrono::steady_clock::now() < end) {
+      if (const auto now = jig.Frames(); now.size() != frames) {
+        frames = now.size();
+        boardEnd = std::chrono::steady_clock::now() +
+                   std::chrono::microseconds(now.back().length * 10'000'000LL / 19200);
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    const auto shown = std::chrono::steady_clock::now();
+    std::cout << name << ": the board's line came "
+              << std::chrono::duration_cast<std::chrono::milliseconds>(shown - boardEnd).count()
+              << " ms after the board's end" << std::endl;
+    EXPECT_NE(Text(out).find(line + "FLEX 2.41  programmed, NOT RECORDED: records database "),
+              std::string::npos)
+        << Text(out);
+    EXPECT_NE(Text(out).find(" did not answer within "), std::string::npos) << Text(out);
+    EXPECT_NE(Text(journal).find("1500000"), std::string::npos) << Text(out);
+    if (thaws) {
+      frozen.Thaw();
+      EXPECT_EQ(Wait(run), 0) << Text(out);
+      EXPECT_NE(Text(out).find("1 of 1 boards programmed\n"), std::string::npos) << Text(out);
+      EXPECT_FALSE(fs::exists(journal));
+    } else {
+      const auto interrupted = std::chrono::steady_clock::now();
+      ::kill(run, SIGINT);
+      EXPECT_EQ(Wait(run), 1);
+      std::cout << name << ": stopped in "
+                << std::chrono::duration_cast<std::chrono::milliseconds>(
+                       std::chrono::steady_clock::now() - interrupted)
+                       .count()
+                << " ms" << std::endl;
+      EXPECT_NE(Text(out).find("1 board's result is not recorded: " + jig.SlavePath() +
+                               " 1500000 (#1, programmed)"),
+                std::string::npos)
+          << Text(out);
+      frozen.Thaw();
+      auto store = records::OpenRecordStore(url, OpenMode::Existing);
+      EXPECT_EQ(series::PrepareRecords(*store, journal),
+                std::vector<std::string>{"recorded 1 result an earlier run kept in " + journal});
+    }
+    EXPECT_EQ(Text(out).find("lost"), std::string::npos) << Text(out);
+    const auto attempts = records::OpenRecordStore(url, OpenMode::ReadOnly)->List({});
+    ASSERT_EQ(attempts.size(), 1u);
+    EXPECT_EQ(attempts[0].result, Result::Programmed);
+  }
 }
 
 // Ctrl+C ends a run whatever its PostgreSQL database is doing: a lock held by another connection

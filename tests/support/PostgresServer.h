@@ -17,12 +17,14 @@
 #include <grp.h>
 #include <gtest/gtest.h>
 #include <pwd.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -264,6 +266,44 @@ class PostgresServer {
   int watchdog_ = -1;  // the pipe's writing end
   uid_t uid_ = 0;
   gid_t gid_ = 0;
+};
+
+// The server of `folder` frozen, as a hung machine leaves it: its postmaster and every process it
+// started are stopped (SIGSTOP) until Thaw, which the destructor calls however the test ends.
+class FrozenServer {
+ public:
+  explicit FrozenServer(const std::string& folder) {
+    std::ifstream pidFile(folder + "/data/postmaster.pid");
+    pid_t postmaster = 0;
+    if (!(pidFile >> postmaster) || postmaster <= 0 || ::kill(postmaster, SIGSTOP) != 0) return;
+    stopped_.push_back(postmaster);
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc", error)) {
+      std::ifstream stat(entry.path() / "stat");
+      std::string line;
+      std::getline(stat, line);
+      const auto name = line.rfind(')');  // "pid (name) state parent ..."
+      if (name == std::string::npos) continue;
+      std::istringstream rest(line.substr(name + 1));
+      char state = 0;
+      pid_t parent = 0;
+      if (!(rest >> state >> parent) || parent != postmaster) continue;
+      const pid_t child = std::stoi(entry.path().filename().string());
+      if (::kill(child, SIGSTOP) == 0) stopped_.push_back(child);
+    }
+  }
+  ~FrozenServer() { Thaw(); }
+  FrozenServer(const FrozenServer&) = delete;
+  FrozenServer& operator=(const FrozenServer&) = delete;
+
+  bool Frozen() const { return stopped_.size() > 1; }  // the postmaster and its backends
+  void Thaw() {
+    for (const pid_t pid : stopped_) ::kill(pid, SIGCONT);
+    stopped_.clear();
+  }
+
+ private:
+  std::vector<pid_t> stopped_;
 };
 
 }  // namespace tuva::testing
