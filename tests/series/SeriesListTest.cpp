@@ -197,7 +197,23 @@ TEST_F(SeriesListTest, BadListsAreRefusedBeforeAnyBoard) {
       {"capcode.1.address\n1500000\n",
        {"--capcode", "1=1600000"},
        "capcode slot 1 is counted and also given by the list"},
-      {"capcode.1.address\n\"1500000\n", {}, "line 2: not a CSV row"},
+      // Values as a spreadsheet writes them; the reader says what it takes.
+      {"capcode.1.address,prompt.1\n1500000,\"Row\nTwo\"\n",
+       {},
+       "line 2: not a CSV row: a quoted value does not end on its line (a value may not span "
+       "lines)"},
+      {"capcode.1.address\n\"1500000\"0\n", {}, "line 2: not a CSV row: text follows a closing"},
+      {"capcode.1.address;prompt.1\n1500000;A\n",
+       {},
+       "line 1: the header's names are separated by semicolons; the list takes CSV: values "
+       "separated by commas, lines ending in LF or CR LF"},
+      {"capcode.1.address,prompt.1\r1500000,A\r",
+       {},
+       "line 1: a line ends in a carriage return alone; the list takes CSV"},
+      // Spaces round a value are no part of it, as round a header name; quotes keep theirs.
+      {"capcode.1.address , prompt.1\n 1500000 , \"A \" \n1500000\t,B\n",
+       {},
+       "line 3: capcode 1500000 is given twice (also on line 2)"},
       {"capcode.1.address,prompt.1\n1500000\n", {}, "line 2: 1 values for the header's 2 fields"},
       {"capcode.1.address\n1500000\n1500001\n", {"--count", "3"}, "has 2 rows left, fewer than"},
       {"capcode.1.address\n1500000\n1500002\n",

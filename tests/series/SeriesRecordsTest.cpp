@@ -424,6 +424,16 @@ TEST_F(SeriesRecordsTest, ARecordThatAFullDiskRefusesIsKeptAndRecordedByTheNextR
   EXPECT_NE(Text(out).find("programmed, NOT RECORDED: "), std::string::npos) << Text(out);
   const std::string journal = records::DefaultJournalPath();
   EXPECT_NE(Text(journal).find("1500000"), std::string::npos) << Text(out);
+  // No new records can be started on the full disk: a failure of the station, not of its command.
+  const std::string full = Path("out-full.txt");
+  EXPECT_EQ(Wait(Start({"--capcode", "1=1500000", "--count", "1", "--records", disk + "/new.sqlite",
+                        "--new-records", "--port", Path("no-port")},
+                       full)),
+            1);
+  EXPECT_NE(Text(full).find("records database " + disk + "/new.sqlite: cannot open it (the disk " +
+                            "holding " + disk + " is full)"),
+            std::string::npos)
+      << Text(full);
 
   fs::remove(disk + "/filler");
   const std::string again = Path("out2.txt");
