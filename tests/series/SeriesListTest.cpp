@@ -49,13 +49,18 @@ class SeriesListTest : public ::testing::Test {
     return Path(name);
   }
 
-  // A list of `rows` boards: slot 1 counts from `first`, prompt 1 names the row (and ends in
-  // `suffix`).
+  // Prompt 1 of the list's row on `line` (ending in `suffix`): a comma in one row, a leading space
+  // in the next, both kept by the quotes all the way to the board.
+  static std::string Prompt(int line, const std::string& suffix) {
+    return (line % 2 == 0 ? "Row, " : " Row ") + std::to_string(line) + suffix;
+  }
+
+  // A list of `rows` boards: slot 1 counts from `first`, prompt 1 names the row.
   std::string List(const std::string& name, std::uint32_t first, int rows,
                    const std::string& suffix = "") const {
     std::string text = "capcode.1.address,prompt.1\n";
     for (int i = 0; i < rows; ++i) {
-      text += std::to_string(first + i) + ",\"Row, " + std::to_string(i + 2) + suffix + "\"\n";
+      text += std::to_string(first + i) + ", \"" + Prompt(i + 2, suffix) + "\"\n";
     }
     return Write(name, text);
   }
@@ -102,7 +107,7 @@ class SeriesListTest : public ::testing::Test {
     std::vector<std::string> rows;
     for (int line = from; line <= to; ++line) {
       ConfigImage image = ConfigImage::StartupImage();
-      EXPECT_FALSE(ApplyFieldTexts(image, {{"prompt.1", "Row, " + std::to_string(line) + suffix}}));
+      EXPECT_FALSE(ApplyFieldTexts(image, {{"prompt.1", Prompt(line, suffix)}}));
       rows.push_back(std::to_string(first + line - 2) + " " +
                      GetFieldText(image, *FindField("prompt.1")));
     }
