@@ -1,20 +1,28 @@
-# Debian packages the build, the tests and the programs need; installs only what is missing.
-TUVA_PACKAGES=(
-  g++ cmake ninja-build pkg-config clang-format ccache
-  libgtest-dev libgmock-dev libbenchmark-dev
+# Debian packages, installed only where missing. What building and running the programs needs
+# (./run): the compiler and build tools, Qt 6 and the libraries the programs link.
+TUVA_RUN_PACKAGES=(
+  g++ cmake ninja-build pkg-config
   qt6-base-dev libgl1-mesa-dev
   libcli11-dev nlohmann-json3-dev
-  srecord ser2net
-  libsqlite3-dev libpq-dev postgresql
-  libcairo2-dev libzint-dev poppler-utils zbar-tools
+  libsqlite3-dev libpq-dev
+  libcairo2-dev libzint-dev
+)
+# What the tests, the benchmarks, the fuzz targets and the package check add (./test): the test
+# libraries, the tools the tests run (srec_cat, ser2net, a PostgreSQL server, pdftotext, zbarimg),
+# clang for the fuzz targets, and the package's checkers.
+TUVA_TEST_PACKAGES=(
+  clang-format ccache
+  libgtest-dev libgmock-dev libbenchmark-dev
+  srecord ser2net postgresql
+  poppler-utils zbar-tools
   clang libclang-rt-14-dev
   lintian desktop-file-utils appstream man-db
   shared-mime-info libxml2-utils xdg-utils libfile-mimeinfo-perl
 )
 
-tuva_install_deps() {
+tuva_install_deps() {  # tuva_install_deps PACKAGE...
   local missing=()
-  for p in "${TUVA_PACKAGES[@]}"; do
+  for p in "$@"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
   done
   if ((${#missing[@]})); then

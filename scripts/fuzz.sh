@@ -9,7 +9,7 @@ seconds=600
 if [ "${1:-}" = "-t" ]; then seconds=$2; shift 2; fi
 if [ "${TUVA_FUZZ_NO_BUILD:-}" != 1 ]; then
   source scripts/deps.sh
-  tuva_install_deps
+  tuva_install_deps "${TUVA_RUN_PACKAGES[@]}" "${TUVA_TEST_PACKAGES[@]}"
   scripts/build-fuzz.sh
 fi
 targets=("$@")

@@ -3,7 +3,7 @@
 # in a PostgreSQL server of the script's own (a fresh cluster in a temporary folder, Unix socket
 # only):
 #   - tuvactl records --capcode N: wall time and peak memory (maximum resident set);
-#   - tuvactl records --csv to /dev/null: rows per second and peak memory;
+#   - tuvactl records --csv into a file (its lines are counted): rows per second and peak memory;
 #   - tuvactl records --summary (and --json): wall time and peak memory;
 #   - a board's reservation, erase mark and result through the store: milliseconds per board.
 #

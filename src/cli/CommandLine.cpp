@@ -167,9 +167,9 @@ void AddSeriesOptions(CLI::App& command, Options& options) {
                    "verification otherwise)");
   command
       .add_option("--firmware", options.firmware,
-                  "Firmware (S-records) put on each board before its configuration, unless "
-                  "the board already runs it")
-      ->type_name("FILE.s19");
+                  "Firmware (an S2 file, such as .s28 or .mot) put on each board before its "
+                  "configuration, unless the board already runs it")
+      ->type_name("FILE.s28");
   command
       .add_option("--firmware-check", options.firmwareCheck,
                   "full: a board that seems to run the firmware is compared block by block")

@@ -178,6 +178,8 @@ std::unique_ptr<records::RecordStore> OpenSeriesRecords(const Options& options,
     return store;
   } catch (const records::MissingDatabase& missing) {
     throw UsageError(std::string(missing.what()) + "; give --new-records to start one");
+  } catch (const records::DiskFullError&) {
+    throw;  // a failure of the station, not of the command line
   } catch (const records::RecordsError& error) {
     if (!stop) throw UsageError(error.what());
     std::cerr << "tuvactl: stopped before the first board: " << error.what() << std::endl;
@@ -192,6 +194,8 @@ bool PrepareList(records::RecordStore& store, series::SeriesPlan& plan,
   std::optional<series::PlanRefusal> refusal;
   try {
     refusal = series::PrepareSeriesList(store, plan);
+  } catch (const records::DiskFullError&) {
+    throw;
   } catch (const records::RecordsError& error) {
     if (!stop) throw UsageError(error.what());
     std::cerr << "tuvactl: stopped before the first board: " << error.what() << std::endl;

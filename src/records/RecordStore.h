@@ -180,6 +180,13 @@ class MissingDatabase : public RecordsError {
   using RecordsError::RecordsError;
 };
 
+// The disk holding the database is full: the database and the command were right, the disk has no
+// room for what they would write.
+class DiskFullError : public RecordsError {
+ public:
+  using RecordsError::RecordsError;
+};
+
 // An open attempt whose heartbeat is older than this belongs to a run that ended without
 // finishing it.
 inline constexpr std::chrono::seconds kLeaseTimeout{60};

@@ -1,7 +1,9 @@
 // The SQL session of the SQLite store: see SqliteSession.h.
 #include "records/SqliteSession.h"
 
+#include <cerrno>
 #include <cstring>
+#include <filesystem>
 
 #include "records/RecordStore.h"
 
@@ -80,8 +82,17 @@ void SqliteSession::Run(const char* sql, const char* what) {
 void SqliteSession::Fail(const char* what) {
   const int code = db_ ? sqlite3_errcode(db_) & 0xFF : SQLITE_CANTOPEN;
   std::string reason = db_ ? sqlite3_errmsg(db_) : "out of memory";
+  // SQLite says "disk I/O error" when the shared-memory index or the log cannot grow on a full
+  // disk, and only its system error says why.
+  const int system = db_ ? sqlite3_system_errno(db_) : 0;
   if (db_) Rollback();
   std::string message = "records database " + path_;
+  const bool noRoom = system == ENOSPC || system == EDQUOT;
+  if (code == SQLITE_FULL || ((code == SQLITE_IOERR || code == SQLITE_CANTOPEN) && noRoom)) {
+    const std::string folder = std::filesystem::path(path_).parent_path().string();
+    throw DiskFullError(message + ": " + what + " (the disk holding " +
+                        (folder.empty() ? "it" : folder) + " is full)");
+  }
   lastFailureBusy_ = code == SQLITE_BUSY || code == SQLITE_LOCKED;
   if (lastFailureBusy_) {
     message += " is locked by another program";

@@ -124,42 +124,73 @@ std::optional<std::string> Unescaped(std::string_view text) {
   return plain;
 }
 
-std::string Trimmed(const std::string& text) {
-  const auto first = text.find_first_not_of(" \t");
-  if (first == std::string::npos) return {};
-  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+// What the reader takes, said with every refusal of the file's form.
+constexpr const char* kListForm =
+    "the list takes CSV: values separated by commas, lines ending in LF or CR LF";
+
+bool IsBlank(char c) {
+  return c == ' ' || c == '\t';
+}
+
+// One row of CSV: the values, or why the line is none. The operator's file gives values with
+// spaces around them ("1500000, 1500001") as it gives its header names: with `trim`, spaces and
+// tabs outside quotes are no part of a value, and a value in quotes keeps its own. The records'
+// form of a row keeps every byte.
+struct CsvRow {
+  std::vector<std::string> values;
+  std::string fault;  // empty when the line is a row
+};
+
+CsvRow ParseRow(std::string_view line, bool trim) {
+  CsvRow row;
+  row.values.emplace_back();
+  bool quoted = false;     // inside a quoted value
+  bool wasQuoted = false;  // the current value was quoted: only a comma may follow its end
+  std::size_t kept = 0;    // the current value up to its last byte that is no blank
+  for (std::size_t i = 0; i < line.size(); ++i) {
+    const char c = line[i];
+    std::string& value = row.values.back();
+    if (quoted) {
+      if (c != '"') {
+        value += c;
+      } else if (i + 1 < line.size() && line[i + 1] == '"') {
+        value += '"';
+        ++i;
+      } else {
+        quoted = false;
+      }
+      kept = value.size();
+    } else if (c == ',') {
+      if (trim) value.resize(kept);
+      row.values.emplace_back();
+      wasQuoted = false;
+      kept = 0;
+    } else if (trim && IsBlank(c) && (value.empty() || wasQuoted)) {
+      continue;  // before a value, or after its closing quote
+    } else if (wasQuoted) {
+      row.fault = "text follows a closing quote (a quote inside a quoted value is written \"\")";
+      return row;
+    } else if (c == '"' && value.empty()) {
+      quoted = wasQuoted = true;
+    } else {
+      value += c;
+      if (!IsBlank(c)) kept = value.size();
+    }
+  }
+  if (quoted) {
+    row.fault = "a quoted value does not end on its line (a value may not span lines)";
+    return row;
+  }
+  if (trim) row.values.back().resize(kept);
+  return row;
 }
 
 }  // namespace
 
 std::optional<std::vector<std::string>> ParseCsvLine(std::string_view line) {
-  std::vector<std::string> values(1);
-  bool quoted = false;     // inside a quoted value
-  bool wasQuoted = false;  // the current value was quoted: only a comma may follow its end
-  for (std::size_t i = 0; i < line.size(); ++i) {
-    const char c = line[i];
-    if (quoted) {
-      if (c != '"') {
-        values.back() += c;
-      } else if (i + 1 < line.size() && line[i + 1] == '"') {
-        values.back() += '"';
-        ++i;
-      } else {
-        quoted = false;
-      }
-    } else if (c == ',') {
-      values.emplace_back();
-      wasQuoted = false;
-    } else if (wasQuoted) {
-      return std::nullopt;  // text after a closing quote
-    } else if (c == '"' && values.back().empty()) {
-      quoted = wasQuoted = true;
-    } else {
-      values.back() += c;
-    }
-  }
-  if (quoted) return std::nullopt;  // a quote never closed
-  return values;
+  CsvRow row = ParseRow(line, false);
+  if (!row.fault.empty()) return std::nullopt;
+  return std::move(row.values);
 }
 
 std::string CsvLine(const std::vector<std::string>& values) {
@@ -202,18 +233,28 @@ CapcodeList ReadCapcodeList(const std::string& path) {
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     if (line.find_first_not_of(" \t") == std::string_view::npos) continue;
     const std::string where = shown + " line " + std::to_string(number) + ": ";
-    auto values = ParseCsvLine(line);
-    if (!values)
-      throw ListError(where + "not a CSV row (a quote is not closed where it should be)");
+    // A file saved with the old Mac line ends is one long line to this reader.
+    if (line.find('\r') != std::string_view::npos) {
+      throw ListError(where + "a line ends in a carriage return alone; " + kListForm);
+    }
+    CsvRow row = ParseRow(line, true);
+    if (!row.fault.empty()) throw ListError(where + "not a CSV row: " + row.fault);
     if (list.header.empty()) {
-      for (const auto& name : *values) list.header.push_back(Trimmed(name));
+      // No field name holds either: a spreadsheet that saved its CSV with another separator.
+      for (const std::string& name : row.values) {
+        const auto other = name.find_first_of(";\t");
+        if (other == std::string::npos) continue;
+        throw ListError(where + "the header's names are separated by " +
+                        (name[other] == ';' ? "semicolons" : "tabs") + "; " + kListForm);
+      }
+      list.header = std::move(row.values);
       continue;
     }
-    if (values->size() != list.header.size()) {
-      throw ListError(where + std::to_string(values->size()) + " values for the header's " +
+    if (row.values.size() != list.header.size()) {
+      throw ListError(where + std::to_string(row.values.size()) + " values for the header's " +
                       std::to_string(list.header.size()) + " fields");
     }
-    list.rows.push_back({number, std::move(*values)});
+    list.rows.push_back({number, std::move(row.values)});
   }
   return list;
 }

@@ -35,7 +35,9 @@ class ListError : public std::runtime_error {
 };
 
 // Reads the file: CSV with commas, values optionally in double quotes ("" for a quote inside),
-// LF or CRLF line ends, a UTF-8 byte-order mark ignored, blank lines skipped. Throws ListError.
+// spaces and tabs around a value dropped (a quoted value keeps those inside its quotes), LF or
+// CRLF line ends, a UTF-8 byte-order mark ignored, blank lines skipped. A value does not span
+// lines. Throws ListError; one for a file in another form (semicolons, lone CRs) says the form.
 CapcodeList ReadCapcodeList(const std::string& path);
 
 // One CSV row and back: the form in which the records keep a row.

@@ -435,6 +435,10 @@ TEST_F(TuvactlTest, FirmwareFilesAreCheckedBeforeTheBoardIsTouched) {
        header + Record('2', {0x0D, 0xFF, 0xFC, 1, 2, 3, 4, 5, 6, 7, 8}) +
            text.substr(header.size()),
        "line 2: data at 0xDFFFC-0xE0003 lies outside the firmware window"},
+      {"beyond.s28",
+       header + Record('2', {0x0E, 0xFF, 0xFC, 1, 2, 3, 4, 5, 6, 7, 8}) +
+           text.substr(header.size()),
+       "line 2: data at 0xEFFFC-0xF0003 lies outside the firmware window"},
       {"anonymous.s28", Slurp(FirmwareRecords("anonymous.s28", code, false)),
        "no identification text at 0xEFFE0"},
       {"uncounted.s28", counted, "the file has no S5 or S6 record counting its data records"},

@@ -49,6 +49,14 @@ TEST(FrequencyCodec, EveryBandDefaultGivesItsReadouts) {
     EXPECT_EQ(readout.frequency, expected[band].frequency) << band;
     EXPECT_EQ(state.mult, kBands[band].mult) << band;
   }
+  // A band past the table is the caller's mistake: refused, nothing written.
+  ConfigImage image = ConfigImage::StartupImage();
+  PllState state;
+  Refill(image, state);
+  const ConfigImage before = image;
+  EXPECT_THROW(ApplyBand(image, state, kBandCount), std::out_of_range);
+  EXPECT_EQ(image, before);
+  EXPECT_EQ(state.band, 3);
   EXPECT_EQ(ChannelText(1), "0.001KHz");
   EXPECT_EQ(ChannelText(25000), "25KHz");
 }
@@ -95,6 +103,7 @@ TEST(FrequencyCodec, TextsThatAreNotWholeNumbersAreRefusedWithAMessage) {
   EXPECT_EQ(ApplyFrequencyText(image, state, "4620000.").message, kFrequencyNotWholeMessage);
   EXPECT_EQ(ApplyFrequencyText(image, state, ".").message, "Please insert a numeric !");
   EXPECT_EQ(ApplyFrequencyText(image, state, "46x0000").message, "Please insert a numeric !");
+  EXPECT_EQ(ApplyFrequencyText(image, state, "46a.0000").message, "Please insert a numeric !");
   EXPECT_EQ(image, before);
 }
 
@@ -133,7 +142,7 @@ TEST(FrequencyCodec, BandByteAboveFourSelectsNothingAndKeepsMult) {
   ConfigImage image = ConfigImage::StartupImage();
   PllState state;
   Refill(image, state);
-  image.setByte(11, 7);
+  image.setByte(11, kBandCount);  // the first byte past the band list
   const PllReadout readout = Refill(image, state);
   EXPECT_FALSE(state.band);
   EXPECT_EQ(state.mult, 3);

@@ -15,6 +15,8 @@ TEST(Utf8, ValidTextStaysAndEveryOtherByteIsEscaped) {
       {"caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x93\x9F", "caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x93\x9F"},
       {"V\x80\xFF", "V\\x80\\xFF"},
       {"\xC0\x80", "\\xC0\\x80"},                    // an overlong NUL
+      {"\xE0\x80\x80", "\\xE0\\x80\\x80"},           // an overlong NUL in three bytes
+      {"\xF5\x80\x80\x80", "\\xF5\\x80\\x80\\x80"},  // a lead byte no character has
       {"\xED\xA0\x80", "\\xED\\xA0\\x80"},           // a surrogate
       {"\xF4\x90\x80\x80", "\\xF4\\x90\\x80\\x80"},  // above U+10FFFF
       {"\xE2\x82", "\\xE2\\x82"},                    // cut short at the end

@@ -187,6 +187,8 @@ TEST_F(SeriesKeepTest, ABoardIsStoppedWhenItsCapcodeIsAnotherBoardsOrItCannotBeR
          sealedSha(Board("1500040", "1600040", "465.0000")));
   record(0, Board("1500041", "1600041"), Result::Programmed, false, "capcodes",  // #7
          sealedSha(Board("1500041", "1600041")));
+  record(0, Board("1500050", "1600050"), Result::Skipped);       // #8
+  record(1500060, Board("1500060", "1600060"), Result::Failed);  // #9, never erased
 
   struct Case {
     std::optional<ConfigImage> board;
@@ -211,6 +213,9 @@ TEST_F(SeriesKeepTest, ABoardIsStoppedWhenItsCapcodeIsAnotherBoardsOrItCannotBeR
       {Board("1500040", "1600040"),
        "failed: capcode 1500040 is held by another board: attempt #6 (reprovisioned, bench"},
       {Board("1500041", "1600041"), "reprovisioned"},
+      // Neither a board left alone nor a failure that never erased its board put a capcode on it.
+      {Board("1500050", "1600051"), "reprovisioned"},
+      {Board("1500060", "1600061"), "reprovisioned"},
   };
   series::SeriesPlan plan;
   plan.templateImage = Board("1234567", "1234560", "465.0000");

@@ -49,13 +49,18 @@ class SeriesListTest : public ::testing::Test {
     return Path(name);
   }
 
-  // A list of `rows` boards: slot 1 counts from `first`, prompt 1 names the row (and ends in
-  // `suffix`).
+  // Prompt 1 of the list's row on `line` (ending in `suffix`): a comma in one row, a leading space
+  // in the next, both kept by the quotes all the way to the board.
+  static std::string Prompt(int line, const std::string& suffix) {
+    return (line % 2 == 0 ? "Row, " : " Row ") + std::to_string(line) + suffix;
+  }
+
+  // A list of `rows` boards: slot 1 counts from `first`, prompt 1 names the row.
   std::string List(const std::string& name, std::uint32_t first, int rows,
                    const std::string& suffix = "") const {
     std::string text = "capcode.1.address,prompt.1\n";
     for (int i = 0; i < rows; ++i) {
-      text += std::to_string(first + i) + ",\"Row, " + std::to_string(i + 2) + suffix + "\"\n";
+      text += std::to_string(first + i) + ", \"" + Prompt(i + 2, suffix) + "\"\n";
     }
     return Write(name, text);
   }
@@ -102,7 +107,7 @@ class SeriesListTest : public ::testing::Test {
     std::vector<std::string> rows;
     for (int line = from; line <= to; ++line) {
       ConfigImage image = ConfigImage::StartupImage();
-      EXPECT_FALSE(ApplyFieldTexts(image, {{"prompt.1", "Row, " + std::to_string(line) + suffix}}));
+      EXPECT_FALSE(ApplyFieldTexts(image, {{"prompt.1", Prompt(line, suffix)}}));
       rows.push_back(std::to_string(first + line - 2) + " " +
                      GetFieldText(image, *FindField("prompt.1")));
     }
@@ -197,7 +202,23 @@ TEST_F(SeriesListTest, BadListsAreRefusedBeforeAnyBoard) {
       {"capcode.1.address\n1500000\n",
        {"--capcode", "1=1600000"},
        "capcode slot 1 is counted and also given by the list"},
-      {"capcode.1.address\n\"1500000\n", {}, "line 2: not a CSV row"},
+      // Values as a spreadsheet writes them; the reader says what it takes.
+      {"capcode.1.address,prompt.1\n1500000,\"Row\nTwo\"\n",
+       {},
+       "line 2: not a CSV row: a quoted value does not end on its line (a value may not span "
+       "lines)"},
+      {"capcode.1.address\n\"1500000\"0\n", {}, "line 2: not a CSV row: text follows a closing"},
+      {"capcode.1.address;prompt.1\n1500000;A\n",
+       {},
+       "line 1: the header's names are separated by semicolons; the list takes CSV: values "
+       "separated by commas, lines ending in LF or CR LF"},
+      {"capcode.1.address,prompt.1\r1500000,A\r",
+       {},
+       "line 1: a line ends in a carriage return alone; the list takes CSV"},
+      // Spaces round a value are no part of it, as round a header name; quotes keep theirs.
+      {"capcode.1.address , prompt.1\n 1500000 , \"A \" \n1500000\t,B\n",
+       {},
+       "line 3: capcode 1500000 is given twice (also on line 2)"},
       {"capcode.1.address,prompt.1\n1500000\n", {}, "line 2: 1 values for the header's 2 fields"},
       {"capcode.1.address\n1500000\n1500001\n", {"--count", "3"}, "has 2 rows left, fewer than"},
       {"capcode.1.address\n1500000\n1500002\n",

@@ -466,6 +466,8 @@ TEST_F(SeriesRecordsTest, ARecordThatAFullDiskRefusesIsKeptAndRecordedByTheNextR
   const std::unique_ptr<const char, void (*)(const char*)> mounted(
       disk.c_str(), [](const char* path) { ::umount2(path, MNT_DETACH); });
   const std::string db = disk + "/records.sqlite";
+  const std::string closed = disk + "/closed.sqlite";  // made, then closed before the disk fills
+  records::OpenRecordStore(closed, OpenMode::Create);
   auto& jig = Jig(1, true);
   const std::string out = Path("out1.txt");
   const pid_t run = Start({"--capcode", "1=1500000", "--count", "1", "--records", db,
@@ -495,6 +497,19 @@ TEST_F(SeriesRecordsTest, ARecordThatAFullDiskRefusesIsKeptAndRecordedByTheNextR
   EXPECT_NE(Text(out).find("programmed, NOT RECORDED: "), std::string::npos) << Text(out);
   const std::string journal = records::DefaultJournalPath();
   EXPECT_NE(Text(journal).find("1500000"), std::string::npos) << Text(out);
+  // Records that must grow to open do not open on the full disk, new ones nor closed ones: a
+  // failure of the station, not of its command.
+  for (const std::string& named : {disk + "/new.sqlite", closed}) {
+    const std::string full = Path("out-full.txt");
+    EXPECT_EQ(Wait(Start({"--capcode", "1=1500000", "--count", "1", "--records", named,
+                          "--new-records", "--port", Path("no-port")},
+                         full)),
+              1);
+    EXPECT_NE(Text(full).find("records database " + named + ": cannot open it (the disk " +
+                              "holding " + disk + " is full)"),
+              std::string::npos)
+        << Text(full);
+  }
 
   fs::remove(disk + "/filler");
   const std::string again = Path("out2.txt");
