@@ -65,6 +65,7 @@ def run(name, arguments, sims=()):
         err += chunk
     out = process.stdout.read()
     rc = process.wait(timeout=60)
+    out, err = steady(out), steady(err)
     if name.startswith("series"):  # the ports end in any order
         out = b"".join(sorted(out.splitlines(keepends=True)))
     os.close(master)
@@ -73,7 +74,7 @@ def run(name, arguments, sims=()):
         process.wait()
     for suffix, data in ((".out", out), (".err", err), (".rc", str(rc).encode())):
         with open(os.path.join(out_dir, name + suffix), "wb") as file:
-            file.write(steady(data))
+            file.write(data)
 
 
 def path(name):

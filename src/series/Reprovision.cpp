@@ -137,12 +137,12 @@ bool ReadBoard(const std::string& device, const std::optional<std::string>& pass
   ReadFrontend frontend(password);
   Session session(frontend);
   session.ports = {device};
-  for (int tries = 1;; ++tries) {
+  const Outcome outcome = WithOpeningTries(kOpeningTries, [&] {
     frontend.message.clear();
-    if (ReadConfigurationInto(session, board)) return true;
-    message = frontend.message.empty() ? "Transmit Error!" : frontend.message;
-    if (!BoardNotFound(message) || tries == kOpeningTries) return false;
-  }
+    return ReadConfigurationInto(session, board);
+  });
+  if (!outcome.Done()) message = frontend.message.empty() ? "Transmit Error!" : frontend.message;
+  return outcome.Done();
 }
 
 KeptThisRun::Claim::Claim(Claim&& other) noexcept
