@@ -35,7 +35,7 @@ TEST_F(WriteTest, BothCopiesGoodWritesCopyOneFirst) {
   ui().onStatus = [&](const std::string& text) {
     if (text == " Erase ......") writeDisabledWhileRunning = !ui().writeEnabled;
   };
-  ASSERT_TRUE(WriteConfiguration(session));
+  ASSERT_TRUE(WriteConfiguration(session).Done());
 
   EXPECT_EQ(Requests(), Concat(Concat(kWritePreamble, CopyWrite(1)), CopyWrite(0)));
   // Both copies hold the sealed image and the four bytes the second block carries past it.
@@ -54,7 +54,7 @@ TEST_F(WriteTest, BothCopiesGoodWritesCopyOneFirst) {
 TEST_F(WriteTest, OnlyCopyOneGoodWritesCopyZeroFirst) {
   Session& session = Connect({.contents = SimContents::Copy1Only});
   Edit(session.image);
-  ASSERT_TRUE(WriteConfiguration(session));
+  ASSERT_TRUE(WriteConfiguration(session).Done());
   EXPECT_EQ(Requests(), Concat(Concat(kWritePreamble, CopyWrite(0)), CopyWrite(1)));
   EXPECT_EQ(BoardCopy(0, kImageStorageSize), Stored(session.image));
   EXPECT_EQ(BoardCopy(1, kImageStorageSize), Stored(session.image));
@@ -63,7 +63,7 @@ TEST_F(WriteTest, OnlyCopyOneGoodWritesCopyZeroFirst) {
 TEST_F(WriteTest, ErasedBoardAsksAndYesWritesCopyOneFirst) {
   Session& session = Connect({.contents = SimContents::Erased});
   ui().answers = {true};
-  ASSERT_TRUE(WriteConfiguration(session));
+  ASSERT_TRUE(WriteConfiguration(session).Done());
   ASSERT_EQ(ui().questions.size(), 1u);
   EXPECT_EQ(ui().questions[0].caption, "Version");
   EXPECT_EQ(ui().questions[0].text, "The program data is wrong ! Are you sure to overwrite ?");
@@ -74,7 +74,7 @@ TEST_F(WriteTest, ErasedBoardAsksAndYesWritesCopyOneFirst) {
 TEST_F(WriteTest, ErasedBoardAndNoTouchesNothing) {
   Session& session = Connect({.contents = SimContents::Erased});
   ui().answers = {false};
-  EXPECT_FALSE(WriteConfiguration(session));
+  EXPECT_FALSE(WriteConfiguration(session).Done());
   EXPECT_EQ(ui().questions.size(), 1u);
   EXPECT_EQ(Requests(), kWritePreamble);
   EXPECT_TRUE(ui().messages.empty());
@@ -86,7 +86,7 @@ TEST_F(WriteTest, PocsagFirmwareIsRefused) {
   Session& session = Connect({.pocsagFirmware = true});
   const auto before = BoardCopy(0);
   Edit(session.image);
-  EXPECT_FALSE(WriteConfiguration(session));
+  EXPECT_FALSE(WriteConfiguration(session).Done());
   EXPECT_EQ(ui().messages, std::vector<std::string>{"The firmware is not FLEX ! "});
   EXPECT_EQ(Requests(), kWritePreamble);
   EXPECT_EQ(BoardCopy(0), before);
@@ -104,7 +104,7 @@ TEST_F(WriteTest, AWrongByteStoredStopsTheWriteBeforeTheSecondCopy) {
     Session& session = Connect({.corruptWrite = fault});
     const auto copy0 = BoardCopy(0, kImageStorageSize);
     Edit(session.image);
-    EXPECT_FALSE(WriteConfiguration(session));
+    EXPECT_FALSE(WriteConfiguration(session).Done());
     EXPECT_EQ(Requests(), Concat(kWritePreamble, CopyWrite(1)));
     EXPECT_EQ(BoardCopy(1)[offset], session.image.byte(offset) ^ 0xFF);
     EXPECT_EQ(BoardCopy(0, kImageStorageSize), copy0);
@@ -120,17 +120,17 @@ TEST_F(WriteTest, AWrongByteStoredStopsTheWriteBeforeTheSecondCopy) {
 TEST_F(WriteTest, VerifySucceedsAfterWriteAndFailsAfterAnEdit) {
   Session& session = Connect();
   Edit(session.image);
-  ASSERT_TRUE(WriteConfiguration(session));
+  ASSERT_TRUE(WriteConfiguration(session).Done());
 
   std::size_t first = board().Requests().size();
-  EXPECT_TRUE(VerifyConfiguration(session));
+  EXPECT_TRUE(VerifyConfiguration(session).Done());
   EXPECT_EQ(Requests(first), (std::vector<std::string>{"Probe 0x0 0", "ReadBlock 0x88000 4096"}));
   EXPECT_EQ(ui().lastMessage(), "Verify Success!");
   ExpectEndedCleanly(session);
 
   session.image.setByte(1234, static_cast<std::uint8_t>(session.image.byte(1234) ^ 0x10));
   first = board().Requests().size();
-  EXPECT_FALSE(VerifyConfiguration(session));
+  EXPECT_FALSE(VerifyConfiguration(session).Done());
   EXPECT_EQ(Requests(first).size(), 2u);  // nothing written
   EXPECT_EQ(ui().lastMessage(),
             "Verify Error! Htag = " + std::to_string(unsigned{session.protocol.sequence()}));
@@ -147,7 +147,7 @@ TEST_F(WriteTest, AdapterPulledOutIsReportedAndThePortClosed) {
   ui().onStatus = [&](const std::string& text) {
     if (text == " Write ......") board().Stop();
   };
-  EXPECT_FALSE(WriteConfiguration(session));
+  EXPECT_FALSE(WriteConfiguration(session).Done());
   ASSERT_EQ(ui().boxes.size(), 1u);
   EXPECT_EQ(ui().boxes[0].caption, "FVantel");
   EXPECT_EQ(ui().boxes[0].icon, MessageIcon::Error);
