@@ -10,18 +10,18 @@ namespace tuva {
 
 enum class OutcomeKind {
   Done,
-  NoFile,             // service mode without a firmware file
-  FileRefused,        // the firmware file is no firmware for the board; see `line`
-  BoardNotFound,      // the opening probe went unanswered: nothing was sent to the board
-  ModelUnreadable,    // an identification text did not arrive
-  NotFlex,            // the board's firmware identifies as POCSAG
-  Declined,           // the overwrite or program question was answered No (or not asked)
+  NoFile,                // service mode without a firmware file
+  FileRefused,           // the firmware file is no firmware for the board; see `line`
+  BoardNotFound,         // the opening probe went unanswered: nothing was sent to the board
+  ModelUnreadable,       // an identification text did not arrive
+  NotFlex,               // the board's firmware identifies as POCSAG
+  Declined,              // the overwrite or program question was answered No (or not asked)
   TrailerNotWellFormed,  // Read: copy 0 failed its sum and copy 1's trailer is not well formed
-  SumWrong,           // Read: neither copy passes its sum
-  PasswordRefused,    // Read: the read password was not given
-  BlockDiffers,       // a block read back differs from what was sent; see `address`
-  TransmitError,      // a command was refused, or a reply or acknowledgement did not arrive
-  LinkLost,           // a serial call failed: the adapter is gone
+  SumWrong,              // Read: neither copy passes its sum
+  PasswordRefused,       // Read: the read password was not given
+  BlockDiffers,          // a block read back differs from what was sent; see `address`
+  TransmitError,         // a command was refused, or a reply or acknowledgement did not arrive
+  LinkLost,              // a serial call failed: the adapter is gone
 };
 
 struct Outcome {

@@ -32,7 +32,7 @@ struct ECommError : std::runtime_error {
   };
   std::uint8_t Code;
   std::uint32_t SystemError;  // errno when the error was made
-  std::string Detail;             // what a network port's server did, when there is more to say
+  std::string Detail;         // what a network port's server did, when there is more to say
 
   // "error 8 (No such file or directory)" style text for messages.
   std::string Describe() const;

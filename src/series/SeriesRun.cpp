@@ -552,11 +552,12 @@ bool SeriesRun::WriteAndVerify(BoardJob& job, PortView& view, std::string& messa
   // A probe that opens the Write or the Verify and goes unanswered has sent nothing to the board:
   // that step is tried again.
   auto attempt = [&](Outcome (*operation)(Session&), int bigPhases) {
-    return WithOpeningTries(kOpeningTries, [&] {
-             frontend.message.clear();
-             frontend.Track(bigPhases);
-             return operation(session);
-           })
+    return WithOpeningTries(kOpeningTries,
+                            [&] {
+                              frontend.message.clear();
+                              frontend.Track(bigPhases);
+                              return operation(session);
+                            })
         .Done();
   };
   bool programmed = false;

@@ -19,6 +19,7 @@
 #include "link/Protocol.h"
 #include "records/RecordStore.h"
 #include "records/Sha256.h"
+#include "series/JigBoard.h"
 #include "series/SeriesImage.h"
 #include "series/SeriesRun.h"
 #include "sim/SimServer.h"
@@ -283,6 +284,31 @@ TEST_F(SeriesKeepTest, BadKeptFieldsAreRefusedBeforeAnyBoard) {
     EXPECT_NE(run.err.find(message), std::string::npos) << run.err;
   }
   EXPECT_TRUE(jig.Requests().empty());
+}
+
+// Every series step that opens with a probe (Write, Verify, the Read of a board to re-provision,
+// the firmware) tries again only while the probe went unanswered: then nothing reached the board.
+TEST(OpeningTries, OnlyAnUnansweredProbeIsTriedAgainAndOnlyUpToTheLimit) {
+  const struct {
+    OutcomeKind kind;
+    int tries;
+    bool again;
+  } rows[] = {
+      {OutcomeKind::BoardNotFound, 1, true},  {OutcomeKind::BoardNotFound, 4, true},
+      {OutcomeKind::BoardNotFound, 5, false}, {OutcomeKind::Done, 1, false},
+      {OutcomeKind::TransmitError, 1, false}, {OutcomeKind::LinkLost, 1, false},
+      {OutcomeKind::NotFlex, 1, false},       {OutcomeKind::BlockDiffers, 1, false},
+  };
+  for (const auto& row : rows) {
+    EXPECT_EQ(series::TryAgain(row.kind, row.tries, 5), row.again)
+        << static_cast<int>(row.kind) << " after try " << row.tries;
+  }
+  int calls = 0;
+  const Outcome last = series::WithOpeningTries(3, [&calls] {
+    return ++calls < 3 ? Outcome(OutcomeKind::BoardNotFound) : Outcome(OutcomeKind::Done);
+  });
+  EXPECT_EQ(calls, 3);
+  EXPECT_TRUE(last.Done());
 }
 
 }  // namespace

@@ -59,7 +59,7 @@ class RecordingFrontend : public Frontend {
   std::vector<Box> textPrompts;
   std::deque<bool> answers;                            // Yes/No answers to give
   std::deque<std::optional<std::string>> textAnswers;  // nullopt: Cancel
-  std::vector<Phase> phases;  // the phase of each change of the progress
+  std::vector<Phase> phases;                           // the phase of each change of the progress
   int progressMax = 0;
   int progress = 0;
   bool writeEnabled = true;
