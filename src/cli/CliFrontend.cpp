@@ -144,10 +144,6 @@ std::optional<std::string> CliFrontend::AskText(const std::string& caption,
   return text;
 }
 
-void CliFrontend::SetWriteEnabled(bool) {}
-
-void CliFrontend::ProcessEvents() {}
-
 void CliFrontend::Note(const std::string& text) {
   ClearBar();
   // What follows a message belongs to the end of a step; the bar returns with the next one.

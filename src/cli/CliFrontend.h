@@ -39,8 +39,6 @@ class CliFrontend : public Frontend {
   bool AskYesNo(const std::string& caption, const std::string& text) override;
   std::optional<std::string> AskText(const std::string& caption, const std::string& prompt,
                                      const std::string& initial) override;
-  void SetWriteEnabled(bool enabled) override;
-  void ProcessEvents() override;
 
   // Writes a line to stderr, out of the way of the progress bar.
   void Note(const std::string& text);

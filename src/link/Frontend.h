@@ -17,7 +17,9 @@ enum class Status { Ready, Read, Write, Erase, Verify, Waiting, Error, ReadyDots
 
 // " Ready", " Read ......", " Error" and so on.
 const char* StatusText(Status status);
-bool Transferring(Status status);
+inline bool Transferring(Status status) {
+  return status != Status::Ready && status != Status::Error && status != Status::ReadyDots;
+}
 
 // What a transfer is doing: the probe that opens it, the short reads of identification texts and
 // trailers, and the long phases that move a copy or the firmware.
@@ -66,11 +68,13 @@ class Frontend {
   virtual std::optional<std::string> AskText(const std::string& caption, const std::string& prompt,
                                              const std::string& initial) = 0;
 
-  // The Write command is disabled while Write and Verify run and enabled as they end.
-  virtual void SetWriteEnabled(bool enabled) = 0;
+  // The Write command is disabled while Write and Verify run and enabled as they end. A front end
+  // without one ignores it.
+  virtual void SetWriteEnabled(bool) {}
 
-  // Called between polls of the serial line so the front end stays responsive.
-  virtual void ProcessEvents() = 0;
+  // Called between polls of the serial line so that a front end with events to process stays
+  // responsive.
+  virtual void ProcessEvents() {}
 };
 
 // The progress of one link, told to its front end at each change.
@@ -78,9 +82,21 @@ class ProgressMeter {
  public:
   explicit ProgressMeter(Frontend& frontend) : frontend_(frontend) {}
 
-  void Begin(Phase phase, long total);
-  void Step(long count);
-  void Restart();  // the count back to zero, the phase as it was
+  void Begin(Phase phase, long total) {
+    value_ = {phase, value_.done, total};
+    frontend_.ShowProgress(value_);
+    Restart();
+  }
+  void Step(long count) {
+    value_.done += count;
+    moved_ += count;
+    frontend_.ShowProgress(value_);
+  }
+  // The count back to zero, the phase as it was.
+  void Restart() {
+    value_.done = 0;
+    frontend_.ShowProgress(value_);
+  }
 
   const Progress& value() const { return value_; }
   long moved() const { return moved_; }  // bytes over all phases

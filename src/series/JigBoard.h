@@ -43,8 +43,6 @@ class QuietFrontend : public Frontend {
                                      const std::string&) override {
     return std::nullopt;
   }
-  void SetWriteEnabled(bool) override {}
-  void ProcessEvents() override {}
 
   std::string message;
 
