@@ -71,6 +71,17 @@ Outcome ReportBoardNotFound(Session& session) {
   return {OutcomeKind::BoardNotFound};
 }
 
+Outcome OpenTransfer(Session& session) {
+  session.frontend.SetWriteEnabled(false);
+  session.protocol.linkError = false;
+  session.frontend.SetStatus(Status::Verify);
+  session.protocol.progress.Begin(Phase::Probe, 27);
+  if (session.FindBoard()) return {};
+  const Outcome outcome = ReportBoardNotFound(session);
+  session.frontend.SetWriteEnabled(true);
+  return outcome;
+}
+
 void ReportLinkLost(Session& session, const ECommError& error) {
   const std::string port = session.port.PortName();
   ClosePort(session);

@@ -34,6 +34,10 @@ void ClosePort(Session& session) noexcept;
 // progress 0, " Ready". Returns BoardNotFound.
 Outcome ReportBoardNotFound(Session& session);
 
+// The start of a transfer: Write disabled, " Verify ......", the probe's progress, the board
+// search. BoardNotFound when no board answered (reported, Write enabled again).
+Outcome OpenTransfer(Session& session);
+
 // A serial call failed while the port was open, typically because the adapter was pulled out:
 // closes the port, says so naming the port and the system error, and resets the window.
 void ReportLinkLost(Session& session, const ECommError& error);

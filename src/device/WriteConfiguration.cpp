@@ -39,16 +39,8 @@ class WaitingReset {
 
 // The start shared by Write and Verify. BoardNotFound when no board answered (reported).
 Outcome StartTransfer(Session& session) {
-  Frontend& frontend = session.frontend;
   if (session.collectCapcodeStrings) session.collectCapcodeStrings();
-  frontend.SetWriteEnabled(false);
-  session.protocol.linkError = false;
-  frontend.SetStatus(Status::Verify);
-  session.protocol.progress.Begin(Phase::Probe, 27);
-  if (session.FindBoard()) return {};
-  const Outcome outcome = ReportBoardNotFound(session);
-  frontend.SetWriteEnabled(true);
-  return outcome;
+  return OpenTransfer(session);
 }
 
 // Identification and trailers: anything but Done abandons the write (reported, port closed). The
@@ -74,9 +66,9 @@ Outcome WriteSteps(Session& session) {
   Frontend& frontend = session.frontend;
   Protocol& protocol = session.protocol;
   if (Outcome started = StartTransfer(session); !started.Done()) return started;
-  const Outcome checked = MayOverwrite(session);
-  if (!checked.Done()) return checked;
-  const unsigned goodCopies = checked.goodCopies;
+  Outcome outcome = MayOverwrite(session);
+  if (!outcome.Done()) return outcome;
+  const unsigned goodCopies = outcome.goodCopies;
 
   // Only copy 1 good: it must survive until copy 0 is complete, so copy 0 goes first. Otherwise
   // copy 1 goes first and copy 0 (good or not) second.
@@ -95,9 +87,8 @@ Outcome WriteSteps(Session& session) {
       session.protocol.progress.Restart();
       ClosePort(session);
       frontend.SetStatus(Status::ReadyDots);
-      Outcome failed = checked;
-      failed.kind = OutcomeKind::TransmitError;
-      return failed;
+      outcome.kind = OutcomeKind::TransmitError;
+      return outcome;
     }
     frontend.SetStatus(step == 0 ? Status::Read : Status::Waiting);
     session.protocol.progress.Begin(Phase::ReadBack, static_cast<long>(kImageDataSize));
@@ -108,15 +99,13 @@ Outcome WriteSteps(Session& session) {
     // Every one of the 4100 bytes just written, the trailer included, must come back: this
     // read-back is the whole proof that the copy holds the image.
     if (!ReplyHolds(reply, replyLength, session.image.bytes())) {
-      Outcome differs = checked;
-      differs.address = ReportVerifyError(session, kConfigBase + CopyBase(copy)).address;
-      differs.kind = OutcomeKind::BlockDiffers;
-      return differs;
+      outcome.kind = OutcomeKind::BlockDiffers;
+      outcome.address = ReportVerifyError(session, kConfigBase + CopyBase(copy)).address;
+      return outcome;
     }
   }
-  Outcome finished = checked;
-  finished.kind = Finish(session, "Transmit Success!", "Transmit Error!").kind;
-  return finished;
+  outcome.kind = Finish(session, "Transmit Success!", "Transmit Error!").kind;
+  return outcome;
 }
 
 Outcome VerifySteps(Session& session) {

@@ -78,6 +78,10 @@ BoardIdentity IdentityOf(const ConfigImage& sealed);
 std::optional<std::uint32_t> CapcodeHeld(const BoardIdentity& identity,
                                          const ConfigImage& templateImage, int slot);
 
+// How often a step of a series (the Read of a board to re-provision, the firmware) tries its
+// opening probe.
+inline constexpr int kProbeTries = 5;
+
 // Whether an operation that ended so on its try number `tries` (from 1) is tried again: only when
 // the probe that opens it went unanswered, which sent nothing to the board (a contact that did not
 // close this once), and at most `limit` tries in all.

@@ -12,10 +12,6 @@
 namespace tuva::series {
 namespace {
 
-// How often the probe that opens the Read is tried: an unanswered probe sent nothing to the
-// board, so a contact that did not close this once is given more chances.
-constexpr int kOpeningTries = 5;
-
 std::string SlotField(int slot, const char* part) {
   return "capcode." + std::to_string(slot) + "." + part;
 }
@@ -137,7 +133,7 @@ bool ReadBoard(const std::string& device, const std::optional<std::string>& pass
   ReadFrontend frontend(password);
   Session session(frontend);
   session.ports = {device};
-  const Outcome outcome = WithOpeningTries(kOpeningTries, [&] {
+  const Outcome outcome = WithOpeningTries(kProbeTries, [&] {
     frontend.message.clear();
     return ReadConfigurationInto(session, board);
   });

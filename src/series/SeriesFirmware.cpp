@@ -22,8 +22,6 @@ namespace {
 constexpr std::uint16_t kTailLength = 32;
 constexpr std::size_t kTailOffset = kFirmwareBufferSize - kTailLength;
 constexpr std::size_t kSumLength = 2;
-// An unanswered probe sent nothing to the board: the step is tried again, as the Write is.
-constexpr int kOpeningTries = 5;
 
 bool SameTail(const std::vector<std::uint8_t>& reply, std::size_t count,
               const FirmwareBuffer& buffer) {
@@ -44,7 +42,7 @@ bool RunFirmware(const std::string& device, const FirmwareBuffer& buffer,
   session.ports = {device};
   session.serviceMode = true;
   session.firmware = buffer;
-  const Outcome outcome = WithOpeningTries(kOpeningTries, [&] {
+  const Outcome outcome = WithOpeningTries(kProbeTries, [&] {
     frontend.message.clear();
     frontend.Track(bigPhases);
     return operation(session);
@@ -113,7 +111,7 @@ FirmwareOutcome PutFirmware(const std::string& device, const SeriesFirmware& fir
                             const std::function<void(int)>& percent) {
   FirmwareOutcome outcome;
   FirmwareLook look = FirmwareLook::NoAnswer;
-  for (int tries = 1; tries <= kOpeningTries && look == FirmwareLook::NoAnswer; ++tries) {
+  for (int tries = 1; tries <= kProbeTries && look == FirmwareLook::NoAnswer; ++tries) {
     look = LookAtFirmware(device, firmware.buffer);
   }
   std::string message;

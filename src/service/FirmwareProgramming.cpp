@@ -120,16 +120,8 @@ Outcome FirmwareSteps(Session& session, bool verifyOnly) {
   if (!verifyOnly) {
     if (Outcome asked = MayErase(session); !asked.Done()) return asked;
   }
-  frontend.SetWriteEnabled(false);
-  session.protocol.linkError = false;
-  frontend.SetStatus(Status::Verify);
-  session.protocol.progress.Begin(Phase::Probe, 27);
-  if (!session.FindBoard()) {
-    const Outcome outcome = ReportBoardNotFound(session);
-    frontend.SetWriteEnabled(true);
-    return outcome;
-  }
-  Outcome outcome;
+  Outcome outcome = OpenTransfer(session);
+  if (!outcome.Done()) return outcome;
   if (!verifyOnly) {
     outcome = MayProgram(session);
     if (outcome.Done()) outcome.kind = EraseAndProgram(session).kind;
