@@ -2,6 +2,7 @@
 // other side, and the board's frame log to check what went over the wire.
 #include "device/DeviceTest.h"
 #include "device/Operations.h"
+#include "device/ReadInto.h"
 
 namespace tuva::testing {
 namespace {
@@ -155,6 +156,50 @@ TEST_F(WriteTest, AdapterPulledOutIsReportedAndThePortClosed) {
   EXPECT_EQ(ui().messages.size(), 1u);
   EXPECT_EQ(Requests(), Concat(kWritePreamble, {"EraseBlock 0xA8000 0", "EraseBlock 0xB0000 0"}));
   ExpectEndedCleanly(session);
+}
+
+// What an operation came to is a value its callers decide on: the kind, and what it learned of the
+// board on the way (the firmware line, which copies were good, where a block differed).
+TEST_F(WriteTest, EachOperationReturnsHowItEndedAndWhatItLearned) {
+  const auto write = [](Session& session) { return WriteConfiguration(session); };
+  const auto verifyEdited = [](Session& session) {
+    WriteTest::Edit(session.image);
+    return VerifyConfiguration(session);
+  };
+  const auto read = [](Session& session) { return ReadConfigurationInto(session, session.image); };
+  using K = OutcomeKind;
+  const std::string flex = "Model : FLEX    Version = 2.41";
+  const std::string pocsag = "Model : POCSAG  Version = 1.20";
+  const struct {
+    const char* name;
+    SimOptions board;
+    std::function<Outcome(Session&)> operation;
+    OutcomeKind kind;
+    std::string firmwareLine;
+    unsigned goodCopies;
+    std::uint32_t address;
+  } rows[] = {
+      {"written", {}, write, K::Done, flex, 3, 0},
+      {"only copy 1 good", {.contents = SimContents::Copy1Only}, write, K::Done, flex, 2, 0},
+      {"erased, No", {.contents = SimContents::Erased}, write, K::Declined, flex, 0, 0},
+      {"POCSAG", {.pocsagFirmware = true}, write, K::NotFlex, pocsag, 3, 0},
+      {"copy 1 stored wrong", {.corruptWrite = {{1, 7}}}, write, K::BlockDiffers, flex, 3, 0xA8000},
+      {"refused", {.refuseWrite = true}, write, K::TransmitError, flex, 3, 0},
+      {"no board", {.silent = true}, write, K::BoardNotFound, "", 0, 0},
+      {"verify differs", {}, verifyEdited, K::BlockDiffers, "", 0, 0x88000},
+      {"read, no password", {.readPassword = "secret"}, read, K::PasswordRefused, "", 0, 0},
+      {"read, erased", {.contents = SimContents::Erased}, read, K::TrailerNotWellFormed, "", 0, 0},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    Session& session = Connect(row.board);
+    const Outcome outcome = row.operation(session);
+    EXPECT_EQ(outcome.kind, row.kind);
+    EXPECT_EQ(outcome.firmwareLine, row.firmwareLine);
+    EXPECT_EQ(outcome.goodCopies, row.goodCopies);
+    EXPECT_EQ(outcome.address, row.address);
+    EXPECT_EQ(outcome.bytesMoved > 0, row.kind != OutcomeKind::BoardNotFound);
+  }
 }
 
 }  // namespace
