@@ -311,5 +311,28 @@ TEST(OpeningTries, OnlyAnUnansweredProbeIsTriedAgainAndOnlyUpToTheLimit) {
   EXPECT_TRUE(last.Done());
 }
 
+// A port's per cent comes from the phases that move a copy: a Write's four (each copy written and
+// read back) in turn; the probe, the checks and the erases do not count, nor a phase given up.
+TEST(JigPercent, TheBigPhasesOfAWriteCountAQuarterEach) {
+  std::vector<int> shown;
+  series::QuietFrontend frontend([&shown](int percent) { shown.push_back(percent); });
+  ProgressMeter meter(frontend);
+  frontend.Track(4);
+  const auto phase = [&meter](Phase phase, long total, long done) {
+    meter.Begin(phase, total);
+    if (done > 0) meter.Step(done);
+  };
+  phase(Phase::Probe, 27, 27);
+  phase(Phase::Check, 12, 12);
+  phase(Phase::Erase, 27, 27);
+  phase(Phase::Write, 4100, 4100);
+  phase(Phase::ReadBack, 4094, 4094);
+  phase(Phase::Erase, 27, 27);
+  phase(Phase::Write, 4100, 2050);
+  meter.Restart();  // given up half way
+  phase(Phase::ReadBack, 4094, 4094);
+  EXPECT_EQ(shown, (std::vector<int>{0, 25, 25, 50, 50, 50 + 12, 50, 50, 75}));
+}
+
 }  // namespace
 }  // namespace tuva::testing
