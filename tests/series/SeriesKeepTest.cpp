@@ -332,6 +332,9 @@ TEST(JigPercent, TheBigPhasesOfAWriteCountAQuarterEach) {
   meter.Restart();  // given up half way
   phase(Phase::ReadBack, 4094, 4094);
   EXPECT_EQ(shown, (std::vector<int>{0, 25, 25, 50, 50, 50 + 12, 50, 50, 75}));
+  frontend.Track(1);
+  phase(Phase::FirmwareRead, 0, 10);  // nothing to move: no per cent to tell
+  EXPECT_EQ(shown.size(), 9u);
 }
 
 }  // namespace
