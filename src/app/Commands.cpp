@@ -34,11 +34,8 @@ template <typename F>
 void Guarded(Dialogs& dialogs, F&& command) {
   try {
     command();
-  } catch (const std::exception& error) {
+  } catch (const std::exception& error) {  // a serial port's error says "Serial port ..."
     dialogs.MessageBox(kAppTitle, QString::fromLocal8Bit(error.what()), MessageIcon::Error);
-  } catch (const ECommError& error) {
-    dialogs.MessageBox(kAppTitle, QStringLiteral("Serial port ") + FileText(error.Describe()),
-                       MessageIcon::Error);
   }
 }
 
@@ -117,7 +114,7 @@ void TfrmAir::SeriesProgramming1Click() {
 
 void TfrmAir::btnReadClick() {
   RunDeviceCommand([this] {
-    if (ReadConfiguration(*session_)) MarkUnchanged();
+    if (ReadConfiguration(*session_).Done()) MarkUnchanged();
   });
 }
 
@@ -127,7 +124,7 @@ void TfrmAir::Write1Click() {
   RunDeviceCommand([this] {
     if (session_->serviceMode)
       ProgramFirmware(*session_);
-    else if (WriteConfiguration(*session_))
+    else if (WriteConfiguration(*session_).Done())
       MarkUnchanged();
   });
 }

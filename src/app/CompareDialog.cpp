@@ -80,7 +80,7 @@ void TfrmAir::CompareWithBoard1Click() {
   RunDeviceCommand([this] {
     CollectCapcodeStrings();
     ConfigImage board = session_->image;
-    if (!ReadConfigurationInto(*session_, board)) return;
+    if (!ReadConfigurationInto(*session_, board).Done()) return;
     for (CompareDialog* earlier : findChildren<CompareDialog*>()) earlier->close();
     auto* dialog = new CompareDialog(board, session_->image, this);
     dialog->setAttribute(Qt::WA_DeleteOnClose);

@@ -21,20 +21,15 @@ GuiFrontend::GuiFrontend(Dialogs& dialogs, QLabel* status, QProgressBar* progres
       progress_(progress),
       setWriteEnabled_(std::move(setWriteEnabled)) {}
 
-void GuiFrontend::SetStatus(const std::string& text) {
-  if (status_) status_->setText(FromBytes(text));
+void GuiFrontend::SetStatus(Status status) {
+  if (status_) status_->setText(FromBytes(StatusText(status)));
 }
 
-void GuiFrontend::SetProgressMax(int maximum) {
-  if (progress_) progress_->setMaximum(std::max(maximum, 0));
-}
-
-void GuiFrontend::SetProgress(int position) {
-  if (progress_) progress_->setValue(std::clamp(position, 0, progress_->maximum()));
-}
-
-void GuiFrontend::StepProgress(int count) {
-  if (progress_) SetProgress(progress_->value() + count);
+// The bar keeps the scale it has until a phase begins.
+void GuiFrontend::ShowProgress(const Progress& progress) {
+  if (!progress_) return;
+  if (progress.total > 0) progress_->setMaximum(static_cast<int>(progress.total));
+  progress_->setValue(static_cast<int>(std::clamp<long>(progress.done, 0, progress_->maximum())));
 }
 
 void GuiFrontend::ShowMessage(const std::string& text) {

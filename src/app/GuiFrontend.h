@@ -20,10 +20,8 @@ class GuiFrontend : public Frontend {
   GuiFrontend(Dialogs& dialogs, QLabel* status, QProgressBar* progress,
               std::function<void(bool)> setWriteEnabled);
 
-  void SetStatus(const std::string& text) override;
-  void SetProgressMax(int maximum) override;
-  void SetProgress(int position) override;
-  void StepProgress(int count) override;
+  void SetStatus(Status status) override;
+  void ShowProgress(const Progress& progress) override;
   void ShowMessage(const std::string& text) override;
   void ShowMessageBox(const std::string& caption, const std::string& text,
                       MessageIcon icon) override;

@@ -73,28 +73,19 @@ CliFrontend::~CliFrontend() {
   ClearBar();
 }
 
-void CliFrontend::SetStatus(const std::string& text) {
-  status_ = Trimmed(text);
+void CliFrontend::SetStatus(Status status) {
+  status_ = status;
   afterMessage_ = false;
-  if (!Busy()) {
+  if (!Transferring(status_)) {
     ClearBar();
     return;
   }
   Redraw();
 }
 
-void CliFrontend::SetProgressMax(int maximum) {
-  maximum_ = std::max(0, maximum);
-  Redraw();
-}
-
-void CliFrontend::SetProgress(int position) {
-  position_ = position;
-  Redraw();
-}
-
-void CliFrontend::StepProgress(int count) {
-  position_ += count;
+void CliFrontend::ShowProgress(const Progress& progress) {
+  maximum_ = static_cast<int>(std::max(0L, progress.total));
+  position_ = progress.done;
   Redraw();
 }
 
@@ -153,10 +144,6 @@ std::optional<std::string> CliFrontend::AskText(const std::string& caption,
   return text;
 }
 
-void CliFrontend::SetWriteEnabled(bool) {}
-
-void CliFrontend::ProcessEvents() {}
-
 void CliFrontend::Note(const std::string& text) {
   ClearBar();
   // What follows a message belongs to the end of a step; the bar returns with the next one.
@@ -174,17 +161,13 @@ std::vector<std::string> CliFrontend::StopCapture() {
   return std::move(captured_);
 }
 
-bool CliFrontend::Busy() const {
-  return !status_.empty() && status_ != "Error" && status_.rfind("Ready", 0) != 0;
-}
-
 void CliFrontend::Redraw() {
-  if (!barEnabled_ || afterMessage_ || !Busy()) return;
+  if (!barEnabled_ || afterMessage_ || !Transferring(status_)) return;
   const long clamped = std::clamp<long>(position_, 0, maximum_);
   const int percent = maximum_ > 0 ? static_cast<int>(clamped * 100 / maximum_) : 0;
   if (barShown_ && percent == drawnPercent_ && status_ == drawnStatus_) return;
   const int filled = percent * kBarWidth / 100;
-  std::string line = "\r\033[K" + status_;
+  std::string line = "\r\033[K" + Trimmed(StatusText(status_));
   line.resize(std::max<std::size_t>(line.size(), 20), ' ');
   line += " [" + std::string(static_cast<std::size_t>(filled), '#') +
           std::string(static_cast<std::size_t>(kBarWidth - filled), '.') + "] " +

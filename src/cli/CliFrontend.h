@@ -31,18 +31,14 @@ class CliFrontend : public Frontend {
   CliFrontend(const CliFrontend&) = delete;
   CliFrontend& operator=(const CliFrontend&) = delete;
 
-  void SetStatus(const std::string& text) override;
-  void SetProgressMax(int maximum) override;
-  void SetProgress(int position) override;
-  void StepProgress(int count) override;
+  void SetStatus(Status status) override;
+  void ShowProgress(const Progress& progress) override;
   void ShowMessage(const std::string& text) override;
   void ShowMessageBox(const std::string& caption, const std::string& text,
                       MessageIcon icon) override;
   bool AskYesNo(const std::string& caption, const std::string& text) override;
   std::optional<std::string> AskText(const std::string& caption, const std::string& prompt,
                                      const std::string& initial) override;
-  void SetWriteEnabled(bool enabled) override;
-  void ProcessEvents() override;
 
   // Writes a line to stderr, out of the way of the progress bar.
   void Note(const std::string& text);
@@ -53,8 +49,7 @@ class CliFrontend : public Frontend {
   std::vector<std::string> StopCapture();
 
  private:
-  // A transfer is under way: the status is one of " Read ......", " Write ......" and so on.
-  bool Busy() const;
+  // The bar is drawn while a transfer is under way.
   void Redraw();
   void ClearBar();
 
@@ -62,11 +57,11 @@ class CliFrontend : public Frontend {
   bool barEnabled_ = false;
   bool barShown_ = false;
   bool afterMessage_ = false;
-  std::string status_;
+  Status status_ = Status::Ready;
   int maximum_ = 0;
   long position_ = 0;
   int drawnPercent_ = -1;
-  std::string drawnStatus_;
+  Status drawnStatus_ = Status::Ready;
   bool capturing_ = false;
   std::vector<std::string> captured_;
 };

@@ -219,7 +219,7 @@ int CompareCommand(const Options& options) {
   ConfigImage board = file;
   std::string port;
   const bool read = RunOnBoard(options, [&](Session& session) {
-    const bool done = ReadConfigurationInto(session, board);
+    const bool done = ReadConfigurationInto(session, board).Done();
     port = session.port.PortName();
     return done;
   });

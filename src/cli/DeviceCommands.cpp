@@ -15,6 +15,7 @@
 #include "cli/Commands.h"
 #include "device/OperationSupport.h"
 #include "device/Operations.h"
+#include "device/ReadInto.h"
 #include "device/Session.h"
 #include "files/ConfigFile.h"
 #include "image/Utf8.h"
@@ -95,8 +96,8 @@ void RequireDevices(const Options& options) {
   }
 }
 
-int Result(bool success) {
-  return success ? kExitSuccess : kExitFailed;
+int Result(const Outcome& outcome) {
+  return outcome.Done() ? kExitSuccess : kExitFailed;
 }
 
 // Opens a configuration file into the session's image; a refused file is a bad argument.
@@ -158,32 +159,30 @@ int ProbeCommand(const Options& options) {
 int FirmwareCommand(const Options& options) {
   RequireDevices(options);
   CliSession cli(options);
+  // The identification line is the command's output, on stdout; what went wrong goes to stderr.
   cli.frontend.StartCapture();
-  const bool success = CheckFirmware(cli.session);
-  std::vector<std::string> messages = cli.frontend.StopCapture();
-  // On success the last message is the identification line: that is the command's output.
-  std::string line;
-  if (success && !messages.empty()) {
-    line = messages.back();
-    messages.pop_back();
+  const Outcome outcome = CheckFirmware(cli.session);
+  const std::vector<std::string> messages = cli.frontend.StopCapture();
+  if (outcome.Done()) {
+    std::cout << ValidUtf8(outcome.firmwareLine) << std::endl;
+  } else {
+    for (const std::string& message : messages) cli.frontend.Note(message);
   }
-  for (const std::string& message : messages) cli.frontend.Note(message);
-  if (!line.empty()) std::cout << ValidUtf8(line) << std::endl;
-  return Result(success);
+  return Result(outcome);
 }
 
 int ReadCommand(const Options& options) {
   RequireWritableFile(options.file);
   RequireDevices(options);
   CliSession cli(options);
-  // "Read Sucess!" tells of the file: it is held back until the file is saved.
+  // The read's messages are held back until the file is saved; its success tells of the file.
   cli.frontend.StartCapture();
-  const bool read = ReadConfiguration(cli.session);
-  std::vector<std::string> messages = cli.frontend.StopCapture();
+  const bool read = ReadConfigurationInto(cli.session, cli.session.image).Done();
+  const std::vector<std::string> messages = cli.frontend.StopCapture();
   const FileResult saved = read ? SaveConfigFile(options.file, cli.session.image) : FileResult{};
-  if (read && !saved.ok()) std::erase(messages, std::string("Read Sucess!"));
   for (const std::string& message : messages) cli.frontend.Note(message);
   if (!read) return kExitFailed;
+  if (saved.ok()) cli.frontend.Note(kReadSuccess);
   if (!saved.ok()) {
     cli.frontend.Note("tuvactl: " + options.file + ": " +
                       (saved.caption.empty() ? "" : saved.caption + ": ") + saved.message);

@@ -39,7 +39,7 @@ bool ReadIdentification(Session& session, std::vector<std::uint8_t>& buffer, std
     if (erased || read == kIdentificationReads || !IdentificationGarbled(buffer, count))
       return true;
     session.protocol.Resynchronise();
-    session.frontend.SetProgress(0);
+    session.protocol.progress.Restart();
   }
 }
 
@@ -65,8 +65,7 @@ std::string DisplayLine(const std::string& text) {
 }
 
 std::string IdentifyFirmware(Session& session) {
-  session.frontend.SetProgressMax(12);
-  session.frontend.SetProgress(0);
+  session.protocol.progress.Begin(Phase::Check, 12);
   std::vector<std::uint8_t> buffer;
   std::size_t count = 0;
   if (!ReadIdentification(session, buffer, count)) return {};
@@ -81,8 +80,7 @@ std::string IdentifyFirmware(Session& session) {
 }
 
 std::string IdentifyConfiguration(Session& session, int copy) {
-  session.frontend.SetProgressMax(12);
-  session.frontend.SetProgress(0);
+  session.protocol.progress.Begin(Phase::Check, 12);
   std::vector<std::uint8_t> buffer;
   if (!ReadReply(session, kConfigVersion + static_cast<std::uint32_t>(copy) * kCopyStride,
                  kIdentificationLength, kSmallReplyBuffer, static_cast<std::uint16_t>(copy),
@@ -96,22 +94,17 @@ std::string IdentifyConfiguration(Session& session, int copy) {
   return "This is old version !";
 }
 
-bool CheckFirmware(Session& session) {
-  Frontend& frontend = session.frontend;
-  try {
-    if (!session.FindBoard()) {
-      ReportBoardNotFound(session);
-      return false;
-    }
-    const std::string line = IdentifyFirmware(session);
-    frontend.ShowMessage(line.empty() ? "Read Error !" : line);
+Outcome CheckFirmware(Session& session) {
+  return Reported(session, [&session]() -> Outcome {
+    if (!session.FindBoard()) return ReportBoardNotFound(session);
+    Outcome outcome;
+    outcome.firmwareLine = IdentifyFirmware(session);
+    if (outcome.firmwareLine.empty()) outcome.kind = OutcomeKind::ModelUnreadable;
+    session.frontend.ShowMessage(outcome.Done() ? outcome.firmwareLine : "Read Error !");
     ClosePort(session);
-    frontend.SetProgress(0);
-    return !line.empty();
-  } catch (const ECommError& error) {
-    ReportLinkLost(session, error);
-    return false;
-  }
+    session.protocol.progress.Restart();
+    return outcome;
+  });
 }
 
 }  // namespace tuva

@@ -15,9 +15,22 @@ void ClosePort(Session& session) noexcept {
   }
 }
 
-void ReportBoardNotFound(Session& session) {
+Outcome Reported(Session& session, const std::function<Outcome()>& steps) {
+  const long before = session.protocol.progress.moved();
+  Outcome outcome;
+  try {
+    outcome = steps();
+  } catch (const ECommError& error) {
+    ReportLinkLost(session, error);
+    outcome.kind = OutcomeKind::LinkLost;
+  }
+  outcome.bytesMoved = session.protocol.progress.moved() - before;
+  return outcome;
+}
+
+Outcome ReportBoardNotFound(Session& session) {
   Frontend& frontend = session.frontend;
-  frontend.SetStatus(kStatusError);
+  frontend.SetStatus(Status::Error);
   // The ports chosen that could not even be opened are the cause, and are told first, each with
   // the reason.
   std::string network;
@@ -53,8 +66,20 @@ void ReportBoardNotFound(Session& session) {
         MessageIcon::Exclamation);
   }
   ClosePort(session);
-  frontend.SetProgress(0);
-  frontend.SetStatus(kStatusReady);
+  session.protocol.progress.Restart();
+  frontend.SetStatus(Status::Ready);
+  return {OutcomeKind::BoardNotFound};
+}
+
+Outcome OpenTransfer(Session& session) {
+  session.frontend.SetWriteEnabled(false);
+  session.protocol.linkError = false;
+  session.frontend.SetStatus(Status::Verify);
+  session.protocol.progress.Begin(Phase::Probe, 27);
+  if (session.FindBoard()) return {};
+  const Outcome outcome = ReportBoardNotFound(session);
+  session.frontend.SetWriteEnabled(true);
+  return outcome;
 }
 
 void ReportLinkLost(Session& session, const ECommError& error) {
@@ -68,34 +93,37 @@ void ReportLinkLost(Session& session, const ECommError& error) {
                               ").\nThe operation was stopped. Check the cable and the "
                               "serial adapter, then try again.",
                           MessageIcon::Error);
-  frontend.SetStatus(kStatusReady);
-  frontend.SetProgress(0);
+  frontend.SetStatus(Status::Ready);
+  session.protocol.progress.Restart();
   frontend.SetWriteEnabled(true);
 }
 
-void Abandon(Session& session) {
+Outcome Abandon(Session& session, OutcomeKind why) {
   session.frontend.SetWriteEnabled(true);
-  session.frontend.SetProgress(0);
-  session.frontend.SetStatus(kStatusReady);
+  session.protocol.progress.Restart();
+  session.frontend.SetStatus(Status::Ready);
   ClosePort(session);
+  return {why};
 }
 
-bool ReportVerifyError(Session& session) {
+Outcome ReportVerifyError(Session& session, std::uint32_t address) {
   session.frontend.ShowMessage(VerifyErrorText(session));
   session.frontend.SetWriteEnabled(true);
-  session.frontend.SetProgress(0);
+  session.protocol.progress.Restart();
   ClosePort(session);
-  return false;
+  Outcome outcome{OutcomeKind::BlockDiffers};
+  outcome.address = address;
+  return outcome;
 }
 
-bool Finish(Session& session, const char* success, const char* failure) {
+Outcome Finish(Session& session, const char* success, const char* failure) {
   const bool good = !session.protocol.linkError;
   session.frontend.ShowMessage(good ? success : failure);
-  session.frontend.SetProgress(0);
+  session.protocol.progress.Restart();
   ClosePort(session);
   session.frontend.SetWriteEnabled(true);
-  session.frontend.SetStatus(kStatusReady);
-  return good;
+  session.frontend.SetStatus(Status::Ready);
+  return {good ? OutcomeKind::Done : OutcomeKind::TransmitError};
 }
 
 bool SendChecked(Session& session, std::uint32_t address, std::uint16_t length,

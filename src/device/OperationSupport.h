@@ -4,23 +4,15 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 #include <vector>
 
+#include "device/Outcome.h"
 #include "device/Session.h"
 
 namespace tuva {
-
-// Second panel of the status bar.
-inline constexpr const char* kStatusReady = " Ready";
-inline constexpr const char* kStatusRead = " Read ......";
-inline constexpr const char* kStatusWrite = " Write ......";
-inline constexpr const char* kStatusErase = " Erase ......";
-inline constexpr const char* kStatusVerify = " Verify ......";
-inline constexpr const char* kStatusWaiting = " Waiting ......";
-inline constexpr const char* kStatusError = " Error";
-inline constexpr const char* kStatusReadyDots = " Ready ......";
 
 // The application title, caption of the plain messages.
 inline constexpr const char* kAppTitle = "FVantel";
@@ -29,21 +21,30 @@ inline constexpr const char* kOverwriteCaption = "Version";
 inline constexpr const char* kOverwriteQuestion =
     "The program data is wrong ! Are you sure to overwrite ?";
 inline constexpr const char* kNotFlex = "The firmware is not FLEX ! ";
+inline constexpr const char* kReadSuccess = "Read Sucess!";
+
+// Runs an operation's steps; a serial call that fails on the way is reported as a lost link. The
+// outcome tells the bytes that moved.
+Outcome Reported(Session& session, const std::function<Outcome()>& steps);
 
 // Closes the port; a failing close (the adapter is already gone) is not worth a second report.
 void ClosePort(Session& session) noexcept;
 
 // " Error", "The target board is not found !" (and which ports were denied), port closed,
-// progress 0, " Ready".
-void ReportBoardNotFound(Session& session);
+// progress 0, " Ready". Returns BoardNotFound.
+Outcome ReportBoardNotFound(Session& session);
+
+// The start of a transfer: Write disabled, " Verify ......", the probe's progress, the board
+// search. BoardNotFound when no board answered (reported, Write enabled again).
+Outcome OpenTransfer(Session& session);
 
 // A serial call failed while the port was open, typically because the adapter was pulled out:
 // closes the port, says so naming the port and the system error, and resets the window.
 void ReportLinkLost(Session& session, const ECommError& error);
 
 // A Write or firmware programming that gave up before touching the board: Write enabled,
-// progress 0, " Ready", port closed.
-void Abandon(Session& session);
+// progress 0, " Ready", port closed. Returns `why`.
+Outcome Abandon(Session& session, OutcomeKind why);
 
 // Sends one command and sets the link error flag when it could not be completed.
 bool SendChecked(Session& session, std::uint32_t address, std::uint16_t length,
@@ -69,14 +70,14 @@ bool ReplyHolds(const std::vector<std::uint8_t>& reply, std::size_t count,
 // "Verify Error! Htag = 133": the sequence number of the frame that read the block back.
 std::string VerifyErrorText(const Session& session);
 
-// A block read back differs: the "Verify Error! Htag = N" message, Write enabled, progress 0,
-// port closed. The status text stays as it was. Returns false, the operation's result.
-bool ReportVerifyError(Session& session);
+// The block at `address` read back differs: the "Verify Error! Htag = N" message, Write enabled,
+// progress 0, port closed. The status text stays as it was. Returns BlockDiffers.
+Outcome ReportVerifyError(Session& session, std::uint32_t address);
 
 // The end of a Write, Verify or firmware operation that ran its course: `success` or `failure`
-// as the link error flag says, progress 0, port closed, Write enabled, " Ready". Returns whether
-// the link stayed good.
-bool Finish(Session& session, const char* success, const char* failure);
+// as the link error flag says, progress 0, port closed, Write enabled, " Ready". Returns Done or
+// TransmitError.
+Outcome Finish(Session& session, const char* success, const char* failure);
 
 // Characters 9 to 14 (1-based) of a display line: the model field after "Model : ".
 std::string ModelOfLine(const std::string& line);

@@ -1,7 +1,7 @@
 // The device operations of the programmer: Read, Write and Verify of the board's two
 // configuration copies and the identification of its firmware. Each finds the board, talks to it,
 // reports through the session's front end and closes the port on every way out. The operations
-// that a user starts return true when they ended in success.
+// that a user starts return their outcome.
 #pragma once
 
 #include <cstddef>
@@ -9,23 +9,24 @@
 #include <string>
 #include <vector>
 
+#include "device/Outcome.h"
 #include "device/Session.h"
 
 namespace tuva {
 
 // Read (F3): copy 0 into the image, or copy 1 when copy 0 fails its sum (repairing copy 0 from
 // it); asks the board's read password when the configuration holds one.
-bool ReadConfiguration(Session& session);
+Outcome ReadConfiguration(Session& session);
 
 // Write (F4): seals the image and writes both copies, the copy that keeps a good trailer on the
 // board written last; each copy is erased, written and read back before the other is touched.
-bool WriteConfiguration(Session& session);
+Outcome WriteConfiguration(Session& session);
 
 // Verify (F9) in normal mode: compares the data bytes of copy 0 with the image.
-bool VerifyConfiguration(Session& session);
+Outcome VerifyConfiguration(Session& session);
 
-// Check Firmware: shows the model and version line of the board's firmware.
-bool CheckFirmware(Session& session);
+// Check Firmware: shows the model and version line of the board's firmware, and returns it.
+Outcome CheckFirmware(Session& session);
 
 // True when copy `copy`'s six trailer bytes on the board are well formed.
 bool CheckTrailer(Session& session, int copy);

@@ -56,29 +56,29 @@ class RepairImage {
 };
 
 // Copy 0 failed its sum: take copy 1 if its trailer and its data are good, and repair copy 0
-// from it. False when the read must end (everything already reported, port closed).
-bool FallBackToCopyOne(Session& session, WorkBuffer& work) {
+// from it. Anything but Done ends the read (everything already reported, port closed).
+OutcomeKind FallBackToCopyOne(Session& session, WorkBuffer& work) {
   Frontend& frontend = session.frontend;
   if (!CheckTrailer(session, 1)) {
     frontend.ShowMessage("Read Error!");
-    frontend.SetProgress(0);
+    session.protocol.progress.Restart();
     ClosePort(session);
-    return false;
+    return OutcomeKind::TrailerNotWellFormed;
   }
-  frontend.SetProgress(0);
+  session.protocol.progress.Restart();
   std::vector<std::uint8_t> reply;
   if (!ReadReply(session, kConfigBase + kCopyStride, kCopyOneReadLength, kLargeReplyBuffer, 1,
                  reply)) {
     ClosePort(session);
-    return false;
+    return OutcomeKind::TransmitError;
   }
   TakeData(reply, work);
   // Both copies bad: nothing trustworthy to load or to repair copy 0 with.
   if (!PassesSumCheck(work)) {
     frontend.ShowMessage("Read Error!");
-    frontend.SetProgress(0);
+    session.protocol.progress.Restart();
     ClosePort(session);
-    return false;
+    return OutcomeKind::SumWrong;
   }
   {
     RepairImage repair(session, work);
@@ -88,36 +88,34 @@ bool FallBackToCopyOne(Session& session, WorkBuffer& work) {
     frontend.ShowMessage("Read Error!");
     ClosePort(session);
     frontend.SetWriteEnabled(true);
-    frontend.SetStatus(kStatusReady);
-    frontend.SetProgress(0);
-    return false;
+    frontend.SetStatus(Status::Ready);
+    session.protocol.progress.Restart();
+    return OutcomeKind::TransmitError;
   }
-  return true;
+  return OutcomeKind::Done;
 }
 
 }  // namespace
 
-bool FetchConfiguration(Session& session, std::array<std::uint8_t, kImageSize>& work) {
+Outcome FetchConfiguration(Session& session, std::array<std::uint8_t, kImageSize>& work) {
   Frontend& frontend = session.frontend;
-  frontend.SetProgressMax(27);
-  frontend.SetProgress(0);
+  session.protocol.progress.Begin(Phase::Probe, 27);
   session.protocol.linkError = false;
-  if (!session.FindBoard()) {
-    ReportBoardNotFound(session);
-    return false;
-  }
-  frontend.SetStatus(kStatusRead);
-  frontend.SetProgressMax(static_cast<int>(kImageDataSize));
-  frontend.SetProgress(0);
+  if (!session.FindBoard()) return ReportBoardNotFound(session);
+  frontend.SetStatus(Status::Read);
+  session.protocol.progress.Begin(Phase::Read, static_cast<long>(kImageDataSize));
 
   std::vector<std::uint8_t> reply;
   if (!ReadReply(session, kConfigBase, kImageSize, kLargeReplyBuffer, 0, reply)) {
     ClosePort(session);
-    return false;
+    return {OutcomeKind::TransmitError};
   }
   TakeData(reply, work);
   session.protocol.linkError = false;
-  if (!PassesSumCheck(work) && !FallBackToCopyOne(session, work)) return false;
+  if (!PassesSumCheck(work)) {
+    if (const OutcomeKind kind = FallBackToCopyOne(session, work); kind != OutcomeKind::Done)
+      return {kind};
+  }
 
   const std::string password = ReadPasswordOf(work);
   if (!password.empty()) {
@@ -127,43 +125,31 @@ bool FetchConfiguration(Session& session, std::array<std::uint8_t, kImageSize>& 
       frontend.ShowMessage("Read Password Error !");
       ClosePort(session);
       frontend.SetWriteEnabled(true);
-      frontend.SetProgress(0);
-      return false;
+      session.protocol.progress.Restart();
+      return {OutcomeKind::PasswordRefused};
     }
   }
-  return true;
+  return {};
 }
 
-namespace {
-
-bool ReadSteps(Session& session) {
-  Frontend& frontend = session.frontend;
-  WorkBuffer work;
-  if (!FetchConfiguration(session, work)) return false;
-
-  // Only the data bytes are taken; the image's sum and check bytes stay as they were until the
-  // next Write seals them.
-  FlagRaiser loading(session.guards.imageLoad);
-  session.image.AssignData(
-      std::span<const std::uint8_t, kImageDataSize>(work.data(), kImageDataSize));
-  if (session.refreshAll) session.refreshAll();
-  frontend.ShowMessage("Read Sucess!");
-  ClosePort(session);
-  frontend.SetWriteEnabled(true);
-  frontend.SetStatus(kStatusReady);
-  frontend.SetProgress(0);
-  return true;
-}
-
-}  // namespace
-
-bool ReadConfiguration(Session& session) {
-  try {
-    return ReadSteps(session);
-  } catch (const ECommError& error) {
-    ReportLinkLost(session, error);
-    return false;
-  }
+Outcome ReadConfiguration(Session& session) {
+  return Reported(session, [&session] {
+    WorkBuffer work;
+    const Outcome fetched = FetchConfiguration(session, work);
+    if (!fetched.Done()) return fetched;
+    // Only the data bytes are taken; the image's sum and check bytes stay as they were until the
+    // next Write seals them.
+    FlagRaiser loading(session.guards.imageLoad);
+    session.image.AssignData(
+        std::span<const std::uint8_t, kImageDataSize>(work.data(), kImageDataSize));
+    if (session.refreshAll) session.refreshAll();
+    session.frontend.ShowMessage(kReadSuccess);
+    ClosePort(session);
+    session.frontend.SetWriteEnabled(true);
+    session.frontend.SetStatus(Status::Ready);
+    session.protocol.progress.Restart();
+    return fetched;
+  });
 }
 
 }  // namespace tuva

@@ -6,20 +6,18 @@
 
 namespace tuva {
 
-bool ReadConfigurationInto(Session& session, ConfigImage& into) {
-  try {
+Outcome ReadConfigurationInto(Session& session, ConfigImage& into) {
+  return Reported(session, [&session, &into] {
     std::array<std::uint8_t, kImageSize> work{};
-    if (!FetchConfiguration(session, work)) return false;
+    const Outcome fetched = FetchConfiguration(session, work);
+    if (!fetched.Done()) return fetched;
     into.AssignData(std::span<const std::uint8_t, kImageDataSize>(work.data(), kImageDataSize));
     ClosePort(session);
     session.frontend.SetWriteEnabled(true);
-    session.frontend.SetStatus(kStatusReady);
-    session.frontend.SetProgress(0);
-    return true;
-  } catch (const ECommError& error) {
-    ReportLinkLost(session, error);
-    return false;
-  }
+    session.frontend.SetStatus(Status::Ready);
+    session.protocol.progress.Restart();
+    return fetched;
+  });
 }
 
 }  // namespace tuva

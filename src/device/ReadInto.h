@@ -7,18 +7,19 @@
 #include <array>
 #include <cstdint>
 
+#include "device/Outcome.h"
 #include "device/Session.h"
 
 namespace tuva {
 
 // Finds the board and reads its configuration into `work` (4100 bytes, data and trailer as read).
-// False when the read ended early: everything is reported and the port is closed. On success the
-// port is still open.
-bool FetchConfiguration(Session& session, std::array<std::uint8_t, kImageSize>& work);
+// Anything but Done ended the read early: everything is reported and the port is closed. On
+// success the port is still open.
+Outcome FetchConfiguration(Session& session, std::array<std::uint8_t, kImageSize>& work);
 
 // Reads the board's data bytes 0..4093 over those of `into`; its sum and check bytes stay as they
 // were, as a Read leaves them. No "Read Sucess!" message and no refill of the window; the port is
-// closed, Write enabled and the status " Ready" again on every way out. True on success.
-bool ReadConfigurationInto(Session& session, ConfigImage& into);
+// closed, Write enabled and the status " Ready" again on every way out.
+Outcome ReadConfigurationInto(Session& session, ConfigImage& into);
 
 }  // namespace tuva

@@ -37,45 +37,38 @@ class WaitingReset {
   Session& session_;
 };
 
-// The start shared by Write and Verify. False when no board answered (reported).
-bool StartTransfer(Session& session) {
-  Frontend& frontend = session.frontend;
+// The start shared by Write and Verify. BoardNotFound when no board answered (reported).
+Outcome StartTransfer(Session& session) {
   if (session.collectCapcodeStrings) session.collectCapcodeStrings();
-  frontend.SetWriteEnabled(false);
-  session.protocol.linkError = false;
-  frontend.SetStatus(kStatusVerify);
-  frontend.SetProgressMax(27);
-  frontend.SetProgress(0);
-  if (session.FindBoard()) return true;
-  ReportBoardNotFound(session);
-  frontend.SetWriteEnabled(true);
-  return false;
+  return OpenTransfer(session);
 }
 
-// Identification and trailers: false when the write is abandoned (reported, port closed).
-// `goodCopies` receives the trailer bits.
-bool MayOverwrite(Session& session, unsigned& goodCopies) {
+// Identification and trailers: anything but Done abandons the write (reported, port closed). The
+// outcome holds the firmware line and the trailer bits.
+Outcome MayOverwrite(Session& session) {
   Frontend& frontend = session.frontend;
-  bool abandoned = false;
-  if (ModelOfLine(IdentifyFirmware(session)) == "POCSAG") {
+  Outcome outcome;
+  outcome.firmwareLine = IdentifyFirmware(session);
+  if (ModelOfLine(outcome.firmwareLine) == "POCSAG") {
     frontend.ShowMessage(kNotFlex);
-    abandoned = true;
+    outcome.kind = OutcomeKind::NotFlex;
   }
-  goodCopies = CheckBothTrailers(session);
-  if (goodCopies == 0 && !frontend.AskYesNo(kOverwriteCaption, kOverwriteQuestion)) {
-    abandoned = true;
+  outcome.goodCopies = CheckBothTrailers(session);
+  if (outcome.goodCopies == 0 && !frontend.AskYesNo(kOverwriteCaption, kOverwriteQuestion) &&
+      outcome.Done()) {
+    outcome.kind = OutcomeKind::Declined;
   }
-  if (!abandoned) return true;
-  Abandon(session);
-  return false;
+  if (!outcome.Done()) Abandon(session, outcome.kind);
+  return outcome;
 }
 
-bool WriteSteps(Session& session) {
+Outcome WriteSteps(Session& session) {
   Frontend& frontend = session.frontend;
   Protocol& protocol = session.protocol;
-  if (!StartTransfer(session)) return false;
-  unsigned goodCopies = 0;
-  if (!MayOverwrite(session, goodCopies)) return false;
+  if (Outcome started = StartTransfer(session); !started.Done()) return started;
+  Outcome outcome = MayOverwrite(session);
+  if (!outcome.Done()) return outcome;
+  const unsigned goodCopies = outcome.goodCopies;
 
   // Only copy 1 good: it must survive until copy 0 is complete, so copy 0 goes first. Otherwise
   // copy 1 goes first and copy 0 (good or not) second.
@@ -91,37 +84,41 @@ bool WriteSteps(Session& session) {
     if (protocol.linkError) {
       frontend.SetWriteEnabled(true);
       frontend.ShowMessage("Transmit Error!");
-      frontend.SetProgress(0);
+      session.protocol.progress.Restart();
       ClosePort(session);
-      frontend.SetStatus(kStatusReadyDots);
-      return false;
+      frontend.SetStatus(Status::ReadyDots);
+      outcome.kind = OutcomeKind::TransmitError;
+      return outcome;
     }
-    frontend.SetStatus(step == 0 ? kStatusRead : kStatusWaiting);
-    frontend.SetProgressMax(static_cast<int>(kImageDataSize));
-    frontend.SetProgress(0);
+    frontend.SetStatus(step == 0 ? Status::Read : Status::Waiting);
+    session.protocol.progress.Begin(Phase::ReadBack, static_cast<long>(kImageDataSize));
     if (!ReadReply(session, kConfigBase + CopyBase(copy), kImageSize, kLargeReplyBuffer,
                    static_cast<std::uint16_t>(copy), reply, &replyLength)) {
       break;
     }
     // Every one of the 4100 bytes just written, the trailer included, must come back: this
     // read-back is the whole proof that the copy holds the image.
-    if (!ReplyHolds(reply, replyLength, session.image.bytes())) return ReportVerifyError(session);
+    if (!ReplyHolds(reply, replyLength, session.image.bytes())) {
+      outcome.kind = OutcomeKind::BlockDiffers;
+      outcome.address = ReportVerifyError(session, kConfigBase + CopyBase(copy)).address;
+      return outcome;
+    }
   }
-  return Finish(session, "Transmit Success!", "Transmit Error!");
+  outcome.kind = Finish(session, "Transmit Success!", "Transmit Error!").kind;
+  return outcome;
 }
 
-bool VerifySteps(Session& session) {
+Outcome VerifySteps(Session& session) {
   Frontend& frontend = session.frontend;
-  if (!StartTransfer(session)) return false;
-  frontend.SetStatus(kStatusRead);
-  frontend.SetProgressMax(static_cast<int>(kImageDataSize));
-  frontend.SetProgress(0);
+  if (Outcome started = StartTransfer(session); !started.Done()) return started;
+  frontend.SetStatus(Status::Read);
+  session.protocol.progress.Begin(Phase::Verify, static_cast<long>(kImageDataSize));
   std::vector<std::uint8_t> reply;
   std::size_t replyLength = 0;
   if (ReadReply(session, kConfigBase, kVerifyReadLength, kLargeReplyBuffer, 0, reply,
                 &replyLength) &&
       !ReplyHolds(reply, replyLength, session.image.bytes().first(kImageDataSize))) {
-    return ReportVerifyError(session);
+    return ReportVerifyError(session, kConfigBase);
   }
   return Finish(session, "Verify Success!", "Verify Error!");
 }
@@ -129,8 +126,7 @@ bool VerifySteps(Session& session) {
 }  // namespace
 
 bool CheckTrailer(Session& session, int copy) {
-  session.frontend.SetProgressMax(12);
-  session.frontend.SetProgress(0);
+  session.protocol.progress.Begin(Phase::Check, 12);
   std::vector<std::uint8_t> reply;
   if (!ReadReply(session, kConfigTrailer + CopyBase(copy), kTrailerSize, kSmallReplyBuffer,
                  static_cast<std::uint16_t>(copy), reply) ||
@@ -151,9 +147,8 @@ void EraseAndWrite(Session& session, int copy) {
   Frontend& frontend = session.frontend;
   const std::uint32_t base = CopyBase(copy);
   const auto bank = static_cast<std::uint16_t>(copy);
-  frontend.SetStatus(session.waiting ? kStatusWaiting : kStatusErase);
-  frontend.SetProgressMax(27);
-  frontend.SetProgress(0);
+  frontend.SetStatus(session.waiting ? Status::Waiting : Status::Erase);
+  session.protocol.progress.Begin(Phase::Erase, 27);
   if (session.beforeErase) session.beforeErase();
   // The copy spans two flash sectors; the second erase is sent whatever became of the first.
   SendChecked(session, base + kConfigBase, 0, kEraseBlock, bank);
@@ -162,9 +157,8 @@ void EraseAndWrite(Session& session, int copy) {
     ClosePort(session);
     return;
   }
-  frontend.SetStatus(session.waiting ? kStatusWaiting : kStatusWrite);
-  frontend.SetProgressMax(static_cast<int>(kImageSize));
-  frontend.SetProgress(0);
+  frontend.SetStatus(session.waiting ? Status::Waiting : Status::Write);
+  session.protocol.progress.Begin(Phase::Write, static_cast<long>(kImageSize));
   if (!SendChecked(session, base + kConfigBase, kWriteBlockLength, kWriteBlock, bank) ||
       !SendChecked(session, base + kConfigBase + kSecondBlockOffset, kWriteBlockLength, kWriteBlock,
                    bank)) {
@@ -172,22 +166,12 @@ void EraseAndWrite(Session& session, int copy) {
   }
 }
 
-bool WriteConfiguration(Session& session) {
-  try {
-    return WriteSteps(session);
-  } catch (const ECommError& error) {
-    ReportLinkLost(session, error);
-    return false;
-  }
+Outcome WriteConfiguration(Session& session) {
+  return Reported(session, [&session] { return WriteSteps(session); });
 }
 
-bool VerifyConfiguration(Session& session) {
-  try {
-    return VerifySteps(session);
-  } catch (const ECommError& error) {
-    ReportLinkLost(session, error);
-    return false;
-  }
+Outcome VerifyConfiguration(Session& session) {
+  return Reported(session, [&session] { return VerifySteps(session); });
 }
 
 }  // namespace tuva

@@ -26,6 +26,7 @@ struct FirmwareBuffer {
   std::size_t fileSize = 0;     // bytes of the loaded file
   // Why the loaded file must not be burnt into a board ("line 3: ..."); empty when it may.
   std::string refusal;
+  std::size_t refusalLine = 0;  // the line it names; 0: the file as a whole
 
   bool IsBlank(std::size_t block) const;  // all 2048 bytes 0xFF
   // The firmware's identification text at 0xEFFE0, up to its first zero byte (at most 12

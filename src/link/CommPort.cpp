@@ -59,6 +59,16 @@ std::string DeviceOpenReason(const ECommError& error) {
   }
 }
 
+std::string Description(std::uint8_t code, std::uint32_t systemError, const std::string& detail) {
+  std::string text = "error " + std::to_string(code) + ": " + OperationText(code);
+  if (code != ECommError::kPortIsOpen && code != ECommError::kPortNotOpen) {
+    text += " (";
+    text += detail.empty() ? std::string(std::strerror(static_cast<int>(systemError))) : detail;
+    text += ")";
+  }
+  return text;
+}
+
 [[noreturn]] void Raise(std::uint8_t code, int systemError = 0) {
   RaiseCommError(code, systemError);
 }
@@ -66,25 +76,21 @@ std::string DeviceOpenReason(const ECommError& error) {
 }  // namespace
 
 void RaiseCommError(std::uint8_t code, int systemError, std::string detail) {
-  ECommError error;
-  error.Code = code;
-  error.SystemError = static_cast<std::uint32_t>(systemError);
-  error.Detail = std::move(detail);
-  throw error;
+  throw ECommError(code, static_cast<std::uint32_t>(systemError), std::move(detail));
 }
+
+ECommError::ECommError(std::uint8_t code, std::uint32_t systemError, std::string detail)
+    : std::runtime_error("Serial port " + Description(code, systemError, detail)),
+      Code(code),
+      SystemError(systemError),
+      Detail(std::move(detail)) {}
 
 std::string PortInUseText(const std::string& port) {
   return port + " is in use by another program";
 }
 
 std::string ECommError::Describe() const {
-  std::string text = "error " + std::to_string(Code) + ": " + OperationText(Code);
-  if (Code != kPortIsOpen && Code != kPortNotOpen) {
-    text += " (";
-    text += Detail.empty() ? std::string(std::strerror(static_cast<int>(SystemError))) : Detail;
-    text += ")";
-  }
-  return text;
+  return Description(Code, SystemError, Detail);
 }
 
 TCommPort::TCommPort() : name_("/dev/ttyS0") {}

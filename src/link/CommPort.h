@@ -5,12 +5,16 @@
 
 #include <cstdint>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 namespace tuva {
 
-struct ECommError {
+// what() is "Serial port " and the description.
+struct ECommError : std::runtime_error {
+  ECommError(std::uint8_t code, std::uint32_t systemError, std::string detail);
+
   // Which operation failed.
   enum : std::uint8_t {
     kSetBaudRate = 1,
@@ -26,9 +30,9 @@ struct ECommError {
     kSetQueues = 16,
     kInQueue = 18,
   };
-  std::uint8_t Code = 0;
-  std::uint32_t SystemError = 0;  // errno when the error was made
-  std::string Detail;             // what a network port's server did, when there is more to say
+  std::uint8_t Code;
+  std::uint32_t SystemError;  // errno when the error was made
+  std::string Detail;         // what a network port's server did, when there is more to say
 
   // "error 8 (No such file or directory)" style text for messages.
   std::string Describe() const;

@@ -18,7 +18,7 @@ constexpr std::size_t kMinimumReplyBeforeEtx = 15;
 
 Protocol::Protocol(TCommPort& port, Frontend& frontend, const ConfigImage& image,
                    std::span<const std::uint8_t> firmware)
-    : port_(port), frontend_(frontend), image_(image), firmware_(firmware) {}
+    : progress(frontend), port_(port), frontend_(frontend), image_(image), firmware_(firmware) {}
 
 void Protocol::SetPollIntervals(std::chrono::milliseconds normal, std::chrono::milliseconds probe) {
   pollInterval_ = normal;
@@ -68,7 +68,7 @@ bool Protocol::SendCommand(std::uint32_t address, std::uint16_t dataLength, std:
     return false;
   }
   port_.Write(wire.data(), static_cast<std::uint32_t>(wire.size()));
-  frontend_.StepProgress(static_cast<int>(wire.size()));
+  progress.Step(static_cast<long>(wire.size()));
   if (trace) trace(true, wire);
 
   if (command == kReadBlock) return true;
@@ -91,8 +91,8 @@ bool Protocol::ReceiveAcknowledgement(std::span<std::uint8_t, 4> ack) {
     port_.Purge();
     if (!probe) {
       // The board search keeps the bars quiet while it tries one port after another.
-      frontend_.SetStatus(" Ready");
-      frontend_.SetProgress(0);
+      frontend_.SetStatus(Status::Ready);
+      progress.Restart();
     }
     linkError = true;
     return false;
@@ -116,8 +116,8 @@ bool Protocol::WaitForByte(std::chrono::milliseconds interval, std::uint8_t& byt
 void Protocol::FailReceive() {
   port_.Purge();
   frontend_.ShowMessage("Transmit Error!");
-  frontend_.SetStatus(" Ready");
-  frontend_.SetProgress(0);
+  frontend_.SetStatus(Status::Ready);
+  progress.Restart();
   linkError = true;
 }
 
@@ -147,7 +147,7 @@ bool Protocol::ReceiveReply(std::span<std::uint8_t> buffer, std::size_t& count) 
       return false;
     }
     buffer[count++] = byte;
-    frontend_.StepProgress(1);
+    progress.Step(1);
   }
 }
 

@@ -96,6 +96,7 @@ class Protocol {
   std::chrono::milliseconds probePollInterval() const { return probePollInterval_; }
   bool linkError = false;
   bool probe = false;
+  ProgressMeter progress;  // stepped by every byte sent and received
 
   // Shorter polls for tests of slow paths; the defaults are the board's.
   void SetPollIntervals(std::chrono::milliseconds normal, std::chrono::milliseconds probe);

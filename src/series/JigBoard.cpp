@@ -10,9 +10,13 @@
 namespace tuva::series {
 namespace {
 
-constexpr int kBigPhase = 1000;  // bytes; erases and trailer checks are far smaller
 constexpr std::size_t kRecordsSize = kCapcodeSlots * 4;
 constexpr std::size_t kTrailerOffset = kConfigTrailer - kConfigBase;
+
+bool MovesACopy(Phase phase) {
+  return phase == Phase::Read || phase == Phase::Write || phase == Phase::ReadBack ||
+         phase == Phase::Verify || phase == Phase::FirmwareWrite || phase == Phase::FirmwareRead;
+}
 
 // Copy 0's capcode records and trailer, as they are on the board; false when either read failed.
 bool ReadIdentity(Session& session, BoardIdentity& identity) {
@@ -36,32 +40,22 @@ bool ReadIdentity(Session& session, BoardIdentity& identity) {
 
 void QuietFrontend::Track(int bigPhases) {
   bigPhases_ = bigPhases;
-  maximum_ = 0;
-  position_ = 0;
+  last_ = Progress();
   phasesDone_ = 0;
 }
 
-void QuietFrontend::SetProgressMax(int maximum) {
-  if (maximum_ >= kBigPhase && position_ >= maximum_) ++phasesDone_;
-  maximum_ = maximum;
-  position_ = 0;
-}
-
-void QuietFrontend::SetProgress(int position) {
-  // A bar set back to 0 mid-phase is a phase given up; only a full bar counts as done.
-  position_ = position;
-  Follow();
-}
-
-void QuietFrontend::StepProgress(int count) {
-  position_ += count;
-  Follow();
-}
-
-void QuietFrontend::Follow() {
-  if (!percent_ || maximum_ < kBigPhase || bigPhases_ == 0) return;
-  const int within = std::clamp(position_, 0, maximum_) * 100 / maximum_;
-  percent_(std::min(100, (phasesDone_ * 100 + within) / bigPhases_));
+// A phase that moved all its bytes counts as done when the next begins; one given up (its count
+// set back to zero) does not. The count of a phase that begins is followed from its second value.
+void QuietFrontend::ShowProgress(const Progress& progress) {
+  if (progress.phase != last_.phase) {
+    if (MovesACopy(last_.phase) && last_.done >= last_.total) ++phasesDone_;
+    last_ = progress;
+    return;
+  }
+  last_ = progress;
+  if (!percent_ || !MovesACopy(last_.phase) || last_.total <= 0 || bigPhases_ == 0) return;
+  const long within = std::clamp(last_.done, 0L, last_.total) * 100 / last_.total;
+  percent_(static_cast<int>(std::min(100L, (phasesDone_ * 100 + within) / bigPhases_)));
 }
 
 BoardLook LookAtBoard(const std::string& device) {
@@ -107,8 +101,15 @@ std::optional<std::uint32_t> CapcodeHeld(const BoardIdentity& identity,
   return DecodeCapcodes(image).slots.at(static_cast<std::size_t>(slot - 1)).value;
 }
 
-bool BoardNotFound(const std::string& message) {
-  return message.rfind("The target board is not found !", 0) == 0;
+bool TryAgain(OutcomeKind kind, int tries, int limit) {
+  return kind == OutcomeKind::BoardNotFound && tries < limit;
+}
+
+Outcome WithOpeningTries(int limit, const std::function<Outcome()>& operation) {
+  for (int tries = 1;; ++tries) {
+    Outcome outcome = operation();
+    if (!TryAgain(outcome.kind, tries, limit)) return outcome;
+  }
 }
 
 }  // namespace tuva::series

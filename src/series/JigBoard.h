@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "device/Outcome.h"
 #include "image/ConfigImage.h"
 #include "link/Frontend.h"
 
@@ -20,8 +21,9 @@ namespace tuva::series {
 
 // A port's front end: nothing is shown, the last message is kept for the record, and the
 // overwrite question for a board whose two copies are both bad is answered Yes (a new board).
-// The transfers' progress bar, when someone follows it, becomes a percentage over the phases
-// that move many bytes (a Write has four: each copy written and read back; a Verify has one).
+// The transfers' progress, when someone follows it, becomes a percentage over the phases that
+// move a copy or the firmware (a Write has four: each copy written and read back; a Verify has
+// one; a firmware programming two).
 class QuietFrontend : public Frontend {
  public:
   QuietFrontend() = default;
@@ -30,10 +32,8 @@ class QuietFrontend : public Frontend {
   // A new operation with `bigPhases` phases begins.
   void Track(int bigPhases);
 
-  void SetStatus(const std::string&) override {}
-  void SetProgressMax(int maximum) override;
-  void SetProgress(int position) override;
-  void StepProgress(int count) override;
+  void SetStatus(Status) override {}
+  void ShowProgress(const Progress& progress) override;
   void ShowMessage(const std::string& text) override { message = text; }
   void ShowMessageBox(const std::string&, const std::string& text, MessageIcon) override {
     message = text;
@@ -43,18 +43,13 @@ class QuietFrontend : public Frontend {
                                      const std::string&) override {
     return std::nullopt;
   }
-  void SetWriteEnabled(bool) override {}
-  void ProcessEvents() override {}
 
   std::string message;
 
  private:
-  void Follow();
-
   int bigPhases_ = 0;
   std::function<void(int)> percent_;
-  int maximum_ = 0;
-  int position_ = 0;
+  Progress last_;
   int phasesDone_ = 0;
 };
 
@@ -83,8 +78,16 @@ BoardIdentity IdentityOf(const ConfigImage& sealed);
 std::optional<std::uint32_t> CapcodeHeld(const BoardIdentity& identity,
                                          const ConfigImage& templateImage, int slot);
 
-// "The target board is not found !": the probe that opens a Write or a Verify went unanswered,
-// and nothing was sent to the board.
-bool BoardNotFound(const std::string& message);
+// How often a step of a series (the Read of a board to re-provision, the firmware) tries its
+// opening probe.
+inline constexpr int kProbeTries = 5;
+
+// Whether an operation that ended so on its try number `tries` (from 1) is tried again: only when
+// the probe that opens it went unanswered, which sent nothing to the board (a contact that did not
+// close this once), and at most `limit` tries in all.
+bool TryAgain(OutcomeKind kind, int tries, int limit);
+
+// Runs `operation` until TryAgain says no; returns its last outcome.
+Outcome WithOpeningTries(int limit, const std::function<Outcome()>& operation);
 
 }  // namespace tuva::series

@@ -12,10 +12,6 @@
 namespace tuva::series {
 namespace {
 
-// How often the probe that opens the Read is tried: an unanswered probe sent nothing to the
-// board, so a contact that did not close this once is given more chances.
-constexpr int kOpeningTries = 5;
-
 std::string SlotField(int slot, const char* part) {
   return "capcode." + std::to_string(slot) + "." + part;
 }
@@ -137,12 +133,12 @@ bool ReadBoard(const std::string& device, const std::optional<std::string>& pass
   ReadFrontend frontend(password);
   Session session(frontend);
   session.ports = {device};
-  for (int tries = 1;; ++tries) {
+  const Outcome outcome = WithOpeningTries(kProbeTries, [&] {
     frontend.message.clear();
-    if (ReadConfigurationInto(session, board)) return true;
-    message = frontend.message.empty() ? "Transmit Error!" : frontend.message;
-    if (!BoardNotFound(message) || tries == kOpeningTries) return false;
-  }
+    return ReadConfigurationInto(session, board);
+  });
+  if (!outcome.Done()) message = frontend.message.empty() ? "Transmit Error!" : frontend.message;
+  return outcome.Done();
 }
 
 KeptThisRun::Claim::Claim(Claim&& other) noexcept

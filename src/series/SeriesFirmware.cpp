@@ -22,8 +22,6 @@ namespace {
 constexpr std::uint16_t kTailLength = 32;
 constexpr std::size_t kTailOffset = kFirmwareBufferSize - kTailLength;
 constexpr std::size_t kSumLength = 2;
-// An unanswered probe sent nothing to the board: the step is tried again, as the Write is.
-constexpr int kOpeningTries = 5;
 
 bool SameTail(const std::vector<std::uint8_t>& reply, std::size_t count,
               const FirmwareBuffer& buffer) {
@@ -37,20 +35,20 @@ bool SameTail(const std::vector<std::uint8_t>& reply, std::size_t count,
 // Runs a firmware operation on a session of its own in service mode, trying the opening probe
 // again when it goes unanswered. The last message is left in `message`.
 bool RunFirmware(const std::string& device, const FirmwareBuffer& buffer,
-                 bool (*operation)(Session&), int bigPhases,
+                 Outcome (*operation)(Session&), int bigPhases,
                  const std::function<void(int)>& percent, std::string& message) {
   QuietFrontend frontend(percent);
   Session session(frontend);
   session.ports = {device};
   session.serviceMode = true;
   session.firmware = buffer;
-  for (int tries = 1;; ++tries) {
+  const Outcome outcome = WithOpeningTries(kProbeTries, [&] {
     frontend.message.clear();
     frontend.Track(bigPhases);
-    if (operation(session)) return true;
-    message = frontend.message.empty() ? "Transmit Error!" : frontend.message;
-    if (!BoardNotFound(frontend.message) || tries == kOpeningTries) return false;
-  }
+    return operation(session);
+  });
+  if (!outcome.Done()) message = frontend.message.empty() ? "Transmit Error!" : frontend.message;
+  return outcome.Done();
 }
 
 }  // namespace
@@ -68,6 +66,7 @@ std::optional<std::string> LoadSeriesFirmware(const std::string& path, SeriesFir
   firmware.buffer.fileName = error ? path : full.string();
   firmware.buffer.fileSize = text.size();
   firmware.buffer.refusal = problem ? problem->Text() : std::string();
+  firmware.buffer.refusalLine = problem ? problem->line : 0;
   firmware.sha256 =
       records::Sha256Hex(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
   return std::nullopt;
@@ -112,7 +111,7 @@ FirmwareOutcome PutFirmware(const std::string& device, const SeriesFirmware& fir
                             const std::function<void(int)>& percent) {
   FirmwareOutcome outcome;
   FirmwareLook look = FirmwareLook::NoAnswer;
-  for (int tries = 1; tries <= kOpeningTries && look == FirmwareLook::NoAnswer; ++tries) {
+  for (int tries = 1; tries <= kProbeTries && look == FirmwareLook::NoAnswer; ++tries) {
     look = LookAtFirmware(device, firmware.buffer);
   }
   std::string message;

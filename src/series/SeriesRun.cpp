@@ -535,15 +535,16 @@ bool SeriesRun::WriteAndVerify(BoardJob& job, PortView& view, std::string& messa
     if (!erased) MarkErased(job.attempt.id);
     erased = true;
   };
-  // A probe that opens the Write or the Verify and goes unanswered (a contact that did not close
-  // this once) has sent nothing to the board: that step is tried again.
-  auto attempt = [&](auto operation, int bigPhases) {
-    for (int tries = 1;; ++tries) {
-      frontend.message.clear();
-      frontend.Track(bigPhases);
-      if (operation(session)) return true;
-      if (!BoardNotFound(frontend.message) || tries == kOpeningTries) return false;
-    }
+  // A probe that opens the Write or the Verify and goes unanswered has sent nothing to the board:
+  // that step is tried again.
+  auto attempt = [&](Outcome (*operation)(Session&), int bigPhases) {
+    return WithOpeningTries(kOpeningTries,
+                            [&] {
+                              frontend.message.clear();
+                              frontend.Track(bigPhases);
+                              return operation(session);
+                            })
+        .Done();
   };
   bool programmed = false;
   try {

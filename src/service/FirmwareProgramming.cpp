@@ -16,69 +16,65 @@ std::uint32_t BlockAddress(std::size_t block) {
   return kFirmwareBase + static_cast<std::uint32_t>(block * kFirmwareBlockSize);
 }
 
-int ProgressMaximum(const FirmwareBuffer& firmware) {
-  return static_cast<int>(std::min<std::size_t>(firmware.loadedBytes, INT_MAX));
+long ProgressMaximum(const FirmwareBuffer& firmware) {
+  return static_cast<long>(std::min<std::size_t>(firmware.loadedBytes, INT_MAX));
 }
 
 // Ends the operation after a failure the protocol or this operation has already reported.
-bool Stop(Session& session) {
+Outcome Stop(Session& session, OutcomeKind why) {
   session.frontend.SetWriteEnabled(true);
   ClosePort(session);
-  return false;
+  return {why};
 }
 
-// Checks both identification texts: false when programming must not go on (reported, port
+// Checks both identification texts: anything but Done stops the programming (reported, port
 // closed). Both texts are asked before either is judged.
-bool MayProgram(Session& session) {
+Outcome MayProgram(Session& session) {
   Frontend& frontend = session.frontend;
-  const std::string firmwareLine = IdentifyFirmware(session);
+  Outcome outcome;
+  outcome.firmwareLine = IdentifyFirmware(session);
   const std::string configurationLine = IdentifyConfiguration(session, 0);
-  bool abandoned = false;
-  if (firmwareLine.empty() || configurationLine.empty()) {
+  if (outcome.firmwareLine.empty() || configurationLine.empty()) {
     frontend.ShowMessage("Read Model String Error ! ");
-    abandoned = true;
-  } else if (ModelOfLine(firmwareLine) == "POCSAG") {
+    outcome.kind = OutcomeKind::ModelUnreadable;
+  } else if (ModelOfLine(outcome.firmwareLine) == "POCSAG") {
     frontend.ShowMessage(kNotFlex);
-    abandoned = true;
+    outcome.kind = OutcomeKind::NotFlex;
   } else if (ModelOfLine(configurationLine) != "FLEX  " &&
              !frontend.AskYesNo(kOverwriteCaption, kOverwriteQuestion)) {
-    abandoned = true;
+    outcome.kind = OutcomeKind::Declined;
   }
-  if (!abandoned) return true;
-  Abandon(session);
-  return false;
+  if (!outcome.Done()) Abandon(session, outcome.kind);
+  return outcome;
 }
 
 // One erase of the whole window, then the non-blank blocks in ascending order. A failure here
 // leaves the board without complete firmware, so it is always reported.
-bool EraseAndProgram(Session& session) {
+Outcome EraseAndProgram(Session& session) {
   Frontend& frontend = session.frontend;
-  frontend.SetStatus(kStatusErase);
-  frontend.SetProgressMax(27);
-  frontend.SetProgress(0);
+  frontend.SetStatus(Status::Erase);
+  session.protocol.progress.Begin(Phase::FirmwareErase, 27);
   if (!SendChecked(session, kFirmwareBase, 0, kEraseBlock, 0)) {
     frontend.ShowMessage("Transmit Error!");
-    return Stop(session);
+    return Stop(session, OutcomeKind::TransmitError);
   }
-  frontend.SetStatus(kStatusWrite);
-  frontend.SetProgressMax(ProgressMaximum(session.firmware));
-  frontend.SetProgress(0);
+  frontend.SetStatus(Status::Write);
+  session.protocol.progress.Begin(Phase::FirmwareWrite, ProgressMaximum(session.firmware));
   for (std::size_t block = 0; block < kFirmwareBlocks; ++block) {
     if (session.firmware.IsBlank(block)) continue;
     if (!SendChecked(session, BlockAddress(block), kFirmwareBlockSize, kWriteBlock, 0)) {
       frontend.ShowMessage("Transmit Error!");
-      return Stop(session);
+      return Stop(session, OutcomeKind::TransmitError);
     }
   }
-  return true;
+  return {};
 }
 
 // Reads back every non-blank block and compares it; stops at the first difference.
-bool ReadBackAndCompare(Session& session) {
+Outcome ReadBackAndCompare(Session& session) {
   Frontend& frontend = session.frontend;
-  frontend.SetStatus(kStatusRead);
-  frontend.SetProgressMax(ProgressMaximum(session.firmware));
-  frontend.SetProgress(0);
+  frontend.SetStatus(Status::Read);
+  session.protocol.progress.Begin(Phase::FirmwareRead, ProgressMaximum(session.firmware));
   session.port.Purge();
   std::vector<std::uint8_t> reply;
   std::size_t replyLength = 0;
@@ -86,64 +82,60 @@ bool ReadBackAndCompare(Session& session) {
     if (session.firmware.IsBlank(block)) continue;
     if (!ReadReply(session, BlockAddress(block), kFirmwareBlockSize, kLargeReplyBuffer, 0, reply,
                    &replyLength)) {
-      return Stop(session);
+      return Stop(session, OutcomeKind::TransmitError);
     }
     const auto expected = std::span<const std::uint8_t>(session.firmware.bytes)
                               .subspan(block * kFirmwareBlockSize, kFirmwareBlockSize);
-    if (!ReplyHolds(reply, replyLength, expected)) {
-      return ReportVerifyError(session);
-    }
+    if (!ReplyHolds(reply, replyLength, expected))
+      return ReportVerifyError(session, BlockAddress(block));
   }
-  return true;
+  return {};
 }
 
 // The program form erases the whole window before it writes a byte: a file that is no firmware
 // for the board is refused, and the user confirms what is about to be burnt, before the board is
 // touched.
-bool MayErase(Session& session) {
+Outcome MayErase(Session& session) {
   const FirmwareBuffer& firmware = session.firmware;
   if (!firmware.refusal.empty()) {
     session.frontend.ShowMessageBox(kFirmwareFileCaption,
                                     firmware.fileName + " is not firmware for this board: " +
                                         firmware.refusal + ". The board was not touched.",
                                     MessageIcon::Error);
-    return false;
+    Outcome refused{OutcomeKind::FileRefused};
+    refused.line = firmware.refusalLine;
+    return refused;
   }
-  return session.frontend.AskYesNo(kProgramCaption, ProgramQuestion(firmware));
+  if (session.frontend.AskYesNo(kProgramCaption, ProgramQuestion(firmware))) return {};
+  return {OutcomeKind::Declined};
 }
 
-bool FirmwareSteps(Session& session, bool verifyOnly) {
+Outcome FirmwareSteps(Session& session, bool verifyOnly) {
   Frontend& frontend = session.frontend;
   if (session.collectCapcodeStrings) session.collectCapcodeStrings();
   if (session.firmware.fileName.empty()) {
     frontend.ShowMessage("Please open file first !");
-    return false;
+    return {OutcomeKind::NoFile};
   }
-  if (!verifyOnly && !MayErase(session)) return false;
-  frontend.SetWriteEnabled(false);
-  session.protocol.linkError = false;
-  frontend.SetStatus(kStatusVerify);
-  frontend.SetProgressMax(27);
-  frontend.SetProgress(0);
-  if (!session.FindBoard()) {
-    ReportBoardNotFound(session);
-    frontend.SetWriteEnabled(true);
-    return false;
+  if (!verifyOnly) {
+    if (Outcome asked = MayErase(session); !asked.Done()) return asked;
   }
-  if (!verifyOnly && (!MayProgram(session) || !EraseAndProgram(session))) return false;
-  if (!ReadBackAndCompare(session)) return false;
-
-  return verifyOnly ? Finish(session, "Verify Success!", "Verify Error!")
-                    : Finish(session, "Transmit Success!", "Transmit Error!");
-}
-
-bool RunGuarded(Session& session, bool verifyOnly) {
-  try {
-    return FirmwareSteps(session, verifyOnly);
-  } catch (const ECommError& error) {
-    ReportLinkLost(session, error);
-    return false;
+  Outcome outcome = OpenTransfer(session);
+  if (!outcome.Done()) return outcome;
+  if (!verifyOnly) {
+    outcome = MayProgram(session);
+    if (outcome.Done()) outcome.kind = EraseAndProgram(session).kind;
+    if (!outcome.Done()) return outcome;
   }
+  if (const Outcome compared = ReadBackAndCompare(session); !compared.Done()) {
+    outcome.kind = compared.kind;
+    outcome.address = compared.address;
+    return outcome;
+  }
+  outcome.kind = (verifyOnly ? Finish(session, "Verify Success!", "Verify Error!")
+                             : Finish(session, "Transmit Success!", "Transmit Error!"))
+                     .kind;
+  return outcome;
 }
 
 }  // namespace
@@ -162,12 +154,12 @@ std::string ProgramQuestion(const FirmwareBuffer& firmware) {
          firmware.Identification() + "\")?";
 }
 
-bool VerifyFirmware(Session& session) {
-  return RunGuarded(session, true);
+Outcome VerifyFirmware(Session& session) {
+  return Reported(session, [&session] { return FirmwareSteps(session, true); });
 }
 
-bool ProgramFirmware(Session& session) {
-  return RunGuarded(session, false);
+Outcome ProgramFirmware(Session& session) {
+  return Reported(session, [&session] { return FirmwareSteps(session, false); });
 }
 
 }  // namespace tuva

@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "device/Outcome.h"
 #include "device/Session.h"
 
 namespace tuva {
@@ -21,10 +22,10 @@ inline constexpr const char* kProgramCaption = "Program Firmware";
 std::string ProgramQuestion(const FirmwareBuffer& firmware);
 
 // Verify in service mode: every non-blank block read back and compared, nothing written.
-bool VerifyFirmware(Session& session);
+Outcome VerifyFirmware(Session& session);
 
 // Erase, write every non-blank block, read back and compare. A file the loader refused is reported
 // and the user is asked to confirm before the board is touched.
-bool ProgramFirmware(Session& session);
+Outcome ProgramFirmware(Session& session);
 
 }  // namespace tuva

@@ -106,6 +106,7 @@ bool LoadSRecordFile(const std::string& path, FirmwareBuffer& buffer) {
   buffer.fileName = error ? path : full.string();
   buffer.fileSize = text.size();
   buffer.refusal = problem ? problem->Text() : std::string();
+  buffer.refusalLine = problem ? problem->line : 0;
   return true;
 }
 

@@ -20,9 +20,9 @@ namespace tuva::testing {
 // the adapter out when a status text appears).
 class HookedFrontend : public RecordingFrontend {
  public:
-  void SetStatus(const std::string& text) override {
-    RecordingFrontend::SetStatus(text);
-    if (onStatus) onStatus(text);
+  void SetStatus(Status status) override {
+    RecordingFrontend::SetStatus(status);
+    if (onStatus) onStatus(StatusText(status));
   }
   std::function<void(const std::string&)> onStatus;
 };

@@ -12,7 +12,7 @@ using IdentificationTest = DeviceTest;
 
 TEST_F(IdentificationTest, CheckFirmwareShowsModelAndVersion) {
   Session& session = Connect();
-  EXPECT_TRUE(CheckFirmware(session));
+  EXPECT_TRUE(CheckFirmware(session).Done());
   EXPECT_EQ(ui().messages, std::vector<std::string>{"Model : FLEX    Version = 2.41"});
   EXPECT_EQ(Requests(), (std::vector<std::string>{"Probe 0x0 0", "ReadBlock 0xEFFE0 12"}));
   EXPECT_FALSE(session.port.IsOpen());
@@ -21,7 +21,7 @@ TEST_F(IdentificationTest, CheckFirmwareShowsModelAndVersion) {
 
 TEST_F(IdentificationTest, ErasedIdentificationIsNoError) {
   Session& session = Connect({.erasedIdentification = true});
-  EXPECT_TRUE(CheckFirmware(session));
+  EXPECT_TRUE(CheckFirmware(session).Done());
   EXPECT_EQ(ui().messages, std::vector<std::string>{"The version field is empty!"});
 }
 

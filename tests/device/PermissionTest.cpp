@@ -23,7 +23,7 @@ bool SearchReportsDenied(const std::string& device) {
   RecordingFrontend frontend;
   Session session(frontend);
   session.ports = {device};
-  if (CheckFirmware(session)) return false;
+  if (CheckFirmware(session).Done()) return false;
   if (session.port.IsOpen()) return false;
   if (frontend.messages.size() != 2) return false;
   if (frontend.messages[0] != "The target board is not found !") return false;

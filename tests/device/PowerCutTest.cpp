@@ -53,7 +53,7 @@ class PowerCutTest : public DeviceTest {
     writer.protocol.trace = [&sizes](bool sent, std::span<const std::uint8_t> bytes) {
       if (sent) sizes.push_back(bytes.size());
     };
-    EXPECT_TRUE(WriteConfiguration(writer));
+    EXPECT_TRUE(WriteConfiguration(writer).Done());
     StopBoard();
     return sizes;
   }
@@ -80,7 +80,7 @@ class PowerCutTest : public DeviceTest {
     StartBoard(restart);
     Session& reader = NewSession();
     reader.image.AssignData(std::array<std::uint8_t, kImageDataSize>{});
-    ASSERT_TRUE(ReadConfiguration(reader)) << ::testing::PrintToString(ui().messages);
+    ASSERT_TRUE(ReadConfiguration(reader).Done()) << ::testing::PrintToString(ui().messages);
     const auto data = Data(reader.image);
     const auto oldData = Data(copyOneOnly ? ConfigImage::StartupImage() : oldImage_);
     EXPECT_TRUE(data == oldData || data == Data(newImage_));

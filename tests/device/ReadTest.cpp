@@ -49,19 +49,19 @@ class ReadTest : public DeviceTest {
 
 TEST_F(ReadTest, IntactCopyZeroIsOneRead) {
   Session& session = Prepare(Connect());
-  ASSERT_TRUE(ReadConfiguration(session));
+  ASSERT_TRUE(ReadConfiguration(session).Done());
   EXPECT_EQ(Requests(), (std::vector<std::string>{"Probe 0x0 0", "ReadBlock 0x88000 4100"}));
   const auto copy0 = BoardCopy(0);
   ExpectLoaded(session, {copy0.begin(), copy0.begin() + kImageDataSize});
   EXPECT_TRUE(ui().textPrompts.empty());
   // The data now match the board although the sum bytes in memory were never refreshed.
-  EXPECT_TRUE(VerifyConfiguration(session));
+  EXPECT_TRUE(VerifyConfiguration(session).Done());
 }
 
 TEST_F(ReadTest, CorruptCopyZeroIsRepairedFromCopyOne) {
   Session& session = Prepare(Connect({.contents = SimContents::Copy0Corrupted}));
   const auto copy1 = BoardCopy(1);
-  ASSERT_TRUE(ReadConfiguration(session));
+  ASSERT_TRUE(ReadConfiguration(session).Done());
   EXPECT_EQ(Requests(),
             (std::vector<std::string>{"Probe 0x0 0", "ReadBlock 0x88000 4100",
                                       "ReadBlock 0xA8FFE 6", "ReadBlock 0xA8000 4096",
@@ -80,7 +80,7 @@ TEST_F(ReadTest, BothCopiesBadLoadsNothing) {
     board.flash().Place(0xA8000 + 0x321, std::vector<std::uint8_t>{flipped});
   });
   const auto copy0 = BoardCopy(0);
-  EXPECT_FALSE(ReadConfiguration(session));
+  EXPECT_FALSE(ReadConfiguration(session).Done());
   EXPECT_EQ(ui().messages, std::vector<std::string>{"Read Error!"});
   EXPECT_EQ(Requests(),
             (std::vector<std::string>{"Probe 0x0 0", "ReadBlock 0x88000 4100",
@@ -95,7 +95,7 @@ TEST_F(ReadTest, ReadPasswordIsAcceptedOnlyExactly) {
   for (const auto& typed : refused) {
     Session& session = Prepare(NewSession());
     ui().textAnswers = {typed};
-    EXPECT_FALSE(ReadConfiguration(session)) << typed.value_or("(cancel)");
+    EXPECT_FALSE(ReadConfiguration(session).Done()) << typed.value_or("(cancel)");
     ASSERT_EQ(ui().textPrompts.size(), 1u);
     EXPECT_EQ(ui().textPrompts[0].caption, "Check Read Password");
     EXPECT_EQ(ui().textPrompts[0].text, "Please Input Read Password");
@@ -106,7 +106,7 @@ TEST_F(ReadTest, ReadPasswordIsAcceptedOnlyExactly) {
   }
   Session& session = Prepare(NewSession());
   ui().textAnswers = {std::string("Ab1.2")};
-  ASSERT_TRUE(ReadConfiguration(session));
+  ASSERT_TRUE(ReadConfiguration(session).Done());
   const auto copy0 = BoardCopy(0);
   ExpectLoaded(session, {copy0.begin(), copy0.begin() + kImageDataSize});
 }
@@ -116,7 +116,7 @@ TEST_F(ReadTest, AdapterPulledOutDuringTheRepairLeavesTheImageAlone) {
   ui().onStatus = [&](const std::string& text) {
     if (text == " Waiting ......") board().Stop();
   };
-  EXPECT_FALSE(ReadConfiguration(session));
+  EXPECT_FALSE(ReadConfiguration(session).Done());
   ASSERT_EQ(ui().boxes.size(), 1u);
   EXPECT_EQ(ui().boxes[0].caption, "FVantel");
   EXPECT_EQ(ui().status(), " Ready");
@@ -128,7 +128,7 @@ TEST_F(ReadTest, AdapterPulledOutDuringTheRepairLeavesTheImageAlone) {
 TEST_F(ReadTest, NoBoardIsReportedAndNothingChanges) {
   Session& session = Prepare(Connect());
   session.ports = {"/dev/tuva-no-such-port"};
-  EXPECT_FALSE(ReadConfiguration(session));
+  EXPECT_FALSE(ReadConfiguration(session).Done());
   ASSERT_EQ(ui().messages.size(), 2u);
   // The port chosen is named first, with the reason it could not be opened.
   EXPECT_NE(ui().messages[0].find("/dev/tuva-no-such-port: no such device"), std::string::npos);

@@ -2,6 +2,7 @@
 // other side, and the board's frame log to check what went over the wire.
 #include "device/DeviceTest.h"
 #include "device/Operations.h"
+#include "device/ReadInto.h"
 
 namespace tuva::testing {
 namespace {
@@ -35,7 +36,7 @@ TEST_F(WriteTest, BothCopiesGoodWritesCopyOneFirst) {
   ui().onStatus = [&](const std::string& text) {
     if (text == " Erase ......") writeDisabledWhileRunning = !ui().writeEnabled;
   };
-  ASSERT_TRUE(WriteConfiguration(session));
+  ASSERT_TRUE(WriteConfiguration(session).Done());
 
   EXPECT_EQ(Requests(), Concat(Concat(kWritePreamble, CopyWrite(1)), CopyWrite(0)));
   // Both copies hold the sealed image and the four bytes the second block carries past it.
@@ -54,7 +55,7 @@ TEST_F(WriteTest, BothCopiesGoodWritesCopyOneFirst) {
 TEST_F(WriteTest, OnlyCopyOneGoodWritesCopyZeroFirst) {
   Session& session = Connect({.contents = SimContents::Copy1Only});
   Edit(session.image);
-  ASSERT_TRUE(WriteConfiguration(session));
+  ASSERT_TRUE(WriteConfiguration(session).Done());
   EXPECT_EQ(Requests(), Concat(Concat(kWritePreamble, CopyWrite(0)), CopyWrite(1)));
   EXPECT_EQ(BoardCopy(0, kImageStorageSize), Stored(session.image));
   EXPECT_EQ(BoardCopy(1, kImageStorageSize), Stored(session.image));
@@ -63,7 +64,7 @@ TEST_F(WriteTest, OnlyCopyOneGoodWritesCopyZeroFirst) {
 TEST_F(WriteTest, ErasedBoardAsksAndYesWritesCopyOneFirst) {
   Session& session = Connect({.contents = SimContents::Erased});
   ui().answers = {true};
-  ASSERT_TRUE(WriteConfiguration(session));
+  ASSERT_TRUE(WriteConfiguration(session).Done());
   ASSERT_EQ(ui().questions.size(), 1u);
   EXPECT_EQ(ui().questions[0].caption, "Version");
   EXPECT_EQ(ui().questions[0].text, "The program data is wrong ! Are you sure to overwrite ?");
@@ -74,7 +75,7 @@ TEST_F(WriteTest, ErasedBoardAsksAndYesWritesCopyOneFirst) {
 TEST_F(WriteTest, ErasedBoardAndNoTouchesNothing) {
   Session& session = Connect({.contents = SimContents::Erased});
   ui().answers = {false};
-  EXPECT_FALSE(WriteConfiguration(session));
+  EXPECT_FALSE(WriteConfiguration(session).Done());
   EXPECT_EQ(ui().questions.size(), 1u);
   EXPECT_EQ(Requests(), kWritePreamble);
   EXPECT_TRUE(ui().messages.empty());
@@ -86,7 +87,7 @@ TEST_F(WriteTest, PocsagFirmwareIsRefused) {
   Session& session = Connect({.pocsagFirmware = true});
   const auto before = BoardCopy(0);
   Edit(session.image);
-  EXPECT_FALSE(WriteConfiguration(session));
+  EXPECT_FALSE(WriteConfiguration(session).Done());
   EXPECT_EQ(ui().messages, std::vector<std::string>{"The firmware is not FLEX ! "});
   EXPECT_EQ(Requests(), kWritePreamble);
   EXPECT_EQ(BoardCopy(0), before);
@@ -104,7 +105,7 @@ TEST_F(WriteTest, AWrongByteStoredStopsTheWriteBeforeTheSecondCopy) {
     Session& session = Connect({.corruptWrite = fault});
     const auto copy0 = BoardCopy(0, kImageStorageSize);
     Edit(session.image);
-    EXPECT_FALSE(WriteConfiguration(session));
+    EXPECT_FALSE(WriteConfiguration(session).Done());
     EXPECT_EQ(Requests(), Concat(kWritePreamble, CopyWrite(1)));
     EXPECT_EQ(BoardCopy(1)[offset], session.image.byte(offset) ^ 0xFF);
     EXPECT_EQ(BoardCopy(0, kImageStorageSize), copy0);
@@ -120,17 +121,17 @@ TEST_F(WriteTest, AWrongByteStoredStopsTheWriteBeforeTheSecondCopy) {
 TEST_F(WriteTest, VerifySucceedsAfterWriteAndFailsAfterAnEdit) {
   Session& session = Connect();
   Edit(session.image);
-  ASSERT_TRUE(WriteConfiguration(session));
+  ASSERT_TRUE(WriteConfiguration(session).Done());
 
   std::size_t first = board().Requests().size();
-  EXPECT_TRUE(VerifyConfiguration(session));
+  EXPECT_TRUE(VerifyConfiguration(session).Done());
   EXPECT_EQ(Requests(first), (std::vector<std::string>{"Probe 0x0 0", "ReadBlock 0x88000 4096"}));
   EXPECT_EQ(ui().lastMessage(), "Verify Success!");
   ExpectEndedCleanly(session);
 
   session.image.setByte(1234, static_cast<std::uint8_t>(session.image.byte(1234) ^ 0x10));
   first = board().Requests().size();
-  EXPECT_FALSE(VerifyConfiguration(session));
+  EXPECT_FALSE(VerifyConfiguration(session).Done());
   EXPECT_EQ(Requests(first).size(), 2u);  // nothing written
   EXPECT_EQ(ui().lastMessage(),
             "Verify Error! Htag = " + std::to_string(unsigned{session.protocol.sequence()}));
@@ -147,7 +148,7 @@ TEST_F(WriteTest, AdapterPulledOutIsReportedAndThePortClosed) {
   ui().onStatus = [&](const std::string& text) {
     if (text == " Write ......") board().Stop();
   };
-  EXPECT_FALSE(WriteConfiguration(session));
+  EXPECT_FALSE(WriteConfiguration(session).Done());
   ASSERT_EQ(ui().boxes.size(), 1u);
   EXPECT_EQ(ui().boxes[0].caption, "FVantel");
   EXPECT_EQ(ui().boxes[0].icon, MessageIcon::Error);
@@ -155,6 +156,50 @@ TEST_F(WriteTest, AdapterPulledOutIsReportedAndThePortClosed) {
   EXPECT_EQ(ui().messages.size(), 1u);
   EXPECT_EQ(Requests(), Concat(kWritePreamble, {"EraseBlock 0xA8000 0", "EraseBlock 0xB0000 0"}));
   ExpectEndedCleanly(session);
+}
+
+// What an operation came to is a value its callers decide on: the kind, and what it learned of the
+// board on the way (the firmware line, which copies were good, where a block differed).
+TEST_F(WriteTest, EachOperationReturnsHowItEndedAndWhatItLearned) {
+  const auto write = [](Session& session) { return WriteConfiguration(session); };
+  const auto verifyEdited = [](Session& session) {
+    WriteTest::Edit(session.image);
+    return VerifyConfiguration(session);
+  };
+  const auto read = [](Session& session) { return ReadConfigurationInto(session, session.image); };
+  using K = OutcomeKind;
+  const std::string flex = "Model : FLEX    Version = 2.41";
+  const std::string pocsag = "Model : POCSAG  Version = 1.20";
+  const struct {
+    const char* name;
+    SimOptions board;
+    std::function<Outcome(Session&)> operation;
+    OutcomeKind kind;
+    std::string firmwareLine;
+    unsigned goodCopies;
+    std::uint32_t address;
+  } rows[] = {
+      {"written", {}, write, K::Done, flex, 3, 0},
+      {"only copy 1 good", {.contents = SimContents::Copy1Only}, write, K::Done, flex, 2, 0},
+      {"erased, No", {.contents = SimContents::Erased}, write, K::Declined, flex, 0, 0},
+      {"POCSAG", {.pocsagFirmware = true}, write, K::NotFlex, pocsag, 3, 0},
+      {"copy 1 stored wrong", {.corruptWrite = {{1, 7}}}, write, K::BlockDiffers, flex, 3, 0xA8000},
+      {"refused", {.refuseWrite = true}, write, K::TransmitError, flex, 3, 0},
+      {"no board", {.silent = true}, write, K::BoardNotFound, "", 0, 0},
+      {"verify differs", {}, verifyEdited, K::BlockDiffers, "", 0, 0x88000},
+      {"read, no password", {.readPassword = "secret"}, read, K::PasswordRefused, "", 0, 0},
+      {"read, erased", {.contents = SimContents::Erased}, read, K::TrailerNotWellFormed, "", 0, 0},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    Session& session = Connect(row.board);
+    const Outcome outcome = row.operation(session);
+    EXPECT_EQ(outcome.kind, row.kind);
+    EXPECT_EQ(outcome.firmwareLine, row.firmwareLine);
+    EXPECT_EQ(outcome.goodCopies, row.goodCopies);
+    EXPECT_EQ(outcome.address, row.address);
+    EXPECT_EQ(outcome.bytesMoved > 0, row.kind != OutcomeKind::BoardNotFound);
+  }
 }
 
 }  // namespace

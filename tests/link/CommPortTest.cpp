@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <stdexcept>
 
 #include "link/CommPort.h"
 #include "support/PtyPair.h"
@@ -45,6 +46,14 @@ TEST(CommPort, OpenOfAMissingOrEmptyNameRaises8AndStaysClosed) {
     EXPECT_EQ(error.Code, ECommError::kOpen);
     EXPECT_EQ(error.SystemError, static_cast<std::uint32_t>(ENOENT));
     EXPECT_NE(error.Describe().find("No such file or directory"), std::string::npos);
+  }
+  // Whoever catches the standard exceptions catches it too, with the same description.
+  try {
+    port.Open();
+    FAIL() << "opened a missing port";
+  } catch (const std::runtime_error& error) {
+    EXPECT_STREQ(error.what(),
+                 "Serial port error 8: the port cannot be opened (No such file or directory)");
   }
   EXPECT_FALSE(port.IsOpen());
 

@@ -95,7 +95,7 @@ TEST(Protocol, ASilentBoardIsGivenUpAfter101PollsOf50Ms) {
   testing::PtyPair line;
   Programmer pc;
   pc.Open(line.path());
-  pc.frontend.SetProgress(100);
+  pc.protocol.progress.Step(100);
 
   EXPECT_FALSE(pc.Send(kConfigBase, 0, kEraseBlock));
   EXPECT_TRUE(pc.protocol.linkError);

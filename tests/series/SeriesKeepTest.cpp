@@ -19,6 +19,7 @@
 #include "link/Protocol.h"
 #include "records/RecordStore.h"
 #include "records/Sha256.h"
+#include "series/JigBoard.h"
 #include "series/SeriesImage.h"
 #include "series/SeriesRun.h"
 #include "sim/SimServer.h"
@@ -288,6 +289,57 @@ TEST_F(SeriesKeepTest, BadKeptFieldsAreRefusedBeforeAnyBoard) {
     EXPECT_NE(run.err.find(message), std::string::npos) << run.err;
   }
   EXPECT_TRUE(jig.Requests().empty());
+}
+
+// Every series step that opens with a probe (Write, Verify, the Read of a board to re-provision,
+// the firmware) tries again only while the probe went unanswered: then nothing reached the board.
+TEST(OpeningTries, OnlyAnUnansweredProbeIsTriedAgainAndOnlyUpToTheLimit) {
+  const struct {
+    OutcomeKind kind;
+    int tries;
+    bool again;
+  } rows[] = {
+      {OutcomeKind::BoardNotFound, 1, true},  {OutcomeKind::BoardNotFound, 4, true},
+      {OutcomeKind::BoardNotFound, 5, false}, {OutcomeKind::Done, 1, false},
+      {OutcomeKind::TransmitError, 1, false}, {OutcomeKind::LinkLost, 1, false},
+      {OutcomeKind::NotFlex, 1, false},       {OutcomeKind::BlockDiffers, 1, false},
+  };
+  for (const auto& row : rows) {
+    EXPECT_EQ(series::TryAgain(row.kind, row.tries, 5), row.again)
+        << static_cast<int>(row.kind) << " after try " << row.tries;
+  }
+  int calls = 0;
+  const Outcome last = series::WithOpeningTries(3, [&calls] {
+    return ++calls < 3 ? Outcome(OutcomeKind::BoardNotFound) : Outcome(OutcomeKind::Done);
+  });
+  EXPECT_EQ(calls, 3);
+  EXPECT_TRUE(last.Done());
+}
+
+// A port's per cent comes from the phases that move a copy: a Write's four (each copy written and
+// read back) in turn; the probe, the checks and the erases do not count, nor a phase given up.
+TEST(JigPercent, TheBigPhasesOfAWriteCountAQuarterEach) {
+  std::vector<int> shown;
+  series::QuietFrontend frontend([&shown](int percent) { shown.push_back(percent); });
+  ProgressMeter meter(frontend);
+  frontend.Track(4);
+  const auto phase = [&meter](Phase phase, long total, long done) {
+    meter.Begin(phase, total);
+    if (done > 0) meter.Step(done);
+  };
+  phase(Phase::Probe, 27, 27);
+  phase(Phase::Check, 12, 12);
+  phase(Phase::Erase, 27, 27);
+  phase(Phase::Write, 4100, 4100);
+  phase(Phase::ReadBack, 4094, 4094);
+  phase(Phase::Erase, 27, 27);
+  phase(Phase::Write, 4100, 2050);
+  meter.Restart();  // given up half way
+  phase(Phase::ReadBack, 4094, 4094);
+  EXPECT_EQ(shown, (std::vector<int>{0, 25, 25, 50, 50, 50 + 12, 50, 50, 75}));
+  frontend.Track(1);
+  phase(Phase::FirmwareRead, 0, 10);  // nothing to move: no per cent to tell
+  EXPECT_EQ(shown.size(), 9u);
 }
 
 }  // namespace

@@ -71,8 +71,8 @@ const std::vector<std::string> kIdentification = {"Probe 0x0 0", "ReadBlock 0xEF
 
 TEST_F(FirmwareTest, NothingHappensWithoutAFile) {
   Session& session = Connect();
-  EXPECT_FALSE(VerifyFirmware(session));
-  EXPECT_FALSE(ProgramFirmware(session));
+  EXPECT_FALSE(VerifyFirmware(session).Done());
+  EXPECT_FALSE(ProgramFirmware(session).Done());
   EXPECT_EQ(ui().messages,
             (std::vector<std::string>{"Please open file first !", "Please open file first !"}));
   EXPECT_TRUE(Requests().empty());
@@ -83,7 +83,7 @@ TEST_F(FirmwareTest, ProgramWritesAndReadsTheNonBlankBlocksInOrder) {
   Session& session = Connect();
   ASSERT_TRUE(LoadFirmwareFile(session, FirmwareFile({31, 0})));
   ui().answers = {true};
-  ASSERT_TRUE(ProgramFirmware(session));
+  ASSERT_TRUE(ProgramFirmware(session).Done());
   EXPECT_EQ(Requests(),
             Concat(kIdentification, {"EraseBlock 0xE0000 0", "WriteBlock 0xE0000 2048",
                                      "WriteBlock 0xEF800 2048", BlockRead(0), BlockRead(31)}));
@@ -100,7 +100,7 @@ TEST_F(FirmwareTest, ProgramWritesAndReadsTheNonBlankBlocksInOrder) {
     board.flash().Place(0xE2800, std::vector<std::uint8_t>(16, 0x5A));
   });
   const std::size_t first = board().Requests().size();
-  EXPECT_TRUE(VerifyFirmware(session));
+  EXPECT_TRUE(VerifyFirmware(session).Done());
   EXPECT_EQ(Requests(first),
             (std::vector<std::string>{"Probe 0x0 0", BlockRead(0), BlockRead(31)}));
   EXPECT_EQ(ui().lastMessage(), "Verify Success!");
@@ -110,12 +110,12 @@ TEST_F(FirmwareTest, VerifyStopsAtTheFirstDifference) {
   Session& session = Connect();
   ASSERT_TRUE(LoadFirmwareFile(session, FirmwareFile({0, 1, 2, 3, 4, 5})));
   ui().answers = {true};
-  ASSERT_TRUE(ProgramFirmware(session));
+  ASSERT_TRUE(ProgramFirmware(session).Done());
   board().WithBoard([](sim::SimBoard& board) {
     board.flash().Place(0xE1800 + 77, std::vector<std::uint8_t>{0x00});
   });
   const std::size_t first = board().Requests().size();
-  EXPECT_FALSE(VerifyFirmware(session));
+  EXPECT_FALSE(VerifyFirmware(session).Done());
   EXPECT_EQ(Requests(first), (std::vector<std::string>{"Probe 0x0 0", BlockRead(0), BlockRead(1),
                                                        BlockRead(2), BlockRead(3)}));
   EXPECT_EQ(ui().lastMessage(),
@@ -131,7 +131,7 @@ TEST_F(FirmwareTest, ProgrammingChecksTheBoardFirst) {
     Session& session = Connect({.pocsagFirmware = true});
     ASSERT_TRUE(LoadFirmwareFile(session, file));
     ui().answers = {true};
-    EXPECT_FALSE(ProgramFirmware(session));
+    EXPECT_FALSE(ProgramFirmware(session).Done());
     EXPECT_EQ(ui().messages, std::vector<std::string>{"The firmware is not FLEX ! "});
     EXPECT_EQ(Requests(), kIdentification);
   }
@@ -141,7 +141,7 @@ TEST_F(FirmwareTest, ProgrammingChecksTheBoardFirst) {
     const auto before = BoardWindow();
     ASSERT_TRUE(LoadFirmwareFile(session, file));
     ui().answers = {true, false};
-    EXPECT_FALSE(ProgramFirmware(session));
+    EXPECT_FALSE(ProgramFirmware(session).Done());
     ASSERT_EQ(ui().questions.size(), 2u);
     EXPECT_EQ(ui().questions[1].caption, "Version");
     EXPECT_EQ(Requests(), kIdentification);
@@ -157,7 +157,7 @@ TEST_F(FirmwareTest, NothingReachesTheBoardBeforeTheFileIsCheckedAndTheEraseConf
   Session& session = Connect();
   const std::string file = FirmwareFile({0});
   ASSERT_TRUE(LoadFirmwareFile(session, file));
-  EXPECT_FALSE(ProgramFirmware(session));
+  EXPECT_FALSE(ProgramFirmware(session).Done());
   ASSERT_EQ(ui().questions.size(), 1u);
   EXPECT_EQ(ui().questions[0].caption, kProgramCaption);
   EXPECT_EQ(ui().questions[0].text,
@@ -167,7 +167,7 @@ TEST_F(FirmwareTest, NothingReachesTheBoardBeforeTheFileIsCheckedAndTheEraseConf
   std::ofstream(file, std::ios::binary | std::ios::app) << "S30A000E00000102030405D8\n";
   ASSERT_TRUE(LoadFirmwareFile(session, file));
   ui().answers = {true};
-  EXPECT_FALSE(ProgramFirmware(session));
+  EXPECT_FALSE(ProgramFirmware(session).Done());
   EXPECT_EQ(ui().questions.size(), 1u);
   ASSERT_EQ(ui().boxes.size(), 1u);
   EXPECT_EQ(ui().boxes[0].caption, kFirmwareFileCaption);

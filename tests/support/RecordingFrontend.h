@@ -19,10 +19,12 @@ class RecordingFrontend : public Frontend {
     MessageIcon icon;
   };
 
-  void SetStatus(const std::string& text) override { statuses.push_back(text); }
-  void SetProgressMax(int maximum) override { progressMax = maximum; }
-  void SetProgress(int position) override { progress = position; }
-  void StepProgress(int count) override { progress += count; }
+  void SetStatus(Status status) override { statuses.push_back(StatusText(status)); }
+  void ShowProgress(const Progress& value) override {
+    progressMax = static_cast<int>(value.total);
+    progress = static_cast<int>(value.done);
+    phases.push_back(value.phase);
+  }
   void ShowMessage(const std::string& text) override { messages.push_back(text); }
   void ShowMessageBox(const std::string& caption, const std::string& text,
                       MessageIcon icon) override {
@@ -57,6 +59,7 @@ class RecordingFrontend : public Frontend {
   std::vector<Box> textPrompts;
   std::deque<bool> answers;                            // Yes/No answers to give
   std::deque<std::optional<std::string>> textAnswers;  // nullopt: Cancel
+  std::vector<Phase> phases;                           // the phase of each change of the progress
   int progressMax = 0;
   int progress = 0;
   bool writeEnabled = true;
