@@ -177,12 +177,14 @@ int ReadCommand(const Options& options) {
   CliSession cli(options);
   // The read's messages are held back until the file is saved; its success tells of the file.
   cli.frontend.StartCapture();
-  const bool read = ReadConfigurationInto(cli.session, cli.session.image).Done();
+  const Outcome outcome = ReadConfigurationInto(cli.session, cli.session.image);
+  const bool read = outcome.Done();
   const std::vector<std::string> messages = cli.frontend.StopCapture();
   const FileResult saved = read ? SaveConfigFile(options.file, cli.session.image) : FileResult{};
   for (const std::string& message : messages) cli.frontend.Note(message);
   if (!read) return kExitFailed;
   if (saved.ok()) cli.frontend.Note(kReadSuccess);
+  if (outcome.copyZeroUnrepaired) cli.frontend.Note(kCopyZeroUnrepaired);
   if (!saved.ok()) {
     cli.frontend.Note("tuvactl: " + options.file + ": " +
                       (saved.caption.empty() ? "" : saved.caption + ": ") + saved.message);

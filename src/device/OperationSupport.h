@@ -21,6 +21,10 @@ inline constexpr const char* kOverwriteCaption = "Version";
 inline constexpr const char* kOverwriteQuestion =
     "The program data is wrong ! Are you sure to overwrite ?";
 inline constexpr const char* kNotFlex = "The firmware is not FLEX ! ";
+// After a Read that took copy 1 and rewrote copy 0 from it, when copy 0 did not read back so.
+inline constexpr const char* kCopyZeroUnrepaired =
+    "Copy 0 was rewritten from copy 1 but does not read back as written: the configuration read "
+    "is good and kept; write it to the board to repair copy 0.";
 inline constexpr const char* kReadSuccess = "Read Sucess!";
 
 // Runs an operation's steps; a serial call that fails on the way is reported as a lost link. The

@@ -34,6 +34,9 @@ struct Outcome {
   std::uint32_t address = 0;  // BlockDiffers: the board address the block starts at
   std::size_t line = 0;       // FileRefused: the file's line (0: the file as a whole)
   long bytesMoved = 0;        // over the line, both ways
+  // Read: copy 0 failed its sum and was rewritten from copy 1, but did not read back as written
+  // (the configuration read, copy 1's, is good all the same).
+  bool copyZeroUnrepaired = false;
 
   bool Done() const { return kind == OutcomeKind::Done; }
 };

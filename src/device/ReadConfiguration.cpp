@@ -56,8 +56,9 @@ class RepairImage {
 };
 
 // Copy 0 failed its sum: take copy 1 if its trailer and its data are good, and repair copy 0
-// from it. Anything but Done ends the read (everything already reported, port closed).
-OutcomeKind FallBackToCopyOne(Session& session, WorkBuffer& work) {
+// from it, reading the repaired copy back whole; `unrepaired` tells that it did not come back as
+// written. Anything but Done ends the read (everything already reported, port closed).
+OutcomeKind FallBackToCopyOne(Session& session, WorkBuffer& work, bool& unrepaired) {
   Frontend& frontend = session.frontend;
   if (!CheckTrailer(session, 1)) {
     frontend.ShowMessage("Read Error!");
@@ -83,14 +84,22 @@ OutcomeKind FallBackToCopyOne(Session& session, WorkBuffer& work) {
   {
     RepairImage repair(session, work);
     EraseAndWrite(session, 0);
-  }
-  if (session.protocol.linkError) {
-    frontend.ShowMessage("Read Error!");
-    ClosePort(session);
-    frontend.SetWriteEnabled(true);
-    frontend.SetStatus(Status::Ready);
-    session.protocol.progress.Restart();
-    return OutcomeKind::TransmitError;
+    if (session.protocol.linkError) {
+      frontend.ShowMessage("Read Error!");
+      ClosePort(session);
+      frontend.SetWriteEnabled(true);
+      frontend.SetStatus(Status::Ready);
+      session.protocol.progress.Restart();
+      return OutcomeKind::TransmitError;
+    }
+    // Every byte written, the trailer included, must come back, as after a Write; a read-back
+    // that does not arrive proves nothing either. The data read from copy 1 stay good.
+    session.protocol.progress.Begin(Phase::ReadBack, static_cast<long>(kImageDataSize));
+    std::size_t length = 0;
+    unrepaired =
+        !ReadReply(session, kConfigBase, kImageSize, kLargeReplyBuffer, 0, reply, &length) ||
+        !ReplyHolds(reply, length, session.image.bytes());
+    session.protocol.linkError = false;
   }
   return OutcomeKind::Done;
 }
@@ -112,8 +121,10 @@ Outcome FetchConfiguration(Session& session, std::array<std::uint8_t, kImageSize
   }
   TakeData(reply, work);
   session.protocol.linkError = false;
+  Outcome fetched;
   if (!PassesSumCheck(work)) {
-    if (const OutcomeKind kind = FallBackToCopyOne(session, work); kind != OutcomeKind::Done)
+    if (const OutcomeKind kind = FallBackToCopyOne(session, work, fetched.copyZeroUnrepaired);
+        kind != OutcomeKind::Done)
       return {kind};
   }
 
@@ -129,7 +140,7 @@ Outcome FetchConfiguration(Session& session, std::array<std::uint8_t, kImageSize
       return {OutcomeKind::PasswordRefused};
     }
   }
-  return {};
+  return fetched;
 }
 
 Outcome ReadConfiguration(Session& session) {
@@ -144,6 +155,7 @@ Outcome ReadConfiguration(Session& session) {
         std::span<const std::uint8_t, kImageDataSize>(work.data(), kImageDataSize));
     if (session.refreshAll) session.refreshAll();
     session.frontend.ShowMessage(kReadSuccess);
+    if (fetched.copyZeroUnrepaired) session.frontend.ShowMessage(kCopyZeroUnrepaired);
     ClosePort(session);
     session.frontend.SetWriteEnabled(true);
     session.frontend.SetStatus(Status::Ready);

@@ -1,6 +1,7 @@
 // Read end to end against the simulated board: copy 0, the fall-back to copy 1 with the repair
 // of copy 0, the refusal of two bad copies, and the board's read password.
 #include "device/DeviceTest.h"
+#include "device/OperationSupport.h"
 #include "device/Operations.h"
 
 namespace tuva::testing {
@@ -58,18 +59,39 @@ TEST_F(ReadTest, IntactCopyZeroIsOneRead) {
   EXPECT_TRUE(VerifyConfiguration(session).Done());
 }
 
-TEST_F(ReadTest, CorruptCopyZeroIsRepairedFromCopyOne) {
-  Session& session = Prepare(Connect({.contents = SimContents::Copy0Corrupted}));
-  const auto copy1 = BoardCopy(1);
-  ASSERT_TRUE(ReadConfiguration(session).Done());
-  EXPECT_EQ(Requests(),
-            (std::vector<std::string>{"Probe 0x0 0", "ReadBlock 0x88000 4100",
-                                      "ReadBlock 0xA8FFE 6", "ReadBlock 0xA8000 4096",
-                                      "EraseBlock 0x88000 0", "EraseBlock 0x90000 0",
-                                      "WriteBlock 0x88000 2054", "WriteBlock 0x88802 2054"}));
-  EXPECT_EQ(BoardCopy(0), copy1);
-  ExpectLoaded(session, {copy1.begin(), copy1.begin() + kImageDataSize});
-  EXPECT_FALSE(session.waiting);
+// The repaired copy 0 is read back whole; one that does not hold what was written is said so
+// after the read's own message, and the read (copy 1's data) is kept all the same.
+TEST_F(ReadTest, CorruptCopyZeroIsRepairedFromCopyOneAndReadBack) {
+  const std::vector<std::string> requests{"Probe 0x0 0",
+                                          "ReadBlock 0x88000 4100",
+                                          "ReadBlock 0xA8FFE 6",
+                                          "ReadBlock 0xA8000 4096",
+                                          "EraseBlock 0x88000 0",
+                                          "EraseBlock 0x90000 0",
+                                          "WriteBlock 0x88000 2054",
+                                          "WriteBlock 0x88802 2054",
+                                          "ReadBlock 0x88000 4100"};
+  for (const bool storedWrong : {false, true}) {
+    SCOPED_TRACE(storedWrong ? "a byte of copy 0 stored wrong" : "copy 0 stored right");
+    SimOptions options{.contents = SimContents::Copy0Corrupted};
+    if (storedWrong) options.corruptWrite = sim::CorruptWrite{1, 7};
+    refreshes_ = 0;
+    Session& session = Prepare(Connect(options));
+    const auto copy1 = BoardCopy(1);
+    const Outcome outcome = ReadConfiguration(session);
+    ASSERT_TRUE(outcome.Done());
+    EXPECT_EQ(outcome.copyZeroUnrepaired, storedWrong);
+    EXPECT_EQ(Requests(), requests);
+    EXPECT_EQ(BoardCopy(0) == copy1, !storedWrong);
+    if (storedWrong) {
+      EXPECT_EQ(ui().messages, (std::vector<std::string>{"Read Sucess!", kCopyZeroUnrepaired}));
+      ui().messages.pop_back();
+    } else {
+      EXPECT_EQ(ui().messages, std::vector<std::string>{"Read Sucess!"});
+    }
+    ExpectLoaded(session, {copy1.begin(), copy1.begin() + kImageDataSize});
+    EXPECT_FALSE(session.waiting);
+  }
 }
 
 TEST_F(ReadTest, BothCopiesBadLoadsNothing) {
