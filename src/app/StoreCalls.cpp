@@ -19,7 +19,7 @@ StoreCalls::~StoreCalls() {
     std::lock_guard lock(mutex_);
     closing_ = true;
     queue_.clear();
-    if (busy_) running_.request_stop();
+    running_.request_stop();
   }
   wake_.notify_all();
   worker_.join();
@@ -43,12 +43,7 @@ void StoreCalls::Abandon() {
   timer_.stop();
   std::lock_guard lock(mutex_);
   queue_.clear();
-  if (busy_) running_.request_stop();
-}
-
-bool StoreCalls::busy() const {
-  std::lock_guard lock(mutex_);
-  return busy_ || !queue_.empty();
+  running_.request_stop();
 }
 
 void StoreCalls::Work() {
@@ -60,11 +55,9 @@ void StoreCalls::Work() {
     queue_.pop_front();
     running_ = std::stop_source();
     const std::stop_token abandoned = running_.get_token();
-    busy_ = true;
     lock.unlock();
     Answer answer = job.call(abandoned);
     lock.lock();
-    busy_ = false;
     // Nothing gives a finished call up any more: a store it opened stays as it is.
     running_ = std::stop_source(std::nostopstate);
     // The object waits for the worker before it goes, so it is still here; an answer given up

@@ -45,8 +45,6 @@ class StoreCalls : public QObject {
   void Abandon();
   // An answer is still wanted.
   bool waiting() const { return waiting_ != 0; }
-  // The worker is running a call, wanted or given up.
-  bool busy() const;
 
   void SetTimeLimit(std::chrono::milliseconds limit) { limit_ = limit; }
   std::chrono::milliseconds timeLimit() const { return limit_; }
@@ -65,11 +63,10 @@ class StoreCalls : public QObject {
   std::function<void()> timedOut_;
   std::chrono::milliseconds limit_{10000};
 
-  mutable std::mutex mutex_;
+  std::mutex mutex_;
   std::condition_variable wake_;
   std::deque<Job> queue_;
-  std::stop_source running_{std::nostopstate};  // of the call the worker runs
-  bool busy_ = false;
+  std::stop_source running_{std::nostopstate};  // of the call the worker runs, while it runs
   bool closing_ = false;
   std::thread worker_;  // last: started once the rest is made
 };
