@@ -37,10 +37,10 @@ struct Viewed {
 };
 
 // Viewing never creates a database: a file that is not there is reported, not made.
-Viewed ListForViewing(const std::string& where) {
+Viewed ListForViewing(const std::string& where, std::stop_token abandoned) {
   Viewed viewed;
   records::Summary summary;
-  records::OpenRecordStore(where, records::OpenMode::ReadOnly)
+  OpenForCall(where, records::OpenMode::ReadOnly, std::move(abandoned))
       ->Each({}, [&](const records::Attempt& attempt) {
         summary.Add(attempt);
         viewed.attempts.push_back(attempt);
@@ -112,9 +112,9 @@ void RecordsView::ReadAttempts(std::function<void(const std::vector<records::Att
   status_->setText(QStringLiteral("connecting…"));
   calls_->Run(
       [this, where = where.toLocal8Bit().toStdString(),
-       use = std::move(use)]() -> StoreCalls::Answer {
+       use = std::move(use)](std::stop_token abandoned) -> StoreCalls::Answer {
         try {
-          auto viewed = std::make_shared<Viewed>(ListForViewing(where));
+          auto viewed = std::make_shared<Viewed>(ListForViewing(where, std::move(abandoned)));
           return [this, viewed, use] {
             Fill(viewed->attempts, std::move(viewed->hours));
             use(viewed->attempts);

@@ -169,15 +169,19 @@ void SeriesWindow::OpenStore(series::SeriesPlan plan, bool startNew, bool adoptJ
   auto shared = std::make_shared<series::SeriesPlan>(std::move(plan));
   calls_->Run(
       [this, shared, startNew, adoptJournal,
-       where = where.toLocal8Bit().toStdString()]() -> StoreCalls::Answer {
+       where = where.toLocal8Bit().toStdString()](std::stop_token abandoned) -> StoreCalls::Answer {
         try {
           std::shared_ptr<records::RecordStore> store =
-              records::OpenRecordStore(where, records::SeriesOpenMode(where, startNew));
+              OpenForCall(where, records::SeriesOpenMode(where, startNew), abandoned);
+          // Given up (the window said so): the journal's results and the list stay for the next
+          // opening to record and import.
+          if (abandoned.stop_requested()) return {};
           QStringList notes;
           for (const auto& line :
                series::PrepareRecords(*store, records::DefaultJournalPath(), adoptJournal)) {
             notes << Text(line);
           }
+          if (abandoned.stop_requested()) return {};
           records::ListState listed;
           if (const auto refused = series::PrepareSeriesList(*store, *shared, &listed)) {
             return [this, why = Text(refused->message)] {
@@ -366,7 +370,8 @@ void SeriesWindow::Finished(const std::string& failure) {
 // database does not answer.
 void SeriesWindow::ShowListUse() {
   calls_->Run(
-      [this, store = store_, list = *list_]() -> StoreCalls::Answer {
+      [this, store = store_, list = *list_](std::stop_token abandoned) -> StoreCalls::Answer {
+        const std::stop_callback given_up(abandoned, [&store] { store->StopWaiting(); });
         try {
           if (const auto state = store->FindList(list.second)) {
             return [this, text = Text(series::ListStateText(list.first, *state))] {

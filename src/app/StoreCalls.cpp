@@ -1,52 +1,74 @@
 #include "app/StoreCalls.h"
 
 #include <QMetaObject>
-#include <mutex>
-#include <thread>
+#include <atomic>
+#include <optional>
 
 namespace tuva::app {
 
-// What a call's thread posts its answer to: the calls object while it lives. The threads are not
-// joined (a server that never answers would hold the window's closing), so they reach the object
-// only through this, under its lock.
-struct StoreCalls::Mailbox {
-  std::mutex mutex;
-  StoreCalls* receiver = nullptr;
-};
-
-StoreCalls::StoreCalls(QObject* parent) : QObject(parent), mailbox_(std::make_shared<Mailbox>()) {
-  mailbox_->receiver = this;
+StoreCalls::StoreCalls(QObject* parent) : QObject(parent), worker_([this] { Work(); }) {
   timer_.setSingleShot(true);
   connect(&timer_, &QTimer::timeout, this, [this] {
-    waiting_ = 0;
+    Abandon();
     if (timedOut_) timedOut_();
   });
 }
 
 StoreCalls::~StoreCalls() {
-  std::lock_guard lock(mailbox_->mutex);
-  mailbox_->receiver = nullptr;
+  {
+    std::lock_guard lock(mutex_);
+    closing_ = true;
+    queue_.clear();
+    running_.request_stop();
+  }
+  wake_.notify_all();
+  worker_.join();
 }
 
-void StoreCalls::Run(std::function<Answer()> call, std::function<void()> timedOut) {
+void StoreCalls::Run(Call call, std::function<void()> timedOut) {
+  Abandon();
   const std::uint64_t ticket = ++issued_;
   waiting_ = ticket;
   timedOut_ = std::move(timedOut);
   timer_.start(limit_);
-  std::thread([mailbox = mailbox_, call = std::move(call), ticket] {
-    const Answer answer = call();
-    std::lock_guard lock(mailbox->mutex);
-    if (StoreCalls* receiver = mailbox->receiver) {
-      QMetaObject::invokeMethod(
-          receiver, [receiver, ticket, answer] { receiver->Deliver(ticket, answer); },
-          Qt::QueuedConnection);
-    }
-  }).detach();
+  {
+    std::lock_guard lock(mutex_);
+    queue_.push_back({ticket, std::move(call)});
+  }
+  wake_.notify_all();
 }
 
 void StoreCalls::Abandon() {
   waiting_ = 0;
   timer_.stop();
+  std::lock_guard lock(mutex_);
+  queue_.clear();
+  running_.request_stop();
+}
+
+void StoreCalls::Work() {
+  std::unique_lock lock(mutex_);
+  for (;;) {
+    wake_.wait(lock, [this] { return closing_ || !queue_.empty(); });
+    if (closing_) return;
+    Job job = std::move(queue_.front());
+    queue_.pop_front();
+    running_ = std::stop_source();
+    const std::stop_token abandoned = running_.get_token();
+    lock.unlock();
+    Answer answer = job.call(abandoned);
+    lock.lock();
+    // Nothing gives a finished call up any more: a store it opened stays as it is.
+    running_ = std::stop_source(std::nostopstate);
+    // The object waits for the worker before it goes, so it is still here; an answer given up
+    // meanwhile is dropped here, and one given up after posting by the ticket.
+    if (!abandoned.stop_requested()) {
+      QMetaObject::invokeMethod(
+          this,
+          [this, ticket = job.ticket, answer = std::move(answer)] { Deliver(ticket, answer); },
+          Qt::QueuedConnection);
+    }
+  }
 }
 
 void StoreCalls::Deliver(std::uint64_t ticket, const Answer& answer) {
@@ -54,6 +76,23 @@ void StoreCalls::Deliver(std::uint64_t ticket, const Answer& answer) {
   waiting_ = 0;
   timer_.stop();
   if (answer) answer();
+}
+
+std::shared_ptr<records::RecordStore> OpenForCall(const std::string& where, records::OpenMode mode,
+                                                  std::stop_token abandoned) {
+  // The store's stop flag lives as long as the store, set by the call's token.
+  struct Held {
+    std::atomic<bool> stop{false};
+    std::optional<std::stop_callback<std::function<void()>>> link;
+    std::unique_ptr<records::RecordStore> store;
+  };
+  auto held = std::make_shared<Held>();
+  held->link.emplace(std::move(abandoned),
+                     std::function<void()>([stop = &held->stop] { stop->store(true); }));
+  held->store =
+      records::OpenRecordStore(where, mode, std::chrono::milliseconds(10000), &held->stop);
+  records::RecordStore* store = held->store.get();
+  return std::shared_ptr<records::RecordStore>(std::move(held), store);
 }
 
 }  // namespace tuva::app

@@ -1,16 +1,26 @@
 // Calls to the records database off the GUI thread. Opening a PostgreSQL store waits for the
-// server, and a server that does not answer would freeze the window: each call runs on a thread
-// of its own, and its answer comes back as a function run on the GUI thread. A call that has not
-// answered within the time limit is given up: the window says so, and the answer, should it come
-// later, is dropped.
+// server, and a server that does not answer would freeze the window: the calls run one after
+// another on one worker thread of the calls object's own, and each answer comes back as a function
+// run on the GUI thread. A call that has not answered within the time limit is given up: the
+// window says so, the call is told (its stop token), and its answer, should it come later, is
+// dropped. A call given up writes nothing to the database from then on: it opens its store with
+// OpenForCall, whose waits then end at once, and asks its token before each step that writes.
 #pragma once
 
 #include <QObject>
 #include <QTimer>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
+#include <mutex>
+#include <stop_token>
+#include <string>
+#include <thread>
+
+#include "records/RecordStore.h"
 
 namespace tuva::app {
 
@@ -18,30 +28,53 @@ class StoreCalls : public QObject {
   Q_OBJECT
  public:
   using Answer = std::function<void()>;  // run on the GUI thread
+  using Call = std::function<Answer(std::stop_token abandoned)>;
 
   explicit StoreCalls(QObject* parent);
-  ~StoreCalls() override;  // answers still to come are dropped
+  // Gives up every call still to answer and waits for the worker: a store given up stops
+  // waiting at once (a PostgreSQL statement running then gets its second of grace).
+  ~StoreCalls() override;
+  StoreCalls(const StoreCalls&) = delete;
+  StoreCalls& operator=(const StoreCalls&) = delete;
 
-  // Runs `call` on a thread of its own and then its answer here; `timedOut` instead when no
-  // answer came within the limit. A call made while another is waiting gives the other up.
-  void Run(std::function<Answer()> call, std::function<void()> timedOut);
+  // Runs `call` on the worker once the calls before it are done, and then its answer here;
+  // `timedOut` instead when no answer came within the limit. A call made while another is
+  // waiting gives the other up.
+  void Run(Call call, std::function<void()> timedOut);
   // Gives up the waiting call, if any, without a word.
   void Abandon();
+  // An answer is still wanted.
   bool waiting() const { return waiting_ != 0; }
 
   void SetTimeLimit(std::chrono::milliseconds limit) { limit_ = limit; }
   std::chrono::milliseconds timeLimit() const { return limit_; }
 
  private:
-  struct Mailbox;
+  struct Job {
+    std::uint64_t ticket;
+    Call call;
+  };
+  void Work();
   void Deliver(std::uint64_t ticket, const Answer& answer);
 
-  std::shared_ptr<Mailbox> mailbox_;
   QTimer timer_;
   std::uint64_t issued_ = 0;
   std::uint64_t waiting_ = 0;  // the ticket of the call still wanted; 0 for none
   std::function<void()> timedOut_;
   std::chrono::milliseconds limit_{10000};
+
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  std::deque<Job> queue_;
+  std::stop_source running_{std::nostopstate};  // of the call the worker runs, while it runs
+  bool closing_ = false;
+  std::thread worker_;  // last: started once the rest is made
 };
+
+// Opens the store `where` names for a call: once the call is given up, the store acts as after
+// StopWaiting (a server or a lock not waited for), also while it is still being opened. The store
+// may outlive the call.
+std::shared_ptr<records::RecordStore> OpenForCall(const std::string& where, records::OpenMode mode,
+                                                  std::stop_token abandoned);
 
 }  // namespace tuva::app

@@ -1,7 +1,5 @@
 #include "cli/CliFrontend.h"
 
-#include <signal.h>
-#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -15,38 +13,24 @@ namespace {
 
 constexpr int kBarWidth = 30;
 
-// What to put right when a signal ends the program: the terminal's echo, when the password prompt
-// turned it off, and the serial line's exclusive use, which a pseudo-terminal (the simulated board)
-// would otherwise keep after the program is gone, refusing the next program that opens it.
-struct termios savedTerminal;
-volatile sig_atomic_t echoIsOff = 0;
-const TCommPort* volatile portInUse = nullptr;
-
-void CleanUpAndRaise(int signal) {
-  if (echoIsOff) tcsetattr(STDIN_FILENO, TCSANOW, &savedTerminal);
-  if (const TCommPort* port = portInUse) {
-    const int fd = port->Descriptor();
-    if (fd >= 0) ioctl(fd, TIOCNXCL);
-  }
-  ::signal(signal, SIG_DFL);
-  ::raise(signal);
-}
-
-// Turns off echo on the terminal for the life of the object.
+// Turns off echo on the terminal for the life of the object; what it was is kept in `terminal`,
+// for the signal thread to put back should the program end meanwhile.
 class EchoOff {
  public:
-  EchoOff() {
-    if (tcgetattr(STDIN_FILENO, &savedTerminal) != 0) return;
-    struct termios quiet = savedTerminal;
+  explicit EchoOff(CliFrontend::Terminal& terminal) : terminal_(terminal) {
+    if (tcgetattr(STDIN_FILENO, &terminal_.saved) != 0) return;
+    struct termios quiet = terminal_.saved;
     quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-    echoIsOff = tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet) == 0;
+    terminal_.echoOff = tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet) == 0;
   }
   ~EchoOff() {
-    if (echoIsOff) tcsetattr(STDIN_FILENO, TCSAFLUSH, &savedTerminal);
-    echoIsOff = 0;
+    if (terminal_.echoOff.exchange(false)) tcsetattr(STDIN_FILENO, TCSAFLUSH, &terminal_.saved);
   }
   EchoOff(const EchoOff&) = delete;
   EchoOff& operator=(const EchoOff&) = delete;
+
+ private:
+  CliFrontend::Terminal& terminal_;
 };
 
 std::string Trimmed(const std::string& text) {
@@ -61,16 +45,15 @@ bool StdinIsTerminal() {
 
 }  // namespace
 
-void CleanUpOnSignals(const TCommPort* port) {
-  portInUse = port;
-  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) ::signal(signal, CleanUpAndRaise);
-}
-
 CliFrontend::CliFrontend(FrontendSettings settings)
     : settings_(std::move(settings)), barEnabled_(!settings_.quiet && isatty(STDERR_FILENO) == 1) {}
 
 CliFrontend::~CliFrontend() {
   ClearBar();
+}
+
+void CliFrontend::RestoreTerminal() {
+  if (terminal_.echoOff) tcsetattr(STDIN_FILENO, TCSANOW, &terminal_.saved);
 }
 
 void CliFrontend::SetStatus(Status status) {
@@ -136,7 +119,7 @@ std::optional<std::string> CliFrontend::AskText(const std::string& caption,
   std::string text;
   bool typed = false;
   {
-    EchoOff echoOff;
+    EchoOff echoOff(terminal_);
     typed = static_cast<bool>(std::getline(std::cin, text));
   }
   std::cerr << std::endl;

@@ -4,6 +4,9 @@
 // comes from --password or is typed on the terminal without echo.
 #pragma once
 
+#include <termios.h>
+
+#include <atomic>
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -20,16 +23,21 @@ struct FrontendSettings {
   bool quiet = false;                   // no progress bar
 };
 
-// From now on a SIGINT, SIGTERM or SIGHUP first restores the terminal's echo and gives up the
-// exclusive use of `port` (none when null), then ends the program as the signal would.
-void CleanUpOnSignals(const TCommPort* port);
-
 class CliFrontend : public Frontend {
  public:
   explicit CliFrontend(FrontendSettings settings);
   ~CliFrontend() override;
   CliFrontend(const CliFrontend&) = delete;
   CliFrontend& operator=(const CliFrontend&) = delete;
+
+  // The terminal as it was before the password prompt turned its echo off.
+  struct Terminal {
+    struct termios saved {};
+    std::atomic<bool> echoOff{false};
+  };
+  // Puts the terminal's echo back when the password prompt has it off; safe from the signal
+  // thread, for a program about to end.
+  void RestoreTerminal();
 
   void SetStatus(Status status) override;
   void ShowProgress(const Progress& progress) override;
@@ -64,6 +72,7 @@ class CliFrontend : public Frontend {
   Status drawnStatus_ = Status::Ready;
   bool capturing_ = false;
   std::vector<std::string> captured_;
+  Terminal terminal_;
 };
 
 }  // namespace tuva::cli

@@ -1,6 +1,7 @@
 // The tuvactl commands that talk to a board: each runs one device operation of the programmer on
 // a session whose front end is the terminal.
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -13,6 +14,7 @@
 #include <sstream>
 
 #include "cli/Commands.h"
+#include "cli/Signals.h"
 #include "device/OperationSupport.h"
 #include "device/Operations.h"
 #include "device/ReadInto.h"
@@ -48,9 +50,16 @@ std::string TraceLine(bool sent, std::span<const std::uint8_t> bytes) {
 // The terminal front end and a session on it, with the command line's ports and trace.
 class CliSession {
  public:
-  explicit CliSession(const Options& options) : frontend(SettingsOf(options)), session(frontend) {
+  explicit CliSession(const Options& options)
+      : frontend(SettingsOf(options)), session(frontend), signals([this](int signal) {
+          // What a signal would leave wrong: the terminal's echo, when the password prompt turned
+          // it off, and the serial line's exclusive use, which a pseudo-terminal (the simulated
+          // board) would keep after the program is gone, refusing the next program that opens it.
+          frontend.RestoreTerminal();
+          if (const int fd = session.port.Descriptor(); fd >= 0) ioctl(fd, TIOCNXCL);
+          SignalStop::EndAs(signal);
+        }) {
     session.ports = options.ports;
-    CleanUpOnSignals(&session.port);
     if (options.trace) {
       session.protocol.trace = [this](bool sent, std::span<const std::uint8_t> bytes) {
         frontend.Note(TraceLine(sent, bytes));
@@ -58,12 +67,12 @@ class CliSession {
     }
   }
 
-  ~CliSession() { CleanUpOnSignals(nullptr); }
   CliSession(const CliSession&) = delete;
   CliSession& operator=(const CliSession&) = delete;
 
   CliFrontend frontend;
   Session session;
+  SignalStop signals;  // from its start to its end, a signal puts the above right first
 };
 
 // A regular file, a folder or a character device without a terminal's line settings (/dev/null)

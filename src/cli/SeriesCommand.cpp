@@ -1,7 +1,5 @@
 // tuvactl series: boards one after another from one template, a capcode counting up from board
 // to board, on every port at once, each board recorded.
-#include <pthread.h>
-#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -10,10 +8,10 @@
 #include <iostream>
 #include <mutex>
 #include <set>
-#include <thread>
 
 #include "cli/Commands.h"
 #include "cli/SeriesLabels.h"
+#include "cli/Signals.h"
 #include "files/ConfigFile.h"
 #include "link/Discovery.h"
 #include "records/RecordStore.h"
@@ -95,42 +93,15 @@ series::SeriesPlan PlanOf(const Options& options) {
 
 // Ctrl+C, SIGTERM and SIGHUP end the program gently from its start on: while the records are
 // opened and prepared, their waits end at once (the stop flag given to the store); during the run,
-// the boards being written are finished and recorded. The signals are taken by a thread of their
-// own (sigwait), so the ports' threads never see them.
+// the boards being written are finished and recorded.
 class StopOnSignals {
  public:
-  StopOnSignals() {
-    sigemptyset(&signals_);
-    for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGUSR1}) sigaddset(&signals_, signal);
-    pthread_sigmask(SIG_BLOCK, &signals_, &previous_);
-    waiter_ = std::thread([this] {
-      for (;;) {
-        int signal = 0;
-        if (sigwait(&signals_, &signal) != 0 || signal == SIGUSR1) return;
-        std::lock_guard lock(mutex_);
-        stop_ = true;
-        if (done_) {
-          continue;  // the run is over: the program is ending anyway
-        } else if (run_) {
-          std::cerr << "tuvactl: stopping; the boards being written are finished first"
-                    << std::endl;
-          run_->Stop();
-        } else {
-          std::cerr << "tuvactl: stopping before the first board" << std::endl;
-        }
-      }
-    });
-  }
-  ~StopOnSignals() {
-    pthread_kill(waiter_.native_handle(), SIGUSR1);
-    waiter_.join();
-    pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
-  }
+  StopOnSignals() = default;
   StopOnSignals(const StopOnSignals&) = delete;
   StopOnSignals& operator=(const StopOnSignals&) = delete;
 
   // Set by the first signal.
-  const std::atomic<bool>& stop() const { return stop_; }
+  const std::atomic<bool>& stop() const { return signals_.stop(); }
 
   // Runs `run`, which a signal stops from now on (at once when one came already).
   void Serve(series::SeriesRun& run) {
@@ -150,16 +121,24 @@ class StopOnSignals {
   void Attach(series::SeriesRun* run) {
     std::lock_guard lock(mutex_);
     run_ = run;
-    if (run_ && stop_) run_->Stop();
+    if (run_ && stop()) run_->Stop();
+  }
+  // On the signal thread, the stop already set.
+  void Stop() {
+    std::lock_guard lock(mutex_);
+    if (done_) return;  // the run is over: the program is ending anyway
+    if (run_) {
+      std::cerr << "tuvactl: stopping; the boards being written are finished first" << std::endl;
+      run_->Stop();
+    } else {
+      std::cerr << "tuvactl: stopping before the first board" << std::endl;
+    }
   }
 
-  sigset_t signals_{};
-  sigset_t previous_{};
   std::mutex mutex_;
-  std::atomic<bool> stop_{false};
-  series::SeriesRun* run_ = nullptr;  // the run a signal stops, while it runs
-  bool done_ = false;                 // the run is over
-  std::thread waiter_;
+  series::SeriesRun* run_ = nullptr;             // the run a signal stops, while it runs
+  bool done_ = false;                            // the run is over
+  SignalStop signals_{[this](int) { Stop(); }};  // last: made once the rest is
 };
 
 // The records of the run: the default database is made on first use, one named by hand only with

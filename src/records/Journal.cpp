@@ -116,8 +116,9 @@ Journal::Entry EntryOf(const std::vector<std::string>& f) {
   return entry;
 }
 
-// An exclusive lock on the journal's lock file for as long as the object lives: two runs on one
-// computer never rewrite the journal at once.
+// An exclusive lock on the journal's lock file for as long as the object lives. The lock belongs
+// to the file, not to a Journal: each reading or rewriting opens the lock file anew, so two runs on
+// one computer, or two journals of one run on the same path, never rewrite the journal at once.
 class FileLock {
  public:
   explicit FileLock(const std::string& path);
@@ -143,7 +144,14 @@ class FileLock {
 FileLock::FileLock(const std::string& path) {
   fd_ = ::open((path + ".lock").c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
   if (fd_ < 0) Fail(path, "cannot lock it");
-  ::flock(fd_, LOCK_EX);
+  // Without the lock another run could write over this one's boards: no lock, no rewriting.
+  while (::flock(fd_, LOCK_EX) != 0) {
+    if (errno == EINTR) continue;
+    const int error = errno;
+    ::close(fd_);
+    errno = error;
+    Fail(path, "cannot lock it");
+  }
 }
 
 // Every missing folder on the way to `folder` is made 0700 (mkdir's mode, whatever the umask
@@ -203,7 +211,6 @@ void Journal::OwnFolder() const {
 }
 
 void Journal::Keep(const Entry& entry) {
-  std::lock_guard lock(mutex_);
   OwnFolder();
   const FileLock file(path_);
   std::vector<Entry> entries = Read();
@@ -215,7 +222,6 @@ void Journal::Keep(const Entry& entry) {
 }
 
 void Journal::Drop(const std::string& identity, std::int64_t id) {
-  std::lock_guard lock(mutex_);
   OwnFolder();
   const FileLock file(path_);
   std::vector<Entry> entries = Read();
@@ -226,7 +232,6 @@ void Journal::Drop(const std::string& identity, std::int64_t id) {
 }
 
 std::vector<Journal::Entry> Journal::Entries() {
-  std::lock_guard lock(mutex_);
   OwnFolder();
   const FileLock file(path_);
   return Read();

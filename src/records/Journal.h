@@ -9,7 +9,6 @@
 
 #include <sys/types.h>
 
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -37,6 +36,9 @@ class Journal {
   Journal(std::string path, uid_t owner) : path_(std::move(path)), owner_(owner) {}
   const std::string& Path() const { return path_; }
 
+  // Each call holds the journal's file lock from reading to rewriting, so the ports of one run,
+  // and runs of other processes, keep and drop their boards one at a time.
+
   // Adds the finished attempt (replacing an entry of the same database and id) and flushes the
   // file to the disk. Throws RecordsError when it cannot.
   void Keep(const Entry& entry);
@@ -54,7 +56,6 @@ class Journal {
 
   std::string path_;
   uid_t owner_;
-  std::mutex mutex_;  // the ports of one run keep their boards one at a time
 };
 
 }  // namespace tuva::records

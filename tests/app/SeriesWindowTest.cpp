@@ -5,6 +5,7 @@
 // list and re-provisioning.
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <sqlite3.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -28,9 +29,11 @@
 #include "app/LabelPrinting.h"
 #include "app/RecordsChart.h"
 #include "app/SeriesWindow.h"
+#include "app/StoreCalls.h"
 #include "features/FieldValues.h"
 #include "files/ConfigFile.h"
 #include "link/Protocol.h"
+#include "records/Journal.h"
 #include "records/RecordStore.h"
 #include "records/RecordText.h"
 #include "series/SeriesImage.h"
@@ -523,6 +526,49 @@ TEST_F(SeriesWindowTest, ADatabaseThatDoesNotAnswerLeavesTheWindowLive) {
   EXPECT_TRUE(dialogs.boxes[0].text.contains("did not answer within"));
   EXPECT_EQ(QApplication::focusWidget(), Get<QLineEdit>("edtRecords"));
   EXPECT_TRUE(w.canvas()->isEnabled());
+  EXPECT_TRUE(jig().Requests().empty());
+}
+
+// Another program holds the records file's write lock while the window opens it, to record a
+// result an earlier run kept in the journal: the window gives up, and the opening it gave up
+// records nothing once the lock is gone; the result stays in the journal for the next opening.
+TEST_F(SeriesWindowTest, AnOpeningGivenUpWritesNothingAfterwards) {
+  app::TfrmAir& w = Open({Jig(1)});
+  app::SeriesWindow& series = OpenSeries(w);
+  series.SetStoreTimeLimit(std::chrono::milliseconds(300));
+  const std::string file = cwd.file("records.sqlite").toStdString();
+  records::Journal journal(records::DefaultJournalPath());  // the test program's own
+  records::Journal::Entry entry;
+  {
+    const auto store = records::OpenRecordStore(file, records::OpenMode::Existing);
+    entry = {store->Identity(), store->Name(), store->Reserve({}, {{1, 1500000, 1, 2097151}})};
+    entry.attempt.result = records::Result::Programmed;
+    journal.Keep(entry);
+  }
+  sqlite3* other = nullptr;
+  ASSERT_EQ(sqlite3_open(file.c_str(), &other), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+  Count(1, "1500001");
+  Start();
+  ASSERT_TRUE(WaitFor([&] { return !series.running(); }));
+  ASSERT_EQ(dialogs.boxes.size(), 1u);
+  EXPECT_TRUE(dialogs.boxes[0].text.contains("did not answer within"));
+  sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
+  sqlite3_close(other);
+  // The window's calls run one after another: one made now answers once the opening has ended.
+  auto* calls = series.findChild<app::StoreCalls*>(QString(), Qt::FindDirectChildrenOnly);
+  ASSERT_TRUE(calls);
+  calls->SetTimeLimit(std::chrono::minutes(2));
+  bool after = false;
+  calls->Run([&](std::stop_token) -> app::StoreCalls::Answer { return [&] { after = true; }; },
+             [] {});
+  ASSERT_TRUE(WaitFor([&] { return after; }));
+  EXPECT_EQ(journal.Entries().size(), 1u);
+  journal.Drop(entry.identity, entry.attempt.id);  // no later test meets it
+  const auto attempts =
+      records::OpenRecordStore(file, records::OpenMode::ReadOnly)->List(records::ListFilter{});
+  ASSERT_EQ(attempts.size(), 1u);
+  EXPECT_EQ(attempts[0].result, records::Result::Reserved);
   EXPECT_TRUE(jig().Requests().empty());
 }
 

@@ -4,8 +4,13 @@
 #include "records/Journal.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <chrono>
+#include <thread>
 
 #include <cstdlib>
 #include <filesystem>
@@ -135,6 +140,49 @@ TEST(JournalTest, KeepsEachUnrecordedBoardAndDropsOnlyTheOneFinished) {
               entry(kept.identity.c_str(), kept.attempt.id, kept.attempt.message.c_str()).attempt);
   }
   EXPECT_EQ(left, (std::vector<std::string>{"b#1 other database", "a#1 first, kept again"}));
+  fs::remove_all(pattern);
+}
+
+// Two runs on one computer keep their unrecorded boards in one journal at once: each keeping
+// rewrites the whole file, and none may be written over by the other's.
+TEST(JournalTest, TwoProcessesKeepingAtOnceLoseNoBoard) {
+  char pattern[] = "/tmp/tuva-journal-XXXXXX";
+  ASSERT_NE(::mkdtemp(pattern), nullptr);
+  const std::string path = (fs::path(pattern) / "tuva" / "unrecorded.journal").string();
+  constexpr int kProcesses = 3;
+  constexpr int kBoards = 40;
+  std::vector<pid_t> children;
+  for (int p = 0; p < kProcesses; ++p) {
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      int code = 0;
+      try {
+        Journal journal(path);
+        for (int i = 0; i < kBoards; ++i) {
+          Journal::Entry entry{"db", "db.sqlite", {}};
+          entry.attempt.id = p * 1000 + i;
+          journal.Keep(entry);
+        }
+      } catch (const std::exception&) {
+        code = 1;
+      }
+      ::_exit(code);
+    }
+    children.push_back(child);
+  }
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  for (const pid_t child : children) {
+    int status = -1;
+    while (::waitpid(child, &status, WNOHANG) == 0 && std::chrono::steady_clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    if (status == -1) {
+      ::kill(child, SIGKILL);
+      ::waitpid(child, &status, 0);
+    }
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  EXPECT_EQ(Journal(path).Entries().size(), std::size_t{kProcesses * kBoards});
   fs::remove_all(pattern);
 }
 
