@@ -1,7 +1,11 @@
 #include "records/ImageRuns.h"
 
+#include <algorithm>
+#include <array>
 #include <charconv>
 
+#include "image/CapcodeCodec.h"
+#include "image/ConfigImage.h"
 #include "records/Sha256.h"
 
 namespace tuva::records {
@@ -9,8 +13,6 @@ namespace {
 
 // Runs closer than this many equal bytes are written as one.
 constexpr std::size_t kJoinGap = 3;
-
-constexpr std::size_t kTemplateSize = 4100;
 
 int Nibble(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -45,7 +47,57 @@ std::optional<std::vector<std::uint8_t>> BytesOfHex(std::string_view hex) {
   return bytes;
 }
 
+namespace {
+
+// The bytes that follow from the others: the capcode group map with its seven copies (bytes
+// 130..131, 134..135, ... 158..159) and the sum and check bytes.
+bool Derived(std::size_t offset) {
+  if (offset >= kImageDataSize) return true;
+  return offset >= kCapcodeGroupMap && offset < kCapcodeGroupMap + 30 &&
+         (offset - kCapcodeGroupMap) % 4 < 2;
+}
+
+// The image's 4100 bytes with the bytes that follow from the others made again from them: the
+// group map from the capcodes the slots show (as the capcode editors make it) and the sum and
+// check bytes as every transfer to the board makes them.
+std::vector<std::uint8_t> Derive(std::span<const std::uint8_t> bytes) {
+  ConfigImage image;
+  image.Assign(std::span<const std::uint8_t, kImageSize>(bytes.data(), kImageSize));
+  const CapcodeRefill refill = DecodeCapcodes(image);
+  std::array<std::optional<std::uint32_t>, kCapcodeSlots> values;
+  for (std::size_t slot = 0; slot < values.size(); ++slot) {
+    const CapcodeSlotView& view = refill.slots[slot];
+    if (view.refilled && view.textRefilled) values[slot] = view.value;
+  }
+  UpdateCapcodeGroupMap(image, values);
+  image.Seal();
+  return {image.bytes().begin(), image.bytes().end()};
+}
+
+std::string Runs(std::span<const std::uint8_t> from, std::span<const std::uint8_t> to);
+
+}  // namespace
+
 std::string ImageRuns(std::span<const std::uint8_t> from, std::span<const std::uint8_t> to) {
+  // An image whose group map and sum and check bytes are what its other bytes make of them (every
+  // image a series writes) keeps only the others: "=" and the runs without them. Kept so only when
+  // they rebuild it.
+  if (from.size() == kImageSize && to.size() == kImageSize) {
+    std::vector<std::uint8_t> others(to.begin(), to.end());
+    for (std::size_t i = 0; i < others.size(); ++i) {
+      if (Derived(i)) others[i] = from[i];
+    }
+    std::string runs = "=";
+    runs += Runs(from, others);
+    const auto rebuilt = ApplyRuns({from.begin(), from.end()}, runs);
+    if (rebuilt && std::equal(rebuilt->begin(), rebuilt->end(), to.begin())) return runs;
+  }
+  return Runs(from, to);
+}
+
+namespace {
+
+std::string Runs(std::span<const std::uint8_t> from, std::span<const std::uint8_t> to) {
   std::string runs;
   std::size_t at = 0;
   while (at < to.size()) {
@@ -71,8 +123,15 @@ std::string ImageRuns(std::span<const std::uint8_t> from, std::span<const std::u
   return runs;
 }
 
+}  // namespace
+
 std::optional<std::vector<std::uint8_t>> ApplyRuns(std::vector<std::uint8_t> base,
                                                    std::string_view runs) {
+  const bool derive = runs.starts_with('=');
+  if (derive) {
+    if (base.size() != kImageSize) return std::nullopt;
+    runs.remove_prefix(1);
+  }
   while (!runs.empty()) {
     const std::size_t space = runs.find(' ');
     const std::string_view run = runs.substr(0, space);
@@ -88,7 +147,7 @@ std::optional<std::vector<std::uint8_t>> ApplyRuns(std::vector<std::uint8_t> bas
     }
     std::copy(bytes->begin(), bytes->end(), base.begin() + static_cast<std::ptrdiff_t>(offset));
   }
-  return base;
+  return derive ? Derive(base) : base;
 }
 
 void KeepImage(Attempt& attempt, std::span<const std::uint8_t> templateImage,
@@ -103,7 +162,7 @@ std::vector<std::uint8_t> RebuildImage(RecordStore& store, const Attempt& attemp
   if (attempt.result != Result::Programmed) throw RecordsError(name + " was not programmed");
   if (!ImageKept(attempt)) throw RecordsError(name + " was recorded before images were kept");
   const auto templateImage = store.TemplateImage(attempt.templateSha256);
-  if (!templateImage || templateImage->size() != kTemplateSize) {
+  if (!templateImage || templateImage->size() != kImageSize) {
     throw RecordsError(name + ": the records lack its template image " + attempt.templateSha256);
   }
   const auto image = ApplyRuns(*templateImage, attempt.imageRuns);

@@ -1,8 +1,11 @@
 // The image an attempt wrote, kept as what it changed of its template: runs of bytes, each its
-// offset in the 4100 bytes and the bytes written there, as text ("36:0f4240 4094:1a2b000000c3",
-// offsets in decimal, bytes in lower-case hex, runs separated by spaces). A board of a counted
-// series differs from its template in a capcode's few bytes and the sum and check bytes, so an
-// attempt keeps some thirty characters instead of 4100 bytes, and its image is rebuilt exactly.
+// offset in the 4100 bytes and the bytes written there, as text ("=161:801763 2048:41", offsets
+// in decimal, bytes in lower-case hex, runs separated by spaces). A leading "=" says the bytes
+// that follow from the others are not kept but made again from them: the capcode group map (with
+// its seven copies) from the capcodes, as the capcode editors make it, and the sum and check bytes
+// (4094..4099), as every transfer to the board makes them. A board of a counted series differs
+// from its template in a capcode's few bytes, so an attempt keeps a dozen characters instead of
+// 4100 bytes, and its image is rebuilt exactly.
 #pragma once
 
 #include <cstdint>
@@ -16,12 +19,14 @@
 
 namespace tuva::records {
 
-// The runs where `to` differs from `from` (both the same size). Two runs with fewer than three
-// equal bytes between them are written as one: the equal bytes cost less than a new offset.
+// The runs where `to` differs from `from` (both the same size; with the leading "=" and without
+// the bytes that follow from the others when both are images and those bytes rebuild `to`). Two
+// runs with fewer than three equal bytes between them are written as one: the equal bytes cost less
+// than a new offset.
 std::string ImageRuns(std::span<const std::uint8_t> from, std::span<const std::uint8_t> to);
 
-// `base` with the runs written over it; nullopt when the text is not runs or a run reaches past
-// the end.
+// `base` with the runs written over it (and the bytes that follow from the others made again when
+// they begin with "="); nullopt when the text is not runs or a run reaches past the end.
 std::optional<std::vector<std::uint8_t>> ApplyRuns(std::vector<std::uint8_t> base,
                                                    std::string_view runs);
 
