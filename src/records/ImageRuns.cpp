@@ -49,14 +49,6 @@ std::optional<std::vector<std::uint8_t>> BytesOfHex(std::string_view hex) {
 
 namespace {
 
-// The bytes that follow from the others: the capcode group map with its seven copies (bytes
-// 130..131, 134..135, ... 158..159) and the sum and check bytes.
-bool Derived(std::size_t offset) {
-  if (offset >= kImageDataSize) return true;
-  return offset >= kCapcodeGroupMap && offset < kCapcodeGroupMap + 30 &&
-         (offset - kCapcodeGroupMap) % 4 < 2;
-}
-
 // The image's 4100 bytes with the bytes that follow from the others made again from them: the
 // group map from the capcodes the slots show (as the capcode editors make it) and the sum and
 // check bytes as every transfer to the board makes them.
@@ -83,10 +75,14 @@ std::string ImageRuns(std::span<const std::uint8_t> from, std::span<const std::u
   // image a series writes) keeps only the others: "=" and the runs without them. Kept so only when
   // they rebuild it.
   if (from.size() == kImageSize && to.size() == kImageSize) {
+    // The bytes that follow from the others, left as the template has them: the group map with
+    // its seven copies (130..131, 134..135, ... 158..159) and the sum and check bytes.
     std::vector<std::uint8_t> others(to.begin(), to.end());
-    for (std::size_t i = 0; i < others.size(); ++i) {
-      if (Derived(i)) others[i] = from[i];
+    for (std::size_t at = kCapcodeGroupMap; at < kCapcodeGroupMap + 32; at += 4) {
+      others[at] = from[at];
+      others[at + 1] = from[at + 1];
     }
+    std::copy(from.begin() + kImageDataSize, from.end(), others.begin() + kImageDataSize);
     std::string runs = "=";
     runs += Runs(from, others);
     const auto rebuilt = ApplyRuns({from.begin(), from.end()}, runs);
@@ -100,11 +96,11 @@ namespace {
 std::string Runs(std::span<const std::uint8_t> from, std::span<const std::uint8_t> to) {
   std::string runs;
   std::size_t at = 0;
-  while (at < to.size()) {
-    if (from[at] == to[at]) {
-      ++at;
-      continue;
-    }
+  for (;;) {
+    const auto differs = std::mismatch(to.begin() + static_cast<std::ptrdiff_t>(at), to.end(),
+                                       from.begin() + static_cast<std::ptrdiff_t>(at));
+    if (differs.first == to.end()) break;
+    at = static_cast<std::size_t>(differs.first - to.begin());
     // A run ends where kJoinGap equal bytes in a row (or the end) follow it.
     std::size_t end = at + 1;
     std::size_t equal = 0;
