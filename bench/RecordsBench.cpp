@@ -5,11 +5,14 @@
 //                                   through SQL, capcodes 1000000 and up in slot 1
 //   tuva_bench_records time DB K    reserves, marks erased and records K more boards through the
 //                                   store, and prints the mean milliseconds per board
+//   tuva_bench_records size DB N    prints the database's size in bytes divided by N (bytes per
+//                                   board of a database filled with N)
 #include <libpq-fe.h>
 #include <sqlite3.h>
 
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <iostream>
 #include <string>
 
@@ -21,6 +24,32 @@ using tuva::records::OpenMode;
 
 constexpr std::uint32_t kFirst = 1000000;
 
+// What a counted board's image changes of its template, as a series records it: the capcode's
+// bytes (the group map and the sum and check bytes are made again from the others).
+constexpr const char* kRunsPrefix = "'=161:'";
+
+// The database's size in bytes: the SQLite file (its log written back first) or the PostgreSQL
+// database.
+long long Size(const std::string& where) {
+  if (where.rfind("postgres", 0) == 0) {
+    PGconn* connection = PQconnectdb(where.c_str());
+    PGresult* result = PQexec(connection, "VACUUM; SELECT pg_database_size(current_database())");
+    PQclear(result);
+    result = PQexec(connection, "SELECT pg_database_size(current_database())");
+    const long long size =
+        PQresultStatus(result) == PGRES_TUPLES_OK ? std::stoll(PQgetvalue(result, 0, 0)) : -1;
+    PQclear(result);
+    PQfinish(connection);
+    return size;
+  }
+  sqlite3* db = nullptr;
+  if (sqlite3_open(where.c_str(), &db) != SQLITE_OK) return -1;
+  sqlite3_exec(db, "PRAGMA wal_checkpoint(TRUNCATE)", nullptr, nullptr, nullptr);
+  sqlite3_close(db);
+  std::error_code error;
+  return static_cast<long long>(std::filesystem::file_size(where, error));
+}
+
 bool FillSqlite(const std::string& path, long count) {
   sqlite3* db = nullptr;
   if (sqlite3_open(path.c_str(), &db) != SQLITE_OK) return false;
@@ -29,10 +58,14 @@ bool FillSqlite(const std::string& path, long count) {
       "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < " +
       std::to_string(count) +
       ") INSERT INTO attempts (time, station, port, firmware, capcodes, frequency, sha256, result,"
-      " erased, message, seconds) SELECT strftime('%Y-%m-%dT%H:%M:%SZ', 1764000000 + i * 30,"
-      " 'unixepoch'), 'bench', '/dev/ttyUSB0', 'Model : FLEX    Version = 2.41',"
-      " (999999 + i) || ',,,,,,,,,,,,,,,', '462.0125', lower(hex(randomblob(32))), 'programmed',"
-      " 1, '', 11.25 FROM n;"
+      " erased, message, seconds, template_id, image_runs) SELECT strftime('%Y-%m-%dT%H:%M:%SZ',"
+      " 1764000000 + i * 30, 'unixepoch'), 'bench', '/dev/ttyUSB0',"
+      " 'Model : FLEX    Version = 2.41', (999999 + i) || ',,,,,,,,,,,,,,,', '462.0125',"
+      " lower(hex(randomblob(32))), 'programmed', 1, '', 11.25, 1, " +
+      std::string(kRunsPrefix) +
+      " || printf('%06x', 1000000 + i) FROM n;"
+      "INSERT INTO template_image (id, sha256, image) VALUES (1, lower(hex(randomblob(32))),"
+      " hex(zeroblob(4100)));"
       "INSERT INTO taken SELECT id, 1, 999999 + id, 1 FROM attempts;"
       "INSERT INTO board_capcode SELECT 999999 + id, id FROM attempts;"
       "INSERT OR REPLACE INTO pool_hint VALUES (1000000, 1, 1000000 + (SELECT max(id) FROM "
@@ -50,11 +83,15 @@ bool FillPostgres(const std::string& url, long count) {
   PGconn* connection = PQconnectdb(url.c_str());
   const std::string sql =
       "BEGIN;"
+      "INSERT INTO template_image (id, sha256, image) VALUES (1, md5('a') || md5('b'),"
+      " repeat('00', 4100));"
       "INSERT INTO attempts (time, station, port, firmware, capcodes, frequency, sha256, result,"
-      " erased, message, seconds) SELECT to_char(to_timestamp(1764000000 + i * 30) AT TIME ZONE"
-      " 'UTC', 'YYYY-MM-DD\"T\"HH24:MI:SS\"Z\"'), 'bench', '/dev/ttyUSB0',"
+      " erased, message, seconds, template_id, image_runs) SELECT to_char(to_timestamp(1764000000"
+      " + i * 30) AT TIME ZONE 'UTC', 'YYYY-MM-DD\"T\"HH24:MI:SS\"Z\"'), 'bench', '/dev/ttyUSB0',"
       " 'Model : FLEX    Version = 2.41', (999999 + i) || ',,,,,,,,,,,,,,,', '462.0125',"
-      " md5(i::text) || md5((i + 1)::text), 'programmed', TRUE, '', 11.25"
+      " md5(i::text) || md5((i + 1)::text), 'programmed', TRUE, '', 11.25, 1, " +
+      std::string(kRunsPrefix) +
+      " || lpad(to_hex(1000000 + i), 6, '0')"
       " FROM generate_series(1, " +
       std::to_string(count) +
       ") i;"
@@ -94,7 +131,7 @@ int Time(const std::string& where, long count) {
 
 int main(int argc, char** argv) {
   if (argc != 4) {
-    std::cerr << "usage: tuva_bench_records fill|time DB N\n";
+    std::cerr << "usage: tuva_bench_records fill|time|size DB N\n";
     return 2;
   }
   const std::string command = argv[1];
@@ -102,6 +139,10 @@ int main(int argc, char** argv) {
   const long count = std::stol(argv[3]);
   try {
     if (command == "time") return Time(where, count);
+    if (command == "size") {
+      std::printf("%.1f\n", static_cast<double>(Size(where)) / static_cast<double>(count));
+      return 0;
+    }
     tuva::records::OpenRecordStore(where, OpenMode::Create);
     const bool postgres = where.rfind("postgres", 0) == 0;
     return (postgres ? FillPostgres(where, count) : FillSqlite(where, count)) ? 0 : 1;

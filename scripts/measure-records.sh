@@ -5,7 +5,8 @@
 #   - tuvactl records --capcode N: wall time and peak memory (maximum resident set);
 #   - tuvactl records --csv into a file (its lines are counted): rows per second and peak memory;
 #   - tuvactl records --summary (and --json): wall time and peak memory;
-#   - a board's reservation, erase mark and result through the store: milliseconds per board.
+#   - a board's reservation, erase mark and result through the store: milliseconds per board;
+#   - the database's size per board, each board's image kept.
 #
 #   scripts/measure-records.sh [BUILD_DIR] [SIZES...]    (defaults: build/release, 1000 1000000)
 #   TUVA_MEASURE_STORES="postgresql" (or "sqlite") measures only that store (default: both).
@@ -46,9 +47,12 @@ timed() {
 measure() {
   local label=$1 where=$2 size=$3
   "$bench" fill "$where" "$size"
+  local bytes
+  bytes=$("$bench" size "$where" "$size")
   local capcode=$((1000000 + size / 2))
   # The machine's load (1, 5 and 15 minutes) as the measures of this size start.
   printf '%-10s %9d boards (load %s):\n' "$label" "$size" "$(cut -d' ' -f1-3 /proc/loadavg)"
+  printf '  database: %s bytes per board (images kept)\n' "$bytes"
   timed "$tuvactl" records --records "$where" --capcode "$capcode"
   grep -q "1=$capcode" "$work/out" || { echo "records --capcode $capcode found nothing" >&2; exit 1; }
   printf '  records --capcode: %.3f s wall, %.3f s cpu, %s MB\n' "$wall" "$cpu" "$rss"

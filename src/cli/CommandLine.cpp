@@ -121,6 +121,13 @@ void AddRecordsOptions(CLI::App& command, Options& options) {
       .add_option("--list", options.listFile, "How many rows of this list are used, free, failed")
       ->type_name("FILE.csv");
   command
+      .add_option("--image", options.image,
+                  "Attempt N's image as the board was programmed, rebuilt from the records "
+                  "(to -o FILE.tbl)")
+      ->type_name("N");
+  command.add_option("-o,--output", options.output, "--image: the configuration file to write")
+      ->type_name("FILE.tbl");
+  command
       .add_option("--discard-journal", options.discardJournal,
                   "Drop from the journal the result of attempt ID (or all) of another database")
       ->type_name("ID|all");

@@ -36,7 +36,7 @@ struct Options {
   std::string file;                         // the command's file argument
   std::string secondFile;                   // diff's second file, apply's changes
   std::vector<std::string> fieldArguments;  // get's NAME..., set's NAME=VALUE...
-  std::string output;                       // export -o: the file instead of stdout
+  std::string output;  // export -o: the file instead of stdout; records -o: --image's file
   bool force = false;  // new: replace an existing file; records --release: also an erased attempt
 
   // The records of programmed boards.
@@ -50,6 +50,7 @@ struct Options {
   bool newRecords = false;   // series --new-records: create the database named by --records
   bool summary = false;      // records --summary: each station's boards per hour or day
   std::string by;            // records --by hour|day: the summary's period; "" is hour
+  std::string image;         // records --image N: attempt N's image, written to -o
 
   // The journal's results of another records database (a lost one): series --adopt-journal
   // records them in this one; records --discard-journal ID|all drops them.

@@ -1,6 +1,6 @@
 // tuvactl records: the list of programmed boards (text, JSON or CSV), each station's boards per
-// hour or day, the board that holds a capcode, and the return of a failed board's capcode to the
-// pool.
+// hour or day, the board that holds a capcode, a programmed board's image as a configuration file,
+// and the return of a failed board's capcode to the pool.
 #include <algorithm>
 #include <cstdint>
 #include <iomanip>
@@ -9,7 +9,10 @@
 #include <sstream>
 
 #include "cli/Commands.h"
+#include "files/ConfigFile.h"
+#include "image/ConfigImage.h"
 #include "image/Utf8.h"
+#include "records/ImageRuns.h"
 #include "records/RecordStore.h"
 #include "records/RecordText.h"
 #include "records/Summary.h"
@@ -250,6 +253,56 @@ int DiscardJournal(const Options& options) {
   }
 }
 
+// records --image N -o FILE.tbl: the 4100 bytes attempt N wrote, rebuilt from its template and
+// the bytes it changed, checked against the attempt's SHA-256 before the file is written.
+int ImageCommand(const Options& options) {
+  const std::pair<bool, const char*> alone[] = {{options.csv, "--csv"},
+                                                {options.json, "--json"},
+                                                {!options.capcodeQuery.empty(), "--capcode"},
+                                                {options.failedOnly, "--failed"},
+                                                {!options.since.empty(), "--since"},
+                                                {!options.station.empty(), "--station"},
+                                                {options.limit != 0, "--limit"},
+                                                {options.summary, "--summary"},
+                                                {!options.release.empty(), "--release"},
+                                                {options.force, "--force"}};
+  for (const auto& [given, name] : alone) {
+    if (given) throw UsageError(std::string("--image does not go with ") + name);
+  }
+  const std::string& text = options.image;
+  const std::size_t digits = text.rfind('#', 0) == 0 ? 1 : 0;
+  if (text.size() == digits || text.size() > digits + 18 ||
+      text.find_first_not_of("0123456789", digits) != std::string::npos) {
+    throw UsageError("--image wants an attempt's number, not \"" + text + "\"");
+  }
+  if (options.output.empty()) throw UsageError("--image wants -o FILE.tbl");
+  RequireWritableFile(options.output);
+  const std::int64_t id = std::stoll(text.substr(digits));
+  const auto store = OpenStore(options, records::OpenMode::ReadOnly);
+  ConfigImage image;
+  try {
+    records::ListFilter one;
+    one.id = id;
+    const std::vector<Attempt> found = store->List(one);
+    if (found.empty()) {
+      std::cerr << "tuvactl: " << store->Name() << " holds no attempt #" << id << std::endl;
+      return kExitFailed;
+    }
+    const std::vector<std::uint8_t> bytes = records::RebuildImage(*store, found.front());
+    image.Assign(std::span<const std::uint8_t, kImageSize>(bytes.data(), kImageSize));
+  } catch (const records::RecordsError& error) {
+    std::cerr << "tuvactl: " << error.what() << std::endl;
+    return kExitFailed;
+  }
+  const FileResult saved = SaveConfigFile(options.output, image);
+  if (!saved.ok()) {
+    std::cerr << "tuvactl: " << options.output << ": "
+              << (saved.caption.empty() ? "" : saved.caption + ": ") << saved.message << std::endl;
+    return kExitFailed;
+  }
+  return kExitSuccess;
+}
+
 // "Transmit Error! (2); The target board is not found ! (1)": the most frequent first.
 std::string CausesText(const records::SummaryRow& row) {
   std::vector<std::pair<std::string, std::size_t>> causes(row.causes.begin(), row.causes.end());
@@ -347,6 +400,8 @@ int SummaryCommand(const Options& options, const records::ListFilter& filter) {
 int RecordsCommand(const Options& options) {
   if (!options.listFile.empty()) return ListState(options);
   if (!options.discardJournal.empty()) return DiscardJournal(options);
+  if (!options.image.empty()) return ImageCommand(options);
+  if (!options.output.empty()) throw UsageError("-o goes with --image");
   if (options.json && options.csv) throw UsageError("records prints --json or --csv, not both");
   if (!options.by.empty() && !options.summary) throw UsageError("--by goes with --summary");
   const records::ListFilter filter = FilterOf(options);

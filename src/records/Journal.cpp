@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <iterator>
 
+#include "records/ImageRuns.h"
 #include "records/StoreCommon.h"
 
 namespace tuva::records {
@@ -76,7 +77,10 @@ std::string Line(const Journal::Entry& entry) {
                                 a.kept,
                                 a.firmwareFile,
                                 a.firmwareProgrammed ? "1" : "0",
-                                a.verification};
+                                a.verification,
+                                a.templateSha256,
+                                a.imageRuns,
+                                HexBytes(a.templateImage)};
   // Every field after the first follows a tab, the first too when it is empty.
   std::string line;
   for (std::size_t i = 0; i < std::size(fields); ++i) {
@@ -86,9 +90,10 @@ std::string Line(const Journal::Entry& entry) {
   return line + "\n";
 }
 
-// A line has 19 fields; one written before the kept fields, the firmware step and the check were
-// recorded has the first 15.
-constexpr std::size_t kFields = 19;
+// A line has 22 fields; one written before the image was kept has the first 19, and one written
+// before the kept fields, the firmware step and the check were recorded the first 15.
+constexpr std::size_t kFields = 22;
+constexpr std::size_t kVersion3Fields = 19;
 constexpr std::size_t kEarlierFields = 15;
 
 Journal::Entry EntryOf(const std::vector<std::string>& f) {
@@ -107,11 +112,16 @@ Journal::Entry EntryOf(const std::vector<std::string>& f) {
   a.message = f[12];
   a.seconds = std::stod(f[13]);
   a.taken = ParseTaken(f[14]);
-  if (f.size() >= kFields) {
+  if (f.size() >= kVersion3Fields) {
     a.kept = f[15];
     a.firmwareFile = f[16];
     a.firmwareProgrammed = f[17] == "1";
     a.verification = f[18];
+  }
+  if (f.size() >= kFields) {
+    a.templateSha256 = f[19];
+    a.imageRuns = f[20];
+    a.templateImage = BytesOfHex(f[21]).value_or(std::vector<std::uint8_t>{});
   }
   return entry;
 }
@@ -264,7 +274,10 @@ std::vector<Journal::Entry> Journal::Read() {
     const std::vector<std::string> fields = Fields(text.substr(start, end - start));
     start = end + 1;
     // A line cut short by a crash while it was written is skipped.
-    if (fields.size() != kFields && fields.size() != kEarlierFields) continue;
+    if (fields.size() != kFields && fields.size() != kVersion3Fields &&
+        fields.size() != kEarlierFields) {
+      continue;
+    }
     try {
       entries.push_back(EntryOf(fields));
     } catch (const std::exception&) {

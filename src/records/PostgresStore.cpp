@@ -203,6 +203,13 @@ class PostgresStore : public SessionStore {
     });
   }
 
+  std::optional<std::vector<std::uint8_t>> TemplateImage(const std::string& sha256) override {
+    std::lock_guard lock(mutex_);
+    std::optional<std::vector<std::uint8_t>> image;
+    Call("cannot read the records", [&] { image = steps::TemplateImage(pg_, sha256); });
+    return image;
+  }
+
   bool HasHandedOut(std::uint32_t first, std::uint32_t step) override {
     std::lock_guard lock(mutex_);
     bool found = false;
@@ -368,6 +375,7 @@ class PostgresStore : public SessionStore {
       for (const char* sql : kCreateTables) pg_.Run(sql, {});
       for (const char* sql : kVersion2) pg_.Run(sql, {});
       AddVersion3();
+      AddVersion4();
       FinishSchema();
       return;
     }
@@ -386,7 +394,8 @@ class PostgresStore : public SessionStore {
     if (found < 2) {
       for (const char* sql : kVersion2) pg_.Run(sql, {});
     }
-    AddVersion3();
+    if (found < 3) AddVersion3();
+    AddVersion4();
     pg_.Run("DELETE FROM schema_version", {});
     FinishSchema();
   }
@@ -396,6 +405,16 @@ class PostgresStore : public SessionStore {
       pg_.Run(("ALTER TABLE attempts ADD COLUMN " + std::string(column)).c_str(), {});
     }
     for (const char* sql : kVersion3Tables) pg_.Run(sql, {});
+  }
+
+  void AddVersion4() {
+    for (const char* column : kVersion4Columns) {
+      pg_.Run(("ALTER TABLE attempts ADD COLUMN " + std::string(column)).c_str(), {});
+    }
+    pg_.Run(
+        "CREATE TABLE template_image (id BIGSERIAL PRIMARY KEY, sha256 TEXT NOT NULL UNIQUE,"
+        " image TEXT NOT NULL)",
+        {});
   }
 
   void FinishSchema() {

@@ -90,6 +90,16 @@ struct Attempt {
   // How the configuration written was checked: "read-back" (the Write's own comparison of both
   // copies) or "verify" (a separate Verify pass after it); empty when nothing was written.
   std::string verification;
+  // The image written, as the records keep it: the SHA-256 of the template it was made from
+  // (lower-case hex; the template's 4100 bytes are kept once per SHA-256) and the runs of bytes
+  // where the sealed image written differs from the template (see ImageRuns.h: the counted
+  // capcodes, the list row's values, the fields kept from the board, the sum and check bytes).
+  // Both empty for an attempt recorded before images were kept.
+  std::string templateSha256;
+  std::string imageRuns;
+  // The template's 4100 bytes, given to Finish so that the store can keep them the first time it
+  // meets their SHA-256; a listing leaves it empty (RecordStore::TemplateImage reads them).
+  std::vector<std::uint8_t> templateImage;
 
   bool operator==(const Attempt&) const = default;
 };
@@ -240,6 +250,12 @@ class RecordStore {
   // Calls `row` with each attempt that passes `filter`, oldest first, one at a time as they are
   // read (memory does not grow with the number of attempts). Exceptions of `row` pass through.
   virtual void Each(const ListFilter& filter, const std::function<void(const Attempt&)>& row) = 0;
+
+  // The 4100 bytes of the template image with this SHA-256, when an attempt kept it.
+  virtual std::optional<std::vector<std::uint8_t>> TemplateImage(const std::string& sha256) {
+    static_cast<void>(sha256);
+    return std::nullopt;
+  }
 
   // Attempts, oldest first: Each collected.
   std::vector<Attempt> List(const ListFilter& filter);

@@ -321,7 +321,9 @@ ListQuery BuildListQuery(const ListFilter& filter, const std::string& takenColum
       " a.sha256 AS sha256, a.result AS result, a.erased AS erased, a.message AS message,"
       " a.seconds AS seconds, a.process AS process, a.heartbeat AS heartbeat, a.kept AS kept,"
       " a.firmware_file AS firmware_file, a.firmware_programmed AS firmware_programmed,"
-      " a.verification AS verification, " +
+      " a.verification AS verification, a.image_runs AS image_runs,"
+      " (SELECT ti.sha256 FROM template_image ti WHERE ti.id = a.template_id) AS "
+      "template_sha256, " +
       takenColumn + " FROM attempts a" + (join.empty() ? "" : " " + join) + where;
   if (filter.limit == 0) {
     query.sql = select + " ORDER BY a.id";

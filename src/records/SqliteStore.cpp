@@ -176,6 +176,10 @@ class SqliteStore : public SessionStore {
     session_.Run("COMMIT", what);
   }
 
+  std::optional<std::vector<std::uint8_t>> TemplateImage(const std::string& sha256) override {
+    return Call("cannot read the records", [&] { return steps::TemplateImage(session_, sha256); });
+  }
+
   bool HasHandedOut(std::uint32_t first, std::uint32_t step) override {
     return Call("cannot read the pool",
                 [&] { return steps::HasHandedOut(session_, kSqliteDialect, first, step); });
@@ -352,7 +356,18 @@ class SqliteStore : public SessionStore {
     for (const char* sql : kCreateTables) session_.Run(sql, what);
     for (const char* sql : kVersion2) session_.Run(sql, what);
     AddVersion3(what);
+    AddVersion4(what);
     FinishSchema(what);
+  }
+
+  void AddVersion4(const char* what) {
+    for (const char* column : kVersion4Columns) {
+      session_.Run(("ALTER TABLE attempts ADD COLUMN " + std::string(column)).c_str(), what);
+    }
+    session_.Run(
+        "CREATE TABLE template_image (id INTEGER PRIMARY KEY, sha256 TEXT NOT NULL UNIQUE,"
+        " image TEXT NOT NULL)",
+        what);
   }
 
   void AddVersion3(const char* what) {
@@ -364,7 +379,7 @@ class SqliteStore : public SessionStore {
 
   // An earlier version brought up to this one: from version 1 the attempts are rebuilt with the
   // lease columns, and the indexes and the capcodes of the programmed boards are added; from
-  // version 2 the columns of version 3 are added.
+  // version 2 the columns of version 3 are added; from version 3 the images' table and columns.
   void Upgrade() {
     const char* what = "cannot bring its tables up to date";
     // The attempts are rebuilt under the taken capcodes that refer to them: the references are
@@ -395,7 +410,8 @@ class SqliteStore : public SessionStore {
       return;
     }
     if (version < 2) RebuildVersion1(what);
-    AddVersion3(what);
+    if (version < 3) AddVersion3(what);
+    AddVersion4(what);
     session_.Run("DELETE FROM schema_version", what);
     FinishSchema(what);
   }

@@ -18,7 +18,9 @@ namespace tuva::records {
 // Version 2 added the lease of an open attempt (process, heartbeat), the reservation token, the
 // index of a programmed board's capcodes, the pool's next-free hints and the database identity.
 // Version 3 added what an attempt kept of the board, its firmware step and how it was checked.
-inline constexpr int kSchemaVersion = 3;
+// Version 4 added the images: each template once (by its SHA-256) and, per attempt, the template
+// it was made from and the runs of bytes its image changed of it.
+inline constexpr int kSchemaVersion = 4;
 
 inline constexpr const char* kCreateVersion =
     "CREATE TABLE IF NOT EXISTS schema_version (version INTEGER NOT NULL)";
@@ -106,6 +108,16 @@ inline constexpr const char* kVersion3Tables[] = {
     " PRIMARY KEY (list_id, line, slot),"
     " FOREIGN KEY (list_id, line) REFERENCES list_row (list_id, line))",
 };
+
+// The columns version 4 added to the attempts: the template (its row in template_image; 0 for
+// none) and the runs of bytes the image written changed of it (ImageRuns). An attempt before
+// them reads 0 and "" and costs no space.
+inline constexpr const char* kVersion4Columns[] = {
+    "template_id BIGINT NOT NULL DEFAULT 0",
+    "image_runs TEXT NOT NULL DEFAULT ''",
+};
+inline constexpr const char* kTemplateId = "SELECT id FROM template_image WHERE sha256 = $1";
+inline constexpr const char* kTemplateBytes = "SELECT image FROM template_image WHERE sha256 = $1";
 
 inline constexpr const char* kFindList = "SELECT id, name FROM capcode_list WHERE sha256 = $1";
 inline constexpr const char* kNextListId = "SELECT coalesce(max(id), 0) + 1 FROM capcode_list";

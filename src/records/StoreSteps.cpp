@@ -3,8 +3,14 @@
 
 #include <algorithm>
 
+#include "records/ImageRuns.h"
+#include "records/Sha256.h"
+
 namespace tuva::records {
 namespace {
+
+// The size of a board's image, as a kept template must be.
+constexpr std::size_t kImageBytes = 4100;
 
 std::string Question(int) {
   return "?";
@@ -49,7 +55,8 @@ const Dialect kSqliteDialect = {
     "SELECT erased, result FROM attempts WHERE id = ?",
     "UPDATE attempts SET firmware = ?, capcodes = ?, frequency = ?, sha256 = ?, result = ?,"
     " erased = ?, message = ?, seconds = ?, kept = ?, firmware_file = ?, firmware_programmed = ?,"
-    " verification = ? WHERE id = ?",
+    " verification = ?, template_id = ?, image_runs = ? WHERE id = ?",
+    "INSERT OR IGNORE INTO template_image (sha256, image) VALUES (?, ?)",
     "INSERT OR IGNORE INTO board_capcode (capcode, attempt_id) VALUES (?, ?)",
     "UPDATE taken SET held = 0 WHERE attempt_id = ?1 AND held = 1 AND (?2 = 0 OR slot = ?2)"
     " RETURNING capcode",
@@ -82,7 +89,9 @@ const Dialect kPostgresDialect = {
     "SELECT erased, result FROM attempts WHERE id = $1 FOR UPDATE",
     "UPDATE attempts SET firmware = $1, capcodes = $2, frequency = $3, sha256 = $4, result = $5,"
     " erased = $6, message = $7, seconds = $8, kept = $9, firmware_file = $10,"
-    " firmware_programmed = $11, verification = $12 WHERE id = $13",
+    " firmware_programmed = $11, verification = $12, template_id = $13, image_runs = $14"
+    " WHERE id = $15",
+    "INSERT INTO template_image (sha256, image) VALUES ($1, $2) ON CONFLICT DO NOTHING",
     "INSERT INTO board_capcode (capcode, attempt_id) VALUES ($1, $2) ON CONFLICT DO NOTHING",
     "UPDATE taken SET held = FALSE WHERE attempt_id = $1 AND held AND ($2 = 0 OR slot = $2)"
     " RETURNING capcode",
@@ -257,7 +266,41 @@ bool GrowEarlier(SqlSession& session, const ListImport& list, ListState& state) 
   return true;
 }
 
+// The row of the attempt's template image, kept the first time its SHA-256 is met (the bytes go
+// to the database only then); 0 when the attempt keeps no image.
+std::int64_t KeepTemplate(SqlSession& session, const Dialect& dialect, const Attempt& attempt) {
+  if (attempt.templateSha256.empty()) return 0;
+  std::int64_t id = 0;
+  const auto find = [&] {
+    session.Execute(kTemplateId, {attempt.templateSha256},
+                    [&](const SqlRow& row) { id = row.Integer("id"); });
+  };
+  find();
+  if (id != 0) return id;
+  const auto& bytes = attempt.templateImage;
+  if (bytes.size() != kImageBytes ||
+      Sha256Hex(bytes.data(), bytes.size()) != attempt.templateSha256) {
+    session.Rollback();
+    throw RecordsError("attempt #" + std::to_string(attempt.id) +
+                       " names a template image it does not carry (SHA-256 " +
+                       attempt.templateSha256 + ")");
+  }
+  session.Execute(dialect.keepTemplate, {attempt.templateSha256, HexBytes(bytes)});
+  find();
+  return id;
+}
+
 }  // namespace
+
+std::optional<std::vector<std::uint8_t>> TemplateImage(SqlSession& session,
+                                                       const std::string& sha256) {
+  session.BeginRead();
+  std::optional<std::vector<std::uint8_t>> image;
+  session.Execute(kTemplateBytes, {sha256},
+                  [&](const SqlRow& row) { image = BytesOfHex(row.Text(row.Column("image"))); });
+  session.Commit();
+  return image;
+}
 
 Attempt Reserve(SqlSession& session, const Dialect& dialect, Attempt opened,
                 const std::vector<CountingSlot>& slots, const std::string& token, std::int64_t list,
@@ -328,11 +371,13 @@ bool Finish(SqlSession& session, const Dialect& dialect, const Attempt& attempt)
     session.Rollback();
     throw RecordsError(NotOpen(attempt.id));
   }
-  session.Execute(dialect.finishAttempt,
-                  {attempt.firmware, JoinCapcodes(attempt.capcodes), attempt.frequency,
-                   attempt.sha256, ResultName(attempt.result), std::int64_t{erased},
-                   attempt.message, attempt.seconds, attempt.kept, attempt.firmwareFile,
-                   std::int64_t{attempt.firmwareProgrammed}, attempt.verification, attempt.id});
+  const std::int64_t templateId = KeepTemplate(session, dialect, attempt);
+  session.Execute(
+      dialect.finishAttempt,
+      {attempt.firmware, JoinCapcodes(attempt.capcodes), attempt.frequency, attempt.sha256,
+       ResultName(attempt.result), std::int64_t{erased}, attempt.message, attempt.seconds,
+       attempt.kept, attempt.firmwareFile, std::int64_t{attempt.firmwareProgrammed},
+       attempt.verification, templateId, attempt.imageRuns, attempt.id});
   if (attempt.result == Result::Programmed) IndexBoard(session, dialect, attempt);
   if (attempt.result == Result::Failed && !erased) ReturnToPool(session, dialect, attempt.id, 0);
   session.Commit();
@@ -460,7 +505,9 @@ void AttemptRows::Add(const SqlRow& row) {
                        row.Column("kept"),
                        row.Column("firmware_file"),
                        row.Column("firmware_programmed"),
-                       row.Column("verification")};
+                       row.Column("verification"),
+                       row.Column("image_runs"),
+                       row.Column("template_sha256")};
     if (joined_) {
       columns_->slot = row.Column("slot");
       columns_->capcode = row.Column("capcode");
@@ -493,6 +540,8 @@ void AttemptRows::Add(const SqlRow& row) {
     a.firmwareFile = row.Text(c.firmwareFile);
     a.firmwareProgrammed = row.Bool(c.firmwareProgrammed);
     a.verification = row.Text(c.verification);
+    a.imageRuns = row.Text(c.imageRuns);
+    a.templateSha256 = row.Text(c.templateSha256);
     if (!joined_) a.taken = ParseTaken(row.Text(c.taken));
   }
   if (joined_ && !row.Null(c.slot)) {

@@ -46,9 +46,12 @@ struct Dialect {
   const char* freeListRow;
   // Attempt $1 ("erased", "result"), locked for the finishing.
   const char* openAttempt;
-  // Attempt $13 finished: $1 firmware, $2 capcodes, $3 frequency, $4 sha256, $5 result, $6 erased,
-  // $7 message, $8 seconds, $9 kept, $10 firmware file, $11 firmware programmed, $12 verification.
+  // Attempt $15 finished: $1 firmware, $2 capcodes, $3 frequency, $4 sha256, $5 result, $6 erased,
+  // $7 message, $8 seconds, $9 kept, $10 firmware file, $11 firmware programmed, $12 verification,
+  // $13 template id, $14 image runs.
   const char* finishAttempt;
+  // Template image $2 (hex) kept under SHA-256 $1, unless a row has that SHA-256 already.
+  const char* keepTemplate;
   // Capcode $1 of the programmed board of attempt $2, once.
   const char* indexBoard;
   // The held capcodes of attempt $1 (of slot $2, or all when $2 is 0) returned: answers each
@@ -104,6 +107,10 @@ bool HasHandedOut(SqlSession& session, const Dialect& dialect, std::uint32_t fir
 // for a result other than programmed, failed or skipped.
 bool Finish(SqlSession& session, const Dialect& dialect, const Attempt& attempt);
 
+// The 4100 bytes of the template kept under `sha256`, when there is one.
+std::optional<std::vector<std::uint8_t>> TemplateImage(SqlSession& session,
+                                                       const std::string& sha256);
+
 // The capcodes of a programmed board, for the lookup of the board that holds one.
 void IndexBoard(SqlSession& session, const Dialect& dialect, const Attempt& board);
 
@@ -138,7 +145,8 @@ class AttemptRows {
  private:
   struct Columns {
     int id, time, station, port, firmware, capcodes, frequency, sha256, result, erased, message,
-        seconds, process, heartbeat, kept, firmwareFile, firmwareProgrammed, verification;
+        seconds, process, heartbeat, kept, firmwareFile, firmwareProgrammed, verification,
+        imageRuns, templateSha256;
     int taken = -1, slot = -1, capcode = -1, held = -1;
   };
   void Emit();

@@ -12,6 +12,7 @@
 #include "image/CapcodeCodec.h"
 #include "image/Utf8.h"
 #include "link/NetworkPort.h"
+#include "records/ImageRuns.h"
 #include "records/RecordText.h"
 #include "records/Sha256.h"
 #include "series/SeriesImage.h"
@@ -518,6 +519,8 @@ bool SeriesRun::PrepareImage(BoardJob& job) {
   ConfigImage sealed = job.image;
   sealed.Seal();
   job.attempt.sha256 = records::Sha256Hex(sealed.bytes().data(), kImageSize);
+  // The records keep the template once and what this board's image changed of it.
+  records::KeepImage(job.attempt, plan_.templateImage.bytes(), sealed.bytes());
   job.attempt.verification = plan_.verify ? "verify" : "read-back";
   job.written = IdentityOf(sealed);
   return true;

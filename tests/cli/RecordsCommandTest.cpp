@@ -276,6 +276,7 @@ TEST_F(RecordsCommandTest, ListingNeverChangesAFile) {
 
 TEST_F(RecordsCommandTest, BadInput) {
   FillRecords();
+  const std::string tbl = (dir_ / "board.tbl").string();
   const std::vector<std::vector<std::string>> bad = {
       {"records", "--records", dir_.string()},
       {"records", "--records", db_, "--release", "17=1500000"},
@@ -288,6 +289,10 @@ TEST_F(RecordsCommandTest, BadInput) {
       {"records", "--records", db_, "--summary", "--since", "yesterday"},
       {"records", "--records", db_, "--summary", "--failed"},
       {"records", "--records", db_, "--by", "day"},
+      {"records", "--records", db_, "--image", "1"},
+      {"records", "--records", db_, "--image", "one", "-o", tbl},
+      {"records", "--records", db_, "--image", "1", "-o", tbl, "--csv"},
+      {"records", "--records", db_, "-o", tbl},
   };
   for (const auto& words : bad) {
     const ProgramRun run = Tuvactl(words);
@@ -295,6 +300,20 @@ TEST_F(RecordsCommandTest, BadInput) {
     EXPECT_EQ(run.err.rfind("tuvactl: ", 0), 0u) << run.err;
   }
   EXPECT_NE(Tuvactl(bad[0]).err.find("records database " + dir_.string()), std::string::npos);
+
+  // An attempt whose image the records cannot give back is refused with the reason (exit 1) and
+  // no file is written. Attempt 1 was programmed without an image, as before images were kept.
+  const std::pair<const char*, std::string> refused[] = {
+      {"1", "attempt #1 was recorded before images were kept"},
+      {"#2", "attempt #2 was not programmed"},
+      {"9", db_ + " holds no attempt #9"},
+  };
+  for (const auto& [id, reason] : refused) {
+    const ProgramRun run = Tuvactl({"records", "--records", db_, "--image", id, "-o", tbl});
+    EXPECT_EQ(run.status, 1) << id;
+    EXPECT_EQ(run.err, "tuvactl: " + reason + "\n");
+    EXPECT_FALSE(fs::exists(tbl));
+  }
 }
 
 }  // namespace

@@ -124,6 +124,9 @@ TEST(JournalTest, KeepsEachUnrecordedBoardAndDropsOnlyTheOneFinished) {
     kept.attempt.result = records::Result::Programmed;
     kept.attempt.message = message;
     kept.attempt.capcodes = {"1500000", "", "group\tone"};
+    kept.attempt.templateSha256 = std::string(64, 'e');
+    kept.attempt.imageRuns = "36:0f4240 4094:1a2b";
+    kept.attempt.templateImage = {0x00, 0x7F, 0xFF};
     return kept;
   };
   journal.Keep(entry("a", 1, "first"));
@@ -140,6 +143,18 @@ TEST(JournalTest, KeepsEachUnrecordedBoardAndDropsOnlyTheOneFinished) {
               entry(kept.identity.c_str(), kept.attempt.id, kept.attempt.message.c_str()).attempt);
   }
   EXPECT_EQ(left, (std::vector<std::string>{"b#1 other database", "a#1 first, kept again"}));
+
+  // A line written before images were kept (19 fields) still reads, without an image.
+  {
+    std::ofstream earlier(journal.Path(), std::ios::app);
+    earlier << "c\tc.sqlite\t7\t\t\t\t\t1500007\t\t\tprogrammed\t1\t\t1.5\t1:1500007:1"
+               "\t\t\t0\tverify\n";
+  }
+  const std::vector<Journal::Entry> entries = journal.Entries();
+  ASSERT_EQ(entries.size(), 3u);
+  EXPECT_EQ(entries[2].attempt.id, 7);
+  EXPECT_EQ(entries[2].attempt.verification, "verify");
+  EXPECT_TRUE(entries[2].attempt.templateSha256.empty());
   fs::remove_all(pattern);
 }
 

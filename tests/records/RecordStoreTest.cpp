@@ -11,7 +11,11 @@
 #include <thread>
 #include <tuple>
 
+#include "image/CapcodeCodec.h"
+#include "image/ConfigImage.h"
+#include "records/ImageRuns.h"
 #include "records/RecordStore.h"
+#include "records/Sha256.h"
 #include "support/PostgresServer.h"
 
 namespace tuva::testing {
@@ -319,12 +323,12 @@ TYPED_TEST(RecordStoreTest, RefusesSlotsItCannotServe) {
 
 TYPED_TEST(RecordStoreTest, RefusesANewerSchema) {
   this->Open();
-  ASSERT_TRUE(this->backend_.Sql("UPDATE schema_version SET version = 4"));
+  ASSERT_TRUE(this->backend_.Sql("UPDATE schema_version SET version = 5"));
   try {
     this->Open();
     ADD_FAILURE() << "a newer schema opened";
   } catch (const RecordsError& error) {
-    EXPECT_NE(std::string(error.what()).find("has schema version 4; this tuva knows version 3"),
+    EXPECT_NE(std::string(error.what()).find("has schema version 5; this tuva knows version 4"),
               std::string::npos)
         << error.what();
   }
@@ -343,30 +347,138 @@ TYPED_TEST(RecordStoreTest, ThePoolStepsOverCapcodesAProgrammedBoardKeeps) {
   EXPECT_EQ(this->Take(*store, {kSlot1}), std::vector<std::uint32_t>{1500002});
 }
 
-// A database of the previous version keeps its attempts and its identity (the journal of results
-// not yet recorded is keyed by it) and takes the new columns.
-TYPED_TEST(RecordStoreTest, AVersion2DatabaseIsBroughtUpToDate) {
-  std::string identity;
-  std::int64_t id = 0;
-  {
-    auto store = this->Open();
-    identity = store->Identity();
-    this->Take(*store, {kSlot1}, &id);
-    this->End(*store, id, Result::Failed);
-  }
-  ASSERT_TRUE(this->backend_.Sql(
+// A database of an earlier version keeps its attempts and its identity (the journal of results
+// not yet recorded is keyed by it) and takes the new columns; its programmed board's image, never
+// kept, is refused with that reason.
+TYPED_TEST(RecordStoreTest, AnEarlierVersionIsBroughtUpToDate) {
+  const std::string version4 =
+      "ALTER TABLE attempts DROP COLUMN template_id; ALTER TABLE attempts DROP COLUMN image_runs;"
+      "DROP TABLE template_image;";
+  const std::string version3 =
       "ALTER TABLE attempts DROP COLUMN kept; ALTER TABLE attempts DROP COLUMN firmware_file;"
       "ALTER TABLE attempts DROP COLUMN firmware_programmed;"
       "ALTER TABLE attempts DROP COLUMN verification; DROP TABLE list_capcode;"
-      "DROP TABLE list_row; DROP TABLE capcode_list; UPDATE schema_version SET version = 2"));
-  EXPECT_THROW(records::OpenRecordStore(this->backend_.where, records::OpenMode::ReadOnly),
-               RecordsError);
-  auto store = records::OpenRecordStore(this->backend_.where, records::OpenMode::Existing);
-  EXPECT_EQ(store->Identity(), identity);
-  ASSERT_EQ(store->List({}).size(), 1u);
-  EXPECT_EQ(store->List({})[0].result, Result::Failed);
-  EXPECT_EQ(this->Take(*store, {kSlot1}), std::vector<std::uint32_t>{1500000});
-  EXPECT_EQ(store->ImportList({"ab", "list.csv", "prompt.1", {{2, "A", {}}}}).free, 1u);
+      "DROP TABLE list_row; DROP TABLE capcode_list;";
+  std::string identity;
+  {
+    auto store = this->Open();
+    identity = store->Identity();
+    this->End(*store, store->Reserve(this->Start("/dev/ttyUSB0"), {kSlot1}).id, Result::Programmed);
+  }
+  // Down to version 3, brought up; then down to version 2, brought up again.
+  std::uint32_t next = 1500001;
+  for (const auto& [version, sql] : {std::pair{3, version4}, std::pair{2, version4 + version3}}) {
+    SCOPED_TRACE(version);
+    ASSERT_TRUE(
+        this->backend_.Sql(sql + "UPDATE schema_version SET version = " + std::to_string(version)));
+    EXPECT_THROW(records::OpenRecordStore(this->backend_.where, records::OpenMode::ReadOnly),
+                 RecordsError);
+    auto store = records::OpenRecordStore(this->backend_.where, records::OpenMode::Existing);
+    EXPECT_EQ(store->Identity(), identity);
+    const std::vector<Attempt> listed = store->List({});
+    ASSERT_FALSE(listed.empty());
+    EXPECT_EQ(listed[0].result, Result::Programmed);
+    try {
+      records::RebuildImage(*store, listed[0]);
+      ADD_FAILURE() << "an image rebuilt that was never kept";
+    } catch (const RecordsError& error) {
+      EXPECT_STREQ(error.what(), "attempt #1 was recorded before images were kept");
+    }
+    EXPECT_EQ(this->Take(*store, {kSlot1}), std::vector<std::uint32_t>{next++});
+    EXPECT_EQ(store->ImportList({"ab", "list.csv", "prompt.1", {{2, "A", {}}}}).free, 1u);
+  }
+}
+
+// Every programmed board's image comes back exactly from its template (kept once per SHA-256)
+// and the bytes the board changed of it: a counted capcode, a list row's values in several places,
+// fields kept from the board next to each other, the sum bytes at the end, a board left as the
+// template, and a template changed between boards.
+TYPED_TEST(RecordStoreTest, RebuildsEveryProgrammedBoardsImage) {
+  auto store = this->Open();
+  std::vector<std::uint8_t> first(4100);
+  for (std::size_t i = 0; i < first.size(); ++i) first[i] = static_cast<std::uint8_t>(i * 7);
+  std::vector<std::uint8_t> second = first;
+  second[0x200] ^= 0xFF;  // the frequency changed in the template
+  const auto startup = ConfigImage::StartupImage().bytes();
+  const std::vector<std::uint8_t> board(startup.begin(), startup.end());
+  struct Case {
+    const char* name;
+    const std::vector<std::uint8_t>* from;
+    std::vector<std::pair<std::size_t, std::uint8_t>> writes;
+    bool sealed = false;  // its group map, sum and check bytes made from its other bytes
+  };
+  const Case cases[] = {
+      {"counted capcode", &first, {{0x24, 0x0F}, {0x25, 0x42}, {0x26, 0x40}, {4094, 1}}},
+      {"list row", &first, {{0x24, 1}, {0x84B, 'A'}, {0x84C, 'B'}, {0x900, 0}, {4099, 9}}},
+      {"kept fields", &first, {{0x10, 1}, {0x12, 2}, {0x13, 3}, {0x17, 4}, {0x18, 5}}},
+      {"as the template", &first, {}},
+      {"changed template", &second, {{0x24, 0x0F}, {4095, 0}}},
+      {"first byte and last", &second, {{0, 0xAA}, {4099, 0x55}}},
+      {"group map and sum made again", &board, {{0xA2, 0x17}, {0xA3, 0x63}}, true},
+      {"as the template, group map and sum made again", &board, {}, true},
+      {"capcode 1500000, its group in the map",
+       &board,
+       {{160, 0x80}, {161, 0x17}, {162, 0x63}, {163, 0x60}},
+       true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<std::uint8_t> written = *c.from;
+    for (const auto& [offset, value] : c.writes) written[offset] = value;
+    if (c.sealed) {
+      // As the capcode editors and every transfer leave an image: the group map of its capcodes,
+      // the sum and check bytes of its data.
+      ConfigImage image;
+      image.Assign(std::span<const std::uint8_t, kImageSize>(written.data(), kImageSize));
+      std::array<std::optional<std::uint32_t>, kCapcodeSlots> values;
+      const CapcodeRefill refill = DecodeCapcodes(image);
+      for (std::size_t slot = 0; slot < values.size(); ++slot)
+        values[slot] = refill.slots[slot].value;
+      UpdateCapcodeGroupMap(image, values);
+      image.Seal();
+      written.assign(image.bytes().begin(), image.bytes().end());
+    }
+    Attempt attempt = store->Reserve(this->Start("/dev/ttyUSB0"), {});
+    attempt.result = Result::Programmed;
+    attempt.sha256 = records::Sha256Hex(written.data(), written.size());
+    records::KeepImage(attempt, *c.from, written);
+    store->Finish(attempt);
+    ListFilter one;
+    one.id = attempt.id;
+    const std::vector<Attempt> listed = store->List(one);
+    ASSERT_EQ(listed.size(), 1u);
+    EXPECT_EQ(listed[0].templateSha256, attempt.templateSha256);
+    EXPECT_LE(listed[0].imageRuns.size(), c.sealed ? 13u : 40u) << listed[0].imageRuns;
+    EXPECT_EQ(listed[0].imageRuns.starts_with('='), c.sealed) << listed[0].imageRuns;
+    EXPECT_EQ(records::RebuildImage(*store, listed[0]), written);
+  }
+  // Each template once, whatever the number of boards made from it: the count of kept templates
+  // read back as a template's one byte.
+  ASSERT_TRUE(
+      this->backend_.Sql("INSERT INTO template_image (sha256, image) SELECT 'count',"
+                         " '0' || (SELECT count(*) FROM template_image)"));
+  EXPECT_EQ(store->TemplateImage("count"), std::vector<std::uint8_t>{3});
+
+  // A board whose recorded SHA-256 is not the one of its rebuilt image is named, not returned;
+  // and one not programmed has no image to rebuild.
+  Attempt wrong = store->Reserve(this->Start("/dev/ttyUSB0"), {});
+  wrong.result = Result::Programmed;
+  wrong.sha256 = std::string(64, '0');
+  records::KeepImage(wrong, first, first);
+  store->Finish(wrong);
+  Attempt failed = store->Reserve(this->Start("/dev/ttyUSB0"), {});
+  failed.result = Result::Failed;
+  records::KeepImage(failed, first, first);
+  store->Finish(failed);
+  const std::vector<Attempt> listed = store->List({});
+  EXPECT_THROW(records::RebuildImage(*store, listed.at(listed.size() - 2)), RecordsError);
+  try {
+    records::RebuildImage(*store, listed.back());
+    ADD_FAILURE() << "a failed attempt's image rebuilt";
+  } catch (const RecordsError& error) {
+    EXPECT_EQ(std::string(error.what()),
+              "attempt #" + std::to_string(failed.id) + " was not programmed");
+  }
 }
 
 // A list's rows go out in file order, each once; a row comes back only when its board failed

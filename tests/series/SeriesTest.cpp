@@ -633,6 +633,46 @@ TEST_F(SeriesTest, TextFromOutsideIsStoredAndShownAsValidUtf8) {
   EXPECT_NE(Output(dump).find("caf\\\\xE9.tbl"), std::string::npos) << Output(dump);
 }
 
+// Every board's image comes back from the records byte for byte (0..4093, what the board keeps
+// of it), in both stores.
+TEST_F(SeriesTest, EachBoardsImageComesBackFromTheRecords) {
+  PostgresServer postgres;
+  std::vector<std::pair<std::string, std::string>> stores = {{"SQLite", Path("records.sqlite")}};
+  if (postgres.Installed() && postgres.Running()) {
+    stores.emplace_back("PostgreSQL", postgres.CreateDatabase("images"));
+  } else {
+    ADD_FAILURE() << "PostgreSQL: " << postgres.Problem();
+  }
+  // Bytes 0..4093 of an image, as text (compared and ordered as a whole).
+  auto data = [](const ConfigImage& image) {
+    return std::string(reinterpret_cast<const char*>(image.bytes().data()), kImageDataSize);
+  };
+  for (const auto& [name, where] : stores) {
+    SCOPED_TRACE(name);
+    sims_.clear();
+    auto& a = Jig(2);
+    auto& b = Jig(2);
+    Station& run = Start(
+        {"--capcode", "1=1500000", "--capcode", "2=1700000:5", "--count", "4", "--records", where},
+        {&a, &b});
+    ASSERT_EQ(run.Wait(), 0) << Output(run);
+    std::multiset<std::string> onBoards;
+    for (const ConfigImage& image : WrittenImages(sims_)) onBoards.insert(data(image));
+    std::multiset<std::string> rebuilt;
+    for (const records::Attempt& attempt : Attempts(where)) {
+      const std::string file = Path(name + std::to_string(attempt.id) + ".tbl");
+      Station& image =
+          Spawn({"records", "--records", where, "--image", std::to_string(attempt.id), "-o", file});
+      ASSERT_EQ(image.Wait(), 0) << Output(image);
+      ConfigImage opened;
+      ASSERT_TRUE(OpenConfigFile(file, opened).ok());
+      rebuilt.insert(data(opened));
+    }
+    EXPECT_EQ(onBoards.size(), 4u);
+    EXPECT_EQ(rebuilt, onBoards);
+  }
+}
+
 TEST_F(SeriesTest, TwoStationsOnOneStoreNeverShareACapcode) {
   PostgresServer postgres;
   std::vector<std::pair<std::string, std::string>> stores = {{"SQLite", Path("shared.sqlite")}};
