@@ -277,7 +277,7 @@ TEST_F(SeriesListTest, AListTheOtherStationUsedUpEndsTheRunAsDone) {
                                list + " is left"),
             std::string::npos)
       << Output(first);
-  EXPECT_EQ(Output(first).find("failed"), std::string::npos) << Output(first);
+  EXPECT_EQ(Output(first).find("failed:"), std::string::npos) << Output(first);
   for (const auto& request : c.Requests()) EXPECT_NE(request.command, "EraseBlock");
   const auto attempts = records::OpenRecordStore(db, records::OpenMode::ReadOnly)->List({});
   EXPECT_EQ(attempts.size(), 3u);
