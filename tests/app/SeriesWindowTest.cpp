@@ -308,7 +308,8 @@ TEST_F(SeriesWindowTest, TheBoardsAreCountedApartAndAFailedOneSaysWhatToDo) {
       {.contents = sim::SimContents::Table, .tablePath = cwd.file("finished.tbl").toStdString()});
   ScopedSimBoard bad(
       {.contents = sim::SimContents::Erased, .corruptWrite = sim::CorruptWrite{1, 300}});
-  ScopedSimBoard good({.contents = sim::SimContents::Erased, .boards = 2, .removedMs = 700});
+  // Its first board is gone long enough for the port to wait for the next.
+  ScopedSimBoard good({.contents = sim::SimContents::Erased, .boards = 2, .removedMs = 2500});
   Get<QLineEdit>("edtPorts")
       ->setText(QString::fromStdString(putBack.path() + ", " + bad.path() + ", " + good.path()));
   Get<QRadioButton>("rbPortsTyped")->setChecked(true);
@@ -317,19 +318,25 @@ TEST_F(SeriesWindowTest, TheBoardsAreCountedApartAndAFailedOneSaysWhatToDo) {
   ASSERT_TRUE(series_->running()) << dialogs.shownTexts().join('\n').toStdString();
   auto* rows = Get<QTableWidget>("tblPorts");
   bool waitingWithCapcode = false;
+  bool askedWithNoPortFree = false;  // for the next board while every port had one
   QString failedRow;
   ASSERT_TRUE(WaitFor(
       [&] {
+        bool waiting = false;
         for (int row = 0; row < rows->rowCount(); ++row) {
           const QString state = rows->item(row, 1)->text();
+          waiting = waiting || state == "waiting for a board";
           if (state == "waiting for a board" && !rows->item(row, 2)->text().isEmpty())
             waitingWithCapcode = true;
           if (state.startsWith("failed")) failedRow = state;
         }
+        if (!waiting && Get<QLabel>("lblProgress")->text().contains("put the next board"))
+          askedWithNoPortFree = true;
         return !series_->running();
       },
       std::chrono::minutes(5)));
   EXPECT_FALSE(waitingWithCapcode);
+  EXPECT_FALSE(askedWithNoPortFree);
   EXPECT_TRUE(failedRow.startsWith("failed: Verify Error! Htag = ")) << failedRow.toStdString();
   EXPECT_TRUE(failedRow.endsWith("; not programmed \u2014 remove the board and check it"))
       << failedRow.toStdString();
