@@ -395,20 +395,16 @@ void SeriesWindow::ShowProgress() {
   QString text = Text(series::CountsText(counts_, wanted_));
   if (phase_ == Phase::Connecting) {
     text += QStringLiteral("; connecting…");
+  } else if (run_ && stopping_) {
+    text += QStringLiteral("; stopping once the boards being written are finished");
+    if (!portRows_->BusyPorts().isEmpty())
+      text += QStringLiteral(" (%1)").arg(portRows_->BusyPorts().join(QStringLiteral(", ")));
+    if (afterRun_ == AfterRun::CloseProgrammer)
+      text += QStringLiteral(", then the programmer closes");
   } else if (run_) {
     // The next board is asked for only while a port has none.
-    if (!stopping_ && portRows_->AnyWaiting())
-      text += QStringLiteral("; put the next board on a port");
-    else if (!stopping_ && !portRows_->BusyPorts().isEmpty())
-      text += QStringLiteral("; writing the boards on the ports");
-    else if (!stopping_)
-      text += QStringLiteral("; take the boards off the ports");
-    else
-      text += QStringLiteral("; stopping once the boards being written are finished");
-    if (stopping_ && !portRows_->BusyPorts().isEmpty())
-      text += QStringLiteral(" (%1)").arg(portRows_->BusyPorts().join(QStringLiteral(", ")));
-    if (stopping_ && afterRun_ == AfterRun::CloseProgrammer)
-      text += QStringLiteral(", then the programmer closes");
+    text += portRows_->AnyWaiting() ? QStringLiteral("; put the next board on a port")
+                                    : QStringLiteral("; every port has a board");
   }
   progress_->setText(wanted_ > 0 ? text : QString());
 }
