@@ -485,6 +485,13 @@ TEST_F(SeriesWindowTest, ClosingDuringARunStopsItAfterTheBoardBeingWritten) {
   ASSERT_TRUE(WaitFor([&] { return Boards()->rowCount() > 0; }));
   dialogs.yesNo = {true};
   series.close();
+  // Until the run has ended its summary says it is stopping; only this window closes then.
+  if (series.running()) {
+    const QString summary = Get<QLabel>("lblProgress")->text();
+    EXPECT_TRUE(summary.contains("; stopping once the boards being written are finished"))
+        << summary.toStdString();
+    EXPECT_FALSE(summary.contains("the programmer closes")) << summary.toStdString();
+  }
   ASSERT_TRUE(WaitUntilEnded());
   ASSERT_EQ(dialogs.questions.size(), 2u);  // the new series, then closing
   EXPECT_EQ(dialogs.questions[1].parent, &series);
