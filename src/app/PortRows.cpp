@@ -85,6 +85,13 @@ QStringList PortRows::BusyPorts() const {
   return ports;
 }
 
+bool PortRows::AnyWaiting() const {
+  return std::any_of(rows_.begin(), rows_.end(), [](const auto& entry) {
+    const series::PortState state = entry.second.status.state;
+    return state == series::PortState::Waiting || state == series::PortState::NoDevice;
+  });
+}
+
 void PortRows::Show(const series::PortStatus& status) {
   auto [at, added] = rows_.try_emplace(status.port);
   Row& row = at->second;

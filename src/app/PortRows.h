@@ -28,6 +28,8 @@ class PortRows : public QTableWidget {
   void SetZoom(double zoom);
   // The ports whose board is being written or verified now.
   QStringList BusyPorts() const;
+  // Whether a port waits for a board (or for its adapter).
+  bool AnyWaiting() const;
 
  private:
   struct Row {

@@ -152,8 +152,7 @@ void SeriesWindow::Start() {
     return;
   }
   wanted_ = plan->count;
-  programmed_ = 0;
-  failed_ = 0;
+  counts_ = {};
   stopping_ = false;
   afterRun_ = AfterRun::Nothing;
   boards_->setRowCount(0);
@@ -305,7 +304,7 @@ void SeriesWindow::Run(std::shared_ptr<records::RecordStore> store, series::Seri
             this,
             [this, status] {
               portRows_->Show(status);
-              if (stopping_) ShowProgress();
+              ShowProgress();
             },
             Qt::QueuedConnection);
       });
@@ -336,24 +335,28 @@ void SeriesWindow::Stop() {
 }
 
 void SeriesWindow::AddBoard(const series::BoardReport& report) {
+  // A board skipped as already programmed is no failure; a failed one says what to do with it.
+  const bool failed = !report.programmed && !report.skipped;
+  const std::string result = failed ? report.result + "; " + series::kFailedAdvice : report.result;
   const int row =
       AppendRow(boards_, {Text(report.port), Text(report.capcodes.empty() ? "-" : report.capcodes),
                           Text(report.firmware.empty() ? "-" : report.firmware),
-                          QString::number(report.seconds, 'f', 1), Text(report.result)});
-  if (!report.programmed) {
+                          QString::number(report.seconds, 'f', 1), Text(result)});
+  if (failed) {
     for (int column = 0; column < boards_->columnCount(); ++column)
       boards_->item(row, column)->setForeground(Qt::darkRed);
   }
   boards_->scrollToBottom();
   settings_->labelPrinting()->Print(report);
   if (report.recorded && tabs_->currentWidget() == records_) records_->Follow();
-  (report.programmed ? programmed_ : failed_) += 1;
+  if (run_) counts_ = run_->counts();
   ShowProgress();
 }
 
 void SeriesWindow::Finished(const std::string& failure) {
   if (thread_.joinable()) thread_.join();
   const std::string problem = failure.empty() ? run_->problem() : failure;
+  counts_ = run_->counts();
   run_.reset();
   if (list_) ShowListUse();
   store_.reset();
@@ -394,19 +397,19 @@ void SeriesWindow::SetPhase(Phase phase) {
 }
 
 void SeriesWindow::ShowProgress() {
-  QString text = QStringLiteral("%1 of %2 boards programmed").arg(programmed_).arg(wanted_);
-  if (failed_ > 0) text += QStringLiteral(", %1 failed").arg(failed_);
+  QString text = Text(series::CountsText(counts_, wanted_));
   if (phase_ == Phase::Connecting) {
     text += QStringLiteral("; connecting…");
-  } else if (run_) {
-    if (!stopping_)
-      text += QStringLiteral("; put the next board on a port");
-    else
-      text += QStringLiteral("; stopping once the boards being written are finished");
-    if (stopping_ && !portRows_->BusyPorts().isEmpty())
+  } else if (run_ && stopping_) {
+    text += QStringLiteral("; stopping once the boards being written are finished");
+    if (!portRows_->BusyPorts().isEmpty())
       text += QStringLiteral(" (%1)").arg(portRows_->BusyPorts().join(QStringLiteral(", ")));
-    if (stopping_ && afterRun_ == AfterRun::CloseProgrammer)
+    if (afterRun_ == AfterRun::CloseProgrammer)
       text += QStringLiteral(", then the programmer closes");
+  } else if (run_) {
+    // The next board is asked for only while a port has none.
+    text += portRows_->AnyWaiting() ? QStringLiteral("; put the next board on a port")
+                                    : QStringLiteral("; every port has a board");
   }
   progress_->setText(wanted_ > 0 ? text : QString());
 }

@@ -105,8 +105,7 @@ class SeriesWindow : public QDialog {
   std::unique_ptr<series::SeriesRun> run_;
   std::thread thread_;
   int wanted_ = 0;
-  int programmed_ = 0;
-  int failed_ = 0;
+  series::SeriesCounts counts_;  // as the run counted them when last told
   bool stopping_ = false;
   bool asking_ = false;  // the stop question is on the screen
   AfterRun afterRun_ = AfterRun::Nothing;

@@ -227,7 +227,8 @@ int SeriesCommand(const Options& options) {
   const int programmed = run.programmed();
   const auto unrecorded = run.records().unrecorded();
   const std::string usedUp = run.listUsedUp();
-  std::cout << programmed << " of " << count << " boards programmed";
+  // "N of M boards programmed" first, as scripts read it; then the boards counted apart.
+  std::cout << series::CountsText(run.counts(), count);
   if (!unrecorded.empty()) std::cout << ", " << unrecorded.size() << " of them NOT RECORDED";
   if (!usedUp.empty()) std::cout << "; done: " << usedUp;
   std::cout << std::endl;

@@ -5,7 +5,7 @@
 // has gone unanswered three looks in a row and `goneAfter` has passed since the first of them:
 // a spring contact that misses a probe, or a computer so busy that one look comes long after the
 // other, never gets a board written twice. A board that acknowledges the probe but not the reads
-// after it is taken on its third such answer (its Write then says what fails). A board that
+// after it is taken on its third such answer (the port then says what fails). A board that
 // arrives holding a capcode the records hold for a programmed board (a finished board put back)
 // is refused, and stays the jig's board until it is gone.
 //

@@ -79,6 +79,8 @@ class PortView {
       since_ = Clock::now();
       longWaitTold_ = false;
     }
+    // A port waiting for a board has none: the last board's capcodes went with it.
+    if (Waiting(state)) status_.capcodes.clear();
     status_.state = state;
     status_.message = std::move(message);
     status_.percent = 0;
@@ -133,13 +135,26 @@ std::string StatusText(const PortStatus& status) {
     case PortState::AlreadyProgrammed:
       return "already programmed (" + status.capcodes + ")";
     case PortState::Failed:
-      return "failed: " + status.message;
+      return "failed: " + status.message + "; " + kFailedAdvice;
     case PortState::Reading:
       return "reading the board";
     case PortState::Firmware:
       return "firmware " + std::to_string(status.percent) + " %";
   }
   return {};
+}
+
+std::string CountsText(const SeriesCounts& counts, int wanted) {
+  std::string text =
+      std::to_string(counts.programmed) + " of " + std::to_string(wanted) + " boards programmed";
+  if (counts.reprovisioned > 0) {
+    text += " (" + std::to_string(counts.reprovisioned) + " re-provisioned)";
+  }
+  if (counts.skipped > 0) {
+    text += ", " + std::to_string(counts.skipped) + " skipped (already programmed)";
+  }
+  text += ", " + std::to_string(counts.failed) + " failed";
+  return text;
 }
 
 std::string BoardReport::Line() const {
@@ -224,9 +239,24 @@ int SeriesRun::programmed() const {
   return programmed_;
 }
 
+int SeriesRun::reprovisioned() const {
+  std::lock_guard lock(mutex_);
+  return reprovisioned_;
+}
+
+int SeriesRun::skipped() const {
+  std::lock_guard lock(mutex_);
+  return skipped_;
+}
+
 int SeriesRun::failed() const {
   std::lock_guard lock(mutex_);
   return failed_;
+}
+
+SeriesCounts SeriesRun::counts() const {
+  std::lock_guard lock(mutex_);
+  return {programmed_, reprovisioned_, skipped_, failed_};
 }
 
 std::string SeriesRun::listUsedUp() const {
@@ -278,6 +308,7 @@ void SeriesRun::ReturnTicket(bool programmed, bool touched) {
   std::lock_guard lock(mutex_);
   --inFlight_;
   if (programmed) ++programmed_;
+  if (programmed && !kept_.empty()) ++reprovisioned_;
   if (!programmed && touched) ++failed_;
   if (programmed_ >= plan_.count) stop_ = true;
   changed_.notify_all();
@@ -332,7 +363,12 @@ void SeriesRun::ServeBoards(const std::string& device, PortView& view) {
     if (!WaitForNewBoard(device, view, presence, board, sighting)) return;
     view.BoardFound();
     if (sighting.state == JigState::AlreadyProgrammed) {
-      Report(SkipBoard(device, view, board, sighting.capcode));
+      const BoardReport report = SkipBoard(device, view, board, sighting.capcode);
+      {
+        std::lock_guard lock(mutex_);
+        ++skipped_;
+      }
+      Report(report);
     } else {
       presence.DealtWith(DealWith(device, view, board));
     }
@@ -364,6 +400,13 @@ bool SeriesRun::WaitForNewBoard(const std::string& device, PortView& view, Prese
 
 BoardIdentity SeriesRun::DealWith(const std::string& device, PortView& view,
                                   const BoardLook& board) {
+  if (board.firmwareLine.empty()) {
+    // Only the probe was answered: no capcode is taken for a board that never said what it runs,
+    // and it is no failed board of the count; the port says what it found and waits for the board
+    // to answer in full (a contact that closes late) or to go.
+    view.Show(PortState::Failed, "the board answers its probe but not the reads after it");
+    return board.identity;
+  }
   if (!TakeTicket()) return board.identity;
   BoardJob job;
   job.started = Clock::now();
@@ -456,9 +499,6 @@ BoardReport SeriesRun::ProgramBoard(BoardJob& job, PortView& view) {
       const auto held = ClaimKept(job);
       view.Capcodes(job.report.capcodes);
       if (held) return FinishBoard(job, view, false, *held);
-    }
-    if (job.firmwareLine.empty()) {
-      return FinishBoard(job, view, false, "The target board is not found !");
     }
     std::string message;
     if (plan_.firmware && !FirmwareStep(job, view, message)) {

@@ -113,9 +113,25 @@ struct PortStatus {
   std::string message;   // Failed: the reason
 };
 
+// The boards a run has dealt with, each counted once: programmed (re-provisioned ones among them),
+// skipped as already programmed, and failed (written or tried, and not programmed).
+struct SeriesCounts {
+  int programmed = 0;
+  int reprovisioned = 0;  // of the programmed: written keeping fields read from the board
+  int skipped = 0;
+  int failed = 0;
+};
+
+// "3 of 3 boards programmed (1 re-provisioned), 1 skipped (already programmed), 0 failed": the
+// re-provisioned and skipped only when there are some.
+std::string CountsText(const SeriesCounts& counts, int wanted);
+
+// What a failed board's row says after its result: what the technician does with the board.
+inline constexpr const char* kFailedAdvice = "not programmed \u2014 remove the board and check it";
+
 // "waiting for a board", "no such device yet", "reading the board", "writing 43 %", "verifying",
 // "programmed 1500003 — remove the board", "already programmed (1500003)", "failed: <message>",
-// "firmware 43 %"
+// "firmware 43 %"; a failed board's followed by "; " and kFailedAdvice
 std::string StatusText(const PortStatus& status);
 
 class PortView;
@@ -142,8 +158,13 @@ class SeriesRun {
   void Stop();
 
   int programmed() const;
+  // Of the programmed boards, those written keeping fields read from them.
+  int reprovisioned() const;
+  // The boards refused as already programmed: recorded, not written.
+  int skipped() const;
   // The boards written (or tried) that were not programmed.
   int failed() const;
+  SeriesCounts counts() const;
   // Why the run ended before its count with nothing gone wrong: every row of its list has gone
   // to a board ("no row of the list FILE is left"); empty otherwise. The board that found no row
   // was left untouched: it is neither reported nor counted.
@@ -212,6 +233,8 @@ class SeriesRun {
   mutable std::mutex mutex_;  // guards the counts and the problem
   std::condition_variable changed_;
   int programmed_ = 0;
+  int reprovisioned_ = 0;
+  int skipped_ = 0;
   int failed_ = 0;
   int inFlight_ = 0;
   bool stop_ = false;

@@ -152,7 +152,7 @@ TEST_F(SeriesWindowTest, ProgramsBoardsAsTheyComeWhileTheMainWindowIsHeldStill) 
             (QStringList{"1500000,1600000", "1500001,1600010", "1500002,1600020"}));
   EXPECT_EQ(Column(Boards(), 0), QStringList(3, QString::fromStdString(jig_->path())));
   EXPECT_EQ(Column(Boards(), 4), QStringList(3, "programmed"));
-  EXPECT_EQ(Get<QLabel>("lblProgress")->text(), "3 of 3 boards programmed");
+  EXPECT_EQ(Get<QLabel>("lblProgress")->text(), "3 of 3 boards programmed, 0 failed");
   EXPECT_EQ(jig().BoardFlashes().size(), 3u);
   EXPECT_TRUE(w.canvas()->isEnabled());
   EXPECT_TRUE(Named<QAction>(w, "Read1")->isEnabled());
@@ -236,7 +236,7 @@ TEST_F(SeriesWindowTest, ACapcodeListGivesEachBoardItsRow) {
   ASSERT_TRUE(WaitUntilEnded());
   EXPECT_TRUE(dialogs.boxes.empty()) << dialogs.shownTexts().join('\n').toStdString();
   EXPECT_EQ(Column(Boards(), 1), (QStringList{"1500007", "1500003"}));
-  EXPECT_EQ(Get<QLabel>("lblProgress")->text(), "2 of 2 boards programmed");
+  EXPECT_EQ(Get<QLabel>("lblProgress")->text(), "2 of 2 boards programmed, 0 failed");
   // Once the run has ended the list's line says how far it is used now, not at the start.
   EXPECT_TRUE(WaitFor([&] {
     return Get<QLabel>("lblListState")->text().endsWith("2 rows: 2 used, 0 free, 0 failed");
@@ -290,6 +290,74 @@ TEST_F(SeriesWindowTest, KeepingTheBoardsCapcodesReprovisionsIt) {
     slots << QString("%1=%2").arg(slots.size() + 1).arg(QString::fromStdString(capcode));
   EXPECT_EQ(records->item(0, 4)->text(), slots.join(' '));
   EXPECT_TRUE(slots.join(' ').startsWith("1=1500001 2=1600001 3="));
+}
+
+// A finished board put back is skipped, not failed, and not red; a board whose read-back differs
+// is failed and its rows say what to do with it; a port waiting for its next board shows no
+// capcode; the summary counts each kind apart.
+TEST_F(SeriesWindowTest, TheBoardsAreCountedApartAndAFailedOneSaysWhatToDo) {
+  app::TfrmAir& w = Open({Jig(1)});
+  OpenSeries(w);
+  Count(1, "1500000");
+  Get<QSpinBox>("spnCount")->setValue(1);
+  StartNew();
+  ASSERT_TRUE(WaitUntilEnded());
+  ASSERT_EQ(Column(Boards(), 4), QStringList{"programmed"});
+
+  ConfigImage finished = ConfigImage::StartupImage();
+  ASSERT_FALSE(ApplyFieldTexts(finished, {{"capcode.1.address", "1500000"}}));
+  ASSERT_TRUE(SaveConfigFile(cwd.file("finished.tbl").toStdString(), finished).ok());
+  ScopedSimBoard putBack(
+      {.contents = sim::SimContents::Table, .tablePath = cwd.file("finished.tbl").toStdString()});
+  ScopedSimBoard bad(
+      {.contents = sim::SimContents::Erased, .corruptWrite = sim::CorruptWrite{1, 300}});
+  // Its first board is gone long enough for the port to wait for the next.
+  ScopedSimBoard good({.contents = sim::SimContents::Erased, .boards = 2, .removedMs = 2500});
+  Get<QLineEdit>("edtPorts")
+      ->setText(QString::fromStdString(putBack.path() + ", " + bad.path() + ", " + good.path()));
+  Get<QRadioButton>("rbPortsTyped")->setChecked(true);
+  Get<QSpinBox>("spnCount")->setValue(2);
+  Start();
+  ASSERT_TRUE(series_->running()) << dialogs.shownTexts().join('\n').toStdString();
+  auto* rows = Get<QTableWidget>("tblPorts");
+  bool waitingWithCapcode = false;
+  // Summaries that ask for the next board while every port has one, or not while a port waits.
+  QStringList wrongAsks;
+  QString failedRow;
+  ASSERT_TRUE(WaitFor(
+      [&] {
+        bool waiting = false;
+        for (int row = 0; row < rows->rowCount(); ++row) {
+          const QString state = rows->item(row, 1)->text();
+          waiting = waiting || state == "waiting for a board";
+          if (state == "waiting for a board" && !rows->item(row, 2)->text().isEmpty())
+            waitingWithCapcode = true;
+          if (state.startsWith("failed")) failedRow = state;
+        }
+        const QString summary = Get<QLabel>("lblProgress")->text();
+        if (series_->running() && !summary.endsWith(u"; connecting…") &&
+            !summary.endsWith(waiting ? "; put the next board on a port"
+                                      : "; every port has a board"))
+          wrongAsks << summary;
+        return !series_->running();
+      },
+      std::chrono::minutes(5)));
+  EXPECT_FALSE(waitingWithCapcode);
+  EXPECT_TRUE(wrongAsks.isEmpty()) << wrongAsks.join('\n').toStdString();
+  EXPECT_TRUE(failedRow.startsWith("failed: Verify Error! Htag = ")) << failedRow.toStdString();
+  EXPECT_TRUE(failedRow.endsWith("; not programmed \u2014 remove the board and check it"))
+      << failedRow.toStdString();
+  EXPECT_EQ(Get<QLabel>("lblProgress")->text(),
+            "2 of 2 boards programmed, 1 skipped (already programmed), 1 failed");
+  ASSERT_EQ(Boards()->rowCount(), 4);
+  for (int row = 0; row < Boards()->rowCount(); ++row) {
+    const QString result = Boards()->item(row, 4)->text();
+    SCOPED_TRACE(result.toStdString());
+    const bool failed = result.startsWith("failed: Verify Error! Htag = ");
+    EXPECT_TRUE(failed || result == "programmed" || result == "already programmed (1500000)");
+    EXPECT_EQ(result.endsWith("; not programmed \u2014 remove the board and check it"), failed);
+    EXPECT_EQ(Boards()->item(row, 4)->foreground().color() == QColor(Qt::darkRed), failed);
+  }
 }
 
 // One live row per port: the board being written counts its percentage up, then says it may go;
@@ -420,6 +488,13 @@ TEST_F(SeriesWindowTest, ClosingDuringARunStopsItAfterTheBoardBeingWritten) {
   ASSERT_TRUE(WaitFor([&] { return Boards()->rowCount() > 0; }));
   dialogs.yesNo = {true};
   series.close();
+  // Until the run has ended its summary says it is stopping; only this window closes then.
+  if (series.running()) {
+    const QString summary = Get<QLabel>("lblProgress")->text();
+    EXPECT_TRUE(summary.contains("; stopping once the boards being written are finished"))
+        << summary.toStdString();
+    EXPECT_FALSE(summary.contains("the programmer closes")) << summary.toStdString();
+  }
   ASSERT_TRUE(WaitUntilEnded());
   ASSERT_EQ(dialogs.questions.size(), 2u);  // the new series, then closing
   EXPECT_EQ(dialogs.questions[1].parent, &series);

@@ -123,6 +123,9 @@ TEST_F(SeriesKeepTest, EachBoardKeepsItsCapcodesAndTakesTheNewFrequency) {
   }
   const ProgramRun run = RunProgram(TUVACTL, arguments, dir_.string());
   ASSERT_EQ(run.status, 0) << run.out << run.err;
+  EXPECT_NE(run.out.find("3 of 3 boards programmed (3 re-provisioned), 0 failed\n"),
+            std::string::npos)
+      << run.out;
 
   const auto attempts =
       records::OpenRecordStore(Path("records.sqlite"), records::OpenMode::ReadOnly)->List({});

@@ -273,11 +273,11 @@ TEST_F(SeriesListTest, AListTheOtherStationUsedUpEndsTheRunAsDone) {
   auto& c = Jig(1);
   fs::create_symlink(c.SlavePath(), late);
   EXPECT_EQ(Wait(first), 0) << Output(first);
-  EXPECT_NE(
-      Output(first).find("1 of 3 boards programmed; done: no row of the list " + list + " is left"),
-      std::string::npos)
+  EXPECT_NE(Output(first).find("1 of 3 boards programmed, 0 failed; done: no row of the list " +
+                               list + " is left"),
+            std::string::npos)
       << Output(first);
-  EXPECT_EQ(Output(first).find("failed"), std::string::npos) << Output(first);
+  EXPECT_EQ(Output(first).find("failed:"), std::string::npos) << Output(first);
   for (const auto& request : c.Requests()) EXPECT_NE(request.command, "EraseBlock");
   const auto attempts = records::OpenRecordStore(db, records::OpenMode::ReadOnly)->List({});
   EXPECT_EQ(attempts.size(), 3u);

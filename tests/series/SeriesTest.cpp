@@ -378,7 +378,24 @@ TEST_F(SeriesTest, AFailedBoardIsRecordedAndItsCapcodeFollowsTheErase) {
     EXPECT_EQ(std::count(onBoards.begin(), onBoards.end(), failed.taken[0].capcode),
               test.held ? 0 : 1);
     EXPECT_NE(Output(run).find(bad.SlavePath() + "  15000"), std::string::npos) << Output(run);
+    EXPECT_NE(Output(run).find("2 of 2 boards programmed, 1 failed\n"), std::string::npos)
+        << Output(run);
   }
+}
+
+// A board slow to wake answers its first probes but not the reads after them: no capcode is taken
+// for it and it is no failed board; once it answers in full it is programmed.
+TEST_F(SeriesTest, ABoardThatAnswersOnlyItsProbeIsNotAFailedBoard) {
+  const std::string db = Path("records.sqlite");
+  auto& slow = Jig(1, {.deafAfterProbes = 3});
+  Station& run = Start({"--capcode", "1=1500000", "--count", "1", "--records", db}, {&slow});
+  ASSERT_EQ(run.Wait(), 0) << Output(run);
+  EXPECT_NE(Output(run).find("1 of 1 boards programmed, 0 failed\n"), std::string::npos)
+      << Output(run);
+  const auto attempts = Attempts(db);
+  ASSERT_EQ(attempts.size(), 1u) << Output(run);
+  EXPECT_EQ(attempts[0].result, Result::Programmed);
+  EXPECT_EQ(CapcodesOnBoards(), std::vector<std::uint32_t>{1500000});
 }
 
 TEST_F(SeriesTest, AnAdapterPluggedInLaterIsFound) {
@@ -576,6 +593,11 @@ TEST_F(SeriesTest, ABoardPutBackOnTheJigIsNotProgrammedAgain) {
   std::map<Result, int> results;
   for (const auto& attempt : Attempts(db)) ++results[attempt.result];
   EXPECT_EQ(results, (std::map<Result, int>{{Result::Programmed, 2}, {Result::Skipped, 1}}));
+  // Skipped, not failed.
+  EXPECT_NE(
+      Output(run).find("1 of 1 boards programmed, 1 skipped (already programmed), 0 failed\n"),
+      std::string::npos)
+      << Output(run);
 
   Station& again =
       Start({"--capcode", "1=1500000", "--count", "1", "--records", db, "--reprogram"}, {&putBack});
