@@ -75,6 +75,10 @@ SeriesWindow::SeriesWindow(TfrmAir& window)
 }
 
 SeriesWindow::~SeriesWindow() {
+  // The dialog's own destructor hides it, and the field that loses the focus then would call
+  // back into this window, which is gone by then.
+  settings_->recordsField()->disconnect(this);
+  tabs_->disconnect(this);
   settings_->Save();
   if (run_) run_->Stop();
   if (thread_.joinable()) thread_.join();
