@@ -399,8 +399,8 @@ TYPED_TEST(RecordStoreTest, RebuildsEveryProgrammedBoardsImage) {
   for (std::size_t i = 0; i < first.size(); ++i) first[i] = static_cast<std::uint8_t>(i * 7);
   std::vector<std::uint8_t> second = first;
   second[0x200] ^= 0xFF;  // the frequency changed in the template
-  const auto startup = ConfigImage::StartupImage().bytes();
-  const std::vector<std::uint8_t> board(startup.begin(), startup.end());
+  const ConfigImage startup = ConfigImage::StartupImage();
+  const std::vector<std::uint8_t> board(startup.bytes().begin(), startup.bytes().end());
   struct Case {
     const char* name;
     const std::vector<std::uint8_t>* from;
