@@ -206,9 +206,10 @@ std::string ListUsedUp(const std::string& name);
 std::string ListCapcodeHeld(std::uint32_t capcode, int line, std::int64_t attempt);
 
 // A listing's query: the columns every store reads, each named as its rows are read (by name),
-// and the WHERE and ORDER parts built from a filter. `placeholder(n)` writes the n-th parameter's
-// marker ("?" or "$n"); `takenColumn` is the store's expression that joins an attempt's taken rows
-// (see ParseTaken), `held` its condition of a held capcode as its partial index states it.
+// and the WHERE and ORDER BY clauses built from a filter. `placeholder(n)` writes the n-th
+// parameter's marker ("?" or "$n"); `takenColumn` is the store's expression that joins an attempt's
+// taken rows (see ParseTaken), `held` its condition of a held capcode as its partial index states
+// it.
 struct ListQuery {
   struct Parameter {
     bool isText = false;

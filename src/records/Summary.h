@@ -35,7 +35,7 @@ struct SummaryRow {
 };
 
 // Why a failed attempt failed, short enough to count boards by: its message as recorded without
-// what belongs to the one board (each number becomes N, a part in parentheses is left out), so
+// what belongs to the one board (each number becomes N, text in parentheses is left out), so
 // "capcode 1500001 is held by another board: attempt #4 (programmed, ...)" counts with every other
 // board whose capcode was held. A failure that recorded no message is told by whether its erase
 // was sent.

@@ -134,7 +134,7 @@ bool IsBlank(char c) {
 
 // One row of CSV: the values, or why the line is none. The operator's file gives values with
 // spaces around them ("1500000, 1500001") as it gives its header names: with `trim`, spaces and
-// tabs outside quotes are no part of a value, and a value in quotes keeps its own. The records'
+// tabs outside quotes do not belong to a value, and a value in quotes keeps its own. The records'
 // form of a row keeps every byte.
 struct CsvRow {
   std::vector<std::string> values;

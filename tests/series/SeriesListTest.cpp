@@ -215,7 +215,7 @@ TEST_F(SeriesListTest, BadListsAreRefusedBeforeAnyBoard) {
       {"capcode.1.address,prompt.1\r1500000,A\r",
        {},
        "line 1: a line ends in a carriage return alone; the list takes CSV"},
-      // Spaces round a value are no part of it, as round a header name; quotes keep theirs.
+      // Spaces round a value do not belong to it, as round a header name; quotes keep theirs.
       {"capcode.1.address , prompt.1\n 1500000 , \"A \" \n1500000\t,B\n",
        {},
        "line 3: capcode 1500000 is given twice (also on line 2)"},
