@@ -55,7 +55,7 @@ const Recorded kAttempts[] = {
      "capcode 2000017 is held by another board: attempt #12 (programmed, /dev/ttyUSB1, station A)"},
     {"A", "2026-12-07T14:58:00Z", Result::Failed, "firmware 2.41 refused at 1500003.", false},
     {"A", "2026-12-07T14:59:00Z", Result::Failed,
-     "  Verify  error at 0x1F00, copy 0 failed its sum ", false},
+     "  Verify  error at 0x1F00, copy 0 failed its sum 0x ", false},
     {"B", "2026-12-07T15:00:00Z", Result::Failed, "", false},
     {"B", "2026-12-08T09:00:00Z", Result::Programmed},
     {"B", "2026-12-08T09:05:00Z", Result::Erased},
@@ -118,7 +118,7 @@ TEST_F(SummaryTest, CountsEachStationsBoardsPerHourOrDayAndItsFailuresByCause) {
   const std::map<std::string, std::size_t> held = {
       {"capcode N is held by another board: attempt #N", 2},
       {"firmware N refused at N.", 1},
-      {"Verify error at N, copy N failed its sum", 1}};
+      {"Verify error at N, copy N failed its sum Nx", 1}};
   ListFilter fromTwoOnA;
   fromTwoOnA.since = "2026-12-07T14:00";
   fromTwoOnA.station = "A";
