@@ -14,33 +14,14 @@ namespace {
 using series::BoardCheck;
 
 int Print(const BoardCheck& check) {
-  const std::string attempt = series::CheckedAttemptText(check.attempt);
-  switch (check.kind) {
-    case BoardCheck::Kind::AsProgrammed:
-      std::cout << "as programmed: " << attempt << '\n';
-      return kExitSuccess;
-    case BoardCheck::Kind::Changed:
-      std::cout << "changed since programmed: " << attempt << '\n';
-      if (check.bySha256) {
-        std::cout << "the board's SHA-256 is " << check.boardSha256 << ", the attempt's "
-                  << check.attempt.sha256 << "; attempt #" << check.attempt.id
-                  << " was recorded before images were kept, so the fields that differ cannot be "
-                     "named\n";
-      } else {
-        PrintDifferences(check.fields, check.recorded, check.board);
-      }
-      return kExitFailed;
-    case BoardCheck::Kind::NoRecord:
-      if (check.capcode) {
-        std::cout << "no record holds capcode " << *check.capcode << " of this board\n";
-      } else {
-        std::cout << "this board holds no capcode\n";
-      }
-      return kExitFailed;
-    case BoardCheck::Kind::TwoAttempts:
-      std::cout << "capcodes of two attempts: #" << check.attempt.id << " and #" << check.other
-                << '\n';
-      return kExitFailed;
+  std::cout << series::CheckAnswer(check) << '\n';
+  if (check.kind == BoardCheck::Kind::AsProgrammed) return kExitSuccess;
+  if (check.kind == BoardCheck::Kind::Changed) {
+    if (check.bySha256) {
+      std::cout << series::UnnamedFieldsText(check) << '\n';
+    } else {
+      PrintDifferences(check.fields, check.recorded, check.board);
+    }
   }
   return kExitFailed;
 }

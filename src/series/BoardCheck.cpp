@@ -126,6 +126,29 @@ BoardCheck CheckBoard(records::RecordStore& store, const ConfigImage& board) {
   return check;
 }
 
+std::string CheckAnswer(const BoardCheck& check) {
+  switch (check.kind) {
+    case BoardCheck::Kind::AsProgrammed:
+      return "as programmed: " + CheckedAttemptText(check.attempt);
+    case BoardCheck::Kind::Changed:
+      return "changed since programmed: " + CheckedAttemptText(check.attempt);
+    case BoardCheck::Kind::NoRecord:
+      return check.capcode
+                 ? "no record holds capcode " + std::to_string(*check.capcode) + " of this board"
+                 : "this board holds no capcode";
+    case BoardCheck::Kind::TwoAttempts:
+      return "capcodes of two attempts: #" + std::to_string(check.attempt.id) + " and #" +
+             std::to_string(check.other);
+  }
+  return {};
+}
+
+std::string UnnamedFieldsText(const BoardCheck& check) {
+  return "the board's SHA-256 is " + check.boardSha256 + ", the attempt's " + check.attempt.sha256 +
+         "; attempt #" + std::to_string(check.attempt.id) +
+         " was recorded before images were kept, so the fields that differ cannot be named";
+}
+
 std::string CheckedAttemptText(const Attempt& attempt) {
   const auto orDash = [](const std::string& text) { return text.empty() ? "-" : text; };
   return "attempt #" + std::to_string(attempt.id) + ", " + orDash(attempt.time) + ", station " +

@@ -53,6 +53,14 @@ struct BoardCheck {
 // records::RecordsError when the records cannot be read or the attempt's image cannot be rebuilt.
 BoardCheck CheckBoard(records::RecordStore& store, const ConfigImage& board);
 
+// The answer in one line, as tuvactl prints it and the window shows it: "as programmed: " or
+// "changed since programmed: " and the attempt (CheckedAttemptText), "no record holds capcode
+// 1600000 of this board", "capcodes of two attempts: #3 and #7".
+std::string CheckAnswer(const BoardCheck& check);
+
+// Why a changed board compared by SHA-256 alone has no field named, with both SHA-256.
+std::string UnnamedFieldsText(const BoardCheck& check);
+
 // "attempt #12, 2026-12-07T11:02:03Z, station bench2, template 3fa2c9e1b7d0 (firmware FLEX
 // V02.41)": the template by the first twelve digits of its SHA-256, "-" for what is not known.
 std::string CheckedAttemptText(const records::Attempt& attempt);
