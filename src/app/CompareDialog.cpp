@@ -54,9 +54,14 @@ CompareDialog::CompareDialog(const series::BoardCheck& check, QWidget* parent) :
                QStringLiteral(" between what was written and the board.");
   }
   Fill(summary, diff, QStringLiteral("Recorded"), QStringLiteral("Board"));
-  summary_->setWordWrap(true);
   summary_->setTextInteractionFlags(Qt::TextSelectableByMouse);
-  if (diff.rows.empty()) resize(640, 120);
+  // The attempt's line is read as one: the dialog is as wide as its longest line.
+  int widest = 0;
+  for (const QString& line : summary.split(QLatin1Char('\n')))
+    widest = std::max(widest, summary_->fontMetrics().horizontalAdvance(line));
+  const QMargins margins = layout()->contentsMargins();
+  resize(std::max(width(), widest + margins.left() + margins.right() + 8),
+         diff.rows.empty() ? sizeHint().height() : height());
 }
 
 void CompareDialog::Fill(const QString& summary, const ReadableDiff& diff, const QString& first,
