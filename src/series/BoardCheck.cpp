@@ -38,30 +38,29 @@ int SlotsAlike(const Attempt& attempt, const std::vector<std::string>& onBoard) 
   return alike;
 }
 
-// The board's attempt among those its capcodes point at (ids, distinct), or the first two that
-// are equally good.
-BoardCheck Choose(records::RecordStore& store, const std::vector<std::int64_t>& ids,
+// The board's attempt among those its capcodes point at (ids, distinct): the one whose slots it
+// matches best, or the oldest two that match it equally well.
+BoardCheck Choose(records::RecordStore& store, std::vector<std::int64_t> ids,
                   const std::vector<std::string>& onBoard) {
   BoardCheck check;
+  std::sort(ids.begin(), ids.end());
   std::vector<Attempt> candidates;
   for (const std::int64_t id : ids) {
     if (auto attempt = AttemptOf(store, id)) candidates.push_back(std::move(*attempt));
   }
   if (candidates.empty()) return check;
-  std::vector<int> alike;
-  for (const Attempt& candidate : candidates) alike.push_back(SlotsAlike(candidate, onBoard));
-  const int best = *std::max_element(alike.begin(), alike.end());
-  std::vector<std::int64_t> tied;
-  for (std::size_t i = 0; i < candidates.size(); ++i) {
-    if (alike[i] != best) continue;
-    if (tied.empty()) check.attempt = candidates[i];
-    tied.push_back(candidates[i].id);
+  int best = -1;
+  std::vector<const Attempt*> tied;
+  for (const Attempt& candidate : candidates) {
+    const int alike = SlotsAlike(candidate, onBoard);
+    if (alike > best) tied.clear();
+    best = std::max(best, alike);
+    if (alike == best) tied.push_back(&candidate);
   }
+  check.attempt = *tied.front();
   if (tied.size() > 1) {
-    std::sort(tied.begin(), tied.end());
     check.kind = BoardCheck::Kind::TwoAttempts;
-    check.attempt.id = tied[0];
-    check.other = tied[1];
+    check.other = tied[1]->id;
     return check;
   }
   check.kind = BoardCheck::Kind::AsProgrammed;
