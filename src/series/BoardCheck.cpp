@@ -1,6 +1,8 @@
 #include "series/BoardCheck.h"
 
 #include <algorithm>
+#include <functional>
+#include <numeric>
 
 #include "records/ImageRuns.h"
 #include "records/Sha256.h"
@@ -31,11 +33,9 @@ std::optional<Attempt> AttemptOf(records::RecordStore& store, std::int64_t id) {
 
 // The slots in which the attempt's recorded capcode texts are the board's.
 int SlotsAlike(const Attempt& attempt, const std::vector<std::string>& onBoard) {
-  int alike = 0;
-  for (std::size_t slot = 0; slot < onBoard.size() && slot < attempt.capcodes.size(); ++slot) {
-    if (attempt.capcodes[slot] == onBoard[slot]) ++alike;
-  }
-  return alike;
+  const std::size_t slots = std::min(onBoard.size(), attempt.capcodes.size());
+  return std::inner_product(onBoard.begin(), onBoard.begin() + static_cast<std::ptrdiff_t>(slots),
+                            attempt.capcodes.begin(), 0, std::plus<>(), std::equal_to<>());
 }
 
 // The board's attempt among those its capcodes point at (ids, distinct): the one whose slots it

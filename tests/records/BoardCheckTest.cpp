@@ -93,13 +93,14 @@ Programmed Program(RecordStore& store, const ConfigImage& from, bool counted, bo
 
 // What the check says of each board: the attempt its capcodes name, a changed field named with
 // both values, a capcode no record holds, capcodes of two boards, an attempt recorded before
-// images were kept (by SHA-256 alone), a re-provisioned board (its newest attempt) and a board
-// that keeps a capcode nobody handed out next to the group capcode every board holds.
+// images were kept (by SHA-256 alone), a re-provisioned board (its newest attempt) and boards
+// that keep capcodes nobody handed out next to the group capcode every board holds.
 TYPED_TEST(BoardCheckTest, NamesTheBoardsAttemptAndWhatDiffersFromIt) {
   auto store = records::OpenRecordStore(this->backend_.where, records::OpenMode::Create);
   // Every board answers to group capcode 2000000 in slot 3 as well.
   const ConfigImage group = WithCapcodes(ConfigImage::StartupImage(), {{3, 2000000}});
   const Programmed elsewhere = Program(*store, WithCapcodes(group, {{1, 1800000}}), false, true);
+  const Programmed elsewhere2 = Program(*store, WithCapcodes(group, {{2, 1800001}}), false, true);
   const Programmed a = Program(*store, group, true, true);
   const Programmed b = Program(*store, group, true, true);
   const Programmed old = Program(*store, group, true, false);
@@ -133,6 +134,9 @@ TYPED_TEST(BoardCheckTest, NamesTheBoardsAttemptAndWhatDiffersFromIt) {
       {"re-provisioned, put back as it was before", a.image, Kind::Changed, again.id, 0,
        std::nullopt, "pll.n: 00450080 (463.0125 MHz) -> 0044D800 (462.0000 MHz)"},
       {"its own capcode kept, never handed out", elsewhere.image, Kind::AsProgrammed, elsewhere.id},
+      {"capcodes two boards kept, neither handed out",
+       WithCapcodes(group, {{1, 1800000}, {2, 1800001}}), Kind::TwoAttempts, elsewhere.id,
+       elsewhere2.id},
   };
   ListingStore listing(*store);
   for (const auto& [storeName, checked] :
