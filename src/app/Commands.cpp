@@ -50,7 +50,7 @@ void TfrmAir::SetWriteWanted(bool enabled) {
 
 void TfrmAir::SetCommandsEnabled(bool enabled) {
   for (QAction* action : {Open2, Save1, SaveAs1, Open1, Read1, Verify1, CompareWithBoard1,
-                          CheckFirmware1, S29Mode1, NormalMode1})
+                          CheckAgainstRecords1, CheckFirmware1, S29Mode1, NormalMode1})
     action->setEnabled(enabled);
   for (const QMenu* menu : {portMenu_->menu(), recentFiles_->menu()})
     menu->menuAction()->setEnabled(enabled);

@@ -9,8 +9,10 @@
 
 #include "app/GuiFrontend.h"
 #include "app/MainWindow.h"
+#include "app/SeriesSettings.h"
 #include "device/ReadInto.h"
 #include "features/FieldDiff.h"
+#include "records/RecordStore.h"
 
 namespace tuva::app {
 namespace {
@@ -33,17 +35,45 @@ QString Summary(const ReadableDiff& diff) {
 
 CompareDialog::CompareDialog(const ConfigImage& board, const ConfigImage& window, QWidget* parent)
     : QDialog(parent) {
-  setObjectName(QStringLiteral("CompareDialog"));
   setWindowTitle(kCompareCaption);
   const ReadableDiff diff = ReadableDifferences(board, window);
+  Fill(Summary(diff), diff, QStringLiteral("Board"), QStringLiteral("Window"));
+}
 
-  summary_ = new QLabel(Summary(diff), this);
+CompareDialog::CompareDialog(const series::BoardCheck& check, QWidget* parent) : QDialog(parent) {
+  setWindowTitle(kCheckCaption);
+  using Kind = series::BoardCheck::Kind;
+  QString summary = QString::fromLocal8Bit(series::CheckAnswer(check));
+  summary[0] = summary[0].toUpper();
+  ReadableDiff diff;
+  if (check.kind == Kind::Changed && check.bySha256) {
+    summary += QLatin1Char('\n') + QString::fromLocal8Bit(series::UnnamedFieldsText(check));
+  } else if (check.kind == Kind::Changed) {
+    diff = ReadableDifferences(check.fields, check.recorded, check.board);
+    summary += QLatin1Char('\n') + QString::fromStdString(DiffCount(diff)) +
+               QStringLiteral(" between what was written and the board.");
+  }
+  Fill(summary, diff, QStringLiteral("Recorded"), QStringLiteral("Board"));
+  summary_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  // The attempt's line is read as one: the dialog is as wide as its longest line.
+  int widest = 0;
+  for (const QString& line : summary.split(QLatin1Char('\n')))
+    widest = std::max(widest, summary_->fontMetrics().horizontalAdvance(line));
+  const QMargins margins = layout()->contentsMargins();
+  resize(std::max(width(), widest + margins.left() + margins.right() + 8),
+         diff.rows.empty() ? sizeHint().height() : height());
+}
+
+void CompareDialog::Fill(const QString& summary, const ReadableDiff& diff, const QString& first,
+                         const QString& second) {
+  setObjectName(QStringLiteral("CompareDialog"));
+  summary_ = new QLabel(summary, this);
   summary_->setObjectName(QStringLiteral("lblCompare"));
 
   table_ = new QTableWidget(static_cast<int>(diff.rows.size()), 4, this);
   table_->setObjectName(QStringLiteral("tblCompare"));
-  table_->setHorizontalHeaderLabels({QStringLiteral("Name"), QStringLiteral("Label"),
-                                     QStringLiteral("Board"), QStringLiteral("Window")});
+  table_->setHorizontalHeaderLabels(
+      {QStringLiteral("Name"), QStringLiteral("Label"), first, second});
   table_->verticalHeader()->hide();
   table_->setSelectionBehavior(QAbstractItemView::SelectRows);
   for (int row = 0; row < table_->rowCount(); ++row) {
@@ -83,6 +113,36 @@ void TfrmAir::CompareWithBoard1Click() {
     if (!ReadConfigurationInto(*session_, board).Done()) return;
     for (CompareDialog* earlier : findChildren<CompareDialog*>()) earlier->close();
     auto* dialog = new CompareDialog(board, session_->image, this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->show();
+  });
+}
+
+// The board is read as Compare with Board reads it, but into the start-up image: what the window
+// holds plays no part. The records are the series window's, as it kept them from its last use, or
+// the default database; they are opened before the board is read, and only for reading.
+void TfrmAir::CheckAgainstRecords1Click() {
+  if (session_->serviceMode) return;
+  RunDeviceCommand([this] {
+    const std::string where = SeriesSettings::KeptRecordsWhere().toLocal8Bit().toStdString();
+    std::unique_ptr<records::RecordStore> store;
+    try {
+      store = records::OpenRecordStore(where, records::OpenMode::ReadOnly);
+    } catch (const records::RecordsError& error) {
+      frontend_->ShowMessageBox(kCheckCaption.toStdString(), error.what(), MessageIcon::Error);
+      return;
+    }
+    ConfigImage board = ConfigImage::StartupImage();
+    if (!ReadConfigurationInto(*session_, board).Done()) return;
+    std::optional<series::BoardCheck> check;
+    try {
+      check = series::CheckBoard(*store, board);
+    } catch (const records::RecordsError& error) {
+      frontend_->ShowMessageBox(kCheckCaption.toStdString(), error.what(), MessageIcon::Error);
+      return;
+    }
+    for (CompareDialog* earlier : findChildren<CompareDialog*>()) earlier->close();
+    auto* dialog = new CompareDialog(*check, this);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->show();
   });

@@ -124,6 +124,8 @@ void TfrmAir::BuildMenus() {
   Write1 = item(Pager1, "Write1", QStringLiteral("&Write"), QKeySequence(Qt::Key_F4));
   Verify1 = item(Pager1, "Verify1", QStringLiteral("&Verify"), QKeySequence(Qt::Key_F9));
   CompareWithBoard1 = item(Pager1, "CompareWithBoard1", QStringLiteral("&Compare with Board"));
+  CheckAgainstRecords1 =
+      item(Pager1, "CheckAgainstRecords1", QStringLiteral("Check &Against Records"));
 
   System1 = bar->addMenu(QStringLiteral("&System"));
   System1->setObjectName(QStringLiteral("System1"));
@@ -172,8 +174,11 @@ void TfrmAir::ConnectMenus() {
   connect(CheckFirmware1, &QAction::triggered, this, [this] { CheckFirmware1Click(); });
   connect(CompareWithBoard1, &QAction::triggered, this, [this] { CompareWithBoard1Click(); });
   // Comparing configurations belongs to the normal mode, as Read does.
-  connect(Read1, &QAction::visibleChanged, CompareWithBoard1,
-          [this] { CompareWithBoard1->setVisible(Read1->isVisible()); });
+  connect(CheckAgainstRecords1, &QAction::triggered, this, [this] { CheckAgainstRecords1Click(); });
+  connect(Read1, &QAction::visibleChanged, CompareWithBoard1, [this] {
+    CompareWithBoard1->setVisible(Read1->isVisible());
+    CheckAgainstRecords1->setVisible(Read1->isVisible());
+  });
   connect(SeriesProgramming1, &QAction::triggered, this, [this] { SeriesProgramming1Click(); });
 }
 

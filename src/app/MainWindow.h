@@ -106,7 +106,8 @@ class TfrmAir : public QMainWindow {
   void Write1Click();
   void Verify1Click();
   void CheckFirmware1Click();
-  void CompareWithBoard1Click();  // CompareDialog.cpp
+  void CompareWithBoard1Click();     // CompareDialog.cpp
+  void CheckAgainstRecords1Click();  // CompareDialog.cpp
   void Open2Click();
   void Save1Click();
   void SaveAs1Click();
@@ -222,6 +223,7 @@ class TfrmAir : public QMainWindow {
   QAction* Write1 = nullptr;
   QAction* Verify1 = nullptr;
   QAction* CompareWithBoard1 = nullptr;
+  QAction* CheckAgainstRecords1 = nullptr;
   QAction* NormalMode1 = nullptr;
   QAction* CheckFirmware1 = nullptr;
   QAction* S29Mode1 = nullptr;

@@ -390,6 +390,12 @@ void SeriesSettings::Restore() {
   labelPrinting_->Restore(*settings);
 }
 
+QString SeriesSettings::KeptRecordsWhere() {
+  const auto settings = AppSettings();
+  settings->beginGroup(kSettingsGroup);
+  return settings->value(QStringLiteral("records")).toString();
+}
+
 // ---- the plan ----
 
 std::optional<ConfigImage> SeriesSettings::Template(const MainWindowValues& main,

@@ -54,6 +54,8 @@ class SeriesSettings : public QWidget {
   std::optional<series::SeriesPlan> Plan(const MainWindowValues& main, SettingsRefusal& refusal);
   // The records database: an SQLite file or a postgresql:// URL, as typed.
   QString recordsWhere() const;
+  // The records database the series window kept from its last use ("" for the default one).
+  static QString KeptRecordsWhere();
   QLineEdit* recordsField() const { return recordsPath_; }
   QLineEdit* firstField(int slot) const { return firsts_.at(slot - 1); }
   LabelPrinting* labelPrinting() const { return labelPrinting_; }

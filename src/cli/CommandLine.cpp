@@ -43,6 +43,8 @@ constexpr CommandEntry kCommands[] = {
      "First configuration file"},
     {"records", "List the boards programmed, or return a failed board's capcode to the pool",
      RecordsCommand, nullptr},
+    {"check", "Say whether the board holds what the records say it was programmed with",
+     CheckCommand, nullptr},
     {"get", "Print the values of fields of a .tbl file, one a line", GetCommand,
      "Configuration file"},
     {"set", "Set fields of a .tbl file (all or none)", SetCommand, "Configuration file to change"},
@@ -276,6 +278,12 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
     }
     if (std::string(entry.name) == "series") AddSeriesOptions(*command, line.options);
     if (std::string(entry.name) == "records") AddRecordsOptions(*command, line.options);
+    if (std::string(entry.name) == "check") {
+      command
+          ->add_option("--records", line.options.records,
+                       "Records database: an SQLite file or a postgresql:// URL")
+          ->type_name("DB");
+    }
     AddFieldArguments(*command, entry.name, line.options);
     command->callback([&chosen, run = entry.run] { chosen = run; });
   }

@@ -93,8 +93,9 @@ int NewCommand(const Options& options);
 int DumpCommand(const Options& options);
 int DiffCommand(const Options& options);
 
-// The records of programmed boards.
+// The records of programmed boards, and the board on the port held against them.
 int RecordsCommand(const Options& options);
+int CheckCommand(const Options& options);
 
 // Commands on the fields of a configuration file by name, and the comparison with a board.
 int GetCommand(const Options& options);

@@ -210,6 +210,14 @@ class PostgresStore : public SessionStore {
     return image;
   }
 
+  std::vector<CapcodeHolders> HoldersOf(const std::vector<std::uint32_t>& capcodes) override {
+    std::lock_guard lock(mutex_);
+    std::vector<CapcodeHolders> holders;
+    Call("cannot read the records",
+         [&] { holders = steps::HoldersOf(pg_, kPostgresDialect, capcodes); });
+    return holders;
+  }
+
   bool HasHandedOut(std::uint32_t first, std::uint32_t step) override {
     std::lock_guard lock(mutex_);
     bool found = false;

@@ -116,6 +116,19 @@ struct ListFilter {
   std::size_t limit = 0;           // at most this many, the newest; 0 for all
 };
 
+// What the records hold of a capcode found on a board (0: no such attempt). The programmed attempt
+// that took it from the pool or a list: the pool and the lists hand a capcode to one board only,
+// so that board is the one it was made for. And the newest programmed attempt whose board holds
+// it: that board again when it was re-provisioned since, keeping its capcodes; or, for a capcode
+// nobody took, the newest of the boards given it alike (a template's group capcode) or of one
+// board's re-provisionings that kept a capcode of its own.
+struct CapcodeHolders {
+  std::uint32_t capcode = 0;
+  std::int64_t taker = 0;
+  std::int64_t newest = 0;
+  bool operator==(const CapcodeHolders&) const = default;
+};
+
 // What became of a request to return a capcode to the pool.
 struct ReleaseOutcome {
   enum Kind {
@@ -250,6 +263,11 @@ class RecordStore {
   // Calls `row` with each attempt that passes `filter`, oldest first, one at a time as they are
   // read (memory does not grow with the number of attempts). Exceptions of `row` pass through.
   virtual void Each(const ListFilter& filter, const std::function<void(const Attempt&)>& row) = 0;
+
+  // Who holds each capcode (CapcodeHolders), in the order given, in one read. The stores answer
+  // with two index lookups per capcode, however many attempts they hold; this one reads every
+  // attempt.
+  virtual std::vector<CapcodeHolders> HoldersOf(const std::vector<std::uint32_t>& capcodes);
 
   // The 4100 bytes of the template image with this SHA-256, when an attempt kept it.
   virtual std::optional<std::vector<std::uint8_t>> TemplateImage(const std::string& sha256) {

@@ -190,6 +190,24 @@ bool RecordStore::HasHandedOut(std::uint32_t first, std::uint32_t step) {
   return found;
 }
 
+std::vector<CapcodeHolders> RecordStore::HoldersOf(const std::vector<std::uint32_t>& capcodes) {
+  std::vector<CapcodeHolders> holders;
+  for (const std::uint32_t capcode : capcodes) holders.push_back({capcode, 0, 0});
+  Each({}, [&](const Attempt& attempt) {
+    if (attempt.result != Result::Programmed) return;
+    const std::vector<std::uint32_t> onBoard = NumericCapcodes(attempt.capcodes);
+    for (CapcodeHolders& holder : holders) {
+      for (const Attempt::Taken& taken : attempt.taken) {
+        if (taken.held && taken.capcode == holder.capcode) holder.taker = attempt.id;
+      }
+      if (std::find(onBoard.begin(), onBoard.end(), holder.capcode) != onBoard.end()) {
+        holder.newest = std::max(holder.newest, attempt.id);
+      }
+    }
+  });
+  return holders;
+}
+
 LeaseCheck ThisComputer() {
   return {NowSeconds(), DefaultStation(), [](std::int64_t process) {
             // EPERM: the process is there, it belongs to another user.

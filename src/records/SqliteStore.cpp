@@ -180,6 +180,11 @@ class SqliteStore : public SessionStore {
     return Call("cannot read the records", [&] { return steps::TemplateImage(session_, sha256); });
   }
 
+  std::vector<CapcodeHolders> HoldersOf(const std::vector<std::uint32_t>& capcodes) override {
+    return Call("cannot read the records",
+                [&] { return steps::HoldersOf(session_, kSqliteDialect, capcodes); });
+  }
+
   bool HasHandedOut(std::uint32_t first, std::uint32_t step) override {
     return Call("cannot read the pool",
                 [&] { return steps::HasHandedOut(session_, kSqliteDialect, first, step); });

@@ -30,6 +30,10 @@ constexpr const char* kListName = "SELECT name FROM capcode_list WHERE id = $1";
 constexpr const char* kTakenOf =
     "SELECT slot, capcode FROM taken WHERE attempt_id = $1 ORDER BY slot";
 
+// The newest programmed board that holds capcode $1: the last entry of its range in the index.
+constexpr const char* kNewestBoard =
+    "SELECT attempt_id FROM board_capcode WHERE capcode = $1 ORDER BY attempt_id DESC LIMIT 1";
+
 // A listing of every attempt that passes a filter joins the taken rows instead of gathering them.
 constexpr const char* kTakenJoinColumns = "t.slot AS slot, t.capcode AS capcode, t.held AS held";
 constexpr const char* kTakenJoin = "LEFT JOIN taken t ON t.attempt_id = a.id";
@@ -382,6 +386,29 @@ bool Finish(SqlSession& session, const Dialect& dialect, const Attempt& attempt)
   if (attempt.result == Result::Failed && !erased) ReturnToPool(session, dialect, attempt.id, 0);
   session.Commit();
   return true;
+}
+
+std::vector<CapcodeHolders> HoldersOf(SqlSession& session, const Dialect& dialect,
+                                      const std::vector<std::uint32_t>& capcodes) {
+  // The held capcodes' unique partial index finds the attempt that took one; its condition is
+  // written as the index states it, or the planner would not use it.
+  const std::string taker = std::string(
+                                "SELECT t.attempt_id AS attempt_id FROM taken t JOIN attempts a"
+                                " ON a.id = t.attempt_id WHERE t.") +
+                            dialect.held + " AND t.capcode = " + dialect.placeholder(1) +
+                            " AND a.result = 'programmed'";
+  std::vector<CapcodeHolders> holders;
+  session.BeginRead();
+  for (const std::uint32_t capcode : capcodes) {
+    CapcodeHolders& holder = holders.emplace_back(CapcodeHolders{capcode, 0, 0});
+    const std::int64_t value = capcode;
+    session.Execute(taker, {value},
+                    [&](const SqlRow& row) { holder.taker = row.Integer("attempt_id"); });
+    session.Execute(kNewestBoard, {value},
+                    [&](const SqlRow& row) { holder.newest = row.Integer("attempt_id"); });
+  }
+  session.Commit();
+  return holders;
 }
 
 void IndexBoard(SqlSession& session, const Dialect& dialect, const Attempt& board) {

@@ -111,6 +111,10 @@ bool Finish(SqlSession& session, const Dialect& dialect, const Attempt& attempt)
 std::optional<std::vector<std::uint8_t>> TemplateImage(SqlSession& session,
                                                        const std::string& sha256);
 
+// Who holds each capcode (see RecordStore::HoldersOf), in one read transaction.
+std::vector<CapcodeHolders> HoldersOf(SqlSession& session, const Dialect& dialect,
+                                      const std::vector<std::uint32_t>& capcodes);
+
 // The capcodes of a programmed board, for the lookup of the board that holds one.
 void IndexBoard(SqlSession& session, const Dialect& dialect, const Attempt& board);
 

@@ -11,12 +11,12 @@
 #include <thread>
 #include <tuple>
 
+#include "StoreBackends.h"
 #include "image/CapcodeCodec.h"
 #include "image/ConfigImage.h"
 #include "records/ImageRuns.h"
 #include "records/RecordStore.h"
 #include "records/Sha256.h"
-#include "support/PostgresServer.h"
 
 namespace tuva::testing {
 namespace {
@@ -30,62 +30,6 @@ using records::RecordStore;
 using records::Result;
 
 constexpr std::uint32_t kLastShort = 2097151;
-
-std::string TestName() {
-  std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
-  std::replace_if(
-      name.begin(), name.end(), [](char c) { return !std::isalnum(c); }, '_');
-  return name;
-}
-
-// One SQLite file per test.
-struct SqliteBackend {
-  fs::path folder = fs::temp_directory_path() / ("tuva-records-" + std::to_string(::getpid()));
-  std::string where;
-
-  void SetUp() {
-    std::string name = TestName();
-    std::transform(name.begin(), name.end(), name.begin(), ::tolower);
-    fs::create_directories(folder / name);
-    where = (folder / name / "records.sqlite").string();
-  }
-  void TearDown() { fs::remove_all(folder); }
-  bool Sql(const std::string& sql) {
-    sqlite3* db = nullptr;
-    const bool ok = sqlite3_open(where.c_str(), &db) == SQLITE_OK &&
-                    sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK;
-    sqlite3_close(db);
-    return ok;
-  }
-};
-
-// One server for all the tests, one database per test.
-struct PostgresBackend {
-  static PostgresServer* server;
-  std::string database;
-  std::string where;
-
-  void SetUp() {
-    if (server == nullptr) server = new PostgresServer;
-    TUVA_REQUIRE_POSTGRES(*server);
-    database = TestName();
-    std::transform(database.begin(), database.end(), database.begin(), ::tolower);
-    where = server->CreateDatabase(database);
-    ASSERT_FALSE(where.empty()) << "createdb " << database << " failed";
-  }
-  void TearDown() {}
-  bool Sql(const std::string& sql) { return server->Sql(database, sql); }
-};
-PostgresServer* PostgresBackend::server = nullptr;
-
-class StopPostgres : public ::testing::Environment {
- public:
-  void TearDown() override {
-    delete PostgresBackend::server;
-    PostgresBackend::server = nullptr;
-  }
-};
-const auto* const kStopPostgres = ::testing::AddGlobalTestEnvironment(new StopPostgres);
 
 template <typename Backend>
 class RecordStoreTest : public ::testing::Test {
@@ -123,14 +67,6 @@ class RecordStoreTest : public ::testing::Test {
   Backend backend_;
 };
 
-using Backends = ::testing::Types<SqliteBackend, PostgresBackend>;
-class BackendNames {
- public:
-  template <typename T>
-  static std::string GetName(int) {
-    return std::is_same_v<T, SqliteBackend> ? "Sqlite" : "Postgres";
-  }
-};
 TYPED_TEST_SUITE(RecordStoreTest, Backends, BackendNames);
 
 const CountingSlot kSlot1{1, 1500000, 1, kLastShort};

@@ -656,8 +656,9 @@ TEST_F(SeriesTest, TextFromOutsideIsStoredAndShownAsValidUtf8) {
 }
 
 // Every board's image comes back from the records byte for byte (0..4093, what the board keeps
-// of it), in both stores.
-TEST_F(SeriesTest, EachBoardsImageComesBackFromTheRecords) {
+// of it), in both stores; each board put back on a jig checks as programmed, and one given
+// another frequency by hand (read, set, write) is named with both frequencies.
+TEST_F(SeriesTest, EachBoardsImageComesBackFromTheRecordsAndChecksAsProgrammed) {
   PostgresServer postgres;
   std::vector<std::pair<std::string, std::string>> stores = {{"SQLite", Path("records.sqlite")}};
   if (postgres.Installed() && postgres.Running()) {
@@ -692,6 +693,35 @@ TEST_F(SeriesTest, EachBoardsImageComesBackFromTheRecords) {
     }
     EXPECT_EQ(onBoards.size(), 4u);
     EXPECT_EQ(rebuilt, onBoards);
+
+    std::set<std::string> named;
+    const std::vector<ConfigImage> boards = WrittenImages(sims_);
+    for (std::size_t k = 0; k < boards.size(); ++k) {
+      const std::string file = Path(name + "-board" + std::to_string(k) + ".tbl");
+      ASSERT_TRUE(SaveConfigFile(file, boards[k]).ok());
+      const std::string port =
+          Jig(0, {.contents = sim::SimContents::Table, .tablePath = file}).SlavePath();
+      Station& check = Spawn({"check", "--port", port, "--records", where});
+      EXPECT_EQ(check.Wait(), 0) << Output(check);
+      EXPECT_TRUE(Output(check).starts_with("as programmed: attempt #")) << Output(check);
+      named.insert(Output(check).substr(0, Output(check).find(',')));
+    }
+    EXPECT_EQ(named.size(), boards.size());
+    const std::string port = sims_.back()->SlavePath();
+    const std::string changed = Path(name + "-changed.tbl");
+    for (const std::vector<std::string>& words :
+         {std::vector<std::string>{"read", changed, "--port", port},
+          {"set", changed, "pll.n=463.0125"},
+          {"write", changed, "--port", port}}) {
+      Station& step = Spawn(words);
+      ASSERT_EQ(step.Wait(), 0) << Output(step);
+    }
+    Station& check = Spawn({"check", "--port", port, "--records", where});
+    EXPECT_EQ(check.Wait(), 1) << Output(check);
+    EXPECT_TRUE(Output(check).starts_with("changed since programmed: attempt #")) << Output(check);
+    EXPECT_NE(Output(check).find("pll.n"), std::string::npos) << Output(check);
+    EXPECT_NE(Output(check).find("(462.0000 MHz)  ->  00450080 (463.0125 MHz)"), std::string::npos)
+        << Output(check);
   }
 }
 
