@@ -2,6 +2,7 @@
 #include "records/StoreSteps.h"
 
 #include <algorithm>
+#include <array>
 
 #include "records/ImageRuns.h"
 #include "records/Sha256.h"
@@ -34,6 +35,18 @@ constexpr const char* kTakenOf =
 constexpr const char* kTakenJoinColumns = "t.slot AS slot, t.capcode AS capcode, t.held AS held";
 constexpr const char* kTakenJoin = "LEFT JOIN taken t ON t.attempt_id = a.id";
 
+std::vector<SqlValue> Values(const ListQuery& query) {
+  std::vector<SqlValue> values;
+  for (const auto& parameter : query.parameters) {
+    if (parameter.isText) {
+      values.emplace_back(parameter.text);
+    } else {
+      values.emplace_back(parameter.number);
+    }
+  }
+  return values;
+}
+
 }  // namespace
 
 const Dialect kSqliteDialect = {
@@ -64,6 +77,8 @@ const Dialect kSqliteDialect = {
     "UPDATE attempts SET result = 'erased', erased = 1 WHERE id = ?"
     " AND result IN ('reserved', 'erased')",
     "SELECT 1 FROM taken WHERE capcode >= ?1 AND (capcode - ?1) % ?2 = 0 LIMIT 1",
+    "CASE WHEN substr(a.time, 11, 3) GLOB 'T[0-9][0-9]' THEN substr(a.time, 1, 13) ELSE a.time"
+    " END",
 };
 
 // Rows another station is writing are locked: the hint of a progression (so that two stations
@@ -100,6 +115,8 @@ const Dialect kPostgresDialect = {
     " AND result IN ('reserved', 'erased')",
     "SELECT 1 FROM taken WHERE capcode >= $1::BIGINT AND (capcode - $1::BIGINT) % $2::BIGINT = 0"
     " LIMIT 1",
+    "CASE WHEN substr(a.time, 11, 3) ~ '^T[0-9][0-9]$' THEN substr(a.time, 1, 13) ELSE a.time"
+    " END",
 };
 
 int SqlRow::Column(std::string_view name) const {
@@ -470,17 +487,40 @@ ListQuery AttemptQuery(const Dialect& dialect, const ListFilter& filter) {
 void ReadAttempts(SqlSession& session, const Dialect& dialect, const ListFilter& filter,
                   const std::function<void(const Attempt&)>& row) {
   const ListQuery query = AttemptQuery(dialect, filter);
-  std::vector<SqlValue> parameters;
-  for (const auto& parameter : query.parameters) {
-    if (parameter.isText) {
-      parameters.emplace_back(parameter.text);
-    } else {
-      parameters.emplace_back(parameter.number);
-    }
-  }
   AttemptRows attempts(filter, row);
-  session.Execute(query.sql, parameters, [&](const SqlRow& found) { attempts.Add(found); });
+  session.Execute(query.sql, Values(query), [&](const SqlRow& found) { attempts.Add(found); });
   attempts.End();
+}
+
+void ReadGroups(SqlSession& session, const Dialect& dialect, const ListFilter& filter,
+                const std::function<void(const Attempt&, std::size_t)>& group) {
+  ListQuery query;
+  const std::string where = ListWhere(filter, dialect.held, dialect.placeholder, query);
+  // Only a failed attempt's message and erase tell its cause apart; the others count alike.
+  query.sql = std::string("SELECT ") + dialect.hourOf +
+              " AS hour, a.station AS station, a.result AS result,"
+              " CASE WHEN a.result = 'programmed' AND a.kept <> '' THEN 1 ELSE 0 END AS kept,"
+              " CASE WHEN a.result = 'failed' THEN a.erased ELSE FALSE END AS erased,"
+              " CASE WHEN a.result = 'failed' THEN a.message ELSE '' END AS message,"
+              " COUNT(*) AS count FROM attempts a" +
+              where + " GROUP BY 1, 2, 3, 4, 5, 6";
+  std::optional<std::array<int, 7>> columns;
+  Attempt attempt;
+  session.Execute(query.sql, Values(query), [&](const SqlRow& row) {
+    if (!columns) {
+      columns = {row.Column("hour"), row.Column("station"), row.Column("result"),
+                 row.Column("kept"), row.Column("erased"),  row.Column("message"),
+                 row.Column("count")};
+    }
+    const auto& [hour, station, result, kept, erased, message, count] = *columns;
+    attempt.time = row.Text(hour);
+    attempt.station = row.Text(station);
+    attempt.result = ParseResult(std::string(row.Text(result)));
+    attempt.kept = row.Int(kept) != 0 ? "kept" : "";
+    attempt.erased = row.Bool(erased);
+    attempt.message = row.Text(message);
+    group(attempt, static_cast<std::size_t>(row.Int(count)));
+  });
 }
 
 AttemptRows::AttemptRows(const ListFilter& filter, const std::function<void(const Attempt&)>& row)

@@ -63,6 +63,9 @@ struct Dialect {
   const char* markErased;
   // Any row when a capcode of the progression $1 + k * $2 was ever taken.
   const char* handedOut;
+  // An attempt's time up to its hour ("2026-12-07T14") when characters 11 to 13 of it are "T"
+  // and two digits, else its whole time: what a summary counts an attempt's hour by.
+  const char* hourOf;
 };
 
 extern const Dialect kSqliteDialect;
@@ -128,6 +131,11 @@ std::optional<ListState> FindList(SqlSession& session, const std::string& sha256
 // transaction.
 void ReadAttempts(SqlSession& session, const Dialect& dialect, const ListFilter& filter,
                   const std::function<void(const Attempt&)>& row);
+
+// Calls `group` with the attempts that pass `filter` as RecordStore::EachGroup gathers them, in
+// one grouped query within the caller's transaction; `filter.limit` must be 0.
+void ReadGroups(SqlSession& session, const Dialect& dialect, const ListFilter& filter,
+                const std::function<void(const Attempt&, std::size_t)>& group);
 
 // The listing's query as a store runs it: unless it is limited, the taken capcodes are joined in
 // (a row per capcode, "slot", "capcode", "held"; NULL for an attempt without any), which saves

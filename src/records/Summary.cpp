@@ -69,7 +69,7 @@ std::string FailureCause(const Attempt& attempt) {
   return attempt.erased ? "failed after its erase" : "failed before its erase";
 }
 
-void Summary::Add(const Attempt& attempt) {
+void Summary::Add(const Attempt& attempt, std::size_t count) {
   const std::string_view key = PeriodKey(attempt.time, period_);
   if (!last_ || last_->key != key || last_->row.station != attempt.station) {
     const auto [at, added] = rows_.try_emplace({std::string(key), attempt.station});
@@ -83,18 +83,18 @@ void Summary::Add(const Attempt& attempt) {
   SummaryRow& row = last_->row;
   switch (attempt.result) {
     case Result::Programmed:
-      ++(attempt.kept.empty() ? row.programmed : row.reprovisioned);
+      (attempt.kept.empty() ? row.programmed : row.reprovisioned) += count;
       break;
     case Result::Skipped:
-      ++row.skipped;
+      row.skipped += count;
       break;
     case Result::Failed:
-      ++row.failed;
-      ++row.causes[FailureCause(attempt)];
+      row.failed += count;
+      row.causes[FailureCause(attempt)] += count;
       break;
     case Result::Reserved:
     case Result::Erased:
-      ++row.open;
+      row.open += count;
       break;
   }
   if (const int hour = HourOfDay(attempt.time); hour >= 0 && !last_->hours.test(hour)) {
@@ -113,7 +113,8 @@ std::vector<SummaryRow> Summary::Rows() const {
 std::vector<SummaryRow> Summarise(RecordStore& store, const ListFilter& filter,
                                   SummaryPeriod period) {
   Summary summary(period);
-  store.Each(filter, [&summary](const Attempt& attempt) { summary.Add(attempt); });
+  store.EachGroup(
+      filter, [&summary](const Attempt& group, std::size_t count) { summary.Add(group, count); });
   return summary.Rows();
 }
 

@@ -1,6 +1,6 @@
 // The line at a glance: what each station did in each hour (or day) of the records, counted from
-// the attempts one at a time as a listing reads them, so a database of a million boards is
-// summed without holding its attempts.
+// the attempts one at a time as a listing reads them, or from the groups of alike attempts a
+// store counts itself, so a database of a million boards is summed without holding its attempts.
 #pragma once
 
 #include <bitset>
@@ -45,8 +45,8 @@ class Summary {
  public:
   explicit Summary(SummaryPeriod period = SummaryPeriod::Hour) : period_(period) {}
 
-  // Counts one attempt in its station's period.
-  void Add(const Attempt& attempt);
+  // Counts `count` alike attempts (see RecordStore::EachGroup) in their station's period.
+  void Add(const Attempt& attempt, std::size_t count = 1);
   // The periods oldest first, each period's stations by name.
   std::vector<SummaryRow> Rows() const;
 
