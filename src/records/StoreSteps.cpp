@@ -77,8 +77,7 @@ const Dialect kSqliteDialect = {
     "UPDATE attempts SET result = 'erased', erased = 1 WHERE id = ?"
     " AND result IN ('reserved', 'erased')",
     "SELECT 1 FROM taken WHERE capcode >= ?1 AND (capcode - ?1) % ?2 = 0 LIMIT 1",
-    "CASE WHEN substr(a.time, 11, 3) GLOB 'T[0-9][0-9]' THEN substr(a.time, 1, 13) ELSE a.time"
-    " END",
+    "CASE WHEN a.time GLOB '??????????T[0-9][0-9]*' THEN substr(a.time, 1, 13) ELSE a.time END",
 };
 
 // Rows another station is writing are locked: the hint of a progression (so that two stations
@@ -115,8 +114,7 @@ const Dialect kPostgresDialect = {
     " AND result IN ('reserved', 'erased')",
     "SELECT 1 FROM taken WHERE capcode >= $1::BIGINT AND (capcode - $1::BIGINT) % $2::BIGINT = 0"
     " LIMIT 1",
-    "CASE WHEN substr(a.time, 11, 3) ~ '^T[0-9][0-9]$' THEN substr(a.time, 1, 13) ELSE a.time"
-    " END",
+    "CASE WHEN a.time ~ '^.{10}T[0-9]{2}' THEN substr(a.time, 1, 13) ELSE a.time END",
 };
 
 int SqlRow::Column(std::string_view name) const {
