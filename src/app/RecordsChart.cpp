@@ -66,10 +66,10 @@ void RecordsChart::Show(std::vector<records::SummaryRow> hours) {
   update();
 }
 
-// At its smallest, the bars stand five lines high: a line above them for the scale's top number,
-// two and a half below for the hours and the dates.
+// At its smallest, the bars stand four and a half lines high: a line above them for the scale's
+// top number, two and a half below for the hours and the dates.
 QSize RecordsChart::minimumSizeHint() const {
-  return {40 * fontMetrics().averageCharWidth(), 17 * fontMetrics().lineSpacing() / 2};
+  return {40 * fontMetrics().averageCharWidth(), 8 * fontMetrics().lineSpacing()};
 }
 
 QSize RecordsChart::sizeHint() const {
