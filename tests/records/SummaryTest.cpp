@@ -182,6 +182,10 @@ TEST_P(SummaryTest, CountsEachStationsBoardsPerHourOrDayAndItsFailuresByCause) {
     EXPECT_EQ(records::Summarise(*store_, c.filter, c.period), c.rows) << c.name;
   }
   EXPECT_DOUBLE_EQ(records::Summarise(*store_, {}, SummaryPeriod::Day)[0].boardsPerHour(), 1.5);
+  // The store counts alike attempts itself: the two programmed boards of B's 09:00 are one group.
+  std::size_t groups = 0;
+  store_->EachGroup({}, [&](const Attempt&, std::size_t) { ++groups; });
+  EXPECT_EQ(groups, std::size(kAttempts) - 2) << "the failures of B at 15:00 are one group too";
 }
 
 INSTANTIATE_TEST_SUITE_P(Stores, SummaryTest, ::testing::Values("SQLite", "PostgreSQL"),
