@@ -44,8 +44,8 @@ struct Recorded {
 };
 
 // Hour 13 ends on the last second before 14:00; station B's board after its erase recorded no
-// message, and two before it; a time without an hour is its own period; one board of B is still
-// open the next day.
+// message, and two before it; a time without an hour is its own period, and hour 24 is an hour
+// of no hour of the day; one board of B is still open the next day.
 const Recorded kAttempts[] = {
     {"A", "2026-12-07T13:59:59Z", Result::Programmed},
     {"A", "2026-12-07T14:00:00Z", Result::Programmed},
@@ -62,6 +62,7 @@ const Recorded kAttempts[] = {
     {"B", "2026-12-07T15:00:00Z", Result::Failed, "", false},
     {"B", "2026-12-07T15:20:00Z", Result::Failed, "", false},
     {"B", "2026-12-07 16:00:00Z", Result::Skipped, "", false},
+    {"C", "2026-12-07T24:00:00Z", Result::Programmed},
     {"B", "2026-12-08T09:00:00Z", Result::Programmed},
     {"B", "2026-12-08T09:30:00Z", Result::Programmed},
     {"B", "2026-12-08T09:05:00Z", Result::Erased},
@@ -164,6 +165,7 @@ TEST_P(SummaryTest, CountsEachStationsBoardsPerHourOrDayAndItsFailuresByCause) {
         Row("2026-12-07T14:00Z", "A", 1, 1, 1, 0, 1, held),
         Row("2026-12-07T14:00Z", "B", 0, 0, 0, 0, 1, {{"failed after its erase", 1}}),
         Row("2026-12-07T15:00Z", "B", 0, 0, 0, 0, 1, {{"failed before its erase", 2}}),
+        Row("2026-12-07T24:00Z", "C", 1, 0, 0, 0, 0),
         Row("2026-12-08T09:00Z", "B", 2, 0, 0, 1, 1)}},
       {"per day",
        {},
@@ -171,7 +173,8 @@ TEST_P(SummaryTest, CountsEachStationsBoardsPerHourOrDayAndItsFailuresByCause) {
        {Row("2026-12-07", "A", 2, 1, 1, 0, 2, held),
         Row("2026-12-07", "B", 0, 0, 0, 0, 2,
             {{"failed after its erase", 1}, {"failed before its erase", 2}}),
-        Row("2026-12-07 16:00:00Z", "B", 0, 0, 1, 0, 0), Row("2026-12-08", "B", 2, 0, 0, 1, 1)}},
+        Row("2026-12-07", "C", 1, 0, 0, 0, 0), Row("2026-12-07 16:00:00Z", "B", 0, 0, 1, 0, 0),
+        Row("2026-12-08", "B", 2, 0, 0, 1, 1)}},
       {"since an hour, one station",
        fromTwoOnA,
        SummaryPeriod::Hour,
