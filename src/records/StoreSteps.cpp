@@ -3,9 +3,11 @@
 
 #include <algorithm>
 #include <array>
+#include <set>
 
 #include "records/ImageRuns.h"
 #include "records/Sha256.h"
+#include "records/Summary.h"
 
 namespace tuva::records {
 namespace {
@@ -30,6 +32,10 @@ constexpr const char* kCloseReleased =
 constexpr const char* kListName = "SELECT name FROM capcode_list WHERE id = $1";
 constexpr const char* kTakenOf =
     "SELECT slot, capcode FROM taken WHERE attempt_id = $1 ORDER BY slot";
+
+// A summary counts attempts by the first 13 characters of their times, so many prefixes at once.
+constexpr const char* kTimePrefix = "substr(a.time, 1, 13)";
+constexpr std::size_t kPrefixesAtOnce = 500;
 
 // A listing of every attempt that passes a filter joins the taken rows instead of gathering them.
 constexpr const char* kTakenJoinColumns = "t.slot AS slot, t.capcode AS capcode, t.held AS held";
@@ -77,7 +83,6 @@ const Dialect kSqliteDialect = {
     "UPDATE attempts SET result = 'erased', erased = 1 WHERE id = ?"
     " AND result IN ('reserved', 'erased')",
     "SELECT 1 FROM taken WHERE capcode >= ?1 AND (capcode - ?1) % ?2 = 0 LIMIT 1",
-    "CASE WHEN a.time GLOB '??????????T[0-9][0-9]*' THEN substr(a.time, 1, 13) ELSE a.time END",
 };
 
 // Rows another station is writing are locked: the hint of a progression (so that two stations
@@ -114,7 +119,6 @@ const Dialect kPostgresDialect = {
     " AND result IN ('reserved', 'erased')",
     "SELECT 1 FROM taken WHERE capcode >= $1::BIGINT AND (capcode - $1::BIGINT) % $2::BIGINT = 0"
     " LIMIT 1",
-    "CASE WHEN a.time ~ '^.{10}T[0-9]{2}' THEN substr(a.time, 1, 13) ELSE a.time END",
 };
 
 int SqlRow::Column(std::string_view name) const {
@@ -490,12 +494,27 @@ void ReadAttempts(SqlSession& session, const Dialect& dialect, const ListFilter&
   attempts.End();
 }
 
-void ReadGroups(SqlSession& session, const Dialect& dialect, const ListFilter& filter,
-                const std::function<void(const Attempt&, std::size_t)>& group) {
+namespace {
+
+// The attempts that pass `filter` (and, when `prefixes` are given, whose times begin with one of
+// them) counted by `hour`, the expression of their hour.
+void ReadGroupsBy(SqlSession& session, const Dialect& dialect, const ListFilter& filter,
+                  const std::string& hour, const std::vector<std::string>& prefixes,
+                  const std::function<void(const Attempt&, std::size_t)>& group) {
   ListQuery query;
-  const std::string where = ListWhere(filter, dialect.held, dialect.placeholder, query);
+  std::string where = ListWhere(filter, dialect.held, dialect.placeholder, query);
+  if (!prefixes.empty()) {
+    std::string markers;
+    for (const std::string& prefix : prefixes) {
+      query.parameters.push_back({true, prefix, 0});
+      markers += (markers.empty() ? "" : ", ") +
+                 dialect.placeholder(static_cast<int>(query.parameters.size()));
+    }
+    where +=
+        (where.empty() ? " WHERE " : " AND ") + std::string(kTimePrefix) + " IN (" + markers + ")";
+  }
   // Only a failed attempt's message and erase tell its cause apart; the others count alike.
-  query.sql = std::string("SELECT ") + dialect.hourOf +
+  query.sql = "SELECT " + hour +
               " AS hour, a.station AS station, a.result AS result,"
               " CASE WHEN a.result = 'programmed' AND a.kept <> '' THEN 1 ELSE 0 END AS kept,"
               " CASE WHEN a.result = 'failed' THEN a.erased ELSE FALSE END AS erased,"
@@ -510,8 +529,8 @@ void ReadGroups(SqlSession& session, const Dialect& dialect, const ListFilter& f
                  row.Column("kept"), row.Column("erased"),  row.Column("message"),
                  row.Column("count")};
     }
-    const auto& [hour, station, result, kept, erased, message, count] = *columns;
-    attempt.time = row.Text(hour);
+    const auto& [time, station, result, kept, erased, message, count] = *columns;
+    attempt.time = row.Text(time);
     attempt.station = row.Text(station);
     attempt.result = ParseResult(std::string(row.Text(result)));
     attempt.kept = row.Int(kept) != 0 ? "kept" : "";
@@ -519,6 +538,34 @@ void ReadGroups(SqlSession& session, const Dialect& dialect, const ListFilter& f
     attempt.message = row.Text(message);
     group(attempt, static_cast<std::size_t>(row.Int(count)));
   });
+}
+
+}  // namespace
+
+void ReadGroups(SqlSession& session, const Dialect& dialect, const ListFilter& filter,
+                const std::function<void(const Attempt&, std::size_t)>& group) {
+  // Counted by the first 13 characters of their times, the hour of a time that names one
+  // ("2026-12-07T14"): a cheap expression for the server. The groups of times that name no hour
+  // are counted again by their whole times, which are their periods; a database nearly never has
+  // any.
+  std::set<std::string> prefixes;
+  ReadGroupsBy(session, dialect, filter, kTimePrefix, {},
+               [&](const Attempt& counted, std::size_t count) {
+                 if (NamesAnHour(counted.time)) {
+                   group(counted, count);
+                 } else {
+                   prefixes.insert(counted.time);
+                 }
+               });
+  // A statement takes a few hundred parameters at a time.
+  std::vector<std::string> some;
+  for (auto prefix = prefixes.begin(); prefix != prefixes.end();) {
+    some.push_back(*prefix++);
+    if (some.size() == kPrefixesAtOnce || prefix == prefixes.end()) {
+      ReadGroupsBy(session, dialect, filter, "a.time", some, group);
+      some.clear();
+    }
+  }
 }
 
 AttemptRows::AttemptRows(const ListFilter& filter, const std::function<void(const Attempt&)>& row)

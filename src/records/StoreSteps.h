@@ -63,9 +63,6 @@ struct Dialect {
   const char* markErased;
   // Any row when a capcode of the progression $1 + k * $2 was ever taken.
   const char* handedOut;
-  // An attempt's time up to its hour ("2026-12-07T14") when characters 11 to 13 of it are "T"
-  // and two digits, else its whole time: what a summary counts an attempt's hour by.
-  const char* hourOf;
 };
 
 extern const Dialect kSqliteDialect;

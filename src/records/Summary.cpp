@@ -17,19 +17,22 @@ bool HexDigit(char c) {
 // The start of an attempt's time ("2026-12-07T14:02:03Z") that names its period:
 // "2026-12-07T14" for an hour, "2026-12-07" for a day. A time of another shape is its own period.
 std::string_view PeriodKey(std::string_view time, SummaryPeriod period) {
-  const bool hour = time.size() >= 13 && time[10] == 'T' && Digit(time[11]) && Digit(time[12]);
-  if (!hour) return time;
+  if (!NamesAnHour(time)) return time;
   return time.substr(0, period == SummaryPeriod::Hour ? 13 : 10);
 }
 
 // The hour of the day (0-23) an attempt began in, or -1 when its time does not say.
 int HourOfDay(std::string_view time) {
-  if (time.size() < 13 || time[10] != 'T' || !Digit(time[11]) || !Digit(time[12])) return -1;
+  if (!NamesAnHour(time)) return -1;
   const int hour = (time[11] - '0') * 10 + (time[12] - '0');
   return hour < 24 ? hour : -1;
 }
 
 }  // namespace
+
+bool NamesAnHour(std::string_view time) {
+  return time.size() >= 13 && time[10] == 'T' && Digit(time[11]) && Digit(time[12]);
+}
 
 double SummaryRow::boardsPerHour() const {
   return hours == 0 ? 0.0 : static_cast<double>(boards()) / static_cast<double>(hours);

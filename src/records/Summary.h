@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <map>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -33,6 +34,10 @@ struct SummaryRow {
   double boardsPerHour() const;
   bool operator==(const SummaryRow&) const = default;
 };
+
+// Whether an attempt's time names its hour: "T" and two digits after its date
+// ("2026-12-07T14..."). A time that does not is a period of its own.
+bool NamesAnHour(std::string_view time);
 
 // Why a failed attempt failed, short enough to count boards by: its message as recorded without
 // what belongs to the one board (each number becomes N, text in parentheses is left out), so
