@@ -256,7 +256,7 @@ class RecordStore {
   // not, and for a failed attempt one message and whether its erase was sent. The group's attempt
   // carries only those: `time` up to its hour ("2026-12-07T14", the whole time when it names no
   // hour), `station`, `result`, `kept` ("kept" or empty), and for a failed one `message` and
-  // `erased`. The stores answer with one grouped query; this one reads every attempt.
+  // `erased`. The stores answer with a grouped query; this one reads every attempt.
   virtual void EachGroup(const ListFilter& filter,
                          const std::function<void(const Attempt&, std::size_t)>& group);
 

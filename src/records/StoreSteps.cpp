@@ -33,7 +33,8 @@ constexpr const char* kListName = "SELECT name FROM capcode_list WHERE id = $1";
 constexpr const char* kTakenOf =
     "SELECT slot, capcode FROM taken WHERE attempt_id = $1 ORDER BY slot";
 
-// A summary counts attempts by the first 13 characters of their times, so many prefixes at once.
+// A summary counts attempts by the first 13 characters of their times; a statement that picks
+// attempts by such prefixes names this many at most.
 constexpr const char* kTimePrefix = "substr(a.time, 1, 13)";
 constexpr std::size_t kPrefixesAtOnce = 500;
 
@@ -557,7 +558,6 @@ void ReadGroups(SqlSession& session, const Dialect& dialect, const ListFilter& f
                    prefixes.insert(counted.time);
                  }
                });
-  // A statement takes a few hundred parameters at a time.
   std::vector<std::string> some;
   for (auto prefix = prefixes.begin(); prefix != prefixes.end();) {
     some.push_back(*prefix++);
