@@ -9,6 +9,7 @@
 #include <cmath>
 #include <map>
 #include <optional>
+#include <vector>
 
 namespace tuva::app {
 namespace {
@@ -65,8 +66,10 @@ void RecordsChart::Show(std::vector<records::SummaryRow> hours) {
   update();
 }
 
+// At its smallest, the bars stand four and a half lines high: a line above them for the scale's
+// top number, two and a half below for the hours and the dates.
 QSize RecordsChart::minimumSizeHint() const {
-  return {20 * fontMetrics().averageCharWidth(), 6 * fontMetrics().lineSpacing()};
+  return {40 * fontMetrics().averageCharWidth(), 8 * fontMetrics().lineSpacing()};
 }
 
 QSize RecordsChart::sizeHint() const {
@@ -109,26 +112,32 @@ void RecordsChart::paintEvent(QPaintEvent*) {
   int index = 0;
   for (auto& [name, colour] : stations) colour = index++;
 
-  // The legend: each station's colour, then the failures'.
-  int x = line / 2;
+  // The legend, right of the bars, a line each: the stations' colours, then the failures'. The
+  // height goes to the bars; the width is there to spare.
+  const QString failed = QStringLiteral("failed");
+  int names = metrics.horizontalAdvance(failed);
+  for (const auto& [name, colour] : stations) {
+    names = std::max(names, metrics.horizontalAdvance(QString::fromStdString(name)));
+  }
+  const int legend = width() - line - names - line;  // where the legend's colours stand
+  int y = line / 2;
   auto key = [&](const QColor& colour, const QString& name) {
-    painter.fillRect(QRect(x, line / 2 + line / 6, line * 2 / 3, line * 2 / 3), colour);
-    x += line;
+    painter.fillRect(QRect(legend, y + line / 6, line * 2 / 3, line * 2 / 3), colour);
     painter.setPen(palette().color(QPalette::Text));
-    painter.drawText(QPoint(x, line / 2 + metrics.ascent()), name);
-    x += metrics.horizontalAdvance(name) + line;
+    painter.drawText(QPoint(legend + line, y + metrics.ascent()), name);
+    y += line;
   };
   for (const auto& [name, colour] : stations) {
     key(QColor(kStationColours[colour % std::size(kStationColours)]), QString::fromStdString(name));
   }
-  key(QColor(kFailed), QStringLiteral("failed"));
+  key(QColor(kFailed), failed);
 
   // The scale's numbers stand a line apart at least.
   const int bottom = height() - 2 * line - line / 2;
-  const int step = ScaleStep(most, (bottom - 2 * line) / (line + line / 2));
+  const int step = ScaleStep(most, (bottom - line) / (line + line / 2));
   const int top = static_cast<int>((most + step - 1) / step) * step;
-  const QRect plot(QPoint(metrics.horizontalAdvance(QString::number(top)) + line, 2 * line),
-                   QPoint(width() - line, bottom));
+  const QRect plot(QPoint(metrics.horizontalAdvance(QString::number(top)) + line, line),
+                   QPoint(legend - line, bottom));
   if (plot.width() <= slots || plot.height() <= line) return;  // no room for a bar
   const double scale = static_cast<double>(plot.height()) / top;
 
@@ -148,6 +157,7 @@ void RecordsChart::paintEvent(QPaintEvent*) {
       1, static_cast<int>(
              std::ceil((metrics.horizontalAdvance(QStringLiteral("00:00")) + line / 2) / slot)));
   painter.setPen(palette().color(QPalette::Text));
+  std::vector<std::pair<int, QString>> dates;  // under the first hour and under each midnight
   for (int i = 0; i < slots; ++i) {
     const QDateTime hour = QDateTime::fromSecsSinceEpoch((first + i) * 3600, QTimeZone::utc());
     const int left = plot.left() + static_cast<int>(i * slot);
@@ -156,10 +166,26 @@ void RecordsChart::paintEvent(QPaintEvent*) {
                        Qt::AlignLeft, hour.toString(QStringLiteral("HH:mm")));
     }
     if (i == 0 || hour.time().hour() == 0) {
-      painter.drawText(QPoint(left, plot.bottom() + 2 + line + metrics.ascent()),
-                       hour.toString(QStringLiteral("yyyy-MM-dd")) +
-                           (i == 0 ? QStringLiteral(" (UTC)") : QString()));
+      dates.emplace_back(left, hour.toString(QStringLiteral("yyyy-MM-dd")));
     }
+  }
+  // The latest first: a date that would run into the next one kept is left out. The earliest
+  // kept says that the hours are UTC when there is room before the next, else the latest does.
+  std::vector<std::pair<int, QString>> kept;
+  int next = width();
+  for (auto date = dates.rbegin(); date != dates.rend(); ++date) {
+    if (date->first + metrics.horizontalAdvance(date->second) + line / 2 > next) continue;
+    next = date->first;
+    kept.push_back(*date);
+  }
+  const QString utc = QStringLiteral(" (UTC)");
+  const auto fits = [&](std::size_t at) {
+    const int room = at > 0 ? kept[at - 1].first : width();
+    return kept[at].first + metrics.horizontalAdvance(kept[at].second + utc) + line / 2 <= room;
+  };
+  if (!kept.empty()) kept[fits(kept.size() - 1) ? kept.size() - 1 : 0].second += utc;
+  for (const auto& [left, text] : kept) {
+    painter.drawText(QPoint(left, plot.bottom() + 2 + line + metrics.ascent()), text);
   }
 
   // A bar per station and hour: its boards in the station's colour, its failures above in red.

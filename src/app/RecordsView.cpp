@@ -2,6 +2,7 @@
 
 #include <QFile>
 #include <QHBoxLayout>
+#include <QHeaderView>
 #include <QSplitter>
 #include <QVBoxLayout>
 #include <exception>
@@ -89,6 +90,13 @@ RecordsView::RecordsView(TfrmAir& window, std::function<QString()> where, QWidge
   split->setChildrenCollapsible(false);
   split->addWidget(chart_);
   split->addWidget(table_);
+  // When the window grows or shrinks, the table gives or takes the height first, down to its
+  // header and one row: the chart keeps the height it reads at.
+  split->setStretchFactor(0, 0);
+  split->setStretchFactor(1, 1);
+  table_->setMinimumHeight(table_->horizontalHeader()->sizeHint().height() +
+                           table_->verticalHeader()->defaultSectionSize() +
+                           2 * table_->frameWidth());
   layout->addWidget(split, 1);
   auto* buttons = new QHBoxLayout;
   refresh_ = new QPushButton(QStringLiteral("Re&fresh"), this);

@@ -269,6 +269,15 @@ class RecordStore {
   // attempt.
   virtual std::vector<CapcodeHolders> HoldersOf(const std::vector<std::uint32_t>& capcodes);
 
+  // Calls `group` with the attempts that pass `filter` gathered as a summary counts them, each
+  // group once with how many attempts it holds: one station, one hour, one result, kept fields or
+  // not, and for a failed attempt one message and whether its erase was sent. The group's attempt
+  // carries only those: `time` up to its hour ("2026-12-07T14", the whole time when it names no
+  // hour), `station`, `result`, `kept` ("kept" or empty), and for a failed one `message` and
+  // `erased`. The stores answer with a grouped query; this one reads every attempt.
+  virtual void EachGroup(const ListFilter& filter,
+                         const std::function<void(const Attempt&, std::size_t)>& group);
+
   // The 4100 bytes of the template image with this SHA-256, when an attempt kept it.
   virtual std::optional<std::vector<std::uint8_t>> TemplateImage(const std::string& sha256) {
     static_cast<void>(sha256);

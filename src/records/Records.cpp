@@ -180,6 +180,11 @@ std::vector<Attempt> RecordStore::List(const ListFilter& filter) {
   return attempts;
 }
 
+void RecordStore::EachGroup(const ListFilter& filter,
+                            const std::function<void(const Attempt&, std::size_t)>& group) {
+  Each(filter, [&](const Attempt& attempt) { group(attempt, 1); });
+}
+
 bool RecordStore::HasHandedOut(std::uint32_t first, std::uint32_t step) {
   bool found = false;
   Each({}, [&](const Attempt& attempt) {
@@ -305,10 +310,8 @@ std::vector<Attempt::Taken> ParseTaken(std::string_view column) {
   return taken;
 }
 
-ListQuery BuildListQuery(const ListFilter& filter, const std::string& takenColumn,
-                         const std::string& held, std::string (*placeholder)(int),
-                         const std::string& join) {
-  ListQuery query;
+std::string ListWhere(const ListFilter& filter, const std::string& held,
+                      std::string (*placeholder)(int), ListQuery& query) {
   std::string where;
   auto condition = [&](const std::string& text) {
     where += (where.empty() ? " WHERE " : " AND ") + text;
@@ -333,6 +336,18 @@ ListQuery BuildListQuery(const ListFilter& filter, const std::string& takenColum
   if (!filter.since.empty()) condition("a.time >= " + text(filter.since));
   if (!filter.station.empty()) condition("a.station = " + text(filter.station));
   if (filter.id) condition("a.id = " + number(*filter.id));
+  return where;
+}
+
+ListQuery BuildListQuery(const ListFilter& filter, const std::string& takenColumn,
+                         const std::string& held, std::string (*placeholder)(int),
+                         const std::string& join) {
+  ListQuery query;
+  const std::string where = ListWhere(filter, held, placeholder, query);
+  auto number = [&](std::int64_t value) {
+    query.parameters.push_back({false, "", value});
+    return placeholder(static_cast<int>(query.parameters.size()));
+  };
   std::string select =
       "SELECT a.id AS id, a.time AS time, a.station AS station, a.port AS port,"
       " a.firmware AS firmware, a.capcodes AS capcodes, a.frequency AS frequency,"

@@ -199,6 +199,16 @@ class SqliteStore : public SessionStore {
     });
   }
 
+  void EachGroup(const ListFilter& filter,
+                 const std::function<void(const Attempt&, std::size_t)>& group) override {
+    if (filter.limit != 0) return RecordStore::EachGroup(filter, group);
+    Call("cannot read the records", [&] {
+      session_.BeginRead();
+      steps::ReadGroups(session_, kSqliteDialect, filter, group);
+      session_.Commit();
+    });
+  }
+
   // A lock another program holds is no longer waited for: the call fails as locked at once.
   void StopWaiting() override { stopWaiting_ = true; }
 

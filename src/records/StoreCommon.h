@@ -220,6 +220,10 @@ struct ListQuery {
   std::vector<Parameter> parameters;
 };
 inline constexpr const char* kOpenResults = "('reserved', 'erased')";
+// The WHERE clause (" WHERE ...", or empty) of the attempts `filter` lets through, its
+// parameters added to `query`; `filter.limit` is not a condition.
+std::string ListWhere(const ListFilter& filter, const std::string& held,
+                      std::string (*placeholder)(int), ListQuery& query);
 // `join`, when given, follows "FROM attempts a" (a listing that joins the taken rows instead of
 // gathering them in `takenColumn`).
 ListQuery BuildListQuery(const ListFilter& filter, const std::string& takenColumn,

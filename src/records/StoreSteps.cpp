@@ -2,9 +2,12 @@
 #include "records/StoreSteps.h"
 
 #include <algorithm>
+#include <array>
+#include <set>
 
 #include "records/ImageRuns.h"
 #include "records/Sha256.h"
+#include "records/Summary.h"
 
 namespace tuva::records {
 namespace {
@@ -34,9 +37,26 @@ constexpr const char* kTakenOf =
 constexpr const char* kNewestBoard =
     "SELECT attempt_id FROM board_capcode WHERE capcode = $1 ORDER BY attempt_id DESC LIMIT 1";
 
+// A summary counts attempts by the first 13 characters of their times; a statement that picks
+// attempts by such prefixes names this many at most.
+constexpr const char* kTimePrefix = "substr(a.time, 1, 13)";
+constexpr std::size_t kPrefixesAtOnce = 500;
+
 // A listing of every attempt that passes a filter joins the taken rows instead of gathering them.
 constexpr const char* kTakenJoinColumns = "t.slot AS slot, t.capcode AS capcode, t.held AS held";
 constexpr const char* kTakenJoin = "LEFT JOIN taken t ON t.attempt_id = a.id";
+
+std::vector<SqlValue> Values(const ListQuery& query) {
+  std::vector<SqlValue> values;
+  for (const auto& parameter : query.parameters) {
+    if (parameter.isText) {
+      values.emplace_back(parameter.text);
+    } else {
+      values.emplace_back(parameter.number);
+    }
+  }
+  return values;
+}
 
 }  // namespace
 
@@ -497,17 +517,82 @@ ListQuery AttemptQuery(const Dialect& dialect, const ListFilter& filter) {
 void ReadAttempts(SqlSession& session, const Dialect& dialect, const ListFilter& filter,
                   const std::function<void(const Attempt&)>& row) {
   const ListQuery query = AttemptQuery(dialect, filter);
-  std::vector<SqlValue> parameters;
-  for (const auto& parameter : query.parameters) {
-    if (parameter.isText) {
-      parameters.emplace_back(parameter.text);
-    } else {
-      parameters.emplace_back(parameter.number);
+  AttemptRows attempts(filter, row);
+  session.Execute(query.sql, Values(query), [&](const SqlRow& found) { attempts.Add(found); });
+  attempts.End();
+}
+
+namespace {
+
+// The attempts that pass `filter` (and, when `prefixes` are given, whose times begin with one of
+// them) counted by `hour`, the expression of their hour.
+void ReadGroupsBy(SqlSession& session, const Dialect& dialect, const ListFilter& filter,
+                  const std::string& hour, const std::vector<std::string>& prefixes,
+                  const std::function<void(const Attempt&, std::size_t)>& group) {
+  ListQuery query;
+  std::string where = ListWhere(filter, dialect.held, dialect.placeholder, query);
+  if (!prefixes.empty()) {
+    std::string markers;
+    for (const std::string& prefix : prefixes) {
+      query.parameters.push_back({true, prefix, 0});
+      markers += (markers.empty() ? "" : ", ") +
+                 dialect.placeholder(static_cast<int>(query.parameters.size()));
+    }
+    where +=
+        (where.empty() ? " WHERE " : " AND ") + std::string(kTimePrefix) + " IN (" + markers + ")";
+  }
+  // Only a failed attempt's message and erase tell its cause apart; the others count alike.
+  query.sql = "SELECT " + hour +
+              " AS hour, a.station AS station, a.result AS result,"
+              " CASE WHEN a.result = 'programmed' AND a.kept <> '' THEN 1 ELSE 0 END AS kept,"
+              " CASE WHEN a.result = 'failed' THEN a.erased ELSE FALSE END AS erased,"
+              " CASE WHEN a.result = 'failed' THEN a.message ELSE '' END AS message,"
+              " COUNT(*) AS count FROM attempts a" +
+              where + " GROUP BY 1, 2, 3, 4, 5, 6";
+  std::optional<std::array<int, 7>> columns;
+  Attempt attempt;
+  session.Execute(query.sql, Values(query), [&](const SqlRow& row) {
+    if (!columns) {
+      columns = {row.Column("hour"), row.Column("station"), row.Column("result"),
+                 row.Column("kept"), row.Column("erased"),  row.Column("message"),
+                 row.Column("count")};
+    }
+    const auto& [time, station, result, kept, erased, message, count] = *columns;
+    attempt.time = row.Text(time);
+    attempt.station = row.Text(station);
+    attempt.result = ParseResult(std::string(row.Text(result)));
+    attempt.kept = row.Int(kept) != 0 ? "kept" : "";
+    attempt.erased = row.Bool(erased);
+    attempt.message = row.Text(message);
+    group(attempt, static_cast<std::size_t>(row.Int(count)));
+  });
+}
+
+}  // namespace
+
+void ReadGroups(SqlSession& session, const Dialect& dialect, const ListFilter& filter,
+                const std::function<void(const Attempt&, std::size_t)>& group) {
+  // Counted by the first 13 characters of their times, the hour of a time that names one
+  // ("2026-12-07T14"): a cheap expression for the server. The groups of times that name no hour
+  // are counted again by their whole times, which are their periods; a database nearly never has
+  // any.
+  std::set<std::string> prefixes;
+  ReadGroupsBy(session, dialect, filter, kTimePrefix, {},
+               [&](const Attempt& counted, std::size_t count) {
+                 if (NamesAnHour(counted.time)) {
+                   group(counted, count);
+                 } else {
+                   prefixes.insert(counted.time);
+                 }
+               });
+  std::vector<std::string> some;
+  for (auto prefix = prefixes.begin(); prefix != prefixes.end();) {
+    some.push_back(*prefix++);
+    if (some.size() == kPrefixesAtOnce || prefix == prefixes.end()) {
+      ReadGroupsBy(session, dialect, filter, "a.time", some, group);
+      some.clear();
     }
   }
-  AttemptRows attempts(filter, row);
-  session.Execute(query.sql, parameters, [&](const SqlRow& found) { attempts.Add(found); });
-  attempts.End();
 }
 
 AttemptRows::AttemptRows(const ListFilter& filter, const std::function<void(const Attempt&)>& row)

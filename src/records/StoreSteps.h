@@ -133,6 +133,11 @@ std::optional<ListState> FindList(SqlSession& session, const std::string& sha256
 void ReadAttempts(SqlSession& session, const Dialect& dialect, const ListFilter& filter,
                   const std::function<void(const Attempt&)>& row);
 
+// Calls `group` with the attempts that pass `filter` as RecordStore::EachGroup gathers them, in
+// one grouped query within the caller's transaction; `filter.limit` must be 0.
+void ReadGroups(SqlSession& session, const Dialect& dialect, const ListFilter& filter,
+                const std::function<void(const Attempt&, std::size_t)>& group);
+
 // The listing's query as a store runs it: unless it is limited, the taken capcodes are joined in
 // (a row per capcode, "slot", "capcode", "held"; NULL for an attempt without any), which saves
 // the server a subquery per attempt; a limited one gathers them in the column "taken".

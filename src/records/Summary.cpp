@@ -17,19 +17,22 @@ bool HexDigit(char c) {
 // The start of an attempt's time ("2026-12-07T14:02:03Z") that names its period:
 // "2026-12-07T14" for an hour, "2026-12-07" for a day. A time of another shape is its own period.
 std::string_view PeriodKey(std::string_view time, SummaryPeriod period) {
-  const bool hour = time.size() >= 13 && time[10] == 'T' && Digit(time[11]) && Digit(time[12]);
-  if (!hour) return time;
+  if (!NamesAnHour(time)) return time;
   return time.substr(0, period == SummaryPeriod::Hour ? 13 : 10);
 }
 
 // The hour of the day (0-23) an attempt began in, or -1 when its time does not say.
 int HourOfDay(std::string_view time) {
-  if (time.size() < 13 || time[10] != 'T' || !Digit(time[11]) || !Digit(time[12])) return -1;
+  if (!NamesAnHour(time)) return -1;
   const int hour = (time[11] - '0') * 10 + (time[12] - '0');
   return hour < 24 ? hour : -1;
 }
 
 }  // namespace
+
+bool NamesAnHour(std::string_view time) {
+  return time.size() >= 13 && time[10] == 'T' && Digit(time[11]) && Digit(time[12]);
+}
 
 double SummaryRow::boardsPerHour() const {
   return hours == 0 ? 0.0 : static_cast<double>(boards()) / static_cast<double>(hours);
@@ -69,7 +72,7 @@ std::string FailureCause(const Attempt& attempt) {
   return attempt.erased ? "failed after its erase" : "failed before its erase";
 }
 
-void Summary::Add(const Attempt& attempt) {
+void Summary::Add(const Attempt& attempt, std::size_t count) {
   const std::string_view key = PeriodKey(attempt.time, period_);
   if (!last_ || last_->key != key || last_->row.station != attempt.station) {
     const auto [at, added] = rows_.try_emplace({std::string(key), attempt.station});
@@ -83,18 +86,18 @@ void Summary::Add(const Attempt& attempt) {
   SummaryRow& row = last_->row;
   switch (attempt.result) {
     case Result::Programmed:
-      ++(attempt.kept.empty() ? row.programmed : row.reprovisioned);
+      (attempt.kept.empty() ? row.programmed : row.reprovisioned) += count;
       break;
     case Result::Skipped:
-      ++row.skipped;
+      row.skipped += count;
       break;
     case Result::Failed:
-      ++row.failed;
-      ++row.causes[FailureCause(attempt)];
+      row.failed += count;
+      row.causes[FailureCause(attempt)] += count;
       break;
     case Result::Reserved:
     case Result::Erased:
-      ++row.open;
+      row.open += count;
       break;
   }
   if (const int hour = HourOfDay(attempt.time); hour >= 0 && !last_->hours.test(hour)) {
@@ -113,7 +116,8 @@ std::vector<SummaryRow> Summary::Rows() const {
 std::vector<SummaryRow> Summarise(RecordStore& store, const ListFilter& filter,
                                   SummaryPeriod period) {
   Summary summary(period);
-  store.Each(filter, [&summary](const Attempt& attempt) { summary.Add(attempt); });
+  store.EachGroup(
+      filter, [&summary](const Attempt& group, std::size_t count) { summary.Add(group, count); });
   return summary.Rows();
 }
 

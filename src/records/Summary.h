@@ -1,12 +1,13 @@
 // The line at a glance: what each station did in each hour (or day) of the records, counted from
-// the attempts one at a time as a listing reads them, so a database of a million boards is
-// summed without holding its attempts.
+// the attempts one at a time as a listing reads them, or from the groups of alike attempts a
+// store counts itself, so a database of a million boards is summed without holding its attempts.
 #pragma once
 
 #include <bitset>
 #include <cstddef>
 #include <map>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -34,6 +35,10 @@ struct SummaryRow {
   bool operator==(const SummaryRow&) const = default;
 };
 
+// Whether an attempt's time names its hour: "T" and two digits after its date
+// ("2026-12-07T14..."). A time that does not is a period of its own.
+bool NamesAnHour(std::string_view time);
+
 // Why a failed attempt failed, short enough to count boards by: its message as recorded without
 // what belongs to the one board (each number becomes N, text in parentheses is left out), so
 // "capcode 1500001 is held by another board: attempt #4 (programmed, ...)" counts with every other
@@ -45,8 +50,8 @@ class Summary {
  public:
   explicit Summary(SummaryPeriod period = SummaryPeriod::Hour) : period_(period) {}
 
-  // Counts one attempt in its station's period.
-  void Add(const Attempt& attempt);
+  // Counts `count` alike attempts (see RecordStore::EachGroup) in their station's period.
+  void Add(const Attempt& attempt, std::size_t count = 1);
   // The periods oldest first, each period's stations by name.
   std::vector<SummaryRow> Rows() const;
 

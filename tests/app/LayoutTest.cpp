@@ -11,6 +11,7 @@
 #include "app/Controls.h"
 #include "app/LayoutScaler.h"
 #include "app/PortRows.h"
+#include "app/RecordsChart.h"
 #include "app/SeriesWindow.h"
 
 namespace tuva::testing {
@@ -186,6 +187,11 @@ TEST_F(WindowTest, TheSeriesWindowFitsTheScreen) {
     EXPECT_LE(least.height(), available.height() - 60) << least.height();
     EXPECT_TRUE(available.contains(series->frameGeometry()))
         << series->frameGeometry().width() << " x " << series->frameGeometry().height();
+    // The records chart's bars stand four and a half lines high at least, three jigs' rows shown.
+    const auto* chart = series->findChild<app::RecordsChart*>();
+    if (chart->isVisibleTo(series)) {
+      EXPECT_GE(chart->height(), 8 * chart->fontMetrics().lineSpacing()) << chart->height();
+    }
     // Every line of a wrapped text is shown, none cut by the rows around it.
     for (const QLabel* label : series->findChildren<QLabel*>()) {
       if (label->wordWrap() && label->isVisibleTo(series) && !label->text().isEmpty()) {
