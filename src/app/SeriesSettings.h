@@ -15,13 +15,13 @@
 #include <array>
 #include <optional>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include "app/LabelPrinting.h"
 #include "image/CapcodeCodec.h"
 #include "image/ConfigImage.h"
-#include "series/SeriesImage.h"
-#include "series/SeriesRun.h"
+#include "series/Plan.h"
 
 namespace tuva::app {
 
@@ -52,12 +52,16 @@ class SeriesSettings : public QWidget {
   // The plan the settings describe, checked as tuvactl series checks it; nullopt with `refusal`
   // filled when a setting is refused.
   std::optional<series::SeriesPlan> Plan(const MainWindowValues& main, SettingsRefusal& refusal);
+  // What the settings give for the plan, or the setting that is not a value (a capcode or a
+  // number of boards that is not a number).
+  std::variant<series::PlanInputs, series::PlanRefusal> Inputs(const MainWindowValues& main) const;
+  // The field a refusal of the plan or of its list concerns.
+  QWidget* FieldOf(const series::PlanRefusal& refused) const;
   // The records database: an SQLite file or a postgresql:// URL, as typed.
   QString recordsWhere() const;
   QLineEdit* recordsField() const { return recordsPath_; }
   QLineEdit* firstField(int slot) const { return firsts_.at(slot - 1); }
   LabelPrinting* labelPrinting() const { return labelPrinting_; }
-  QLineEdit* listField() const { return listPath_; }
   // Shows how far the list is used ("10 rows: 4 used, 5 free, 1 failed") once the records say.
   void ShowListState(const QString& text);
   // Names the main window's Pager > Port choice beside its radio button.
@@ -72,19 +76,12 @@ class SeriesSettings : public QWidget {
   QWidget* BuildTemplate();
   QWidget* BuildPorts();
   QWidget* BuildFirmware();
-  // The firmware file named, loaded for the run; false with `refusal` when it cannot be read.
-  bool ReadFirmware(bool serviceMode, series::SeriesPlan& plan, SettingsRefusal& refusal);
+  QWidget* PathRow(QLineEdit*& path, const QString& name, const QString& browseName,
+                   const QString& filter);
   QWidget* BuildList();
   QWidget* BuildRecords();
   // The database the records go to, as its store names it, under the field.
   void ShowRecordsName();
-  // The operator's list named in the window, read and set on the plan; false with `refusal`.
-  bool ReadList(series::SeriesPlan& plan, SettingsRefusal& refusal);
-  std::optional<ConfigImage> Template(const MainWindowValues& main, SettingsRefusal& refusal);
-  bool ReadCounting(series::SeriesPlan& plan, SettingsRefusal& refusal);
-  std::vector<std::string> Ports(const MainWindowValues& main) const;
-  // The field a refusal of the core's plan check concerns.
-  QWidget* FieldOf(const series::PlanRefusal& refused) const;
 
   Dialogs& dialogs_;
   QString folder_;

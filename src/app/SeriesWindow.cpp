@@ -13,10 +13,8 @@
 #include "app/PortMenu.h"
 #include "app/StatusLine.h"
 #include "app/TableRows.h"
-#include "records/Journal.h"
-#include "series/NewProgressions.h"
+#include "series/Plan.h"
 #include "series/SeriesList.h"
-#include "series/SeriesRecords.h"
 
 namespace tuva::app {
 namespace {
@@ -173,69 +171,69 @@ void SeriesWindow::OpenStore(series::SeriesPlan plan, bool startNew, bool adoptJ
   calls_->Run(
       [this, shared, startNew, adoptJournal,
        where = where.toLocal8Bit().toStdString()](std::stop_token abandoned) -> StoreCalls::Answer {
+        std::variant<series::Prepared, series::NotPrepared> prepared;
         try {
-          std::shared_ptr<records::RecordStore> store =
-              OpenForCall(where, records::SeriesOpenMode(where, startNew), abandoned);
-          // Given up (the window said so): the journal's results and the list stay for the next
-          // opening to record and import.
-          if (abandoned.stop_requested()) return {};
-          QStringList notes;
-          for (const auto& line :
-               series::PrepareRecords(*store, records::DefaultJournalPath(), adoptJournal)) {
-            notes << Text(line);
-          }
-          if (abandoned.stop_requested()) return {};
-          records::ListState listed;
-          if (const auto refused = series::PrepareSeriesList(*store, *shared, &listed)) {
-            return [this, why = Text(refused->message)] {
-              Abort({});
-              Warn(why, settings_->listField());
-            };
-          }
-          const QString listText =
-              shared->list ? Text(series::ListStateText(shared->list->path, listed)) : QString();
-          auto fresh = series::NewProgressions(*store, *shared);
-          return [this, store, shared, notes, listText, fresh = std::move(fresh),
-                  name = Text(store->Name())] {
-            if (!listText.isEmpty()) {
-              settings_->ShowListState(listText);
-              wanted_ = shared->count;
-            }
-            if (!notes.isEmpty()) {
-              DialogOwner owner(window_.dialogs(), this);
-              window_.dialogs().Message(notes.join(QLatin1Char('\n')));
-            }
-            if (!fresh.empty() && !AskToStartNewSeries(fresh, name)) return;
-            Run(store, std::move(*shared));
-          };
-        } catch (const records::MissingDatabase& missing) {
-          return [this, shared, why = Text(missing.what())] {
-            AskToStartRecords(why, std::move(*shared));
-          };
-        } catch (const series::ForeignJournal& foreign) {
-          // The core refused; the technician may have the results recorded in this database.
-          return [this, shared, startNew, why = Text(foreign.what())] {
-            bool yes = false;
-            {
-              DialogOwner owner(window_.dialogs(), this);
-              yes = window_.dialogs().YesNo(kSeriesCaption,
-                                            why + QStringLiteral("\nRecord them here?"));
-            }
-            if (yes) {
-              OpenStore(std::move(*shared), startNew, true);
-            } else {
-              Abort({});
-            }
-          };
+          prepared = series::Prepare(where, startNew, adoptJournal, *shared, abandoned);
         } catch (const std::exception& error) {
           return [this, why = Text(error.what())] { Abort(why); };
         }
+        if (const auto* not_ = std::get_if<series::NotPrepared>(&prepared)) {
+          const QString why = Text(not_->message);
+          switch (not_->why) {
+            case series::NotPrepared::Why::MissingDatabase:
+              return [this, shared, why] { AskToStartRecords(why, std::move(*shared)); };
+            case series::NotPrepared::Why::ForeignJournal:
+              // The technician may have the results recorded in this database.
+              return
+                  [this, shared, startNew, why] { AskToAdopt(why, std::move(*shared), startNew); };
+            case series::NotPrepared::Why::Stopped:
+              break;
+          }
+          return {};  // given up: nobody waits for the answer
+        }
+        auto ready = std::get<series::Prepared>(std::move(prepared));
+        if (ready.refusal) {
+          return [this, refused = *ready.refusal] {
+            Abort({});
+            Warn(Text(refused.message), settings_->FieldOf(refused));
+          };
+        }
+        QStringList notes;
+        for (const auto& line : ready.notes) notes << Text(line);
+        const QString listText =
+            ready.list ? Text(series::ListStateText(shared->list->path, *ready.list)) : QString();
+        return [this, store = ready.store, shared, notes, listText,
+                fresh = std::move(ready.newProgressions), name = Text(ready.store->Name())] {
+          if (!listText.isEmpty()) {
+            settings_->ShowListState(listText);
+            wanted_ = shared->count;
+          }
+          if (!notes.isEmpty()) {
+            DialogOwner owner(window_.dialogs(), this);
+            window_.dialogs().Message(notes.join(QLatin1Char('\n')));
+          }
+          if (!fresh.empty() && !AskToStartNewSeries(fresh, name)) return;
+          Run(store, std::move(*shared));
+        };
       },
       [this, where] {
         Abort(QStringLiteral("The records database did not answer within %1 s: %2")
                   .arg(calls_->timeLimit().count() / 1000.0)
                   .arg(where));
       });
+}
+
+void SeriesWindow::AskToAdopt(const QString& why, series::SeriesPlan plan, bool startNew) {
+  bool yes = false;
+  {
+    DialogOwner owner(window_.dialogs(), this);
+    yes = window_.dialogs().YesNo(kSeriesCaption, why + QStringLiteral("\nRecord them here?"));
+  }
+  if (yes) {
+    OpenStore(std::move(plan), startNew, true);
+  } else {
+    Abort({});
+  }
 }
 
 void SeriesWindow::AskToStartRecords(const QString& why, series::SeriesPlan plan) {

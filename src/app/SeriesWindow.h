@@ -71,6 +71,9 @@ class SeriesWindow : public QDialog {
   void Warn(const QString& text, QWidget* field = nullptr);
   void OpenStore(series::SeriesPlan plan, bool startNew = false, bool adoptJournal = false);
   void AskToStartRecords(const QString& why, series::SeriesPlan plan);
+  // The journal holds results of another database (`why`): recorded here when the technician
+  // says so.
+  void AskToAdopt(const QString& why, series::SeriesPlan plan, bool startNew);
   // Whether a run may start the counting slots `fresh`, which the database `name` has never handed
   // out from; the field of the first one gets the focus when not.
   bool AskToStartNewSeries(const std::vector<series::CountingCapcode>& fresh, const QString& name);
