@@ -14,7 +14,6 @@
 #include "app/StatusLine.h"
 #include "app/TableRows.h"
 #include "series/Plan.h"
-#include "series/SeriesList.h"
 
 namespace tuva::app {
 namespace {
@@ -178,18 +177,15 @@ void SeriesWindow::OpenStore(series::SeriesPlan plan, bool startNew, bool adoptJ
           return [this, why = Text(error.what())] { Abort(why); };
         }
         if (const auto* not_ = std::get_if<series::NotPrepared>(&prepared)) {
-          const QString why = Text(not_->message);
-          switch (not_->why) {
-            case series::NotPrepared::Why::MissingDatabase:
-              return [this, shared, why] { AskToStartRecords(why, std::move(*shared)); };
-            case series::NotPrepared::Why::ForeignJournal:
-              // The technician may have the results recorded in this database.
-              return
-                  [this, shared, startNew, why] { AskToAdopt(why, std::move(*shared), startNew); };
-            case series::NotPrepared::Why::Stopped:
-              break;
-          }
-          return {};  // given up: nobody waits for the answer
+          // A database named by hand is not there, or the journal holds results of another one:
+          // the technician may start one there, or have the results recorded in this one.
+          const bool missing = not_->why == series::NotPrepared::Why::MissingDatabase;
+          if (!missing && not_->why != series::NotPrepared::Why::ForeignJournal) return {};
+          return [this, shared, missing, startNew, why = Text(not_->message)] {
+            AskToOpenAgain(why + (missing ? QStringLiteral("\nStart a new records database there?")
+                                          : QStringLiteral("\nRecord them here?")),
+                           std::move(*shared), startNew || missing, !missing);
+          };
         }
         auto ready = std::get<series::Prepared>(std::move(prepared));
         if (ready.refusal) {
@@ -223,28 +219,15 @@ void SeriesWindow::OpenStore(series::SeriesPlan plan, bool startNew, bool adoptJ
       });
 }
 
-void SeriesWindow::AskToAdopt(const QString& why, series::SeriesPlan plan, bool startNew) {
+void SeriesWindow::AskToOpenAgain(const QString& question, series::SeriesPlan plan, bool startNew,
+                                  bool adoptJournal) {
   bool yes = false;
   {
     DialogOwner owner(window_.dialogs(), this);
-    yes = window_.dialogs().YesNo(kSeriesCaption, why + QStringLiteral("\nRecord them here?"));
+    yes = window_.dialogs().YesNo(kSeriesCaption, question);
   }
   if (yes) {
-    OpenStore(std::move(plan), startNew, true);
-  } else {
-    Abort({});
-  }
-}
-
-void SeriesWindow::AskToStartRecords(const QString& why, series::SeriesPlan plan) {
-  bool yes = false;
-  {
-    DialogOwner owner(window_.dialogs(), this);
-    yes = window_.dialogs().YesNo(kSeriesCaption,
-                                  why + QStringLiteral("\nStart a new records database there?"));
-  }
-  if (yes) {
-    OpenStore(std::move(plan), true);
+    OpenStore(std::move(plan), startNew, adoptJournal);
   } else {
     Abort({});
     settings_->recordsField()->setFocus();

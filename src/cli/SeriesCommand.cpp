@@ -15,17 +15,6 @@
 #include "series/SeriesRun.h"
 
 namespace tuva::cli {
-namespace {
-
-// A refused plan, in the command line's words: a template that does not open is named.
-UsageError Refused(const Options& options, const series::PlanRefusal& refusal) {
-  if (refusal.input == series::PlanInput::Template) {
-    return UsageError("the template " + options.file + " does not open: " + refusal.message);
-  }
-  return UsageError(refusal.message);
-}
-
-}  // namespace
 
 series::PlanInputs SeriesPlanInputs(const Options& options) {
   series::PlanInputs inputs;
@@ -47,8 +36,7 @@ series::PlanInputs SeriesPlanInputs(const Options& options) {
   if (options.firmware.empty() && !options.firmwareCheck.empty()) {
     throw UsageError("--firmware-check needs --firmware FILE");
   }
-  if (!options.firmware.empty() && !options.firmwareCheck.empty() &&
-      options.firmwareCheck != "full") {
+  if (!options.firmwareCheck.empty() && options.firmwareCheck != "full") {
     throw UsageError("--firmware-check " + options.firmwareCheck + ": the only check is full");
   }
   inputs.firmwarePath = options.firmware;
@@ -65,10 +53,13 @@ namespace {
 
 series::SeriesPlan PlanOf(const Options& options) {
   auto built = series::BuildPlan(SeriesPlanInputs(options));
-  if (const auto* refusal = std::get_if<series::PlanRefusal>(&built)) {
-    throw Refused(options, *refusal);
+  if (auto* plan = std::get_if<series::SeriesPlan>(&built)) return std::move(*plan);
+  const auto& refusal = std::get<series::PlanRefusal>(built);
+  // A template that does not open is named: no field shows it, as the window's does.
+  if (refusal.input == series::PlanInput::Template) {
+    throw UsageError("the template " + options.file + " does not open: " + refusal.message);
   }
-  return std::get<series::SeriesPlan>(std::move(built));
+  throw UsageError(refusal.message);
 }
 
 // Ctrl+C, SIGTERM and SIGHUP end the program gently from its start on: while the records are

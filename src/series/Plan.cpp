@@ -5,12 +5,11 @@
 #include <functional>
 
 #include "files/ConfigFile.h"
+#include "image/Utf8.h"
 #include "link/Discovery.h"
 #include "records/Journal.h"
 #include "series/CapcodeList.h"
-#include "series/NewProgressions.h"
 #include "series/SeriesFirmware.h"
-#include "series/SeriesList.h"
 #include "series/SeriesRecords.h"
 
 namespace tuva::series {
@@ -32,6 +31,46 @@ std::string NoPortText(PortsFrom from) {
       break;
   }
   return "No serial port to look for boards on; choose one in Pager > Port or type the ports.";
+}
+
+// Imports `plan.list` into `store` and sets `plan.listId` and `shownState`; the count becomes the
+// rows left when `plan.countFromList` is set. Refused (input List, or Count) when no row is left,
+// when a free row's capcode is already held in these records (an open or failed attempt, a
+// programmed board: two receivers would share it), when the file changes an imported list other
+// than by new rows at its end, or when fewer rows are left than the count; a refused file is not
+// imported.
+std::optional<PlanRefusal> PrepareSeriesList(records::RecordStore& store, SeriesPlan& plan,
+                                             records::ListState& shownState) {
+  if (!plan.list) return std::nullopt;
+  const std::string shown = ValidUtf8(plan.list->path);
+  const records::ListState state = store.ImportList(ListImportOf(*plan.list, plan.templateImage));
+  if (!state.refused.empty()) return PlanRefusal{PlanInput::List, 0, state.refused};
+  plan.listId = state.id;
+  shownState = state;
+  if (state.free == 0) {
+    std::string message = "the list " + shown + " is used up: ";
+    message += ListStateText(shown, state).substr(shown.size() + 2);
+    if (state.failed > 0)
+      message += " (a failed board's row comes back when its capcode is released)";
+    return PlanRefusal{PlanInput::List, 0, message};
+  }
+  if (state.conflict) {
+    return PlanRefusal{PlanInput::List, 0,
+                       shown + " line " + std::to_string(state.conflict->line) + ": capcode " +
+                           std::to_string(state.conflict->capcode) +
+                           " is already held in these records by attempt #" +
+                           std::to_string(state.conflict->attempt) +
+                           "; two receivers would share it"};
+  }
+  if (plan.countFromList) {
+    plan.count = static_cast<int>(state.free);
+  } else if (static_cast<std::size_t>(plan.count) > state.free) {
+    return PlanRefusal{PlanInput::Count, 0,
+                       "the list " + shown + " has " + std::to_string(state.free) +
+                           (state.free == 1 ? " row" : " rows") + " left, fewer than the count " +
+                           std::to_string(plan.count)};
+  }
+  return std::nullopt;
 }
 
 }  // namespace
@@ -126,10 +165,17 @@ std::variant<Prepared, NotPrepared> Prepare(const std::string& where, bool start
     prepared.notes = PrepareRecords(*prepared.store, records::DefaultJournalPath(), adopt);
     if (stop.stop_requested()) return stopped();
     records::ListState state;
-    prepared.refusal = PrepareSeriesList(*prepared.store, plan, &state);
+    prepared.refusal = PrepareSeriesList(*prepared.store, plan, state);
     if (prepared.refusal) return prepared;
     if (plan.list) prepared.list = state;
-    prepared.newProgressions = NewProgressions(*prepared.store, plan);
+    // A counting slot none of whose capcodes these records ever handed out would start a new
+    // series here: a database that is not the one the earlier boards were counted in (a window
+    // gone back to the default one, a mistyped path) shows up before its first board.
+    for (const CountingCapcode& counting : plan.counting) {
+      if (!prepared.store->HasHandedOut(counting.first, counting.step)) {
+        prepared.newProgressions.push_back(counting);
+      }
+    }
     return prepared;
   } catch (const records::MissingDatabase& missing) {
     return NotPrepared{Why::MissingDatabase, missing.what(), {}};
@@ -141,6 +187,12 @@ std::variant<Prepared, NotPrepared> Prepare(const std::string& where, bool start
     if (!stop.stop_requested()) throw;
     return stopped(error.what());
   }
+}
+
+std::string ListStateText(const std::string& name, const records::ListState& state) {
+  return name + ": " + std::to_string(state.rows) + (state.rows == 1 ? " row: " : " rows: ") +
+         std::to_string(state.used) + " used, " + std::to_string(state.free) + " free, " +
+         std::to_string(state.failed) + " failed";
 }
 
 }  // namespace tuva::series

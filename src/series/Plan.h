@@ -58,8 +58,10 @@ struct Prepared {
   std::shared_ptr<records::RecordStore> store;
   std::vector<std::string> notes;  // what an earlier run left, finished or named: shown once
   std::optional<PlanRefusal> refusal;
-  std::optional<records::ListState> list;        // how far the plan's list is used
-  std::vector<CountingCapcode> newProgressions;  // slots these records never handed out from
+  std::optional<records::ListState> list;  // how far the plan's list is used
+  // The counting slots none of whose capcodes these records ever handed out, in the plan's order:
+  // the window asks before such a run, tuvactl says so.
+  std::vector<CountingCapcode> newProgressions;
 };
 
 // Why the records are not ready.
@@ -77,10 +79,14 @@ struct NotPrepared {
 // Opens the records at `where` (the default database made on first use, one named by hand only
 // with `startNew`), checks them and finishes what an earlier run left (PrepareRecords, `adopt`
 // recording the journal's results of another database), imports the plan's list
-// (PrepareSeriesList, which sets its count and list) and finds the new progressions. Nothing is
+// (found there again by its SHA-256 to go on where it stopped; the plan's listId and, with
+// countFromList, its count set from it) and finds the new progressions. Nothing is
 // written once `stop` is requested. Throws RecordsError (DiskFullError among them) when the
 // database fails otherwise.
 std::variant<Prepared, NotPrepared> Prepare(const std::string& where, bool startNew, bool adopt,
                                             SeriesPlan& plan, std::stop_token stop);
+
+// "LIST: 10 rows: 4 used, 5 free, 1 failed"
+std::string ListStateText(const std::string& name, const records::ListState& state);
 
 }  // namespace tuva::series
