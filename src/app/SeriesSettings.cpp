@@ -5,6 +5,7 @@
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QMetaProperty>
 #include <QVBoxLayout>
 #include <algorithm>
 
@@ -281,63 +282,51 @@ QString SeriesSettings::recordsWhere() const {
 
 // ---- kept between sessions ----
 
+std::vector<std::pair<QString, QWidget*>> SeriesSettings::Kept() const {
+  std::vector<std::pair<QString, QWidget*>> kept = {
+      {QStringLiteral("templateFromFile"), templateFile_},
+      {QStringLiteral("template"), templatePath_}};
+  for (int slot = 0; slot < kCapcodeSlots; ++slot) {
+    const QString key = QStringLiteral("slot%1/").arg(slot + 1);
+    kept.insert(kept.end(), {{key + QStringLiteral("counts"), counts_[slot]},
+                             {key + QStringLiteral("first"), firsts_[slot]},
+                             {key + QStringLiteral("step"), steps_[slot]}});
+  }
+  kept.insert(kept.end(), {{QStringLiteral("count"), count_},
+                           {QStringLiteral("list"), listPath_},
+                           {QStringLiteral("keepCapcodes"), keepCapcodes_},
+                           {QStringLiteral("firmware"), firmwarePath_},
+                           {QStringLiteral("firmwareFullCheck"), firmwareFull_},
+                           {QStringLiteral("records"), recordsPath_},
+                           {QStringLiteral("portsTyped"), portsTyped_},
+                           {QStringLiteral("ports"), portList_}});
+  return kept;
+}
+
 void SeriesSettings::Save() const {
   const auto settings = AppSettings();
   settings->beginGroup(kSettingsGroup);
-  settings->setValue(QStringLiteral("templateFromFile"), templateFile_->isChecked());
-  settings->setValue(QStringLiteral("template"), templatePath_->text());
-  for (int slot = 0; slot < kCapcodeSlots; ++slot) {
-    const QString key = QStringLiteral("slot%1/").arg(slot + 1);
-    settings->setValue(key + QStringLiteral("counts"), counts_[slot]->isChecked());
-    settings->setValue(key + QStringLiteral("first"), firsts_[slot]->text());
-    settings->setValue(key + QStringLiteral("step"), steps_[slot]->text());
+  for (const auto& [key, field] : Kept()) {
+    settings->setValue(key, field->metaObject()->userProperty().read(field));
   }
-  settings->setValue(QStringLiteral("count"), count_->value());
-  settings->setValue(QStringLiteral("list"), listPath_->text());
-  settings->setValue(QStringLiteral("keepCapcodes"), keepCapcodes_->isChecked());
-  settings->setValue(QStringLiteral("firmware"), firmwarePath_->text());
-  settings->setValue(QStringLiteral("firmwareFullCheck"), firmwareFull_->isChecked());
   // The database is kept as its store names it: an SQLite file by its absolute path (the next
   // session may start in another folder), a PostgreSQL URL without its password (no secret in a
   // settings file).
   const std::string where = Bytes(recordsWhere());
   settings->setValue(QStringLiteral("records"),
                      where.empty() ? QString() : Text(records::RecordsName(where)));
-  settings->setValue(QStringLiteral("portsTyped"), portsTyped_->isChecked());
-  settings->setValue(QStringLiteral("ports"), portList_->text());
   labelPrinting_->Save(*settings);
 }
 
-// A setting that was never kept keeps the value the window starts with.
+// A setting that was never kept keeps the value the window starts with; a radio button kept
+// unchecked leaves the window's first choice checked.
 void SeriesSettings::Restore() {
   const auto settings = AppSettings();
   settings->beginGroup(kSettingsGroup);
-  const auto text = [&](const QString& key, QLineEdit* edit) {
-    edit->setText(settings->value(key, edit->text()).toString());
-  };
-  const auto check = [&](const QString& key, QAbstractButton* box) {
-    box->setChecked(settings->value(key, box->isChecked()).toBool());
-  };
-  const bool fromFile =
-      settings->value(QStringLiteral("templateFromFile"), templateFile_->isChecked()).toBool();
-  (fromFile ? templateFile_ : templateWindow_)->setChecked(true);
-  text(QStringLiteral("template"), templatePath_);
-  for (int slot = 0; slot < kCapcodeSlots; ++slot) {
-    const QString key = QStringLiteral("slot%1/").arg(slot + 1);
-    check(key + QStringLiteral("counts"), counts_[slot]);
-    text(key + QStringLiteral("first"), firsts_[slot]);
-    text(key + QStringLiteral("step"), steps_[slot]);
+  for (const auto& [key, field] : Kept()) {
+    const QMetaProperty value = field->metaObject()->userProperty();
+    value.write(field, settings->value(key, value.read(field)));
   }
-  count_->setValue(settings->value(QStringLiteral("count"), count_->value()).toInt());
-  text(QStringLiteral("list"), listPath_);
-  check(QStringLiteral("keepCapcodes"), keepCapcodes_);
-  text(QStringLiteral("firmware"), firmwarePath_);
-  check(QStringLiteral("firmwareFullCheck"), firmwareFull_);
-  text(QStringLiteral("records"), recordsPath_);
-  const bool typed =
-      settings->value(QStringLiteral("portsTyped"), portsTyped_->isChecked()).toBool();
-  (typed ? portsTyped_ : portsOfWindow_)->setChecked(true);
-  text(QStringLiteral("ports"), portList_);
   labelPrinting_->Restore(*settings);
 }
 
@@ -353,11 +342,9 @@ std::variant<series::PlanInputs, series::PlanRefusal> SeriesSettings::Inputs(
     const auto first = ParseCapcode(Bytes(firsts_[slot - 1]->text().trimmed()));
     const auto step = ParseCapcode(Bytes(steps_[slot - 1]->text().trimmed()));
     if (!first || !step) {
-      return series::PlanRefusal{
-          series::PlanInput::First, slot,
-          Bytes(QStringLiteral("Capcode slot %1: the first capcode and the step are whole "
-                               "numbers.")
-                    .arg(slot))};
+      return series::PlanRefusal{series::PlanInput::First, slot,
+                                 "Capcode slot " + std::to_string(slot) +
+                                     ": the first capcode and the step are whole numbers."};
     }
     inputs.counting.push_back({slot, *first, *step});
   }
@@ -368,15 +355,12 @@ std::variant<series::PlanInputs, series::PlanRefusal> SeriesSettings::Inputs(
   }
   inputs.count = count_->value();
   inputs.listPath = QFile::encodeName(listPath_->text().trimmed()).toStdString();
-  inputs.portsFrom =
-      portsTyped_->isChecked() ? series::PortsFrom::Typed : series::PortsFrom::Window;
-  inputs.ports = main.ports;
-  if (portsTyped_->isChecked()) {
-    inputs.ports.clear();
-    for (const QString& port : portList_->text().split(QLatin1Char(','), Qt::SkipEmptyParts)) {
-      if (const QString device = port.trimmed(); !device.isEmpty())
-        inputs.ports.push_back(QFile::encodeName(device).toStdString());
-    }
+  const bool typed = portsTyped_->isChecked();
+  inputs.portsFrom = typed ? series::PortsFrom::Typed : series::PortsFrom::Window;
+  if (!typed) inputs.ports = main.ports;
+  for (const QString& port : typed ? portList_->text().split(QLatin1Char(',')) : QStringList()) {
+    if (!port.trimmed().isEmpty())
+      inputs.ports.push_back(QFile::encodeName(port.trimmed()).toStdString());
   }
   inputs.firmwarePath = QFile::encodeName(firmwarePath_->text().trimmed()).toStdString();
   inputs.firmwareFullCheck = firmwareFull_->isChecked();
@@ -384,20 +368,14 @@ std::variant<series::PlanInputs, series::PlanRefusal> SeriesSettings::Inputs(
   return inputs;
 }
 
-std::optional<series::SeriesPlan> SeriesSettings::Plan(const MainWindowValues& main,
-                                                       SettingsRefusal& refusal) {
+std::variant<series::SeriesPlan, series::PlanRefusal> SeriesSettings::Plan(
+    const MainWindowValues& main) {
   auto inputs = Inputs(main);
-  auto built = std::holds_alternative<series::PlanInputs>(inputs)
-                   ? series::BuildPlan(std::get<series::PlanInputs>(inputs))
-                   : std::variant<series::SeriesPlan, series::PlanRefusal>(
-                         std::get<series::PlanRefusal>(inputs));
-  if (const auto* refused = std::get_if<series::PlanRefusal>(&built)) {
-    refusal = {Text(refused->message), FieldOf(*refused)};
-    return std::nullopt;
-  }
-  auto& plan = std::get<series::SeriesPlan>(built);
-  if (plan.list) ShowListState(QStringLiteral("%1 rows").arg(plan.list->rows.size()));
-  return std::move(plan);
+  if (auto* refused = std::get_if<series::PlanRefusal>(&inputs)) return std::move(*refused);
+  auto plan = series::BuildPlan(std::get<series::PlanInputs>(inputs));
+  if (auto* built = std::get_if<series::SeriesPlan>(&plan); built && built->list)
+    ShowListState(QStringLiteral("%1 rows").arg(built->list->rows.size()));
+  return plan;
 }
 
 QWidget* SeriesSettings::FieldOf(const series::PlanRefusal& refused) const {

@@ -15,6 +15,7 @@
 #include <array>
 #include <optional>
 #include <string>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -37,21 +38,15 @@ struct MainWindowValues {
   std::vector<std::string> ports;
 };
 
-// Why a plan cannot be made: the message, and the field to put right.
-struct SettingsRefusal {
-  QString text;
-  QWidget* field = nullptr;
-};
-
 class SeriesSettings : public QWidget {
   Q_OBJECT
  public:
   // `dialogs` shows the file dialogs, which open in `folder`.
   SeriesSettings(Dialogs& dialogs, QString folder, QWidget* parent);
 
-  // The plan the settings describe, checked as tuvactl series checks it; nullopt with `refusal`
-  // filled when a setting is refused.
-  std::optional<series::SeriesPlan> Plan(const MainWindowValues& main, SettingsRefusal& refusal);
+  // The plan the settings describe, checked as tuvactl series checks it, or the refusal of a
+  // setting (FieldOf names its field).
+  std::variant<series::SeriesPlan, series::PlanRefusal> Plan(const MainWindowValues& main);
   // What the settings give for the plan, or the setting that is not a value (a capcode or a
   // number of boards that is not a number).
   std::variant<series::PlanInputs, series::PlanRefusal> Inputs(const MainWindowValues& main) const;
@@ -80,6 +75,9 @@ class SeriesSettings : public QWidget {
                    const QString& filter);
   QWidget* BuildList();
   QWidget* BuildRecords();
+  // Each setting kept between sessions, by its key, and the field whose value (a line's text, a
+  // box's check, the number of boards) it keeps.
+  std::vector<std::pair<QString, QWidget*>> Kept() const;
   // The database the records go to, as its store names it, under the field.
   void ShowRecordsName();
 

@@ -145,19 +145,18 @@ void SeriesWindow::Start() {
   // The window's entry being typed is committed first, and from here on its configuration
   // cannot change.
   if (!window_.BeginSeries()) return;
-  SettingsRefusal refusal;
-  auto plan = settings_->Plan(window_.SeriesValues(), refusal);
-  if (!plan) {
+  auto plan = settings_->Plan(window_.SeriesValues());
+  if (const auto* refused = std::get_if<series::PlanRefusal>(&plan)) {
     window_.EndSeries();
-    Warn(refusal.text, refusal.field);
+    Warn(Text(refused->message), settings_->FieldOf(*refused));
     return;
   }
-  wanted_ = plan->count;
+  wanted_ = std::get<series::SeriesPlan>(plan).count;
   counts_ = {};
   stopping_ = false;
   afterRun_ = AfterRun::Nothing;
   boards_->setRowCount(0);
-  OpenStore(std::move(*plan));
+  OpenStore(std::get<series::SeriesPlan>(std::move(plan)));
 }
 
 // The default database is made on first use; one named in the window only when the technician

@@ -19,20 +19,6 @@ PlanRefusal Refuse(PlanInput input, std::string message) {
   return PlanRefusal{input, 0, std::move(message)};
 }
 
-// What to do about a run with no port to look for boards on, in the words of where its ports come
-// from.
-std::string NoPortText(PortsFrom from) {
-  switch (from) {
-    case PortsFrom::Named:
-      return "no serial port to look for boards on; name the adapters with --port DEV";
-    case PortsFrom::Typed:
-      return "Type the ports to program on, separated by commas.";
-    case PortsFrom::Window:
-      break;
-  }
-  return "No serial port to look for boards on; choose one in Pager > Port or type the ports.";
-}
-
 // Imports `plan.list` into `store` and sets `plan.listId` and `shownState`; the count becomes the
 // rows left when `plan.countFromList` is set. Refused (input List, or Count) when no row is left,
 // when a free row's capcode is already held in these records (an open or failed attempt, a
@@ -109,7 +95,15 @@ std::variant<SeriesPlan, PlanRefusal> BuildPlan(const PlanInputs& inputs) {
   if (plan.ports.empty() && inputs.portsFrom == PortsFrom::Named) {
     plan.ports = CandidateDevices(EnumeratePorts());
   }
-  if (plan.ports.empty()) return Refuse(PlanInput::Ports, NoPortText(inputs.portsFrom));
+  if (plan.ports.empty()) {  // said in the words of where the ports come from
+    return Refuse(PlanInput::Ports,
+                  inputs.portsFrom == PortsFrom::Named
+                      ? "no serial port to look for boards on; name the adapters with --port DEV"
+                  : inputs.portsFrom == PortsFrom::Typed
+                      ? "Type the ports to program on, separated by commas."
+                      : "No serial port to look for boards on; choose one in Pager > Port or type "
+                        "the ports.");
+  }
   if (!inputs.firmwarePath.empty()) {
     // Burning firmware is a service-mode operation, behind the access code of its password dialog.
     if (!inputs.firmwareAllowed) {
@@ -168,9 +162,8 @@ std::variant<Prepared, NotPrepared> Prepare(const std::string& where, bool start
     prepared.refusal = PrepareSeriesList(*prepared.store, plan, state);
     if (prepared.refusal) return prepared;
     if (plan.list) prepared.list = state;
-    // A counting slot none of whose capcodes these records ever handed out would start a new
-    // series here: a database that is not the one the earlier boards were counted in (a window
-    // gone back to the default one, a mistyped path) shows up before its first board.
+    // A database that is not the one the earlier boards were counted in (a window gone back to
+    // the default one, a mistyped path) shows up here, before its first board.
     for (const CountingCapcode& counting : plan.counting) {
       if (!prepared.store->HasHandedOut(counting.first, counting.step)) {
         prepared.newProgressions.push_back(counting);

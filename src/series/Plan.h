@@ -43,8 +43,7 @@ struct PlanInputs {
   bool reprogram = false;
 };
 
-// The plan, or the first input refused. A template that does not open is refused with the file
-// layer's message alone (input Template): the command line names the file before it.
+// The plan, or the first input refused; a template that does not open with the file's message.
 std::variant<SeriesPlan, PlanRefusal> BuildPlan(const PlanInputs& inputs);
 
 // A store opened for a caller that may give up: once `stop` is requested, the store's waits end at
@@ -77,12 +76,10 @@ struct NotPrepared {
 };
 
 // Opens the records at `where` (the default database made on first use, one named by hand only
-// with `startNew`), checks them and finishes what an earlier run left (PrepareRecords, `adopt`
-// recording the journal's results of another database), imports the plan's list
-// (found there again by its SHA-256 to go on where it stopped; the plan's listId and, with
-// countFromList, its count set from it) and finds the new progressions. Nothing is
-// written once `stop` is requested. Throws RecordsError (DiskFullError among them) when the
-// database fails otherwise.
+// with `startNew`), checks them and finishes what an earlier run left (PrepareRecords, with
+// `adopt`), imports the plan's list or finds it again to go on where it stopped (setting the
+// plan's listId, and with countFromList its count) and finds the new progressions. Nothing is
+// written once `stop` is requested. Throws RecordsError when the database fails otherwise.
 std::variant<Prepared, NotPrepared> Prepare(const std::string& where, bool startNew, bool adopt,
                                             SeriesPlan& plan, std::stop_token stop);
 
