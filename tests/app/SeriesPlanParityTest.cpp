@@ -26,6 +26,7 @@ struct Given {
   bool firmware = false;                   // a file that is not firmware
   bool serviceMode = true;
   std::vector<std::string> ports = {"/dev/ttyS0"};
+  bool portsOfWindow = false;  // the window's Pager > Port, not its typed ports
   std::string tbl = "template.tbl";
 };
 
@@ -109,12 +110,13 @@ class SeriesPlanParityTest : public WindowTest {
     if (!given.list.empty()) text("edtCapcodeList", Path("list.csv"));
     check("chkKeepCapcodes", given.keep);
     if (given.firmware) text("edtFirmware", Path("garbage.s19"));
-    check("rbPortsTyped", true);
-    std::string typed;
-    for (const auto& port : given.ports) typed += port + ", ";
-    text("edtPorts", typed);
     app::MainWindowValues main;
     main.serviceMode = given.serviceMode;
+    check(given.portsOfWindow ? "rbPortsOfWindow" : "rbPortsTyped", true);
+    std::string typed;
+    for (const auto& port : given.ports) typed += port + ", ";
+    text("edtPorts", given.portsOfWindow ? "/dev/ttyS9" : typed);  // a typed port not chosen
+    if (given.portsOfWindow) main.ports = given.ports;
     const auto inputs = settings.Inputs(main);
     if (const auto* refused = std::get_if<series::PlanRefusal>(&inputs))
       return RefusalText(*refused);
@@ -150,8 +152,21 @@ TEST_F(SeriesPlanParityTest, BothFrontEndsMakeTheSamePlanOrRefuseTheSameInput) {
   const std::string twoRows = "capcode.1.address\n1500001\n1500002\n";
   const Row rows[] = {
       {"a port named twice is served once",
-       {.capcodes = {"1=1500000"}, .count = 2, .ports = {"/dev/ttyS0", "/dev/ttyS1", "/dev/ttyS0"}},
-       "count 2, ports /dev/ttyS0,/dev/ttyS1, counting 1=1500000:1; prepared: count 2"},
+       {.capcodes = {"1=1500000:3"},
+        .count = 2,
+        .ports = {"/dev/ttyS0", "/dev/ttyS1", "/dev/ttyS0"}},
+       "count 2, ports /dev/ttyS0,/dev/ttyS1, counting 1=1500000:3; prepared: count 2"},
+      {"the main window's ports",
+       {.capcodes = {"1=1500000"},
+        .count = 1,
+        .ports = {"/dev/ttyS0", "/dev/ttyS1"},
+        .portsOfWindow = true},
+       "count 1, ports /dev/ttyS0,/dev/ttyS1, counting 1=1500000:1; prepared: count 1"},
+      {"the last slot, disabled in the template",
+       {.capcodes = {"16=1500000"}, .count = 1},
+       "First 16: capcode slot 16 is disabled in " + Path("template.tbl") +
+           ": enable it with `tuvactl set " + Path("template.tbl") +
+           " capcode.16.enabled=on`, or count another slot"},
       {"no count with a list: every row left",
        {.list = twoRows},
        "count 2 from the list, ports /dev/ttyS0, counting, list of 2; prepared: count 2"},
