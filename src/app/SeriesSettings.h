@@ -47,9 +47,6 @@ class SeriesSettings : public QWidget {
   // The plan the settings describe, checked as tuvactl series checks it, or the refusal of a
   // setting (FieldOf names its field).
   std::variant<series::SeriesPlan, series::PlanRefusal> Plan(const MainWindowValues& main);
-  // What the settings give for the plan, or the setting that is not a value (a capcode or a
-  // number of boards that is not a number).
-  std::variant<series::PlanInputs, series::PlanRefusal> Inputs(const MainWindowValues& main) const;
   // The field a refusal of the plan or of its list concerns.
   QWidget* FieldOf(const series::PlanRefusal& refused) const;
   // The records database: an SQLite file or a postgresql:// URL, as typed.
@@ -67,6 +64,9 @@ class SeriesSettings : public QWidget {
   void Restore();
 
  private:
+  // What the settings give for the plan, or the setting that is not a value (a capcode or a
+  // number of boards that is not a number).
+  std::variant<series::PlanInputs, series::PlanRefusal> Inputs(const MainWindowValues& main) const;
   QWidget* BuildSlots();
   QWidget* BuildTemplate();
   QWidget* BuildPorts();

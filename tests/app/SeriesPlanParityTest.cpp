@@ -1,8 +1,7 @@
 // The same series set up from tuvactl's options and from the series window's fields: the same
 // plan, or a refusal naming the same input; and the records prepared for it the same way.
-#include <QCheckBox>
+#include <QAbstractButton>
 #include <QLineEdit>
-#include <QRadioButton>
 #include <QSpinBox>
 #include <fstream>
 #include <sstream>
@@ -118,10 +117,7 @@ class SeriesPlanParityTest : public WindowTest {
     for (const auto& port : given.ports) typed += port + ", ";
     text("edtPorts", given.portsOfWindow ? "/dev/ttyS9" : typed);  // a typed port not chosen
     if (given.portsOfWindow) main.ports = given.ports;
-    const auto inputs = settings.Inputs(main);
-    if (const auto* refused = std::get_if<series::PlanRefusal>(&inputs))
-      return RefusalText(*refused);
-    return Outcome(series::BuildPlan(std::get<series::PlanInputs>(inputs)), "window");
+    return Outcome(settings.Plan(main), "window");
   }
 
   // The plan (or the refusal), then the records prepared for the plan in a database of its own.
