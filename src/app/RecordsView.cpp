@@ -14,6 +14,7 @@
 #include "app/StatusLine.h"
 #include "app/TableRows.h"
 #include "records/RecordText.h"
+#include "series/Plan.h"
 #include "series/SeriesRun.h"
 
 namespace tuva::app {
@@ -41,7 +42,7 @@ struct Viewed {
 Viewed ListForViewing(const std::string& where, std::stop_token abandoned) {
   Viewed viewed;
   records::Summary summary;
-  OpenForCall(where, records::OpenMode::ReadOnly, std::move(abandoned))
+  series::OpenStoppable(where, records::OpenMode::ReadOnly, std::move(abandoned))
       ->Each({}, [&](const records::Attempt& attempt) {
         summary.Add(attempt);
         viewed.attempts.push_back(attempt);

@@ -5,15 +5,14 @@
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QMetaProperty>
 #include <QVBoxLayout>
 #include <algorithm>
 
 #include "app/AppSettings.h"
 #include "app/Dialogs.h"
 #include "app/StatusLine.h"
-#include "files/ConfigFile.h"
 #include "records/RecordStore.h"
-#include "series/SeriesImage.h"
 
 namespace tuva::app {
 namespace {
@@ -168,89 +167,57 @@ QWidget* SeriesSettings::BuildPorts() {
   return box;
 }
 
-QWidget* SeriesSettings::BuildFirmware() {
+// A box whose first row is a file's path and its Browse button, which opens the file dialog on
+// `filter`; the rows under it are the caller's.
+QWidget* SeriesSettings::PathRow(QLineEdit*& path, const QString& name, const QString& browseName,
+                                 const QString& filter) {
   auto* box = new QWidget(this);
   auto* layout = new QVBoxLayout(box);
   layout->setContentsMargins(0, 0, 0, 0);
   auto* fileRow = new QHBoxLayout;
-  firmwarePath_ = new QLineEdit(box);
-  firmwarePath_->setObjectName(QStringLiteral("edtFirmware"));
-  firmwarePath_->setPlaceholderText(QStringLiteral("none: each board keeps its firmware"));
-  firmwarePath_->setToolTip(
-      QStringLiteral("An S-record file put on each board before its configuration, unless the "
-                     "board already runs it"));
+  path = new QLineEdit(box);
+  path->setObjectName(name);
   auto* browse = new QPushButton(QStringLiteral("Browse..."), box);
-  browse->setObjectName(QStringLiteral("btnBrowseFirmware"));
+  browse->setObjectName(browseName);
   browse->setAutoDefault(false);
-  fileRow->addWidget(firmwarePath_, 1);
+  fileRow->addWidget(path, 1);
   fileRow->addWidget(browse);
-  firmwareFull_ =
-      new QCheckBox(QStringLiteral("Com&pare every block of a board that looks the same"), box);
-  firmwareFull_->setObjectName(QStringLiteral("chkFirmwareFull"));
   layout->addLayout(fileRow);
-  layout->addWidget(firmwareFull_);
-  connect(browse, &QPushButton::clicked, this, [this] {
+  connect(browse, &QPushButton::clicked, this, [this, path, filter] {
     DialogOwner owner(dialogs_, window());
-    if (const auto chosen =
-            dialogs_.OpenFile(folder_, QStringLiteral("S-record files (*.s19 *.s28 *.mot)"))) {
-      firmwarePath_->setText(*chosen);
-    }
+    if (const auto chosen = dialogs_.OpenFile(folder_, filter)) path->setText(*chosen);
   });
   return box;
 }
 
-bool SeriesSettings::ReadFirmware(bool serviceMode, series::SeriesPlan& plan,
-                                  SettingsRefusal& refusal) {
-  const QString path = firmwarePath_->text().trimmed();
-  if (path.isEmpty()) return true;
-  // Burning firmware is a service-mode operation, behind the access code of its password dialog.
-  if (!serviceMode) {
-    refusal = {QStringLiteral("Firmware is put on boards in service mode only: press Ctrl+Shift+S "
-                              "in the main window and give its password, or clear the firmware "
-                              "file."),
-               firmwarePath_};
-    return false;
-  }
-  auto firmware = std::make_shared<series::SeriesFirmware>();
-  if (const auto problem =
-          series::LoadSeriesFirmware(QFile::encodeName(path).toStdString(), *firmware)) {
-    refusal = {Text(*problem), firmwarePath_};
-    return false;
-  }
-  firmware->fullCheck = firmwareFull_->isChecked();
-  plan.firmware = std::move(firmware);
-  return true;
+QWidget* SeriesSettings::BuildFirmware() {
+  QWidget* box =
+      PathRow(firmwarePath_, QStringLiteral("edtFirmware"), QStringLiteral("btnBrowseFirmware"),
+              QStringLiteral("S-record files (*.s19 *.s28 *.mot)"));
+  firmwarePath_->setPlaceholderText(QStringLiteral("none: each board keeps its firmware"));
+  firmwarePath_->setToolTip(
+      QStringLiteral("An S-record file put on each board before its configuration, unless the "
+                     "board already runs it"));
+  firmwareFull_ =
+      new QCheckBox(QStringLiteral("Com&pare every block of a board that looks the same"), box);
+  firmwareFull_->setObjectName(QStringLiteral("chkFirmwareFull"));
+  box->layout()->addWidget(firmwareFull_);
+  return box;
 }
 
 // Each board's values from the operator's CSV list; with a list, a number of boards of 0 is every
 // row the list has left.
 QWidget* SeriesSettings::BuildList() {
-  auto* box = new QWidget(this);
-  auto* layout = new QVBoxLayout(box);
-  layout->setContentsMargins(0, 0, 0, 0);
-  auto* fileRow = new QHBoxLayout;
-  listPath_ = new QLineEdit(box);
-  listPath_->setObjectName(QStringLiteral("edtCapcodeList"));
+  QWidget* box = PathRow(listPath_, QStringLiteral("edtCapcodeList"),
+                         QStringLiteral("btnBrowseList"), QStringLiteral("CSV files (*.csv)"));
   listPath_->setPlaceholderText(QStringLiteral("none: the capcodes count up"));
   listPath_->setToolTip(
       QStringLiteral("A CSV file: a header of field names (capcode.1.address,prompt.1), then one "
                      "row per board; each row is used once"));
-  auto* browse = new QPushButton(QStringLiteral("Browse..."), box);
-  browse->setObjectName(QStringLiteral("btnBrowseList"));
-  browse->setAutoDefault(false);
-  fileRow->addWidget(listPath_, 1);
-  fileRow->addWidget(browse);
   listState_ = new StatusLine(box);
   listState_->setObjectName(QStringLiteral("lblListState"));
-  layout->addLayout(fileRow);
-  layout->addWidget(listState_);
+  box->layout()->addWidget(listState_);
   listState_->hide();  // shown once there is something to say
-  connect(browse, &QPushButton::clicked, this, [this] {
-    DialogOwner owner(dialogs_, window());
-    if (const auto chosen = dialogs_.OpenFile(folder_, QStringLiteral("CSV files (*.csv)"))) {
-      listPath_->setText(*chosen);
-    }
-  });
   connect(listPath_, &QLineEdit::textChanged, this, [this] { ShowListState({}); });
   return box;
 }
@@ -301,21 +268,6 @@ void SeriesSettings::ShowListState(const QString& text) {
   listState_->setVisible(!text.isEmpty());
 }
 
-bool SeriesSettings::ReadList(series::SeriesPlan& plan, SettingsRefusal& refusal) {
-  const QString path = listPath_->text().trimmed();
-  if (path.isEmpty()) return true;
-  try {
-    plan.list = series::ReadCapcodeList(QFile::encodeName(path).toStdString());
-  } catch (const series::ListError& error) {
-    refusal = {Text(error.what()), listPath_};
-    return false;
-  }
-  ShowListState(QStringLiteral("%1 rows").arg(plan.list->rows.size()));
-  plan.countFromList = plan.count == 0;
-  if (plan.countFromList) plan.count = static_cast<int>(plan.list->rows.size());
-  return true;
-}
-
 void SeriesSettings::ShowWindowPorts(const MainWindowValues& main) {
   QStringList names;
   for (const std::string& port : main.ports) names << Text(port);
@@ -330,63 +282,51 @@ QString SeriesSettings::recordsWhere() const {
 
 // ---- kept between sessions ----
 
+std::vector<std::pair<QString, QWidget*>> SeriesSettings::Kept() const {
+  std::vector<std::pair<QString, QWidget*>> kept = {
+      {QStringLiteral("templateFromFile"), templateFile_},
+      {QStringLiteral("template"), templatePath_}};
+  for (int slot = 0; slot < kCapcodeSlots; ++slot) {
+    const QString key = QStringLiteral("slot%1/").arg(slot + 1);
+    kept.insert(kept.end(), {{key + QStringLiteral("counts"), counts_[slot]},
+                             {key + QStringLiteral("first"), firsts_[slot]},
+                             {key + QStringLiteral("step"), steps_[slot]}});
+  }
+  kept.insert(kept.end(), {{QStringLiteral("count"), count_},
+                           {QStringLiteral("list"), listPath_},
+                           {QStringLiteral("keepCapcodes"), keepCapcodes_},
+                           {QStringLiteral("firmware"), firmwarePath_},
+                           {QStringLiteral("firmwareFullCheck"), firmwareFull_},
+                           {QStringLiteral("records"), recordsPath_},
+                           {QStringLiteral("portsTyped"), portsTyped_},
+                           {QStringLiteral("ports"), portList_}});
+  return kept;
+}
+
 void SeriesSettings::Save() const {
   const auto settings = AppSettings();
   settings->beginGroup(kSettingsGroup);
-  settings->setValue(QStringLiteral("templateFromFile"), templateFile_->isChecked());
-  settings->setValue(QStringLiteral("template"), templatePath_->text());
-  for (int slot = 0; slot < kCapcodeSlots; ++slot) {
-    const QString key = QStringLiteral("slot%1/").arg(slot + 1);
-    settings->setValue(key + QStringLiteral("counts"), counts_[slot]->isChecked());
-    settings->setValue(key + QStringLiteral("first"), firsts_[slot]->text());
-    settings->setValue(key + QStringLiteral("step"), steps_[slot]->text());
+  for (const auto& [key, field] : Kept()) {
+    settings->setValue(key, field->metaObject()->userProperty().read(field));
   }
-  settings->setValue(QStringLiteral("count"), count_->value());
-  settings->setValue(QStringLiteral("list"), listPath_->text());
-  settings->setValue(QStringLiteral("keepCapcodes"), keepCapcodes_->isChecked());
-  settings->setValue(QStringLiteral("firmware"), firmwarePath_->text());
-  settings->setValue(QStringLiteral("firmwareFullCheck"), firmwareFull_->isChecked());
   // The database is kept as its store names it: an SQLite file by its absolute path (the next
   // session may start in another folder), a PostgreSQL URL without its password (no secret in a
   // settings file).
   const std::string where = Bytes(recordsWhere());
   settings->setValue(QStringLiteral("records"),
                      where.empty() ? QString() : Text(records::RecordsName(where)));
-  settings->setValue(QStringLiteral("portsTyped"), portsTyped_->isChecked());
-  settings->setValue(QStringLiteral("ports"), portList_->text());
   labelPrinting_->Save(*settings);
 }
 
-// A setting that was never kept keeps the value the window starts with.
+// A setting that was never kept keeps the value the window starts with; a radio button kept
+// unchecked leaves the window's first choice checked.
 void SeriesSettings::Restore() {
   const auto settings = AppSettings();
   settings->beginGroup(kSettingsGroup);
-  const auto text = [&](const QString& key, QLineEdit* edit) {
-    edit->setText(settings->value(key, edit->text()).toString());
-  };
-  const auto check = [&](const QString& key, QAbstractButton* box) {
-    box->setChecked(settings->value(key, box->isChecked()).toBool());
-  };
-  const bool fromFile =
-      settings->value(QStringLiteral("templateFromFile"), templateFile_->isChecked()).toBool();
-  (fromFile ? templateFile_ : templateWindow_)->setChecked(true);
-  text(QStringLiteral("template"), templatePath_);
-  for (int slot = 0; slot < kCapcodeSlots; ++slot) {
-    const QString key = QStringLiteral("slot%1/").arg(slot + 1);
-    check(key + QStringLiteral("counts"), counts_[slot]);
-    text(key + QStringLiteral("first"), firsts_[slot]);
-    text(key + QStringLiteral("step"), steps_[slot]);
+  for (const auto& [key, field] : Kept()) {
+    const QMetaProperty value = field->metaObject()->userProperty();
+    value.write(field, settings->value(key, value.read(field)));
   }
-  count_->setValue(settings->value(QStringLiteral("count"), count_->value()).toInt());
-  text(QStringLiteral("list"), listPath_);
-  check(QStringLiteral("keepCapcodes"), keepCapcodes_);
-  text(QStringLiteral("firmware"), firmwarePath_);
-  check(QStringLiteral("firmwareFullCheck"), firmwareFull_);
-  text(QStringLiteral("records"), recordsPath_);
-  const bool typed =
-      settings->value(QStringLiteral("portsTyped"), portsTyped_->isChecked()).toBool();
-  (typed ? portsTyped_ : portsOfWindow_)->setChecked(true);
-  text(QStringLiteral("ports"), portList_);
   labelPrinting_->Restore(*settings);
 }
 
@@ -398,90 +338,49 @@ QString SeriesSettings::KeptRecordsWhere() {
 
 // ---- the plan ----
 
-std::optional<ConfigImage> SeriesSettings::Template(const MainWindowValues& main,
-                                                    SettingsRefusal& refusal) {
-  if (templateWindow_->isChecked()) return main.image;
-  const QString path = templatePath_->text().trimmed();
-  if (path.isEmpty()) {
-    refusal = {QStringLiteral("Choose the template file, or use the main window's configuration."),
-               templatePath_};
-    return std::nullopt;
-  }
-  ConfigImage image = ConfigImage::StartupImage();
-  const FileResult opened = OpenConfigFile(QFile::encodeName(path).toStdString(), image);
-  if (!opened.ok()) {
-    refusal = {Text(opened.message), templatePath_};
-    return std::nullopt;
-  }
-  return image;
-}
-
-bool SeriesSettings::ReadCounting(series::SeriesPlan& plan, SettingsRefusal& refusal) {
-  for (int slot = 0; slot < kCapcodeSlots; ++slot) {
-    if (!counts_[slot]->isChecked()) continue;
-    std::string text = std::to_string(slot + 1);
-    text += '=';
-    text += Bytes(firsts_[slot]->text().trimmed());
-    text += ':';
-    text += Bytes(steps_[slot]->text().trimmed());
-    const auto counting = series::ParseCounting(text);
-    if (!counting) {
-      refusal = {QStringLiteral("Capcode slot %1: the first capcode and the step are whole "
-                                "numbers.")
-                     .arg(slot + 1),
-                 firsts_[slot]};
-      return false;
+std::variant<series::PlanInputs, series::PlanRefusal> SeriesSettings::Inputs(
+    const MainWindowValues& main) const {
+  series::PlanInputs inputs;
+  if (templateWindow_->isChecked()) inputs.templateImage = main.image;
+  inputs.templatePath = QFile::encodeName(templatePath_->text().trimmed()).toStdString();
+  for (int slot = 1; slot <= kCapcodeSlots; ++slot) {
+    if (!counts_[slot - 1]->isChecked()) continue;
+    const auto first = ParseCapcode(Bytes(firsts_[slot - 1]->text().trimmed()));
+    const auto step = ParseCapcode(Bytes(steps_[slot - 1]->text().trimmed()));
+    if (!first || !step) {
+      return series::PlanRefusal{series::PlanInput::First, slot,
+                                 "Capcode slot " + std::to_string(slot) +
+                                     ": the first capcode and the step are whole numbers."};
     }
-    plan.counting.push_back(*counting);
+    inputs.counting.push_back({slot, *first, *step});
   }
-  return true;
-}
-
-std::vector<std::string> SeriesSettings::Ports(const MainWindowValues& main) const {
-  std::vector<std::string> ports;
-  if (portsTyped_->isChecked()) {
-    for (const QString& port : portList_->text().split(QLatin1Char(','), Qt::SkipEmptyParts))
-      if (const std::string device = QFile::encodeName(port.trimmed()).toStdString();
-          !device.empty() && std::find(ports.begin(), ports.end(), device) == ports.end())
-        ports.push_back(device);  // a port named twice is served once
-    return ports;
-  }
-  return main.ports;
-}
-
-std::optional<series::SeriesPlan> SeriesSettings::Plan(const MainWindowValues& main,
-                                                       SettingsRefusal& refusal) {
-  series::SeriesPlan plan;
-  const auto image = Template(main, refusal);
-  if (!image) return std::nullopt;
-  plan.templateImage = *image;
-  if (!ReadCounting(plan, refusal)) return std::nullopt;
-  if (keepCapcodes_->isChecked()) plan.keep = {std::string(series::kKeepCapcodes)};
+  if (keepCapcodes_->isChecked()) inputs.keep = {std::string(series::kKeepCapcodes)};
   if (!count_->hasAcceptableInput()) {
-    refusal = {QStringLiteral("Number of boards: type a whole number, 1 or more."), count_};
-    return std::nullopt;
+    return series::PlanRefusal{series::PlanInput::Count, 0,
+                               "Number of boards: type a whole number, 1 or more."};
   }
-  plan.count = count_->value();
-  if (!ReadList(plan, refusal)) return std::nullopt;
-  plan.ports = Ports(main);
-  if (plan.ports.empty()) {
-    refusal = {portsTyped_->isChecked()
-                   ? QStringLiteral("Type the ports to program on, separated by commas.")
-                   : QStringLiteral("No serial port to look for boards on; choose one in Pager > "
-                                    "Port or type the ports."),
-               portsTyped_->isChecked() ? static_cast<QWidget*>(portList_) : portsOfWindow_};
-    return std::nullopt;
+  inputs.count = count_->value();
+  inputs.listPath = QFile::encodeName(listPath_->text().trimmed()).toStdString();
+  const bool typed = portsTyped_->isChecked();
+  inputs.portsFrom = typed ? series::PortsFrom::Typed : series::PortsFrom::Window;
+  if (!typed) inputs.ports = main.ports;
+  for (const QString& port : typed ? portList_->text().split(QLatin1Char(',')) : QStringList()) {
+    if (!port.trimmed().isEmpty())
+      inputs.ports.push_back(QFile::encodeName(port.trimmed()).toStdString());
   }
-  if (!ReadFirmware(main.serviceMode, plan, refusal)) return std::nullopt;
-  const std::string templateName =
-      templateWindow_->isChecked()
-          ? "the main window's configuration"
-          : QFile::encodeName(templatePath_->text().trimmed()).toStdString();
-  if (const auto refused = series::CheckPlan(plan, templateName)) {
-    refusal = {Text(refused->message), FieldOf(*refused)};
-    return std::nullopt;
-  }
-  plan.station = records::DefaultStation();
+  inputs.firmwarePath = QFile::encodeName(firmwarePath_->text().trimmed()).toStdString();
+  inputs.firmwareFullCheck = firmwareFull_->isChecked();
+  inputs.firmwareAllowed = main.serviceMode;
+  return inputs;
+}
+
+std::variant<series::SeriesPlan, series::PlanRefusal> SeriesSettings::Plan(
+    const MainWindowValues& main) {
+  auto inputs = Inputs(main);
+  if (auto* refused = std::get_if<series::PlanRefusal>(&inputs)) return std::move(*refused);
+  auto plan = series::BuildPlan(std::get<series::PlanInputs>(inputs));
+  if (auto* built = std::get_if<series::SeriesPlan>(&plan); built && built->list)
+    ShowListState(QStringLiteral("%1 rows").arg(built->list->rows.size()));
   return plan;
 }
 

@@ -15,13 +15,14 @@
 #include <array>
 #include <optional>
 #include <string>
+#include <utility>
+#include <variant>
 #include <vector>
 
 #include "app/LabelPrinting.h"
 #include "image/CapcodeCodec.h"
 #include "image/ConfigImage.h"
-#include "series/SeriesImage.h"
-#include "series/SeriesRun.h"
+#include "series/Plan.h"
 
 namespace tuva::app {
 
@@ -37,21 +38,17 @@ struct MainWindowValues {
   std::vector<std::string> ports;
 };
 
-// Why a plan cannot be made: the message, and the field to put right.
-struct SettingsRefusal {
-  QString text;
-  QWidget* field = nullptr;
-};
-
 class SeriesSettings : public QWidget {
   Q_OBJECT
  public:
   // `dialogs` shows the file dialogs, which open in `folder`.
   SeriesSettings(Dialogs& dialogs, QString folder, QWidget* parent);
 
-  // The plan the settings describe, checked as tuvactl series checks it; nullopt with `refusal`
-  // filled when a setting is refused.
-  std::optional<series::SeriesPlan> Plan(const MainWindowValues& main, SettingsRefusal& refusal);
+  // The plan the settings describe, checked as tuvactl series checks it, or the refusal of a
+  // setting (FieldOf names its field).
+  std::variant<series::SeriesPlan, series::PlanRefusal> Plan(const MainWindowValues& main);
+  // The field a refusal of the plan or of its list concerns.
+  QWidget* FieldOf(const series::PlanRefusal& refused) const;
   // The records database: an SQLite file or a postgresql:// URL, as typed.
   QString recordsWhere() const;
   // The records database the series window kept from its last use ("" for the default one).
@@ -59,7 +56,6 @@ class SeriesSettings : public QWidget {
   QLineEdit* recordsField() const { return recordsPath_; }
   QLineEdit* firstField(int slot) const { return firsts_.at(slot - 1); }
   LabelPrinting* labelPrinting() const { return labelPrinting_; }
-  QLineEdit* listField() const { return listPath_; }
   // Shows how far the list is used ("10 rows: 4 used, 5 free, 1 failed") once the records say.
   void ShowListState(const QString& text);
   // Names the main window's Pager > Port choice beside its radio button.
@@ -70,23 +66,22 @@ class SeriesSettings : public QWidget {
   void Restore();
 
  private:
+  // What the settings give for the plan, or the setting that is not a value (a capcode or a
+  // number of boards that is not a number).
+  std::variant<series::PlanInputs, series::PlanRefusal> Inputs(const MainWindowValues& main) const;
   QWidget* BuildSlots();
   QWidget* BuildTemplate();
   QWidget* BuildPorts();
   QWidget* BuildFirmware();
-  // The firmware file named, loaded for the run; false with `refusal` when it cannot be read.
-  bool ReadFirmware(bool serviceMode, series::SeriesPlan& plan, SettingsRefusal& refusal);
+  QWidget* PathRow(QLineEdit*& path, const QString& name, const QString& browseName,
+                   const QString& filter);
   QWidget* BuildList();
   QWidget* BuildRecords();
+  // Each setting kept between sessions, by its key, and the field whose value (a line's text, a
+  // box's check, the number of boards) it keeps.
+  std::vector<std::pair<QString, QWidget*>> Kept() const;
   // The database the records go to, as its store names it, under the field.
   void ShowRecordsName();
-  // The operator's list named in the window, read and set on the plan; false with `refusal`.
-  bool ReadList(series::SeriesPlan& plan, SettingsRefusal& refusal);
-  std::optional<ConfigImage> Template(const MainWindowValues& main, SettingsRefusal& refusal);
-  bool ReadCounting(series::SeriesPlan& plan, SettingsRefusal& refusal);
-  std::vector<std::string> Ports(const MainWindowValues& main) const;
-  // The field a refusal of the core's plan check concerns.
-  QWidget* FieldOf(const series::PlanRefusal& refused) const;
 
   Dialogs& dialogs_;
   QString folder_;

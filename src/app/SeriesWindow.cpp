@@ -13,10 +13,7 @@
 #include "app/PortMenu.h"
 #include "app/StatusLine.h"
 #include "app/TableRows.h"
-#include "records/Journal.h"
-#include "series/NewProgressions.h"
-#include "series/SeriesList.h"
-#include "series/SeriesRecords.h"
+#include "series/Plan.h"
 
 namespace tuva::app {
 namespace {
@@ -148,19 +145,18 @@ void SeriesWindow::Start() {
   // The window's entry being typed is committed first, and from here on its configuration
   // cannot change.
   if (!window_.BeginSeries()) return;
-  SettingsRefusal refusal;
-  auto plan = settings_->Plan(window_.SeriesValues(), refusal);
-  if (!plan) {
+  auto plan = settings_->Plan(window_.SeriesValues());
+  if (const auto* refused = std::get_if<series::PlanRefusal>(&plan)) {
     window_.EndSeries();
-    Warn(refusal.text, refusal.field);
+    Warn(Text(refused->message), settings_->FieldOf(*refused));
     return;
   }
-  wanted_ = plan->count;
+  wanted_ = std::get<series::SeriesPlan>(plan).count;
   counts_ = {};
   stopping_ = false;
   afterRun_ = AfterRun::Nothing;
   boards_->setRowCount(0);
-  OpenStore(std::move(*plan));
+  OpenStore(std::get<series::SeriesPlan>(std::move(plan)));
 }
 
 // The default database is made on first use; one named in the window only when the technician
@@ -173,63 +169,47 @@ void SeriesWindow::OpenStore(series::SeriesPlan plan, bool startNew, bool adoptJ
   calls_->Run(
       [this, shared, startNew, adoptJournal,
        where = where.toLocal8Bit().toStdString()](std::stop_token abandoned) -> StoreCalls::Answer {
+        std::variant<series::Prepared, series::NotPrepared> prepared;
         try {
-          std::shared_ptr<records::RecordStore> store =
-              OpenForCall(where, records::SeriesOpenMode(where, startNew), abandoned);
-          // Given up (the window said so): the journal's results and the list stay for the next
-          // opening to record and import.
-          if (abandoned.stop_requested()) return {};
-          QStringList notes;
-          for (const auto& line :
-               series::PrepareRecords(*store, records::DefaultJournalPath(), adoptJournal)) {
-            notes << Text(line);
-          }
-          if (abandoned.stop_requested()) return {};
-          records::ListState listed;
-          if (const auto refused = series::PrepareSeriesList(*store, *shared, &listed)) {
-            return [this, why = Text(refused->message)] {
-              Abort({});
-              Warn(why, settings_->listField());
-            };
-          }
-          const QString listText =
-              shared->list ? Text(series::ListStateText(shared->list->path, listed)) : QString();
-          auto fresh = series::NewProgressions(*store, *shared);
-          return [this, store, shared, notes, listText, fresh = std::move(fresh),
-                  name = Text(store->Name())] {
-            if (!listText.isEmpty()) {
-              settings_->ShowListState(listText);
-              wanted_ = shared->count;
-            }
-            if (!notes.isEmpty()) {
-              DialogOwner owner(window_.dialogs(), this);
-              window_.dialogs().Message(notes.join(QLatin1Char('\n')));
-            }
-            if (!fresh.empty() && !AskToStartNewSeries(fresh, name)) return;
-            Run(store, std::move(*shared));
-          };
-        } catch (const records::MissingDatabase& missing) {
-          return [this, shared, why = Text(missing.what())] {
-            AskToStartRecords(why, std::move(*shared));
-          };
-        } catch (const series::ForeignJournal& foreign) {
-          // The core refused; the technician may have the results recorded in this database.
-          return [this, shared, startNew, why = Text(foreign.what())] {
-            bool yes = false;
-            {
-              DialogOwner owner(window_.dialogs(), this);
-              yes = window_.dialogs().YesNo(kSeriesCaption,
-                                            why + QStringLiteral("\nRecord them here?"));
-            }
-            if (yes) {
-              OpenStore(std::move(*shared), startNew, true);
-            } else {
-              Abort({});
-            }
-          };
+          prepared = series::Prepare(where, startNew, adoptJournal, *shared, abandoned);
         } catch (const std::exception& error) {
           return [this, why = Text(error.what())] { Abort(why); };
         }
+        if (const auto* not_ = std::get_if<series::NotPrepared>(&prepared)) {
+          // A database named by hand is not there, or the journal holds results of another one:
+          // the technician may start one there, or have the results recorded in this one.
+          const bool missing = not_->why == series::NotPrepared::Why::MissingDatabase;
+          if (!missing && not_->why != series::NotPrepared::Why::ForeignJournal) return {};
+          return [this, shared, missing, startNew, why = Text(not_->message)] {
+            AskToOpenAgain(why + (missing ? QStringLiteral("\nStart a new records database there?")
+                                          : QStringLiteral("\nRecord them here?")),
+                           std::move(*shared), startNew || missing, !missing);
+          };
+        }
+        auto ready = std::get<series::Prepared>(std::move(prepared));
+        if (ready.refusal) {
+          return [this, refused = *ready.refusal] {
+            Abort({});
+            Warn(Text(refused.message), settings_->FieldOf(refused));
+          };
+        }
+        QStringList notes;
+        for (const auto& line : ready.notes) notes << Text(line);
+        const QString listText =
+            ready.list ? Text(series::ListStateText(shared->list->path, *ready.list)) : QString();
+        return [this, store = ready.store, shared, notes, listText,
+                fresh = std::move(ready.newProgressions), name = Text(ready.store->Name())] {
+          if (!listText.isEmpty()) {
+            settings_->ShowListState(listText);
+            wanted_ = shared->count;
+          }
+          if (!notes.isEmpty()) {
+            DialogOwner owner(window_.dialogs(), this);
+            window_.dialogs().Message(notes.join(QLatin1Char('\n')));
+          }
+          if (!fresh.empty() && !AskToStartNewSeries(fresh, name)) return;
+          Run(store, std::move(*shared));
+        };
       },
       [this, where] {
         Abort(QStringLiteral("The records database did not answer within %1 s: %2")
@@ -238,15 +218,15 @@ void SeriesWindow::OpenStore(series::SeriesPlan plan, bool startNew, bool adoptJ
       });
 }
 
-void SeriesWindow::AskToStartRecords(const QString& why, series::SeriesPlan plan) {
+void SeriesWindow::AskToOpenAgain(const QString& question, series::SeriesPlan plan, bool startNew,
+                                  bool adoptJournal) {
   bool yes = false;
   {
     DialogOwner owner(window_.dialogs(), this);
-    yes = window_.dialogs().YesNo(kSeriesCaption,
-                                  why + QStringLiteral("\nStart a new records database there?"));
+    yes = window_.dialogs().YesNo(kSeriesCaption, question);
   }
   if (yes) {
-    OpenStore(std::move(plan), true);
+    OpenStore(std::move(plan), startNew, adoptJournal);
   } else {
     Abort({});
     settings_->recordsField()->setFocus();

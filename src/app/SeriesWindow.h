@@ -70,7 +70,10 @@ class SeriesWindow : public QDialog {
   QWidget* BuildControls();
   void Warn(const QString& text, QWidget* field = nullptr);
   void OpenStore(series::SeriesPlan plan, bool startNew = false, bool adoptJournal = false);
-  void AskToStartRecords(const QString& why, series::SeriesPlan plan);
+  // Opens the records again as `startNew` and `adoptJournal` say when the technician answers
+  // `question` Yes; nothing starts otherwise.
+  void AskToOpenAgain(const QString& question, series::SeriesPlan plan, bool startNew,
+                      bool adoptJournal);
   // Whether a run may start the counting slots `fresh`, which the database `name` has never handed
   // out from; the field of the first one gets the focus when not.
   bool AskToStartNewSeries(const std::vector<series::CountingCapcode>& fresh, const QString& name);

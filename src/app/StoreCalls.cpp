@@ -1,8 +1,6 @@
 #include "app/StoreCalls.h"
 
 #include <QMetaObject>
-#include <atomic>
-#include <optional>
 
 namespace tuva::app {
 
@@ -76,23 +74,6 @@ void StoreCalls::Deliver(std::uint64_t ticket, const Answer& answer) {
   waiting_ = 0;
   timer_.stop();
   if (answer) answer();
-}
-
-std::shared_ptr<records::RecordStore> OpenForCall(const std::string& where, records::OpenMode mode,
-                                                  std::stop_token abandoned) {
-  // The store's stop flag lives as long as the store, set by the call's token.
-  struct Held {
-    std::atomic<bool> stop{false};
-    std::optional<std::stop_callback<std::function<void()>>> link;
-    std::unique_ptr<records::RecordStore> store;
-  };
-  auto held = std::make_shared<Held>();
-  held->link.emplace(std::move(abandoned),
-                     std::function<void()>([stop = &held->stop] { stop->store(true); }));
-  held->store =
-      records::OpenRecordStore(where, mode, std::chrono::milliseconds(10000), &held->stop);
-  records::RecordStore* store = held->store.get();
-  return std::shared_ptr<records::RecordStore>(std::move(held), store);
 }
 
 }  // namespace tuva::app

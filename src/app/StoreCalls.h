@@ -4,7 +4,8 @@
 // run on the GUI thread. A call that has not answered within the time limit is given up: the
 // window says so, the call is told (its stop token), and its answer, should it come later, is
 // dropped. A call given up writes nothing to the database from then on: it opens its store with
-// OpenForCall, whose waits then end at once, and asks its token before each step that writes.
+// series::OpenStoppable, whose waits then end at once, and asks its token before each step that
+// writes.
 #pragma once
 
 #include <QObject>
@@ -70,11 +71,5 @@ class StoreCalls : public QObject {
   bool closing_ = false;
   std::thread worker_;  // last: started once the rest is made
 };
-
-// Opens the store `where` names for a call: once the call is given up, the store acts as after
-// StopWaiting (a server or a lock not waited for), also while it is still being opened. The store
-// may outlive the call.
-std::shared_ptr<records::RecordStore> OpenForCall(const std::string& where, records::OpenMode mode,
-                                                  std::stop_token abandoned);
 
 }  // namespace tuva::app

@@ -12,6 +12,10 @@
 #include "device/Session.h"
 #include "features/FieldTable.h"
 
+namespace tuva::series {
+struct PlanInputs;
+}
+
 namespace tuva::cli {
 
 enum ExitStatus : int {
@@ -87,6 +91,9 @@ int FirmwareProgramCommand(const Options& options);
 
 // Programs boards one after another from a template, counting capcodes up (SeriesCommand.cpp).
 int SeriesCommand(const Options& options);
+// What the series options give for its plan; an option given wrongly (or missing) throws
+// UsageError.
+series::PlanInputs SeriesPlanInputs(const Options& options);
 
 // Commands on configuration files alone.
 int NewCommand(const Options& options);

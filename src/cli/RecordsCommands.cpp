@@ -17,7 +17,7 @@
 #include "records/RecordText.h"
 #include "records/Summary.h"
 #include "series/CapcodeList.h"
-#include "series/SeriesList.h"
+#include "series/Plan.h"
 #include "series/SeriesRecords.h"
 
 namespace tuva::cli {

@@ -2,9 +2,7 @@
 // to board, on every port at once, each board recorded.
 #include <unistd.h>
 
-#include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <iostream>
 #include <mutex>
 #include <set>
@@ -12,83 +10,56 @@
 #include "cli/Commands.h"
 #include "cli/SeriesLabels.h"
 #include "cli/Signals.h"
-#include "files/ConfigFile.h"
-#include "link/Discovery.h"
 #include "records/RecordStore.h"
-#include "series/NewProgressions.h"
-#include "series/SeriesImage.h"
-#include "series/SeriesList.h"
-#include "series/SeriesRecords.h"
+#include "series/Plan.h"
 #include "series/SeriesRun.h"
 
 namespace tuva::cli {
-namespace {
 
-// "SLOT=FIRST[:STEP]"
-series::CountingCapcode ParseCounting(const std::string& text) {
-  const auto counting = series::ParseCounting(text);
-  if (!counting) throw UsageError("--capcode " + text + ": expected SLOT=FIRST or SLOT=FIRST:STEP");
-  return *counting;
-}
-
-// The firmware file, read once: the boards get these bytes and the records their SHA-256. Its
-// checks as firmware are CheckPlan's.
-std::shared_ptr<const series::SeriesFirmware> FirmwareOf(const Options& options) {
-  if (options.firmware.empty()) {
-    if (!options.firmwareCheck.empty()) throw UsageError("--firmware-check needs --firmware FILE");
-    return nullptr;
+series::PlanInputs SeriesPlanInputs(const Options& options) {
+  series::PlanInputs inputs;
+  inputs.templatePath = options.file;
+  for (const auto& text : options.capcodes) {
+    const auto counting = series::ParseCounting(text);  // "SLOT=FIRST[:STEP]"
+    if (!counting) {
+      throw UsageError("--capcode " + text + ": expected SLOT=FIRST or SLOT=FIRST:STEP");
+    }
+    inputs.counting.push_back(*counting);
+  }
+  if (options.capcodesFile.empty() && options.capcodes.empty() && options.keep.empty()) {
+    throw UsageError("--capcode is required (or --capcodes FILE.csv, or --keep capcodes)");
+  }
+  if (options.capcodesFile.empty() && !options.countGiven) throw UsageError("--count is required");
+  inputs.count = options.countGiven ? options.count : 0;
+  inputs.keep = options.keep;
+  inputs.listPath = options.capcodesFile;
+  if (options.firmware.empty() && !options.firmwareCheck.empty()) {
+    throw UsageError("--firmware-check needs --firmware FILE");
   }
   if (!options.firmwareCheck.empty() && options.firmwareCheck != "full") {
     throw UsageError("--firmware-check " + options.firmwareCheck + ": the only check is full");
   }
-  auto firmware = std::make_shared<series::SeriesFirmware>();
-  if (auto problem = series::LoadSeriesFirmware(options.firmware, *firmware)) {
-    throw UsageError(*problem);
-  }
-  firmware->fullCheck = options.firmwareCheck == "full";
-  return firmware;
+  inputs.firmwarePath = options.firmware;
+  inputs.firmwareFullCheck = options.firmwareCheck == "full";
+  inputs.ports = options.ports;
+  inputs.verify = options.verifyPass;
+  if (options.passwordGiven) inputs.password = options.password;
+  inputs.station = options.station;
+  inputs.reprogram = options.reprogram;
+  return inputs;
 }
 
+namespace {
+
 series::SeriesPlan PlanOf(const Options& options) {
-  series::SeriesPlan plan;
-  const FileResult opened = OpenConfigFile(options.file, plan.templateImage);
-  if (!opened.ok()) {
-    throw UsageError("the template " + options.file + " does not open: " + opened.message);
+  auto built = series::BuildPlan(SeriesPlanInputs(options));
+  if (auto* plan = std::get_if<series::SeriesPlan>(&built)) return std::move(*plan);
+  const auto& refusal = std::get<series::PlanRefusal>(built);
+  // A template that does not open is named: no field shows it, as the window's does.
+  if (refusal.input == series::PlanInput::Template) {
+    throw UsageError("the template " + options.file + " does not open: " + refusal.message);
   }
-  for (const auto& text : options.capcodes) plan.counting.push_back(ParseCounting(text));
-  plan.count = options.count;
-  plan.keep = options.keep;
-  if (options.passwordGiven) plan.readPassword = options.password;
-  if (!options.capcodesFile.empty()) {
-    try {
-      plan.list = series::ReadCapcodeList(options.capcodesFile);
-    } catch (const series::ListError& error) {
-      throw UsageError(error.what());
-    }
-    // Until the records say how many rows are left, the list's length bounds the count.
-    plan.countFromList = !options.countGiven;
-    if (plan.countFromList) plan.count = static_cast<int>(plan.list->rows.size());
-  } else if (options.capcodes.empty() && options.keep.empty()) {
-    throw UsageError("--capcode is required (or --capcodes FILE.csv, or --keep capcodes)");
-  } else if (!options.countGiven) {
-    throw UsageError("--count is required");
-  }
-  // A port named twice would have two sessions fighting over one line.
-  for (const auto& port : options.ports) {
-    if (std::find(plan.ports.begin(), plan.ports.end(), port) == plan.ports.end()) {
-      plan.ports.push_back(port);
-    }
-  }
-  if (plan.ports.empty()) plan.ports = CandidateDevices(EnumeratePorts());
-  if (plan.ports.empty()) {
-    throw UsageError("no serial port to look for boards on; name the adapters with --port DEV");
-  }
-  plan.verify = options.verifyPass;
-  plan.firmware = FirmwareOf(options);
-  if (auto refusal = series::CheckPlan(plan, options.file)) throw UsageError(refusal->message);
-  plan.station = options.station.empty() ? records::DefaultStation() : options.station;
-  plan.reprogram = options.reprogram;
-  return plan;
+  throw UsageError(refusal.message);
 }
 
 // Ctrl+C, SIGTERM and SIGHUP end the program gently from its start on: while the records are
@@ -102,6 +73,7 @@ class StopOnSignals {
 
   // Set by the first signal.
   const std::atomic<bool>& stop() const { return signals_.stop(); }
+  std::stop_token token() const { return source_.get_token(); }
 
   // Runs `run`, which a signal stops from now on (at once when one came already).
   void Serve(series::SeriesRun& run) {
@@ -125,6 +97,7 @@ class StopOnSignals {
   }
   // On the signal thread, the stop already set.
   void Stop() {
+    source_.request_stop();
     std::lock_guard lock(mutex_);
     if (done_) return;  // the run is over: the program is ending anyway
     if (run_) {
@@ -138,50 +111,55 @@ class StopOnSignals {
   std::mutex mutex_;
   series::SeriesRun* run_ = nullptr;             // the run a signal stops, while it runs
   bool done_ = false;                            // the run is over
+  std::stop_source source_;                      // requested by the first signal
   SignalStop signals_{[this](int) { Stop(); }};  // last: made once the rest is
 };
 
-// The records of the run: the default database is made on first use, one named by hand only with
-// --new-records. What an earlier run left behind is finished or named once, on stderr. Null when
-// a signal stopped the opening (said on stderr).
-std::unique_ptr<records::RecordStore> OpenSeriesRecords(const Options& options,
-                                                        const std::atomic<bool>& stop) {
+// The records of the run, made ready: the default database is made on first use, one named by
+// hand only with --new-records. What an earlier run left behind is finished or named once, on
+// stderr. Null when a signal stopped the opening (said on stderr).
+std::shared_ptr<records::RecordStore> PrepareSeriesRecords(const Options& options,
+                                                           series::SeriesPlan& plan,
+                                                           std::stop_token stop) {
+  std::variant<series::Prepared, series::NotPrepared> prepared;
   try {
-    auto store = records::OpenRecordStore(
-        options.records, records::SeriesOpenMode(options.records, options.newRecords),
-        std::chrono::milliseconds(10000), &stop);
-    for (const std::string& line :
-         series::PrepareRecords(*store, records::DefaultJournalPath(), options.adoptJournal)) {
-      std::cerr << "tuvactl: " << line << std::endl;
-    }
-    return store;
-  } catch (const records::MissingDatabase& missing) {
-    throw UsageError(std::string(missing.what()) + "; give --new-records to start one");
+    prepared = series::Prepare(options.records, options.newRecords, options.adoptJournal, plan,
+                               std::move(stop));
   } catch (const records::DiskFullError&) {
     throw;  // a failure of the station, not of the command line
   } catch (const records::RecordsError& error) {
-    if (!stop) throw UsageError(error.what());
-    std::cerr << "tuvactl: stopped before the first board: " << error.what() << std::endl;
+    throw UsageError(error.what());
+  }
+  const auto say = [](const std::vector<std::string>& notes) {
+    for (const std::string& line : notes) std::cerr << "tuvactl: " << line << std::endl;
+  };
+  if (const auto* not_ = std::get_if<series::NotPrepared>(&prepared)) {
+    switch (not_->why) {
+      case series::NotPrepared::Why::MissingDatabase:
+        throw UsageError(not_->message + "; give --new-records to start one");
+      case series::NotPrepared::Why::ForeignJournal:
+        throw UsageError(not_->message);
+      case series::NotPrepared::Why::Stopped:
+        break;
+    }
+    say(not_->notes);
+    if (!not_->message.empty()) {
+      std::cerr << "tuvactl: stopped before the first board: " << not_->message << std::endl;
+    }
     return nullptr;
   }
-}
-
-// The list is imported (or found again) before the first board; what it refuses is a bad input.
-// False when a signal stopped the import (said on stderr).
-bool PrepareList(records::RecordStore& store, series::SeriesPlan& plan,
-                 const std::atomic<bool>& stop) {
-  std::optional<series::PlanRefusal> refusal;
-  try {
-    refusal = series::PrepareSeriesList(store, plan);
-  } catch (const records::DiskFullError&) {
-    throw;
-  } catch (const records::RecordsError& error) {
-    if (!stop) throw UsageError(error.what());
-    std::cerr << "tuvactl: stopped before the first board: " << error.what() << std::endl;
-    return false;
+  auto& ready = std::get<series::Prepared>(prepared);
+  say(ready.notes);
+  if (ready.refusal) throw UsageError(ready.refusal->message);
+  // No question on the command line: a counting slot that starts afresh in this database is said
+  // once, so that a run pointed at the wrong database (lost, or a mistyped --records) shows at its
+  // start, before its capcodes are on boards.
+  for (const auto& counting : ready.newProgressions) {
+    std::cerr << "tuvactl: capcode slot " << counting.slot << ": a new series from "
+              << counting.first << " in " << ready.store->Name()
+              << " (none of its capcodes handed out before)" << std::endl;
   }
-  if (refusal) throw UsageError(refusal->message);
-  return true;
+  return ready.store;
 }
 
 }  // namespace
@@ -191,16 +169,8 @@ int SeriesCommand(const Options& options) {
   // A label folder that cannot be written stops the run before any board, and before the records.
   const auto labels = OpenSeriesLabels(options, plan);
   StopOnSignals stopper;
-  const std::unique_ptr<records::RecordStore> store = OpenSeriesRecords(options, stopper.stop());
-  if (!store || !PrepareList(*store, plan, stopper.stop())) return kExitFailed;
-  // No question on the command line: a counting slot that starts afresh in this database is said
-  // once, so that a run pointed at the wrong database (lost, or a mistyped --records) shows at its
-  // start, before its capcodes are on boards.
-  for (const auto& counting : series::NewProgressions(*store, plan)) {
-    std::cerr << "tuvactl: capcode slot " << counting.slot << ": a new series from "
-              << counting.first << " in " << store->Name()
-              << " (none of its capcodes handed out before)" << std::endl;
-  }
+  const auto store = PrepareSeriesRecords(options, plan, stopper.token());
+  if (!store) return kExitFailed;
   const int count = plan.count;
   // A port that has had no board for a while says so once, so that a mistyped or unplugged port
   // is not a silent wait.

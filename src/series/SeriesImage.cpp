@@ -1,7 +1,6 @@
 #include "series/SeriesImage.h"
 
 #include <algorithm>
-#include <charconv>
 #include <set>
 #include <utility>
 
@@ -19,12 +18,6 @@ constexpr std::uint32_t kFirstUnstoredCapcode = 2031615;
 
 const Field& CapcodeField(int slot) {
   return *FindField("capcode." + std::to_string(slot) + ".address");
-}
-
-bool ParseNumber(std::string_view text, std::uint32_t& value) {
-  const auto* end = text.data() + text.size();
-  const auto [at, error] = std::from_chars(text.data(), end, value);
-  return error == std::errc() && at == end && !text.empty();
 }
 
 // The capcode a slot hands out to board `k` (0-based) of the run.
@@ -130,16 +123,13 @@ std::optional<CountingCapcode> ParseCounting(std::string_view text) {
   const auto equals = text.find('=');
   if (equals == std::string_view::npos) return std::nullopt;
   const auto colon = text.find(':', equals);
-  std::uint32_t slot = 0;
-  CountingCapcode counting;
-  const bool good =
-      ParseNumber(text.substr(0, equals), slot) &&
-      ParseNumber(text.substr(equals + 1, colon - equals - 1), counting.first) &&
-      (colon == std::string_view::npos || ParseNumber(text.substr(colon + 1), counting.step));
+  const auto slot = ParseCapcode(text.substr(0, equals));
+  const auto first = ParseCapcode(text.substr(equals + 1, colon - equals - 1));
+  const auto step = colon == std::string_view::npos ? std::optional<std::uint32_t>(1)
+                                                    : ParseCapcode(text.substr(colon + 1));
   // A slot number too large for an int is refused here, the rest by CheckPlan.
-  if (!good || slot > 1000) return std::nullopt;
-  counting.slot = static_cast<int>(slot);
-  return counting;
+  if (!slot || !first || !step || *slot > 1000) return std::nullopt;
+  return CountingCapcode{static_cast<int>(*slot), *first, *step};
 }
 
 std::uint32_t SlotMaximum(const ConfigImage& image, int slot) {

@@ -67,7 +67,7 @@ struct SeriesPlan {
   // Firmware put on each board before its configuration (see SeriesFirmware.h); none when null.
   std::shared_ptr<const SeriesFirmware> firmware;
   // Per-board values from the operator's list: each board takes the next free row of the list
-  // the records imported (`listId`, set by PrepareSeriesList).
+  // the records imported (`listId`, set as Prepare imports it).
   std::optional<CapcodeList> list;
   std::int64_t listId = 0;
   bool countFromList = false;  // the count is every row the list has left
