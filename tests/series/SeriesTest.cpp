@@ -668,10 +668,10 @@ TEST_F(SeriesTest, EachBoardsImageComesBackFromTheRecordsAndChecksAsProgrammed) 
   for (const auto& [name, where] : stores) {
     SCOPED_TRACE(name);
     sims_.clear();
-    auto& a = Jig(2);
+    auto& a = Jig(3);
     auto& b = Jig(2);
     Station& run = Start(
-        {"--capcode", "1=1500000", "--capcode", "2=1700000:5", "--count", "4", "--records", where},
+        {"--capcode", "1=1500000", "--capcode", "2=1700000:5", "--count", "5", "--records", where},
         {&a, &b});
     ASSERT_EQ(run.Wait(), 0) << Output(run);
     std::multiset<std::string> onBoards;
@@ -686,7 +686,7 @@ TEST_F(SeriesTest, EachBoardsImageComesBackFromTheRecordsAndChecksAsProgrammed) 
       ASSERT_TRUE(OpenConfigFile(file, opened).ok());
       rebuilt.insert(data(opened));
     }
-    EXPECT_EQ(onBoards.size(), 4u);
+    EXPECT_EQ(onBoards.size(), 5u);
     EXPECT_EQ(rebuilt, onBoards);
 
     std::set<std::string> named;
