@@ -17,6 +17,8 @@
 #include "records/ImageRuns.h"
 #include "records/RecordStore.h"
 #include "records/Sha256.h"
+#include "series/BoardCheck.h"
+#include "series/SeriesImage.h"
 
 namespace tuva::testing {
 namespace {
@@ -320,6 +322,12 @@ TYPED_TEST(RecordStoreTest, AnEarlierVersionIsBroughtUpToDate) {
     } catch (const RecordsError& error) {
       EXPECT_STREQ(error.what(), "attempt #1 was recorded before images were kept");
     }
+    // The board it programmed is held against it by the SHA-256 of its image alone.
+    ConfigImage board = ConfigImage::StartupImage();
+    ASSERT_EQ(series::SetCapcodes(board, {{1, 1500000}}), std::nullopt);
+    const series::BoardCheck check = series::CheckBoard(*store, board);
+    EXPECT_EQ(check.attempt.id, 1);
+    EXPECT_TRUE(check.bySha256);
     EXPECT_EQ(this->Take(*store, {kSlot1}), std::vector<std::uint32_t>{next++});
     EXPECT_EQ(store->ImportList({"ab", "list.csv", "prompt.1", {{2, "A", {}}}}).free, 1u);
   }
