@@ -76,13 +76,13 @@ CompareDialog::CompareDialog(const ConfigImage& board, const ConfigImage& window
 // asked), but into a copy of the window's image, which itself stays as it is. The capcode strings
 // being edited are collected first, as for Verify, so the comparison sees what the window shows.
 void TfrmAir::CompareWithBoard1Click() {
-  if (session_->serviceMode) return;
+  if (serviceMode_) return;
   RunDeviceCommand([this] {
     CollectCapcodeStrings();
-    ConfigImage board = session_->image;
-    if (!ReadConfigurationInto(*session_, board).Done()) return;
+    ConfigImage board = document_.image;
+    if (!ReadConfigurationInto(*link_, document_, board).Done()) return;
     for (CompareDialog* earlier : findChildren<CompareDialog*>()) earlier->close();
-    auto* dialog = new CompareDialog(board, session_->image, this);
+    auto* dialog = new CompareDialog(board, document_.image, this);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->show();
   });

@@ -23,11 +23,12 @@ namespace tuva::series {
 // overwrite question for a board whose two copies are both bad is answered Yes (a new board).
 // The transfers' progress, when someone follows it, becomes a percentage over the phases that
 // move a copy or the firmware (a Write has four: each copy written and read back; a Verify has
-// one; a firmware programming two).
+// one; a firmware programming two). `erasing`, when given, runs before each erase of a copy.
 class QuietFrontend : public Frontend {
  public:
   QuietFrontend() = default;
-  explicit QuietFrontend(std::function<void(int)> percent) : percent_(std::move(percent)) {}
+  explicit QuietFrontend(std::function<void(int)> percent, std::function<void()> erasing = {})
+      : percent_(std::move(percent)), erasing_(std::move(erasing)) {}
 
   // A new operation with `bigPhases` phases begins.
   void Track(int bigPhases);
@@ -43,12 +44,16 @@ class QuietFrontend : public Frontend {
                                      const std::string&) override {
     return std::nullopt;
   }
+  void ErasingCopy() override {
+    if (erasing_) erasing_();
+  }
 
   std::string message;
 
  private:
   int bigPhases_ = 0;
   std::function<void(int)> percent_;
+  std::function<void()> erasing_;
   Progress last_;
   int phasesDone_ = 0;
 };

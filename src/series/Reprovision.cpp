@@ -131,11 +131,12 @@ std::vector<std::uint32_t> KeptCapcodes(const ConfigImage& image,
 bool ReadBoard(const std::string& device, const std::optional<std::string>& password,
                ConfigImage& board, std::string& message) {
   ReadFrontend frontend(password);
-  Session session(frontend);
-  session.ports = {device};
+  Document document;
+  BoardLink link(frontend, document);
+  link.ports = {device};
   const Outcome outcome = WithOpeningTries(kProbeTries, [&] {
     frontend.message.clear();
-    return ReadConfigurationInto(session, board);
+    return ReadConfigurationInto(link, document, board);
   });
   if (!outcome.Done()) message = frontend.message.empty() ? "Transmit Error!" : frontend.message;
   return outcome.Done();

@@ -37,7 +37,7 @@ TEST_F(DeviceCommandsTest, ReadShowsTheBoardsConfiguration) {
   EXPECT_EQ(Named<QProgressBar>(w, "PB1")->value(), 0);
   EXPECT_TRUE(Named<QAction>(w, "Write1")->isEnabled());
   EXPECT_TRUE(w.canvas()->isEnabled());
-  EXPECT_FALSE(w.session().port.IsOpen());
+  EXPECT_FALSE(w.link().port.IsOpen());
 }
 
 TEST_F(DeviceCommandsTest, ABoardWithAReadPasswordAsksForItExactly) {
