@@ -104,7 +104,7 @@ void TfrmAir::EndSeries() {
 void TfrmAir::SeriesProgramming1Click() {
   auto* series = findChild<SeriesWindow*>();
   if (!series) {
-    series = new SeriesWindow(*this);
+    series = new SeriesWindow(*this, *this, dialogs_, startupDirectory_, portMenu_->menu());
     series->PlaceOnScreen();
   }
   series->show();

@@ -28,11 +28,11 @@
 #include "app/ControlTable.h"
 #include "app/Dialogs.h"
 #include "app/LayoutScaler.h"
+#include "app/SeriesWindow.h"
 #include "device/BoardLink.h"
 
 namespace tuva::app {
 
-struct MainWindowValues;
 class CapcodePanel;
 class FrequencyPanel;
 class PortMenu;
@@ -64,7 +64,7 @@ enum class RefreshStep {
 };
 inline constexpr int kRefreshSteps = static_cast<int>(RefreshStep::SourceMode) + 1;
 
-class TfrmAir : public QMainWindow {
+class TfrmAir : public QMainWindow, public SeriesHost {
   Q_OBJECT
  public:
   // `ports`, when not empty, replaces the enumeration of serial ports in the board search.
@@ -148,7 +148,7 @@ class TfrmAir : public QMainWindow {
   // File state.
   QString currentFileName() const { return currentFileName_; }
   QString startupDirectory() const { return startupDirectory_; }
-  bool deviceBusy() const { return busy_; }
+  bool deviceBusy() const override { return busy_; }
 
   // System > Series Programming: shows the series window. While a series runs the editors, the
   // file commands and the device commands are disabled as during a device operation: BeginSeries
@@ -158,9 +158,9 @@ class TfrmAir : public QMainWindow {
   // question (stop, then close; or keep running).
   // SeriesValues is what a series takes from the window: its configuration, service mode and ports.
   void SeriesProgramming1Click();
-  bool BeginSeries();
-  void EndSeries();
-  MainWindowValues SeriesValues() const;
+  bool BeginSeries() override;
+  void EndSeries() override;
+  MainWindowValues SeriesValues() const override;
 
   // Called by the front end: the Write item as the device operations want it.
   void SetWriteWanted(bool enabled);
