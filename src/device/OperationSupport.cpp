@@ -106,7 +106,9 @@ Outcome Abandon(BoardLink& link, OutcomeKind why) {
 }
 
 Outcome ReportVerifyError(BoardLink& link, std::uint32_t address) {
-  link.frontend.ShowMessage(VerifyErrorText(link));
+  // The Htag is the sequence number of the frame that read the block back.
+  link.frontend.ShowMessage("Verify Error! Htag = " +
+                            std::to_string(static_cast<unsigned>(link.protocol.sequence())));
   link.frontend.SetWriteEnabled(true);
   link.protocol.progress.Restart();
   ClosePort(link);
@@ -158,11 +160,6 @@ bool ReplyHolds(const std::vector<std::uint8_t>& reply, std::size_t count,
                 std::span<const std::uint8_t> expected) {
   if (count > reply.size() || count < kReplyHeaderSize + expected.size()) return false;
   return std::equal(expected.begin(), expected.end(), reply.begin() + kReplyHeaderSize);
-}
-
-std::string VerifyErrorText(const BoardLink& link) {
-  return std::string("Verify Error! ") +
-         "Htag = " + std::to_string(static_cast<unsigned>(link.protocol.sequence()));
 }
 
 std::string ModelOfLine(const std::string& line) {

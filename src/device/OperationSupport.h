@@ -71,9 +71,6 @@ bool ReadReply(BoardLink& link, std::uint32_t address, std::uint16_t length, std
 bool ReplyHolds(const std::vector<std::uint8_t>& reply, std::size_t count,
                 std::span<const std::uint8_t> expected);
 
-// "Verify Error! Htag = 133": the sequence number of the frame that read the block back.
-std::string VerifyErrorText(const BoardLink& link);
-
 // The block at `address` read back differs: the "Verify Error! Htag = N" message, Write enabled,
 // progress 0, port closed. The status text stays as it was. Returns BlockDiffers.
 Outcome ReportVerifyError(BoardLink& link, std::uint32_t address);
