@@ -24,8 +24,6 @@ class BoardLink {
   // The frames of a Write carry their payload from `document`: an operation that writes is given
   // this same document.
   BoardLink(Frontend& frontend, const Document& document);
-  BoardLink(const BoardLink&) = delete;
-  BoardLink& operator=(const BoardLink&) = delete;
 
   Frontend& frontend;
   TCommPort port;

@@ -73,7 +73,6 @@ Outcome ReportBoardNotFound(BoardLink& link) {
 
 Outcome OpenTransfer(BoardLink& link) {
   link.frontend.SetWriteEnabled(false);
-  link.protocol.linkError = false;
   link.frontend.SetStatus(Status::Verify);
   link.protocol.progress.Begin(Phase::Probe, 27);
   if (link.FindBoard()) return {};

@@ -106,7 +106,6 @@ OutcomeKind FallBackToCopyOne(BoardLink& link, Document& document, WorkBuffer& w
 Outcome FetchConfiguration(BoardLink& link, Document& document, WorkBuffer& work) {
   Frontend& frontend = link.frontend;
   link.protocol.progress.Begin(Phase::Probe, 27);
-  link.protocol.linkError = false;
   if (!link.FindBoard()) return ReportBoardNotFound(link);
   frontend.SetStatus(Status::Read);
   link.protocol.progress.Begin(Phase::Read, static_cast<long>(kImageDataSize));

@@ -19,8 +19,9 @@
 
 namespace tuva::series {
 
-// A port's front end: nothing is shown, the last message is kept for the record, and the
-// overwrite question for a board whose two copies are both bad is answered Yes (a new board).
+// A port's front end: nothing is shown, the last message is kept for the record, the overwrite
+// question for a board whose two copies are both bad is answered Yes (a new board) and the read
+// password's with `password`.
 // The transfers' progress, when someone follows it, becomes a percentage over the phases that
 // move a copy or the firmware (a Write has four: each copy written and read back; a Verify has
 // one; a firmware programming two). `erasing`, when given, runs before each erase of a copy.
@@ -42,13 +43,14 @@ class QuietFrontend : public Frontend {
   bool AskYesNo(const std::string&, const std::string&) override { return true; }
   std::optional<std::string> AskText(const std::string&, const std::string&,
                                      const std::string&) override {
-    return std::nullopt;
+    return password;
   }
   void ErasingCopy() override {
     if (erasing_) erasing_();
   }
 
   std::string message;
+  std::optional<std::string> password;  // the answer to the Read's password question, if any
 
  private:
   int bigPhases_ = 0;
