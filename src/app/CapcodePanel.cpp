@@ -69,8 +69,8 @@ CapcodePanel::CapcodePanel(TfrmAir& window, QWidget* page)
 }
 
 void CapcodePanel::RefreshCapcodes() {
-  RefillGuards& guards = window_.session().guards;
-  const CapcodeRefill refill = DecodeCapcodes(window_.session().image);
+  RefillGuards& guards = window_.guards();
+  const CapcodeRefill refill = DecodeCapcodes(window_.document().image);
   for (int slot = 0; slot < kCapcodeSlots; ++slot) {
     const CapcodeSlotView& view = refill.slots[slot];
     if (!view.refilled) continue;
@@ -93,7 +93,7 @@ void CapcodePanel::RefreshCapcodes() {
 // The map follows the capcodes the edits show after a refill; the hidden edit of a long pair's
 // second word names no capcode of the board and adds no group.
 void CapcodePanel::UpdateCapcodeGroupMap() {
-  UpdateCapcodeGroupMapFromImage(window_.session().image);
+  UpdateCapcodeGroupMapFromImage(window_.document().image);
 }
 
 void CapcodePanel::SetAddressMode(AddressMode mode) {
@@ -112,20 +112,20 @@ void CapcodePanel::SetAddressMode(AddressMode mode) {
 }
 
 void CapcodePanel::RefreshAddressMode() {
-  const auto stored = StoredAddressMode(window_.session().image);
+  const auto stored = StoredAddressMode(window_.document().image);
   {
-    FlagRaiser refreshing(window_.session().guards.capcodeRefresh);
+    FlagRaiser refreshing(window_.guards().capcodeRefresh);
     srtLng_->setCurrentIndex(stored ? static_cast<int>(*stored) : -1);
   }
   cboSrtLngClick();
 }
 
 void CapcodePanel::cboSrtLngClick() {
-  if (window_.session().guards.capcodeRefresh) return;
+  if (window_.guards().capcodeRefresh) return;
   const int item = srtLng_->currentIndex();
   if (item < 0) return;  // the image names neither mode: nothing to store or re-encode
   const auto mode = static_cast<AddressMode>(item);
-  ChooseAddressMode(window_.session().image, mode);
+  ChooseAddressMode(window_.document().image, mode);
   SetAddressMode(mode);
   RefreshCapcodes();
 }
@@ -144,7 +144,7 @@ void CapcodePanel::EditKeyUp(int slot) {
   const QString text = edits_[slot]->text();
   if (text.isEmpty()) return;
   const EntryResult result =
-      StoreCapcodeEntry(window_.session().image, slot, ToBytes(text), longMode());
+      StoreCapcodeEntry(window_.document().image, slot, ToBytes(text), longMode());
   if (result.ok) return;
   window_.dialogs().Message(FromBytes(result.message));
   RefreshCapcodes();
@@ -154,7 +154,7 @@ void CapcodePanel::EditKeyUp(int slot) {
 void CapcodePanel::EditExit(int slot) {
   // Key by key, 2031615 to 2101248 pass (they begin longer Long capcodes) and write nothing; the
   // whole text left in the edit is refused when the board cannot store it.
-  if (const auto refusal = RefuseUnstoredCapcode(window_.session().image, slot,
+  if (const auto refusal = RefuseUnstoredCapcode(window_.document().image, slot,
                                                  ToBytes(edits_[slot]->text()), longMode())) {
     ShowRefusal(window_.dialogs(), *refusal);
     edits_[slot]->ReturnFocus();
@@ -165,8 +165,8 @@ void CapcodePanel::EditExit(int slot) {
 }
 
 void CapcodePanel::CheckBoxClick(int slot, bool checked) {
-  if (window_.session().guards.capcodeRefresh) return;
-  ClickCapcodeEnable(window_.session().image, slot, checked, longMode());
+  if (window_.guards().capcodeRefresh) return;
+  ClickCapcodeEnable(window_.document().image, slot, checked, longMode());
 }
 
 }  // namespace tuva::app

@@ -104,7 +104,7 @@ void TfrmAir::EndSeries() {
 void TfrmAir::SeriesProgramming1Click() {
   auto* series = findChild<SeriesWindow*>();
   if (!series) {
-    series = new SeriesWindow(*this);
+    series = new SeriesWindow(*this, *this, dialogs_, startupDirectory_, portMenu_->menu());
     series->PlaceOnScreen();
   }
   series->show();
@@ -114,7 +114,7 @@ void TfrmAir::SeriesProgramming1Click() {
 
 void TfrmAir::btnReadClick() {
   RunDeviceCommand([this] {
-    if (ReadConfiguration(*session_).Done()) MarkUnchanged();
+    if (ReadConfiguration(*link_, document_).Done()) MarkUnchanged();
   });
 }
 
@@ -122,30 +122,30 @@ void TfrmAir::btnReadClick() {
 // Write erases, programs and verifies it, Verify only compares it.
 void TfrmAir::Write1Click() {
   RunDeviceCommand([this] {
-    if (session_->serviceMode)
-      ProgramFirmware(*session_);
-    else if (WriteConfiguration(*session_).Done())
+    if (serviceMode_)
+      ProgramFirmware(*link_, document_);
+    else if (WriteConfiguration(*link_, document_).Done())
       MarkUnchanged();
   });
 }
 
 void TfrmAir::Verify1Click() {
   RunDeviceCommand([this] {
-    if (session_->serviceMode)
-      VerifyFirmware(*session_);
+    if (serviceMode_)
+      VerifyFirmware(*link_, document_);
     else
-      VerifyConfiguration(*session_);
+      VerifyConfiguration(*link_, document_);
   });
 }
 
 void TfrmAir::CheckFirmware1Click() {
-  RunDeviceCommand([this] { CheckFirmware(*session_); });
+  RunDeviceCommand([this] { CheckFirmware(*link_); });
 }
 
 // ---- configuration files ----
 
 void TfrmAir::CollectCapcodeStrings() {
-  if (session_->collectCapcodeStrings) session_->collectCapcodeStrings();
+  if (collectCapcodeStrings_) collectCapcodeStrings_();
 }
 
 void TfrmAir::Open2Click() {
@@ -192,8 +192,8 @@ void TfrmAir::OpenFile(bool withDialog) {
 }
 
 bool TfrmAir::OpenNamedFile(const QString& name) {
-  FlagRaiser loading(session_->guards.imageLoad);
-  const FileResult result = OpenConfigFile(FileBytes(name), session_->image);
+  FlagRaiser loading(guards_.imageLoad);
+  const FileResult result = OpenConfigFile(FileBytes(name), document_.image);
   if (!result.ok()) {
     ShowFileResult(dialogs_, result, name);
     return false;
@@ -215,7 +215,7 @@ void TfrmAir::SaveFile(bool withDialog) {
     name = *chosen;
   }
   const FileResult result =
-      SaveConfigFile(FileBytes(name), session_->image, [this] { CollectCapcodeStrings(); });
+      SaveConfigFile(FileBytes(name), document_.image, [this] { CollectCapcodeStrings(); });
   if (!result.ok()) {
     ShowFileResult(dialogs_, result, name);
     return;
@@ -258,13 +258,13 @@ void TfrmAir::OpenGivenFiles(const QStringList& paths) {
 // ---- unsaved changes ----
 
 void TfrmAir::MarkUnchanged() {
-  unchangedImage_ = session_->image;
+  unchangedImage_ = document_.image;
 }
 
 bool TfrmAir::HasUnsavedChanges() {
   // The capcode strings reach the image only when they are collected, as Save would.
   CollectCapcodeStrings();
-  return session_->image != unchangedImage_;
+  return document_.image != unchangedImage_;
 }
 
 bool TfrmAir::MayClose() {

@@ -106,13 +106,13 @@ void CompareDialog::Fill(const QString& summary, const ReadableDiff& diff, const
 // asked), but into a copy of the window's image, which itself stays as it is. The capcode strings
 // being edited are collected first, as for Verify, so the comparison sees what the window shows.
 void TfrmAir::CompareWithBoard1Click() {
-  if (session_->serviceMode) return;
+  if (serviceMode_) return;
   RunDeviceCommand([this] {
     CollectCapcodeStrings();
-    ConfigImage board = session_->image;
-    if (!ReadConfigurationInto(*session_, board).Done()) return;
+    ConfigImage board = document_.image;
+    if (!ReadConfigurationInto(*link_, document_, board).Done()) return;
     for (CompareDialog* earlier : findChildren<CompareDialog*>()) earlier->close();
-    auto* dialog = new CompareDialog(board, session_->image, this);
+    auto* dialog = new CompareDialog(board, document_.image, this);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->show();
   });
@@ -122,7 +122,7 @@ void TfrmAir::CompareWithBoard1Click() {
 // holds plays no part. The records are the series window's, as it kept them from its last use, or
 // the default database; they are opened before the board is read, and only for reading.
 void TfrmAir::CheckAgainstRecords1Click() {
-  if (session_->serviceMode) return;
+  if (serviceMode_) return;
   RunDeviceCommand([this] {
     const std::string where = SeriesSettings::KeptRecordsWhere().toLocal8Bit().toStdString();
     std::unique_ptr<records::RecordStore> store;
@@ -133,7 +133,7 @@ void TfrmAir::CheckAgainstRecords1Click() {
       return;
     }
     ConfigImage board = ConfigImage::StartupImage();
-    if (!ReadConfigurationInto(*session_, board).Done()) return;
+    if (!ReadConfigurationInto(*link_, document_, board).Done()) return;
     std::optional<series::BoardCheck> check;
     try {
       check = series::CheckBoard(*store, board);

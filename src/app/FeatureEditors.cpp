@@ -64,9 +64,7 @@ FeatureEditors::FeatureEditors(TfrmAir& window, QWidget* normal, QWidget* serial
   window.AddRefresher(RefreshStep::SourceMode, [this] { prompts_->RefreshSourceMode(); });
 
   // Write, Verify, Save and Save As take the strings shown into the image before using it.
-  window.session().collectCapcodeStrings = [this] {
-    strings_->CollectCapcodeStrings(strings_->range());
-  };
+  window.SetCapcodeStringCollector([this] { strings_->CollectCapcodeStrings(strings_->range()); });
   if (CapcodePanel* capcodes = window.capcodes())
     capcodes->onCapcodeExit = [this](int slot) { prompts_->CapcodeLeft(slot); };
 }

@@ -59,12 +59,12 @@ FrequencyPanel::FrequencyPanel(TfrmAir& window, QWidget* page)
 }
 
 void FrequencyPanel::RefreshBand() {
-  SelectStoredBand(window_.session().image, state_);
+  SelectStoredBand(window_.document().image, state_);
   band_->setCurrentIndex(state_.band.value_or(-1));
 }
 
 void FrequencyPanel::RefreshPll() {
-  const PllReadout readout = tuva::RefreshPll(window_.session().image, state_);
+  const PllReadout readout = tuva::RefreshPll(window_.document().image, state_);
   pllr_->setText(FromBytes(readout.pllr));
   plln_->setText(FromBytes(readout.plln));
   mult_->setText(FromBytes(readout.mult));
@@ -73,20 +73,20 @@ void FrequencyPanel::RefreshPll() {
 }
 
 void FrequencyPanel::RefreshPolarity() {
-  polarity_->setCurrentIndex(static_cast<int>(ReadPolarity(window_.session().image)));
+  polarity_->setCurrentIndex(static_cast<int>(ReadPolarity(window_.document().image)));
 }
 
 void FrequencyPanel::cboDftClick() {
   const int band = band_->currentIndex();
   if (band < 0) return;
-  ApplyBand(window_.session().image, state_, band);
+  ApplyBand(window_.document().image, state_, band);
   RefreshPll();
 }
 
 void FrequencyPanel::cboPolarityClick() {
   const int item = polarity_->currentIndex();
   if (item < 0) return;
-  WritePolarity(window_.session().image, static_cast<Polarity>(item));
+  WritePolarity(window_.document().image, static_cast<Polarity>(item));
 }
 
 // Enter leaves the field; digits, the point and Backspace are typed; any other character is
@@ -109,7 +109,7 @@ bool FrequencyPanel::FreqKeyPress(QKeyEvent* event) {
 
 void FrequencyPanel::edtFreqExit() {
   const FrequencyResult result =
-      ApplyFrequencyText(window_.session().image, state_, ToBytes(frequency_->text()));
+      ApplyFrequencyText(window_.document().image, state_, ToBytes(frequency_->text()));
   if (result.status == FrequencyStatus::Refused) {
     window_.dialogs().MessageBox(FromBytes(kFrequencyCaption), FromBytes(result.message),
                                  MessageIcon::Exclamation);

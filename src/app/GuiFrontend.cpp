@@ -3,6 +3,8 @@
 #include <QCoreApplication>
 #include <algorithm>
 
+#include "app/MainWindow.h"
+
 namespace tuva::app {
 
 QString FromBytes(std::string_view text) {
@@ -14,12 +16,8 @@ std::string ToBytes(const QString& text) {
   return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
 }
 
-GuiFrontend::GuiFrontend(Dialogs& dialogs, QLabel* status, QProgressBar* progress,
-                         std::function<void(bool)> setWriteEnabled)
-    : dialogs_(dialogs),
-      status_(status),
-      progress_(progress),
-      setWriteEnabled_(std::move(setWriteEnabled)) {}
+GuiFrontend::GuiFrontend(Dialogs& dialogs, QLabel* status, QProgressBar* progress, TfrmAir& window)
+    : dialogs_(dialogs), status_(status), progress_(progress), window_(window) {}
 
 void GuiFrontend::SetStatus(Status status) {
   if (status_) status_->setText(FromBytes(StatusText(status)));
@@ -54,7 +52,16 @@ std::optional<std::string> GuiFrontend::AskText(const std::string& caption,
 }
 
 void GuiFrontend::SetWriteEnabled(bool enabled) {
-  if (setWriteEnabled_) setWriteEnabled_(enabled);
+  window_.SetWriteWanted(enabled);
+}
+
+void GuiFrontend::CollectEntries() {
+  window_.CollectCapcodeStrings();
+}
+
+void GuiFrontend::ImageLoaded() {
+  FlagRaiser loading(window_.guards().imageLoad);
+  window_.RefreshAll();
 }
 
 void GuiFrontend::ProcessEvents() {

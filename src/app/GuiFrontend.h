@@ -1,12 +1,11 @@
 // The window's side of the device operations: the status text and the progress bar of the status
-// bar, the boxes through the window's Dialogs, the Write item, and the processing of pending
-// events while a transfer waits for the board.
+// bar, the boxes through the window's Dialogs, the Write item, the editors' entries collected and
+// refilled, and the processing of pending events while a transfer waits for the board.
 #pragma once
 
 #include <QLabel>
 #include <QPointer>
 #include <QProgressBar>
-#include <functional>
 #include <string>
 #include <string_view>
 
@@ -15,10 +14,11 @@
 
 namespace tuva::app {
 
+class TfrmAir;
+
 class GuiFrontend : public Frontend {
  public:
-  GuiFrontend(Dialogs& dialogs, QLabel* status, QProgressBar* progress,
-              std::function<void(bool)> setWriteEnabled);
+  GuiFrontend(Dialogs& dialogs, QLabel* status, QProgressBar* progress, TfrmAir& window);
 
   void SetStatus(Status status) override;
   void ShowProgress(const Progress& progress) override;
@@ -29,13 +29,15 @@ class GuiFrontend : public Frontend {
   std::optional<std::string> AskText(const std::string& caption, const std::string& prompt,
                                      const std::string& initial) override;
   void SetWriteEnabled(bool enabled) override;
+  void CollectEntries() override;
+  void ImageLoaded() override;
   void ProcessEvents() override;
 
  private:
   Dialogs& dialogs_;
   QPointer<QLabel> status_;
   QPointer<QProgressBar> progress_;
-  std::function<void(bool)> setWriteEnabled_;
+  TfrmAir& window_;
 };
 
 // Texts of the image and of the board are single-byte characters.

@@ -30,12 +30,10 @@ TfrmAir::TfrmAir(Dialogs& dialogs, std::vector<std::string> ports, QWidget* pare
   setObjectName(QStringLiteral("frmAir"));
   setWindowTitle(kMainCaption);
   BuildChrome();
-  frontend_ = std::make_unique<GuiFrontend>(dialogs_, StatusText, PB1,
-                                            [this](bool enabled) { SetWriteWanted(enabled); });
-  session_ = std::make_unique<Session>(*frontend_);
+  frontend_ = std::make_unique<GuiFrontend>(dialogs_, StatusText, PB1, *this);
+  link_ = std::make_unique<BoardLink>(*frontend_, document_);
   commandLinePorts_ = std::move(ports);
-  session_->ports = commandLinePorts_;
-  session_->refreshAll = [this] { RefreshAll(); };
+  link_->ports = commandLinePorts_;
   Pager1->addSeparator();
   portMenu_ = new PortMenu(*this, Pager1, StatusText, StatusPort);
   recentFiles_ = new RecentFiles(*this, File2, Exit1);
@@ -244,10 +242,10 @@ void TfrmAir::BuildPageKeys() {
 }
 
 MainWindowValues TfrmAir::SeriesValues() const {
-  const Session& session = *session_;
-  MainWindowValues values{session.image, session.serviceMode, session.ports.empty(), session.ports};
+  const BoardLink& link = *link_;
+  MainWindowValues values{document_.image, serviceMode_, link.ports.empty(), link.ports};
   if (values.automatic)
-    values.ports = CandidateDevices(EnumeratePorts(session.sysfsRoot, session.devRoot));
+    values.ports = CandidateDevices(EnumeratePorts(link.sysfsRoot, link.devRoot));
   return values;
 }
 
@@ -454,13 +452,13 @@ QStringList LocalFiles(const QMimeData* data) {
 
 void TfrmAir::dragEnterEvent(QDragEnterEvent* event) {
   // The firmware view takes no configuration.
-  if (!busy_ && !session_->serviceMode && !LocalFiles(event->mimeData()).isEmpty())
+  if (!busy_ && !serviceMode_ && !LocalFiles(event->mimeData()).isEmpty())
     event->acceptProposedAction();
 }
 
 void TfrmAir::dropEvent(QDropEvent* event) {
   const QStringList files = LocalFiles(event->mimeData());
-  if (busy_ || session_->serviceMode || files.isEmpty()) return;
+  if (busy_ || serviceMode_ || files.isEmpty()) return;
   event->acceptProposedAction();
   OpenGivenFiles(files);
 }

@@ -28,11 +28,11 @@
 #include "app/ControlTable.h"
 #include "app/Dialogs.h"
 #include "app/LayoutScaler.h"
-#include "device/Session.h"
+#include "app/SeriesWindow.h"
+#include "device/BoardLink.h"
 
 namespace tuva::app {
 
-struct MainWindowValues;
 class CapcodePanel;
 class FrequencyPanel;
 class PortMenu;
@@ -64,7 +64,7 @@ enum class RefreshStep {
 };
 inline constexpr int kRefreshSteps = static_cast<int>(RefreshStep::SourceMode) + 1;
 
-class TfrmAir : public QMainWindow {
+class TfrmAir : public QMainWindow, public SeriesHost {
   Q_OBJECT
  public:
   // `ports`, when not empty, replaces the enumeration of serial ports in the board search.
@@ -72,7 +72,11 @@ class TfrmAir : public QMainWindow {
                    QWidget* parent = nullptr);
   ~TfrmAir() override;
 
-  Session& session() { return *session_; }
+  Document& document() { return document_; }
+  BoardLink& link() { return *link_; }
+  // Raised while editors are refilled from the image, so that they do not write back.
+  RefillGuards& guards() { return guards_; }
+  bool serviceMode() const { return serviceMode_; }  // the firmware-download view is shown
   Dialogs& dialogs() { return dialogs_; }
   const ControlTable& controls() const { return controls_; }
   const LayoutScaler& layout() const { return scaler_; }
@@ -82,6 +86,12 @@ class TfrmAir : public QMainWindow {
 
   // Refills every editor from the image, step by step.
   void RefreshAll();
+  // Stores the capcode strings the editors show into the image (before Write, Verify and Save);
+  // the feature editors give the collector.
+  void CollectCapcodeStrings();
+  void SetCapcodeStringCollector(std::function<void()> collector) {
+    collectCapcodeStrings_ = std::move(collector);
+  }
   void AddRefresher(RefreshStep step, std::function<void()> refresher);
 
   // Moves the keyboard focus to the focus sink, which ends the editing of the focused field.
@@ -139,7 +149,7 @@ class TfrmAir : public QMainWindow {
   // File state.
   QString currentFileName() const { return currentFileName_; }
   QString startupDirectory() const { return startupDirectory_; }
-  bool deviceBusy() const { return busy_; }
+  bool deviceBusy() const override { return busy_; }
 
   // System > Series Programming: shows the series window. While a series runs the editors, the
   // file commands and the device commands are disabled as during a device operation: BeginSeries
@@ -149,9 +159,9 @@ class TfrmAir : public QMainWindow {
   // question (stop, then close; or keep running).
   // SeriesValues is what a series takes from the window: its configuration, service mode and ports.
   void SeriesProgramming1Click();
-  bool BeginSeries();
-  void EndSeries();
-  MainWindowValues SeriesValues() const;
+  bool BeginSeries() override;
+  void EndSeries() override;
+  MainWindowValues SeriesValues() const override;
 
   // Called by the front end: the Write item as the device operations want it.
   void SetWriteWanted(bool enabled);
@@ -188,7 +198,6 @@ class TfrmAir : public QMainWindow {
   // Opens `name` with Open's checks and messages; true when the image now holds it.
   bool OpenNamedFile(const QString& name);
   void SaveFile(bool withDialog);
-  void CollectCapcodeStrings();
   // Remembers the image as it is in the file or on the board now.
   void MarkUnchanged();
   // Before closing over unsaved changes: Save, Discard or Cancel. True when the window may close.
@@ -231,7 +240,11 @@ class TfrmAir : public QMainWindow {
 
   Dialogs& dialogs_;
   std::unique_ptr<GuiFrontend> frontend_;
-  std::unique_ptr<Session> session_;
+  Document document_;
+  std::unique_ptr<BoardLink> link_;
+  RefillGuards guards_;
+  bool serviceMode_ = false;
+  std::function<void()> collectCapcodeStrings_;
   QWidget* canvas_ = nullptr;
   ControlTable controls_;
   LayoutScaler scaler_;

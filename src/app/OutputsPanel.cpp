@@ -93,7 +93,7 @@ QCheckBox* OutputsPanel::InvertedFlagBox(QWidget* parent, const QString& name,
                                          const QString& caption, std::size_t offset, int top) {
   QCheckBox* box = MakeCheckBox(parent, name, caption, 8, top, 300, 18);
   connect(box, &QCheckBox::toggled, this, [this, box, offset] {
-    WriteInvertedFlag(editors_.window().session().image, offset, box->isChecked());
+    WriteInvertedFlag(editors_.window().document().image, offset, box->isChecked());
   });
   return box;
 }
@@ -101,13 +101,13 @@ QCheckBox* OutputsPanel::InvertedFlagBox(QWidget* parent, const QString& name,
 // ---- handlers ----
 
 void OutputsPanel::chkOutput0Click(int tag) {
-  SetPowerUpOutput(editors_.window().session().image, tag, chkOutput[tag]->isChecked());
+  SetPowerUpOutput(editors_.window().document().image, tag, chkOutput[tag]->isChecked());
 }
 
 void OutputsPanel::cboScalerClick() {
   const int item = cboScaler->currentIndex();
   if (item < 0) return;
-  currentFactor_ = ApplyPreScaler(editors_.window().session().image, item);
+  currentFactor_ = ApplyPreScaler(editors_.window().document().image, item);
   lblScaler->setText(FromBytes(PreScalerLabel(item)));
   editors_.RefreshFeatures();
 }
@@ -119,7 +119,7 @@ bool OutputsPanel::edtPlsPer0KeyPress(QKeyEvent* event) {
 void OutputsPanel::edtPlsPer0Exit(int tag) {
   TfrmAir& window = editors_.window();
   const EntryResult result =
-      StorePeriod(window.session().image, tag, ToBytes(edtPlsPer[tag]->text()), currentFactor_);
+      StorePeriod(window.document().image, tag, ToBytes(edtPlsPer[tag]->text()), currentFactor_);
   if (!result.ok) {
     ShowRefusal(window.dialogs(), result);
     editors_.RefreshFeatures();
@@ -132,24 +132,25 @@ void OutputsPanel::edtPlsPer0Exit(int tag) {
 // ---- refill ----
 
 void OutputsPanel::ShowPowerUpOutputs() {
-  const ConfigImage& image = editors_.window().session().image;
+  const ConfigImage& image = editors_.window().document().image;
   for (int tag = 0; tag < layout::kOutputCount; ++tag)
     chkOutput[tag]->setChecked(PowerUpOutputOn(image, tag));
 }
 
 void OutputsPanel::ShowSpecialOutputs() {
-  const ConfigImage& image = editors_.window().session().image;
+  const ConfigImage& image = editors_.window().document().image;
   chkORC->setChecked(ReadInvertedFlag(image, layout::kOutOfRangeOutput));
   chkSyn->setChecked(ReadInvertedFlag(image, layout::kSynOutput));
   chkROE->setChecked(ReadInvertedFlag(image, layout::kReceivingOutput));
 }
 
 void OutputsPanel::ShowPowerUpEnable() {
-  chkPower->setChecked(ReadInvertedFlag(editors_.window().session().image, layout::kPowerUpEnable));
+  chkPower->setChecked(
+      ReadInvertedFlag(editors_.window().document().image, layout::kPowerUpEnable));
 }
 
 void OutputsPanel::ShowPeriods() {
-  const ConfigImage& image = editors_.window().session().image;
+  const ConfigImage& image = editors_.window().document().image;
   for (int tag = 0; tag < layout::kOutputCount; ++tag)
     edtPlsPer[tag]->setText(FromBytes(PeriodText(image, tag)));
 }
@@ -157,7 +158,7 @@ void OutputsPanel::ShowPeriods() {
 // A pre-scaler byte that is none of the six factors (an erased board) keeps the item shown; the
 // handler then stores that item's factor.
 void OutputsPanel::RefreshScaler() {
-  if (const auto item = PreScalerItemOf(editors_.window().session().image))
+  if (const auto item = PreScalerItemOf(editors_.window().document().image))
     cboScaler->setCurrentIndex(*item);
   cboScalerClick();
 }

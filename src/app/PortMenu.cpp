@@ -90,8 +90,8 @@ void PortMenu::Refresh() {
     });
   }
   menu_->addSeparator();
-  const Session& session = window_.session();
-  const std::vector<PortInfo> ports = EnumeratePorts(session.sysfsRoot, session.devRoot);
+  const BoardLink& link = window_.link();
+  const std::vector<PortInfo> ports = EnumeratePorts(link.sysfsRoot, link.devRoot);
   if (ports.empty()) menu_->addAction(QStringLiteral("No serial ports found"))->setEnabled(false);
   for (const PortInfo& port : ports) {
     const QString device = FromBytes(port.device);
@@ -151,8 +151,8 @@ void PortMenu::AskNetworkPort() {
 }
 
 bool PortMenu::Listed(const QString& device) const {
-  const Session& session = window_.session();
-  for (const PortInfo& port : EnumeratePorts(session.sysfsRoot, session.devRoot))
+  const BoardLink& link = window_.link();
+  for (const PortInfo& port : EnumeratePorts(link.sysfsRoot, link.devRoot))
     if (FromBytes(port.device) == device) return true;
   return false;
 }
@@ -188,7 +188,7 @@ void PortMenu::Choose(const QString& device) {
 
 void PortMenu::Apply(const QString& device) {
   chosen_ = useCommandLine_ ? QString() : device;
-  std::vector<std::string>& ports = window_.session().ports;
+  std::vector<std::string>& ports = window_.link().ports;
   if (useCommandLine_)
     ports = commandLine_;
   else if (chosen_.isEmpty())

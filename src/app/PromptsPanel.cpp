@@ -79,7 +79,7 @@ void PromptsPanel::edtPrompt0Exit(int tag) {
   lastPrompt_ = tag;
   TfrmAir& window = editors_.window();
   FieldEdit* edit = edtPrompt[tag];
-  const EntryResult result = StorePrompt(window.session().image, tag, ToBytes(edit->text()));
+  const EntryResult result = StorePrompt(window.document().image, tag, ToBytes(edit->text()));
   if (result.ok) return;
   // The text stays in the edit until the user shortens it.
   ShowRefusal(window.dialogs(), result);
@@ -124,10 +124,10 @@ void PromptsPanel::Align(Alignment alignment) {
 
 void PromptsPanel::cboSourceClick() {
   TfrmAir& window = editors_.window();
-  ConfigImage& image = window.session().image;
+  ConfigImage& image = window.document().image;
   const int item = cboSource->currentIndex();
   // A newly read or opened image brings its own mode: nothing is asked and nothing stored.
-  if (window.session().guards.imageLoad || item < 0) {
+  if (window.guards().imageLoad || item < 0) {
     SetPromptsEnabled(PromptsEnabled(item));
     return;
   }
@@ -167,13 +167,13 @@ void PromptsPanel::SetPromptsEnabled(bool enabled) {
 // ---- refill ----
 
 void PromptsPanel::RefreshPrompts() {
-  const ConfigImage& image = editors_.window().session().image;
+  const ConfigImage& image = editors_.window().document().image;
   for (int tag = 0; tag < kPromptCount; ++tag)
     edtPrompt[tag]->setText(FromBytes(PromptText(image, tag)));
 }
 
 void PromptsPanel::RefreshSourceMode() {
-  const auto item = SourceModeItem(editors_.window().session().image);
+  const auto item = SourceModeItem(editors_.window().document().image);
   cboSource->setCurrentIndex(item.value_or(-1));
   cboSourceClick();
 }

@@ -10,7 +10,6 @@
 #include <utility>
 
 #include "app/Dialogs.h"
-#include "app/MainWindow.h"
 #include "app/StatusLine.h"
 #include "app/TableRows.h"
 #include "records/RecordText.h"
@@ -75,8 +74,13 @@ QString FirmwareText(const records::Attempt& a) {
 
 }  // namespace
 
-RecordsView::RecordsView(TfrmAir& window, std::function<QString()> where, QWidget* parent)
-    : QWidget(parent), window_(window), where_(std::move(where)), calls_(new StoreCalls(this)) {
+RecordsView::RecordsView(Dialogs& dialogs, QString startupDirectory, std::function<QString()> where,
+                         QWidget* parent)
+    : QWidget(parent),
+      dialogs_(dialogs),
+      startupDirectory_(std::move(startupDirectory)),
+      where_(std::move(where)),
+      calls_(new StoreCalls(this)) {
   auto* layout = new QVBoxLayout(this);
   table_ =
       MakeTable(this, QStringLiteral("tblRecords"),
@@ -189,17 +193,16 @@ void RecordsView::Fail(const QString& why) {
 }
 
 void RecordsView::Warn(const QString& text, MessageIcon icon) {
-  DialogOwner owner(window_.dialogs(), window());
-  window_.dialogs().MessageBox(kSeriesCaption, text, icon);
+  DialogOwner owner(dialogs_, window());
+  dialogs_.MessageBox(kSeriesCaption, text, icon);
 }
 
 void RecordsView::WriteCsv(const std::vector<records::Attempt>& attempts) {
   std::optional<QString> chosen;
   {
-    DialogOwner owner(window_.dialogs(), window());
-    chosen =
-        window_.dialogs().SaveFile(QStringLiteral("Export Records as CSV"),
-                                   window_.startupDirectory(), kCsvFilter, QStringLiteral("csv"));
+    DialogOwner owner(dialogs_, window());
+    chosen = dialogs_.SaveFile(QStringLiteral("Export Records as CSV"), startupDirectory_,
+                               kCsvFilter, QStringLiteral("csv"));
   }
   if (!chosen) return;
   QFile file(*chosen);

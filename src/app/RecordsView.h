@@ -18,7 +18,7 @@
 
 namespace tuva::app {
 
-class TfrmAir;
+class Dialogs;
 
 // The title of the series window and of every box it shows.
 inline const QString kSeriesCaption = QStringLiteral("Series Programming");
@@ -26,8 +26,10 @@ inline const QString kSeriesCaption = QStringLiteral("Series Programming");
 class RecordsView : public QWidget {
   Q_OBJECT
  public:
-  // `where` names the database as the settings have it now.
-  RecordsView(TfrmAir& window, std::function<QString()> where, QWidget* parent);
+  // `where` names the database as the settings have it now; the export dialog opens in
+  // `startupDirectory`.
+  RecordsView(Dialogs& dialogs, QString startupDirectory, std::function<QString()> where,
+              QWidget* parent);
 
   // Lists the attempts again.
   void Refresh();
@@ -46,7 +48,8 @@ class RecordsView : public QWidget {
   void WriteCsv(const std::vector<records::Attempt>& attempts);
   void Warn(const QString& text, MessageIcon icon = MessageIcon::Exclamation);
 
-  TfrmAir& window_;
+  Dialogs& dialogs_;
+  QString startupDirectory_;
   std::function<QString()> where_;
   StoreCalls* calls_;
   RecordsChart* chart_;

@@ -26,7 +26,7 @@ SecurityPanel::SecurityPanel(FeatureEditors& editors, QWidget* page, QGroupBox* 
   chkFunPass = MakeCheckBox(parameters, QStringLiteral("chkFunPass"),
                             QStringLiteral("FC as a Password"), 470, 42, 124, 19);
   connect(chkFunPass, &QCheckBox::toggled, this, [this] {
-    WriteInvertedFlag(editors_.window().session().image, layout::kFunctionCommandPassword,
+    WriteInvertedFlag(editors_.window().document().image, layout::kFunctionCommandPassword,
                       chkFunPass->isChecked());
   });
 }
@@ -72,7 +72,8 @@ void SecurityPanel::BuildFeatures(QWidget* page) {
       MakeCheckBox(g, QStringLiteral("CheckBox7"), QStringLiteral("Test Mode"), 240, 53, 80, 19);
   CheckBox7->hide();
   connect(CheckBox7, &QCheckBox::toggled, this, [this] {
-    WriteInvertedFlag(editors_.window().session().image, layout::kTestMode, CheckBox7->isChecked());
+    WriteInvertedFlag(editors_.window().document().image, layout::kTestMode,
+                      CheckBox7->isChecked());
   });
 }
 
@@ -99,7 +100,7 @@ void SecurityPanel::BuildPasswords(QGroupBox* outputFeatures) {
 void SecurityPanel::edtSLCExit(int tag) {
   TfrmAir& window = editors_.window();
   FieldEdit* edit = tag == kSequentialLockTag ? edtSLC : edtORC;
-  const EntryResult result = StoreLockByte(window.session().image, tag, ToBytes(edit->text()));
+  const EntryResult result = StoreLockByte(window.document().image, tag, ToBytes(edit->text()));
   if (result.ok) {
     // An empty edit shows the stored value again; a stored value stays as it was typed.
     if (!result.stored) editors_.RefreshFeatures();
@@ -113,7 +114,7 @@ void SecurityPanel::edtSLCExit(int tag) {
 void SecurityPanel::StorePassword(FieldEdit* edit, int which) {
   TfrmAir& window = editors_.window();
   const EntryResult result =
-      StoreFunctionPassword(window.session().image, which, ToBytes(edit->text()));
+      StoreFunctionPassword(window.document().image, which, ToBytes(edit->text()));
   if (result.ok) return;
   ShowRefusal(window.dialogs(), result);  // text put there from outside the keyboard's limit
   edit->ReturnFocus();
@@ -132,7 +133,7 @@ void SecurityPanel::edtOPW2Exit() {
 void SecurityPanel::edtReadPassExit() {
   TfrmAir& window = editors_.window();
   const EntryResult result =
-      StoreReadPassword(window.session().image, ToBytes(edtReadPass->text()));
+      StoreReadPassword(window.document().image, ToBytes(edtReadPass->text()));
   if (result.ok) return;
   // Only pasted text gets past the key filter; it stays for the user to correct.
   ShowRefusal(window.dialogs(), result);
@@ -142,24 +143,24 @@ void SecurityPanel::edtReadPassExit() {
 // ---- refill ----
 
 void SecurityPanel::ShowLockBytes() {
-  const ConfigImage& image = editors_.window().session().image;
+  const ConfigImage& image = editors_.window().document().image;
   edtSLC->setText(QString::number(LockByte(image, kSequentialLockTag)));
   edtORC->setText(QString::number(LockByte(image, kOutOfRangeTimeoutTag)));
 }
 
 void SecurityPanel::ShowFunctionCommandPassword() {
   chkFunPass->setChecked(
-      ReadInvertedFlag(editors_.window().session().image, layout::kFunctionCommandPassword));
+      ReadInvertedFlag(editors_.window().document().image, layout::kFunctionCommandPassword));
 }
 
 void SecurityPanel::RefreshFunctionPasswords() {
-  const ConfigImage& image = editors_.window().session().image;
+  const ConfigImage& image = editors_.window().document().image;
   edtOPW1->setText(FromBytes(FunctionPassword(image, 1)));
   edtOPW2->setText(FromBytes(FunctionPassword(image, 2)));
 }
 
 void SecurityPanel::RefreshReadPassword() {
-  edtReadPass->setText(FromBytes(ReadPassword(editors_.window().session().image)));
+  edtReadPass->setText(FromBytes(ReadPassword(editors_.window().document().image)));
 }
 
 }  // namespace tuva::app

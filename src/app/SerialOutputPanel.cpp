@@ -120,17 +120,17 @@ void SerialOutputPanel::BuildParameters(QWidget* page) {
 
 void SerialOutputPanel::ComboBox5Click() {
   if (ComboBox5->currentIndex() < 0) return;
-  StoreBaudItem(editors_.window().session().image, ComboBox5->currentIndex());
+  StoreBaudItem(editors_.window().document().image, ComboBox5->currentIndex());
 }
 
 void SerialOutputPanel::ComboBox2Click() {
   if (ComboBox2->currentIndex() < 0) return;
-  StoreParityItem(editors_.window().session().image, ComboBox2->currentIndex());
+  StoreParityItem(editors_.window().document().image, ComboBox2->currentIndex());
 }
 
 // Stop bits (Tag 1) and data bits (Tag 2): the byte holds the number the item shows.
 void SerialOutputPanel::ComboBox3Click(int tag) {
-  ConfigImage& image = editors_.window().session().image;
+  ConfigImage& image = editors_.window().document().image;
   if (tag == 1 && ComboBox3->currentIndex() >= 0)
     StoreStopBitsItem(image, ComboBox3->currentIndex());
   if (tag == 2 && ComboBox4->currentIndex() >= 0)
@@ -139,7 +139,7 @@ void SerialOutputPanel::ComboBox3Click(int tag) {
 
 void SerialOutputPanel::edtMDlyExit() {
   TfrmAir& window = editors_.window();
-  const EntryResult result = StoreMessageDelay(window.session().image, ToBytes(edtMDly->text()));
+  const EntryResult result = StoreMessageDelay(window.document().image, ToBytes(edtMDly->text()));
   if (result.ok) {
     // An empty edit shows the stored value again; a stored delay stays as it was typed.
     if (!result.stored) editors_.RefreshFeatures();
@@ -152,39 +152,41 @@ void SerialOutputPanel::edtMDlyExit() {
 
 // "Serial Out Enable" switches the page; every flag then settles the function-command controls.
 void SerialOutputPanel::chkCtl0Click(int tag) {
-  SetControlFlag(editors_.window().session().image, tag, chkCtl[tag]->isChecked());
+  SetControlFlag(editors_.window().document().image, tag, chkCtl[tag]->isChecked());
   if (tag == kSerialOutEnableTag) ApplyParameterEnabling();
   ApplyCapcodeStringEnabling();
 }
 
 void SerialOutputPanel::CheckBox18Click() {
-  WriteInvertedFlag(editors_.window().session().image, layout::kSerialLed, CheckBox18->isChecked());
+  WriteInvertedFlag(editors_.window().document().image, layout::kSerialLed,
+                    CheckBox18->isChecked());
 }
 
 void SerialOutputPanel::CheckBox19Click() {
-  WriteInvertedFlag(editors_.window().session().image, layout::kRtsEnable, CheckBox19->isChecked());
+  WriteInvertedFlag(editors_.window().document().image, layout::kRtsEnable,
+                    CheckBox19->isChecked());
 }
 
 void SerialOutputPanel::CheckBox20Click() {
-  SetTimeUpdate(editors_.window().session().image, CheckBox20->isChecked());
+  SetTimeUpdate(editors_.window().document().image, CheckBox20->isChecked());
 }
 
 // ---- refill ----
 
 void SerialOutputPanel::ShowControlFlags() {
-  const ConfigImage& image = editors_.window().session().image;
+  const ConfigImage& image = editors_.window().document().image;
   for (int tag = 0; tag < kControlFlagCount; ++tag)
     chkCtl[tag]->setChecked(ControlFlag(image, tag));
 }
 
 void SerialOutputPanel::ShowSerialLed() {
-  CheckBox18->setChecked(ReadInvertedFlag(editors_.window().session().image, layout::kSerialLed));
+  CheckBox18->setChecked(ReadInvertedFlag(editors_.window().document().image, layout::kSerialLed));
 }
 
 // A byte that names no item leaves parity and baud rate as they were, and shows no selection
 // for the stop and data bits.
 void SerialOutputPanel::ShowUartSelections() {
-  const ConfigImage& image = editors_.window().session().image;
+  const ConfigImage& image = editors_.window().document().image;
   Select(ComboBox2, ParityItem(image), true);
   Select(ComboBox3, StopBitsItem(image), false);
   Select(ComboBox4, DataBitsItem(image), false);
@@ -192,11 +194,11 @@ void SerialOutputPanel::ShowUartSelections() {
 }
 
 void SerialOutputPanel::ShowMessageDelay() {
-  edtMDly->setText(QString::number(MessageDelay(editors_.window().session().image)));
+  edtMDly->setText(QString::number(MessageDelay(editors_.window().document().image)));
 }
 
 void SerialOutputPanel::ShowRtsAndTimeUpdate() {
-  const ConfigImage& image = editors_.window().session().image;
+  const ConfigImage& image = editors_.window().document().image;
   CheckBox19->setChecked(ReadInvertedFlag(image, layout::kRtsEnable));
   CheckBox20->setChecked(TimeUpdateOn(image));
 }

@@ -9,8 +9,6 @@
 #include <exception>
 
 #include "app/Dialogs.h"
-#include "app/MainWindow.h"
-#include "app/PortMenu.h"
 #include "app/StatusLine.h"
 #include "app/TableRows.h"
 #include "series/Plan.h"
@@ -26,19 +24,24 @@ QString Text(const std::string& text) {
 
 }  // namespace
 
-SeriesWindow::SeriesWindow(TfrmAir& window)
-    : QDialog(&window), window_(window), calls_(new StoreCalls(this)) {
+SeriesWindow::SeriesWindow(QWidget& programmer, SeriesHost& host, Dialogs& dialogs,
+                           const QString& startupDirectory, QMenu* portMenu)
+    : QDialog(&programmer),
+      programmer_(programmer),
+      host_(host),
+      dialogs_(dialogs),
+      calls_(new StoreCalls(this)) {
   setObjectName(QStringLiteral("SeriesWindow"));
   setWindowTitle(kSeriesCaption);
   setModal(false);
 
   auto* layout = new QVBoxLayout(this);
-  settings_ = new SeriesSettings(window_.dialogs(), window_.startupDirectory(), this);
+  settings_ = new SeriesSettings(dialogs_, startupDirectory, this);
   layout->addWidget(settings_);
   // The ports label follows Pager > Port; queued, because the menu tells of an item before the
   // item's own handler has made the choice.
-  const auto showPorts = [this] { settings_->ShowWindowPorts(window_.SeriesValues()); };
-  connect(window_.portMenu()->menu(), &QMenu::triggered, this, showPorts, Qt::QueuedConnection);
+  const auto showPorts = [this] { settings_->ShowWindowPorts(host_.SeriesValues()); };
+  connect(portMenu, &QMenu::triggered, this, showPorts, Qt::QueuedConnection);
   showPorts();
   layout->addWidget(BuildControls());
   portRows_ = new PortRows(this);
@@ -52,7 +55,7 @@ SeriesWindow::SeriesWindow(TfrmAir& window)
                  QStringLiteral("Seconds"), QStringLiteral("Result")});
   tabs_->addTab(boards_, QStringLiteral("&Boards"));
   records_ = new RecordsView(
-      window_, [this] { return settings_->recordsWhere(); }, tabs_);
+      dialogs_, startupDirectory, [this] { return settings_->recordsWhere(); }, tabs_);
   tabs_->addTab(records_, QStringLiteral("&Records"));
   // The tables take the height the settings and the live rows leave (a few rows at least), so
   // that a wrapped line of the settings is never cut to make room for them.
@@ -108,7 +111,7 @@ QWidget* SeriesWindow::BuildControls() {
 }
 
 void SeriesWindow::PlaceOnScreen() {
-  const QScreen* screen = window_.screen();
+  const QScreen* screen = programmer_.screen();
   if (!screen) return;
   const QRect available = screen->availableGeometry();
   resize(std::min(1120, available.width() - 40), std::min(720, available.height() - 60));
@@ -124,8 +127,8 @@ void SeriesWindow::SetStoreTimeLimit(std::chrono::milliseconds limit) {
 
 void SeriesWindow::Warn(const QString& text, QWidget* field) {
   {
-    DialogOwner owner(window_.dialogs(), this);
-    window_.dialogs().MessageBox(kSeriesCaption, text, MessageIcon::Exclamation);
+    DialogOwner owner(dialogs_, this);
+    dialogs_.MessageBox(kSeriesCaption, text, MessageIcon::Exclamation);
   }
   if (!field || !field->isEnabled()) return;
   if (settings_->isAncestorOf(field)) stationView_->setChecked(false);  // the field must be seen
@@ -137,17 +140,17 @@ void SeriesWindow::Warn(const QString& text, QWidget* field) {
 void SeriesWindow::Start() {
   if (running()) return;
   settings_->Save();
-  if (window_.deviceBusy()) {
+  if (host_.deviceBusy()) {
     Warn(QStringLiteral("The main window is talking to the board; start when it has finished."),
          startButton_);
     return;
   }
   // The window's entry being typed is committed first, and from here on its configuration
   // cannot change.
-  if (!window_.BeginSeries()) return;
-  auto plan = settings_->Plan(window_.SeriesValues());
+  if (!host_.BeginSeries()) return;
+  auto plan = settings_->Plan(host_.SeriesValues());
   if (const auto* refused = std::get_if<series::PlanRefusal>(&plan)) {
-    window_.EndSeries();
+    host_.EndSeries();
     Warn(Text(refused->message), settings_->FieldOf(*refused));
     return;
   }
@@ -204,8 +207,8 @@ void SeriesWindow::OpenStore(series::SeriesPlan plan, bool startNew, bool adoptJ
             wanted_ = shared->count;
           }
           if (!notes.isEmpty()) {
-            DialogOwner owner(window_.dialogs(), this);
-            window_.dialogs().Message(notes.join(QLatin1Char('\n')));
+            DialogOwner owner(dialogs_, this);
+            dialogs_.Message(notes.join(QLatin1Char('\n')));
           }
           if (!fresh.empty() && !AskToStartNewSeries(fresh, name)) return;
           Run(store, std::move(*shared));
@@ -222,8 +225,8 @@ void SeriesWindow::AskToOpenAgain(const QString& question, series::SeriesPlan pl
                                   bool adoptJournal) {
   bool yes = false;
   {
-    DialogOwner owner(window_.dialogs(), this);
-    yes = window_.dialogs().YesNo(kSeriesCaption, question);
+    DialogOwner owner(dialogs_, this);
+    yes = dialogs_.YesNo(kSeriesCaption, question);
   }
   if (yes) {
     OpenStore(std::move(plan), startNew, adoptJournal);
@@ -247,8 +250,8 @@ bool SeriesWindow::AskToStartNewSeries(const std::vector<series::CountingCapcode
   }
   bool yes = false;
   {
-    DialogOwner owner(window_.dialogs(), this);
-    yes = window_.dialogs().YesNoDefaultNo(
+    DialogOwner owner(dialogs_, this);
+    yes = dialogs_.YesNoDefaultNo(
         kSeriesCaption, QStringLiteral("%1, which %2 has never handed out: start a new series "
                                        "there?")
                             .arg(slots, name));
@@ -263,7 +266,7 @@ bool SeriesWindow::AskToStartNewSeries(const std::vector<series::CountingCapcode
 // The records could not be opened (`why`), or Stop came first: nothing has started.
 void SeriesWindow::Abort(const QString& why) {
   SetPhase(Phase::Idle);
-  window_.EndSeries();
+  host_.EndSeries();
   wanted_ = 0;
   ShowProgress();
   if (!why.isEmpty()) Warn(why, settings_->recordsField());
@@ -346,7 +349,7 @@ void SeriesWindow::Finished(const std::string& failure) {
   store_.reset();
   SetPhase(Phase::Idle);
   ShowProgress();
-  window_.EndSeries();
+  host_.EndSeries();
   if (tabs_->currentWidget() == records_) records_->Refresh();
   if (!problem.empty()) Warn(Text(problem));
   // While the stop question is on the screen its answer decides.
@@ -451,11 +454,11 @@ void SeriesWindow::AskToStop(AfterRun after) {
   bool yes = false;
   {
     asking_ = true;
-    DialogOwner owner(window_.dialogs(), this);
-    yes = window_.dialogs().YesNo(
-        kSeriesCaption, QStringLiteral("A series is running. Stop it, and close %1 once the "
-                                       "boards being written are finished?")
-                            .arg(what));
+    DialogOwner owner(dialogs_, this);
+    yes = dialogs_.YesNo(kSeriesCaption,
+                         QStringLiteral("A series is running. Stop it, and close %1 once the "
+                                        "boards being written are finished?")
+                             .arg(what));
     asking_ = false;
   }
   if (!yes) {
@@ -474,7 +477,7 @@ void SeriesWindow::AskToStop(AfterRun after) {
 // close that comes while it is still handling one.
 void SeriesWindow::Conclude(AfterRun after) {
   QWidget* closing = after == AfterRun::CloseWindow       ? static_cast<QWidget*>(this)
-                     : after == AfterRun::CloseProgrammer ? &window_
+                     : after == AfterRun::CloseProgrammer ? &programmer_
                                                           : nullptr;
   if (closing) QMetaObject::invokeMethod(closing, &QWidget::close, Qt::QueuedConnection);
 }

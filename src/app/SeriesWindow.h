@@ -15,6 +15,7 @@
 #include <QCheckBox>
 #include <QDialog>
 #include <QLabel>
+#include <QMenu>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTableWidget>
@@ -34,12 +35,26 @@
 
 namespace tuva::app {
 
-class TfrmAir;
+// What a series needs of the main window: the values it takes (the template, service mode and the
+// ports) and the hold on the window's editors and device commands while it runs.
+class SeriesHost {
+ public:
+  virtual MainWindowValues SeriesValues() const = 0;
+  virtual bool deviceBusy() const = 0;
+  virtual bool BeginSeries() = 0;  // false when the window may not be held now
+  virtual void EndSeries() = 0;
+
+ protected:
+  ~SeriesHost() = default;
+};
 
 class SeriesWindow : public QDialog {
   Q_OBJECT
  public:
-  explicit SeriesWindow(TfrmAir& window);
+  // A window of `programmer`'s (on its screen, closing it when asked); the settings' file dialogs
+  // open in `startupDirectory`, and the ports shown follow `portMenu`.
+  SeriesWindow(QWidget& programmer, SeriesHost& host, Dialogs& dialogs,
+               const QString& startupDirectory, QMenu* portMenu);
   ~SeriesWindow() override;  // a running series is stopped and its boards finished first
 
   // A series runs, or its records database is being opened for it.
@@ -88,7 +103,9 @@ class SeriesWindow : public QDialog {
   void ShowProgress();
   void SetStationView(bool on);
 
-  TfrmAir& window_;
+  QWidget& programmer_;
+  SeriesHost& host_;
+  Dialogs& dialogs_;
   SeriesSettings* settings_ = nullptr;
   QPushButton* startButton_ = nullptr;
   QPushButton* stopButton_ = nullptr;

@@ -57,7 +57,7 @@ QAction* TfrmAir::ShortcutTwin(const QAction* entry) const {
 
 void TfrmAir::S29Mode1Click() {
   // The item is checkable; its check mark follows the mode, not the click.
-  S29Mode1->setChecked(session_->serviceMode);
+  S29Mode1->setChecked(serviceMode_);
   if (busy_ || !passwordDlg_) return;
   passwordDlg_->ShowModal();
 }
@@ -67,7 +67,7 @@ void TfrmAir::EnterServiceMode() {
   S29Mode1->setChecked(true);
   SetPagesShown(false);  // grpNormal, GroupBox1, grpSrc and their selectors
   if (QWidget* testMode = TestModeBox(*this)) testMode->hide();
-  session_->serviceMode = true;
+  serviceMode_ = true;
   File1->menuAction()->setVisible(true);
   File2->menuAction()->setVisible(false);
   Read1->setVisible(false);
@@ -78,17 +78,17 @@ void TfrmAir::EnterServiceMode() {
 
 void TfrmAir::NormalMode1Click() {
   if (busy_) {
-    NormalMode1->setChecked(!session_->serviceMode);
+    NormalMode1->setChecked(!serviceMode_);
     return;
   }
   NormalMode1->setChecked(true);
   Read1->setVisible(true);
   S29Mode1->setChecked(false);
   SetPagesShown(true);
-  if (session_->serviceMode) {
+  if (serviceMode_) {
     if (QWidget* testMode = TestModeBox(*this)) testMode->show();
   }
-  session_->serviceMode = false;
+  serviceMode_ = false;
   File1->menuAction()->setVisible(false);
   File2->menuAction()->setVisible(true);
   lblFilename->hide();
@@ -108,11 +108,11 @@ void TfrmAir::Open1Click() {
   const auto chosen = dialogs_.OpenFile(startupDirectory_, filter);
   if (!chosen) return;
   try {
-    LoadFirmwareFile(*session_, QFile::encodeName(*chosen).toStdString());
+    LoadFirmwareFile(link_->frontend, document_.firmware, QFile::encodeName(*chosen).toStdString());
   } catch (const std::exception& error) {
     dialogs_.MessageBox(kAppTitle, QString::fromLocal8Bit(error.what()), MessageIcon::Error);
   }
-  lblFilename->setText(QFile::decodeName(QByteArray::fromStdString(session_->firmware.fileName)));
+  lblFilename->setText(QFile::decodeName(QByteArray::fromStdString(document_.firmware.fileName)));
 }
 
 }  // namespace tuva::app

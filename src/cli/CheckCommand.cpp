@@ -38,8 +38,9 @@ int CheckCommand(const Options& options) {
   // The board's data over the start-up image: the sum and check bytes a Read does not take are
   // made again where they matter (the SHA-256) and taken from the records otherwise.
   ConfigImage board = ConfigImage::StartupImage();
-  const bool read = RunOnBoard(
-      options, [&](Session& session) { return ReadConfigurationInto(session, board).Done(); });
+  const bool read = RunOnBoard(options, [&](BoardLink& link, Document& document) {
+    return ReadConfigurationInto(link, document, board).Done();
+  });
   if (!read) return kExitFailed;
   try {
     return Print(series::CheckBoard(*store, board));

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "cli/CliFrontend.h"
-#include "device/Session.h"
+#include "device/BoardLink.h"
 #include "features/FieldTable.h"
 
 namespace tuva::series {
@@ -123,9 +123,10 @@ nlohmann::json DifferenceRows(const std::vector<const Field*>& fields, const Con
                               const ConfigImage& b, const std::string& aKey,
                               const std::string& bKey);
 
-// Runs a device operation on a session whose front end is the terminal, with the command line's
+// Runs a device operation on a link whose front end is the terminal, with the command line's
 // ports, password and trace. A device named by --port that does not exist is a bad argument.
-bool RunOnBoard(const Options& options, const std::function<bool(Session&)>& operation);
+bool RunOnBoard(const Options& options,
+                const std::function<bool(BoardLink&, Document&)>& operation);
 
 // Checks a file argument before anything else happens.
 void RequireReadableFile(const std::string& path);

@@ -218,9 +218,9 @@ int CompareCommand(const Options& options) {
   // does not take, cannot differ.
   ConfigImage board = file;
   std::string port;
-  const bool read = RunOnBoard(options, [&](Session& session) {
-    const bool done = ReadConfigurationInto(session, board).Done();
-    port = session.port.PortName();
+  const bool read = RunOnBoard(options, [&](BoardLink& link, Document& document) {
+    const bool done = ReadConfigurationInto(link, document, board).Done();
+    port = link.port.PortName();
     return done;
   });
   if (!read) return kExitUsage;

@@ -1,5 +1,5 @@
 // The tuvactl commands that talk to a board: each runs one device operation of the programmer on
-// a session whose front end is the terminal.
+// a link whose front end is the terminal.
 #include <fcntl.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -18,7 +18,6 @@
 #include "device/OperationSupport.h"
 #include "device/Operations.h"
 #include "device/ReadInto.h"
-#include "device/Session.h"
 #include "files/ConfigFile.h"
 #include "image/Utf8.h"
 #include "link/Discovery.h"
@@ -47,21 +46,22 @@ std::string TraceLine(bool sent, std::span<const std::uint8_t> bytes) {
   return line.str();
 }
 
-// The terminal front end and a session on it, with the command line's ports and trace.
+// The terminal front end, the document and a link on them, with the command line's ports and
+// trace.
 class CliSession {
  public:
   explicit CliSession(const Options& options)
-      : frontend(SettingsOf(options)), session(frontend), signals([this](int signal) {
+      : frontend(SettingsOf(options)), link(frontend, document), signals([this](int signal) {
           // What a signal would leave wrong: the terminal's echo, when the password prompt turned
           // it off, and the serial line's exclusive use, which a pseudo-terminal (the simulated
           // board) would keep after the program is gone, refusing the next program that opens it.
           frontend.RestoreTerminal();
-          if (const int fd = session.port.Descriptor(); fd >= 0) ioctl(fd, TIOCNXCL);
+          if (const int fd = link.port.Descriptor(); fd >= 0) ioctl(fd, TIOCNXCL);
           SignalStop::EndAs(signal);
         }) {
-    session.ports = options.ports;
+    link.ports = options.ports;
     if (options.trace) {
-      session.protocol.trace = [this](bool sent, std::span<const std::uint8_t> bytes) {
+      link.protocol.trace = [this](bool sent, std::span<const std::uint8_t> bytes) {
         frontend.Note(TraceLine(sent, bytes));
       };
     }
@@ -71,7 +71,8 @@ class CliSession {
   CliSession& operator=(const CliSession&) = delete;
 
   CliFrontend frontend;
-  Session session;
+  Document document;
+  BoardLink link;
   SignalStop signals;  // from its start to its end, a signal puts the above right first
 };
 
@@ -109,23 +110,18 @@ int Result(const Outcome& outcome) {
   return outcome.Done() ? kExitSuccess : kExitFailed;
 }
 
-// Opens a configuration file into the session's image; a refused file is a bad argument.
-void OpenConfiguration(const std::string& path, Session& session) {
-  session.image = OpenConfigImage(path);
-}
-
 int RunFirmwareCommand(const Options& options, bool verifyOnly) {
   RequireReadableFile(options.file);
   RequireDevices(options);
   CliSession cli(options);
-  if (!LoadFirmwareFile(cli.session, options.file)) return kExitUsage;
+  if (!LoadFirmwareFile(cli.frontend, cli.document.firmware, options.file)) return kExitUsage;
   // Comparing a board with a file that is no firmware proves nothing; programming it would
   // erase the board for garbage.
-  if (!cli.session.firmware.refusal.empty()) {
-    throw UsageError(options.file + ": " + cli.session.firmware.refusal);
+  if (!cli.document.firmware.refusal.empty()) {
+    throw UsageError(options.file + ": " + cli.document.firmware.refusal);
   }
-  cli.session.serviceMode = true;
-  return Result(verifyOnly ? VerifyFirmware(cli.session) : ProgramFirmware(cli.session));
+  return Result(verifyOnly ? VerifyFirmware(cli.link, cli.document)
+                           : ProgramFirmware(cli.link, cli.document));
 }
 
 }  // namespace
@@ -156,12 +152,12 @@ int PortsCommand(const Options&) {
 int ProbeCommand(const Options& options) {
   RequireDevices(options);
   CliSession cli(options);
-  if (!cli.session.FindBoard()) {
-    ReportBoardNotFound(cli.session);
+  if (!cli.link.FindBoard()) {
+    ReportBoardNotFound(cli.link);
     return kExitFailed;
   }
-  std::cout << cli.session.port.PortName() << std::endl;
-  ClosePort(cli.session);
+  std::cout << cli.link.port.PortName() << std::endl;
+  ClosePort(cli.link);
   return kExitSuccess;
 }
 
@@ -170,7 +166,7 @@ int FirmwareCommand(const Options& options) {
   CliSession cli(options);
   // The identification line is the command's output, on stdout; what went wrong goes to stderr.
   cli.frontend.StartCapture();
-  const Outcome outcome = CheckFirmware(cli.session);
+  const Outcome outcome = CheckFirmware(cli.link);
   const std::vector<std::string> messages = cli.frontend.StopCapture();
   if (outcome.Done()) {
     std::cout << ValidUtf8(outcome.firmwareLine) << std::endl;
@@ -186,10 +182,10 @@ int ReadCommand(const Options& options) {
   CliSession cli(options);
   // The read's messages are held back until the file is saved; its success tells of the file.
   cli.frontend.StartCapture();
-  const Outcome outcome = ReadConfigurationInto(cli.session, cli.session.image);
+  const Outcome outcome = ReadConfigurationInto(cli.link, cli.document, cli.document.image);
   const bool read = outcome.Done();
   const std::vector<std::string> messages = cli.frontend.StopCapture();
-  const FileResult saved = read ? SaveConfigFile(options.file, cli.session.image) : FileResult{};
+  const FileResult saved = read ? SaveConfigFile(options.file, cli.document.image) : FileResult{};
   for (const std::string& message : messages) cli.frontend.Note(message);
   if (!read) return kExitFailed;
   if (saved.ok()) cli.frontend.Note(kReadSuccess);
@@ -199,7 +195,7 @@ int ReadCommand(const Options& options) {
                       (saved.caption.empty() ? "" : saved.caption + ": ") + saved.message);
     return kExitFailed;
   }
-  if (!HasFileTag(cli.session.image.bytes())) {
+  if (!HasFileTag(cli.document.image.bytes())) {
     cli.frontend.Note(
         "tuvactl: warning: the board's configuration carries no \"FLEX  \" text at "
         "0x84B; " +
@@ -211,15 +207,15 @@ int ReadCommand(const Options& options) {
 int WriteCommand(const Options& options) {
   RequireDevices(options);
   CliSession cli(options);
-  OpenConfiguration(options.file, cli.session);
-  return Result(WriteConfiguration(cli.session));
+  cli.document.image = OpenConfigImage(options.file);
+  return Result(WriteConfiguration(cli.link, cli.document));
 }
 
 int VerifyCommand(const Options& options) {
   RequireDevices(options);
   CliSession cli(options);
-  OpenConfiguration(options.file, cli.session);
-  return Result(VerifyConfiguration(cli.session));
+  cli.document.image = OpenConfigImage(options.file);
+  return Result(VerifyConfiguration(cli.link, cli.document));
 }
 
 int FirmwareVerifyCommand(const Options& options) {
@@ -230,10 +226,11 @@ int FirmwareProgramCommand(const Options& options) {
   return RunFirmwareCommand(options, false);
 }
 
-bool RunOnBoard(const Options& options, const std::function<bool(Session&)>& operation) {
+bool RunOnBoard(const Options& options,
+                const std::function<bool(BoardLink&, Document&)>& operation) {
   RequireDevices(options);
   CliSession cli(options);
-  return operation(cli.session);
+  return operation(cli.link, cli.document);
 }
 
 void RequireReadableFile(const std::string& path) {

@@ -26,11 +26,11 @@ std::string IdentificationText(const std::vector<std::uint8_t>& buffer) {
 
 // Reads the identification, once more after each garbled reply (at most kIdentificationReads in
 // all) with the line brought back in step in between; the last reply is judged whatever it holds.
-bool ReadIdentification(Session& session, std::vector<std::uint8_t>& buffer, std::size_t& count) {
+bool ReadIdentification(BoardLink& link, std::vector<std::uint8_t>& buffer, std::size_t& count) {
   for (int read = 1;; ++read) {
-    if (!ReadRaw(session, kFirmwareVersion, kIdentificationLength, kSmallReplyBuffer, 0, buffer,
+    if (!ReadRaw(link, kFirmwareVersion, kIdentificationLength, kSmallReplyBuffer, 0, buffer,
                  count) ||
-        session.protocol.linkError) {
+        link.protocol.linkError) {
       return false;
     }
     const auto first = buffer.begin() + kReplyHeaderSize;
@@ -38,8 +38,8 @@ bool ReadIdentification(Session& session, std::vector<std::uint8_t>& buffer, std
                                     [](std::uint8_t byte) { return byte == 0xFF; });
     if (erased || read == kIdentificationReads || !IdentificationGarbled(buffer, count))
       return true;
-    session.protocol.Resynchronise();
-    session.protocol.progress.Restart();
+    link.protocol.Resynchronise();
+    link.protocol.progress.Restart();
   }
 }
 
@@ -64,11 +64,11 @@ std::string DisplayLine(const std::string& text) {
   return line;
 }
 
-std::string IdentifyFirmware(Session& session) {
-  session.protocol.progress.Begin(Phase::Check, 12);
+std::string IdentifyFirmware(BoardLink& link) {
+  link.protocol.progress.Begin(Phase::Check, 12);
   std::vector<std::uint8_t> buffer;
   std::size_t count = 0;
-  if (!ReadIdentification(session, buffer, count)) return {};
+  if (!ReadIdentification(link, buffer, count)) return {};
   // Erased program memory reads back as 0xFF; judged on the bytes as received.
   const auto first = buffer.begin() + kReplyHeaderSize;
   if (std::all_of(first, first + kIdentificationLength,
@@ -79,13 +79,13 @@ std::string IdentifyFirmware(Session& session) {
   return DisplayLine(IdentificationText(buffer));
 }
 
-std::string IdentifyConfiguration(Session& session, int copy) {
-  session.protocol.progress.Begin(Phase::Check, 12);
+std::string IdentifyConfiguration(BoardLink& link, int copy) {
+  link.protocol.progress.Begin(Phase::Check, 12);
   std::vector<std::uint8_t> buffer;
-  if (!ReadReply(session, kConfigVersion + static_cast<std::uint32_t>(copy) * kCopyStride,
+  if (!ReadReply(link, kConfigVersion + static_cast<std::uint32_t>(copy) * kCopyStride,
                  kIdentificationLength, kSmallReplyBuffer, static_cast<std::uint16_t>(copy),
                  buffer) ||
-      session.protocol.linkError) {
+      link.protocol.linkError) {
     return {};
   }
   const std::string text = IdentificationText(buffer);
@@ -94,15 +94,15 @@ std::string IdentifyConfiguration(Session& session, int copy) {
   return "This is old version !";
 }
 
-Outcome CheckFirmware(Session& session) {
-  return Reported(session, [&session]() -> Outcome {
-    if (!session.FindBoard()) return ReportBoardNotFound(session);
+Outcome CheckFirmware(BoardLink& link) {
+  return Reported(link, [&link]() -> Outcome {
+    if (!link.FindBoard()) return ReportBoardNotFound(link);
     Outcome outcome;
-    outcome.firmwareLine = IdentifyFirmware(session);
+    outcome.firmwareLine = IdentifyFirmware(link);
     if (outcome.firmwareLine.empty()) outcome.kind = OutcomeKind::ModelUnreadable;
-    session.frontend.ShowMessage(outcome.Done() ? outcome.firmwareLine : "Read Error !");
-    ClosePort(session);
-    session.protocol.progress.Restart();
+    link.frontend.ShowMessage(outcome.Done() ? outcome.firmwareLine : "Read Error !");
+    ClosePort(link);
+    link.protocol.progress.Restart();
     return outcome;
   });
 }

@@ -7,35 +7,35 @@
 
 namespace tuva {
 
-void ClosePort(Session& session) noexcept {
+void ClosePort(BoardLink& link) noexcept {
   try {
-    session.port.Close();
+    link.port.Close();
   } catch (const ECommError&) {
     // The port stays marked open; the next board search closes it again before it probes.
   }
 }
 
-Outcome Reported(Session& session, const std::function<Outcome()>& steps) {
-  const long before = session.protocol.progress.moved();
+Outcome Reported(BoardLink& link, const std::function<Outcome()>& steps) {
+  const long before = link.protocol.progress.moved();
   Outcome outcome;
   try {
     outcome = steps();
   } catch (const ECommError& error) {
-    ReportLinkLost(session, error);
+    ReportLinkLost(link, error);
     outcome.kind = OutcomeKind::LinkLost;
   }
-  outcome.bytesMoved = session.protocol.progress.moved() - before;
+  outcome.bytesMoved = link.protocol.progress.moved() - before;
   return outcome;
 }
 
-Outcome ReportBoardNotFound(Session& session) {
-  Frontend& frontend = session.frontend;
+Outcome ReportBoardNotFound(BoardLink& link) {
+  Frontend& frontend = link.frontend;
   frontend.SetStatus(Status::Error);
   // The ports chosen that could not even be opened are the cause, and are told first, each with
   // the reason.
   std::string network;
   std::string serial;
-  for (const std::string& line : session.port.Unreachable())
+  for (const std::string& line : link.port.Unreachable())
     (IsNetworkPortName(line) ? network : serial) += "\n  " + line;
   std::string why;
   if (!network.empty()) {
@@ -50,10 +50,10 @@ Outcome ReportBoardNotFound(Session& session) {
   }
   if (!why.empty()) frontend.ShowMessageBox(kAppTitle, why, MessageIcon::Exclamation);
   frontend.ShowMessage("The target board is not found !");
-  for (const std::string& device : session.busyPorts) frontend.ShowMessage(PortInUseText(device));
-  if (!session.deniedPorts.empty()) {
+  for (const std::string& device : link.busyPorts) frontend.ShowMessage(PortInUseText(device));
+  if (!link.deniedPorts.empty()) {
     std::string names;
-    for (const std::string& device : session.deniedPorts) {
+    for (const std::string& device : link.deniedPorts) {
       if (!names.empty()) names += ", ";
       names += device;
     }
@@ -65,28 +65,26 @@ Outcome ReportBoardNotFound(Session& session) {
             "then log out and in again.",
         MessageIcon::Exclamation);
   }
-  ClosePort(session);
-  session.protocol.progress.Restart();
+  ClosePort(link);
+  link.protocol.progress.Restart();
   frontend.SetStatus(Status::Ready);
   return {OutcomeKind::BoardNotFound};
 }
 
-Outcome OpenTransfer(Session& session) {
-  session.frontend.SetWriteEnabled(false);
-  session.protocol.linkError = false;
-  session.frontend.SetStatus(Status::Verify);
-  session.protocol.progress.Begin(Phase::Probe, 27);
-  if (session.FindBoard()) return {};
-  const Outcome outcome = ReportBoardNotFound(session);
-  session.frontend.SetWriteEnabled(true);
+Outcome OpenTransfer(BoardLink& link) {
+  link.frontend.SetWriteEnabled(false);
+  link.frontend.SetStatus(Status::Verify);
+  link.protocol.progress.Begin(Phase::Probe, 27);
+  if (link.FindBoard()) return {};
+  const Outcome outcome = ReportBoardNotFound(link);
+  link.frontend.SetWriteEnabled(true);
   return outcome;
 }
 
-void ReportLinkLost(Session& session, const ECommError& error) {
-  const std::string port = session.port.PortName();
-  ClosePort(session);
-  session.waiting = false;
-  Frontend& frontend = session.frontend;
+void ReportLinkLost(BoardLink& link, const ECommError& error) {
+  const std::string port = link.port.PortName();
+  ClosePort(link);
+  Frontend& frontend = link.frontend;
   frontend.ShowMessageBox(kAppTitle,
                           "The connection to the board on " + port + " failed (" +
                               error.Describe() +
@@ -94,51 +92,52 @@ void ReportLinkLost(Session& session, const ECommError& error) {
                               "serial adapter, then try again.",
                           MessageIcon::Error);
   frontend.SetStatus(Status::Ready);
-  session.protocol.progress.Restart();
+  link.protocol.progress.Restart();
   frontend.SetWriteEnabled(true);
 }
 
-Outcome Abandon(Session& session, OutcomeKind why) {
-  session.frontend.SetWriteEnabled(true);
-  session.protocol.progress.Restart();
-  session.frontend.SetStatus(Status::Ready);
-  ClosePort(session);
+Outcome Abandon(BoardLink& link, OutcomeKind why) {
+  link.frontend.SetWriteEnabled(true);
+  link.protocol.progress.Restart();
+  link.frontend.SetStatus(Status::Ready);
+  ClosePort(link);
   return {why};
 }
 
-Outcome ReportVerifyError(Session& session, std::uint32_t address) {
-  session.frontend.ShowMessage(VerifyErrorText(session));
-  session.frontend.SetWriteEnabled(true);
-  session.protocol.progress.Restart();
-  ClosePort(session);
+Outcome ReportVerifyError(BoardLink& link, std::uint32_t address) {
+  // The Htag is the sequence number of the frame that read the block back.
+  link.frontend.ShowMessage("Verify Error! Htag = " +
+                            std::to_string(static_cast<unsigned>(link.protocol.sequence())));
+  link.frontend.SetWriteEnabled(true);
+  link.protocol.progress.Restart();
+  ClosePort(link);
   Outcome outcome{OutcomeKind::BlockDiffers};
   outcome.address = address;
   return outcome;
 }
 
-Outcome Finish(Session& session, const char* success, const char* failure) {
-  const bool good = !session.protocol.linkError;
-  session.frontend.ShowMessage(good ? success : failure);
-  session.protocol.progress.Restart();
-  ClosePort(session);
-  session.frontend.SetWriteEnabled(true);
-  session.frontend.SetStatus(Status::Ready);
+Outcome Finish(BoardLink& link, const char* success, const char* failure) {
+  const bool good = !link.protocol.linkError;
+  link.frontend.ShowMessage(good ? success : failure);
+  link.protocol.progress.Restart();
+  ClosePort(link);
+  link.frontend.SetWriteEnabled(true);
+  link.frontend.SetStatus(Status::Ready);
   return {good ? OutcomeKind::Done : OutcomeKind::TransmitError};
 }
 
-bool SendChecked(Session& session, std::uint32_t address, std::uint16_t length,
-                 std::uint8_t command, std::uint16_t bank) {
-  const bool done =
-      session.protocol.SendCommand(address, length, command, ArgumentOf(command), bank);
-  if (!done) session.protocol.linkError = true;
-  return done && !session.protocol.linkError;
+bool SendChecked(BoardLink& link, std::uint32_t address, std::uint16_t length, std::uint8_t command,
+                 std::uint16_t bank) {
+  const bool done = link.protocol.SendCommand(address, length, command, ArgumentOf(command), bank);
+  if (!done) link.protocol.linkError = true;
+  return done && !link.protocol.linkError;
 }
 
-bool ReadRaw(Session& session, std::uint32_t address, std::uint16_t length, std::size_t capacity,
+bool ReadRaw(BoardLink& link, std::uint32_t address, std::uint16_t length, std::size_t capacity,
              std::uint16_t bank, std::vector<std::uint8_t>& buffer, std::size_t& count) {
   buffer.assign(capacity, 0);
   count = 0;
-  Protocol& protocol = session.protocol;
+  Protocol& protocol = link.protocol;
   if (!protocol.SendCommand(address, length, kReadBlock, ArgumentOf(kReadBlock), bank) ||
       !protocol.ReceiveReply(buffer, count)) {
     protocol.linkError = true;
@@ -147,10 +146,10 @@ bool ReadRaw(Session& session, std::uint32_t address, std::uint16_t length, std:
   return true;
 }
 
-bool ReadReply(Session& session, std::uint32_t address, std::uint16_t length, std::size_t capacity,
+bool ReadReply(BoardLink& link, std::uint32_t address, std::uint16_t length, std::size_t capacity,
                std::uint16_t bank, std::vector<std::uint8_t>& buffer, std::size_t* unstuffed) {
   std::size_t count = 0;
-  if (!ReadRaw(session, address, length, capacity, bank, buffer, count)) return false;
+  if (!ReadRaw(link, address, length, capacity, bank, buffer, count)) return false;
   const std::size_t plain = Unescape(buffer.data(), count);
   if (unstuffed) *unstuffed = plain;
   return true;
@@ -160,11 +159,6 @@ bool ReplyHolds(const std::vector<std::uint8_t>& reply, std::size_t count,
                 std::span<const std::uint8_t> expected) {
   if (count > reply.size() || count < kReplyHeaderSize + expected.size()) return false;
   return std::equal(expected.begin(), expected.end(), reply.begin() + kReplyHeaderSize);
-}
-
-std::string VerifyErrorText(const Session& session) {
-  return std::string("Verify Error! ") +
-         "Htag = " + std::to_string(static_cast<unsigned>(session.protocol.sequence()));
 }
 
 std::string ModelOfLine(const std::string& line) {

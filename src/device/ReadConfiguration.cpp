@@ -35,95 +35,92 @@ std::string ReadPasswordOf(const WorkBuffer& work) {
 }
 
 // While copy 0 is repaired the image holds copy 1's data, sealed, because the copy writer sends
-// the image. Whatever happens, the user's image comes back and the status texts return to normal.
+// the image. Whatever happens, the user's image comes back.
 class RepairImage {
  public:
-  RepairImage(Session& session, const WorkBuffer& work) : session_(session), saved_(session.image) {
-    session_.waiting = true;
-    session_.image.Assign(work);
-    session_.image.Seal();
+  RepairImage(ConfigImage& image, const WorkBuffer& work) : image_(image), saved_(image) {
+    image_.Assign(work);
+    image_.Seal();
   }
-  ~RepairImage() {
-    session_.waiting = false;
-    session_.image = saved_;
-  }
+  ~RepairImage() { image_ = saved_; }
   RepairImage(const RepairImage&) = delete;
   RepairImage& operator=(const RepairImage&) = delete;
 
  private:
-  Session& session_;
+  ConfigImage& image_;
   ConfigImage saved_;
 };
 
 // Copy 0 failed its sum: take copy 1 if its trailer and its data are good, and repair copy 0
 // from it, reading the repaired copy back whole; `unrepaired` tells that it did not come back as
 // written. Anything but Done ends the read (everything already reported, port closed).
-OutcomeKind FallBackToCopyOne(Session& session, WorkBuffer& work, bool& unrepaired) {
-  Frontend& frontend = session.frontend;
-  if (!CheckTrailer(session, 1)) {
+OutcomeKind FallBackToCopyOne(BoardLink& link, Document& document, WorkBuffer& work,
+                              bool& unrepaired) {
+  Frontend& frontend = link.frontend;
+  if (!CheckTrailer(link, 1)) {
     frontend.ShowMessage("Read Error!");
-    session.protocol.progress.Restart();
-    ClosePort(session);
+    link.protocol.progress.Restart();
+    ClosePort(link);
     return OutcomeKind::TrailerNotWellFormed;
   }
-  session.protocol.progress.Restart();
+  link.protocol.progress.Restart();
   std::vector<std::uint8_t> reply;
-  if (!ReadReply(session, kConfigBase + kCopyStride, kCopyOneReadLength, kLargeReplyBuffer, 1,
+  if (!ReadReply(link, kConfigBase + kCopyStride, kCopyOneReadLength, kLargeReplyBuffer, 1,
                  reply)) {
-    ClosePort(session);
+    ClosePort(link);
     return OutcomeKind::TransmitError;
   }
   TakeData(reply, work);
   // Both copies bad: nothing trustworthy to load or to repair copy 0 with.
   if (!PassesSumCheck(work)) {
     frontend.ShowMessage("Read Error!");
-    session.protocol.progress.Restart();
-    ClosePort(session);
+    link.protocol.progress.Restart();
+    ClosePort(link);
     return OutcomeKind::SumWrong;
   }
   {
-    RepairImage repair(session, work);
-    EraseAndWrite(session, 0);
-    if (session.protocol.linkError) {
+    RepairImage repair(document.image, work);
+    EraseAndWrite(link, 0, true);
+    if (link.protocol.linkError) {
       frontend.ShowMessage("Read Error!");
-      ClosePort(session);
+      ClosePort(link);
       frontend.SetWriteEnabled(true);
       frontend.SetStatus(Status::Ready);
-      session.protocol.progress.Restart();
+      link.protocol.progress.Restart();
       return OutcomeKind::TransmitError;
     }
     // Every byte written, the trailer included, must come back, as after a Write; a read-back
     // that does not arrive proves nothing either. The data read from copy 1 stay good.
-    session.protocol.progress.Begin(Phase::ReadBack, static_cast<long>(kImageDataSize));
+    link.protocol.progress.Begin(Phase::ReadBack, static_cast<long>(kImageDataSize));
     std::size_t length = 0;
-    unrepaired =
-        !ReadReply(session, kConfigBase, kImageSize, kLargeReplyBuffer, 0, reply, &length) ||
-        !ReplyHolds(reply, length, session.image.bytes());
-    session.protocol.linkError = false;
+    unrepaired = !ReadReply(link, kConfigBase, kImageSize, kLargeReplyBuffer, 0, reply, &length) ||
+                 !ReplyHolds(reply, length, document.image.bytes());
+    link.protocol.linkError = false;
   }
   return OutcomeKind::Done;
 }
 
-}  // namespace
-
-Outcome FetchConfiguration(Session& session, std::array<std::uint8_t, kImageSize>& work) {
-  Frontend& frontend = session.frontend;
-  session.protocol.progress.Begin(Phase::Probe, 27);
-  session.protocol.linkError = false;
-  if (!session.FindBoard()) return ReportBoardNotFound(session);
+// Finds the board and reads its configuration into `work` (4100 bytes, data and trailer as read).
+// Anything but Done ended the read early: everything is reported and the port is closed. On
+// success the port is still open.
+Outcome FetchConfiguration(BoardLink& link, Document& document, WorkBuffer& work) {
+  Frontend& frontend = link.frontend;
+  link.protocol.progress.Begin(Phase::Probe, 27);
+  if (!link.FindBoard()) return ReportBoardNotFound(link);
   frontend.SetStatus(Status::Read);
-  session.protocol.progress.Begin(Phase::Read, static_cast<long>(kImageDataSize));
+  link.protocol.progress.Begin(Phase::Read, static_cast<long>(kImageDataSize));
 
   std::vector<std::uint8_t> reply;
-  if (!ReadReply(session, kConfigBase, kImageSize, kLargeReplyBuffer, 0, reply)) {
-    ClosePort(session);
+  if (!ReadReply(link, kConfigBase, kImageSize, kLargeReplyBuffer, 0, reply)) {
+    ClosePort(link);
     return {OutcomeKind::TransmitError};
   }
   TakeData(reply, work);
-  session.protocol.linkError = false;
+  link.protocol.linkError = false;
   Outcome fetched;
   if (!PassesSumCheck(work)) {
-    if (const OutcomeKind kind = FallBackToCopyOne(session, work, fetched.copyZeroUnrepaired);
+    if (const OutcomeKind kind =
+            FallBackToCopyOne(link, document, work, fetched.copyZeroUnrepaired);
         kind != OutcomeKind::Done)
       return {kind};
   }
@@ -134,34 +131,45 @@ Outcome FetchConfiguration(Session& session, std::array<std::uint8_t, kImageSize
         frontend.AskText("Check Read Password", "Please Input Read Password", std::string());
     if (typed.value_or(std::string()) != password) {
       frontend.ShowMessage("Read Password Error !");
-      ClosePort(session);
+      ClosePort(link);
       frontend.SetWriteEnabled(true);
-      session.protocol.progress.Restart();
+      link.protocol.progress.Restart();
       return {OutcomeKind::PasswordRefused};
     }
   }
   return fetched;
 }
 
-Outcome ReadConfiguration(Session& session) {
-  return Reported(session, [&session] {
-    WorkBuffer work;
-    const Outcome fetched = FetchConfiguration(session, work);
+// The fetch, then the data bytes into `into`; a Read loads them into the window and says so.
+Outcome ReadInto(BoardLink& link, Document& document, ConfigImage& into, bool load) {
+  return Reported(link, [&] {
+    WorkBuffer work{};
+    const Outcome fetched = FetchConfiguration(link, document, work);
     if (!fetched.Done()) return fetched;
     // Only the data bytes are taken; the image's sum and check bytes stay as they were until the
     // next Write seals them.
-    FlagRaiser loading(session.guards.imageLoad);
-    session.image.AssignData(
-        std::span<const std::uint8_t, kImageDataSize>(work.data(), kImageDataSize));
-    if (session.refreshAll) session.refreshAll();
-    session.frontend.ShowMessage(kReadSuccess);
-    if (fetched.copyZeroUnrepaired) session.frontend.ShowMessage(kCopyZeroUnrepaired);
-    ClosePort(session);
-    session.frontend.SetWriteEnabled(true);
-    session.frontend.SetStatus(Status::Ready);
-    session.protocol.progress.Restart();
+    into.AssignData(std::span<const std::uint8_t, kImageDataSize>(work.data(), kImageDataSize));
+    if (load) {
+      link.frontend.ImageLoaded();
+      link.frontend.ShowMessage(kReadSuccess);
+      if (fetched.copyZeroUnrepaired) link.frontend.ShowMessage(kCopyZeroUnrepaired);
+    }
+    ClosePort(link);
+    link.frontend.SetWriteEnabled(true);
+    link.frontend.SetStatus(Status::Ready);
+    link.protocol.progress.Restart();
     return fetched;
   });
+}
+
+}  // namespace
+
+Outcome ReadConfiguration(BoardLink& link, Document& document) {
+  return ReadInto(link, document, document.image, true);
+}
+
+Outcome ReadConfigurationInto(BoardLink& link, Document& document, ConfigImage& into) {
+  return ReadInto(link, document, into, false);
 }
 
 }  // namespace tuva

@@ -25,153 +25,138 @@ std::uint32_t CopyBase(int copy) {
   return static_cast<std::uint32_t>(copy) * kCopyStride;
 }
 
-// Clears the copy writer's waiting flag on every way out of a Write.
-class WaitingReset {
- public:
-  explicit WaitingReset(Session& session) : session_(session) {}
-  ~WaitingReset() { session_.waiting = false; }
-  WaitingReset(const WaitingReset&) = delete;
-  WaitingReset& operator=(const WaitingReset&) = delete;
-
- private:
-  Session& session_;
-};
-
 // The start shared by Write and Verify. BoardNotFound when no board answered (reported).
-Outcome StartTransfer(Session& session) {
-  if (session.collectCapcodeStrings) session.collectCapcodeStrings();
-  return OpenTransfer(session);
+Outcome StartTransfer(BoardLink& link) {
+  link.frontend.CollectEntries();
+  return OpenTransfer(link);
 }
 
 // Identification and trailers: anything but Done abandons the write (reported, port closed). The
 // outcome holds the firmware line and the trailer bits.
-Outcome MayOverwrite(Session& session) {
-  Frontend& frontend = session.frontend;
+Outcome MayOverwrite(BoardLink& link) {
+  Frontend& frontend = link.frontend;
   Outcome outcome;
-  outcome.firmwareLine = IdentifyFirmware(session);
+  outcome.firmwareLine = IdentifyFirmware(link);
   if (ModelOfLine(outcome.firmwareLine) == "POCSAG") {
     frontend.ShowMessage(kNotFlex);
     outcome.kind = OutcomeKind::NotFlex;
   }
-  outcome.goodCopies = CheckBothTrailers(session);
+  outcome.goodCopies = CheckBothTrailers(link);
   if (outcome.goodCopies == 0 && !frontend.AskYesNo(kOverwriteCaption, kOverwriteQuestion) &&
       outcome.Done()) {
     outcome.kind = OutcomeKind::Declined;
   }
-  if (!outcome.Done()) Abandon(session, outcome.kind);
+  if (!outcome.Done()) Abandon(link, outcome.kind);
   return outcome;
 }
 
-Outcome WriteSteps(Session& session) {
-  Frontend& frontend = session.frontend;
-  Protocol& protocol = session.protocol;
-  if (Outcome started = StartTransfer(session); !started.Done()) return started;
-  Outcome outcome = MayOverwrite(session);
+Outcome WriteSteps(BoardLink& link, Document& document) {
+  Frontend& frontend = link.frontend;
+  Protocol& protocol = link.protocol;
+  if (Outcome started = StartTransfer(link); !started.Done()) return started;
+  Outcome outcome = MayOverwrite(link);
   if (!outcome.Done()) return outcome;
   const unsigned goodCopies = outcome.goodCopies;
 
   // Only copy 1 good: it must survive until copy 0 is complete, so copy 0 goes first. Otherwise
   // copy 1 goes first and copy 0 (good or not) second.
   const int order[2] = {goodCopies == 2 ? 0 : 1, goodCopies == 2 ? 1 : 0};
-  session.image.Seal();
-  WaitingReset waitingReset(session);
+  document.image.Seal();
   std::vector<std::uint8_t> reply;
   std::size_t replyLength = 0;
   for (int step = 0; step < 2 && !protocol.linkError; ++step) {
     const int copy = order[step];
-    session.waiting = step == 1;
-    EraseAndWrite(session, copy);
+    EraseAndWrite(link, copy, step == 1);
     if (protocol.linkError) {
       frontend.SetWriteEnabled(true);
       frontend.ShowMessage("Transmit Error!");
-      session.protocol.progress.Restart();
-      ClosePort(session);
+      link.protocol.progress.Restart();
+      ClosePort(link);
       frontend.SetStatus(Status::ReadyDots);
       outcome.kind = OutcomeKind::TransmitError;
       return outcome;
     }
     frontend.SetStatus(step == 0 ? Status::Read : Status::Waiting);
-    session.protocol.progress.Begin(Phase::ReadBack, static_cast<long>(kImageDataSize));
-    if (!ReadReply(session, kConfigBase + CopyBase(copy), kImageSize, kLargeReplyBuffer,
+    link.protocol.progress.Begin(Phase::ReadBack, static_cast<long>(kImageDataSize));
+    if (!ReadReply(link, kConfigBase + CopyBase(copy), kImageSize, kLargeReplyBuffer,
                    static_cast<std::uint16_t>(copy), reply, &replyLength)) {
       break;
     }
     // Every one of the 4100 bytes just written, the trailer included, must come back: this
     // read-back is the whole proof that the copy holds the image.
-    if (!ReplyHolds(reply, replyLength, session.image.bytes())) {
+    if (!ReplyHolds(reply, replyLength, document.image.bytes())) {
       outcome.kind = OutcomeKind::BlockDiffers;
-      outcome.address = ReportVerifyError(session, kConfigBase + CopyBase(copy)).address;
+      outcome.address = ReportVerifyError(link, kConfigBase + CopyBase(copy)).address;
       return outcome;
     }
   }
-  outcome.kind = Finish(session, "Transmit Success!", "Transmit Error!").kind;
+  outcome.kind = Finish(link, "Transmit Success!", "Transmit Error!").kind;
   return outcome;
 }
 
-Outcome VerifySteps(Session& session) {
-  Frontend& frontend = session.frontend;
-  if (Outcome started = StartTransfer(session); !started.Done()) return started;
+Outcome VerifySteps(BoardLink& link, const Document& document) {
+  Frontend& frontend = link.frontend;
+  if (Outcome started = StartTransfer(link); !started.Done()) return started;
   frontend.SetStatus(Status::Read);
-  session.protocol.progress.Begin(Phase::Verify, static_cast<long>(kImageDataSize));
+  link.protocol.progress.Begin(Phase::Verify, static_cast<long>(kImageDataSize));
   std::vector<std::uint8_t> reply;
   std::size_t replyLength = 0;
-  if (ReadReply(session, kConfigBase, kVerifyReadLength, kLargeReplyBuffer, 0, reply,
-                &replyLength) &&
-      !ReplyHolds(reply, replyLength, session.image.bytes().first(kImageDataSize))) {
-    return ReportVerifyError(session, kConfigBase);
+  if (ReadReply(link, kConfigBase, kVerifyReadLength, kLargeReplyBuffer, 0, reply, &replyLength) &&
+      !ReplyHolds(reply, replyLength, document.image.bytes().first(kImageDataSize))) {
+    return ReportVerifyError(link, kConfigBase);
   }
-  return Finish(session, "Verify Success!", "Verify Error!");
+  return Finish(link, "Verify Success!", "Verify Error!");
 }
 
 }  // namespace
 
-bool CheckTrailer(Session& session, int copy) {
-  session.protocol.progress.Begin(Phase::Check, 12);
+bool CheckTrailer(BoardLink& link, int copy) {
+  link.protocol.progress.Begin(Phase::Check, 12);
   std::vector<std::uint8_t> reply;
-  if (!ReadReply(session, kConfigTrailer + CopyBase(copy), kTrailerSize, kSmallReplyBuffer,
+  if (!ReadReply(link, kConfigTrailer + CopyBase(copy), kTrailerSize, kSmallReplyBuffer,
                  static_cast<std::uint16_t>(copy), reply) ||
-      session.protocol.linkError) {
+      link.protocol.linkError) {
     return false;
   }
   return TrailerWellFormed(
       std::span<const std::uint8_t>(reply).subspan(kReplyHeaderSize, kTrailerSize));
 }
 
-unsigned CheckBothTrailers(Session& session) {
-  unsigned good = CheckTrailer(session, 0) ? 1u : 0u;
-  if (CheckTrailer(session, 1)) good |= 2u;
+unsigned CheckBothTrailers(BoardLink& link) {
+  unsigned good = CheckTrailer(link, 0) ? 1u : 0u;
+  if (CheckTrailer(link, 1)) good |= 2u;
   return good;
 }
 
-void EraseAndWrite(Session& session, int copy) {
-  Frontend& frontend = session.frontend;
+void EraseAndWrite(BoardLink& link, int copy, bool waiting) {
+  Frontend& frontend = link.frontend;
   const std::uint32_t base = CopyBase(copy);
   const auto bank = static_cast<std::uint16_t>(copy);
-  frontend.SetStatus(session.waiting ? Status::Waiting : Status::Erase);
-  session.protocol.progress.Begin(Phase::Erase, 27);
-  if (session.beforeErase) session.beforeErase();
+  frontend.SetStatus(waiting ? Status::Waiting : Status::Erase);
+  link.protocol.progress.Begin(Phase::Erase, 27);
+  frontend.ErasingCopy();
   // The copy spans two flash sectors; the second erase is sent whatever became of the first.
-  SendChecked(session, base + kConfigBase, 0, kEraseBlock, bank);
-  SendChecked(session, base + kConfigSecondErase, 0, kEraseBlock, bank);
-  if (session.protocol.linkError) {
-    ClosePort(session);
+  SendChecked(link, base + kConfigBase, 0, kEraseBlock, bank);
+  SendChecked(link, base + kConfigSecondErase, 0, kEraseBlock, bank);
+  if (link.protocol.linkError) {
+    ClosePort(link);
     return;
   }
-  frontend.SetStatus(session.waiting ? Status::Waiting : Status::Write);
-  session.protocol.progress.Begin(Phase::Write, static_cast<long>(kImageSize));
-  if (!SendChecked(session, base + kConfigBase, kWriteBlockLength, kWriteBlock, bank) ||
-      !SendChecked(session, base + kConfigBase + kSecondBlockOffset, kWriteBlockLength, kWriteBlock,
+  frontend.SetStatus(waiting ? Status::Waiting : Status::Write);
+  link.protocol.progress.Begin(Phase::Write, static_cast<long>(kImageSize));
+  if (!SendChecked(link, base + kConfigBase, kWriteBlockLength, kWriteBlock, bank) ||
+      !SendChecked(link, base + kConfigBase + kSecondBlockOffset, kWriteBlockLength, kWriteBlock,
                    bank)) {
-    ClosePort(session);
+    ClosePort(link);
   }
 }
 
-Outcome WriteConfiguration(Session& session) {
-  return Reported(session, [&session] { return WriteSteps(session); });
+Outcome WriteConfiguration(BoardLink& link, Document& document) {
+  return Reported(link, [&] { return WriteSteps(link, document); });
 }
 
-Outcome VerifyConfiguration(Session& session) {
-  return Reported(session, [&session] { return VerifySteps(session); });
+Outcome VerifyConfiguration(BoardLink& link, Document& document) {
+  return Reported(link, [&] { return VerifySteps(link, document); });
 }
 
 }  // namespace tuva

@@ -72,6 +72,15 @@ class Frontend {
   // without one ignores it.
   virtual void SetWriteEnabled(bool) {}
 
+  // Before the document goes to the board or is compared with it (Write, Verify, the firmware
+  // operations): a front end with editors stores what they hold that is not yet in the image.
+  virtual void CollectEntries() {}
+  // Read has put the board's configuration into the image: a front end with editors refills them.
+  virtual void ImageLoaded() {}
+  // An erase of a configuration copy is about to go out: from then on the board may hold the new
+  // image.
+  virtual void ErasingCopy() {}
+
   // Called between polls of the serial line so that a front end with events to process stays
   // responsive.
   virtual void ProcessEvents() {}

@@ -19,17 +19,17 @@ bool MovesACopy(Phase phase) {
 }
 
 // Copy 0's capcode records and trailer, as they are on the board; false when either read failed.
-bool ReadIdentity(Session& session, BoardIdentity& identity) {
+bool ReadIdentity(BoardLink& link, BoardIdentity& identity) {
   std::vector<std::uint8_t> reply;
-  if (!ReadReply(session, kConfigBase + kCapcodeRecordBase, kRecordsSize, kLargeReplyBuffer, 0,
+  if (!ReadReply(link, kConfigBase + kCapcodeRecordBase, kRecordsSize, kLargeReplyBuffer, 0,
                  reply) ||
-      session.protocol.linkError) {
+      link.protocol.linkError) {
     return false;
   }
   identity.assign(kRecordsSize + kTrailerSize, 0);
   std::copy_n(reply.begin() + kReplyHeaderSize, kRecordsSize, identity.begin());
-  if (!ReadReply(session, kConfigTrailer, kTrailerSize, kSmallReplyBuffer, 0, reply) ||
-      session.protocol.linkError) {
+  if (!ReadReply(link, kConfigTrailer, kTrailerSize, kSmallReplyBuffer, 0, reply) ||
+      link.protocol.linkError) {
     return false;
   }
   std::copy_n(reply.begin() + kReplyHeaderSize, kTrailerSize, identity.begin() + kRecordsSize);
@@ -61,23 +61,24 @@ void QuietFrontend::ShowProgress(const Progress& progress) {
 BoardLook LookAtBoard(const std::string& device) {
   BoardLook look;
   QuietFrontend frontend;
-  Session session(frontend);
-  session.ports = {device};
-  if (!session.FindBoard()) {
-    look.inUse = !session.busyPorts.empty();
+  const Document none;  // a look sends no payload
+  BoardLink link(frontend, none);
+  link.ports = {device};
+  if (!link.FindBoard()) {
+    look.inUse = !link.busyPorts.empty();
     return look;
   }
   look.answer = BoardLook::Answer::ProbeOnly;
   try {
-    look.firmwareLine = IdentifyFirmware(session);
-    if (!look.firmwareLine.empty() && !session.protocol.linkError &&
-        ReadIdentity(session, look.identity)) {
+    look.firmwareLine = IdentifyFirmware(link);
+    if (!look.firmwareLine.empty() && !link.protocol.linkError &&
+        ReadIdentity(link, look.identity)) {
       look.answer = BoardLook::Answer::Full;
     }
   } catch (const ECommError&) {
     // The board went away between the probe and the reads.
   }
-  ClosePort(session);
+  ClosePort(link);
   return look;
 }
 

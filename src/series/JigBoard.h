@@ -19,15 +19,17 @@
 
 namespace tuva::series {
 
-// A port's front end: nothing is shown, the last message is kept for the record, and the
-// overwrite question for a board whose two copies are both bad is answered Yes (a new board).
+// A port's front end: nothing is shown, the last message is kept for the record, the overwrite
+// question for a board whose two copies are both bad is answered Yes (a new board) and the read
+// password's with `password`.
 // The transfers' progress, when someone follows it, becomes a percentage over the phases that
 // move a copy or the firmware (a Write has four: each copy written and read back; a Verify has
-// one; a firmware programming two).
+// one; a firmware programming two). `erasing`, when given, runs before each erase of a copy.
 class QuietFrontend : public Frontend {
  public:
   QuietFrontend() = default;
-  explicit QuietFrontend(std::function<void(int)> percent) : percent_(std::move(percent)) {}
+  explicit QuietFrontend(std::function<void(int)> percent, std::function<void()> erasing = {})
+      : percent_(std::move(percent)), erasing_(std::move(erasing)) {}
 
   // A new operation with `bigPhases` phases begins.
   void Track(int bigPhases);
@@ -41,14 +43,19 @@ class QuietFrontend : public Frontend {
   bool AskYesNo(const std::string&, const std::string&) override { return true; }
   std::optional<std::string> AskText(const std::string&, const std::string&,
                                      const std::string&) override {
-    return std::nullopt;
+    return password;
+  }
+  void ErasingCopy() override {
+    if (erasing_) erasing_();
   }
 
   std::string message;
+  std::optional<std::string> password;  // the answer to the Read's password question, if any
 
  private:
   int bigPhases_ = 0;
   std::function<void(int)> percent_;
+  std::function<void()> erasing_;
   Progress last_;
   int phasesDone_ = 0;
 };

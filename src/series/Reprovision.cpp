@@ -25,19 +25,6 @@ bool Kept(const std::vector<const Field*>& kept, const std::string& name) {
                      [&name](const Field* field) { return field->name == name; });
 }
 
-// The Read's questions answered without a person: the read password when one was given.
-class ReadFrontend : public QuietFrontend {
- public:
-  explicit ReadFrontend(std::optional<std::string> password) : password_(std::move(password)) {}
-  std::optional<std::string> AskText(const std::string&, const std::string&,
-                                     const std::string&) override {
-    return password_;
-  }
-
- private:
-  std::optional<std::string> password_;
-};
-
 }  // namespace
 
 std::optional<std::string> CheckKeptNames(const std::vector<std::string>& names) {
@@ -130,12 +117,14 @@ std::vector<std::uint32_t> KeptCapcodes(const ConfigImage& image,
 
 bool ReadBoard(const std::string& device, const std::optional<std::string>& password,
                ConfigImage& board, std::string& message) {
-  ReadFrontend frontend(password);
-  Session session(frontend);
-  session.ports = {device};
+  QuietFrontend frontend;
+  frontend.password = password;
+  Document document;
+  BoardLink link(frontend, document);
+  link.ports = {device};
   const Outcome outcome = WithOpeningTries(kProbeTries, [&] {
     frontend.message.clear();
-    return ReadConfigurationInto(session, board);
+    return ReadConfigurationInto(link, document, board);
   });
   if (!outcome.Done()) message = frontend.message.empty() ? "Transmit Error!" : frontend.message;
   return outcome.Done();

@@ -32,20 +32,20 @@ bool SameTail(const std::vector<std::uint8_t>& reply, std::size_t count,
          std::equal(file.end() - kSumLength, file.end(), tail.end() - kSumLength);
 }
 
-// Runs a firmware operation on a session of its own in service mode, trying the opening probe
-// again when it goes unanswered. The last message is left in `message`.
+// Runs a firmware operation on a link of its own, trying the opening probe again when it goes
+// unanswered. The last message is left in `message`.
 bool RunFirmware(const std::string& device, const FirmwareBuffer& buffer,
-                 Outcome (*operation)(Session&), int bigPhases,
+                 Outcome (*operation)(BoardLink&, const Document&), int bigPhases,
                  const std::function<void(int)>& percent, std::string& message) {
   QuietFrontend frontend(percent);
-  Session session(frontend);
-  session.ports = {device};
-  session.serviceMode = true;
-  session.firmware = buffer;
+  Document document;
+  document.firmware = buffer;
+  BoardLink link(frontend, document);
+  link.ports = {device};
   const Outcome outcome = WithOpeningTries(kProbeTries, [&] {
     frontend.message.clear();
     frontend.Track(bigPhases);
-    return operation(session);
+    return operation(link, document);
   });
   if (!outcome.Done()) message = frontend.message.empty() ? "Transmit Error!" : frontend.message;
   return outcome.Done();
@@ -88,22 +88,23 @@ std::string FirmwareLineOf(const FirmwareBuffer& buffer) {
 
 FirmwareLook LookAtFirmware(const std::string& device, const FirmwareBuffer& buffer) {
   QuietFrontend frontend;
-  Session session(frontend);
-  session.ports = {device};
-  if (!session.FindBoard()) return FirmwareLook::NoAnswer;
+  const Document none;  // a look sends no payload
+  BoardLink link(frontend, none);
+  link.ports = {device};
+  if (!link.FindBoard()) return FirmwareLook::NoAnswer;
   FirmwareLook look = FirmwareLook::NoAnswer;
   try {
     std::vector<std::uint8_t> reply;
     std::size_t count = 0;
-    if (ReadReply(session, kFirmwareBase + kTailOffset, kTailLength, kLargeReplyBuffer, 0, reply,
+    if (ReadReply(link, kFirmwareBase + kTailOffset, kTailLength, kLargeReplyBuffer, 0, reply,
                   &count) &&
-        !session.protocol.linkError) {
+        !link.protocol.linkError) {
       look = SameTail(reply, count, buffer) ? FirmwareLook::Same : FirmwareLook::Different;
     }
   } catch (const ECommError&) {
     // The board went away after the probe.
   }
-  ClosePort(session);
+  ClosePort(link);
   return look;
 }
 
@@ -111,9 +112,10 @@ FirmwareOutcome PutFirmware(const std::string& device, const SeriesFirmware& fir
                             const std::function<void(int)>& percent) {
   FirmwareOutcome outcome;
   FirmwareLook look = FirmwareLook::NoAnswer;
-  for (int tries = 1; tries <= kProbeTries && look == FirmwareLook::NoAnswer; ++tries) {
+  WithOpeningTries(kProbeTries, [&] {
     look = LookAtFirmware(device, firmware.buffer);
-  }
+    return look == FirmwareLook::NoAnswer ? Outcome(OutcomeKind::BoardNotFound) : Outcome();
+  });
   std::string message;
   if (look == FirmwareLook::NoAnswer) {
     outcome.state = "firmware not looked at: The target board is not found !";

@@ -568,24 +568,24 @@ bool SeriesRun::PrepareImage(BoardJob& job) {
 
 bool SeriesRun::WriteAndVerify(BoardJob& job, PortView& view, std::string& message) {
   view.Show(PortState::Writing);
-  QuietFrontend frontend([&view](int percent) { view.Percent(percent); });
-  Session session(frontend);
-  session.ports = {job.device};
-  session.image = job.image;
   bool erased = false;
-  session.beforeErase = [&] {
+  const auto erasing = [&] {
     // Once an erase goes out the board may hold these capcodes, whatever happens next.
     if (!erased) MarkErased(job.attempt.id);
     erased = true;
   };
+  QuietFrontend frontend([&view](int percent) { view.Percent(percent); }, erasing);
+  Document document{job.image, {}};
+  BoardLink link(frontend, document);
+  link.ports = {job.device};
   // A probe that opens the Write or the Verify and goes unanswered has sent nothing to the board:
   // that step is tried again.
-  auto attempt = [&](Outcome (*operation)(Session&), int bigPhases) {
+  auto attempt = [&](Outcome (*operation)(BoardLink&, Document&), int bigPhases) {
     return WithOpeningTries(kOpeningTries,
                             [&] {
                               frontend.message.clear();
                               frontend.Track(bigPhases);
-                              return operation(session);
+                              return operation(link, document);
                             })
         .Done();
   };
@@ -598,7 +598,7 @@ bool SeriesRun::WriteAndVerify(BoardJob& job, PortView& view, std::string& messa
     }
   } catch (const records::RecordsError& error) {
     // The mark could not be recorded, so nothing was erased: the board is left as it was.
-    ClosePort(session);
+    ClosePort(link);
     Halt(error.what());
     message = error.what();
     return false;

@@ -21,19 +21,19 @@ long ProgressMaximum(const FirmwareBuffer& firmware) {
 }
 
 // Ends the operation after a failure the protocol or this operation has already reported.
-Outcome Stop(Session& session, OutcomeKind why) {
-  session.frontend.SetWriteEnabled(true);
-  ClosePort(session);
+Outcome Stop(BoardLink& link, OutcomeKind why) {
+  link.frontend.SetWriteEnabled(true);
+  ClosePort(link);
   return {why};
 }
 
 // Checks both identification texts: anything but Done stops the programming (reported, port
 // closed). Both texts are asked before either is judged.
-Outcome MayProgram(Session& session) {
-  Frontend& frontend = session.frontend;
+Outcome MayProgram(BoardLink& link) {
+  Frontend& frontend = link.frontend;
   Outcome outcome;
-  outcome.firmwareLine = IdentifyFirmware(session);
-  const std::string configurationLine = IdentifyConfiguration(session, 0);
+  outcome.firmwareLine = IdentifyFirmware(link);
+  const std::string configurationLine = IdentifyConfiguration(link, 0);
   if (outcome.firmwareLine.empty() || configurationLine.empty()) {
     frontend.ShowMessage("Read Model String Error ! ");
     outcome.kind = OutcomeKind::ModelUnreadable;
@@ -44,50 +44,50 @@ Outcome MayProgram(Session& session) {
              !frontend.AskYesNo(kOverwriteCaption, kOverwriteQuestion)) {
     outcome.kind = OutcomeKind::Declined;
   }
-  if (!outcome.Done()) Abandon(session, outcome.kind);
+  if (!outcome.Done()) Abandon(link, outcome.kind);
   return outcome;
 }
 
 // One erase of the whole window, then the non-blank blocks in ascending order. A failure here
 // leaves the board without complete firmware, so it is always reported.
-Outcome EraseAndProgram(Session& session) {
-  Frontend& frontend = session.frontend;
+Outcome EraseAndProgram(BoardLink& link, const FirmwareBuffer& firmware) {
+  Frontend& frontend = link.frontend;
   frontend.SetStatus(Status::Erase);
-  session.protocol.progress.Begin(Phase::FirmwareErase, 27);
-  if (!SendChecked(session, kFirmwareBase, 0, kEraseBlock, 0)) {
+  link.protocol.progress.Begin(Phase::FirmwareErase, 27);
+  if (!SendChecked(link, kFirmwareBase, 0, kEraseBlock, 0)) {
     frontend.ShowMessage("Transmit Error!");
-    return Stop(session, OutcomeKind::TransmitError);
+    return Stop(link, OutcomeKind::TransmitError);
   }
   frontend.SetStatus(Status::Write);
-  session.protocol.progress.Begin(Phase::FirmwareWrite, ProgressMaximum(session.firmware));
+  link.protocol.progress.Begin(Phase::FirmwareWrite, ProgressMaximum(firmware));
   for (std::size_t block = 0; block < kFirmwareBlocks; ++block) {
-    if (session.firmware.IsBlank(block)) continue;
-    if (!SendChecked(session, BlockAddress(block), kFirmwareBlockSize, kWriteBlock, 0)) {
+    if (firmware.IsBlank(block)) continue;
+    if (!SendChecked(link, BlockAddress(block), kFirmwareBlockSize, kWriteBlock, 0)) {
       frontend.ShowMessage("Transmit Error!");
-      return Stop(session, OutcomeKind::TransmitError);
+      return Stop(link, OutcomeKind::TransmitError);
     }
   }
   return {};
 }
 
 // Reads back every non-blank block and compares it; stops at the first difference.
-Outcome ReadBackAndCompare(Session& session) {
-  Frontend& frontend = session.frontend;
+Outcome ReadBackAndCompare(BoardLink& link, const FirmwareBuffer& firmware) {
+  Frontend& frontend = link.frontend;
   frontend.SetStatus(Status::Read);
-  session.protocol.progress.Begin(Phase::FirmwareRead, ProgressMaximum(session.firmware));
-  session.port.Purge();
+  link.protocol.progress.Begin(Phase::FirmwareRead, ProgressMaximum(firmware));
+  link.port.Purge();
   std::vector<std::uint8_t> reply;
   std::size_t replyLength = 0;
   for (std::size_t block = 0; block < kFirmwareBlocks; ++block) {
-    if (session.firmware.IsBlank(block)) continue;
-    if (!ReadReply(session, BlockAddress(block), kFirmwareBlockSize, kLargeReplyBuffer, 0, reply,
+    if (firmware.IsBlank(block)) continue;
+    if (!ReadReply(link, BlockAddress(block), kFirmwareBlockSize, kLargeReplyBuffer, 0, reply,
                    &replyLength)) {
-      return Stop(session, OutcomeKind::TransmitError);
+      return Stop(link, OutcomeKind::TransmitError);
     }
-    const auto expected = std::span<const std::uint8_t>(session.firmware.bytes)
+    const auto expected = std::span<const std::uint8_t>(firmware.bytes)
                               .subspan(block * kFirmwareBlockSize, kFirmwareBlockSize);
     if (!ReplyHolds(reply, replyLength, expected))
-      return ReportVerifyError(session, BlockAddress(block));
+      return ReportVerifyError(link, BlockAddress(block));
   }
   return {};
 }
@@ -95,54 +95,53 @@ Outcome ReadBackAndCompare(Session& session) {
 // The program form erases the whole window before it writes a byte: a file that is no firmware
 // for the board is refused, and the user confirms what is about to be burnt, before the board is
 // touched.
-Outcome MayErase(Session& session) {
-  const FirmwareBuffer& firmware = session.firmware;
+Outcome MayErase(BoardLink& link, const FirmwareBuffer& firmware) {
   if (!firmware.refusal.empty()) {
-    session.frontend.ShowMessageBox(kFirmwareFileCaption,
-                                    firmware.fileName + " is not firmware for this board: " +
-                                        firmware.refusal + ". The board was not touched.",
-                                    MessageIcon::Error);
+    link.frontend.ShowMessageBox(kFirmwareFileCaption,
+                                 firmware.fileName + " is not firmware for this board: " +
+                                     firmware.refusal + ". The board was not touched.",
+                                 MessageIcon::Error);
     Outcome refused{OutcomeKind::FileRefused};
     refused.line = firmware.refusalLine;
     return refused;
   }
-  if (session.frontend.AskYesNo(kProgramCaption, ProgramQuestion(firmware))) return {};
+  if (link.frontend.AskYesNo(kProgramCaption, ProgramQuestion(firmware))) return {};
   return {OutcomeKind::Declined};
 }
 
-Outcome FirmwareSteps(Session& session, bool verifyOnly) {
-  Frontend& frontend = session.frontend;
-  if (session.collectCapcodeStrings) session.collectCapcodeStrings();
-  if (session.firmware.fileName.empty()) {
+Outcome FirmwareSteps(BoardLink& link, const FirmwareBuffer& firmware, bool verifyOnly) {
+  Frontend& frontend = link.frontend;
+  frontend.CollectEntries();
+  if (firmware.fileName.empty()) {
     frontend.ShowMessage("Please open file first !");
     return {OutcomeKind::NoFile};
   }
   if (!verifyOnly) {
-    if (Outcome asked = MayErase(session); !asked.Done()) return asked;
+    if (Outcome asked = MayErase(link, firmware); !asked.Done()) return asked;
   }
-  Outcome outcome = OpenTransfer(session);
+  Outcome outcome = OpenTransfer(link);
   if (!outcome.Done()) return outcome;
   if (!verifyOnly) {
-    outcome = MayProgram(session);
-    if (outcome.Done()) outcome.kind = EraseAndProgram(session).kind;
+    outcome = MayProgram(link);
+    if (outcome.Done()) outcome.kind = EraseAndProgram(link, firmware).kind;
     if (!outcome.Done()) return outcome;
   }
-  if (const Outcome compared = ReadBackAndCompare(session); !compared.Done()) {
+  if (const Outcome compared = ReadBackAndCompare(link, firmware); !compared.Done()) {
     outcome.kind = compared.kind;
     outcome.address = compared.address;
     return outcome;
   }
-  outcome.kind = (verifyOnly ? Finish(session, "Verify Success!", "Verify Error!")
-                             : Finish(session, "Transmit Success!", "Transmit Error!"))
+  outcome.kind = (verifyOnly ? Finish(link, "Verify Success!", "Verify Error!")
+                             : Finish(link, "Transmit Success!", "Transmit Error!"))
                      .kind;
   return outcome;
 }
 
 }  // namespace
 
-bool LoadFirmwareFile(Session& session, const std::string& path) {
-  if (LoadSRecordFile(path, session.firmware)) return true;
-  session.frontend.ShowMessageBox(
+bool LoadFirmwareFile(Frontend& frontend, FirmwareBuffer& firmware, const std::string& path) {
+  if (LoadSRecordFile(path, firmware)) return true;
+  frontend.ShowMessageBox(
       "File Error", "Can't perform one of the following file operations: Open, Seek, Read, Close.",
       MessageIcon::None);
   return false;
@@ -154,12 +153,12 @@ std::string ProgramQuestion(const FirmwareBuffer& firmware) {
          firmware.Identification() + "\")?";
 }
 
-Outcome VerifyFirmware(Session& session) {
-  return Reported(session, [&session] { return FirmwareSteps(session, true); });
+Outcome VerifyFirmware(BoardLink& link, const Document& document) {
+  return Reported(link, [&] { return FirmwareSteps(link, document.firmware, true); });
 }
 
-Outcome ProgramFirmware(Session& session) {
-  return Reported(session, [&session] { return FirmwareSteps(session, false); });
+Outcome ProgramFirmware(BoardLink& link, const Document& document) {
+  return Reported(link, [&] { return FirmwareSteps(link, document.firmware, false); });
 }
 
 }  // namespace tuva

@@ -5,14 +5,14 @@
 
 #include <string>
 
+#include "device/BoardLink.h"
 #include "device/Outcome.h"
-#include "device/Session.h"
 
 namespace tuva {
 
-// Loads an S-record file into the session's firmware buffer. When the file cannot be opened or
-// read, says so in a "File Error" box and leaves the buffer as it was.
-bool LoadFirmwareFile(Session& session, const std::string& path);
+// Loads an S-record file into `firmware`. When the file cannot be opened or read, says so in a
+// "File Error" box and leaves the buffer as it was.
+bool LoadFirmwareFile(Frontend& frontend, FirmwareBuffer& firmware, const std::string& path);
 
 inline constexpr const char* kFirmwareFileCaption = "Firmware File";
 inline constexpr const char* kProgramCaption = "Program Firmware";
@@ -22,10 +22,10 @@ inline constexpr const char* kProgramCaption = "Program Firmware";
 std::string ProgramQuestion(const FirmwareBuffer& firmware);
 
 // Verify in service mode: every non-blank block read back and compared, nothing written.
-Outcome VerifyFirmware(Session& session);
+Outcome VerifyFirmware(BoardLink& link, const Document& document);
 
 // Erase, write every non-blank block, read back and compare. A file the loader refused is reported
 // and the user is asked to confirm before the board is touched.
-Outcome ProgramFirmware(Session& session);
+Outcome ProgramFirmware(BoardLink& link, const Document& document);
 
 }  // namespace tuva

@@ -16,20 +16,10 @@
 namespace tuva {
 namespace {
 
-constexpr std::uint32_t kWindowBase = 0xE0000;
-constexpr std::uint32_t kWindowEnd = kWindowBase + kFirmwareBufferSize;
-
 std::string Hex(std::uint32_t value, int digits) {
   char text[16];
   std::snprintf(text, sizeof text, "%0*X", digits, value);
   return text;
-}
-
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
 }
 
 // One line of the file as a record: its type digit and its bytes (count, address, data,

@@ -13,20 +13,11 @@
 namespace tuva {
 namespace {
 
-constexpr std::uint32_t kWindowBase = 0xE0000;
-constexpr std::uint32_t kWindowEnd = kWindowBase + kFirmwareBufferSize;
 // A record's byte count covers three address bytes and one checksum byte besides the data.
 constexpr std::uint32_t kRecordOverhead = 4;
 constexpr std::size_t kCountColumn = 2;
 constexpr std::size_t kAddressColumn = 4;
 constexpr std::size_t kDataColumn = 10;
-
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
 
 // The hexadecimal number in `digits` columns from `column`; false when the line is too short or
 // a character is not a hexadecimal digit.

@@ -191,7 +191,7 @@ class WindowTest : public ::testing::Test {
     return *window_;
   }
   app::TfrmAir& window() { return *window_; }
-  ConfigImage& image() { return window_->session().image; }
+  ConfigImage& image() { return window_->document().image; }
 
   // Enters an edit (which empties it), types `text` key by key, and leaves with Enter.
   void Type(QLineEdit* edit, const QString& text, bool pressEnter = true) {

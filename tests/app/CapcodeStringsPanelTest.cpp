@@ -9,7 +9,7 @@ namespace {
 
 class CapcodeStringsPanelTest : public FeatureEditorsTest {
  protected:
-  void Collect() { window().session().collectCapcodeStrings(); }
+  void Collect() { window().CollectCapcodeStrings(); }
   // Clicks into a pair edit at its start and types keys.
   void Keys(app::PairEdit* edit, const QString& keys) {
     edit->setFocus(Qt::MouseFocusReason);

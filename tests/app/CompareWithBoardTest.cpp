@@ -63,7 +63,7 @@ TEST_F(CompareWithBoardTest, ListsTheFieldsTheBoardHoldsOtherwise) {
   Named<QAction>(w, "CompareWithBoard1")->trigger();
   EXPECT_EQ(image(), before);
   EXPECT_EQ(Named<QLabel>(w, "StatusText")->text(), " Ready");
-  EXPECT_FALSE(w.session().port.IsOpen());
+  EXPECT_FALSE(w.link().port.IsOpen());
   app::CompareDialog* differ = Shown();
   ASSERT_NE(differ, nullptr);
   EXPECT_EQ(differ->summary()->text(),

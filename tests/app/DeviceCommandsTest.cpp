@@ -29,15 +29,20 @@ TEST_F(DeviceCommandsTest, ReadShowsTheBoardsConfiguration) {
   options.contents = sim::SimContents::Table;
   options.tablePath = table.toStdString();
   app::TfrmAir& w = OpenOn(options);
+  // The editors are refilled under the load flag, so that none writes back while it changes.
+  std::vector<bool> loadFlags;
+  w.AddRefresher(app::RefreshStep::SourceMode, [&] { loadFlags.push_back(w.guards().imageLoad); });
 
   Named<QAction>(w, "Read1")->trigger();
+  EXPECT_EQ(loadFlags, std::vector<bool>{true});
+  EXPECT_FALSE(w.guards().imageLoad);
   EXPECT_EQ(dialogs.shownTexts(), QStringList{"Read Sucess!"});
   EXPECT_EQ(w.capcodes()->edit(0)->text(), "1654321");
   EXPECT_EQ(Named<QLabel>(w, "StatusText")->text(), " Ready");
   EXPECT_EQ(Named<QProgressBar>(w, "PB1")->value(), 0);
   EXPECT_TRUE(Named<QAction>(w, "Write1")->isEnabled());
   EXPECT_TRUE(w.canvas()->isEnabled());
-  EXPECT_FALSE(w.session().port.IsOpen());
+  EXPECT_FALSE(w.link().port.IsOpen());
 }
 
 TEST_F(DeviceCommandsTest, ABoardWithAReadPasswordAsksForItExactly) {

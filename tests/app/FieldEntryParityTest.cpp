@@ -132,7 +132,7 @@ class FieldEntryParityTest : public FeatureEditorsTest {
     window().FocusSink();
     image() = start;
     {
-      FlagRaiser loading(window().session().guards.imageLoad);
+      FlagRaiser loading(window().guards().imageLoad);
       window().RefreshAll();
     }
     dialogs.boxes.clear();
@@ -155,10 +155,10 @@ class FieldEntryParityTest : public FeatureEditorsTest {
       // A box the refill leaves alone (test mode) may show the state already: click it twice.
       if (check->isChecked() == (text == "on")) check->setChecked(text != "on");
       check->setChecked(text == "on");
-      window().session().collectCapcodeStrings();
+      window().CollectCapcodeStrings();
     } else if (auto* pairs = qobject_cast<app::PairEdit*>(control)) {
       pairs->SetPairsText(text);
-      window().session().collectCapcodeStrings();
+      window().CollectCapcodeStrings();
     } else {
       auto* edit = qobject_cast<QLineEdit*>(control);
       edit->setFocus(Qt::MouseFocusReason);

@@ -44,10 +44,10 @@ TEST_F(FileCommandsTest, SaveWithoutADialogWritesTheDefaultFile) {
 TEST_F(FileCommandsTest, SaveAsUsesTheDialogAndCollectsTheStringsFirst) {
   app::TfrmAir& w = Open();
   int collected = 0;
-  w.session().collectCapcodeStrings = [&] {
+  w.SetCapcodeStringCollector([&] {
     ++collected;
     image().setByte(518, 0x41);  // as if a header edit held "41"
-  };
+  });
   dialogs.files.push_back(cwd.file("mine.tbl"));
   Named<QAction>(w, "SaveAs1")->trigger();
   ASSERT_EQ(dialogs.fileDialogs.size(), 1u);

@@ -24,8 +24,8 @@ class PortMenuTest : public WindowTest {
     prolific = sysfs.UsbAdapter("ttyUSB0", "pl2303", "USB-Serial Controller", boardA_->path());
     ftdi = sysfs.UsbAdapter("ttyUSB1", "ftdi_sio", "FT232R USB UART", boardB_->path());
     beforeShow = [this](app::TfrmAir& w) {
-      w.session().sysfsRoot = sysfs.ttyRoot();
-      w.session().devRoot = sysfs.devRoot();
+      w.link().sysfsRoot = sysfs.ttyRoot();
+      w.link().devRoot = sysfs.devRoot();
     };
   }
   std::unique_ptr<ScopedSimBoard> Board(const QString& table, std::uint32_t capcode) {
@@ -83,7 +83,7 @@ TEST_F(PortMenuTest, AChosenDeviceIsTheOnlyOneReadUses) {
   EXPECT_EQ(ReadCapcode(), "1111111");  // the search finds the PL2303
 
   Item(ftdi)->trigger();
-  EXPECT_EQ(w.session().ports, std::vector<std::string>{ftdi});
+  EXPECT_EQ(w.link().ports, std::vector<std::string>{ftdi});
   EXPECT_EQ(Named<QLabel>(w, "StatusPort")->text(), "Port: " + QString::fromStdString(ftdi));
   EXPECT_TRUE(Item(ftdi)->isChecked());
   EXPECT_EQ(ReadCapcode(), "2022222");
@@ -93,7 +93,7 @@ TEST_F(PortMenuTest, AChosenDeviceIsTheOnlyOneReadUses) {
   EXPECT_NE(Item(later), nullptr);
 
   Items()[0]->trigger();
-  EXPECT_TRUE(w.session().ports.empty());
+  EXPECT_TRUE(w.link().ports.empty());
   EXPECT_EQ(ReadCapcode(), "1111111");
 }
 
@@ -102,16 +102,16 @@ TEST_F(PortMenuTest, TheChoiceSurvivesARestartUnlessItIsGoneOrThePortOptionIsGiv
   Item(ftdi)->trigger();
 
   app::TfrmAir& again = Open();
-  EXPECT_EQ(again.session().ports, std::vector<std::string>{ftdi});
+  EXPECT_EQ(again.link().ports, std::vector<std::string>{ftdi});
   EXPECT_TRUE(Item(ftdi)->isChecked());
 
   app::TfrmAir& given = Open({prolific});
-  EXPECT_EQ(given.session().ports, std::vector<std::string>{prolific});
+  EXPECT_EQ(given.link().ports, std::vector<std::string>{prolific});
   EXPECT_TRUE(Named<QLabel>(given, "StatusText")->toolTip().contains("command line"));
 
   sysfs.Unplug("ttyUSB1");
   app::TfrmAir& missing = Open();
-  EXPECT_TRUE(missing.session().ports.empty());
+  EXPECT_TRUE(missing.link().ports.empty());
   EXPECT_TRUE(Items()[0]->isChecked());
   EXPECT_EQ(
       Named<QLabel>(missing, "StatusText")->text(),
@@ -127,13 +127,13 @@ TEST_F(PortMenuTest, ANetworkPortIsChosenRememberedAndListed) {
 
   app::TfrmAir& w = Open();
   AskNetworkPort(" SOCKET://127.0.0.1:" + QString::number(listener.Port()) + "/ ");
-  EXPECT_EQ(w.session().ports, std::vector<std::string>{url});
+  EXPECT_EQ(w.link().ports, std::vector<std::string>{url});
   EXPECT_TRUE(Named<QLabel>(w, "StatusText")->toolTip().contains(QString::fromStdString(url)));
   EXPECT_EQ(ReadCapcode(), "1033333");
 
   // A server is never "not there" at start: it is only reached when an operation connects.
   app::TfrmAir& again = Open();
-  EXPECT_EQ(again.session().ports, std::vector<std::string>{url});
+  EXPECT_EQ(again.link().ports, std::vector<std::string>{url});
   ASSERT_NE(Item(url), nullptr);
   EXPECT_TRUE(Item(url)->isChecked());
   EXPECT_FALSE(Named<QLabel>(again, "StatusText")->text().contains("not there"));
@@ -141,7 +141,7 @@ TEST_F(PortMenuTest, ANetworkPortIsChosenRememberedAndListed) {
   // Listed below the devices to be chosen again; the last four servers are kept.
   Item(ftdi)->trigger();
   Item(url)->trigger();
-  EXPECT_EQ(again.session().ports, std::vector<std::string>{url});
+  EXPECT_EQ(again.link().ports, std::vector<std::string>{url});
   for (const int port : {1, 2, 3, 4}) AskNetworkPort("rfc2217://bench:" + QString::number(port));
   EXPECT_EQ(Item(url), nullptr);
   EXPECT_NE(Item("rfc2217://bench:1"), nullptr);
@@ -164,12 +164,12 @@ TEST_F(PortMenuTest, AWrongNetworkPortIsRefusedAndChangesNothing) {
     ASSERT_EQ(dialogs.refusals.size(), 1u) << url.toStdString();
     EXPECT_EQ(dialogs.refusals[0].caption, "Network port");
     EXPECT_EQ(dialogs.refusals[0].text, url + ": " + problem);
-    EXPECT_EQ(w.session().ports, std::vector<std::string>{ftdi});
+    EXPECT_EQ(w.link().ports, std::vector<std::string>{ftdi});
   }
   EXPECT_TRUE(dialogs.boxes.empty());
 
   app::TfrmAir& again = Open();
-  EXPECT_EQ(again.session().ports, std::vector<std::string>{ftdi});
+  EXPECT_EQ(again.link().ports, std::vector<std::string>{ftdi});
   for (QAction* action : Items())
     EXPECT_FALSE(action->data().toString().contains("://")) << action->text().toStdString();
 }
@@ -222,7 +222,7 @@ TEST_F(PortMenuTest, EntriesHaveMnemonicsAndServersCanBeForgotten) {
   clear->trigger();
   EXPECT_EQ(Item("rfc2217://bench:1"), nullptr);
   EXPECT_NE(Item("rfc2217://bench:2"), nullptr);  // in use
-  EXPECT_EQ(w.session().ports, std::vector<std::string>{"rfc2217://bench:2"});
+  EXPECT_EQ(w.link().ports, std::vector<std::string>{"rfc2217://bench:2"});
 }
 
 }  // namespace

@@ -169,7 +169,7 @@ TEST_F(PromptsPanelTest, AnErasedSlotShowsNoMoreThanItsOwnBytes) {
   // A loaded image brings its own mode without the question.
   image().setByte(0x85E, 2);
   {
-    FlagRaiser loading(window().session().guards.imageLoad);
+    FlagRaiser loading(window().guards().imageLoad);
     window().RefreshAll();
   }
   EXPECT_TRUE(dialogs.questions.empty());

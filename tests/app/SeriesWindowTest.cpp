@@ -453,7 +453,7 @@ TEST_F(SeriesWindowTest, EachWarningLeavesTheKeyboardInItsFieldAndNoKeyReachesAB
          Get<QLineEdit>("edtFirmware")->setText(garbage.fileName());
        },
        "in service mode only: press Ctrl+Shift+S in the main window", "edtFirmware"},
-      {[&] { w.session().serviceMode = true; }, "garbage.s19: line 1", "edtFirmware"},
+      {[&] { w.EnterServiceMode(); }, "garbage.s19: line 1", "edtFirmware"},
   };
   for (const auto& [set, message, field] : cases) {
     SCOPED_TRACE(message.toStdString());

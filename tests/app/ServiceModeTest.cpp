@@ -64,7 +64,7 @@ class ServiceModeTest : public WindowTest {
   }
   void EnterServiceMode() {
     TryCode("Rook_Lyn");
-    ASSERT_TRUE(window().session().serviceMode);
+    ASSERT_TRUE(window().serviceMode());
     window().activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&window()));
   }
@@ -107,7 +107,7 @@ class ServiceModeTest : public WindowTest {
   }
   // The board's program memory becomes what the firmware buffer holds.
   void PutBufferOnBoard() {
-    const auto bytes = window().session().firmware.bytes;
+    const auto bytes = window().document().firmware.bytes;
     board().WithBoard([&](sim::SimBoard& b) { b.flash().Place(kFirmwareBase, bytes); });
   }
   std::vector<std::string> Requests() {
@@ -140,7 +140,7 @@ TEST_F(ServiceModeTest, TheCodeIsExactAndThreeWrongEntriesCloseTheDialog) {
   EXPECT_EQ(dialogs.boxes[0].text, "Password Error!");
   EXPECT_EQ(dialogs.boxes[0].icon, MessageIcon::Exclamation);
   EXPECT_TRUE(dlg().isVisible());
-  EXPECT_FALSE(w.session().serviceMode);
+  EXPECT_FALSE(w.serviceMode());
   EXPECT_EQ(dlg().wrongEntries(), 1);
 
   TryCode("ROOK_LYN");
@@ -148,7 +148,7 @@ TEST_F(ServiceModeTest, TheCodeIsExactAndThreeWrongEntriesCloseTheDialog) {
   EXPECT_FALSE(dlg().isVisible());
   EXPECT_EQ(dlg().wrongEntries(), 0);
   EXPECT_EQ(dialogs.boxes.size(), 3u);
-  EXPECT_FALSE(w.session().serviceMode);
+  EXPECT_FALSE(w.serviceMode());
 }
 
 TEST_F(ServiceModeTest, CancelKeepsTheCountOfWrongEntries) {
@@ -192,7 +192,7 @@ TEST_F(ServiceModeTest, TheRightCodeShowsTheFirmwareViewAndNormalModeTheEditor) 
   EXPECT_TRUE(Named<QLabel>(w, "lblFilename")->text().isEmpty());
 
   Named<QAction>(w, "NormalMode1")->trigger();
-  EXPECT_FALSE(w.session().serviceMode);
+  EXPECT_FALSE(w.serviceMode());
   EXPECT_TRUE(Named<QAction>(w, "Read1")->isVisible());
   EXPECT_TRUE(Named<QMenu>(w, "File2")->menuAction()->isVisible());
   EXPECT_FALSE(Named<QMenu>(w, "File1")->menuAction()->isVisible());
@@ -239,7 +239,7 @@ TEST_F(ServiceModeTest, OpenLoadsTheFirmwareFileAndNamesIt) {
   EXPECT_EQ(dialogs.fileDialogs[0].caption, w.startupDirectory());
   EXPECT_EQ(dialogs.fileDialogs[0].text, "All files (*)");
   EXPECT_EQ(Named<QLabel>(w, "lblFilename")->text(), first);
-  EXPECT_EQ(w.session().firmware.loadedBytes, kFirmwareBlockSize);
+  EXPECT_EQ(w.document().firmware.loadedBytes, kFirmwareBlockSize);
 
   // After the configuration Open the dialog also offers its filter, as the first choice.
   w.Open2Click();
@@ -251,7 +251,7 @@ TEST_F(ServiceModeTest, OpenLoadsTheFirmwareFileAndNamesIt) {
             "Can't perform one of the following file operations: Open, Seek, Read, Close.");
   EXPECT_EQ(Named<QLabel>(w, "lblFilename")->text(),
             first);  // the firmware loaded before is still the one named
-  EXPECT_EQ(w.session().firmware.bytes[0], BlockData(0)[0]);
+  EXPECT_EQ(w.document().firmware.bytes[0], BlockData(0)[0]);
 }
 
 TEST_F(ServiceModeTest, VerifyReadsBackOnlyTheBlocksTheFileFills) {
@@ -274,8 +274,8 @@ TEST_F(ServiceModeTest, AFileWithoutDataStillVerifiesTheLastBlock) {
   app::TfrmAir& w = OpenWith();
   EnterServiceMode();
   LoadFirmware(FirmwareFile({}));
-  EXPECT_EQ(w.session().firmware.bytes[0xFFFE], 0x02);
-  EXPECT_EQ(w.session().firmware.bytes[0xFFFF], 0xFE);
+  EXPECT_EQ(w.document().firmware.bytes[0xFFFE], 0x02);
+  EXPECT_EQ(w.document().firmware.bytes[0xFFFF], 0xFE);
   Press(QKeySequence(Qt::Key_F9));
   EXPECT_EQ(Requests(), (std::vector<std::string>{"Probe 0x0 0", "ReadBlock 0xEF800 2048"}));
   // The board's last block holds its firmware's text and sum, not the blank file's.
@@ -313,13 +313,13 @@ TEST_F(ServiceModeTest, WriteProgramsTheBoardsProgramMemory) {
           "Probe 0x0 0", "ReadBlock 0xEFFE0 12", "ReadBlock 0x8884B 12", "EraseBlock 0xE0000 0",
           "WriteBlock 0xE0000 2048", "WriteBlock 0xE0800 2048", "WriteBlock 0xEF800 2048",
           "ReadBlock 0xE0000 2048", "ReadBlock 0xE0800 2048", "ReadBlock 0xEF800 2048"}));
-  const auto& firmware = w.session().firmware.bytes;
+  const auto& firmware = w.document().firmware.bytes;
   EXPECT_EQ(board().ReadFlash(kFirmwareBase, kFirmwareSize),
             std::vector<std::uint8_t>(firmware.begin(), firmware.end()));
   EXPECT_EQ(Named<QLabel>(w, "StatusText")->text(), " Ready");
   EXPECT_EQ(Named<QProgressBar>(w, "PB1")->value(), 0);
   EXPECT_TRUE(Named<QAction>(w, "Write1")->isEnabled());
-  EXPECT_FALSE(w.session().port.IsOpen());
+  EXPECT_FALSE(w.link().port.IsOpen());
 }
 
 TEST_F(ServiceModeTest, VerifyStopsAtTheFirstBlockThatDiffers) {
@@ -334,7 +334,7 @@ TEST_F(ServiceModeTest, VerifyStopsAtTheFirstBlockThatDiffers) {
   });
   Named<QAction>(w, "Verify1")->trigger();
   EXPECT_EQ(dialogs.shownTexts(),
-            QStringList{QString("Verify Error! Htag = %1").arg(w.session().protocol.sequence())});
+            QStringList{QString("Verify Error! Htag = %1").arg(w.link().protocol.sequence())});
   const auto requests = Requests();
   ASSERT_FALSE(requests.empty());
   EXPECT_EQ(requests.back(), "ReadBlock 0xE1800 2048");
@@ -390,7 +390,7 @@ TEST_F(ServiceModeTest, ReadRepairsCopyZeroWithConfigurationBytes) {
   EXPECT_EQ(board().ReadFlash(kConfigBase, kImageSize),
             board().ReadFlash(kConfigBase + kCopyStride, kImageSize));
   EXPECT_EQ(board().ReadFlash(kFirmwareBase, kFirmwareSize), programMemory);
-  EXPECT_TRUE(w.session().serviceMode);
+  EXPECT_TRUE(w.serviceMode());
 }
 
 }  // namespace

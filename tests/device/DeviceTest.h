@@ -1,5 +1,5 @@
-// A session on the real serial port object, talking over a pseudo-terminal to the simulated
-// board, with a front end that records what the operations show.
+// A document and a link on the real serial port object, talking over a pseudo-terminal to the
+// simulated board, with a front end that records what the operations show.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "device/Session.h"
+#include "device/BoardLink.h"
 #include "support/RecordingFrontend.h"
 #include "support/SimBoardFixture.h"
 
@@ -24,7 +24,18 @@ class HookedFrontend : public RecordingFrontend {
     RecordingFrontend::SetStatus(status);
     if (onStatus) onStatus(StatusText(status));
   }
+  void ImageLoaded() override {
+    if (onImageLoaded) onImageLoaded();
+  }
   std::function<void(const std::string&)> onStatus;
+  std::function<void()> onImageLoaded;
+};
+
+// What a front end holds: the document and the link that sends from it.
+struct Session {
+  explicit Session(Frontend& frontend) : link(frontend, document) {}
+  Document document;
+  BoardLink link;
 };
 
 class DeviceTest : public SimBoardFixture {
@@ -38,7 +49,7 @@ class DeviceTest : public SimBoardFixture {
     session_.reset();
     frontend_ = std::make_unique<HookedFrontend>();
     session_ = std::make_unique<Session>(*frontend_);
-    session_->ports = {BoardPath()};
+    session_->link.ports = {BoardPath()};
     return *session_;
   }
   HookedFrontend& ui() { return *frontend_; }

@@ -12,16 +12,16 @@ using IdentificationTest = DeviceTest;
 
 TEST_F(IdentificationTest, CheckFirmwareShowsModelAndVersion) {
   Session& session = Connect();
-  EXPECT_TRUE(CheckFirmware(session).Done());
+  EXPECT_TRUE(CheckFirmware(session.link).Done());
   EXPECT_EQ(ui().messages, std::vector<std::string>{"Model : FLEX    Version = 2.41"});
   EXPECT_EQ(Requests(), (std::vector<std::string>{"Probe 0x0 0", "ReadBlock 0xEFFE0 12"}));
-  EXPECT_FALSE(session.port.IsOpen());
+  EXPECT_FALSE(session.link.port.IsOpen());
   EXPECT_EQ(ui().progress, 0);
 }
 
 TEST_F(IdentificationTest, ErasedIdentificationIsNoError) {
   Session& session = Connect({.erasedIdentification = true});
-  EXPECT_TRUE(CheckFirmware(session).Done());
+  EXPECT_TRUE(CheckFirmware(session.link).Done());
   EXPECT_EQ(ui().messages, std::vector<std::string>{"The version field is empty!"});
 }
 
@@ -30,10 +30,10 @@ TEST_F(IdentificationTest, ErasedIdentificationIsNoError) {
 // way is not taken for the next one's) and the identification read again before it is judged.
 TEST_F(IdentificationTest, AGarbledReplyIsReadAgainBeforeTheFirmwareIsJudged) {
   Session& session = Connect({.contents = SimContents::Erased, .garbleFirstReply = true});
-  ASSERT_TRUE(session.FindBoard());
-  EXPECT_EQ(IdentifyFirmware(session), "Model : FLEX    Version = 2.41");
-  EXPECT_EQ(IdentifyConfiguration(session, 0), "This is old version !");
-  ClosePort(session);
+  ASSERT_TRUE(session.link.FindBoard());
+  EXPECT_EQ(IdentifyFirmware(session.link), "Model : FLEX    Version = 2.41");
+  EXPECT_EQ(IdentifyConfiguration(session.link, 0), "This is old version !");
+  ClosePort(session.link);
   EXPECT_EQ(Requests(), (std::vector<std::string>{"Probe 0x0 0", "ReadBlock 0xEFFE0 12",
                                                   "ReadBlock 0xEFFE0 12", "ReadBlock 0x8884B 12"}));
 }
@@ -82,19 +82,19 @@ TEST(IdentificationReply, GarbledMeansBrokenStuffingMissingBytesOrNoText) {
 
 TEST_F(IdentificationTest, PocsagAndConfigurationTexts) {
   Session& session = Connect({.contents = SimContents::Erased, .pocsagFirmware = true});
-  ASSERT_TRUE(session.FindBoard());
-  const std::string firmware = IdentifyFirmware(session);
+  ASSERT_TRUE(session.link.FindBoard());
+  const std::string firmware = IdentifyFirmware(session.link);
   EXPECT_EQ(firmware, "Model : POCSAG  Version = 1.20");
   EXPECT_EQ(ModelOfLine(firmware), "POCSAG");
-  EXPECT_EQ(IdentifyConfiguration(session, 0), "This is old version !");
+  EXPECT_EQ(IdentifyConfiguration(session.link, 0), "This is old version !");
   // The port stays open for the caller.
-  EXPECT_TRUE(session.port.IsOpen());
-  ClosePort(session);
+  EXPECT_TRUE(session.link.port.IsOpen());
+  ClosePort(session.link);
 
   Session& fresh = Connect();
-  ASSERT_TRUE(fresh.FindBoard());
-  EXPECT_EQ(IdentifyConfiguration(fresh, 1), "Model : FLEX    Version = 2.41");
-  ClosePort(fresh);
+  ASSERT_TRUE(fresh.link.FindBoard());
+  EXPECT_EQ(IdentifyConfiguration(fresh.link, 1), "Model : FLEX    Version = 2.41");
+  ClosePort(fresh.link);
 }
 
 }  // namespace

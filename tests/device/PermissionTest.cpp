@@ -11,8 +11,8 @@
 #include <filesystem>
 #include <string>
 
+#include "device/BoardLink.h"
 #include "device/Operations.h"
-#include "device/Session.h"
 #include "support/RecordingFrontend.h"
 
 namespace tuva::testing {
@@ -21,10 +21,11 @@ namespace {
 // Runs the board search on `device` and checks what the user is told; true when all holds.
 bool SearchReportsDenied(const std::string& device) {
   RecordingFrontend frontend;
-  Session session(frontend);
-  session.ports = {device};
-  if (CheckFirmware(session).Done()) return false;
-  if (session.port.IsOpen()) return false;
+  const Document document;
+  BoardLink link(frontend, document);
+  link.ports = {device};
+  if (CheckFirmware(link).Done()) return false;
+  if (link.port.IsOpen()) return false;
   if (frontend.messages.size() != 2) return false;
   if (frontend.messages[0] != "The target board is not found !") return false;
   const std::string& advice = frontend.messages[1];

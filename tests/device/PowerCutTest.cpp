@@ -48,12 +48,12 @@ class PowerCutTest : public DeviceTest {
   std::vector<std::size_t> FrameSizes(bool copyOneOnly) {
     StartBoard(Board(copyOneOnly));
     Session& writer = NewSession();
-    writer.image = newImage_;
+    writer.document.image = newImage_;
     std::vector<std::size_t> sizes;
-    writer.protocol.trace = [&sizes](bool sent, std::span<const std::uint8_t> bytes) {
+    writer.link.protocol.trace = [&sizes](bool sent, std::span<const std::uint8_t> bytes) {
       if (sent) sizes.push_back(bytes.size());
     };
-    EXPECT_TRUE(WriteConfiguration(writer).Done());
+    EXPECT_TRUE(WriteConfiguration(writer.link, writer.document).Done());
     StopBoard();
     return sizes;
   }
@@ -70,18 +70,19 @@ class PowerCutTest : public DeviceTest {
     StartBoard(cut);
     Session& writer = NewSession();
     // The board stops answering at the cut: the wait for its answer is kept short.
-    writer.protocol.SetPollIntervals(1ms, 1ms);
-    writer.image = newImage_;
-    WriteConfiguration(writer);
+    writer.link.protocol.SetPollIntervals(1ms, 1ms);
+    writer.document.image = newImage_;
+    WriteConfiguration(writer.link, writer.document);
     StopBoard();
 
     SimOptions restart;
     restart.flashFile = flash;
     StartBoard(restart);
     Session& reader = NewSession();
-    reader.image.AssignData(std::array<std::uint8_t, kImageDataSize>{});
-    ASSERT_TRUE(ReadConfiguration(reader).Done()) << ::testing::PrintToString(ui().messages);
-    const auto data = Data(reader.image);
+    reader.document.image.AssignData(std::array<std::uint8_t, kImageDataSize>{});
+    ASSERT_TRUE(ReadConfiguration(reader.link, reader.document).Done())
+        << ::testing::PrintToString(ui().messages);
+    const auto data = Data(reader.document.image);
     const auto oldData = Data(copyOneOnly ? ConfigImage::StartupImage() : oldImage_);
     EXPECT_TRUE(data == oldData || data == Data(newImage_));
     ++(data == oldData ? oldResults_ : newResults_);

@@ -12,51 +12,50 @@ using sim::SimOptions;
 
 class ReadTest : public DeviceTest {
  protected:
-  // A session whose image differs from the board's, so that a load shows; counts the refreshes
-  // and checks that each runs under the image load flag.
+  // A session whose image differs from the board's, so that a load shows; counts the front end's
+  // refills and keeps the image each one saw.
   Session& Prepare(Session& session) {
-    session.image.setByte(6, 99);
-    for (std::size_t i = kSumOffset; i < kImageSize; ++i) session.image.setByte(i, 0x42);
-    session.refreshAll = [this, &session] {
+    session.document.image.setByte(6, 99);
+    for (std::size_t i = kSumOffset; i < kImageSize; ++i) session.document.image.setByte(i, 0x42);
+    ui().onImageLoaded = [this, &session] {
       ++refreshes_;
-      loadFlagDuringRefresh_ = session.guards.imageLoad;
+      refilledFrom_ = session.document.image;
     };
-    before_ = session.image;
+    before_ = session.document.image;
     return session;
   }
   void ExpectUnchanged(Session& session) {
-    EXPECT_EQ(session.image, before_);
+    EXPECT_EQ(session.document.image, before_);
     EXPECT_EQ(refreshes_, 0);
-    EXPECT_FALSE(session.port.IsOpen());
-    EXPECT_FALSE(session.guards.imageLoad);
+    EXPECT_FALSE(session.link.port.IsOpen());
   }
   void ExpectLoaded(Session& session, const std::vector<std::uint8_t>& data) {
-    EXPECT_EQ(Data(session.image), data);
+    EXPECT_EQ(Data(session.document.image), data);
     // The sum and check bytes are left as they were until the next Write.
-    for (std::size_t i = kSumOffset; i < kImageSize; ++i) EXPECT_EQ(session.image.byte(i), 0x42);
+    for (std::size_t i = kSumOffset; i < kImageSize; ++i)
+      EXPECT_EQ(session.document.image.byte(i), 0x42);
     EXPECT_EQ(refreshes_, 1);
-    EXPECT_TRUE(loadFlagDuringRefresh_);
-    EXPECT_FALSE(session.guards.imageLoad);
+    EXPECT_EQ(refilledFrom_, session.document.image);
     EXPECT_EQ(ui().lastMessage(), "Read Sucess!");
     EXPECT_EQ(ui().status(), " Ready");
     EXPECT_TRUE(ui().writeEnabled);
-    EXPECT_FALSE(session.port.IsOpen());
+    EXPECT_FALSE(session.link.port.IsOpen());
   }
 
   ConfigImage before_;
   int refreshes_ = 0;
-  bool loadFlagDuringRefresh_ = false;
+  ConfigImage refilledFrom_;
 };
 
 TEST_F(ReadTest, IntactCopyZeroIsOneRead) {
   Session& session = Prepare(Connect());
-  ASSERT_TRUE(ReadConfiguration(session).Done());
+  ASSERT_TRUE(ReadConfiguration(session.link, session.document).Done());
   EXPECT_EQ(Requests(), (std::vector<std::string>{"Probe 0x0 0", "ReadBlock 0x88000 4100"}));
   const auto copy0 = BoardCopy(0);
   ExpectLoaded(session, {copy0.begin(), copy0.begin() + kImageDataSize});
   EXPECT_TRUE(ui().textPrompts.empty());
   // The data now match the board although the sum bytes in memory were never refreshed.
-  EXPECT_TRUE(VerifyConfiguration(session).Done());
+  EXPECT_TRUE(VerifyConfiguration(session.link, session.document).Done());
 }
 
 // The repaired copy 0 is read back whole; one that does not hold what was written is said so
@@ -78,7 +77,7 @@ TEST_F(ReadTest, CorruptCopyZeroIsRepairedFromCopyOneAndReadBack) {
     refreshes_ = 0;
     Session& session = Prepare(Connect(options));
     const auto copy1 = BoardCopy(1);
-    const Outcome outcome = ReadConfiguration(session);
+    const Outcome outcome = ReadConfiguration(session.link, session.document);
     ASSERT_TRUE(outcome.Done());
     EXPECT_EQ(outcome.copyZeroUnrepaired, storedWrong);
     EXPECT_EQ(Requests(), requests);
@@ -90,7 +89,6 @@ TEST_F(ReadTest, CorruptCopyZeroIsRepairedFromCopyOneAndReadBack) {
       EXPECT_EQ(ui().messages, std::vector<std::string>{"Read Sucess!"});
     }
     ExpectLoaded(session, {copy1.begin(), copy1.begin() + kImageDataSize});
-    EXPECT_FALSE(session.waiting);
   }
 }
 
@@ -102,7 +100,7 @@ TEST_F(ReadTest, BothCopiesBadLoadsNothing) {
     board.flash().Place(0xA8000 + 0x321, std::vector<std::uint8_t>{flipped});
   });
   const auto copy0 = BoardCopy(0);
-  EXPECT_FALSE(ReadConfiguration(session).Done());
+  EXPECT_FALSE(ReadConfiguration(session.link, session.document).Done());
   EXPECT_EQ(ui().messages, std::vector<std::string>{"Read Error!"});
   EXPECT_EQ(Requests(),
             (std::vector<std::string>{"Probe 0x0 0", "ReadBlock 0x88000 4100",
@@ -117,7 +115,8 @@ TEST_F(ReadTest, ReadPasswordIsAcceptedOnlyExactly) {
   for (const auto& typed : refused) {
     Session& session = Prepare(NewSession());
     ui().textAnswers = {typed};
-    EXPECT_FALSE(ReadConfiguration(session).Done()) << typed.value_or("(cancel)");
+    EXPECT_FALSE(ReadConfiguration(session.link, session.document).Done())
+        << typed.value_or("(cancel)");
     ASSERT_EQ(ui().textPrompts.size(), 1u);
     EXPECT_EQ(ui().textPrompts[0].caption, "Check Read Password");
     EXPECT_EQ(ui().textPrompts[0].text, "Please Input Read Password");
@@ -128,7 +127,7 @@ TEST_F(ReadTest, ReadPasswordIsAcceptedOnlyExactly) {
   }
   Session& session = Prepare(NewSession());
   ui().textAnswers = {std::string("Ab1.2")};
-  ASSERT_TRUE(ReadConfiguration(session).Done());
+  ASSERT_TRUE(ReadConfiguration(session.link, session.document).Done());
   const auto copy0 = BoardCopy(0);
   ExpectLoaded(session, {copy0.begin(), copy0.begin() + kImageDataSize});
 }
@@ -138,19 +137,18 @@ TEST_F(ReadTest, AdapterPulledOutDuringTheRepairLeavesTheImageAlone) {
   ui().onStatus = [&](const std::string& text) {
     if (text == " Waiting ......") board().Stop();
   };
-  EXPECT_FALSE(ReadConfiguration(session).Done());
+  EXPECT_FALSE(ReadConfiguration(session.link, session.document).Done());
   ASSERT_EQ(ui().boxes.size(), 1u);
   EXPECT_EQ(ui().boxes[0].caption, "FVantel");
   EXPECT_EQ(ui().status(), " Ready");
   EXPECT_EQ(ui().progress, 0);
-  EXPECT_FALSE(session.waiting);
   ExpectUnchanged(session);
 }
 
 TEST_F(ReadTest, NoBoardIsReportedAndNothingChanges) {
   Session& session = Prepare(Connect());
-  session.ports = {"/dev/tuva-no-such-port"};
-  EXPECT_FALSE(ReadConfiguration(session).Done());
+  session.link.ports = {"/dev/tuva-no-such-port"};
+  EXPECT_FALSE(ReadConfiguration(session.link, session.document).Done());
   ASSERT_EQ(ui().messages.size(), 2u);
   // The port chosen is named first, with the reason it could not be opened.
   EXPECT_NE(ui().messages[0].find("/dev/tuva-no-such-port: no such device"), std::string::npos);

@@ -24,25 +24,24 @@ class WriteTest : public DeviceTest {
     EXPECT_EQ(ui().status(), " Ready");
     EXPECT_EQ(ui().progress, 0);
     EXPECT_TRUE(ui().writeEnabled);
-    EXPECT_FALSE(session.port.IsOpen());
-    EXPECT_FALSE(session.waiting);
+    EXPECT_FALSE(session.link.port.IsOpen());
   }
 };
 
 TEST_F(WriteTest, BothCopiesGoodWritesCopyOneFirst) {
   Session& session = Connect();
-  Edit(session.image);
+  Edit(session.document.image);
   bool writeDisabledWhileRunning = false;
   ui().onStatus = [&](const std::string& text) {
     if (text == " Erase ......") writeDisabledWhileRunning = !ui().writeEnabled;
   };
-  ASSERT_TRUE(WriteConfiguration(session).Done());
+  ASSERT_TRUE(WriteConfiguration(session.link, session.document).Done());
 
   EXPECT_EQ(Requests(), Concat(Concat(kWritePreamble, CopyWrite(1)), CopyWrite(0)));
   // Both copies hold the sealed image and the four bytes the second block carries past it.
-  EXPECT_TRUE(TrailerWellFormed(session.image.bytes().subspan(kSumOffset)));
-  EXPECT_EQ(BoardCopy(1, kImageStorageSize), Stored(session.image));
-  EXPECT_EQ(BoardCopy(0, kImageStorageSize), Stored(session.image));
+  EXPECT_TRUE(TrailerWellFormed(session.document.image.bytes().subspan(kSumOffset)));
+  EXPECT_EQ(BoardCopy(1, kImageStorageSize), Stored(session.document.image));
+  EXPECT_EQ(BoardCopy(0, kImageStorageSize), Stored(session.document.image));
   EXPECT_EQ(ui().messages, std::vector<std::string>{"Transmit Success!"});
   EXPECT_EQ(ui().statuses, (std::vector<std::string>{
                                " Verify ......", " Erase ......", " Write ......", " Read ......",
@@ -54,17 +53,17 @@ TEST_F(WriteTest, BothCopiesGoodWritesCopyOneFirst) {
 
 TEST_F(WriteTest, OnlyCopyOneGoodWritesCopyZeroFirst) {
   Session& session = Connect({.contents = SimContents::Copy1Only});
-  Edit(session.image);
-  ASSERT_TRUE(WriteConfiguration(session).Done());
+  Edit(session.document.image);
+  ASSERT_TRUE(WriteConfiguration(session.link, session.document).Done());
   EXPECT_EQ(Requests(), Concat(Concat(kWritePreamble, CopyWrite(0)), CopyWrite(1)));
-  EXPECT_EQ(BoardCopy(0, kImageStorageSize), Stored(session.image));
-  EXPECT_EQ(BoardCopy(1, kImageStorageSize), Stored(session.image));
+  EXPECT_EQ(BoardCopy(0, kImageStorageSize), Stored(session.document.image));
+  EXPECT_EQ(BoardCopy(1, kImageStorageSize), Stored(session.document.image));
 }
 
 TEST_F(WriteTest, ErasedBoardAsksAndYesWritesCopyOneFirst) {
   Session& session = Connect({.contents = SimContents::Erased});
   ui().answers = {true};
-  ASSERT_TRUE(WriteConfiguration(session).Done());
+  ASSERT_TRUE(WriteConfiguration(session.link, session.document).Done());
   ASSERT_EQ(ui().questions.size(), 1u);
   EXPECT_EQ(ui().questions[0].caption, "Version");
   EXPECT_EQ(ui().questions[0].text, "The program data is wrong ! Are you sure to overwrite ?");
@@ -75,7 +74,7 @@ TEST_F(WriteTest, ErasedBoardAsksAndYesWritesCopyOneFirst) {
 TEST_F(WriteTest, ErasedBoardAndNoTouchesNothing) {
   Session& session = Connect({.contents = SimContents::Erased});
   ui().answers = {false};
-  EXPECT_FALSE(WriteConfiguration(session).Done());
+  EXPECT_FALSE(WriteConfiguration(session.link, session.document).Done());
   EXPECT_EQ(ui().questions.size(), 1u);
   EXPECT_EQ(Requests(), kWritePreamble);
   EXPECT_TRUE(ui().messages.empty());
@@ -86,8 +85,8 @@ TEST_F(WriteTest, ErasedBoardAndNoTouchesNothing) {
 TEST_F(WriteTest, PocsagFirmwareIsRefused) {
   Session& session = Connect({.pocsagFirmware = true});
   const auto before = BoardCopy(0);
-  Edit(session.image);
-  EXPECT_FALSE(WriteConfiguration(session).Done());
+  Edit(session.document.image);
+  EXPECT_FALSE(WriteConfiguration(session.link, session.document).Done());
   EXPECT_EQ(ui().messages, std::vector<std::string>{"The firmware is not FLEX ! "});
   EXPECT_EQ(Requests(), kWritePreamble);
   EXPECT_EQ(BoardCopy(0), before);
@@ -104,51 +103,51 @@ TEST_F(WriteTest, AWrongByteStoredStopsTheWriteBeforeTheSecondCopy) {
         offset < 2050 ? sim::CorruptWrite{1, offset} : sim::CorruptWrite{2, offset - 2050};
     Session& session = Connect({.corruptWrite = fault});
     const auto copy0 = BoardCopy(0, kImageStorageSize);
-    Edit(session.image);
-    EXPECT_FALSE(WriteConfiguration(session).Done());
+    Edit(session.document.image);
+    EXPECT_FALSE(WriteConfiguration(session.link, session.document).Done());
     EXPECT_EQ(Requests(), Concat(kWritePreamble, CopyWrite(1)));
-    EXPECT_EQ(BoardCopy(1)[offset], session.image.byte(offset) ^ 0xFF);
+    EXPECT_EQ(BoardCopy(1)[offset], session.document.image.byte(offset) ^ 0xFF);
     EXPECT_EQ(BoardCopy(0, kImageStorageSize), copy0);
     EXPECT_EQ(ui().messages,
               std::vector<std::string>{"Verify Error! Htag = " +
-                                       std::to_string(unsigned{session.protocol.sequence()})});
+                                       std::to_string(unsigned{session.link.protocol.sequence()})});
     EXPECT_TRUE(ui().writeEnabled);
-    EXPECT_FALSE(session.port.IsOpen());
-    EXPECT_FALSE(session.waiting);
+    EXPECT_FALSE(session.link.port.IsOpen());
   }
 }
 
 TEST_F(WriteTest, VerifySucceedsAfterWriteAndFailsAfterAnEdit) {
   Session& session = Connect();
-  Edit(session.image);
-  ASSERT_TRUE(WriteConfiguration(session).Done());
+  Edit(session.document.image);
+  ASSERT_TRUE(WriteConfiguration(session.link, session.document).Done());
 
   std::size_t first = board().Requests().size();
-  EXPECT_TRUE(VerifyConfiguration(session).Done());
+  EXPECT_TRUE(VerifyConfiguration(session.link, session.document).Done());
   EXPECT_EQ(Requests(first), (std::vector<std::string>{"Probe 0x0 0", "ReadBlock 0x88000 4096"}));
   EXPECT_EQ(ui().lastMessage(), "Verify Success!");
   ExpectEndedCleanly(session);
 
-  session.image.setByte(1234, static_cast<std::uint8_t>(session.image.byte(1234) ^ 0x10));
+  session.document.image.setByte(
+      1234, static_cast<std::uint8_t>(session.document.image.byte(1234) ^ 0x10));
   first = board().Requests().size();
-  EXPECT_FALSE(VerifyConfiguration(session).Done());
+  EXPECT_FALSE(VerifyConfiguration(session.link, session.document).Done());
   EXPECT_EQ(Requests(first).size(), 2u);  // nothing written
   EXPECT_EQ(ui().lastMessage(),
-            "Verify Error! Htag = " + std::to_string(unsigned{session.protocol.sequence()}));
-  EXPECT_GE(session.protocol.sequence(), 0x80);
-  EXPECT_LE(session.protocol.sequence(), 0xFE);
+            "Verify Error! Htag = " + std::to_string(unsigned{session.link.protocol.sequence()}));
+  EXPECT_GE(session.link.protocol.sequence(), 0x80);
+  EXPECT_LE(session.link.protocol.sequence(), 0xFE);
   EXPECT_TRUE(ui().writeEnabled);
-  EXPECT_FALSE(session.port.IsOpen());
+  EXPECT_FALSE(session.link.port.IsOpen());
 }
 
 TEST_F(WriteTest, AdapterPulledOutIsReportedAndThePortClosed) {
   Session& session = Connect();
-  Edit(session.image);
+  Edit(session.document.image);
   // The adapter goes the moment the first block is about to be sent.
   ui().onStatus = [&](const std::string& text) {
     if (text == " Write ......") board().Stop();
   };
-  EXPECT_FALSE(WriteConfiguration(session).Done());
+  EXPECT_FALSE(WriteConfiguration(session.link, session.document).Done());
   ASSERT_EQ(ui().boxes.size(), 1u);
   EXPECT_EQ(ui().boxes[0].caption, "FVantel");
   EXPECT_EQ(ui().boxes[0].icon, MessageIcon::Error);
@@ -161,12 +160,16 @@ TEST_F(WriteTest, AdapterPulledOutIsReportedAndThePortClosed) {
 // What an operation came to is a value its callers decide on: the kind, and what it learned of the
 // board on the way (the firmware line, which copies were good, where a block differed).
 TEST_F(WriteTest, EachOperationReturnsHowItEndedAndWhatItLearned) {
-  const auto write = [](Session& session) { return WriteConfiguration(session); };
-  const auto verifyEdited = [](Session& session) {
-    WriteTest::Edit(session.image);
-    return VerifyConfiguration(session);
+  const auto write = [](Session& session) {
+    return WriteConfiguration(session.link, session.document);
   };
-  const auto read = [](Session& session) { return ReadConfigurationInto(session, session.image); };
+  const auto verifyEdited = [](Session& session) {
+    WriteTest::Edit(session.document.image);
+    return VerifyConfiguration(session.link, session.document);
+  };
+  const auto read = [](Session& session) {
+    return ReadConfigurationInto(session.link, session.document, session.document.image);
+  };
   using K = OutcomeKind;
   const std::string flex = "Model : FLEX    Version = 2.41";
   const std::string pocsag = "Model : POCSAG  Version = 1.20";

@@ -71,8 +71,8 @@ const std::vector<std::string> kIdentification = {"Probe 0x0 0", "ReadBlock 0xEF
 
 TEST_F(FirmwareTest, NothingHappensWithoutAFile) {
   Session& session = Connect();
-  EXPECT_FALSE(VerifyFirmware(session).Done());
-  EXPECT_FALSE(ProgramFirmware(session).Done());
+  EXPECT_FALSE(VerifyFirmware(session.link, session.document).Done());
+  EXPECT_FALSE(ProgramFirmware(session.link, session.document).Done());
   EXPECT_EQ(ui().messages,
             (std::vector<std::string>{"Please open file first !", "Please open file first !"}));
   EXPECT_TRUE(Requests().empty());
@@ -81,26 +81,27 @@ TEST_F(FirmwareTest, NothingHappensWithoutAFile) {
 
 TEST_F(FirmwareTest, ProgramWritesAndReadsTheNonBlankBlocksInOrder) {
   Session& session = Connect();
-  ASSERT_TRUE(LoadFirmwareFile(session, FirmwareFile({31, 0})));
+  ASSERT_TRUE(
+      LoadFirmwareFile(session.link.frontend, session.document.firmware, FirmwareFile({31, 0})));
   ui().answers = {true};
-  ASSERT_TRUE(ProgramFirmware(session).Done());
+  ASSERT_TRUE(ProgramFirmware(session.link, session.document).Done());
   EXPECT_EQ(Requests(),
             Concat(kIdentification, {"EraseBlock 0xE0000 0", "WriteBlock 0xE0000 2048",
                                      "WriteBlock 0xEF800 2048", BlockRead(0), BlockRead(31)}));
-  EXPECT_EQ(BoardWindow(), std::vector<std::uint8_t>(session.firmware.bytes.begin(),
-                                                     session.firmware.bytes.end()));
+  EXPECT_EQ(BoardWindow(), std::vector<std::uint8_t>(session.document.firmware.bytes.begin(),
+                                                     session.document.firmware.bytes.end()));
   EXPECT_EQ(ui().lastMessage(), "Transmit Success!");
-  EXPECT_EQ(ui().progressMax, static_cast<int>(session.firmware.loadedBytes));
+  EXPECT_EQ(ui().progressMax, static_cast<int>(session.document.firmware.loadedBytes));
   EXPECT_EQ(ui().status(), " Ready");
   EXPECT_TRUE(ui().writeEnabled);
-  EXPECT_FALSE(session.port.IsOpen());
+  EXPECT_FALSE(session.link.port.IsOpen());
 
   // Blank blocks of the file are not compared, whatever the board holds there.
   board().WithBoard([](sim::SimBoard& board) {
     board.flash().Place(0xE2800, std::vector<std::uint8_t>(16, 0x5A));
   });
   const std::size_t first = board().Requests().size();
-  EXPECT_TRUE(VerifyFirmware(session).Done());
+  EXPECT_TRUE(VerifyFirmware(session.link, session.document).Done());
   EXPECT_EQ(Requests(first),
             (std::vector<std::string>{"Probe 0x0 0", BlockRead(0), BlockRead(31)}));
   EXPECT_EQ(ui().lastMessage(), "Verify Success!");
@@ -108,30 +109,31 @@ TEST_F(FirmwareTest, ProgramWritesAndReadsTheNonBlankBlocksInOrder) {
 
 TEST_F(FirmwareTest, VerifyStopsAtTheFirstDifference) {
   Session& session = Connect();
-  ASSERT_TRUE(LoadFirmwareFile(session, FirmwareFile({0, 1, 2, 3, 4, 5})));
+  ASSERT_TRUE(LoadFirmwareFile(session.link.frontend, session.document.firmware,
+                               FirmwareFile({0, 1, 2, 3, 4, 5})));
   ui().answers = {true};
-  ASSERT_TRUE(ProgramFirmware(session).Done());
+  ASSERT_TRUE(ProgramFirmware(session.link, session.document).Done());
   board().WithBoard([](sim::SimBoard& board) {
     board.flash().Place(0xE1800 + 77, std::vector<std::uint8_t>{0x00});
   });
   const std::size_t first = board().Requests().size();
-  EXPECT_FALSE(VerifyFirmware(session).Done());
+  EXPECT_FALSE(VerifyFirmware(session.link, session.document).Done());
   EXPECT_EQ(Requests(first), (std::vector<std::string>{"Probe 0x0 0", BlockRead(0), BlockRead(1),
                                                        BlockRead(2), BlockRead(3)}));
   EXPECT_EQ(ui().lastMessage(),
-            "Verify Error! Htag = " + std::to_string(unsigned{session.protocol.sequence()}));
+            "Verify Error! Htag = " + std::to_string(unsigned{session.link.protocol.sequence()}));
   EXPECT_EQ(ui().status(), " Read ......");
   EXPECT_TRUE(ui().writeEnabled);
-  EXPECT_FALSE(session.port.IsOpen());
+  EXPECT_FALSE(session.link.port.IsOpen());
 }
 
 TEST_F(FirmwareTest, ProgrammingChecksTheBoardFirst) {
   const std::string file = FirmwareFile({0});
   {
     Session& session = Connect({.pocsagFirmware = true});
-    ASSERT_TRUE(LoadFirmwareFile(session, file));
+    ASSERT_TRUE(LoadFirmwareFile(session.link.frontend, session.document.firmware, file));
     ui().answers = {true};
-    EXPECT_FALSE(ProgramFirmware(session).Done());
+    EXPECT_FALSE(ProgramFirmware(session.link, session.document).Done());
     EXPECT_EQ(ui().messages, std::vector<std::string>{"The firmware is not FLEX ! "});
     EXPECT_EQ(Requests(), kIdentification);
   }
@@ -139,15 +141,15 @@ TEST_F(FirmwareTest, ProgrammingChecksTheBoardFirst) {
     // A board whose configuration does not identify as FLEX: asked, and No leaves it alone.
     Session& session = Connect({.contents = SimContents::Erased});
     const auto before = BoardWindow();
-    ASSERT_TRUE(LoadFirmwareFile(session, file));
+    ASSERT_TRUE(LoadFirmwareFile(session.link.frontend, session.document.firmware, file));
     ui().answers = {true, false};
-    EXPECT_FALSE(ProgramFirmware(session).Done());
+    EXPECT_FALSE(ProgramFirmware(session.link, session.document).Done());
     ASSERT_EQ(ui().questions.size(), 2u);
     EXPECT_EQ(ui().questions[1].caption, "Version");
     EXPECT_EQ(Requests(), kIdentification);
     EXPECT_EQ(BoardWindow(), before);
     EXPECT_EQ(ui().status(), " Ready");
-    EXPECT_FALSE(session.port.IsOpen());
+    EXPECT_FALSE(session.link.port.IsOpen());
   }
 }
 
@@ -156,8 +158,8 @@ TEST_F(FirmwareTest, ProgrammingChecksTheBoardFirst) {
 TEST_F(FirmwareTest, NothingReachesTheBoardBeforeTheFileIsCheckedAndTheEraseConfirmed) {
   Session& session = Connect();
   const std::string file = FirmwareFile({0});
-  ASSERT_TRUE(LoadFirmwareFile(session, file));
-  EXPECT_FALSE(ProgramFirmware(session).Done());
+  ASSERT_TRUE(LoadFirmwareFile(session.link.frontend, session.document.firmware, file));
+  EXPECT_FALSE(ProgramFirmware(session.link, session.document).Done());
   ASSERT_EQ(ui().questions.size(), 1u);
   EXPECT_EQ(ui().questions[0].caption, kProgramCaption);
   EXPECT_EQ(ui().questions[0].text,
@@ -165,9 +167,9 @@ TEST_F(FirmwareTest, NothingReachesTheBoardBeforeTheFileIsCheckedAndTheEraseConf
                 std::to_string(fs::file_size(file)) + " bytes, identification \"FLEX  V02.50\")?");
 
   std::ofstream(file, std::ios::binary | std::ios::app) << "S30A000E00000102030405D8\n";
-  ASSERT_TRUE(LoadFirmwareFile(session, file));
+  ASSERT_TRUE(LoadFirmwareFile(session.link.frontend, session.document.firmware, file));
   ui().answers = {true};
-  EXPECT_FALSE(ProgramFirmware(session).Done());
+  EXPECT_FALSE(ProgramFirmware(session.link, session.document).Done());
   EXPECT_EQ(ui().questions.size(), 1u);
   ASSERT_EQ(ui().boxes.size(), 1u);
   EXPECT_EQ(ui().boxes[0].caption, kFirmwareFileCaption);
@@ -177,15 +179,17 @@ TEST_F(FirmwareTest, NothingReachesTheBoardBeforeTheFileIsCheckedAndTheEraseConf
 
 TEST_F(FirmwareTest, AFileThatCannotBeReadIsReported) {
   Session& session = Connect();
-  ASSERT_TRUE(LoadFirmwareFile(session, FirmwareFile({0})));
-  const FirmwareBuffer before = session.firmware;
-  EXPECT_FALSE(LoadFirmwareFile(session, (dir_ / "missing.s28").string()));
+  ASSERT_TRUE(
+      LoadFirmwareFile(session.link.frontend, session.document.firmware, FirmwareFile({0})));
+  const FirmwareBuffer before = session.document.firmware;
+  EXPECT_FALSE(LoadFirmwareFile(session.link.frontend, session.document.firmware,
+                                (dir_ / "missing.s28").string()));
   ASSERT_EQ(ui().boxes.size(), 1u);
   EXPECT_EQ(ui().boxes[0].caption, "File Error");
   EXPECT_EQ(ui().boxes[0].text,
             "Can't perform one of the following file operations: Open, Seek, Read, Close.");
-  EXPECT_EQ(session.firmware.bytes, before.bytes);
-  EXPECT_EQ(session.firmware.fileName, before.fileName);
+  EXPECT_EQ(session.document.firmware.bytes, before.bytes);
+  EXPECT_EQ(session.document.firmware.fileName, before.fileName);
 }
 
 }  // namespace

@@ -1,13 +1,13 @@
-#include "device/Session.h"
+#include "device/BoardLink.h"
 
 #include "link/Discovery.h"
 
 namespace tuva {
 
-Session::Session(Frontend& frontend_)
-    : frontend(frontend_), protocol(port, frontend_, image, firmware.bytes) {}
+BoardLink::BoardLink(Frontend& frontend_, const Document& document)
+    : frontend(frontend_), protocol(port, frontend_, document.image, document.firmware.bytes) {}
 
-bool Session::FindBoard() {
+bool BoardLink::FindBoard() {
   deniedPorts.clear();
   busyPorts.clear();
   port.ForgetUnreachable();
