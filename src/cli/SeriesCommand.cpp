@@ -3,11 +3,11 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <iostream>
 #include <mutex>
 #include <set>
+#include <stop_token>
 
 #include "cli/Commands.h"
 #include "cli/SeriesLabels.h"
@@ -91,65 +91,63 @@ series::SeriesPlan PlanOf(const Options& options) {
   return plan;
 }
 
-// Ctrl+C, SIGTERM and SIGHUP end the program gently from its start on: while the records are
-// opened and prepared, their waits end at once (the stop flag given to the store); during the run,
-// the boards being written are finished and recorded.
+// Ctrl+C, SIGTERM and SIGHUP end the program gently from its start on. Each requests the one stop
+// that the records (opened with its token) and the run (given it) share: while the records are
+// opened and prepared, their waits end at once; during the run, the boards being written are
+// finished and recorded.
 class StopOnSignals {
  public:
   StopOnSignals() = default;
   StopOnSignals(const StopOnSignals&) = delete;
   StopOnSignals& operator=(const StopOnSignals&) = delete;
 
-  // Set by the first signal.
-  const std::atomic<bool>& stop() const { return signals_.stop(); }
+  // Requested by the first signal.
+  const std::stop_source& source() const { return signals_.stop(); }
+  std::stop_token stop() const { return source().get_token(); }
 
-  // Runs `run`, which a signal stops from now on (at once when one came already).
+  // Runs `run`, made with source(): a signal stops it (at once when one came already).
   void Serve(series::SeriesRun& run) {
-    Attach(&run);
+    SetState(State::Running);
     try {
       run.Run();
     } catch (...) {
-      Attach(nullptr);
+      SetState(State::Before);
       throw;
     }
-    Attach(nullptr);
-    std::lock_guard lock(mutex_);
-    done_ = true;
+    SetState(State::Done);
   }
 
  private:
-  void Attach(series::SeriesRun* run) {
+  enum class State { Before, Running, Done };
+
+  void SetState(State state) {
     std::lock_guard lock(mutex_);
-    run_ = run;
-    if (run_ && stop()) run_->Stop();
+    state_ = state;
   }
-  // On the signal thread, the stop already set.
-  void Stop() {
+  // On the signal thread, the stop already requested: says what it stops.
+  void Said() {
     std::lock_guard lock(mutex_);
-    if (done_) return;  // the run is over: the program is ending anyway
-    if (run_) {
-      std::cerr << "tuvactl: stopping; the boards being written are finished first" << std::endl;
-      run_->Stop();
-    } else {
-      std::cerr << "tuvactl: stopping before the first board" << std::endl;
-    }
+    if (state_ == State::Done) return;  // the run is over: the program is ending anyway
+    std::cerr << (state_ == State::Running
+                      ? "tuvactl: stopping; the boards being written are finished first"
+                      : "tuvactl: stopping before the first board")
+              << std::endl;
   }
 
   std::mutex mutex_;
-  series::SeriesRun* run_ = nullptr;             // the run a signal stops, while it runs
-  bool done_ = false;                            // the run is over
-  SignalStop signals_{[this](int) { Stop(); }};  // last: made once the rest is
+  State state_ = State::Before;
+  SignalStop signals_{[this](int) { Said(); }};  // last: made once the rest is
 };
 
 // The records of the run: the default database is made on first use, one named by hand only with
 // --new-records. What an earlier run left behind is finished or named once, on stderr. Null when
 // a signal stopped the opening (said on stderr).
 std::unique_ptr<records::RecordStore> OpenSeriesRecords(const Options& options,
-                                                        const std::atomic<bool>& stop) {
+                                                        std::stop_token stop) {
   try {
     auto store = records::OpenRecordStore(
         options.records, records::SeriesOpenMode(options.records, options.newRecords),
-        std::chrono::milliseconds(10000), &stop);
+        std::chrono::milliseconds(10000), stop);
     for (const std::string& line :
          series::PrepareRecords(*store, records::DefaultJournalPath(), options.adoptJournal)) {
       std::cerr << "tuvactl: " << line << std::endl;
@@ -160,7 +158,7 @@ std::unique_ptr<records::RecordStore> OpenSeriesRecords(const Options& options,
   } catch (const records::DiskFullError&) {
     throw;  // a failure of the station, not of the command line
   } catch (const records::RecordsError& error) {
-    if (!stop) throw UsageError(error.what());
+    if (!stop.stop_requested()) throw UsageError(error.what());
     std::cerr << "tuvactl: stopped before the first board: " << error.what() << std::endl;
     return nullptr;
   }
@@ -168,15 +166,14 @@ std::unique_ptr<records::RecordStore> OpenSeriesRecords(const Options& options,
 
 // The list is imported (or found again) before the first board; what it refuses is a bad input.
 // False when a signal stopped the import (said on stderr).
-bool PrepareList(records::RecordStore& store, series::SeriesPlan& plan,
-                 const std::atomic<bool>& stop) {
+bool PrepareList(records::RecordStore& store, series::SeriesPlan& plan, std::stop_token stop) {
   std::optional<series::PlanRefusal> refusal;
   try {
     refusal = series::PrepareSeriesList(store, plan);
   } catch (const records::DiskFullError&) {
     throw;
   } catch (const records::RecordsError& error) {
-    if (!stop) throw UsageError(error.what());
+    if (!stop.stop_requested()) throw UsageError(error.what());
     std::cerr << "tuvactl: stopped before the first board: " << error.what() << std::endl;
     return false;
   }
@@ -222,7 +219,8 @@ int SeriesCommand(const Options& options) {
         const std::string why = noDevice ? "no such device yet" : status.message;
         std::cerr << "waiting for a board on " << status.port
                   << (why.empty() ? "" : " (" + why + ")") << std::endl;
-      });
+      },
+      stopper.source());
   stopper.Serve(run);
   const int programmed = run.programmed();
   const auto unrecorded = run.records().unrecorded();

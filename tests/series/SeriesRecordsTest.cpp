@@ -237,10 +237,11 @@ TEST_F(SeriesRecordsTest, ARecordIsTriedOnceWhenStoppingOrUnanswered) {
                                          OpenMode::Create);
     FailingFinish store(*real, 100);
     store.unanswered = !stopping;
-    series::RecordKeeper keeper(store, records::DefaultJournalPath());
+    std::stop_source stop;
+    series::RecordKeeper keeper(store, records::DefaultJournalPath(), stop.get_token());
     Attempt attempt = store.Reserve({}, {{1, 1500000, 1, 2097151}});
     attempt.result = Result::Programmed;
-    if (stopping) keeper.StopWaiting();
+    if (stopping) stop.request_stop();
     EXPECT_EQ(keeper.Record(attempt), stopping ? "records database: database or disk is full"
                                                : "records database: no answer");
     EXPECT_EQ(store.finishes, 1);
@@ -261,7 +262,7 @@ TEST_F(SeriesRecordsTest, AResultTheStoreIsSilentOnIsKeptAtOnceAndRecordedIfItAn
     SilentFinish store(*real);
     std::vector<std::string> failures;
     series::RecordKeeper keeper(
-        store, journal, [&](const std::string& why) { failures.push_back(why); },
+        store, journal, {}, [&](const std::string& why) { failures.push_back(why); },
         std::chrono::milliseconds(100));
     Attempt first = store.Reserve({}, {{1, 1500000, 1, 2097151}});
     first.result = Result::Programmed;
