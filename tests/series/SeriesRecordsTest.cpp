@@ -8,6 +8,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sqlite3.h>
 #include <stdlib.h>
 #include <sys/mount.h>
 #include <sys/socket.h>
@@ -526,6 +527,52 @@ TEST_F(SeriesRecordsTest, ARecordThatAFullDiskRefusesIsKeptAndRecordedByTheNextR
   EXPECT_EQ(attempts[0].result, Result::Programmed);
   EXPECT_EQ(attempts[0].capcodes.at(0), "1500000");
   EXPECT_EQ(attempts[1].capcodes.at(0), "1500001");
+}
+
+// Another program holds the records file's write lock from the moment a board is being written:
+// its result waits for the lock, and would be tried again after pauses, each try waiting the whole
+// busy timeout. Ctrl+C ends the run at once, the result kept in the journal.
+TEST_F(SeriesRecordsTest, CtrlCEndsARunWhoseResultWaitsForAnotherProgramsLock) {
+  const std::string db = Path("locked.sqlite");
+  records::OpenRecordStore(db, OpenMode::Create);
+  auto& jig = Jig(1, true);
+  const std::string out = Path("out.txt");
+  const pid_t run = Start(
+      {"--capcode", "1=1500000", "--count", "1", "--records", db, "--port", jig.SlavePath()}, out);
+  auto erased = [&] {
+    const auto attempts = records::OpenRecordStore(db, OpenMode::ReadOnly)->List({});
+    return !attempts.empty() && attempts[0].result == Result::Erased;
+  };
+  auto end = std::chrono::steady_clock::now() + kDeadline;
+  while (!erased()) {
+    ASSERT_LT(std::chrono::steady_clock::now(), end) << Text(out);
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  sqlite3* other = nullptr;
+  ASSERT_EQ(sqlite3_open(db.c_str(), &other), SQLITE_OK);
+  sqlite3_busy_timeout(other, 5000);  // past a heartbeat being written now
+  ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+  const std::string line = jig.SlavePath() + "  1500000  FLEX 2.41  programmed, NOT RECORDED: ";
+  end = std::chrono::steady_clock::now() + kDeadline;
+  while (Text(out).find(line) == std::string::npos) {
+    ASSERT_LT(std::chrono::steady_clock::now(), end) << Text(out);
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  const auto interrupted = std::chrono::steady_clock::now();
+  ::kill(run, SIGINT);
+  EXPECT_EQ(Wait(run, std::chrono::seconds(5)), 1);
+  std::cout << "stopped a run waiting for the lock in "
+            << std::chrono::duration_cast<std::chrono::milliseconds>(
+                   std::chrono::steady_clock::now() - interrupted)
+                   .count()
+            << " ms" << std::endl;
+  sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
+  sqlite3_close(other);
+  EXPECT_NE(Text(out).find("1 board's result is not recorded: " + jig.SlavePath() +
+                           " 1500000 (#1, programmed)"),
+            std::string::npos)
+      << Text(out);
+  EXPECT_NE(Text(records::DefaultJournalPath()).find("1500000"), std::string::npos);
 }
 
 // The PostgreSQL server frozen (SIGSTOP) while a board is written, its own limits far beyond the
