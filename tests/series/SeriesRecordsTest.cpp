@@ -531,14 +531,15 @@ TEST_F(SeriesRecordsTest, ARecordThatAFullDiskRefusesIsKeptAndRecordedByTheNextR
 
 // Another program holds the records file's write lock from the moment a board is being written:
 // its result waits for the lock, and would be tried again after pauses, each try waiting the whole
-// busy timeout. Ctrl+C ends the run at once, the result kept in the journal.
+// busy timeout, while the port waits for the next board. Ctrl+C ends the run at once, the result
+// kept in the journal.
 TEST_F(SeriesRecordsTest, CtrlCEndsARunWhoseResultWaitsForAnotherProgramsLock) {
   const std::string db = Path("locked.sqlite");
   records::OpenRecordStore(db, OpenMode::Create);
   auto& jig = Jig(1, true);
   const std::string out = Path("out.txt");
   const pid_t run = Start(
-      {"--capcode", "1=1500000", "--count", "1", "--records", db, "--port", jig.SlavePath()}, out);
+      {"--capcode", "1=1500000", "--count", "2", "--records", db, "--port", jig.SlavePath()}, out);
   auto erased = [&] {
     const auto attempts = records::OpenRecordStore(db, OpenMode::ReadOnly)->List({});
     return !attempts.empty() && attempts[0].result == Result::Erased;
