@@ -419,6 +419,41 @@ TEST_F(SeriesRecordsTest, ARunNamesTheAttemptsAnEarlierRunLeftOpen) {
                                open.time.substr(0, 10) + " " + open.time.substr(11, 5) + ")"});
 }
 
+// Three results an earlier run kept: the next run records the one the store takes and drops it
+// alone from the journal; one refused while its attempt is still open stays there, one whose
+// attempt was closed meanwhile leaves it with the reason.
+TEST_F(SeriesRecordsTest, EachKeptResultIsRecordedOrKeptOnItsOwn) {
+  auto real = records::OpenRecordStore(Path("records.sqlite"), OpenMode::Create);
+  const std::string journal = records::DefaultJournalPath();
+  records::Journal kept(journal);
+  for (int board = 0; board < 3; ++board) {
+    Attempt attempt = real->Reserve({}, {{1, 1500000, 1, 2097151}});
+    real->MarkErased(attempt.id);
+    attempt.result = Result::Programmed;
+    kept.Keep({real->Identity(), real->Name(), attempt});
+    if (board == 2) {
+      attempt.result = Result::Failed;
+      real->Finish(attempt);  // closed meanwhile
+    }
+  }
+  FailingFinish store(*real, 1);  // the first result's Finish is refused
+  const auto lines = series::PrepareRecords(store, journal);
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[0],
+            "the result of attempt #1 (1500000, programmed) cannot be recorded: records database: "
+            "database or disk is full; it stays in " +
+                journal);
+  EXPECT_EQ(
+      lines[1].rfind("the result of attempt #3 (1500002, programmed) cannot be recorded: ", 0), 0u)
+      << lines[1];
+  EXPECT_EQ(lines[1].find("stays"), std::string::npos) << lines[1];
+  EXPECT_EQ(lines[2], "recorded 1 result an earlier run kept in " + journal);
+  const auto left = kept.Entries();
+  ASSERT_EQ(left.size(), 1u);
+  EXPECT_EQ(left[0].attempt.id, 1);
+  EXPECT_EQ(real->List({}).at(1).result, Result::Programmed);
+}
+
 // rm -rf of the database's folder during a run: the run stops with the message; a later run does
 // not start a new pool at that path unless asked to.
 TEST_F(SeriesRecordsTest, ADatabaseRemovedDuringTheRunStopsItAndIsNotMadeAgainUnasked) {
