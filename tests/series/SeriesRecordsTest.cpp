@@ -604,6 +604,9 @@ TEST_F(SeriesRecordsTest, CtrlCEndsARunWhoseResultWaitsForAnotherProgramsLock) {
             << " ms" << std::endl;
   sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
   sqlite3_close(other);
+  EXPECT_NE(Text(out).find("tuvactl: stopping; the boards being written are finished first\n"),
+            std::string::npos)
+      << Text(out);
   EXPECT_NE(Text(out).find("1 board's result is not recorded: " + jig.SlavePath() +
                            " 1500000 (#1, programmed)"),
             std::string::npos)
