@@ -156,6 +156,7 @@ void SeriesWindow::Start() {
   }
   wanted_ = std::get<series::SeriesPlan>(plan).count;
   counts_ = {};
+  stop_ = std::stop_source();
   stopping_ = false;
   afterRun_ = AfterRun::Nothing;
   boards_->setRowCount(0);
@@ -218,7 +219,8 @@ void SeriesWindow::OpenStore(series::SeriesPlan plan, bool startNew, bool adoptJ
         Abort(QStringLiteral("The records database did not answer within %1 s: %2")
                   .arg(calls_->timeLimit().count() / 1000.0)
                   .arg(where));
-      });
+      },
+      stop_);
 }
 
 void SeriesWindow::AskToOpenAgain(const QString& question, series::SeriesPlan plan, bool startNew,
@@ -294,7 +296,8 @@ void SeriesWindow::Run(std::shared_ptr<records::RecordStore> store, series::Seri
               ShowProgress();
             },
             Qt::QueuedConnection);
-      });
+      },
+      stop_);
   SetPhase(Phase::Running);
   thread_ = std::thread([this, run = run_.get()] {
     std::string failure;
@@ -310,6 +313,7 @@ void SeriesWindow::Run(std::shared_ptr<records::RecordStore> store, series::Seri
 
 void SeriesWindow::Stop() {
   if (phase_ == Phase::Connecting) {
+    stop_.request_stop();
     calls_->Abandon();
     Abort(QString());
     return;
@@ -357,11 +361,10 @@ void SeriesWindow::Finished(const std::string& failure) {
 }
 
 // How far the run's list is used now, read off the GUI thread; the text stays as it was when the
-// database does not answer.
+// database does not answer. The call is given up with the run's stop, which its store has.
 void SeriesWindow::ShowListUse() {
   calls_->Run(
-      [this, store = store_, list = *list_](std::stop_token abandoned) -> StoreCalls::Answer {
-        const std::stop_callback given_up(abandoned, [&store] { store->StopWaiting(); });
+      [this, store = store_, list = *list_](std::stop_token) -> StoreCalls::Answer {
         try {
           if (const auto state = store->FindList(list.second)) {
             return [this, text = Text(series::ListStateText(list.first, *state))] {
@@ -372,7 +375,7 @@ void SeriesWindow::ShowListUse() {
         }
         return [] {};
       },
-      [] {});
+      [] {}, stop_);
 }
 
 void SeriesWindow::SetPhase(Phase phase) {

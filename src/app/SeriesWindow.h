@@ -21,6 +21,7 @@
 #include <QTableWidget>
 #include <memory>
 #include <optional>
+#include <stop_token>
 #include <string>
 #include <thread>
 #include <utility>
@@ -118,6 +119,9 @@ class SeriesWindow : public QDialog {
   StoreCalls* calls_ = nullptr;  // opening the records for a run
 
   Phase phase_ = Phase::Idle;
+  // The series' stop, one for each Start: the opening of its records is its call's token (given up
+  // by Stop or the time limit), the store is opened with it and the run is given it.
+  std::stop_source stop_{std::nostopstate};
   std::shared_ptr<records::RecordStore> store_;
   // The run's list, when it has one: its file as named and its SHA-256, to show how far it is used
   // once the run ends.

@@ -17,13 +17,14 @@ StoreCalls::~StoreCalls() {
     std::lock_guard lock(mutex_);
     closing_ = true;
     queue_.clear();
+    givenUp_ = true;
     running_.request_stop();
   }
   wake_.notify_all();
   worker_.join();
 }
 
-void StoreCalls::Run(Call call, std::function<void()> timedOut) {
+void StoreCalls::Run(Call call, std::function<void()> timedOut, std::stop_source stop) {
   Abandon();
   const std::uint64_t ticket = ++issued_;
   waiting_ = ticket;
@@ -31,7 +32,7 @@ void StoreCalls::Run(Call call, std::function<void()> timedOut) {
   timer_.start(limit_);
   {
     std::lock_guard lock(mutex_);
-    queue_.push_back({ticket, std::move(call)});
+    queue_.push_back({ticket, std::move(call), std::move(stop)});
   }
   wake_.notify_all();
 }
@@ -41,6 +42,7 @@ void StoreCalls::Abandon() {
   timer_.stop();
   std::lock_guard lock(mutex_);
   queue_.clear();
+  givenUp_ = true;
   running_.request_stop();
 }
 
@@ -51,16 +53,16 @@ void StoreCalls::Work() {
     if (closing_) return;
     Job job = std::move(queue_.front());
     queue_.pop_front();
-    running_ = std::stop_source();
-    const std::stop_token abandoned = running_.get_token();
+    running_ = job.stop;
+    givenUp_ = false;
     lock.unlock();
-    Answer answer = job.call(abandoned);
+    Answer answer = job.call(job.stop.get_token());
     lock.lock();
     // Nothing gives a finished call up any more: a store it opened stays as it is.
     running_ = std::stop_source(std::nostopstate);
     // The object waits for the worker before it goes, so it is still here; an answer given up
     // meanwhile is dropped here, and one given up after posting by the ticket.
-    if (!abandoned.stop_requested()) {
+    if (!givenUp_) {
       QMetaObject::invokeMethod(
           this,
           [this, ticket = job.ticket, answer = std::move(answer)] { Deliver(ticket, answer); },

@@ -40,8 +40,9 @@ class StoreCalls : public QObject {
 
   // Runs `call` on the worker once the calls before it are done, and then its answer here;
   // `timedOut` instead when no answer came within the limit. A call made while another is
-  // waiting gives the other up.
-  void Run(Call call, std::function<void()> timedOut);
+  // waiting gives the other up. The call's token is `stop`'s: giving the call up requests it, and
+  // so does its owner when the call's store (opened with the token) is to stop waiting for good.
+  void Run(Call call, std::function<void()> timedOut, std::stop_source stop = {});
   // Gives up the waiting call, if any, without a word.
   void Abandon();
   // An answer is still wanted.
@@ -54,6 +55,7 @@ class StoreCalls : public QObject {
   struct Job {
     std::uint64_t ticket;
     Call call;
+    std::stop_source stop;
   };
   void Work();
   void Deliver(std::uint64_t ticket, const Answer& answer);
@@ -68,6 +70,7 @@ class StoreCalls : public QObject {
   std::condition_variable wake_;
   std::deque<Job> queue_;
   std::stop_source running_{std::nostopstate};  // of the call the worker runs, while it runs
+  bool givenUp_ = false;                        // the call the worker runs: its answer is dropped
   bool closing_ = false;
   std::thread worker_;  // last: started once the rest is made
 };

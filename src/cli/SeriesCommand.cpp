@@ -2,10 +2,10 @@
 // to board, on every port at once, each board recorded.
 #include <unistd.h>
 
-#include <atomic>
 #include <iostream>
 #include <mutex>
 #include <set>
+#include <stop_token>
 
 #include "cli/Commands.h"
 #include "cli/SeriesLabels.h"
@@ -62,57 +62,52 @@ series::SeriesPlan PlanOf(const Options& options) {
   throw UsageError(refusal.message);
 }
 
-// Ctrl+C, SIGTERM and SIGHUP end the program gently from its start on: while the records are
-// opened and prepared, their waits end at once (the stop flag given to the store); during the run,
-// the boards being written are finished and recorded.
+// Ctrl+C, SIGTERM and SIGHUP end the program gently from its start on. Each requests the one stop
+// that the records (opened with its token) and the run (given it) share: while the records are
+// opened and prepared, their waits end at once; during the run, the boards being written are
+// finished and recorded.
 class StopOnSignals {
  public:
   StopOnSignals() = default;
   StopOnSignals(const StopOnSignals&) = delete;
   StopOnSignals& operator=(const StopOnSignals&) = delete;
 
-  // Set by the first signal.
-  const std::atomic<bool>& stop() const { return signals_.stop(); }
-  std::stop_token token() const { return source_.get_token(); }
+  // Requested by the first signal.
+  const std::stop_source& source() const { return signals_.stop(); }
+  std::stop_token stop() const { return source().get_token(); }
 
-  // Runs `run`, which a signal stops from now on (at once when one came already).
+  // Runs `run`, made with source(): a signal stops it (at once when one came already).
   void Serve(series::SeriesRun& run) {
-    Attach(&run);
+    SetState(State::Running);
     try {
       run.Run();
     } catch (...) {
-      Attach(nullptr);
+      SetState(State::Before);
       throw;
     }
-    Attach(nullptr);
-    std::lock_guard lock(mutex_);
-    done_ = true;
+    SetState(State::Done);
   }
 
  private:
-  void Attach(series::SeriesRun* run) {
+  enum class State { Before, Running, Done };
+
+  void SetState(State state) {
     std::lock_guard lock(mutex_);
-    run_ = run;
-    if (run_ && stop()) run_->Stop();
+    state_ = state;
   }
-  // On the signal thread, the stop already set.
-  void Stop() {
-    source_.request_stop();
+  // On the signal thread, the stop already requested: says what it stops.
+  void Said() {
     std::lock_guard lock(mutex_);
-    if (done_) return;  // the run is over: the program is ending anyway
-    if (run_) {
-      std::cerr << "tuvactl: stopping; the boards being written are finished first" << std::endl;
-      run_->Stop();
-    } else {
-      std::cerr << "tuvactl: stopping before the first board" << std::endl;
-    }
+    if (state_ == State::Done) return;  // the run is over: the program is ending anyway
+    std::cerr << (state_ == State::Running
+                      ? "tuvactl: stopping; the boards being written are finished first"
+                      : "tuvactl: stopping before the first board")
+              << std::endl;
   }
 
   std::mutex mutex_;
-  series::SeriesRun* run_ = nullptr;             // the run a signal stops, while it runs
-  bool done_ = false;                            // the run is over
-  std::stop_source source_;                      // requested by the first signal
-  SignalStop signals_{[this](int) { Stop(); }};  // last: made once the rest is
+  State state_ = State::Before;
+  SignalStop signals_{[this](int) { Said(); }};  // last: made once the rest is
 };
 
 // The records of the run, made ready: the default database is made on first use, one named by
@@ -169,7 +164,7 @@ int SeriesCommand(const Options& options) {
   // A label folder that cannot be written stops the run before any board, and before the records.
   const auto labels = OpenSeriesLabels(options, plan);
   StopOnSignals stopper;
-  const auto store = PrepareSeriesRecords(options, plan, stopper.token());
+  const auto store = PrepareSeriesRecords(options, plan, stopper.stop());
   if (!store) return kExitFailed;
   const int count = plan.count;
   // A port that has had no board for a while says so once, so that a mistyped or unplugged port
@@ -192,7 +187,8 @@ int SeriesCommand(const Options& options) {
         const std::string why = noDevice ? "no such device yet" : status.message;
         std::cerr << "waiting for a board on " << status.port
                   << (why.empty() ? "" : " (" + why + ")") << std::endl;
-      });
+      },
+      stopper.source());
   stopper.Serve(run);
   const int programmed = run.programmed();
   const auto unrecorded = run.records().unrecorded();

@@ -21,7 +21,7 @@ SignalStop::SignalStop(OnSignal onSignal) : onSignal_(std::move(onSignal)) {
     for (;;) {
       int signal = 0;
       if (sigwait(&signals_, &signal) != 0 || signal == kEnd) return;
-      stop_ = true;
+      stop_.request_stop();
       if (onSignal_) onSignal_(signal);
     }
   });

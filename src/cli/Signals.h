@@ -1,14 +1,15 @@
 // SIGINT (Ctrl+C), SIGTERM (a shutdown) and SIGHUP (a closed terminal) as a stop request: for as
 // long as a SignalStop lives they are taken by one thread of its own (sigwait), never by a handler
-// inside another thread's call, and the ports' threads never see them. Each signal sets the stop
-// and is then handed to the owner's function, on the signal thread: the series stops its run, a
-// device command puts the terminal and the serial line right and ends as the signal would.
+// inside another thread's call, and the ports' threads never see them. Each signal requests the
+// stop and is then handed to the owner's function, on the signal thread: the series (whose run and
+// records have the stop) says it is stopping, a device command puts the terminal and the serial
+// line right and ends as the signal would.
 #pragma once
 
 #include <signal.h>
 
-#include <atomic>
 #include <functional>
+#include <stop_token>
 #include <thread>
 
 namespace tuva::cli {
@@ -24,8 +25,8 @@ class SignalStop {
   SignalStop(const SignalStop&) = delete;
   SignalStop& operator=(const SignalStop&) = delete;
 
-  // Set by the first signal.
-  const std::atomic<bool>& stop() const { return stop_; }
+  // Requested by the first signal.
+  const std::stop_source& stop() const { return stop_; }
 
   // Ends the program as `signal` does when nobody takes it. Called on the signal thread.
   [[noreturn]] static void EndAs(int signal);
@@ -34,7 +35,7 @@ class SignalStop {
   sigset_t signals_{};
   sigset_t previous_{};
   OnSignal onSignal_;
-  std::atomic<bool> stop_{false};
+  std::stop_source stop_;
   std::thread waiter_;  // last: started once the rest is made
 };
 

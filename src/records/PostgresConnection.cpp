@@ -6,10 +6,11 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <mutex>
 #include <string_view>
-#include <thread>
 
 #include "records/PostgresUrl.h"
 #include "records/RecordStore.h"
@@ -99,11 +100,11 @@ double PostgresRow::Real(int column) const {
   return std::stod(std::string(Text(column)));
 }
 
-PostgresConnection::PostgresConnection(std::string url, std::string name,
-                                       const std::atomic<bool>* stop)
+PostgresConnection::PostgresConnection(std::string url, std::string name, std::stop_token stop)
     : url_(std::move(url)),
       name_(std::move(name)),
-      stop_(stop),
+      stop_(std::move(stop)),
+      noteStop_(stop_, [this] { StoppedAt(); }),
       statementLimit_(*SettingTime(kStatementTimeout)) {}
 
 // Makes a new connection and returns nothing, or why none was made. libpq leaves the connect
@@ -156,9 +157,7 @@ PostgresConnection::Wait PostgresConnection::Await(short events, Clock::time_poi
                                                    bool grace) {
   for (;;) {
     const auto now = Clock::now();
-    if (Stopping() &&
-        (!grace ||
-         now >= std::max(Clock::time_point(Clock::duration(stopAt_.load())), sent_) + kStopGrace)) {
+    if (Stopping() && (!grace || now >= std::max(StoppedAt(), sent_) + kStopGrace)) {
       return Wait::Stopped;
     }
     if (now >= deadline) return Wait::TimedOut;
@@ -172,15 +171,20 @@ PostgresConnection::Wait PostgresConnection::Await(short events, Clock::time_poi
   }
 }
 
-bool PostgresConnection::Stopping() {
-  if (!stopWaiting_ && stop_ && stop_->load()) StopWaiting();
-  return stopWaiting_;
+// When the stop came: noted by the stop's own callback, or now by a wait that sees the stop
+// before that callback has run.
+Clock::time_point PostgresConnection::StoppedAt() {
+  Clock::rep none = 0;
+  stopAt_.compare_exchange_strong(none, Clock::now().time_since_epoch().count());
+  return Clock::time_point(Clock::duration(stopAt_.load()));
 }
 
-// Sleeps `pause`, or less when the caller is stopping.
+// Waits `pause`, or less when the caller's stop comes first.
 void PostgresConnection::Pause(std::chrono::milliseconds pause) {
-  const auto until = Clock::now() + pause;
-  while (!Stopping() && Clock::now() < until) std::this_thread::sleep_for(kWaitSlice);
+  std::mutex mutex;
+  std::condition_variable_any stopped;
+  std::unique_lock lock(mutex);
+  stopped.wait_for(lock, stop_, pause, [] { return false; });
 }
 
 // The lock and statement timeouts, unless the URL (options=-c ...) or the server set them.
@@ -337,12 +341,6 @@ std::int64_t PostgresConnection::Execute(const std::string& sql,
   }
   const char* changed = PQcmdTuples(rows.get());
   return *changed ? std::stoll(changed) : 0;
-}
-
-void PostgresConnection::StopWaiting() {
-  Clock::rep none = 0;
-  stopAt_.compare_exchange_strong(none, Clock::now().time_since_epoch().count());
-  stopWaiting_ = true;
 }
 
 }  // namespace tuva::records

@@ -10,8 +10,10 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <optional>
+#include <stop_token>
 #include <string>
 #include <vector>
 
@@ -62,9 +64,9 @@ class PostgresRow : public SqlRow {
 // The connection is the store's SQL session too: each parameter goes as text.
 class PostgresConnection : public SqlSession {
  public:
-  // `name` is the server as messages show it; `stop`, when given, is the caller's own stop, seen
-  // as StopWaiting.
-  PostgresConnection(std::string url, std::string name, const std::atomic<bool>* stop);
+  // `name` is the server as messages show it; `stop` is the caller's (see OpenRecordStore): once
+  // it is requested a lost connection is not made again, and an answer gets the stop's grace.
+  PostgresConnection(std::string url, std::string name, std::stop_token stop);
 
   // Makes a new connection and returns nothing, or why none was made. libpq leaves the connect
   // timeout to a caller that drives the connection itself: each host (and address) tried gets
@@ -98,10 +100,9 @@ class PostgresConnection : public SqlSession {
   // that is dropped instead: the server rolls back a lost connection's transaction itself.
   void Rollback() override;
 
-  // From now on a lost connection is not made again, and an answer gets the stop's grace.
-  void StopWaiting();
-  bool Stopping();
-  // Sleeps `pause`, or less when the caller is stopping.
+  // The caller's stop has been requested.
+  bool Stopping() const { return stop_.stop_requested(); }
+  // Waits `pause`, or less when the caller's stop comes first.
   void Pause(std::chrono::milliseconds pause);
 
   // Whether a wait since the last ResetUnanswered met a server that did not answer.
@@ -116,6 +117,7 @@ class PostgresConnection : public SqlSession {
   void AwaitServer(short events, Clock::time_point deadline);
   void Flush();
   void SetTimeouts();
+  Clock::time_point StoppedAt();
   std::string UnansweredWithin(std::chrono::milliseconds limit) const;
   Refused Failure(const PGresult* result) const;
   // libpq's message, on one line and without the password.
@@ -124,10 +126,10 @@ class PostgresConnection : public SqlSession {
   std::string url_;
   std::string name_;
   std::unique_ptr<PGconn, decltype(&PQfinish)> connection_{nullptr, &PQfinish};
-  const std::atomic<bool>* stop_;  // the caller's own stop, seen as StopWaiting; may be null
-  std::atomic<bool> stopWaiting_{false};
-  std::atomic<Clock::rep> stopAt_{0};  // when StopWaiting came
-  Clock::time_point sent_;             // when the statement now running was sent
+  std::stop_token stop_;
+  std::atomic<Clock::rep> stopAt_{0};  // when the stop came (the grace counts from it)
+  std::stop_callback<std::function<void()>> noteStop_;  // notes stopAt_
+  Clock::time_point sent_;                              // when the statement now running was sent
   // The statement timeout the connection has, which the client keeps too.
   std::chrono::milliseconds statementLimit_;
   bool unanswered_ = false;

@@ -16,7 +16,6 @@
 #include <libpq-fe.h>
 
 #include <algorithm>
-#include <atomic>
 #include <charconv>
 #include <chrono>
 #include <cstdio>
@@ -109,8 +108,8 @@ std::string Number(std::int64_t value) {
 
 class PostgresStore : public SessionStore {
  public:
-  PostgresStore(const std::string& url, OpenMode mode, const std::atomic<bool>* stop)
-      : name_(ShownPostgresUrl(url)), mode_(mode), pg_(url, name_, stop) {
+  PostgresStore(const std::string& url, OpenMode mode, std::stop_token stop)
+      : name_(ShownPostgresUrl(url)), mode_(mode), pg_(url, name_, std::move(stop)) {
     Connect();
     Call("cannot set up its tables", [&] { EnsureSchema(); });
   }
@@ -265,8 +264,6 @@ class PostgresStore : public SessionStore {
     });
     for (const auto& [attempt, count] : groups) group(attempt, count);
   }
-
-  void StopWaiting() override { pg_.StopWaiting(); }
 
   ReleaseOutcome Release(int slot, std::uint32_t capcode, bool force) override {
     std::lock_guard lock(mutex_);
@@ -473,8 +470,8 @@ class PostgresStore : public SessionStore {
 }  // namespace
 
 std::unique_ptr<RecordStore> OpenPostgresStore(const std::string& url, OpenMode mode,
-                                               const std::atomic<bool>* stop) {
-  return std::make_unique<PostgresStore>(url, mode, stop);
+                                               std::stop_token stop) {
+  return std::make_unique<PostgresStore>(url, mode, std::move(stop));
 }
 
 }  // namespace tuva::records

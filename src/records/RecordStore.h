@@ -14,13 +14,13 @@
 // means the attempt's board is being written now.
 #pragma once
 
-#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <stdexcept>
+#include <stop_token>
 #include <string>
 #include <utility>
 #include <vector>
@@ -291,14 +291,6 @@ class RecordStore {
   // the database as damaged, when it fails. A series runs it before any board is touched.
   virtual void CheckIntegrity() {}
 
-  // The caller is stopping (Ctrl+C): from now on a lost connection (PostgreSQL) is not waited for
-  // and tried again, and a lock another program holds (SQLite) not waited for either, also by a
-  // call already waiting; such calls (the boards being finished) fail at once instead. A
-  // PostgreSQL statement running then, or sent later, gets one second for its answer (a healthy
-  // server answers well within it); then its connection is dropped and the call fails.
-  // Safe from any thread.
-  virtual void StopWaiting() {}
-
   // Returns the capcode of `slot` to the pool when a failed or abandoned attempt holds it. An
   // attempt left open by a run that is no longer running may be released too: it is closed as
   // failed, and a Finish that arrives for it later throws RecordsError. An attempt that sent an
@@ -330,13 +322,18 @@ class RecordStore {
 // locked, is damaged, is not a records database or has a newer schema. `busyTimeout` is how long an
 // SQLite store waits for another process that holds the file's write lock before it reports the
 // database locked. An SQLite store opened for writing checks before every transaction that the path
-// still leads to the file it opened. `stop`, when given, is the caller's own stop (set from a
-// signal's thread, say): once it is set the store acts as after StopWaiting, also while it is still
-// being opened. It must outlive the store.
+// still leads to the file it opened.
+//
+// `stop` is the caller's stop (Ctrl+C, a Stop, a call given up). Once it is requested, also while
+// the store is still being opened, a lost connection (PostgreSQL) is no longer waited for and made
+// again, nor a lock another program holds (SQLite), also by a call already waiting: such calls
+// (the boards being finished) fail at once instead. A PostgreSQL statement running then, or sent
+// later, gets one second for its answer (a healthy server answers well within it, so the boards
+// being finished are still recorded); then its connection is dropped and the call fails.
 std::unique_ptr<RecordStore> OpenRecordStore(
     const std::string& where, OpenMode mode,
     std::chrono::milliseconds busyTimeout = std::chrono::milliseconds(10000),
-    const std::atomic<bool>* stop = nullptr);
+    std::stop_token stop = {});
 
 // How a series opens its records: the default database is created on first use; one named
 // explicitly only when `startNew` is set.

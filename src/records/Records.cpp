@@ -151,13 +151,14 @@ Attempt Opened(const Attempt& start) {
 
 std::unique_ptr<RecordStore> OpenRecordStore(const std::string& where, OpenMode mode,
                                              std::chrono::milliseconds busyTimeout,
-                                             const std::atomic<bool>* stop) {
+                                             std::stop_token stop) {
   if (NamesPostgres(where)) {
     if (const std::string problem = PostgresUrlProblem(where); !problem.empty())
       throw RecordsError("records database " + ShownPostgresUrl(where) + ": " + problem);
-    return OpenPostgresStore(where, mode, stop);
+    return OpenPostgresStore(where, mode, std::move(stop));
   }
-  return OpenSqliteStore(where.empty() ? DefaultRecordsPath() : where, mode, busyTimeout, stop);
+  return OpenSqliteStore(where.empty() ? DefaultRecordsPath() : where, mode, busyTimeout,
+                         std::move(stop));
 }
 
 OpenMode SeriesOpenMode(const std::string& where, bool startNew) {

@@ -10,7 +10,6 @@
 #include <sqlite3.h>
 #include <sys/stat.h>
 
-#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <mutex>
@@ -96,12 +95,12 @@ class SqliteStore : public SessionStore {
 
  public:
   SqliteStore(const std::string& path, OpenMode mode, std::chrono::milliseconds busyTimeout,
-              const std::atomic<bool>* stop)
+              std::stop_token stop)
       // Absolute, so that the journal knows the file whatever folder a run starts in.
       : path_(std::filesystem::absolute(path).lexically_normal().string()),
         mode_(mode),
         busyTimeout_(busyTimeout),
-        stop_(stop) {
+        stop_(std::move(stop)) {
     OpenFile();
     sqlite3_extended_result_codes(db_, 1);
     sqlite3_busy_handler(db_, &SqliteStore::WaitWhileBusy, this);
@@ -209,9 +208,6 @@ class SqliteStore : public SessionStore {
     });
   }
 
-  // A lock another program holds is no longer waited for: the call fails as locked at once.
-  void StopWaiting() override { stopWaiting_ = true; }
-
   ReleaseOutcome Release(int slot, std::uint32_t capcode, bool force) override {
     return Call("cannot release the capcode",
                 [&] { return steps::Release(session_, kSqliteDialect, slot, capcode, force); });
@@ -250,7 +246,7 @@ class SqliteStore : public SessionStore {
   }
   static constexpr std::chrono::milliseconds kBusyNap{10};
 
-  bool Stopping() const { return stopWaiting_ || (stop_ && stop_->load()); }
+  bool Stopping() const { return stop_.stop_requested(); }
 
   void OpenFile() {
     std::error_code error;
@@ -487,8 +483,7 @@ class SqliteStore : public SessionStore {
   OpenMode mode_;
   std::chrono::milliseconds busyTimeout_;
   std::chrono::steady_clock::time_point busySince_;  // when the current wait for a lock began
-  const std::atomic<bool>* stop_;  // the caller's own stop, seen as StopWaiting; may be null
-  std::atomic<bool> stopWaiting_{false};
+  std::stop_token stop_;  // the caller's: a lock is not waited for once it is requested
   std::unique_ptr<sqlite3, decltype(&sqlite3_close)> handle_{nullptr, &sqlite3_close};
   sqlite3* db_ = nullptr;
   dev_t device_ = 0;
@@ -501,8 +496,8 @@ class SqliteStore : public SessionStore {
 
 std::unique_ptr<RecordStore> OpenSqliteStore(const std::string& path, OpenMode mode,
                                              std::chrono::milliseconds busyTimeout,
-                                             const std::atomic<bool>* stop) {
-  return std::make_unique<SqliteStore>(path, mode, busyTimeout, stop);
+                                             std::stop_token stop) {
+  return std::make_unique<SqliteStore>(path, mode, busyTimeout, std::move(stop));
 }
 
 }  // namespace tuva::records

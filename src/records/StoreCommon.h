@@ -4,9 +4,9 @@
 // lives in each store's own file.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <memory>
+#include <stop_token>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -232,8 +232,8 @@ ListQuery BuildListQuery(const ListFilter& filter, const std::string& takenColum
 
 std::unique_ptr<RecordStore> OpenSqliteStore(const std::string& path, OpenMode mode,
                                              std::chrono::milliseconds busyTimeout,
-                                             const std::atomic<bool>* stop);
+                                             std::stop_token stop);
 std::unique_ptr<RecordStore> OpenPostgresStore(const std::string& url, OpenMode mode,
-                                               const std::atomic<bool>* stop);
+                                               std::stop_token stop);
 
 }  // namespace tuva::records

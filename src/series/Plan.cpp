@@ -1,7 +1,6 @@
 #include "series/Plan.h"
 
 #include <algorithm>
-#include <atomic>
 #include <functional>
 
 #include "files/ConfigFile.h"
@@ -130,19 +129,7 @@ std::variant<SeriesPlan, PlanRefusal> BuildPlan(const PlanInputs& inputs) {
 
 std::shared_ptr<records::RecordStore> OpenStoppable(const std::string& where,
                                                     records::OpenMode mode, std::stop_token stop) {
-  // The store's stop flag lives as long as the store, set by the caller's token.
-  struct Held {
-    std::atomic<bool> stop{false};
-    std::optional<std::stop_callback<std::function<void()>>> link;
-    std::unique_ptr<records::RecordStore> store;
-  };
-  auto held = std::make_shared<Held>();
-  held->link.emplace(std::move(stop),
-                     std::function<void()>([flag = &held->stop] { flag->store(true); }));
-  held->store =
-      records::OpenRecordStore(where, mode, std::chrono::milliseconds(10000), &held->stop);
-  records::RecordStore* store = held->store.get();
-  return std::shared_ptr<records::RecordStore>(std::move(held), store);
+  return records::OpenRecordStore(where, mode, std::chrono::milliseconds(10000), std::move(stop));
 }
 
 std::variant<Prepared, NotPrepared> Prepare(const std::string& where, bool startNew, bool adopt,

@@ -127,9 +127,13 @@ void Adopt(records::RecordStore& store, const records::Journal::Entry& entry,
 }  // namespace
 
 RecordKeeper::RecordKeeper(records::RecordStore& store, const std::string& journalPath,
-                           std::function<void(const std::string&)> failed,
+                           std::stop_token stop, std::function<void(const std::string&)> failed,
                            std::chrono::milliseconds patience)
-    : store_(store), failed_(std::move(failed)), patience_(patience), journal_(journalPath) {
+    : store_(store),
+      failed_(std::move(failed)),
+      patience_(patience),
+      stop_(std::move(stop)),
+      journal_(journalPath) {
   try {
     identity_ = store_.Identity();
   } catch (const records::RecordsError&) {
@@ -240,9 +244,11 @@ std::string RecordKeeper::Finish(Pending& job, std::unique_lock<std::mutex>& loc
     }
     // Before anything else: what the board came to must outlive this run.
     if (!job.kept) Keep(job, reason);
-    if (tries == kRecordTries || stopping_ || unanswered) return reason;
-    changed_.wait_for(lock, pause, [this] { return stopping_.load(); });
-    if (stopping_) return reason;
+    if (tries == kRecordTries || unanswered) return reason;
+    // A run that is stopping does not wait to try again: the pause ends at the stop, or does not
+    // begin when the stop came first.
+    changed_.wait_for(lock, stop_, pause, [] { return false; });
+    if (stop_.stop_requested()) return reason;
     pause *= 2;
   }
 }
@@ -261,14 +267,6 @@ bool RecordKeeper::Keep(Pending& job, std::string& reason) {
 void RecordKeeper::Drain() {
   std::unique_lock lock(mutex_);
   changed_.wait(lock, [this] { return queue_.empty(); });
-}
-
-void RecordKeeper::StopWaiting() {
-  {
-    std::lock_guard lock(mutex_);
-    stopping_ = true;
-  }
-  changed_.notify_all();
 }
 
 std::vector<RecordKeeper::Unrecorded> RecordKeeper::unrecorded() const {

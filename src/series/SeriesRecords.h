@@ -4,7 +4,6 @@
 // open.
 #pragma once
 
-#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -12,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <stop_token>
 #include <string>
 #include <thread>
 #include <vector>
@@ -38,9 +38,11 @@ class RecordKeeper {
   };
 
   // `failed` is told, from the worker, why a result could not be recorded (it is then in the
-  // journal), once per result, before Record returns for it when Record still waits.
+  // journal), once per result, before Record returns for it when Record still waits. Once `stop`
+  // is requested (the run is stopping), a result the store did not take is kept in the journal
+  // without waiting to try again, also by a Record already pausing between its tries.
   RecordKeeper(records::RecordStore& store, const std::string& journalPath,
-               std::function<void(const std::string&)> failed = {},
+               std::stop_token stop = {}, std::function<void(const std::string&)> failed = {},
                std::chrono::milliseconds patience = kRecordPatience);
   // Waits until every result is recorded or kept in the journal, then ends the worker.
   ~RecordKeeper();
@@ -57,10 +59,6 @@ class RecordKeeper {
 
   // Until every result given to Record is recorded, or kept in the journal for good.
   void Drain();
-
-  // The run is stopping: a result the store did not take is kept in the journal without waiting
-  // to try again, also by a Record already pausing. Safe from any thread.
-  void StopWaiting();
 
   // The results kept in the journal for good (not those the worker may still record).
   std::vector<Unrecorded> unrecorded() const;
@@ -85,11 +83,11 @@ class RecordKeeper {
   records::RecordStore& store_;
   std::function<void(const std::string&)> failed_;
   std::chrono::milliseconds patience_;
-  std::atomic<bool> stopping_{false};
+  std::stop_token stop_;
   records::Journal journal_;
   std::string identity_;
-  mutable std::mutex mutex_;  // guards what follows, and every write of the journal
-  std::condition_variable changed_;
+  mutable std::mutex mutex_;             // guards what follows, and every write of the journal
+  std::condition_variable_any changed_;  // its waits between tries end at the stop
   std::deque<std::shared_ptr<Pending>> queue_;  // the front one is the worker's
   bool calling_ = false;                        // the worker is in a call of the store
   std::chrono::steady_clock::time_point callStarted_;

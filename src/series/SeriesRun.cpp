@@ -172,12 +172,13 @@ std::string BoardReport::Line() const {
 
 SeriesRun::SeriesRun(records::RecordStore& store, SeriesPlan plan,
                      std::function<void(const BoardReport&)> report,
-                     std::function<void(const PortStatus&)> status)
+                     std::function<void(const PortStatus&)> status, std::stop_source stop)
     : store_(store),
       plan_(std::move(plan)),
       report_(std::move(report)),
       status_(std::move(status)),
-      keeper_(store, records::DefaultJournalPath(),
+      stop_(std::move(stop)),
+      keeper_(store, records::DefaultJournalPath(), stop_.get_token(),
               [this](const std::string& unrecorded) { Halt(unrecorded); }) {
   for (const auto& counting : plan_.counting) {
     // The pool reaches one step past the slot's range: the capcode that leaves it is taken, then
@@ -227,11 +228,7 @@ void SeriesRun::Run() {
 }
 
 void SeriesRun::Stop() {
-  store_.StopWaiting();  // a database that is away is not waited for: results go to the journal
-  keeper_.StopWaiting();
-  std::lock_guard lock(mutex_);
-  stop_ = true;
-  changed_.notify_all();
+  stop_.request_stop();
 }
 
 int SeriesRun::programmed() const {
@@ -267,7 +264,7 @@ std::string SeriesRun::listUsedUp() const {
 void SeriesRun::EndOfList(const std::string& why) {
   std::lock_guard lock(mutex_);
   if (listUsedUp_.empty()) listUsedUp_ = why;
-  stop_ = true;
+  ended_ = true;
   changed_.notify_all();
 }
 
@@ -279,27 +276,28 @@ std::string SeriesRun::problem() const {
 void SeriesRun::Halt(const std::string& problem) {
   std::lock_guard lock(mutex_);
   if (problem_.empty()) problem_ = problem;
-  stop_ = true;
+  ended_ = true;
   changed_.notify_all();
 }
 
 bool SeriesRun::Stopping() const {
   std::lock_guard lock(mutex_);
-  return stop_;
+  return ended_ || stop_.stop_requested();
 }
 
 bool SeriesRun::Pause(std::chrono::milliseconds interval) {
   std::unique_lock lock(mutex_);
-  changed_.wait_for(lock, interval, [this] { return stop_; });
-  return !stop_;
+  changed_.wait_for(lock, stop_.get_token(), interval, [this] { return ended_; });
+  return !ended_ && !stop_.stop_requested();
 }
 
 bool SeriesRun::TakeTicket() {
   // A board is taken only while the boards programmed and those being written fall short of the
   // count; a port that finds one more waits to see whether a board being written fails.
   std::unique_lock lock(mutex_);
-  changed_.wait(lock, [this] { return stop_ || programmed_ + inFlight_ < plan_.count; });
-  if (stop_) return false;
+  changed_.wait(lock, stop_.get_token(),
+                [this] { return ended_ || programmed_ + inFlight_ < plan_.count; });
+  if (ended_ || stop_.stop_requested()) return false;
   ++inFlight_;
   return true;
 }
@@ -310,7 +308,7 @@ void SeriesRun::ReturnTicket(bool programmed, bool touched) {
   if (programmed) ++programmed_;
   if (programmed && !kept_.empty()) ++reprovisioned_;
   if (!programmed && touched) ++failed_;
-  if (programmed_ >= plan_.count) stop_ = true;
+  if (programmed_ >= plan_.count) ended_ = true;
   changed_.notify_all();
 }
 

@@ -27,6 +27,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <stop_token>
 #include <string>
 #include <vector>
 
@@ -142,9 +143,13 @@ class SeriesRun {
   // called from the ports' threads whenever a port's state or percentage changes (the percentage
   // at most every 1 %). Neither is called under the run's locks, so a slow front end holds up only
   // the port it is told about.
+  //
+  // `stop` is the run's stop: Stop requests it, and so may its owner (a signal, a window that
+  // closes). Its waits (ports looking for a board, the records' pauses between tries) end at once,
+  // and a store opened with its token (OpenRecordStore) no longer waits for a server or a lock.
   SeriesRun(records::RecordStore& store, SeriesPlan plan,
             std::function<void(const BoardReport&)> report,
-            std::function<void(const PortStatus&)> status = {});
+            std::function<void(const PortStatus&)> status = {}, std::stop_source stop = {});
   SeriesRun(const SeriesRun&) = delete;
   SeriesRun& operator=(const SeriesRun&) = delete;
 
@@ -153,8 +158,8 @@ class SeriesRun {
   // Boards being written when the run ends are finished and recorded first.
   void Run();
 
-  // Ends the run: ports waiting for a board give up, boards being written are finished. Safe from
-  // any thread.
+  // Requests the run's stop: ports waiting for a board give up, boards being written are
+  // finished. Safe from any thread.
   void Stop();
 
   int programmed() const;
@@ -194,8 +199,9 @@ class SeriesRun {
   void ReturnTicket(bool programmed, bool touched = true);
   void Halt(const std::string& problem);
   void EndOfList(const std::string& why);
+  // The run ends or is stopped: no board is taken any more.
   bool Stopping() const;
-  // Waits `interval` unless the run stops first; false when it stops.
+  // Waits `interval` unless the run ends or is stopped first; false when it does.
   bool Pause(std::chrono::milliseconds interval);
   void Report(const BoardReport& report);
 
@@ -230,14 +236,17 @@ class SeriesRun {
   std::function<void(const PortStatus&)> status_;
   std::mutex reportMutex_;  // one report at a time; never held with mutex_
 
-  mutable std::mutex mutex_;  // guards the counts and the problem
-  std::condition_variable changed_;
+  std::stop_source stop_;
+  mutable std::mutex mutex_;             // guards the counts and the problem
+  std::condition_variable_any changed_;  // its waits end at the stop too
   int programmed_ = 0;
   int reprovisioned_ = 0;
   int skipped_ = 0;
   int failed_ = 0;
   int inFlight_ = 0;
-  bool stop_ = false;
+  // The run ends by itself: its count reached, its list used up, a problem. Unlike a stop, the
+  // boards being finished still wait for the records.
+  bool ended_ = false;
   std::string problem_;
   std::string listUsedUp_;
   // Last: its worker, which may halt the run, is ended before the run's state goes.

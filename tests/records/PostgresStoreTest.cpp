@@ -235,7 +235,9 @@ TEST_F(PostgresStoreTest, AFrozenServerEndsTheCallOnTheStoresOwnDeadline) {
   ASSERT_FALSE(url.empty());
   const std::string quick = url + "&connect_timeout=2&options=-c%20statement_timeout%3D1s";
   auto store = records::OpenRecordStore(quick, OpenMode::Create);
-  auto stopped = records::OpenRecordStore(quick, OpenMode::Existing);
+  std::stop_source stop;
+  auto stopped = records::OpenRecordStore(quick, OpenMode::Existing, std::chrono::seconds(10),
+                                          stop.get_token());
   EXPECT_EQ(Take(*store), 1500000u);
   EXPECT_EQ(Take(*stopped), 1500001u);
 
@@ -243,7 +245,7 @@ TEST_F(PostgresStoreTest, AFrozenServerEndsTheCallOnTheStoresOwnDeadline) {
   ASSERT_TRUE(frozen.Frozen());
   // Each call has a guard of the test's own, far beyond the store's deadlines: a call that waits
   // for the server to come back would otherwise hang the test.
-  const auto reserve = [&frozen](records::RecordStore& on, bool stop) {
+  const auto reserve = [&frozen, &stop](records::RecordStore& on, bool stopping) {
     auto call = std::async(std::launch::async, [&on]() -> std::string {
       try {
         on.Reserve({}, {kSlot});
@@ -254,7 +256,7 @@ TEST_F(PostgresStoreTest, AFrozenServerEndsTheCallOnTheStoresOwnDeadline) {
         return error.what();
       }
     });
-    if (stop) on.StopWaiting();
+    if (stopping) stop.request_stop();
     if (call.wait_for(std::chrono::seconds(60)) != std::future_status::ready) {
       frozen.Thaw();
       ADD_FAILURE() << "still waiting for the frozen server";
@@ -277,8 +279,10 @@ TEST_F(PostgresStoreTest, AFrozenServerEndsTheCallOnTheStoresOwnDeadline) {
   EXPECT_EQ(store->List({}).size(), 3u);
   // Once stopping, a server that answers is still given its second: the boards being finished
   // when Ctrl+C came are recorded.
-  auto stopping = records::OpenRecordStore(quick, OpenMode::Existing);
-  stopping->StopWaiting();
+  std::stop_source ctrlC;
+  auto stopping = records::OpenRecordStore(quick, OpenMode::Existing, std::chrono::seconds(10),
+                                           ctrlC.get_token());
+  ctrlC.request_stop();
   EXPECT_EQ(Take(*stopping), 1500003u);
 }
 

@@ -174,9 +174,11 @@ TEST_F(SqliteStoreTest, NamesALockedOrDamagedDatabase) {
 
 // Ctrl+C while another program holds the write lock: the call that waits for it gives up as
 // locked, long before its busy timeout.
-TEST_F(SqliteStoreTest, StopWaitingEndsAWaitForAnotherProgramsLock) {
+TEST_F(SqliteStoreTest, AStopEndsAWaitForAnotherProgramsLock) {
   const std::string path = Path("held.sqlite");
-  auto store = records::OpenRecordStore(path, OpenMode::Create, std::chrono::minutes(10));
+  std::stop_source stop;
+  auto store =
+      records::OpenRecordStore(path, OpenMode::Create, std::chrono::minutes(10), stop.get_token());
   sqlite3* holder = nullptr;
   ASSERT_EQ(sqlite3_open(path.c_str(), &holder), SQLITE_OK);
   ASSERT_EQ(sqlite3_exec(holder, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
@@ -190,7 +192,7 @@ TEST_F(SqliteStoreTest, StopWaitingEndsAWaitForAnotherProgramsLock) {
   });
   // Whether the call is already waiting or not yet: either way it must not wait.
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
-  store->StopWaiting();
+  stop.request_stop();
   const bool ended = reserve.wait_for(std::chrono::seconds(60)) == std::future_status::ready;
   sqlite3_close(holder);  // lets a call that did not stop go on, so the test ends either way
   EXPECT_TRUE(ended);

@@ -8,6 +8,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sqlite3.h>
 #include <stdlib.h>
 #include <sys/mount.h>
 #include <sys/socket.h>
@@ -60,7 +61,7 @@ class FailingFinish : public records::RecordStore {
   void MarkErased(std::int64_t id) override { real_.MarkErased(id); }
   void Finish(const Attempt& attempt) override {
     ++finishes;
-    if (failures_-- > 0) {
+    if (failures_-- > 0 || std::chrono::steady_clock::now() < refuseUntil) {
       if (unanswered) throw records::UnansweredError("records database: no answer");
       throw RecordsError("records database: database or disk is full");
     }
@@ -81,6 +82,7 @@ class FailingFinish : public records::RecordStore {
   bool aged = false;
   int finishes = 0;         // calls of Finish
   bool unanswered = false;  // Finish fails as on a server that did not answer
+  std::chrono::steady_clock::time_point refuseUntil;  // Finish fails until then, too
 
  private:
   records::RecordStore& real_;
@@ -229,21 +231,35 @@ TEST_F(SeriesRecordsTest, AResultThatCannotBeRecordedIsKeptAndRecordedByTheNextR
 
 // A refused record is not tried again by a run that is stopping, nor after a server that did not
 // answer (the store waited and tried again already; each try would wait as long): the result goes
-// to the journal after the one try.
+// to the journal after the one try. A refusal of a moment is mended by the try after the pause.
 TEST_F(SeriesRecordsTest, ARecordIsTriedOnceWhenStoppingOrUnanswered) {
-  for (const bool stopping : {true, false}) {
-    SCOPED_TRACE(stopping);
-    auto real = records::OpenRecordStore(Path(stopping ? "stop.sqlite" : "frozen.sqlite"),
-                                         OpenMode::Create);
-    FailingFinish store(*real, 100);
-    store.unanswered = !stopping;
-    series::RecordKeeper keeper(store, records::DefaultJournalPath());
+  struct Case {
+    const char* name;
+    bool stopping;
+    bool unanswered;
+    int failures;
+    std::chrono::milliseconds refusing;  // the store refuses for this long, whatever the failures
+    std::string reason;
+    int finishes;
+  };
+  const std::vector<Case> cases = {
+      {"stop", true, false, 100, {}, "records database: database or disk is full", 1},
+      {"frozen", false, true, 100, {}, "records database: no answer", 1},
+      {"moment", false, false, 0, std::chrono::milliseconds(300), "", 2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto real = records::OpenRecordStore(Path(std::string(c.name) + ".sqlite"), OpenMode::Create);
+    FailingFinish store(*real, c.failures);
+    store.unanswered = c.unanswered;
+    std::stop_source stop;
+    series::RecordKeeper keeper(store, records::DefaultJournalPath(), stop.get_token());
     Attempt attempt = store.Reserve({}, {{1, 1500000, 1, 2097151}});
     attempt.result = Result::Programmed;
-    if (stopping) keeper.StopWaiting();
-    EXPECT_EQ(keeper.Record(attempt), stopping ? "records database: database or disk is full"
-                                               : "records database: no answer");
-    EXPECT_EQ(store.finishes, 1);
+    if (c.stopping) stop.request_stop();
+    store.refuseUntil = std::chrono::steady_clock::now() + c.refusing;
+    EXPECT_EQ(keeper.Record(attempt), c.reason);
+    EXPECT_EQ(store.finishes, c.finishes);
   }
   EXPECT_EQ(records::Journal(records::DefaultJournalPath()).Entries().size(), 2u);
 }
@@ -261,7 +277,7 @@ TEST_F(SeriesRecordsTest, AResultTheStoreIsSilentOnIsKeptAtOnceAndRecordedIfItAn
     SilentFinish store(*real);
     std::vector<std::string> failures;
     series::RecordKeeper keeper(
-        store, journal, [&](const std::string& why) { failures.push_back(why); },
+        store, journal, {}, [&](const std::string& why) { failures.push_back(why); },
         std::chrono::milliseconds(100));
     Attempt first = store.Reserve({}, {{1, 1500000, 1, 2097151}});
     first.result = Result::Programmed;
@@ -417,6 +433,41 @@ TEST_F(SeriesRecordsTest, ARunNamesTheAttemptsAnEarlierRunLeftOpen) {
                                open.time.substr(0, 10) + " " + open.time.substr(11, 5) + ")"});
 }
 
+// Three results an earlier run kept: the next run records the one the store takes and drops it
+// alone from the journal; one refused while its attempt is still open stays there, one whose
+// attempt was closed meanwhile leaves it with the reason.
+TEST_F(SeriesRecordsTest, EachKeptResultIsRecordedOrKeptOnItsOwn) {
+  auto real = records::OpenRecordStore(Path("records.sqlite"), OpenMode::Create);
+  const std::string journal = records::DefaultJournalPath();
+  records::Journal kept(journal);
+  for (int board = 0; board < 3; ++board) {
+    Attempt attempt = real->Reserve({}, {{1, 1500000, 1, 2097151}});
+    real->MarkErased(attempt.id);
+    attempt.result = Result::Programmed;
+    kept.Keep({real->Identity(), real->Name(), attempt});
+    if (board == 2) {
+      attempt.result = Result::Failed;
+      real->Finish(attempt);  // closed meanwhile
+    }
+  }
+  FailingFinish store(*real, 1);  // the first result's Finish is refused
+  const auto lines = series::PrepareRecords(store, journal);
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[0],
+            "the result of attempt #1 (1500000, programmed) cannot be recorded: records database: "
+            "database or disk is full; it stays in " +
+                journal);
+  EXPECT_EQ(
+      lines[1].rfind("the result of attempt #3 (1500002, programmed) cannot be recorded: ", 0), 0u)
+      << lines[1];
+  EXPECT_EQ(lines[1].find("stays"), std::string::npos) << lines[1];
+  EXPECT_EQ(lines[2], "recorded 1 result an earlier run kept in " + journal);
+  const auto left = kept.Entries();
+  ASSERT_EQ(left.size(), 1u);
+  EXPECT_EQ(left[0].attempt.id, 1);
+  EXPECT_EQ(real->List({}).at(1).result, Result::Programmed);
+}
+
 // rm -rf of the database's folder during a run: the run stops with the message; a later run does
 // not start a new pool at that path unless asked to.
 TEST_F(SeriesRecordsTest, ADatabaseRemovedDuringTheRunStopsItAndIsNotMadeAgainUnasked) {
@@ -527,6 +578,56 @@ TEST_F(SeriesRecordsTest, ARecordThatAFullDiskRefusesIsKeptAndRecordedByTheNextR
   EXPECT_EQ(attempts[1].capcodes.at(0), "1500001");
 }
 
+// Another program holds the records file's write lock from the moment a board is being written:
+// its result waits for the lock, and would be tried again after pauses, each try waiting the whole
+// busy timeout, while the port waits for the next board. Ctrl+C ends the run at once, the result
+// kept in the journal.
+TEST_F(SeriesRecordsTest, CtrlCEndsARunWhoseResultWaitsForAnotherProgramsLock) {
+  const std::string db = Path("locked.sqlite");
+  records::OpenRecordStore(db, OpenMode::Create);
+  auto& jig = Jig(1, true);
+  const std::string out = Path("out.txt");
+  const pid_t run = Start(
+      {"--capcode", "1=1500000", "--count", "2", "--records", db, "--port", jig.SlavePath()}, out);
+  auto erased = [&] {
+    const auto attempts = records::OpenRecordStore(db, OpenMode::ReadOnly)->List({});
+    return !attempts.empty() && attempts[0].result == Result::Erased;
+  };
+  auto end = std::chrono::steady_clock::now() + kDeadline;
+  while (!erased()) {
+    ASSERT_LT(std::chrono::steady_clock::now(), end) << Text(out);
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  sqlite3* other = nullptr;
+  ASSERT_EQ(sqlite3_open(db.c_str(), &other), SQLITE_OK);
+  sqlite3_busy_timeout(other, 5000);  // past a heartbeat being written now
+  ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+  const std::string line = jig.SlavePath() + "  1500000  FLEX 2.41  programmed, NOT RECORDED: ";
+  end = std::chrono::steady_clock::now() + kDeadline;
+  while (Text(out).find(line) == std::string::npos) {
+    ASSERT_LT(std::chrono::steady_clock::now(), end) << Text(out);
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  const auto interrupted = std::chrono::steady_clock::now();
+  ::kill(run, SIGINT);
+  EXPECT_EQ(Wait(run, std::chrono::seconds(5)), 1);
+  std::cout << "stopped a run waiting for the lock in "
+            << std::chrono::duration_cast<std::chrono::milliseconds>(
+                   std::chrono::steady_clock::now() - interrupted)
+                   .count()
+            << " ms" << std::endl;
+  sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
+  sqlite3_close(other);
+  EXPECT_NE(Text(out).find("tuvactl: stopping; the boards being written are finished first\n"),
+            std::string::npos)
+      << Text(out);
+  EXPECT_NE(Text(out).find("1 board's result is not recorded: " + jig.SlavePath() +
+                           " 1500000 (#1, programmed)"),
+            std::string::npos)
+      << Text(out);
+  EXPECT_NE(Text(records::DefaultJournalPath()).find("1500000"), std::string::npos);
+}
+
 // The PostgreSQL server frozen (SIGSTOP) while a board is written, its own limits far beyond the
 // test's waits: the board's line comes all the same, saying the server did not answer, with the
 // result in the journal. A server that thaws takes the result out of the journal; Ctrl+C ends a
@@ -592,7 +693,7 @@ TEST_F(SeriesRecordsTest, AFrozenServerHoldsUpNeitherTheBoardsLineNorCtrlC) {
     } else {
       const auto interrupted = std::chrono::steady_clock::now();
       ::kill(run, SIGINT);
-      EXPECT_EQ(Wait(run), 1);
+      EXPECT_EQ(Wait(run, std::chrono::seconds(5)), 1);  // its statement's grace is 1 s
       std::cout << name << ": stopped in "
                 << std::chrono::duration_cast<std::chrono::milliseconds>(
                        std::chrono::steady_clock::now() - interrupted)
