@@ -1,6 +1,8 @@
 // The SQL session of the SQLite store: see SqliteSession.h.
 #include "records/SqliteSession.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -102,6 +104,25 @@ void SqliteSession::Fail(const char* what) {
     message += " (" + reason + ")";
   }
   throw RecordsError(message);
+}
+
+void FileIdentity::Remember() {
+  struct stat info {};
+  if (::stat(path_.c_str(), &info) != 0) Gone();
+  device_ = info.st_dev;
+  inode_ = info.st_ino;
+}
+
+void FileIdentity::Check() const {
+  struct stat info {};
+  if (::stat(path_.c_str(), &info) != 0 || info.st_dev != device_ || info.st_ino != inode_) {
+    Gone();
+  }
+}
+
+void FileIdentity::Gone() const {
+  throw RecordsError("records database " + path_ +
+                     " is gone: the file was removed or replaced while in use");
 }
 
 }  // namespace tuva::records

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <sqlite3.h>
+#include <sys/types.h>
 
 #include <functional>
 #include <string>
@@ -107,6 +108,22 @@ class SqliteSession : public SqlSession {
   sqlite3* db_ = nullptr;
   const char* what_ = "cannot read the records";
   bool lastFailureBusy_ = false;
+};
+
+// The file a database was opened from, by its device and inode: a file removed, or replaced by
+// another at its path, while in use is never written to (it would be lost with what it holds).
+class FileIdentity {
+ public:
+  explicit FileIdentity(const std::string& path) : path_(path) {}
+  void Remember();     // throws RecordsError when the file is not there
+  void Check() const;  // throws RecordsError when the path names another file, or none
+
+ private:
+  [[noreturn]] void Gone() const;
+
+  const std::string& path_;
+  dev_t device_ = 0;
+  ino_t inode_ = 0;
 };
 
 }  // namespace tuva::records

@@ -8,7 +8,6 @@
 // goes on writing to the open, unlinked file), so before each transaction the store checks that
 // its path still leads to the file it opened (device and inode).
 #include <sqlite3.h>
-#include <sys/stat.h>
 
 #include <chrono>
 #include <filesystem>
@@ -120,7 +119,7 @@ class SqliteStore : public SessionStore {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
       }
     }
-    if (mode_ != OpenMode::ReadOnly) RememberFile();
+    if (mode_ != OpenMode::ReadOnly) file_.Remember();
   }
 
   std::string Name() const override { return path_; }
@@ -142,7 +141,7 @@ class SqliteStore : public SessionStore {
 
   void MarkErased(std::int64_t id) override {
     Call("cannot record the erase", [&] {
-      CheckSameFile();
+      file_.Check();
       steps::MarkErased(session_, kSqliteDialect, id);
     });
   }
@@ -459,35 +458,15 @@ class SqliteStore : public SessionStore {
     session_.Run("COMMIT", what);
   }
 
-  void RememberFile() {
-    struct stat info {};
-    if (::stat(path_.c_str(), &info) != 0) Gone();
-    device_ = info.st_dev;
-    inode_ = info.st_ino;
-  }
-
-  void CheckSameFile() {
-    struct stat info {};
-    if (::stat(path_.c_str(), &info) != 0 || info.st_dev != device_ || info.st_ino != inode_) {
-      Gone();
-    }
-  }
-
-  [[noreturn]] void Gone() const {
-    throw RecordsError("records database " + path_ +
-                       " is gone: the file was removed or replaced while in use");
-  }
-
   std::string path_;
-  SqliteSession session_{path_, [this] { CheckSameFile(); }};
+  FileIdentity file_{path_};
+  SqliteSession session_{path_, [this] { file_.Check(); }};
   OpenMode mode_;
   std::chrono::milliseconds busyTimeout_;
   std::chrono::steady_clock::time_point busySince_;  // when the current wait for a lock began
   std::stop_token stop_;  // the caller's: a lock is not waited for once it is requested
   std::unique_ptr<sqlite3, decltype(&sqlite3_close)> handle_{nullptr, &sqlite3_close};
   sqlite3* db_ = nullptr;
-  dev_t device_ = 0;
-  ino_t inode_ = 0;
   std::set<std::int64_t> open_;  // attempts this store opened and has not finished
   std::mutex mutex_;
 };
