@@ -5,7 +5,9 @@
 #pragma once
 
 #include <QObject>
+#include <cstddef>
 
+class QCheckBox;
 class QKeyEvent;
 
 namespace tuva {
@@ -56,6 +58,10 @@ class FeatureEditors : public QObject {
   // Shows every feature field from the image. The whole-window refresh goes back to the first
   // capcode range; the refill after an entry in one field keeps the range and its pending edits.
   void RefreshFeatures(CapcodeRange range = CapcodeRange::Keep);
+
+  // chkPower, chkROE, chkORC, chkSyn, chkFunPass, CheckBox7, CheckBox18 and CheckBox19: each change
+  // of `box` writes the inverted flag at `offset`, 0x00 in the image when checked, 0xFF when not.
+  void BindInvertedFlag(QCheckBox* box, std::size_t offset);
 
  private:
   TfrmAir& window_;

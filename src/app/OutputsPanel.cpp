@@ -88,13 +88,10 @@ void OutputsPanel::BuildSpecialOutputs() {
   chkSyn->setToolTip(hint("chkSyn"));
 }
 
-// chkPower, chkROE, chkORC and chkSyn: 0x00 in the image when checked, 0xFF when not.
 QCheckBox* OutputsPanel::InvertedFlagBox(QWidget* parent, const QString& name,
                                          const QString& caption, std::size_t offset, int top) {
   QCheckBox* box = MakeCheckBox(parent, name, caption, 8, top, 300, 18);
-  connect(box, &QCheckBox::toggled, this, [this, box, offset] {
-    WriteInvertedFlag(editors_.window().document().image, offset, box->isChecked());
-  });
+  editors_.BindInvertedFlag(box, offset);
   return box;
 }
 

@@ -25,10 +25,7 @@ SecurityPanel::SecurityPanel(FeatureEditors& editors, QWidget* page, QGroupBox* 
 
   chkFunPass = MakeCheckBox(parameters, QStringLiteral("chkFunPass"),
                             QStringLiteral("FC as a Password"), 470, 42, 124, 19);
-  connect(chkFunPass, &QCheckBox::toggled, this, [this] {
-    WriteInvertedFlag(editors_.window().document().image, layout::kFunctionCommandPassword,
-                      chkFunPass->isChecked());
-  });
+  editors_.BindInvertedFlag(chkFunPass, layout::kFunctionCommandPassword);
 }
 
 void SecurityPanel::BuildFeatures(QWidget* page) {
@@ -71,10 +68,7 @@ void SecurityPanel::BuildFeatures(QWidget* page) {
   CheckBox7 =
       MakeCheckBox(g, QStringLiteral("CheckBox7"), QStringLiteral("Test Mode"), 240, 53, 80, 19);
   CheckBox7->hide();
-  connect(CheckBox7, &QCheckBox::toggled, this, [this] {
-    WriteInvertedFlag(editors_.window().document().image, layout::kTestMode,
-                      CheckBox7->isChecked());
-  });
+  editors_.BindInvertedFlag(CheckBox7, layout::kTestMode);
 }
 
 void SecurityPanel::BuildPasswords(QGroupBox* outputFeatures) {

@@ -62,8 +62,8 @@ SerialOutputPanel::SerialOutputPanel(FeatureEditors& editors, QWidget* page,
   connect(ComboBox2, &QComboBox::activated, this, [this] { ComboBox2Click(); });
   for (QComboBox* box : {ComboBox3, ComboBox4})
     connect(box, &QComboBox::activated, this, [this, box] { ComboBox3Click(TagOf(box)); });
-  connect(CheckBox18, &QCheckBox::toggled, this, [this] { CheckBox18Click(); });
-  connect(CheckBox19, &QCheckBox::toggled, this, [this] { CheckBox19Click(); });
+  editors_.BindInvertedFlag(CheckBox18, layout::kSerialLed);
+  editors_.BindInvertedFlag(CheckBox19, layout::kRtsEnable);
   connect(CheckBox20, &QCheckBox::toggled, this, [this] { CheckBox20Click(); });
 
   edtMDly->SetMaxChars(kDelayChars);
@@ -157,16 +157,6 @@ void SerialOutputPanel::chkCtl0Click(int tag) {
   ApplyCapcodeStringEnabling();
 }
 
-void SerialOutputPanel::CheckBox18Click() {
-  WriteInvertedFlag(editors_.window().document().image, layout::kSerialLed,
-                    CheckBox18->isChecked());
-}
-
-void SerialOutputPanel::CheckBox19Click() {
-  WriteInvertedFlag(editors_.window().document().image, layout::kRtsEnable,
-                    CheckBox19->isChecked());
-}
-
 void SerialOutputPanel::CheckBox20Click() {
   SetTimeUpdate(editors_.window().document().image, CheckBox20->isChecked());
 }
@@ -204,11 +194,6 @@ void SerialOutputPanel::ShowRtsAndTimeUpdate() {
 }
 
 // ---- enabling ----
-
-void SerialOutputPanel::ApplyPanelEnabling() {
-  ApplyParameterEnabling();
-  ApplyCapcodeStringEnabling();
-}
 
 SerialPanelEnabling SerialOutputPanel::Enabling() const {
   return PanelEnabling(chkCtl[kSerialOutEnableTag]->isChecked(),
