@@ -34,9 +34,9 @@ class Dialogs;
 // Shared key handlers of the editors. Each returns true when it swallowed the key.
 // The common one: Enter ends the entry by moving the focus to the focus sink.
 bool EnterLeavesField(TfrmAir& window, QKeyEvent* event);
-// The decimal one (periods, read password): Enter as above; digits, the point and Backspace are
-// typed; any other character is refused with the warning "Please insert a numeric !". Keys that
-// type nothing (arrows, Delete, Tab) and shortcuts pass.
+// The decimal one (frequency, periods, read password): Enter as above; digits, the point and
+// Backspace are typed; any other character is refused with the warning "Please insert a numeric !".
+// Keys that type nothing (arrows, Delete, Tab) and shortcuts pass.
 bool DecimalKeyPress(TfrmAir& window, QKeyEvent* event);
 // Shows a refused entry: the plain message or the warning box the result names.
 void ShowRefusal(Dialogs& dialogs, const EntryResult& result);
