@@ -77,6 +77,18 @@ void FeatureEditors::BindInvertedFlag(QCheckBox* box, std::size_t offset) {
   });
 }
 
+ConfigImage& FeatureEditors::image() const {
+  return window_.document().image;
+}
+
+bool FeatureEditors::ShowIfRefused(const EntryResult& result, FieldEdit* edit, bool refill) {
+  if (result.ok) return false;
+  ShowRefusal(window_.dialogs(), result);
+  if (refill) RefreshFeatures();
+  edit->ReturnFocus();
+  return true;
+}
+
 // Setting a check box runs its handler when its state changes (the flag is stored again and the
 // panel's enabling follows); setting a combo box runs none.
 void FeatureEditors::RefreshFeatures(CapcodeRange range) {

@@ -11,12 +11,14 @@ class QCheckBox;
 class QKeyEvent;
 
 namespace tuva {
+class ConfigImage;
 struct EntryResult;
-}
+}  // namespace tuva
 
 namespace tuva::app {
 
 class TfrmAir;
+class FieldEdit;
 class SerialOutputPanel;
 class CapcodeStringsPanel;
 class OutputsPanel;
@@ -49,6 +51,8 @@ class FeatureEditors : public QObject {
   FeatureEditors(TfrmAir& window, QWidget* normal, QWidget* serial, QWidget* sources);
 
   TfrmAir& window() const { return window_; }
+  // The image the editors show and change: the window's document's.
+  ConfigImage& image() const;
   SerialOutputPanel* serial() const { return serial_; }
   CapcodeStringsPanel* strings() const { return strings_; }
   OutputsPanel* outputs() const { return outputs_; }
@@ -62,6 +66,10 @@ class FeatureEditors : public QObject {
   // chkPower, chkROE, chkORC, chkSyn, chkFunPass, CheckBox7, CheckBox18 and CheckBox19: each change
   // of `box` writes the inverted flag at `offset`, 0x00 in the image when checked, 0xFF when not.
   void BindInvertedFlag(QCheckBox* box, std::size_t offset);
+
+  // After an entry in `edit`: a refused one is shown, the feature fields are refilled when
+  // `refill` says so, and the edit takes the focus back. Returns whether the entry was refused.
+  bool ShowIfRefused(const EntryResult& result, FieldEdit* edit, bool refill = false);
 
  private:
   TfrmAir& window_;

@@ -120,17 +120,17 @@ void SerialOutputPanel::BuildParameters(QWidget* page) {
 
 void SerialOutputPanel::ComboBox5Click() {
   if (ComboBox5->currentIndex() < 0) return;
-  StoreBaudItem(editors_.window().document().image, ComboBox5->currentIndex());
+  StoreBaudItem(editors_.image(), ComboBox5->currentIndex());
 }
 
 void SerialOutputPanel::ComboBox2Click() {
   if (ComboBox2->currentIndex() < 0) return;
-  StoreParityItem(editors_.window().document().image, ComboBox2->currentIndex());
+  StoreParityItem(editors_.image(), ComboBox2->currentIndex());
 }
 
 // Stop bits (Tag 1) and data bits (Tag 2): the byte holds the number the item shows.
 void SerialOutputPanel::ComboBox3Click(int tag) {
-  ConfigImage& image = editors_.window().document().image;
+  ConfigImage& image = editors_.image();
   if (tag == 1 && ComboBox3->currentIndex() >= 0)
     StoreStopBitsItem(image, ComboBox3->currentIndex());
   if (tag == 2 && ComboBox4->currentIndex() >= 0)
@@ -138,45 +138,38 @@ void SerialOutputPanel::ComboBox3Click(int tag) {
 }
 
 void SerialOutputPanel::edtMDlyExit() {
-  TfrmAir& window = editors_.window();
-  const EntryResult result = StoreMessageDelay(window.document().image, ToBytes(edtMDly->text()));
-  if (result.ok) {
-    // An empty edit shows the stored value again; a stored delay stays as it was typed.
-    if (!result.stored) editors_.RefreshFeatures();
-    return;
-  }
-  ShowRefusal(window.dialogs(), result);
-  editors_.RefreshFeatures();
-  edtMDly->ReturnFocus();
+  const EntryResult result = StoreMessageDelay(editors_.image(), ToBytes(edtMDly->text()));
+  // An empty edit shows the stored value again; a stored delay stays as it was typed.
+  if (!editors_.ShowIfRefused(result, edtMDly, true) && !result.stored) editors_.RefreshFeatures();
 }
 
 // "Serial Out Enable" switches the page; every flag then settles the function-command controls.
 void SerialOutputPanel::chkCtl0Click(int tag) {
-  SetControlFlag(editors_.window().document().image, tag, chkCtl[tag]->isChecked());
+  SetControlFlag(editors_.image(), tag, chkCtl[tag]->isChecked());
   if (tag == kSerialOutEnableTag) ApplyParameterEnabling();
   ApplyCapcodeStringEnabling();
 }
 
 void SerialOutputPanel::CheckBox20Click() {
-  SetTimeUpdate(editors_.window().document().image, CheckBox20->isChecked());
+  SetTimeUpdate(editors_.image(), CheckBox20->isChecked());
 }
 
 // ---- refill ----
 
 void SerialOutputPanel::ShowControlFlags() {
-  const ConfigImage& image = editors_.window().document().image;
+  const ConfigImage& image = editors_.image();
   for (int tag = 0; tag < kControlFlagCount; ++tag)
     chkCtl[tag]->setChecked(ControlFlag(image, tag));
 }
 
 void SerialOutputPanel::ShowSerialLed() {
-  CheckBox18->setChecked(ReadInvertedFlag(editors_.window().document().image, layout::kSerialLed));
+  CheckBox18->setChecked(ReadInvertedFlag(editors_.image(), layout::kSerialLed));
 }
 
 // A byte that names no item leaves parity and baud rate as they were, and shows no selection
 // for the stop and data bits.
 void SerialOutputPanel::ShowUartSelections() {
-  const ConfigImage& image = editors_.window().document().image;
+  const ConfigImage& image = editors_.image();
   Select(ComboBox2, ParityItem(image), true);
   Select(ComboBox3, StopBitsItem(image), false);
   Select(ComboBox4, DataBitsItem(image), false);
@@ -184,11 +177,11 @@ void SerialOutputPanel::ShowUartSelections() {
 }
 
 void SerialOutputPanel::ShowMessageDelay() {
-  edtMDly->setText(QString::number(MessageDelay(editors_.window().document().image)));
+  edtMDly->setText(QString::number(MessageDelay(editors_.image())));
 }
 
 void SerialOutputPanel::ShowRtsAndTimeUpdate() {
-  const ConfigImage& image = editors_.window().document().image;
+  const ConfigImage& image = editors_.image();
   CheckBox19->setChecked(ReadInvertedFlag(image, layout::kRtsEnable));
   CheckBox20->setChecked(TimeUpdateOn(image));
 }
