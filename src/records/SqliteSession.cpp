@@ -2,7 +2,6 @@
 #include "records/SqliteSession.h"
 
 #include <cerrno>
-#include <cstring>
 #include <filesystem>
 
 #include "records/RecordStore.h"
