@@ -62,7 +62,6 @@ bool DecimalKeyAllowed(char key);
 struct SpecialOutput {
   std::string_view control;
   std::size_t offset;  // inverted flag
-  int outputTaken;     // 1..9
   std::string_view hint;
 };
 extern const std::array<SpecialOutput, 3> kSpecialOutputs;
