@@ -1,7 +1,5 @@
 #include "app/CapcodePanel.h"
 
-#include <QKeyEvent>
-
 #include "app/ControlTable.h"
 #include "app/FeatureEditors.h"
 #include "app/GuiFrontend.h"
@@ -44,7 +42,7 @@ CapcodePanel::CapcodePanel(TfrmAir& window, QWidget* page)
         MakeEdit(this, QStringLiteral("Edit%1").arg(slot + 1), left + 66, top, 72, 21, slot);
     edit->SetMaxChars(kShortEditChars);
     edit->onEnter = [this, slot] { EditEnter(slot); };
-    edit->onKeyPress = [this](QKeyEvent* event) { return EditKeyPress(event); };
+    edit->onKeyPress = [this](QKeyEvent* event) { return EnterLeavesField(window_, event); };
     edit->onKeyRelease = [this, slot](QKeyEvent*) { EditKeyUp(slot); };
     // Text pasted from the context menu or dropped on the edit comes without a key; it is
     // checked and stored at once, as a typed key would be, instead of being lost on exit.
@@ -132,12 +130,6 @@ void CapcodePanel::cboSrtLngClick() {
 
 void CapcodePanel::EditEnter(int slot) {
   edits_[slot]->clear();
-}
-
-bool CapcodePanel::EditKeyPress(QKeyEvent* event) {
-  if (!IsEnterKey(event)) return false;
-  window_.FocusSink();
-  return true;
 }
 
 void CapcodePanel::EditKeyUp(int slot) {

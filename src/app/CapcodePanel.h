@@ -43,7 +43,6 @@ class CapcodePanel : public QGroupBox {
 
  private:
   void EditEnter(int slot);
-  bool EditKeyPress(QKeyEvent* event);
   void EditKeyUp(int slot);
   void EditExit(int slot);
   void CheckBoxClick(int slot, bool checked);

@@ -98,13 +98,13 @@ void CapcodeStringsPanel::CollectCapcodeStrings(int range) {
     // The pair edits take hexadecimal digits only, so every filled pair reads as a byte; should
     // one not, its capcode keeps the bytes it had and the user is told.
     const EntryResult result =
-        CollectCapcodeEdits(window.document().image, CapcodeInRange(range, k), edits);
+        CollectCapcodeEdits(editors_.image(), CapcodeInRange(range, k), edits);
     if (!result.ok) ShowRefusal(window.dialogs(), result);
   }
 }
 
 void CapcodeStringsPanel::ShowCapcodeStrings(int range) {
-  const ConfigImage& image = editors_.window().document().image;
+  const ConfigImage& image = editors_.image();
   for (int k = 0; k < kCapcodesPerRange; ++k) {
     grpCap[k]->setTitle(FromBytes(CapcodeGroupCaption(range, k)));
     const CapcodeStringEdits edits = ShowCapcodeEdits(image, CapcodeInRange(range, k));

@@ -1,7 +1,5 @@
 #include "app/ControlTable.h"
 
-#include <string_view>
-
 #include "app/Controls.h"
 
 namespace tuva::app {

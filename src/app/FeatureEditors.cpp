@@ -1,5 +1,6 @@
 #include "app/FeatureEditors.h"
 
+#include <QCheckBox>
 #include <QKeyEvent>
 
 #include "app/CapcodePanel.h"
@@ -12,6 +13,7 @@
 #include "app/SecurityPanel.h"
 #include "app/SerialOutputPanel.h"
 #include "features/FeatureEntry.h"
+#include "features/FlagCodec.h"
 #include "features/Periods.h"
 
 namespace tuva::app {
@@ -67,6 +69,24 @@ FeatureEditors::FeatureEditors(TfrmAir& window, QWidget* normal, QWidget* serial
   window.SetCapcodeStringCollector([this] { strings_->CollectCapcodeStrings(strings_->range()); });
   if (CapcodePanel* capcodes = window.capcodes())
     capcodes->onCapcodeExit = [this](int slot) { prompts_->CapcodeLeft(slot); };
+}
+
+void FeatureEditors::BindInvertedFlag(QCheckBox* box, std::size_t offset) {
+  connect(box, &QCheckBox::toggled, this, [this, box, offset] {
+    WriteInvertedFlag(window_.document().image, offset, box->isChecked());
+  });
+}
+
+ConfigImage& FeatureEditors::image() const {
+  return window_.document().image;
+}
+
+bool FeatureEditors::ShowIfRefused(const EntryResult& result, FieldEdit* edit, bool refill) {
+  if (result.ok) return false;
+  ShowRefusal(window_.dialogs(), result);
+  if (refill) RefreshFeatures();
+  edit->ReturnFocus();
+  return true;
 }
 
 // Setting a check box runs its handler when its state changes (the flag is stored again and the

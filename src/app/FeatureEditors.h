@@ -5,16 +5,20 @@
 #pragma once
 
 #include <QObject>
+#include <cstddef>
 
+class QCheckBox;
 class QKeyEvent;
 
 namespace tuva {
+class ConfigImage;
 struct EntryResult;
-}
+}  // namespace tuva
 
 namespace tuva::app {
 
 class TfrmAir;
+class FieldEdit;
 class SerialOutputPanel;
 class CapcodeStringsPanel;
 class OutputsPanel;
@@ -32,9 +36,9 @@ class Dialogs;
 // Shared key handlers of the editors. Each returns true when it swallowed the key.
 // The common one: Enter ends the entry by moving the focus to the focus sink.
 bool EnterLeavesField(TfrmAir& window, QKeyEvent* event);
-// The decimal one (periods, read password): Enter as above; digits, the point and Backspace are
-// typed; any other character is refused with the warning "Please insert a numeric !". Keys that
-// type nothing (arrows, Delete, Tab) and shortcuts pass.
+// The decimal one (frequency, periods, read password): Enter as above; digits, the point and
+// Backspace are typed; any other character is refused with the warning "Please insert a numeric !".
+// Keys that type nothing (arrows, Delete, Tab) and shortcuts pass.
 bool DecimalKeyPress(TfrmAir& window, QKeyEvent* event);
 // Shows a refused entry: the plain message or the warning box the result names.
 void ShowRefusal(Dialogs& dialogs, const EntryResult& result);
@@ -47,6 +51,8 @@ class FeatureEditors : public QObject {
   FeatureEditors(TfrmAir& window, QWidget* normal, QWidget* serial, QWidget* sources);
 
   TfrmAir& window() const { return window_; }
+  // The image the editors show and change: the window's document's.
+  ConfigImage& image() const;
   SerialOutputPanel* serial() const { return serial_; }
   CapcodeStringsPanel* strings() const { return strings_; }
   OutputsPanel* outputs() const { return outputs_; }
@@ -56,6 +62,14 @@ class FeatureEditors : public QObject {
   // Shows every feature field from the image. The whole-window refresh goes back to the first
   // capcode range; the refill after an entry in one field keeps the range and its pending edits.
   void RefreshFeatures(CapcodeRange range = CapcodeRange::Keep);
+
+  // chkPower, chkROE, chkORC, chkSyn, chkFunPass, CheckBox7, CheckBox18 and CheckBox19: each change
+  // of `box` writes the inverted flag at `offset`, 0x00 in the image when checked, 0xFF when not.
+  void BindInvertedFlag(QCheckBox* box, std::size_t offset);
+
+  // After an entry in `edit`: a refused one is shown, the feature fields are refilled when
+  // `refill` says so, and the edit takes the focus back. Returns whether the entry was refused.
+  bool ShowIfRefused(const EntryResult& result, FieldEdit* edit, bool refill = false);
 
  private:
   TfrmAir& window_;

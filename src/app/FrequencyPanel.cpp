@@ -1,7 +1,6 @@
 #include "app/FrequencyPanel.h"
 
-#include <QKeyEvent>
-
+#include "app/FeatureEditors.h"
 #include "app/GuiFrontend.h"
 #include "app/MainWindow.h"
 
@@ -30,7 +29,7 @@ FrequencyPanel::FrequencyPanel(TfrmAir& window, QWidget* page)
   frequency_->setAlignment(Qt::AlignRight);
   MakeLabel(this, QStringLiteral("lblHz"), QStringLiteral("00Hz"), 138, 54, 40, 17);
   frequency_->onEnter = [this] { frequency_->clear(); };
-  frequency_->onKeyPress = [this](QKeyEvent* event) { return FreqKeyPress(event); };
+  frequency_->onKeyPress = [this](QKeyEvent* event) { return DecimalKeyPress(window_, event); };
   frequency_->onExit = [this] { edtFreqExit(); };
 
   QStringList polarities;
@@ -87,24 +86,6 @@ void FrequencyPanel::cboPolarityClick() {
   const int item = polarity_->currentIndex();
   if (item < 0) return;
   WritePolarity(window_.document().image, static_cast<Polarity>(item));
-}
-
-// Enter leaves the field; digits, the point and Backspace are typed; any other character is
-// refused with a warning. Keys that type nothing (arrows, Delete, Tab) and shortcuts pass.
-bool FrequencyPanel::FreqKeyPress(QKeyEvent* event) {
-  if (IsEnterKey(event)) {
-    window_.FocusSink();
-    return true;
-  }
-  const QString text = event->text();
-  if (text.isEmpty() || event->modifiers() & (Qt::ControlModifier | Qt::AltModifier)) return false;
-  const QChar key = text.front();
-  if (key.isDigit() && key.unicode() < 128) return false;
-  if (key == QLatin1Char('.') || key == QLatin1Char('\b')) return false;
-  if (key.unicode() < 0x20 || key.unicode() == 0x7F) return false;  // control keys type nothing
-  window_.dialogs().MessageBox(FromBytes(kFrequencyCaption), FromBytes(kFrequencyNotNumericMessage),
-                               MessageIcon::Exclamation);
-  return true;
 }
 
 void FrequencyPanel::edtFreqExit() {

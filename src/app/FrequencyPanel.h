@@ -40,8 +40,6 @@ class FrequencyPanel : public QGroupBox {
   void edtFreqExit();
 
  private:
-  bool FreqKeyPress(QKeyEvent* event);
-
   TfrmAir& window_;
   PllState state_;
   QComboBox* band_ = nullptr;

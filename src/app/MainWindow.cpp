@@ -10,7 +10,6 @@
 #include <QMimeData>
 #include <QScreen>
 #include <algorithm>
-#include <exception>
 #include <utility>
 
 #include "app/CapcodePanel.h"

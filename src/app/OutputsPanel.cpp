@@ -88,26 +88,23 @@ void OutputsPanel::BuildSpecialOutputs() {
   chkSyn->setToolTip(hint("chkSyn"));
 }
 
-// chkPower, chkROE, chkORC and chkSyn: 0x00 in the image when checked, 0xFF when not.
 QCheckBox* OutputsPanel::InvertedFlagBox(QWidget* parent, const QString& name,
                                          const QString& caption, std::size_t offset, int top) {
   QCheckBox* box = MakeCheckBox(parent, name, caption, 8, top, 300, 18);
-  connect(box, &QCheckBox::toggled, this, [this, box, offset] {
-    WriteInvertedFlag(editors_.window().document().image, offset, box->isChecked());
-  });
+  editors_.BindInvertedFlag(box, offset);
   return box;
 }
 
 // ---- handlers ----
 
 void OutputsPanel::chkOutput0Click(int tag) {
-  SetPowerUpOutput(editors_.window().document().image, tag, chkOutput[tag]->isChecked());
+  SetPowerUpOutput(editors_.image(), tag, chkOutput[tag]->isChecked());
 }
 
 void OutputsPanel::cboScalerClick() {
   const int item = cboScaler->currentIndex();
   if (item < 0) return;
-  currentFactor_ = ApplyPreScaler(editors_.window().document().image, item);
+  currentFactor_ = ApplyPreScaler(editors_.image(), item);
   lblScaler->setText(FromBytes(PreScalerLabel(item)));
   editors_.RefreshFeatures();
 }
@@ -117,40 +114,33 @@ bool OutputsPanel::edtPlsPer0KeyPress(QKeyEvent* event) {
 }
 
 void OutputsPanel::edtPlsPer0Exit(int tag) {
-  TfrmAir& window = editors_.window();
   const EntryResult result =
-      StorePeriod(window.document().image, tag, ToBytes(edtPlsPer[tag]->text()), currentFactor_);
-  if (!result.ok) {
-    ShowRefusal(window.dialogs(), result);
-    editors_.RefreshFeatures();
-    edtPlsPer[tag]->ReturnFocus();
-    return;
-  }
-  editors_.RefreshFeatures();  // the edit shows the period as stored
+      StorePeriod(editors_.image(), tag, ToBytes(edtPlsPer[tag]->text()), currentFactor_);
+  // An accepted entry: the edit shows the period as stored.
+  if (!editors_.ShowIfRefused(result, edtPlsPer[tag], true)) editors_.RefreshFeatures();
 }
 
 // ---- refill ----
 
 void OutputsPanel::ShowPowerUpOutputs() {
-  const ConfigImage& image = editors_.window().document().image;
+  const ConfigImage& image = editors_.image();
   for (int tag = 0; tag < layout::kOutputCount; ++tag)
     chkOutput[tag]->setChecked(PowerUpOutputOn(image, tag));
 }
 
 void OutputsPanel::ShowSpecialOutputs() {
-  const ConfigImage& image = editors_.window().document().image;
+  const ConfigImage& image = editors_.image();
   chkORC->setChecked(ReadInvertedFlag(image, layout::kOutOfRangeOutput));
   chkSyn->setChecked(ReadInvertedFlag(image, layout::kSynOutput));
   chkROE->setChecked(ReadInvertedFlag(image, layout::kReceivingOutput));
 }
 
 void OutputsPanel::ShowPowerUpEnable() {
-  chkPower->setChecked(
-      ReadInvertedFlag(editors_.window().document().image, layout::kPowerUpEnable));
+  chkPower->setChecked(ReadInvertedFlag(editors_.image(), layout::kPowerUpEnable));
 }
 
 void OutputsPanel::ShowPeriods() {
-  const ConfigImage& image = editors_.window().document().image;
+  const ConfigImage& image = editors_.image();
   for (int tag = 0; tag < layout::kOutputCount; ++tag)
     edtPlsPer[tag]->setText(FromBytes(PeriodText(image, tag)));
 }
@@ -158,8 +148,7 @@ void OutputsPanel::ShowPeriods() {
 // A pre-scaler byte that is none of the six factors (an erased board) keeps the item shown; the
 // handler then stores that item's factor.
 void OutputsPanel::RefreshScaler() {
-  if (const auto item = PreScalerItemOf(editors_.window().document().image))
-    cboScaler->setCurrentIndex(*item);
+  if (const auto item = PreScalerItemOf(editors_.image())) cboScaler->setCurrentIndex(*item);
   cboScalerClick();
 }
 

@@ -77,13 +77,9 @@ bool PromptsPanel::eventFilter(QObject* watched, QEvent* event) {
 
 void PromptsPanel::edtPrompt0Exit(int tag) {
   lastPrompt_ = tag;
-  TfrmAir& window = editors_.window();
   FieldEdit* edit = edtPrompt[tag];
-  const EntryResult result = StorePrompt(window.document().image, tag, ToBytes(edit->text()));
-  if (result.ok) return;
-  // The text stays in the edit until the user shortens it.
-  ShowRefusal(window.dialogs(), result);
-  edit->ReturnFocus();
+  // A refused text stays in the edit until the user shortens it.
+  editors_.ShowIfRefused(StorePrompt(editors_.image(), tag, ToBytes(edit->text())), edit);
 }
 
 void PromptsPanel::btnLeftClick() {
@@ -167,13 +163,13 @@ void PromptsPanel::SetPromptsEnabled(bool enabled) {
 // ---- refill ----
 
 void PromptsPanel::RefreshPrompts() {
-  const ConfigImage& image = editors_.window().document().image;
+  const ConfigImage& image = editors_.image();
   for (int tag = 0; tag < kPromptCount; ++tag)
     edtPrompt[tag]->setText(FromBytes(PromptText(image, tag)));
 }
 
 void PromptsPanel::RefreshSourceMode() {
-  const auto item = SourceModeItem(editors_.window().document().image);
+  const auto item = SourceModeItem(editors_.image());
   cboSource->setCurrentIndex(item.value_or(-1));
   cboSourceClick();
 }

@@ -25,10 +25,7 @@ SecurityPanel::SecurityPanel(FeatureEditors& editors, QWidget* page, QGroupBox* 
 
   chkFunPass = MakeCheckBox(parameters, QStringLiteral("chkFunPass"),
                             QStringLiteral("FC as a Password"), 470, 42, 124, 19);
-  connect(chkFunPass, &QCheckBox::toggled, this, [this] {
-    WriteInvertedFlag(editors_.window().document().image, layout::kFunctionCommandPassword,
-                      chkFunPass->isChecked());
-  });
+  editors_.BindInvertedFlag(chkFunPass, layout::kFunctionCommandPassword);
 }
 
 void SecurityPanel::BuildFeatures(QWidget* page) {
@@ -71,10 +68,7 @@ void SecurityPanel::BuildFeatures(QWidget* page) {
   CheckBox7 =
       MakeCheckBox(g, QStringLiteral("CheckBox7"), QStringLiteral("Test Mode"), 240, 53, 80, 19);
   CheckBox7->hide();
-  connect(CheckBox7, &QCheckBox::toggled, this, [this] {
-    WriteInvertedFlag(editors_.window().document().image, layout::kTestMode,
-                      CheckBox7->isChecked());
-  });
+  editors_.BindInvertedFlag(CheckBox7, layout::kTestMode);
 }
 
 void SecurityPanel::BuildPasswords(QGroupBox* outputFeatures) {
@@ -98,26 +92,16 @@ void SecurityPanel::BuildPasswords(QGroupBox* outputFeatures) {
 // ---- handlers ----
 
 void SecurityPanel::edtSLCExit(int tag) {
-  TfrmAir& window = editors_.window();
   FieldEdit* edit = tag == kSequentialLockTag ? edtSLC : edtORC;
-  const EntryResult result = StoreLockByte(window.document().image, tag, ToBytes(edit->text()));
-  if (result.ok) {
-    // An empty edit shows the stored value again; a stored value stays as it was typed.
-    if (!result.stored) editors_.RefreshFeatures();
-    return;
-  }
-  ShowRefusal(window.dialogs(), result);
-  editors_.RefreshFeatures();
-  edit->ReturnFocus();
+  const EntryResult result = StoreLockByte(editors_.image(), tag, ToBytes(edit->text()));
+  // An empty edit shows the stored value again; a stored value stays as it was typed.
+  if (!editors_.ShowIfRefused(result, edit, true) && !result.stored) editors_.RefreshFeatures();
 }
 
+// A refusal: text put there from outside the keyboard's limit.
 void SecurityPanel::StorePassword(FieldEdit* edit, int which) {
-  TfrmAir& window = editors_.window();
-  const EntryResult result =
-      StoreFunctionPassword(window.document().image, which, ToBytes(edit->text()));
-  if (result.ok) return;
-  ShowRefusal(window.dialogs(), result);  // text put there from outside the keyboard's limit
-  edit->ReturnFocus();
+  editors_.ShowIfRefused(StoreFunctionPassword(editors_.image(), which, ToBytes(edit->text())),
+                         edit);
 }
 
 void SecurityPanel::edtOPW1Exit() {
@@ -129,38 +113,33 @@ void SecurityPanel::edtOPW2Exit() {
 }
 
 // The password is stored as the edit holds it, so entering and leaving without typing removes
-// it: the edit is emptied on entry.
+// it: the edit is emptied on entry. Only pasted text gets past the key filter; a refused one
+// stays for the user to correct.
 void SecurityPanel::edtReadPassExit() {
-  TfrmAir& window = editors_.window();
-  const EntryResult result =
-      StoreReadPassword(window.document().image, ToBytes(edtReadPass->text()));
-  if (result.ok) return;
-  // Only pasted text gets past the key filter; it stays for the user to correct.
-  ShowRefusal(window.dialogs(), result);
-  edtReadPass->ReturnFocus();
+  editors_.ShowIfRefused(StoreReadPassword(editors_.image(), ToBytes(edtReadPass->text())),
+                         edtReadPass);
 }
 
 // ---- refill ----
 
 void SecurityPanel::ShowLockBytes() {
-  const ConfigImage& image = editors_.window().document().image;
+  const ConfigImage& image = editors_.image();
   edtSLC->setText(QString::number(LockByte(image, kSequentialLockTag)));
   edtORC->setText(QString::number(LockByte(image, kOutOfRangeTimeoutTag)));
 }
 
 void SecurityPanel::ShowFunctionCommandPassword() {
-  chkFunPass->setChecked(
-      ReadInvertedFlag(editors_.window().document().image, layout::kFunctionCommandPassword));
+  chkFunPass->setChecked(ReadInvertedFlag(editors_.image(), layout::kFunctionCommandPassword));
 }
 
 void SecurityPanel::RefreshFunctionPasswords() {
-  const ConfigImage& image = editors_.window().document().image;
+  const ConfigImage& image = editors_.image();
   edtOPW1->setText(FromBytes(FunctionPassword(image, 1)));
   edtOPW2->setText(FromBytes(FunctionPassword(image, 2)));
 }
 
 void SecurityPanel::RefreshReadPassword() {
-  edtReadPass->setText(FromBytes(ReadPassword(editors_.window().document().image)));
+  edtReadPass->setText(FromBytes(ReadPassword(editors_.image())));
 }
 
 }  // namespace tuva::app

@@ -7,7 +7,6 @@
 #include <QCheckBox>
 #include <QGroupBox>
 #include <QObject>
-#include <array>
 
 #include "app/Controls.h"
 

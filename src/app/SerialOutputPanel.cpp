@@ -62,8 +62,8 @@ SerialOutputPanel::SerialOutputPanel(FeatureEditors& editors, QWidget* page,
   connect(ComboBox2, &QComboBox::activated, this, [this] { ComboBox2Click(); });
   for (QComboBox* box : {ComboBox3, ComboBox4})
     connect(box, &QComboBox::activated, this, [this, box] { ComboBox3Click(TagOf(box)); });
-  connect(CheckBox18, &QCheckBox::toggled, this, [this] { CheckBox18Click(); });
-  connect(CheckBox19, &QCheckBox::toggled, this, [this] { CheckBox19Click(); });
+  editors_.BindInvertedFlag(CheckBox18, layout::kSerialLed);
+  editors_.BindInvertedFlag(CheckBox19, layout::kRtsEnable);
   connect(CheckBox20, &QCheckBox::toggled, this, [this] { CheckBox20Click(); });
 
   edtMDly->SetMaxChars(kDelayChars);
@@ -120,17 +120,17 @@ void SerialOutputPanel::BuildParameters(QWidget* page) {
 
 void SerialOutputPanel::ComboBox5Click() {
   if (ComboBox5->currentIndex() < 0) return;
-  StoreBaudItem(editors_.window().document().image, ComboBox5->currentIndex());
+  StoreBaudItem(editors_.image(), ComboBox5->currentIndex());
 }
 
 void SerialOutputPanel::ComboBox2Click() {
   if (ComboBox2->currentIndex() < 0) return;
-  StoreParityItem(editors_.window().document().image, ComboBox2->currentIndex());
+  StoreParityItem(editors_.image(), ComboBox2->currentIndex());
 }
 
 // Stop bits (Tag 1) and data bits (Tag 2): the byte holds the number the item shows.
 void SerialOutputPanel::ComboBox3Click(int tag) {
-  ConfigImage& image = editors_.window().document().image;
+  ConfigImage& image = editors_.image();
   if (tag == 1 && ComboBox3->currentIndex() >= 0)
     StoreStopBitsItem(image, ComboBox3->currentIndex());
   if (tag == 2 && ComboBox4->currentIndex() >= 0)
@@ -138,55 +138,38 @@ void SerialOutputPanel::ComboBox3Click(int tag) {
 }
 
 void SerialOutputPanel::edtMDlyExit() {
-  TfrmAir& window = editors_.window();
-  const EntryResult result = StoreMessageDelay(window.document().image, ToBytes(edtMDly->text()));
-  if (result.ok) {
-    // An empty edit shows the stored value again; a stored delay stays as it was typed.
-    if (!result.stored) editors_.RefreshFeatures();
-    return;
-  }
-  ShowRefusal(window.dialogs(), result);
-  editors_.RefreshFeatures();
-  edtMDly->ReturnFocus();
+  const EntryResult result = StoreMessageDelay(editors_.image(), ToBytes(edtMDly->text()));
+  // An empty edit shows the stored value again; a stored delay stays as it was typed.
+  if (!editors_.ShowIfRefused(result, edtMDly, true) && !result.stored) editors_.RefreshFeatures();
 }
 
 // "Serial Out Enable" switches the page; every flag then settles the function-command controls.
 void SerialOutputPanel::chkCtl0Click(int tag) {
-  SetControlFlag(editors_.window().document().image, tag, chkCtl[tag]->isChecked());
+  SetControlFlag(editors_.image(), tag, chkCtl[tag]->isChecked());
   if (tag == kSerialOutEnableTag) ApplyParameterEnabling();
   ApplyCapcodeStringEnabling();
 }
 
-void SerialOutputPanel::CheckBox18Click() {
-  WriteInvertedFlag(editors_.window().document().image, layout::kSerialLed,
-                    CheckBox18->isChecked());
-}
-
-void SerialOutputPanel::CheckBox19Click() {
-  WriteInvertedFlag(editors_.window().document().image, layout::kRtsEnable,
-                    CheckBox19->isChecked());
-}
-
 void SerialOutputPanel::CheckBox20Click() {
-  SetTimeUpdate(editors_.window().document().image, CheckBox20->isChecked());
+  SetTimeUpdate(editors_.image(), CheckBox20->isChecked());
 }
 
 // ---- refill ----
 
 void SerialOutputPanel::ShowControlFlags() {
-  const ConfigImage& image = editors_.window().document().image;
+  const ConfigImage& image = editors_.image();
   for (int tag = 0; tag < kControlFlagCount; ++tag)
     chkCtl[tag]->setChecked(ControlFlag(image, tag));
 }
 
 void SerialOutputPanel::ShowSerialLed() {
-  CheckBox18->setChecked(ReadInvertedFlag(editors_.window().document().image, layout::kSerialLed));
+  CheckBox18->setChecked(ReadInvertedFlag(editors_.image(), layout::kSerialLed));
 }
 
 // A byte that names no item leaves parity and baud rate as they were, and shows no selection
 // for the stop and data bits.
 void SerialOutputPanel::ShowUartSelections() {
-  const ConfigImage& image = editors_.window().document().image;
+  const ConfigImage& image = editors_.image();
   Select(ComboBox2, ParityItem(image), true);
   Select(ComboBox3, StopBitsItem(image), false);
   Select(ComboBox4, DataBitsItem(image), false);
@@ -194,21 +177,16 @@ void SerialOutputPanel::ShowUartSelections() {
 }
 
 void SerialOutputPanel::ShowMessageDelay() {
-  edtMDly->setText(QString::number(MessageDelay(editors_.window().document().image)));
+  edtMDly->setText(QString::number(MessageDelay(editors_.image())));
 }
 
 void SerialOutputPanel::ShowRtsAndTimeUpdate() {
-  const ConfigImage& image = editors_.window().document().image;
+  const ConfigImage& image = editors_.image();
   CheckBox19->setChecked(ReadInvertedFlag(image, layout::kRtsEnable));
   CheckBox20->setChecked(TimeUpdateOn(image));
 }
 
 // ---- enabling ----
-
-void SerialOutputPanel::ApplyPanelEnabling() {
-  ApplyParameterEnabling();
-  ApplyCapcodeStringEnabling();
-}
 
 SerialPanelEnabling SerialOutputPanel::Enabling() const {
   return PanelEnabling(chkCtl[kSerialOutEnableTag]->isChecked(),

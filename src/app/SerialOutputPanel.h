@@ -45,8 +45,6 @@ class SerialOutputPanel : public QObject {
   void ComboBox3Click(int tag);
   void edtMDlyExit();
   void chkCtl0Click(int tag);
-  void CheckBox18Click();
-  void CheckBox19Click();
   void CheckBox20Click();
 
   // The parts of RefreshFeatures that show this panel's fields.
@@ -56,9 +54,6 @@ class SerialOutputPanel : public QObject {
   void ShowMessageDelay();
   void ShowRtsAndTimeUpdate();
 
-  // Enables the page after "Serial Out Enable" and the function-command controls of the capcode
-  // strings after it and "Fun. Cmd. Enable"; the captions of the five group boxes follow.
-  void ApplyPanelEnabling();
   // Completes the initial layout once every panel has added its controls: the children of
   // grpPara start disabled, and the controls of capcode 2's strings, which the Short/Long
   // selector of the capcodes switches as well, are watched.
@@ -70,6 +65,8 @@ class SerialOutputPanel : public QObject {
  private:
   void BuildParameters(QWidget* page);
   SerialPanelEnabling Enabling() const;
+  // Enable the page after "Serial Out Enable" and the function-command controls of the capcode
+  // strings after it and "Fun. Cmd. Enable"; the captions of the five group boxes follow.
   void ApplyParameterEnabling();
   void ApplyCapcodeStringEnabling();
 

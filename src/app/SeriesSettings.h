@@ -13,7 +13,6 @@
 #include <QSpinBox>
 #include <QWidget>
 #include <array>
-#include <optional>
 #include <string>
 #include <utility>
 #include <variant>

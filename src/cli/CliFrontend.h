@@ -7,7 +7,6 @@
 #include <termios.h>
 
 #include <atomic>
-#include <cstdio>
 #include <optional>
 #include <string>
 #include <vector>

@@ -1,11 +1,9 @@
 #include "cli/CommandLine.h"
 
 #include <CLI/CLI.hpp>
-#include <algorithm>
 #include <optional>
 #include <sstream>
 #include <string_view>
-#include <vector>
 
 #include "features/FieldValues.h"
 

@@ -7,7 +7,6 @@
 #include <iomanip>
 #include <iostream>
 #include <nlohmann/json.hpp>
-#include <sstream>
 
 #include "cli/Commands.h"
 #include "features/FieldDiff.h"

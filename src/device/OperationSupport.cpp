@@ -1,7 +1,6 @@
 #include "device/OperationSupport.h"
 
 #include <algorithm>
-#include <string_view>
 
 #include "link/NetworkPort.h"
 

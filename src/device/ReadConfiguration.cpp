@@ -2,7 +2,6 @@
 // copy 1's data back over copy 0 so that the board holds two good copies again.
 #include <algorithm>
 #include <array>
-#include <cstring>
 #include <span>
 #include <string>
 #include <vector>

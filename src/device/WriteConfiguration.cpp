@@ -4,7 +4,6 @@
 // sum ^ 0xAAAA). An erased copy, or one whose second block never arrived, has no well-formed
 // trailer. Writing the copies one at a time, and the one that is still good last, keeps at least
 // one good copy on the board whenever the power fails.
-#include <algorithm>
 #include <span>
 #include <vector>
 

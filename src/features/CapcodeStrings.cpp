@@ -5,6 +5,7 @@
 
 #include "features/FeatureLayout.h"
 #include "features/FlagCodec.h"
+#include "image/Utf8.h"
 
 namespace tuva {
 namespace {
@@ -15,13 +16,6 @@ void CheckCapcode(int capcode) {
   if (capcode < 0 || capcode >= layout::kCapcodeCount) {
     throw std::out_of_range("capcode index " + std::to_string(capcode));
   }
-}
-
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
 }
 
 // One trimmed, non-blank pair: one or two hexadecimal digits.

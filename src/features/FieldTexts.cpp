@@ -4,7 +4,6 @@
 
 #include "features/CapcodeEntry.h"
 #include "features/CapcodeStrings.h"
-#include "features/FeatureLayout.h"
 #include "features/FieldRows.h"
 #include "features/FlagCodec.h"
 #include "features/Periods.h"
@@ -12,6 +11,7 @@
 #include "features/Security.h"
 #include "features/SerialOutput.h"
 #include "image/FrequencyCodec.h"
+#include "image/Utf8.h"
 
 namespace tuva {
 namespace {
@@ -441,17 +441,11 @@ const FieldTextCodec* EditorCodec(const Field& field) {
 }
 
 std::string UnescapeText(std::string_view text) {
-  const auto hexDigit = [](char c) -> int {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-  };
   std::string bytes;
   for (std::size_t i = 0; i < text.size(); ++i) {
     if (text[i] == '\\' && i + 3 < text.size() && text[i + 1] == 'x') {
-      const int high = hexDigit(text[i + 2]);
-      const int low = hexDigit(text[i + 3]);
+      const int high = HexDigit(text[i + 2]);
+      const int low = HexDigit(text[i + 3]);
       if (high >= 0 && low >= 0) {
         bytes += static_cast<char>(high * 16 + low);
         i += 3;

@@ -8,6 +8,7 @@
 #include "features/FieldTexts.h"
 #include "image/CapcodeCodec.h"
 #include "image/FrequencyCodec.h"
+#include "image/Utf8.h"
 
 namespace tuva {
 namespace {
@@ -52,13 +53,6 @@ bool TextCarriesBits(const ConfigImage& image, const Field& field, const FieldTe
   ConfigImage fresh = image;
   CopyFieldBits(field, Startup(), fresh);
   return codec.set(fresh, text).ok && SameFieldBits(field, fresh, image);
-}
-
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
 }
 
 EntryResult SetBytes(ConfigImage& image, const Field& field, std::string_view text) {

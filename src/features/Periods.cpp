@@ -8,11 +8,11 @@
 namespace tuva {
 
 const std::array<SpecialOutput, 3> kSpecialOutputs = {{
-    {"chkROE", layout::kReceivingOutput, 7,
+    {"chkROE", layout::kReceivingOutput,
      "If \"Power & Receiving Output\" is enabled then Output 7 will be unavailable"},
-    {"chkORC", layout::kOutOfRangeOutput, 8,
+    {"chkORC", layout::kOutOfRangeOutput,
      "If \"Out Of Range Output\" is enabled then Output 8 will be unavailable"},
-    {"chkSyn", layout::kSynOutput, 6,
+    {"chkSyn", layout::kSynOutput,
      "If \"SYN. Pin Output\" is enabled then Output 6 will be unavailable"},
 }};
 

@@ -27,7 +27,6 @@ inline constexpr std::array<PreScalerItem, 6> kPreScalerItems = {{{"0.1 sec", 1}
                                                                   {"10 sec", 100},
                                                                   {"20 sec", 200},
                                                                   {"25 sec", 250}}};
-inline constexpr std::uint8_t kPeriodMaxUnits = 255;
 
 // The item of a pre-scaler factor; nullopt for a byte that is none of the six (0x00 or 0xFF from
 // an erased board).
@@ -63,7 +62,6 @@ bool DecimalKeyAllowed(char key);
 struct SpecialOutput {
   std::string_view control;
   std::size_t offset;  // inverted flag
-  int outputTaken;     // 1..9
   std::string_view hint;
 };
 extern const std::array<SpecialOutput, 3> kSpecialOutputs;

@@ -55,7 +55,7 @@ void SetControlFlag(ConfigImage& image, int tag, bool on);
 
 // Which controls of the serial output panel are enabled.
 struct SerialPanelEnabling {
-  // The children of grpPara (kParameterChildren) and grpCap1..grpCap4; their captions are black
+  // The direct children of grpPara and grpCap1..grpCap4; their captions are black
   // when enabled and grey when not.
   bool parameters = false;
   // chkOpCmd0..chkOpCmd3 and edtFC0..edtFC3.
@@ -69,14 +69,6 @@ SerialPanelEnabling PanelEnabling(const ConfigImage& image);
 
 inline constexpr std::uint32_t kCaptionEnabledColour = 0x000000;
 inline constexpr std::uint32_t kCaptionDisabledColour = 0x808080;
-
-// The direct children of grpPara that Serial Out Enable switches (labels by their captions).
-inline constexpr std::array<std::string_view, 13> kParameterChildren = {
-    "chkFunPass", "edtMDly",   "ComboBox1", "chkCtl2",    "chkCtl3",    "chkCtl4",   "ComboBox2",
-    "ComboBox3",  "ComboBox4", "ComboBox5", "CheckBox18", "CheckBox19", "CheckBox20"};
-inline constexpr std::array<std::string_view, 7> kParameterLabels = {
-    "Msg Time Out Delay", "Seconds",       "Select Range", "Stop Bits", "Parity",
-    "Data Bits",          "UART Baud Rate"};
 
 // Display texts of the combo boxes for the field table: the item text, or the raw byte in
 // hexadecimal with "?" when it matches no item.

@@ -5,7 +5,6 @@
 
 #include <array>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 
 namespace tuva {

@@ -1,8 +1,6 @@
 #include "image/ConfigImage.h"
 
 #include <algorithm>
-#include <cstdio>
-#include <cstring>
 #include <stdexcept>
 #include <string>
 

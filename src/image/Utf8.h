@@ -11,4 +11,12 @@ namespace tuva {
 
 std::string ValidUtf8(std::string_view bytes);
 
+// The value of a hexadecimal digit; -1 for any other character.
+inline int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
 }  // namespace tuva

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <memory>
 #include <string_view>
 #include <utility>
 #include <vector>

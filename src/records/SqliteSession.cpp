@@ -4,7 +4,6 @@
 #include <sys/stat.h>
 
 #include <cerrno>
-#include <cstring>
 #include <filesystem>
 
 #include "records/RecordStore.h"

@@ -1,6 +1,7 @@
 #include "series/Reprovision.h"
 
 #include <algorithm>
+#include <set>
 #include <utility>
 
 #include "device/ReadInto.h"

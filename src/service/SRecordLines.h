@@ -7,19 +7,12 @@
 #include <string_view>
 
 #include "image/FirmwareBuffer.h"
+#include "image/Utf8.h"
 
 namespace tuva {
 
 inline constexpr std::uint32_t kWindowBase = 0xE0000;
 inline constexpr std::uint32_t kWindowEnd = kWindowBase + kFirmwareBufferSize;
-
-// The value of a hexadecimal digit; -1 for any other character.
-inline int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
 
 // Calls `visit(number, line)` for each line that holds anything, in file order: `number` counts
 // every line from 1, `line` is without its line feed. A carriage return before the line feed is no

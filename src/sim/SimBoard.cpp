@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
-#include <stdexcept>
 #include <utility>
 
 namespace tuva::sim {

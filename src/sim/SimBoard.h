@@ -7,7 +7,6 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
-#include <span>
 #include <string>
 #include <vector>
 
@@ -112,7 +111,6 @@ class SimBoard {
   void SaveFlash() const;
 
   bool poweredOff() const { return poweredOff_; }
-  std::size_t framesReceived() const { return framesReceived_; }
   // Both configuration copies have been written in full since power-up.
   bool writeCompleted() const { return copiesWritten_ == 3u; }
   const std::vector<SimFrameRecord>& records() const { return records_; }
