@@ -380,9 +380,15 @@ void SeriesWindow::ShowListUse() {
 
 void SeriesWindow::SetPhase(Phase phase) {
   phase_ = phase;
-  settings_->setEnabled(phase == Phase::Idle);
-  startButton_->setEnabled(phase == Phase::Idle);
-  stopButton_->setEnabled(phase != Phase::Idle);
+  const bool idle = phase == Phase::Idle;
+  QPushButton* const taking = idle ? startButton_ : stopButton_;
+  QPushButton* const giving = idle ? stopButton_ : startButton_;
+  // The keyboard goes from the button being disabled to the one taking its place, not on to
+  // whatever follows it in the window.
+  taking->setEnabled(true);
+  if (giving->hasFocus()) taking->setFocus(Qt::OtherFocusReason);
+  giving->setEnabled(false);
+  settings_->setEnabled(idle);
   if (phase != Phase::Idle) ShowProgress();
 }
 

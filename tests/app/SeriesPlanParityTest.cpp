@@ -138,6 +138,8 @@ class SeriesPlanParityTest : public WindowTest {
     const auto prepared = series::Prepare(
         Path(database + "-" + std::to_string(++databases_) + ".sqlite"), true, false, plan, {});
     const auto& ready = std::get<series::Prepared>(prepared);
+    // A database of its own has handed out from none of the plan's progressions.
+    EXPECT_EQ(ready.newProgressions.size(), plan.counting.size());
     if (ready.refusal) return text.str() + "; prepared: " + RefusalText(*ready.refusal);
     return text.str() + "; prepared: count " + std::to_string(plan.count);
   }
