@@ -42,7 +42,7 @@ CapcodePanel::CapcodePanel(TfrmAir& window, QWidget* page)
         MakeEdit(this, QStringLiteral("Edit%1").arg(slot + 1), left + 66, top, 72, 21, slot);
     edit->SetMaxChars(kShortEditChars);
     edit->onEnter = [this, slot] { EditEnter(slot); };
-    edit->onKeyPress = [this](QKeyEvent* event) { return EnterLeavesField(window_, event); };
+    edit->onKeyPress = EnterLeavesField(window_);
     edit->onKeyRelease = [this, slot](QKeyEvent*) { EditKeyUp(slot); };
     // Text pasted from the context menu or dropped on the edit comes without a key; it is
     // checked and stored at once, as a typed key would be, instead of being lost on exit.

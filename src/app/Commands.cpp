@@ -1,7 +1,6 @@
 // The menu commands of the main window: the device operations of the Pager and System menus and
 // the configuration files of the File menu.
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <exception>
 
@@ -21,21 +20,13 @@ namespace {
 const QString kFileFilter = QStringLiteral("Text files (*.tbl)");
 const QString kFileSuffix = QStringLiteral("tbl");
 
-// File names are bytes in the system's encoding, texts of the image single-byte characters.
-std::string FileBytes(const QString& name) {
-  return QFile::encodeName(name).toStdString();
-}
-QString FileText(const std::string& text) {
-  return QString::fromLocal8Bit(text);
-}
-
 // An error that escapes a command is shown, and the window goes on.
 template <typename F>
 void Guarded(Dialogs& dialogs, F&& command) {
   try {
     command();
   } catch (const std::exception& error) {  // a serial port's error says "Serial port ..."
-    dialogs.MessageBox(kAppTitle, QString::fromLocal8Bit(error.what()), MessageIcon::Error);
+    dialogs.MessageBox(kAppTitle, Text(error.what()), MessageIcon::Error);
   }
 }
 
@@ -168,11 +159,11 @@ void TfrmAir::SaveAs1Click() {
 namespace {
 // "Open Error!" alone does not say which file: the path follows on a line of its own.
 void ShowFileResult(Dialogs& dialogs, const FileResult& result, const QString& name) {
-  QString text = FileText(result.message);
+  QString text = Text(result.message);
   if (result.status == FileStatus::OpenError)
     text += QLatin1Char('\n') + QDir::toNativeSeparators(name);
   if (result.exclamation())
-    dialogs.MessageBox(FileText(result.caption), text, MessageIcon::Exclamation);
+    dialogs.MessageBox(Text(result.caption), text, MessageIcon::Exclamation);
   else
     dialogs.Message(text);
 }
@@ -193,14 +184,14 @@ void TfrmAir::OpenFile(bool withDialog) {
 
 bool TfrmAir::OpenNamedFile(const QString& name) {
   FlagRaiser loading(guards_.imageLoad);
-  const FileResult result = OpenConfigFile(FileBytes(name), document_.image);
+  const FileResult result = OpenConfigFile(Bytes(name), document_.image);
   if (!result.ok()) {
     ShowFileResult(dialogs_, result, name);
     return false;
   }
   currentFileName_ = name;
   RefreshAll();
-  setWindowTitle(FileText(CaptionWithFile(FileBytes(windowTitle()), FileBytes(name))));
+  setWindowTitle(Text(CaptionWithFile(Bytes(windowTitle()), Bytes(name))));
   MarkUnchanged();
   // The default file of every start is not something the user chose.
   if (!startingUp_) recentFiles_->Add(name);
@@ -215,13 +206,13 @@ void TfrmAir::SaveFile(bool withDialog) {
     name = *chosen;
   }
   const FileResult result =
-      SaveConfigFile(FileBytes(name), document_.image, [this] { CollectCapcodeStrings(); });
+      SaveConfigFile(Bytes(name), document_.image, [this] { CollectCapcodeStrings(); });
   if (!result.ok()) {
     ShowFileResult(dialogs_, result, name);
     return;
   }
   currentFileName_ = name;
-  setWindowTitle(FileText(CaptionWithFile(FileBytes(windowTitle()), FileBytes(name))));
+  setWindowTitle(Text(CaptionWithFile(Bytes(windowTitle()), Bytes(name))));
   MarkUnchanged();
   recentFiles_->Add(name);
 }

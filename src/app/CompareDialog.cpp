@@ -18,7 +18,7 @@ namespace tuva::app {
 namespace {
 
 QTableWidgetItem* Cell(const std::string& text, bool derived) {
-  auto* item = new QTableWidgetItem(QString::fromLocal8Bit(text));
+  auto* item = new QTableWidgetItem(Text(text));
   item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
   // A derived row follows from the rows above it; it is there, but it is not what to correct.
   if (derived) item->setForeground(QGuiApplication::palette().color(QPalette::PlaceholderText));
@@ -43,11 +43,11 @@ CompareDialog::CompareDialog(const ConfigImage& board, const ConfigImage& window
 CompareDialog::CompareDialog(const series::BoardCheck& check, QWidget* parent) : QDialog(parent) {
   setWindowTitle(kCheckCaption);
   using Kind = series::BoardCheck::Kind;
-  QString summary = QString::fromLocal8Bit(series::CheckAnswer(check));
+  QString summary = Text(series::CheckAnswer(check));
   summary[0] = summary[0].toUpper();
   ReadableDiff diff;
   if (check.kind == Kind::Changed && check.bySha256) {
-    summary += QLatin1Char('\n') + QString::fromLocal8Bit(series::UnnamedFieldsText(check));
+    summary += QLatin1Char('\n') + Text(series::UnnamedFieldsText(check));
   } else if (check.kind == Kind::Changed) {
     diff = ReadableDifferences(check.fields, check.recorded, check.board);
     summary += QLatin1Char('\n') + QString::fromStdString(DiffCount(diff)) +
@@ -124,7 +124,7 @@ void TfrmAir::CompareWithBoard1Click() {
 void TfrmAir::CheckAgainstRecords1Click() {
   if (serviceMode_) return;
   RunDeviceCommand([this] {
-    const std::string where = SeriesSettings::KeptRecordsWhere().toLocal8Bit().toStdString();
+    const std::string where = Bytes(SeriesSettings::KeptRecordsWhere());
     std::unique_ptr<records::RecordStore> store;
     try {
       store = records::OpenRecordStore(where, records::OpenMode::ReadOnly);

@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string>
 
 #include "link/Frontend.h"
 
@@ -21,6 +22,15 @@ namespace tuva::app {
 
 // The application title, caption of every plain message.
 inline const QString kAppTitle = QStringLiteral("FVantel");
+
+// Texts of the system in its own encoding (file names, the records, the messages of errors), and
+// back.
+inline QString Text(const std::string& text) {
+  return QString::fromLocal8Bit(text);
+}
+inline std::string Bytes(const QString& text) {
+  return text.toLocal8Bit().toStdString();
+}
 
 // The answers of the question asked before closing over unsaved changes.
 enum class SaveChoice { Save, Discard, Cancel };

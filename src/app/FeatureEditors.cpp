@@ -18,23 +18,28 @@
 
 namespace tuva::app {
 
-bool EnterLeavesField(TfrmAir& window, QKeyEvent* event) {
-  if (!IsEnterKey(event)) return false;
-  window.FocusSink();
-  return true;
+KeyHandler EnterLeavesField(TfrmAir& window) {
+  return [&window](QKeyEvent* event) {
+    if (!IsEnterKey(event)) return false;
+    window.FocusSink();
+    return true;
+  };
 }
 
-bool DecimalKeyPress(TfrmAir& window, QKeyEvent* event) {
-  if (EnterLeavesField(window, event)) return true;
-  const QString text = event->text();
-  if (text.isEmpty() || event->modifiers() & (Qt::ControlModifier | Qt::AltModifier)) return false;
-  const QChar key = text.front();
-  if (key.unicode() < 0x20 || key.unicode() == 0x7F) return false;  // control keys type nothing
-  if (key.unicode() < 0x80 && DecimalKeyAllowed(static_cast<char>(key.unicode()))) return false;
-  window.dialogs().MessageBox(FromBytes(std::string(kWarningCaption)),
-                              FromBytes(std::string(kNotNumericKeyMessage)),
-                              MessageIcon::Exclamation);
-  return true;
+KeyHandler DecimalKeyPress(TfrmAir& window) {
+  return [&window, enter = EnterLeavesField(window)](QKeyEvent* event) {
+    if (enter(event)) return true;
+    const QString text = event->text();
+    if (text.isEmpty() || event->modifiers() & (Qt::ControlModifier | Qt::AltModifier))
+      return false;
+    const QChar key = text.front();
+    if (key.unicode() < 0x20 || key.unicode() == 0x7F) return false;  // control keys type nothing
+    if (key.unicode() < 0x80 && DecimalKeyAllowed(static_cast<char>(key.unicode()))) return false;
+    window.dialogs().MessageBox(FromBytes(std::string(kWarningCaption)),
+                                FromBytes(std::string(kNotNumericKeyMessage)),
+                                MessageIcon::Exclamation);
+    return true;
+  };
 }
 
 void ShowRefusal(Dialogs& dialogs, const EntryResult& result) {

@@ -6,6 +6,7 @@
 
 #include <QObject>
 #include <cstddef>
+#include <functional>
 
 class QCheckBox;
 class QKeyEvent;
@@ -34,12 +35,13 @@ enum class CapcodeRange {
 class Dialogs;
 
 // Shared key handlers of the editors. Each returns true when it swallowed the key.
+using KeyHandler = std::function<bool(QKeyEvent*)>;
 // The common one: Enter ends the entry by moving the focus to the focus sink.
-bool EnterLeavesField(TfrmAir& window, QKeyEvent* event);
+KeyHandler EnterLeavesField(TfrmAir& window);
 // The decimal one (frequency, periods, read password): Enter as above; digits, the point and
 // Backspace are typed; any other character is refused with the warning "Please insert a numeric !".
 // Keys that type nothing (arrows, Delete, Tab) and shortcuts pass.
-bool DecimalKeyPress(TfrmAir& window, QKeyEvent* event);
+KeyHandler DecimalKeyPress(TfrmAir& window);
 // Shows a refused entry: the plain message or the warning box the result names.
 void ShowRefusal(Dialogs& dialogs, const EntryResult& result);
 

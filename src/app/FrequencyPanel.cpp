@@ -29,7 +29,7 @@ FrequencyPanel::FrequencyPanel(TfrmAir& window, QWidget* page)
   frequency_->setAlignment(Qt::AlignRight);
   MakeLabel(this, QStringLiteral("lblHz"), QStringLiteral("00Hz"), 138, 54, 40, 17);
   frequency_->onEnter = [this] { frequency_->clear(); };
-  frequency_->onKeyPress = [this](QKeyEvent* event) { return DecimalKeyPress(window_, event); };
+  frequency_->onKeyPress = DecimalKeyPress(window_);
   frequency_->onExit = [this] { edtFreqExit(); };
 
   QStringList polarities;

@@ -1,7 +1,5 @@
 #include "app/OutputsPanel.h"
 
-#include <QKeyEvent>
-
 #include "app/FeatureEditors.h"
 #include "app/GuiFrontend.h"
 #include "app/MainWindow.h"
@@ -61,7 +59,7 @@ void OutputsPanel::BuildPeriods() {
     edit->setAlignment(Qt::AlignRight);
     edit->SetMaxChars(kPeriodChars);
     edit->onEnter = [edit] { edit->clear(); };
-    edit->onKeyPress = [this](QKeyEvent* event) { return edtPlsPer0KeyPress(event); };
+    edit->onKeyPress = DecimalKeyPress(editors_.window());
     edit->onExit = [this, tag] { edtPlsPer0Exit(tag); };
     edtPlsPer[tag] = edit;
   }
@@ -107,10 +105,6 @@ void OutputsPanel::cboScalerClick() {
   currentFactor_ = ApplyPreScaler(editors_.image(), item);
   lblScaler->setText(FromBytes(PreScalerLabel(item)));
   editors_.RefreshFeatures();
-}
-
-bool OutputsPanel::edtPlsPer0KeyPress(QKeyEvent* event) {
-  return DecimalKeyPress(editors_.window(), event);
 }
 
 void OutputsPanel::edtPlsPer0Exit(int tag) {

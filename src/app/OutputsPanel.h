@@ -41,7 +41,6 @@ class OutputsPanel : public QObject {
   // Handlers.
   void chkOutput0Click(int tag);
   void cboScalerClick();
-  bool edtPlsPer0KeyPress(QKeyEvent* event);
   void edtPlsPer0Exit(int tag);
 
   // The parts of RefreshFeatures that show this panel's fields.

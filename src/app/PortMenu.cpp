@@ -2,7 +2,6 @@
 
 #include <unistd.h>
 
-#include <QFile>
 #include <QLabel>
 #include <cerrno>
 #include <optional>
@@ -20,21 +19,17 @@ const QString kNetworkKey = QStringLiteral("port/network");
 const QString kNetworkCaption = QStringLiteral("Network port");
 
 bool IsNetwork(const QString& name) {
-  return IsNetworkPortName(QFile::encodeName(name).toStdString());
-}
-
-QString FromBytes(const std::string& text) {
-  return QString::fromLocal8Bit(text);
+  return IsNetworkPortName(Bytes(name));
 }
 
 // "/dev/ttyUSB0  -  ftdi_sio, FT232R USB UART", the search's candidates marked. Why the search
 // passes a device by is its tooltip.
 QString PortLine(const PortInfo& port) {
-  QString line = FromBytes(port.device) + QStringLiteral("  -  ");
-  line += port.driver.empty() ? QStringLiteral("no driver") : FromBytes(port.driver);
+  QString line = Text(port.device) + QStringLiteral("  -  ");
+  line += port.driver.empty() ? QStringLiteral("no driver") : Text(port.driver);
   // Ports that are no USB adapter have only their driver's name to describe them.
   if (!port.description.empty() && port.description != port.driver)
-    line += QStringLiteral(", ") + FromBytes(port.description);
+    line += QStringLiteral(", ") + Text(port.description);
   if (port.candidate) line += QStringLiteral("  [searched]");
   if (::access(port.device.c_str(), R_OK | W_OK) != 0 && (errno == EACCES || errno == EPERM))
     line += QStringLiteral(" [no permission]");
@@ -94,11 +89,11 @@ void PortMenu::Refresh() {
   const std::vector<PortInfo> ports = EnumeratePorts(link.sysfsRoot, link.devRoot);
   if (ports.empty()) menu_->addAction(QStringLiteral("No serial ports found"))->setEnabled(false);
   for (const PortInfo& port : ports) {
-    const QString device = FromBytes(port.device);
+    const QString device = Text(port.device);
     QAction* action = add(numbered(PortLine(port)), device);
     action->setChecked(!useCommandLine_ && device == chosen_);
     action->setToolTip(port.candidate ? QStringLiteral("Tried by the automatic board search")
-                                      : QStringLiteral("Not searched: ") + FromBytes(port.reason));
+                                      : QStringLiteral("Not searched: ") + Text(port.reason));
   }
   menu_->addSeparator();
   const QStringList recent = RecentNetworkPorts();
@@ -126,9 +121,8 @@ void PortMenu::ClearNetworkPorts() {
 
 QString PortMenu::NetworkPortRefusal(const QString& typed) {
   std::string error;
-  if (!NormaliseNetworkPort(QFile::encodeName(typed.trimmed()).toStdString(), error).empty())
-    return QString();
-  return QStringLiteral("%1: %2").arg(typed.trimmed(), FromBytes(error));
+  if (!NormaliseNetworkPort(Bytes(typed.trimmed()), error).empty()) return QString();
+  return QStringLiteral("%1: %2").arg(typed.trimmed(), Text(error));
 }
 
 QStringList PortMenu::RecentNetworkPorts() const {
@@ -146,14 +140,13 @@ void PortMenu::AskNetworkPort() {
       initial, &NetworkPortRefusal);
   if (!answer) return;
   std::string error;
-  Choose(
-      FromBytes(NormaliseNetworkPort(QFile::encodeName(answer->trimmed()).toStdString(), error)));
+  Choose(Text(NormaliseNetworkPort(Bytes(answer->trimmed()), error)));
 }
 
 bool PortMenu::Listed(const QString& device) const {
   const BoardLink& link = window_.link();
   for (const PortInfo& port : EnumeratePorts(link.sysfsRoot, link.devRoot))
-    if (FromBytes(port.device) == device) return true;
+    if (Text(port.device) == device) return true;
   return false;
 }
 
@@ -194,7 +187,7 @@ void PortMenu::Apply(const QString& device) {
   else if (chosen_.isEmpty())
     ports.clear();
   else
-    ports = {QFile::encodeName(chosen_).toStdString()};
+    ports = {Bytes(chosen_)};
   ShowChoice();
 }
 
@@ -206,7 +199,7 @@ void PortMenu::SetCommandLineLabel(const QString& label) {
 QString PortMenu::CommandLineText() const {
   if (!commandLineLabel_.isEmpty()) return commandLineLabel_;
   QStringList devices;
-  for (const std::string& device : commandLine_) devices << FromBytes(device);
+  for (const std::string& device : commandLine_) devices << Text(device);
   return devices.join(QStringLiteral(", "));
 }
 

@@ -1,6 +1,5 @@
 #include "app/PromptsPanel.h"
 
-#include <QKeyEvent>
 #include <QMouseEvent>
 
 #include "app/CapcodePanel.h"
@@ -40,9 +39,7 @@ PromptsPanel::PromptsPanel(FeatureEditors& editors, QWidget* page)
         MakeEdit(page, QStringLiteral("edtPrompt%1").arg(tag), left + 80, top, 160, 21, tag);
     SetFixedPitchFont(edit);
     edit->SetMaxChars(kPromptChars);
-    edit->onKeyPress = [this](QKeyEvent* event) {
-      return EnterLeavesField(editors_.window(), event);
-    };
+    edit->onKeyPress = EnterLeavesField(editors_.window());
     edit->onExit = [this, tag] { edtPrompt0Exit(tag); };
     edtPrompt[tag] = edit;
   }

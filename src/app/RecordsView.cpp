@@ -27,10 +27,6 @@ QString Records(std::size_t count) {
   return count == 1 ? QStringLiteral("1 record") : QStringLiteral("%1 records").arg(count);
 }
 
-QString Text(const std::string& text) {
-  return QString::fromLocal8Bit(text);
-}
-
 // The attempts, and the chart's summary per hour made from them as they are read.
 struct Viewed {
   std::vector<records::Attempt> attempts;
@@ -124,7 +120,7 @@ void RecordsView::ReadAttempts(std::function<void(const std::vector<records::Att
   const QString where = where_();
   status_->setText(QStringLiteral("connecting…"));
   calls_->Run(
-      [this, where = where.toLocal8Bit().toStdString(),
+      [this, where = Bytes(where),
        use = std::move(use)](std::stop_token abandoned) -> StoreCalls::Answer {
         try {
           auto viewed = std::make_shared<Viewed>(ListForViewing(where, std::move(abandoned)));

@@ -1,7 +1,5 @@
 #include "app/SecurityPanel.h"
 
-#include <QKeyEvent>
-
 #include "app/FeatureEditors.h"
 #include "app/GuiFrontend.h"
 #include "app/MainWindow.h"
@@ -37,9 +35,7 @@ void SecurityPanel::BuildFeatures(QWidget* page) {
   edtReadPass = MakeEdit(g, QStringLiteral("edtReadPass"), 142, 20, 94, 21);
   edtReadPass->SetMaxChars(kPasswordChars);
   edtReadPass->onEnter = [this] { edtReadPass->clear(); };
-  edtReadPass->onKeyPress = [this](QKeyEvent* event) {
-    return DecimalKeyPress(editors_.window(), event);
-  };
+  edtReadPass->onKeyPress = DecimalKeyPress(editors_.window());
   edtReadPass->onExit = [this] { edtReadPassExit(); };
   MakeLabel(g, QStringLiteral("lblMaxPass"), QStringLiteral("( Max. 10 )"), 242, 22, 70, 17);
 
@@ -50,9 +46,7 @@ void SecurityPanel::BuildFeatures(QWidget* page) {
     edit->setAlignment(Qt::AlignRight);
     edit->SetMaxChars(kLockChars);
     edit->onEnter = [edit] { edit->clear(); };
-    edit->onKeyPress = [this](QKeyEvent* event) {
-      return EnterLeavesField(editors_.window(), event);
-    };
+    edit->onKeyPress = EnterLeavesField(editors_.window());
     edit->onExit = [this, tag] { edtSLCExit(tag); };
     MakeLabel(g, QStringLiteral("lbl") + name.mid(3) + QStringLiteral("Unit"), unit, 186, top + 2,
               50, 17);
@@ -78,9 +72,7 @@ void SecurityPanel::BuildPasswords(QGroupBox* outputFeatures) {
     FieldEdit* edit =
         MakeEdit(outputFeatures, QStringLiteral("edtOPW%1").arg(which), left, 54, 148, 21);
     edit->SetMaxChars(kPasswordChars);
-    edit->onKeyPress = [this](QKeyEvent* event) {
-      return EnterLeavesField(editors_.window(), event);
-    };
+    edit->onKeyPress = EnterLeavesField(editors_.window());
     return edit;
   };
   edtOPW1 = password(1, 8);

@@ -1,7 +1,6 @@
 #include "app/SerialOutputPanel.h"
 
 #include <QEvent>
-#include <QKeyEvent>
 
 #include "app/CapcodePanel.h"
 #include "app/CapcodeStringsPanel.h"
@@ -68,9 +67,7 @@ SerialOutputPanel::SerialOutputPanel(FeatureEditors& editors, QWidget* page,
 
   edtMDly->SetMaxChars(kDelayChars);
   edtMDly->onEnter = [this] { edtMDly->clear(); };
-  edtMDly->onKeyPress = [this](QKeyEvent* event) {
-    return EnterLeavesField(editors_.window(), event);
-  };
+  edtMDly->onKeyPress = EnterLeavesField(editors_.window());
   edtMDly->onExit = [this] { edtMDlyExit(); };
 }
 

@@ -1,6 +1,5 @@
 #include "app/SeriesSettings.h"
 
-#include <QFile>
 #include <QFormLayout>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -20,13 +19,6 @@ namespace {
 const QString kTemplateFilter = QStringLiteral("Text files (*.tbl)");
 const QString kSettingsGroup = QStringLiteral("series");
 constexpr int kSlotsPerColumn = 8;
-
-QString Text(const std::string& text) {
-  return QString::fromLocal8Bit(text);
-}
-std::string Bytes(const QString& text) {
-  return text.toLocal8Bit().toStdString();
-}
 
 // A row whose label's mnemonic gives the focus to `buddy`, one control inside `field`.
 void AddRowFor(QFormLayout* form, const QString& label, QWidget* field, QWidget* buddy) {
@@ -342,7 +334,7 @@ std::variant<series::PlanInputs, series::PlanRefusal> SeriesSettings::Inputs(
     const MainWindowValues& main) const {
   series::PlanInputs inputs;
   if (templateWindow_->isChecked()) inputs.templateImage = main.image;
-  inputs.templatePath = QFile::encodeName(templatePath_->text().trimmed()).toStdString();
+  inputs.templatePath = Bytes(templatePath_->text().trimmed());
   for (int slot = 1; slot <= kCapcodeSlots; ++slot) {
     if (!counts_[slot - 1]->isChecked()) continue;
     const auto first = ParseCapcode(Bytes(firsts_[slot - 1]->text().trimmed()));
@@ -360,15 +352,14 @@ std::variant<series::PlanInputs, series::PlanRefusal> SeriesSettings::Inputs(
                                "Number of boards: type a whole number, 1 or more."};
   }
   inputs.count = count_->value();
-  inputs.listPath = QFile::encodeName(listPath_->text().trimmed()).toStdString();
+  inputs.listPath = Bytes(listPath_->text().trimmed());
   const bool typed = portsTyped_->isChecked();
   inputs.portsFrom = typed ? series::PortsFrom::Typed : series::PortsFrom::Window;
   if (!typed) inputs.ports = main.ports;
   for (const QString& port : typed ? portList_->text().split(QLatin1Char(',')) : QStringList()) {
-    if (!port.trimmed().isEmpty())
-      inputs.ports.push_back(QFile::encodeName(port.trimmed()).toStdString());
+    if (!port.trimmed().isEmpty()) inputs.ports.push_back(Bytes(port.trimmed()));
   }
-  inputs.firmwarePath = QFile::encodeName(firmwarePath_->text().trimmed()).toStdString();
+  inputs.firmwarePath = Bytes(firmwarePath_->text().trimmed());
   inputs.firmwareFullCheck = firmwareFull_->isChecked();
   inputs.firmwareAllowed = main.serviceMode;
   return inputs;

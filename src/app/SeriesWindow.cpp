@@ -18,10 +18,6 @@ namespace {
 
 enum BoardColumn { kPort, kCapcodes, kFirmware, kSeconds, kResult };
 
-QString Text(const std::string& text) {
-  return QString::fromLocal8Bit(text);
-}
-
 }  // namespace
 
 SeriesWindow::SeriesWindow(QWidget& programmer, SeriesHost& host, Dialogs& dialogs,
@@ -172,7 +168,7 @@ void SeriesWindow::OpenStore(series::SeriesPlan plan, bool startNew, bool adoptJ
   auto shared = std::make_shared<series::SeriesPlan>(std::move(plan));
   calls_->Run(
       [this, shared, startNew, adoptJournal,
-       where = where.toLocal8Bit().toStdString()](std::stop_token abandoned) -> StoreCalls::Answer {
+       where = Bytes(where)](std::stop_token abandoned) -> StoreCalls::Answer {
         std::variant<series::Prepared, series::NotPrepared> prepared;
         try {
           prepared = series::Prepare(where, startNew, adoptJournal, *shared, abandoned);

@@ -5,7 +5,6 @@
 // the service File menu (Open a firmware file), Write, Verify, Check Firmware and Normal Mode
 // remain, and lblFilename names the firmware file along the top of the window. Write and Verify
 // then program and compare the board's program memory (Commands.cpp).
-#include <QFile>
 #include <exception>
 
 #include "app/Controls.h"
@@ -108,11 +107,11 @@ void TfrmAir::Open1Click() {
   const auto chosen = dialogs_.OpenFile(startupDirectory_, filter);
   if (!chosen) return;
   try {
-    LoadFirmwareFile(link_->frontend, document_.firmware, QFile::encodeName(*chosen).toStdString());
+    LoadFirmwareFile(link_->frontend, document_.firmware, Bytes(*chosen));
   } catch (const std::exception& error) {
-    dialogs_.MessageBox(kAppTitle, QString::fromLocal8Bit(error.what()), MessageIcon::Error);
+    dialogs_.MessageBox(kAppTitle, Text(error.what()), MessageIcon::Error);
   }
-  lblFilename->setText(QFile::decodeName(QByteArray::fromStdString(document_.firmware.fileName)));
+  lblFilename->setText(Text(document_.firmware.fileName));
 }
 
 }  // namespace tuva::app
