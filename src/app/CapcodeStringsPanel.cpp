@@ -45,8 +45,7 @@ void CapcodeStringsPanel::BuildGroup(QWidget* page, int k) {
   grpCap[k] = group;
 
   const auto pairEdit = [this, group, k](const QString& family, int pairs, int left, int top) {
-    auto* edit = new PairEdit(pairs, group);
-    edit->setObjectName(family + QString::number(k));
+    auto* edit = Named<PairEdit>(family + QString::number(k), pairs, group);
     SetTag(edit, k);
     SetFixedPitchFont(edit);
     edit->setGeometry(left, top, edit->FormWidth(), kRowPitch);

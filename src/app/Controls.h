@@ -13,6 +13,7 @@
 #include <QLineEdit>
 #include <QStringList>
 #include <functional>
+#include <utility>
 
 namespace tuva::app {
 
@@ -81,6 +82,14 @@ QComboBox* MakeComboBox(QWidget* parent, const QString& name, const QStringList&
                         int top, int width, int height, int tag = -1);
 QGroupBox* MakeGroupBox(QWidget* parent, const QString& name, const QString& title, int left,
                         int top, int width, int height);
+
+// A new T made of `args`, named `name` (for a control that a layout places).
+template <typename T, typename... Args>
+T* Named(const QString& name, Args&&... args) {
+  auto* made = new T(std::forward<Args>(args)...);
+  made->setObjectName(name);
+  return made;
+}
 
 // Gives `widget` the design font explicitly, so that scaling one control's font never reaches
 // its children through inheritance.

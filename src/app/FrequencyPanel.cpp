@@ -38,8 +38,7 @@ FrequencyPanel::FrequencyPanel(TfrmAir& window, QWidget* page)
   polarity_ = MakeComboBox(this, QStringLiteral("cboPolarity"), polarities, 66, 84, 90, 21);
   connect(polarity_, &QComboBox::activated, this, [this](int) { cboPolarityClick(); });
 
-  panel_ = new QFrame(this);
-  panel_->setObjectName(QStringLiteral("Panel3"));
+  panel_ = Named<QFrame>(QStringLiteral("Panel3"), this);
   panel_->setGeometry(224, 18, 140, 90);
   panel_->setFrameStyle(QFrame::Panel | QFrame::Sunken);
   SetDesignFont(panel_);

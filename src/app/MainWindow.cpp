@@ -60,8 +60,7 @@ void TfrmAir::BuildChrome() {
   BuildMenus();
   BuildStatusBar();
 
-  canvas_ = new QWidget(this);
-  canvas_->setObjectName(QStringLiteral("canvas"));
+  canvas_ = Named<QWidget>(QStringLiteral("canvas"), this);
   canvas_->setMouseTracking(true);
   canvas_->installEventFilter(this);
   setCentralWidget(canvas_);
@@ -183,19 +182,16 @@ void TfrmAir::BuildStatusBar() {
   StatusBar1 = statusBar();
   StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
   StatusBar1->setSizeGripEnabled(false);
-  PB1 = new QProgressBar(StatusBar1);
-  PB1->setObjectName(QStringLiteral("PB1"));
+  PB1 = Named<QProgressBar>(QStringLiteral("PB1"), StatusBar1);
   PB1->setRange(0, 100);
   PB1->setValue(0);
   PB1->setTextVisible(false);
   PB1->setFixedWidth(370);
   StatusBar1->addWidget(PB1);
-  StatusText = new QLabel(QStringLiteral(" Ready"), StatusBar1);
-  StatusText->setObjectName(QStringLiteral("StatusText"));
+  StatusText = Named<QLabel>(QStringLiteral("StatusText"), QStringLiteral(" Ready"), StatusBar1);
   StatusText->setMinimumWidth(100);
   StatusBar1->addWidget(StatusText, 1);
-  StatusPort = new QLabel(StatusBar1);
-  StatusPort->setObjectName(QStringLiteral("StatusPort"));
+  StatusPort = Named<QLabel>(QStringLiteral("StatusPort"), StatusBar1);
   StatusBar1->addPermanentWidget(StatusPort);
 }
 
@@ -228,8 +224,7 @@ void TfrmAir::BuildPageKeys() {
     ShowPage(pages[static_cast<std::size_t>((at + by + count) % count)]);
   };
   const auto key = [this](const char* name, const QKeySequence& keys, auto&& run) {
-    auto* action = new QAction(this);
-    action->setObjectName(QLatin1String(name));
+    auto* action = Named<QAction>(QLatin1String(name), this);
     action->setShortcut(keys);
     addAction(action);
     connect(action, &QAction::triggered, this, run);

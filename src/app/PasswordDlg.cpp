@@ -5,6 +5,7 @@
 #include <QScreen>
 #include <QVBoxLayout>
 
+#include "app/Controls.h"
 #include "app/Dialogs.h"
 #include "app/MainWindow.h"
 
@@ -26,21 +27,17 @@ TPasswordDlg::TPasswordDlg(TfrmAir& window, Dialogs& dialogs)
   setObjectName(QStringLiteral("PasswordDlg"));
   setWindowTitle(QStringLiteral("Password Dialog"));
 
-  Label1 = new QLabel(QStringLiteral("Enter password:"), this);
-  Label1->setObjectName(QStringLiteral("Label1"));
-  Password = new QLineEdit(this);
-  Password->setObjectName(QStringLiteral("Password"));
+  Label1 = Named<QLabel>(QStringLiteral("Label1"), QStringLiteral("Enter password:"), this);
+  Password = Named<QLineEdit>(QStringLiteral("Password"), this);
   Password->setEchoMode(QLineEdit::Password);
   // Every typed character shows as '*', whatever the style's own mask character is.
   Password->setStyleSheet(QStringLiteral("lineedit-password-character: 42;"));
   Password->setMinimumWidth(220);
   Label1->setBuddy(Password);
 
-  OKBtn = new QPushButton(QStringLiteral("OK"), this);
-  OKBtn->setObjectName(QStringLiteral("OKBtn"));
+  OKBtn = Named<QPushButton>(QStringLiteral("OKBtn"), QStringLiteral("OK"), this);
   OKBtn->setDefault(true);  // Enter in the edit presses OK
-  CancelBtn = new QPushButton(QStringLiteral("Cancel"), this);
-  CancelBtn->setObjectName(QStringLiteral("CancelBtn"));
+  CancelBtn = Named<QPushButton>(QStringLiteral("CancelBtn"), QStringLiteral("Cancel"), this);
   CancelBtn->setAutoDefault(false);  // Esc, and the dialog's close box, cancel as well
 
   auto* buttons = new QHBoxLayout;

@@ -18,8 +18,7 @@ constexpr int kRowPitch = 46;
 constexpr int kPromptsPerColumn = 8;
 
 QPushButton* MakeButton(QWidget* parent, const QString& name, const QString& caption, int top) {
-  auto* button = new QPushButton(caption, parent);
-  button->setObjectName(name);
+  auto* button = Named<QPushButton>(name, caption, parent);
   button->setGeometry(590, top, 96, 25);
   SetDesignFont(button);
   return button;

@@ -9,6 +9,7 @@
 #include <algorithm>
 
 #include "app/AppSettings.h"
+#include "app/Controls.h"
 #include "app/Dialogs.h"
 #include "app/StatusLine.h"
 #include "records/RecordStore.h"
@@ -28,8 +29,7 @@ void AddRowFor(QFormLayout* form, const QString& label, QWidget* field, QWidget*
 }
 
 QLineEdit* MakeEdit(QWidget* parent, const QString& name, int characters) {
-  auto* edit = new QLineEdit(parent);
-  edit->setObjectName(name);
+  auto* edit = Named<QLineEdit>(name, parent);
   const QFontMetrics metrics(edit->font());
   edit->setMinimumWidth(metrics.horizontalAdvance(QString(characters, QLatin1Char('9'))) +
                         metrics.averageCharWidth() * 2);
@@ -50,16 +50,15 @@ SeriesSettings::SeriesSettings(Dialogs& dialogs, QString folder, QWidget* parent
   columns->addLayout(form, 1);
   form->addRow(QStringLiteral("Template:"), BuildTemplate());
 
-  count_ = new QSpinBox(this);
-  count_->setObjectName(QStringLiteral("spnCount"));
+  count_ = Named<QSpinBox>(QStringLiteral("spnCount"), this);
   count_->setRange(0, 1000000);  // 0 is typed as it is, and refused with a message
   count_->setValue(10);
   form->addRow(QStringLiteral("&Number of boards:"), count_);
   // Where each board's values come from besides the template, and what else it gets.
   QWidget* list = BuildList();
   AddRowFor(form, QStringLiteral("Capco&de list:"), list, listPath_);
-  keepCapcodes_ = new QCheckBox(QStringLiteral("&Keep the board's capcodes"), this);
-  keepCapcodes_->setObjectName(QStringLiteral("chkKeepCapcodes"));
+  keepCapcodes_ = Named<QCheckBox>(QStringLiteral("chkKeepCapcodes"),
+                                   QStringLiteral("&Keep the board's capcodes"), this);
   keepCapcodes_->setToolTip(
       QStringLiteral("Re-provisioning: each board is read first and keeps its own capcodes; "
                      "everything else comes from the template"));
@@ -75,8 +74,8 @@ SeriesSettings::SeriesSettings(Dialogs& dialogs, QString folder, QWidget* parent
 }
 
 QWidget* SeriesSettings::BuildSlots() {
-  auto* box = new QGroupBox(QStringLiteral("Capcodes that co&unt up"), this);
-  box->setObjectName(QStringLiteral("grpCounting"));
+  auto* box = Named<QGroupBox>(QStringLiteral("grpCounting"),
+                               QStringLiteral("Capcodes that co&unt up"), this);
   auto* grid = new QGridLayout(box);
   grid->setVerticalSpacing(2);
   for (int half = 0; half < kCapcodeSlots / kSlotsPerColumn; ++half) {
@@ -90,8 +89,7 @@ QWidget* SeriesSettings::BuildSlots() {
     const int row = 1 + slot % kSlotsPerColumn;
     const int column = (slot / kSlotsPerColumn) * 4;
     const QString number = QString::number(slot + 1);
-    counts_[slot] = new QCheckBox(number, box);
-    counts_[slot]->setObjectName(QStringLiteral("chkCount") + number);
+    counts_[slot] = Named<QCheckBox>(QStringLiteral("chkCount") + number, number, box);
     firsts_[slot] = MakeEdit(box, QStringLiteral("edtFirst") + number, 7);
     steps_[slot] = MakeEdit(box, QStringLiteral("edtStep") + number, 3);
     steps_[slot]->setText(QStringLiteral("1"));
@@ -110,16 +108,15 @@ QWidget* SeriesSettings::BuildTemplate() {
   auto* box = new QWidget(this);
   auto* layout = new QVBoxLayout(box);
   layout->setContentsMargins(0, 0, 0, 0);
-  templateWindow_ = new QRadioButton(QStringLiteral("The main &window's configuration"), box);
-  templateWindow_->setObjectName(QStringLiteral("rbTemplateWindow"));
+  templateWindow_ = Named<QRadioButton>(QStringLiteral("rbTemplateWindow"),
+                                        QStringLiteral("The main &window's configuration"), box);
   templateWindow_->setChecked(true);
   auto* fileRow = new QHBoxLayout;
-  templateFile_ = new QRadioButton(QStringLiteral("F&ile:"), box);
-  templateFile_->setObjectName(QStringLiteral("rbTemplateFile"));
-  templatePath_ = new QLineEdit(box);
-  templatePath_->setObjectName(QStringLiteral("edtTemplate"));
-  auto* browse = new QPushButton(QStringLiteral("Br&owse..."), box);
-  browse->setObjectName(QStringLiteral("btnBrowseTemplate"));
+  templateFile_ =
+      Named<QRadioButton>(QStringLiteral("rbTemplateFile"), QStringLiteral("F&ile:"), box);
+  templatePath_ = Named<QLineEdit>(QStringLiteral("edtTemplate"), box);
+  auto* browse =
+      Named<QPushButton>(QStringLiteral("btnBrowseTemplate"), QStringLiteral("Br&owse..."), box);
   browse->setAutoDefault(false);
   fileRow->addWidget(templateFile_);
   fileRow->addWidget(templatePath_, 1);
@@ -142,14 +139,11 @@ QWidget* SeriesSettings::BuildPorts() {
   auto* box = new QWidget(this);
   auto* layout = new QVBoxLayout(box);
   layout->setContentsMargins(0, 0, 0, 0);
-  portsOfWindow_ = new QRadioButton(box);
-  portsOfWindow_->setObjectName(QStringLiteral("rbPortsOfWindow"));
+  portsOfWindow_ = Named<QRadioButton>(QStringLiteral("rbPortsOfWindow"), box);
   portsOfWindow_->setChecked(true);
   auto* typedRow = new QHBoxLayout;
-  portsTyped_ = new QRadioButton(QStringLiteral("T&hese:"), box);
-  portsTyped_->setObjectName(QStringLiteral("rbPortsTyped"));
-  portList_ = new QLineEdit(box);
-  portList_->setObjectName(QStringLiteral("edtPorts"));
+  portsTyped_ = Named<QRadioButton>(QStringLiteral("rbPortsTyped"), QStringLiteral("T&hese:"), box);
+  portList_ = Named<QLineEdit>(QStringLiteral("edtPorts"), box);
   portList_->setPlaceholderText(QStringLiteral("/dev/ttyUSB0, /dev/ttyUSB1"));
   typedRow->addWidget(portsTyped_);
   typedRow->addWidget(portList_, 1);
@@ -167,10 +161,8 @@ QWidget* SeriesSettings::PathRow(QLineEdit*& path, const QString& name, const QS
   auto* layout = new QVBoxLayout(box);
   layout->setContentsMargins(0, 0, 0, 0);
   auto* fileRow = new QHBoxLayout;
-  path = new QLineEdit(box);
-  path->setObjectName(name);
-  auto* browse = new QPushButton(QStringLiteral("Browse..."), box);
-  browse->setObjectName(browseName);
+  path = Named<QLineEdit>(name, box);
+  auto* browse = Named<QPushButton>(browseName, QStringLiteral("Browse..."), box);
   browse->setAutoDefault(false);
   fileRow->addWidget(path, 1);
   fileRow->addWidget(browse);
@@ -191,8 +183,8 @@ QWidget* SeriesSettings::BuildFirmware() {
       QStringLiteral("An S-record file put on each board before its configuration, unless the "
                      "board already runs it"));
   firmwareFull_ =
-      new QCheckBox(QStringLiteral("Com&pare every block of a board that looks the same"), box);
-  firmwareFull_->setObjectName(QStringLiteral("chkFirmwareFull"));
+      Named<QCheckBox>(QStringLiteral("chkFirmwareFull"),
+                       QStringLiteral("Com&pare every block of a board that looks the same"), box);
   box->layout()->addWidget(firmwareFull_);
   return box;
 }
@@ -206,8 +198,7 @@ QWidget* SeriesSettings::BuildList() {
   listPath_->setToolTip(
       QStringLiteral("A CSV file: a header of field names (capcode.1.address,prompt.1), then one "
                      "row per board; each row is used once"));
-  listState_ = new StatusLine(box);
-  listState_->setObjectName(QStringLiteral("lblListState"));
+  listState_ = Named<StatusLine>(QStringLiteral("lblListState"), box);
   box->layout()->addWidget(listState_);
   listState_->hide();  // shown once there is something to say
   connect(listPath_, &QLineEdit::textChanged, this, [this] { ShowListState({}); });
@@ -218,8 +209,7 @@ QWidget* SeriesSettings::BuildRecords() {
   auto* box = new QWidget(this);
   auto* layout = new QVBoxLayout(box);
   layout->setContentsMargins(0, 0, 0, 0);
-  recordsPath_ = new QLineEdit(box);
-  recordsPath_->setObjectName(QStringLiteral("edtRecords"));
+  recordsPath_ = Named<QLineEdit>(QStringLiteral("edtRecords"), box);
   recordsPath_->setToolTip(
       QStringLiteral("An SQLite file, or postgresql://... for a database several programming "
                      "stations share (its password is not kept between sessions: keep it in "
@@ -230,8 +220,7 @@ QWidget* SeriesSettings::BuildRecords() {
     // No home folder: the user names the database.
   }
   // The name wraps instead of widening the form as it is typed: a long path breaks after a '/'.
-  recordsName_ = new QLabel(box);
-  recordsName_->setObjectName(QStringLiteral("lblRecordsName"));
+  recordsName_ = Named<QLabel>(QStringLiteral("lblRecordsName"), box);
   recordsName_->setWordWrap(true);
   recordsName_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
   layout->addWidget(recordsPath_);

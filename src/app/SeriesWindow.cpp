@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <exception>
 
+#include "app/Controls.h"
 #include "app/Dialogs.h"
 #include "app/StatusLine.h"
 #include "app/TableRows.h"
@@ -43,8 +44,7 @@ SeriesWindow::SeriesWindow(QWidget& programmer, SeriesHost& host, Dialogs& dialo
   portRows_ = new PortRows(this);
   layout->addWidget(portRows_);
 
-  tabs_ = new QTabWidget(this);
-  tabs_->setObjectName(QStringLiteral("tabs"));
+  tabs_ = Named<QTabWidget>(QStringLiteral("tabs"), this);
   boards_ =
       MakeTable(tabs_, QStringLiteral("tblBoards"),
                 {QStringLiteral("Port"), QStringLiteral("Capcodes"), QStringLiteral("Firmware"),
@@ -84,14 +84,11 @@ QWidget* SeriesWindow::BuildControls() {
   auto* row = new QWidget(this);
   auto* buttons = new QHBoxLayout(row);
   buttons->setContentsMargins(0, 0, 0, 0);
-  startButton_ = new QPushButton(QStringLiteral("&Start"), row);
-  startButton_->setObjectName(QStringLiteral("btnStart"));
-  stopButton_ = new QPushButton(QStringLiteral("S&top"), row);
-  stopButton_->setObjectName(QStringLiteral("btnStop"));
-  progress_ = new StatusLine(row);
-  progress_->setObjectName(QStringLiteral("lblProgress"));
-  stationView_ = new QCheckBox(QStringLiteral("Station &view"), row);
-  stationView_->setObjectName(QStringLiteral("chkStationView"));
+  startButton_ = Named<QPushButton>(QStringLiteral("btnStart"), QStringLiteral("&Start"), row);
+  stopButton_ = Named<QPushButton>(QStringLiteral("btnStop"), QStringLiteral("S&top"), row);
+  progress_ = Named<StatusLine>(QStringLiteral("lblProgress"), row);
+  stationView_ =
+      Named<QCheckBox>(QStringLiteral("chkStationView"), QStringLiteral("Station &view"), row);
   stationView_->setToolTip(
       QStringLiteral("Large rows to read from a step away; the settings are hidden"));
   // Enter never starts a series: a key left over from a box must not set boards writing.
