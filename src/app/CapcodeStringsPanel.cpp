@@ -22,11 +22,10 @@ constexpr int kEditLeft = 98;
 CapcodeStringsPanel::CapcodeStringsPanel(FeatureEditors& editors, QWidget* page,
                                          QGroupBox* parameters)
     : QObject(page), editors_(editors) {
-  QStringList ranges;
-  for (std::string_view item : kCapcodeRangeItems) ranges << FromBytes(item);
   MakeLabel(parameters, QStringLiteral("lblRange"), QStringLiteral("Select Range"), 238, 43, 74,
             17);
-  ComboBox1 = MakeComboBox(parameters, QStringLiteral("ComboBox1"), ranges, 314, 41, 142, 21);
+  ComboBox1 = MakeComboBox(parameters, QStringLiteral("ComboBox1"), Items(kCapcodeRangeItems), 314,
+                           41, 142, 21);
   ComboBox1->setCurrentIndex(0);
   connect(ComboBox1, &QComboBox::activated, this, [this] { ComboBox1Click(); });
 

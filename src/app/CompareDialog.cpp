@@ -124,18 +124,12 @@ void TfrmAir::CompareWithBoard1Click() {
 void TfrmAir::CheckAgainstRecords1Click() {
   if (serviceMode_) return;
   RunDeviceCommand([this] {
-    const std::string where = Bytes(SeriesSettings::KeptRecordsWhere());
-    std::unique_ptr<records::RecordStore> store;
-    try {
-      store = records::OpenRecordStore(where, records::OpenMode::ReadOnly);
-    } catch (const records::RecordsError& error) {
-      frontend_->ShowMessageBox(kCheckCaption.toStdString(), error.what(), MessageIcon::Error);
-      return;
-    }
-    ConfigImage board = ConfigImage::StartupImage();
-    if (!ReadConfigurationInto(*link_, document_, board).Done()) return;
     std::optional<series::BoardCheck> check;
     try {
+      const auto store = records::OpenRecordStore(Bytes(SeriesSettings::KeptRecordsWhere()),
+                                                  records::OpenMode::ReadOnly);
+      ConfigImage board = ConfigImage::StartupImage();
+      if (!ReadConfigurationInto(*link_, document_, board).Done()) return;
       check = series::CheckBoard(*store, board);
     } catch (const records::RecordsError& error) {
       frontend_->ShowMessageBox(kCheckCaption.toStdString(), error.what(), MessageIcon::Error);

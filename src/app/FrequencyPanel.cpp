@@ -17,10 +17,8 @@ FrequencyPanel::FrequencyPanel(TfrmAir& window, QWidget* page)
   setGeometry(6, 8, 372, 116);
   SetDesignFont(this);
 
-  QStringList bands;
-  for (const Band& band : kBands) bands << FromBytes(band.text);
   MakeLabel(this, QStringLiteral("lblBand"), QStringLiteral("Band"), 10, 22, 56, 17);
-  band_ = MakeComboBox(this, QStringLiteral("cboDft"), bands, 66, 20, 140, 21);
+  band_ = MakeComboBox(this, QStringLiteral("cboDft"), Items(kBands, &Band::text), 66, 20, 140, 21);
   connect(band_, &QComboBox::activated, this, [this](int) { cboDftClick(); });
 
   MakeLabel(this, QStringLiteral("lblFreq"), QStringLiteral("Frequency"), 10, 54, 56, 17);
@@ -32,10 +30,9 @@ FrequencyPanel::FrequencyPanel(TfrmAir& window, QWidget* page)
   frequency_->onKeyPress = DecimalKeyPress(window_);
   frequency_->onExit = [this] { edtFreqExit(); };
 
-  QStringList polarities;
-  for (std::string_view item : kPolarityItems) polarities << FromBytes(item);
   MakeLabel(this, QStringLiteral("lblPolarity"), QStringLiteral("Polarity"), 10, 86, 56, 17);
-  polarity_ = MakeComboBox(this, QStringLiteral("cboPolarity"), polarities, 66, 84, 90, 21);
+  polarity_ =
+      MakeComboBox(this, QStringLiteral("cboPolarity"), Items(kPolarityItems), 66, 84, 90, 21);
   connect(polarity_, &QComboBox::activated, this, [this](int) { cboPolarityClick(); });
 
   panel_ = Named<QFrame>(QStringLiteral("Panel3"), this);

@@ -6,6 +6,8 @@
 #include <QLabel>
 #include <QPointer>
 #include <QProgressBar>
+#include <QStringList>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -43,5 +45,12 @@ class GuiFrontend : public Frontend {
 // Texts of the image and of the board are single-byte characters.
 QString FromBytes(std::string_view text);
 std::string ToBytes(const QString& text);
+// The items of a drop-down list: each of `texts`, or its `text` member.
+template <typename Texts, typename Text = std::identity>
+QStringList Items(const Texts& texts, Text text = {}) {
+  QStringList items;
+  for (const auto& item : texts) items << FromBytes(std::invoke(text, item));
+  return items;
+}
 
 }  // namespace tuva::app

@@ -39,11 +39,10 @@ void OutputsPanel::BuildPowerUp() {
 }
 
 void OutputsPanel::BuildPeriods() {
-  QStringList scalers;
-  for (const PreScalerItem& item : kPreScalerItems) scalers << FromBytes(item.text);
   MakeLabel(GroupBox7, QStringLiteral("lblPreScaler"), QStringLiteral("Pre-Scaler of Period"), 8,
             150, 108, 17);
-  cboScaler = MakeComboBox(GroupBox7, QStringLiteral("cboScaler"), scalers, 118, 148, 72, 21);
+  cboScaler = MakeComboBox(GroupBox7, QStringLiteral("cboScaler"),
+                           Items(kPreScalerItems, &PreScalerItem::text), 118, 148, 72, 21);
   cboScaler->setCurrentIndex(0);
   lblScaler = MakeLabel(GroupBox7, QStringLiteral("lblScaler"), FromBytes(PreScalerLabel(0)), 198,
                         150, 118, 17);

@@ -43,10 +43,9 @@ PromptsPanel::PromptsPanel(FeatureEditors& editors, QWidget* page)
     edtPrompt[tag] = edit;
   }
 
-  QStringList modes;
-  for (std::string_view item : kSourceModeItems) modes << FromBytes(item);
   MakeLabel(page, QStringLiteral("lblSource"), QStringLiteral("Prompt Control"), 590, 62, 96, 17);
-  cboSource = MakeComboBox(page, QStringLiteral("cboSource"), modes, 590, 80, 96, 21);
+  cboSource =
+      MakeComboBox(page, QStringLiteral("cboSource"), Items(kSourceModeItems), 590, 80, 96, 21);
   connect(cboSource, &QComboBox::activated, this, [this] { cboSourceClick(); });
 
   btnLeft = MakeButton(page, QStringLiteral("btnLeft"), QStringLiteral("Left"), 158);

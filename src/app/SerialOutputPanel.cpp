@@ -16,13 +16,6 @@ namespace {
 
 constexpr int kDelayChars = 5;
 
-QStringList Items(const auto& texts) {
-  QStringList items;
-  for (std::string_view text : texts)
-    items << QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
-  return items;
-}
-
 // Selects `item`, or nothing when the image names no item; no handler runs.
 void Select(QComboBox* box, std::optional<int> item, bool keepOnUnknown) {
   if (item)
