@@ -87,6 +87,13 @@ class DialogOwner {
   QWidget* previous_;
 };
 
+// Runs `show` (a box, or a question) with the boxes of `dialogs` shown over `owner`; its answer.
+template <typename Show>
+auto ShownOver(Dialogs& dialogs, QWidget* owner, Show&& show) {
+  DialogOwner shown(dialogs, owner);
+  return show();
+}
+
 // The box of InputChecked: OK closes it only when the text passes; otherwise the text stays, the
 // reason under the field.
 class CheckedInputDialog : public QDialog {

@@ -194,12 +194,10 @@ void RecordsView::Warn(const QString& text, MessageIcon icon) {
 }
 
 void RecordsView::WriteCsv(const std::vector<records::Attempt>& attempts) {
-  std::optional<QString> chosen;
-  {
-    DialogOwner owner(dialogs_, window());
-    chosen = dialogs_.SaveFile(QStringLiteral("Export Records as CSV"), startupDirectory_,
-                               kCsvFilter, QStringLiteral("csv"));
-  }
+  const auto chosen = ShownOver(dialogs_, window(), [&] {
+    return dialogs_.SaveFile(QStringLiteral("Export Records as CSV"), startupDirectory_, kCsvFilter,
+                             QStringLiteral("csv"));
+  });
   if (!chosen) return;
   QFile file(*chosen);
   const std::string csv = records::AttemptsCsv(attempts);

@@ -119,10 +119,8 @@ void SeriesWindow::SetStoreTimeLimit(std::chrono::milliseconds limit) {
 }
 
 void SeriesWindow::Warn(const QString& text, QWidget* field) {
-  {
-    DialogOwner owner(dialogs_, this);
-    dialogs_.MessageBox(kSeriesCaption, text, MessageIcon::Exclamation);
-  }
+  ShownOver(dialogs_, this,
+            [&] { dialogs_.MessageBox(kSeriesCaption, text, MessageIcon::Exclamation); });
   if (!field || !field->isEnabled()) return;
   if (settings_->isAncestorOf(field)) stationView_->setChecked(false);  // the field must be seen
   field->setFocus(Qt::OtherFocusReason);
@@ -200,10 +198,8 @@ void SeriesWindow::OpenStore(series::SeriesPlan plan, bool startNew, bool adoptJ
             settings_->ShowListState(listText);
             wanted_ = shared->count;
           }
-          if (!notes.isEmpty()) {
-            DialogOwner owner(dialogs_, this);
-            dialogs_.Message(notes.join(QLatin1Char('\n')));
-          }
+          if (!notes.isEmpty())
+            ShownOver(dialogs_, this, [&] { dialogs_.Message(notes.join(QLatin1Char('\n'))); });
           if (!fresh.empty() && !AskToStartNewSeries(fresh, name)) return;
           Run(store, std::move(*shared));
         };
@@ -218,12 +214,7 @@ void SeriesWindow::OpenStore(series::SeriesPlan plan, bool startNew, bool adoptJ
 
 void SeriesWindow::AskToOpenAgain(const QString& question, series::SeriesPlan plan, bool startNew,
                                   bool adoptJournal) {
-  bool yes = false;
-  {
-    DialogOwner owner(dialogs_, this);
-    yes = dialogs_.YesNo(kSeriesCaption, question);
-  }
-  if (yes) {
+  if (ShownOver(dialogs_, this, [&] { return dialogs_.YesNo(kSeriesCaption, question); })) {
     OpenStore(std::move(plan), startNew, adoptJournal);
   } else {
     Abort({});
@@ -243,14 +234,12 @@ bool SeriesWindow::AskToStartNewSeries(const std::vector<series::CountingCapcode
             .arg(fresh[i].slot)
             .arg(fresh[i].first);
   }
-  bool yes = false;
-  {
-    DialogOwner owner(dialogs_, this);
-    yes = dialogs_.YesNoDefaultNo(
-        kSeriesCaption, QStringLiteral("%1, which %2 has never handed out: start a new series "
-                                       "there?")
-                            .arg(slots, name));
-  }
+  const bool yes = ShownOver(dialogs_, this, [&] {
+    return dialogs_.YesNoDefaultNo(
+        kSeriesCaption,
+        QStringLiteral("%1, which %2 has never handed out: start a new series there?")
+            .arg(slots, name));
+  });
   if (!yes) {
     Abort({});
     settings_->firstField(fresh.front().slot)->setFocus();
@@ -451,18 +440,16 @@ void SeriesWindow::AskToStop(AfterRun after) {
     ShowProgress();
     return;
   }
-  const QString what = after == AfterRun::CloseProgrammer ? QStringLiteral("the programmer")
-                                                          : QStringLiteral("this window");
-  bool yes = false;
-  {
-    asking_ = true;
-    DialogOwner owner(dialogs_, this);
-    yes = dialogs_.YesNo(kSeriesCaption,
-                         QStringLiteral("A series is running. Stop it, and close %1 once the "
-                                        "boards being written are finished?")
-                             .arg(what));
-    asking_ = false;
-  }
+  const QString question =
+      QStringLiteral(
+          "A series is running. Stop it, and close %1 once the boards being "
+          "written are finished?")
+          .arg(after == AfterRun::CloseProgrammer ? QStringLiteral("the programmer")
+                                                  : QStringLiteral("this window"));
+  asking_ = true;
+  const bool yes =
+      ShownOver(dialogs_, this, [&] { return dialogs_.YesNo(kSeriesCaption, question); });
+  asking_ = false;
   if (!yes) {
     if (!running()) Conclude(std::exchange(afterRun_, AfterRun::Nothing));
     return;
