@@ -2,7 +2,6 @@
 // the configuration files of the File menu.
 #include <QDir>
 #include <QFileInfo>
-#include <exception>
 
 #include "app/GuiFrontend.h"
 #include "app/MainWindow.h"
@@ -19,16 +18,6 @@ namespace {
 
 const QString kFileFilter = QStringLiteral("Text files (*.tbl)");
 const QString kFileSuffix = QStringLiteral("tbl");
-
-// An error that escapes a command is shown, and the window goes on.
-template <typename F>
-void Guarded(Dialogs& dialogs, F&& command) {
-  try {
-    command();
-  } catch (const std::exception& error) {  // a serial port's error says "Serial port ..."
-    dialogs.MessageBox(kAppTitle, Text(error.what()), MessageIcon::Error);
-  }
-}
 
 }  // namespace
 

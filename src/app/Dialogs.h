@@ -6,6 +6,7 @@
 
 #include <QDialog>
 #include <QString>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -86,6 +87,16 @@ class DialogOwner {
   Dialogs& dialogs_;
   QWidget* previous_;
 };
+
+// Runs `command`; an error that escapes it is shown, and the window goes on.
+template <typename F>
+void Guarded(Dialogs& dialogs, F&& command) {
+  try {
+    command();
+  } catch (const std::exception& error) {  // a serial port's error says "Serial port ..."
+    dialogs.MessageBox(kAppTitle, Text(error.what()), MessageIcon::Error);
+  }
+}
 
 // Runs `show` (a box, or a question) with the boxes of `dialogs` shown over `owner`; its answer.
 template <typename Show>

@@ -5,8 +5,6 @@
 // the service File menu (Open a firmware file), Write, Verify, Check Firmware and Normal Mode
 // remain, and lblFilename names the firmware file along the top of the window. Write and Verify
 // then program and compare the board's program memory (Commands.cpp).
-#include <exception>
-
 #include "app/Controls.h"
 #include "app/EntryShortcuts.h"
 #include "app/MainWindow.h"
@@ -106,11 +104,7 @@ void TfrmAir::Open1Click() {
                              : openFilter_ + QStringLiteral(";;") + kAllFilesFilter;
   const auto chosen = dialogs_.OpenFile(startupDirectory_, filter);
   if (!chosen) return;
-  try {
-    LoadFirmwareFile(link_->frontend, document_.firmware, Bytes(*chosen));
-  } catch (const std::exception& error) {
-    dialogs_.MessageBox(kAppTitle, Text(error.what()), MessageIcon::Error);
-  }
+  Guarded(dialogs_, [&] { LoadFirmwareFile(link_->frontend, document_.firmware, Bytes(*chosen)); });
   lblFilename->setText(Text(document_.firmware.fileName));
 }
 
