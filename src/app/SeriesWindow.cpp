@@ -264,32 +264,30 @@ void SeriesWindow::Run(std::shared_ptr<records::RecordStore> store, series::Seri
   portRows_->Reset(plan.ports);
   settings_->labelPrinting()->Begin(plan);
   // Reports and states come from the ports' threads; the tables are filled on the GUI thread.
+  const auto post = [this](auto job) {
+    QMetaObject::invokeMethod(this, std::move(job), Qt::QueuedConnection);
+  };
   run_ = std::make_unique<series::SeriesRun>(
       *store_, std::move(plan),
-      [this](const series::BoardReport& report) {
-        QMetaObject::invokeMethod(
-            this, [this, report] { AddBoard(report); }, Qt::QueuedConnection);
+      [this, post](const series::BoardReport& report) {
+        post([this, report] { AddBoard(report); });
       },
-      [this](const series::PortStatus& status) {
-        QMetaObject::invokeMethod(
-            this,
-            [this, status] {
-              portRows_->Show(status);
-              ShowProgress();
-            },
-            Qt::QueuedConnection);
+      [this, post](const series::PortStatus& status) {
+        post([this, status] {
+          portRows_->Show(status);
+          ShowProgress();
+        });
       },
       stop_);
   SetPhase(Phase::Running);
-  thread_ = std::thread([this, run = run_.get()] {
+  thread_ = std::thread([this, post, run = run_.get()] {
     std::string failure;
     try {
       run->Run();
     } catch (const std::exception& error) {
       failure = error.what();
     }
-    QMetaObject::invokeMethod(
-        this, [this, failure] { Finished(failure); }, Qt::QueuedConnection);
+    post([this, failure] { Finished(failure); });
   });
 }
 
