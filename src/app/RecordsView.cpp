@@ -132,11 +132,7 @@ void RecordsView::ReadAttempts(std::function<void(const std::vector<records::Att
           return [this, why = Text(error.what())] { Fail(why); };
         }
       },
-      [this, where] {
-        Fail(QStringLiteral("The records database did not answer within %1 s: %2")
-                 .arg(calls_->timeLimit().count() / 1000.0)
-                 .arg(where));
-      });
+      [this, where] { Fail(calls_->NoAnswerText(where)); });
 }
 
 void RecordsView::Refresh() {

@@ -204,12 +204,7 @@ void SeriesWindow::OpenStore(series::SeriesPlan plan, bool startNew, bool adoptJ
           Run(store, std::move(*shared));
         };
       },
-      [this, where] {
-        Abort(QStringLiteral("The records database did not answer within %1 s: %2")
-                  .arg(calls_->timeLimit().count() / 1000.0)
-                  .arg(where));
-      },
-      stop_);
+      [this, where] { Abort(calls_->NoAnswerText(where)); }, stop_);
 }
 
 void SeriesWindow::AskToOpenAgain(const QString& question, series::SeriesPlan plan, bool startNew,

@@ -49,7 +49,12 @@ class StoreCalls : public QObject {
   bool waiting() const { return waiting_ != 0; }
 
   void SetTimeLimit(std::chrono::milliseconds limit) { limit_ = limit; }
-  std::chrono::milliseconds timeLimit() const { return limit_; }
+  // What the window says of a call to the records database `where` that was given up.
+  QString NoAnswerText(const QString& where) const {
+    return QStringLiteral("The records database did not answer within %1 s: %2")
+        .arg(limit_.count() / 1000.0)
+        .arg(where);
+  }
 
  private:
   struct Job {
