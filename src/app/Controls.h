@@ -83,7 +83,7 @@ QComboBox* MakeComboBox(QWidget* parent, const QString& name, const QStringList&
 QGroupBox* MakeGroupBox(QWidget* parent, const QString& name, const QString& title, int left,
                         int top, int width, int height);
 
-// A new T made of `args`, named `name` (for a control that a layout places).
+// A new T made of `args`, named `name`: one not placed at design bounds (laid out, or no widget).
 template <typename T, typename... Args>
 T* Named(const QString& name, Args&&... args) {
   auto* made = new T(std::forward<Args>(args)...);

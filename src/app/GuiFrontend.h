@@ -45,11 +45,11 @@ class GuiFrontend : public Frontend {
 // Texts of the image and of the board are single-byte characters.
 QString FromBytes(std::string_view text);
 std::string ToBytes(const QString& text);
-// The items of a drop-down list: each of `texts`, or its `text` member.
-template <typename Texts, typename Text = std::identity>
-QStringList Items(const Texts& texts, Text text = {}) {
+// The items of a drop-down list: each of `texts`, or the member `pick` of each.
+template <typename Texts, typename Pick = std::identity>
+QStringList Items(const Texts& texts, Pick pick = {}) {
   QStringList items;
-  for (const auto& item : texts) items << FromBytes(std::invoke(text, item));
+  for (const auto& item : texts) items << FromBytes(std::invoke(pick, item));
   return items;
 }
 
