@@ -110,10 +110,7 @@ void TCommPort::TakeOver(TCommPort& other) {
   transport_ = std::move(other.transport_);
   ttyFd_ = std::exchange(other.ttyFd_, -1);
   name_ = other.name_;
-  baud_ = other.baud_;
-  byteSize_ = other.byteSize_;
-  parity_ = other.parity_;
-  stopBits_ = other.stopBits_;
+  line_ = other.line_;
 }
 
 void TCommPort::KeepUnreachable(const TCommPort& other) {
@@ -123,10 +120,9 @@ void TCommPort::KeepUnreachable(const TCommPort& other) {
 
 void TCommPort::Open() {
   if (open_) return;
-  const LineSettings line{baud_, byteSize_, parity_, stopBits_};
   if (!IsNetworkPortName(name_)) {
     try {
-      transport_ = OpenTermiosTransport(name_, line);
+      transport_ = OpenTermiosTransport(name_, line_);
     } catch (const ECommError& error) {
       // A port tried again and again (a jig waiting for its adapter) is noted once.
       const std::string note = name_ + ": " + DeviceOpenReason(error);
@@ -141,7 +137,7 @@ void TCommPort::Open() {
       const auto address = ParseNetworkPort(name_, problem);
       if (!address) RaiseCommError(ECommError::kOpen, EINVAL, name_ + ": " + problem);
       transport_ = address->scheme == NetworkPort::Scheme::Rfc2217
-                       ? OpenRfc2217Transport(*address, line)
+                       ? OpenRfc2217Transport(*address, line_)
                        : OpenTcpTransport(*address);
     } catch (const ECommError& error) {
       std::string reason =
@@ -165,13 +161,12 @@ void TCommPort::Close() {
 }
 
 void TCommPort::SetBaudRate(std::uint32_t rate) {
-  const std::uint32_t old = baud_;
-  baud_ = rate;
+  const std::uint32_t old = std::exchange(line_.baud, rate);
   if (!open_) return;
   try {
-    transport_->Apply({baud_, byteSize_, parity_, stopBits_}, ECommError::kSetBaudRate);
+    transport_->Apply(line_, ECommError::kSetBaudRate);
   } catch (const ECommError&) {
-    baud_ = old;
+    line_.baud = old;
     throw;
   }
 }
@@ -182,23 +177,9 @@ void TCommPort::SetPortName(const std::string& name) {
 }
 
 void TCommPort::Reconfigure(std::uint32_t rate, const std::string& name, std::uint32_t mode) {
-  switch (mode) {
-    case 0:
-      byteSize_ = 7;
-      parity_ = 2;
-      stopBits_ = 2;
-      break;
-    case 1:
-      byteSize_ = 8;
-      parity_ = 0;
-      stopBits_ = 0;
-      break;
-    default:
-      byteSize_ = 8;
-      parity_ = 0;
-      stopBits_ = 2;
-      break;
-  }
+  line_.byteSize = mode == 0 ? 7 : 8;
+  line_.parity = mode == 0 ? 2 : 0;
+  line_.stopBits = mode == 1 ? 0 : 2;
   Close();
   SetBaudRate(rate);
   SetPortName(name);
