@@ -12,34 +12,24 @@ namespace {
 
 // What each operation code means, for messages.
 const char* OperationText(std::uint8_t code) {
-  switch (code) {
-    case ECommError::kSetBaudRate:
-      return "the baud rate cannot be set";
-    case ECommError::kPortIsOpen:
-      return "the port name cannot change while the port is open";
-    case ECommError::kPortNotOpen:
-      return "the port is not open";
-    case ECommError::kOpen:
-      return "the port cannot be opened";
-    case ECommError::kWrite:
-      return "writing to the port failed";
-    case ECommError::kRead:
-      return "reading from the port failed";
-    case ECommError::kClose:
-      return "closing the port failed";
-    case ECommError::kPurge:
-      return "discarding the port's queues failed";
-    case ECommError::kGetState:
-      return "the port's settings cannot be read";
-    case ECommError::kSetState:
-      return "the line settings cannot be applied";
-    case ECommError::kSetQueues:
-      return "the queue sizes cannot be set";
-    case ECommError::kInQueue:
-      return "the port's input queue cannot be queried";
-    default:
-      return "serial port failure";
+  static constexpr std::pair<std::uint8_t, const char*> kTexts[] = {
+      {ECommError::kSetBaudRate, "the baud rate cannot be set"},
+      {ECommError::kPortIsOpen, "the port name cannot change while the port is open"},
+      {ECommError::kPortNotOpen, "the port is not open"},
+      {ECommError::kOpen, "the port cannot be opened"},
+      {ECommError::kWrite, "writing to the port failed"},
+      {ECommError::kRead, "reading from the port failed"},
+      {ECommError::kClose, "closing the port failed"},
+      {ECommError::kPurge, "discarding the port's queues failed"},
+      {ECommError::kGetState, "the port's settings cannot be read"},
+      {ECommError::kSetState, "the line settings cannot be applied"},
+      {ECommError::kSetQueues, "the queue sizes cannot be set"},
+      {ECommError::kInQueue, "the port's input queue cannot be queried"},
+  };
+  for (const auto& [known, text] : kTexts) {
+    if (known == code) return text;
   }
+  return "serial port failure";
 }
 
 // Why a serial device could not be opened, in the words tuvactl uses for a missing one.
