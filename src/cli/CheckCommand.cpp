@@ -42,12 +42,7 @@ int CheckCommand(const Options& options) {
     return ReadConfigurationInto(link, document, board).Done();
   });
   if (!read) return kExitFailed;
-  try {
-    return Print(series::CheckBoard(*store, board));
-  } catch (const records::RecordsError& error) {
-    std::cerr << "tuvactl: " << error.what() << std::endl;
-    return kExitFailed;
-  }
+  return Print(series::CheckBoard(*store, board));
 }
 
 }  // namespace tuva::cli

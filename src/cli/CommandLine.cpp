@@ -54,39 +54,21 @@ constexpr CommandEntry kCommands[] = {
      "Configuration file to compare with"},
 };
 
-// The arguments after FILE of the commands on fields by name.
-void AddFieldArguments(CLI::App& command, std::string_view name, Options& options) {
-  if (name == "get") {
-    command.add_option("NAME", options.fieldArguments, "Field names, as dump prints them")
-        ->required();
-  } else if (name == "set") {
-    command.add_option("NAME=VALUE", options.fieldArguments, "Fields and their new values")
-        ->required();
-  } else if (name == "export") {
-    command
-        .add_option("-o,--output", options.output,
-                    "Write the JSON to this file (-: standard output)")
-        ->type_name("OUT");
-  } else if (name == "apply") {
-    command
-        .add_option("CHANGES", options.secondFile,
-                    "JSON object of field names and values (-: standard input)")
-        ->required();
-  } else if (name == "new") {
-    command.add_flag("-f,--force", options.force, "Replace FILE when it exists");
-  }
+// An option that takes a value, shown in the help as `type`.
+template <typename T>
+CLI::Option* AddValue(CLI::App& app, const char* name, T& value, const char* help,
+                      const char* type) {
+  return app.add_option(name, value, help)->type_name(type);
 }
 
 void AddGlobalOptions(CLI::App& app, Options& options) {
-  app.add_option("--port", options.ports,
-                 "Serial device of the board (repeatable); skips the port listing, still "
-                 "probes. A board behind a serial server: rfc2217://HOST:PORT (the server's "
-                 "line is set to 19200 8N1) or socket://HOST:PORT (raw TCP; the line settings "
-                 "are the server's)")
-      ->type_name("DEV|URL");
+  AddValue(app, "--port", options.ports,
+           "Serial device of the board (repeatable); skips the port listing, still probes. A board "
+           "behind a serial server: rfc2217://HOST:PORT (the server's line is set to 19200 8N1) "
+           "or socket://HOST:PORT (raw TCP; the line settings are the server's)",
+           "DEV|URL");
   app.add_flag("-y,--yes", options.yes, "Answer Yes to the overwrite question");
-  app.add_option("--password", options.password, "The board's read password")
-      ->type_name("TEXT")
+  AddValue(app, "--password", options.password, "The board's read password", "TEXT")
       ->each([&options](const std::string&) { options.passwordGiven = true; });
   app.add_flag("-q,--quiet", options.quiet, "No progress bar");
   app.add_flag("--trace", options.trace, "Print every frame sent and received, in hex, on stderr");
@@ -94,64 +76,49 @@ void AddGlobalOptions(CLI::App& app, Options& options) {
 }
 
 void AddRecordsOptions(CLI::App& command, Options& options) {
-  command
-      .add_option("--records", options.records,
-                  "Records database: an SQLite file or a postgresql:// URL")
-      ->type_name("DB");
   command.add_flag("--csv", options.csv, "Print CSV");
-  command.add_option("--capcode", options.capcodeQuery, "Only the board that holds this capcode")
-      ->type_name("N");
+  AddValue(command, "--capcode", options.capcodeQuery, "Only the board that holds this capcode",
+           "N");
   command.add_flag("--failed", options.failedOnly,
                    "Only the attempts not programmed (failed, and open ones)");
-  command.add_option("--since", options.since, "Only the attempts started on or after DATE")
-      ->type_name("DATE");
-  command.add_option("--station", options.station, "Only the attempts of this station")
-      ->type_name("NAME");
-  command.add_option("--limit", options.limit, "Only the newest N attempts")->type_name("N");
+  AddValue(command, "--since", options.since, "Only the attempts started on or after DATE", "DATE");
+  AddValue(command, "--station", options.station, "Only the attempts of this station", "NAME");
+  AddValue(command, "--limit", options.limit, "Only the newest N attempts", "N");
   command.add_flag("--summary", options.summary,
                    "Per station and hour: boards programmed, re-provisioned, skipped, failed "
                    "(by cause) and boards per hour");
-  command.add_option("--by", options.by, "--summary: per hour (the default) or per day")
-      ->type_name("hour|day");
-  command.add_option("--release", options.release, "Return a failed board's capcode to the pool")
-      ->type_name("SLOT=CAPCODE");
+  AddValue(command, "--by", options.by, "--summary: per hour (the default) or per day", "hour|day");
+  AddValue(command, "--release", options.release, "Return a failed board's capcode to the pool",
+           "SLOT=CAPCODE");
   command.add_flag("--force", options.force,
                    "--release: also a capcode whose board was erased and may hold it");
-  command
-      .add_option("--list", options.listFile, "How many rows of this list are used, free, failed")
-      ->type_name("FILE.csv");
-  command
-      .add_option("--image", options.image,
-                  "Attempt N's image as the board was programmed, rebuilt from the records "
-                  "(to -o FILE.tbl)")
-      ->type_name("N");
-  command.add_option("-o,--output", options.output, "--image: the configuration file to write")
-      ->type_name("FILE.tbl");
-  command
-      .add_option("--discard-journal", options.discardJournal,
-                  "Drop from the journal the result of attempt ID (or all) of another database")
-      ->type_name("ID|all");
+  AddValue(command, "--list", options.listFile, "How many rows of this list are used, free, failed",
+           "FILE.csv");
+  AddValue(command, "--image", options.image,
+           "Attempt N's image as the board was programmed, rebuilt from the records (to -o "
+           "FILE.tbl)",
+           "N");
+  AddValue(command, "-o,--output", options.output, "--image: the configuration file to write",
+           "FILE.tbl");
+  AddValue(command, "--discard-journal", options.discardJournal,
+           "Drop from the journal the result of attempt ID (or all) of another database", "ID|all");
 }
 
 void AddSeriesOptions(CLI::App& command, Options& options) {
-  command
-      .add_option("--capcode", options.capcodes,
-                  "A slot (1-16) whose capcode counts up from board to board (repeatable)")
-      ->type_name("SLOT=FIRST[:STEP]");
-  command.add_option("--count", options.count, "Programmed boards after which the run ends")
-      ->type_name("N")
+  AddValue(command, "--capcode", options.capcodes,
+           "A slot (1-16) whose capcode counts up from board to board (repeatable)",
+           "SLOT=FIRST[:STEP]");
+  AddValue(command, "--count", options.count, "Programmed boards after which the run ends", "N")
       ->each([&options](const std::string&) { options.countGiven = true; });
-  command
-      .add_option("--capcodes", options.capcodesFile,
-                  "Each board's values from this CSV list (header: field names), each row once")
-      ->type_name("FILE.csv");
-  command
-      .add_option("--records", options.records,
-                  "Records: an SQLite file (default ~/.local/share/tuva/records.sqlite) or a "
-                  "postgresql:// URL")
-      ->type_name("DB");
-  command.add_option("--station", options.station, "Station name recorded (default: host name)")
-      ->type_name("NAME");
+  AddValue(command, "--capcodes", options.capcodesFile,
+           "Each board's values from this CSV list (header: field names), each row once",
+           "FILE.csv");
+  AddValue(command, "--records", options.records,
+           "Records: an SQLite file (default ~/.local/share/tuva/records.sqlite) or a "
+           "postgresql:// URL",
+           "DB");
+  AddValue(command, "--station", options.station, "Station name recorded (default: host name)",
+           "NAME");
   command.add_flag("--reprogram", options.reprogram,
                    "Write boards that already hold a programmed capcode too (a second pass)");
   command.add_flag("--new-records", options.newRecords,
@@ -159,28 +126,53 @@ void AddSeriesOptions(CLI::App& command, Options& options) {
   command.add_flag("--adopt-journal", options.adoptJournal,
                    "Record here the journal's results of another records database (their boards "
                    "keep their capcodes)");
-  command.add_option("--labels", options.labels, "Write a PDF label per programmed board here")
-      ->type_name("DIR");
-  command.add_option("--label-size", options.labelSize, "The labels' size (default 62x29mm)")
-      ->type_name("WxHmm");
-  command
-      .add_option("--keep", options.keep,
-                  "Re-provision: each board is read and keeps these fields (names as set takes "
-                  "them; capcodes: every slot's capcode), the rest comes from the template")
-      ->type_name("FIELD,...")
+  AddValue(command, "--labels", options.labels, "Write a PDF label per programmed board here",
+           "DIR");
+  AddValue(command, "--label-size", options.labelSize, "The labels' size (default 62x29mm)",
+           "WxHmm");
+  AddValue(command, "--keep", options.keep,
+           "Re-provision: each board is read and keeps these fields (names as set takes them; "
+           "capcodes: every slot's capcode), the rest comes from the template",
+           "FIELD,...")
       ->delimiter(',');
   command.add_flag("--verify", options.verifyPass,
                    "Verify copy 0 again after each Write (its read-back of both copies is the "
                    "verification otherwise)");
-  command
-      .add_option("--firmware", options.firmware,
-                  "Firmware (an S2 file, such as .s28 or .mot) put on each board before its "
-                  "configuration, unless the board already runs it")
-      ->type_name("FILE.s28");
-  command
-      .add_option("--firmware-check", options.firmwareCheck,
-                  "full: a board that seems to run the firmware is compared block by block")
-      ->type_name("full");
+  AddValue(command, "--firmware", options.firmware,
+           "Firmware (an S2 file, such as .s28 or .mot) put on each board before its "
+           "configuration, unless the board already runs it",
+           "FILE.s28");
+  AddValue(command, "--firmware-check", options.firmwareCheck,
+           "full: a board that seems to run the firmware is compared block by block", "full");
+}
+
+// What a command takes besides its FILE: the arguments after it and the options of its own.
+void AddCommandArguments(CLI::App& command, std::string_view name, Options& options) {
+  if (name == "diff") {
+    command.add_option("FILE2", options.secondFile, "Second configuration file")->required();
+  } else if (name == "get") {
+    command.add_option("NAME", options.fieldArguments, "Field names, as dump prints them")
+        ->required();
+  } else if (name == "set") {
+    command.add_option("NAME=VALUE", options.fieldArguments, "Fields and their new values")
+        ->required();
+  } else if (name == "export") {
+    AddValue(command, "-o,--output", options.output,
+             "Write the JSON to this file (-: standard output)", "OUT");
+  } else if (name == "apply") {
+    command
+        .add_option("CHANGES", options.secondFile,
+                    "JSON object of field names and values (-: standard input)")
+        ->required();
+  } else if (name == "new") {
+    command.add_flag("-f,--force", options.force, "Replace FILE when it exists");
+  } else if (name == "series") {
+    AddSeriesOptions(command, options);
+  } else if (name == "records" || name == "check") {
+    AddValue(command, "--records", options.records,
+             "Records database: an SQLite file or a postgresql:// URL", "DB");
+    if (name == "records") AddRecordsOptions(command, options);
+  }
 }
 
 // The first word that is neither an option nor an option's value: where the command word stands.
@@ -270,19 +262,7 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
     if (entry.fileHelp) {
       command->add_option("FILE", line.options.file, entry.fileHelp)->required();
     }
-    if (std::string(entry.name) == "diff") {
-      command->add_option("FILE2", line.options.secondFile, "Second configuration file")
-          ->required();
-    }
-    if (std::string(entry.name) == "series") AddSeriesOptions(*command, line.options);
-    if (std::string(entry.name) == "records") AddRecordsOptions(*command, line.options);
-    if (std::string(entry.name) == "check") {
-      command
-          ->add_option("--records", line.options.records,
-                       "Records database: an SQLite file or a postgresql:// URL")
-          ->type_name("DB");
-    }
-    AddFieldArguments(*command, entry.name, line.options);
+    AddCommandArguments(*command, entry.name, line.options);
     command->callback([&chosen, run = entry.run] { chosen = run; });
   }
 

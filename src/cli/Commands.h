@@ -113,6 +113,8 @@ int CompareCommand(const Options& options);
 
 // Opens a configuration file; a refused file is a bad argument.
 ConfigImage OpenConfigImage(const std::string& path);
+// Saves `image` as a configuration file; the exit status, a failure said on stderr.
+int SaveImage(const std::string& path, const ConfigImage& image);
 
 // diff's output for fields that differ between `a` and `b`: one line per field (the editors'
 // fields first in the window's order, the derived ones folded by family), or JSON rows with every

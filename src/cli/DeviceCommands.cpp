@@ -110,7 +110,15 @@ int Result(const Outcome& outcome) {
   return outcome.Done() ? kExitSuccess : kExitFailed;
 }
 
-int RunFirmwareCommand(const Options& options, bool verifyOnly) {
+// Write and Verify: the board against the configuration file.
+int RunConfigurationCommand(const Options& options, Outcome (*operation)(BoardLink&, Document&)) {
+  RequireDevices(options);
+  CliSession cli(options);
+  cli.document.image = OpenConfigImage(options.file);
+  return Result(operation(cli.link, cli.document));
+}
+
+int RunFirmwareCommand(const Options& options, Outcome (*operation)(BoardLink&, const Document&)) {
   RequireReadableFile(options.file);
   RequireDevices(options);
   CliSession cli(options);
@@ -120,8 +128,7 @@ int RunFirmwareCommand(const Options& options, bool verifyOnly) {
   if (!cli.document.firmware.refusal.empty()) {
     throw UsageError(options.file + ": " + cli.document.firmware.refusal);
   }
-  return Result(verifyOnly ? VerifyFirmware(cli.link, cli.document)
-                           : ProgramFirmware(cli.link, cli.document));
+  return Result(operation(cli.link, cli.document));
 }
 
 }  // namespace
@@ -205,25 +212,19 @@ int ReadCommand(const Options& options) {
 }
 
 int WriteCommand(const Options& options) {
-  RequireDevices(options);
-  CliSession cli(options);
-  cli.document.image = OpenConfigImage(options.file);
-  return Result(WriteConfiguration(cli.link, cli.document));
+  return RunConfigurationCommand(options, WriteConfiguration);
 }
 
 int VerifyCommand(const Options& options) {
-  RequireDevices(options);
-  CliSession cli(options);
-  cli.document.image = OpenConfigImage(options.file);
-  return Result(VerifyConfiguration(cli.link, cli.document));
+  return RunConfigurationCommand(options, VerifyConfiguration);
 }
 
 int FirmwareVerifyCommand(const Options& options) {
-  return RunFirmwareCommand(options, true);
+  return RunFirmwareCommand(options, VerifyFirmware);
 }
 
 int FirmwareProgramCommand(const Options& options) {
-  return RunFirmwareCommand(options, false);
+  return RunFirmwareCommand(options, ProgramFirmware);
 }
 
 bool RunOnBoard(const Options& options,

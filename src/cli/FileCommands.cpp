@@ -67,14 +67,7 @@ int NewCommand(const Options& options) {
     throw UsageError(options.file + " exists; give --force to replace it");
   }
   RequireWritableFile(options.file);
-  const FileResult result = SaveConfigFile(options.file, ConfigImage::StartupImage());
-  if (!result.ok()) {
-    std::cerr << "tuvactl: " << options.file << ": "
-              << (result.caption.empty() ? "" : result.caption + ": ") << result.message
-              << std::endl;
-    return kExitFailed;
-  }
-  return kExitSuccess;
+  return SaveImage(options.file, ConfigImage::StartupImage());
 }
 
 int DumpCommand(const Options& options) {
@@ -128,6 +121,14 @@ ConfigImage OpenConfigImage(const std::string& path) {
   }
   if (!result.ok()) throw UsageError(path + ": " + result.message);
   return image;
+}
+
+int SaveImage(const std::string& path, const ConfigImage& image) {
+  const FileResult saved = SaveConfigFile(path, image);
+  if (saved.ok()) return kExitSuccess;
+  std::cerr << "tuvactl: " << path << ": " << (saved.caption.empty() ? "" : saved.caption + ": ")
+            << saved.message << std::endl;
+  return kExitFailed;
 }
 
 // The fields an editor shows first, in the window's order; the derived ones folded by family.

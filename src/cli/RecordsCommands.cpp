@@ -46,6 +46,23 @@ std::pair<int, std::uint32_t> ParseRelease(const std::string& text) {
   return {std::stoi(slot), ParseCapcode(text.substr(equals + 1), "--release")};
 }
 
+// An attempt's number as records prints it, "#" optional: "17" or "#17".
+std::int64_t AttemptNumber(const std::string& text, const std::string& complaint) {
+  const std::size_t digits = text.rfind('#', 0) == 0 ? 1 : 0;
+  if (text.size() == digits || text.size() > digits + 18 ||
+      text.find_first_not_of("0123456789", digits) != std::string::npos) {
+    throw UsageError(complaint + ", not \"" + text + "\"");
+  }
+  return std::stoll(text.substr(digits));
+}
+
+// `option` refuses the first of `others` that was given.
+void RequireAlone(const char* option, std::initializer_list<std::pair<bool, const char*>> others) {
+  for (const auto& [given, name] : others) {
+    if (given) throw UsageError(std::string(option) + " does not go with " + name);
+  }
+}
+
 std::string OrDash(const std::string& text) {
   return text.empty() ? "-" : text;
 }
@@ -202,13 +219,7 @@ int ListState(const Options& options) {
     throw UsageError(error.what());
   }
   const auto store = OpenStore(options, records::OpenMode::ReadOnly);
-  std::optional<records::ListState> state;
-  try {
-    state = store->FindList(list.sha256);
-  } catch (const records::RecordsError& error) {
-    std::cerr << "tuvactl: " << error.what() << std::endl;
-    return kExitFailed;
-  }
+  const std::optional<records::ListState> state = store->FindList(list.sha256);
   const std::string shown = ValidUtf8(options.listFile);
   if (!state) {
     records::ListState fresh;
@@ -226,81 +237,50 @@ int ListState(const Options& options) {
 int DiscardJournal(const Options& options) {
   std::int64_t id = 0;
   if (options.discardJournal != "all") {
-    const std::string& text = options.discardJournal;
-    const std::size_t digits = text.rfind('#', 0) == 0 ? 1 : 0;
-    if (text.size() == digits || text.size() > digits + 18 ||
-        text.find_first_not_of("0123456789", digits) != std::string::npos) {
-      throw UsageError("--discard-journal wants an attempt's number or all, not \"" + text + "\"");
-    }
-    id = std::stoll(text.substr(digits));
+    id =
+        AttemptNumber(options.discardJournal, "--discard-journal wants an attempt's number or all");
   }
   const auto store = OpenStore(options, records::OpenMode::ReadOnly);
-  try {
-    const auto dropped = series::DiscardForeignResults(*store, records::DefaultJournalPath(), id);
-    if (dropped.empty()) {
-      std::cerr << "tuvactl: the journal " << records::DefaultJournalPath() << " holds no result "
-                << (id == 0 ? std::string("") : "of attempt #" + std::to_string(id) + " ")
-                << "of another records database than " << store->Name() << std::endl;
-      return kExitFailed;
-    }
-    for (const auto& text : dropped) {
-      std::cerr << "tuvactl: dropped from the journal: " << text << std::endl;
-    }
-    return kExitSuccess;
-  } catch (const records::RecordsError& error) {
-    std::cerr << "tuvactl: " << error.what() << std::endl;
+  const auto dropped = series::DiscardForeignResults(*store, records::DefaultJournalPath(), id);
+  if (dropped.empty()) {
+    std::cerr << "tuvactl: the journal " << records::DefaultJournalPath() << " holds no result "
+              << (id == 0 ? std::string("") : "of attempt #" + std::to_string(id) + " ")
+              << "of another records database than " << store->Name() << std::endl;
     return kExitFailed;
   }
+  for (const auto& text : dropped) {
+    std::cerr << "tuvactl: dropped from the journal: " << text << std::endl;
+  }
+  return kExitSuccess;
 }
 
 // records --image N -o FILE.tbl: the 4100 bytes attempt N wrote, rebuilt from its template and
 // the bytes it changed, checked against the attempt's SHA-256 before the file is written.
 int ImageCommand(const Options& options) {
-  const std::pair<bool, const char*> alone[] = {{options.csv, "--csv"},
-                                                {options.json, "--json"},
-                                                {!options.capcodeQuery.empty(), "--capcode"},
-                                                {options.failedOnly, "--failed"},
-                                                {!options.since.empty(), "--since"},
-                                                {!options.station.empty(), "--station"},
-                                                {options.limit != 0, "--limit"},
-                                                {options.summary, "--summary"},
-                                                {!options.release.empty(), "--release"},
-                                                {options.force, "--force"}};
-  for (const auto& [given, name] : alone) {
-    if (given) throw UsageError(std::string("--image does not go with ") + name);
-  }
-  const std::string& text = options.image;
-  const std::size_t digits = text.rfind('#', 0) == 0 ? 1 : 0;
-  if (text.size() == digits || text.size() > digits + 18 ||
-      text.find_first_not_of("0123456789", digits) != std::string::npos) {
-    throw UsageError("--image wants an attempt's number, not \"" + text + "\"");
-  }
+  RequireAlone("--image", {{options.csv, "--csv"},
+                           {options.json, "--json"},
+                           {!options.capcodeQuery.empty(), "--capcode"},
+                           {options.failedOnly, "--failed"},
+                           {!options.since.empty(), "--since"},
+                           {!options.station.empty(), "--station"},
+                           {options.limit != 0, "--limit"},
+                           {options.summary, "--summary"},
+                           {!options.release.empty(), "--release"},
+                           {options.force, "--force"}});
+  records::ListFilter one;
+  one.id = AttemptNumber(options.image, "--image wants an attempt's number");
   if (options.output.empty()) throw UsageError("--image wants -o FILE.tbl");
   RequireWritableFile(options.output);
-  const std::int64_t id = std::stoll(text.substr(digits));
   const auto store = OpenStore(options, records::OpenMode::ReadOnly);
+  const std::vector<Attempt> found = store->List(one);
+  if (found.empty()) {
+    std::cerr << "tuvactl: " << store->Name() << " holds no attempt #" << *one.id << std::endl;
+    return kExitFailed;
+  }
+  const std::vector<std::uint8_t> bytes = records::RebuildImage(*store, found.front());
   ConfigImage image;
-  try {
-    records::ListFilter one;
-    one.id = id;
-    const std::vector<Attempt> found = store->List(one);
-    if (found.empty()) {
-      std::cerr << "tuvactl: " << store->Name() << " holds no attempt #" << id << std::endl;
-      return kExitFailed;
-    }
-    const std::vector<std::uint8_t> bytes = records::RebuildImage(*store, found.front());
-    image.Assign(std::span<const std::uint8_t, kImageSize>(bytes.data(), kImageSize));
-  } catch (const records::RecordsError& error) {
-    std::cerr << "tuvactl: " << error.what() << std::endl;
-    return kExitFailed;
-  }
-  const FileResult saved = SaveConfigFile(options.output, image);
-  if (!saved.ok()) {
-    std::cerr << "tuvactl: " << options.output << ": "
-              << (saved.caption.empty() ? "" : saved.caption + ": ") << saved.message << std::endl;
-    return kExitFailed;
-  }
-  return kExitSuccess;
+  image.Assign(std::span<const std::uint8_t, kImageSize>(bytes.data(), kImageSize));
+  return SaveImage(options.output, image);
 }
 
 // "Transmit Error! (2); The target board is not found ! (1)": the most frequent first.
@@ -361,15 +341,12 @@ void PrintSummary(const std::vector<records::SummaryRow>& rows, records::Summary
 // records --summary: the attempts --since and --station let through, counted per station and
 // hour (or day).
 int SummaryCommand(const Options& options, const records::ListFilter& filter) {
-  const std::pair<bool, const char*> alone[] = {{options.csv, "--csv"},
-                                                {!options.capcodeQuery.empty(), "--capcode"},
-                                                {options.failedOnly, "--failed"},
-                                                {options.limit != 0, "--limit"},
-                                                {!options.release.empty(), "--release"},
-                                                {options.force, "--force"}};
-  for (const auto& [given, name] : alone) {
-    if (given) throw UsageError(std::string("--summary does not go with ") + name);
-  }
+  RequireAlone("--summary", {{options.csv, "--csv"},
+                             {!options.capcodeQuery.empty(), "--capcode"},
+                             {options.failedOnly, "--failed"},
+                             {options.limit != 0, "--limit"},
+                             {!options.release.empty(), "--release"},
+                             {options.force, "--force"}});
   records::SummaryPeriod by = records::SummaryPeriod::Hour;
   if (options.by == "day") {
     by = records::SummaryPeriod::Day;
@@ -377,22 +354,17 @@ int SummaryCommand(const Options& options, const records::ListFilter& filter) {
     throw UsageError("--by wants hour or day, not \"" + options.by + "\"");
   }
   const auto store = OpenStore(options, records::OpenMode::ReadOnly);
-  try {
-    const std::vector<records::SummaryRow> rows = records::Summarise(*store, filter, by);
-    if (!options.json) {
-      PrintSummary(rows, by);
-      return kExitSuccess;
-    }
-    std::cout << '[';
-    for (std::size_t i = 0; i < rows.size(); ++i) {
-      std::cout << (i == 0 ? "\n  " : ",\n  ") << SummaryJson(rows[i]).dump();
-    }
-    std::cout << (rows.empty() ? "]\n" : "\n]\n");
+  const std::vector<records::SummaryRow> rows = records::Summarise(*store, filter, by);
+  if (!options.json) {
+    PrintSummary(rows, by);
     return kExitSuccess;
-  } catch (const records::RecordsError& error) {
-    std::cerr << "tuvactl: " << error.what() << std::endl;
-    return kExitFailed;
   }
+  std::cout << '[';
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    std::cout << (i == 0 ? "\n  " : ",\n  ") << SummaryJson(rows[i]).dump();
+  }
+  std::cout << (rows.empty() ? "]\n" : "\n]\n");
+  return kExitSuccess;
 }
 
 }  // namespace
@@ -412,18 +384,13 @@ int RecordsCommand(const Options& options) {
 
   const auto store =
       OpenStore(options, release ? records::OpenMode::Existing : records::OpenMode::ReadOnly);
-  try {
-    if (release) return Release(*store, release->first, release->second, options.force);
-    const std::size_t rows = PrintAll(*store, filter, options);
-    if (filter.capcode && rows == 0) {
-      ExplainNoCapcode(*store, *filter.capcode);
-      return kExitFailed;
-    }
-    return kExitSuccess;
-  } catch (const records::RecordsError& error) {
-    std::cerr << "tuvactl: " << error.what() << std::endl;
+  if (release) return Release(*store, release->first, release->second, options.force);
+  const std::size_t rows = PrintAll(*store, filter, options);
+  if (filter.capcode && rows == 0) {
+    ExplainNoCapcode(*store, *filter.capcode);
     return kExitFailed;
   }
+  return kExitSuccess;
 }
 
 }  // namespace tuva::cli

@@ -46,8 +46,8 @@ int Run(int argc, char** argv) {
     std::cerr << "tuvactl: " << error.what() << std::endl;
     return kExitUsage;
   } catch (const std::exception& error) {
-    // Whatever else escapes a command (text that JSON cannot carry, memory) ends it with a
-    // message rather than an abort.
+    // Whatever else escapes a command (a records database that fails under it, text that JSON
+    // cannot carry, memory) ends it with a message rather than an abort.
     std::cerr << "tuvactl: " << error.what() << std::endl;
     return kExitFailed;
   }

@@ -24,6 +24,13 @@ std::string IdentificationText(const std::vector<std::uint8_t>& buffer) {
   return text;
 }
 
+// Erased program memory reads back as 0xFF; judged on the bytes as received.
+bool IdentificationErased(const std::vector<std::uint8_t>& buffer) {
+  const auto first = buffer.begin() + kReplyHeaderSize;
+  return std::all_of(first, first + kIdentificationLength,
+                     [](std::uint8_t byte) { return byte == 0xFF; });
+}
+
 // Reads the identification, once more after each garbled reply (at most kIdentificationReads in
 // all) with the line brought back in step in between; the last reply is judged whatever it holds.
 bool ReadIdentification(BoardLink& link, std::vector<std::uint8_t>& buffer, std::size_t& count) {
@@ -33,11 +40,10 @@ bool ReadIdentification(BoardLink& link, std::vector<std::uint8_t>& buffer, std:
         link.protocol.linkError) {
       return false;
     }
-    const auto first = buffer.begin() + kReplyHeaderSize;
-    const bool erased = std::all_of(first, first + kIdentificationLength,
-                                    [](std::uint8_t byte) { return byte == 0xFF; });
-    if (erased || read == kIdentificationReads || !IdentificationGarbled(buffer, count))
+    if (IdentificationErased(buffer) || read == kIdentificationReads ||
+        !IdentificationGarbled(buffer, count)) {
       return true;
+    }
     link.protocol.Resynchronise();
     link.protocol.progress.Restart();
   }
@@ -69,12 +75,7 @@ std::string IdentifyFirmware(BoardLink& link) {
   std::vector<std::uint8_t> buffer;
   std::size_t count = 0;
   if (!ReadIdentification(link, buffer, count)) return {};
-  // Erased program memory reads back as 0xFF; judged on the bytes as received.
-  const auto first = buffer.begin() + kReplyHeaderSize;
-  if (std::all_of(first, first + kIdentificationLength,
-                  [](std::uint8_t byte) { return byte == 0xFF; })) {
-    return "The version field is empty!";
-  }
+  if (IdentificationErased(buffer)) return "The version field is empty!";
   Unescape(buffer.data(), count);
   return DisplayLine(IdentificationText(buffer));
 }

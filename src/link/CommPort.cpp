@@ -12,34 +12,24 @@ namespace {
 
 // What each operation code means, for messages.
 const char* OperationText(std::uint8_t code) {
-  switch (code) {
-    case ECommError::kSetBaudRate:
-      return "the baud rate cannot be set";
-    case ECommError::kPortIsOpen:
-      return "the port name cannot change while the port is open";
-    case ECommError::kPortNotOpen:
-      return "the port is not open";
-    case ECommError::kOpen:
-      return "the port cannot be opened";
-    case ECommError::kWrite:
-      return "writing to the port failed";
-    case ECommError::kRead:
-      return "reading from the port failed";
-    case ECommError::kClose:
-      return "closing the port failed";
-    case ECommError::kPurge:
-      return "discarding the port's queues failed";
-    case ECommError::kGetState:
-      return "the port's settings cannot be read";
-    case ECommError::kSetState:
-      return "the line settings cannot be applied";
-    case ECommError::kSetQueues:
-      return "the queue sizes cannot be set";
-    case ECommError::kInQueue:
-      return "the port's input queue cannot be queried";
-    default:
-      return "serial port failure";
+  static constexpr std::pair<std::uint8_t, const char*> kTexts[] = {
+      {ECommError::kSetBaudRate, "the baud rate cannot be set"},
+      {ECommError::kPortIsOpen, "the port name cannot change while the port is open"},
+      {ECommError::kPortNotOpen, "the port is not open"},
+      {ECommError::kOpen, "the port cannot be opened"},
+      {ECommError::kWrite, "writing to the port failed"},
+      {ECommError::kRead, "reading from the port failed"},
+      {ECommError::kClose, "closing the port failed"},
+      {ECommError::kPurge, "discarding the port's queues failed"},
+      {ECommError::kGetState, "the port's settings cannot be read"},
+      {ECommError::kSetState, "the line settings cannot be applied"},
+      {ECommError::kSetQueues, "the queue sizes cannot be set"},
+      {ECommError::kInQueue, "the port's input queue cannot be queried"},
+  };
+  for (const auto& [known, text] : kTexts) {
+    if (known == code) return text;
   }
+  return "serial port failure";
 }
 
 // Why a serial device could not be opened, in the words tuvactl uses for a missing one.
@@ -110,10 +100,7 @@ void TCommPort::TakeOver(TCommPort& other) {
   transport_ = std::move(other.transport_);
   ttyFd_ = std::exchange(other.ttyFd_, -1);
   name_ = other.name_;
-  baud_ = other.baud_;
-  byteSize_ = other.byteSize_;
-  parity_ = other.parity_;
-  stopBits_ = other.stopBits_;
+  line_ = other.line_;
 }
 
 void TCommPort::KeepUnreachable(const TCommPort& other) {
@@ -123,10 +110,9 @@ void TCommPort::KeepUnreachable(const TCommPort& other) {
 
 void TCommPort::Open() {
   if (open_) return;
-  const LineSettings line{baud_, byteSize_, parity_, stopBits_};
   if (!IsNetworkPortName(name_)) {
     try {
-      transport_ = OpenTermiosTransport(name_, line);
+      transport_ = OpenTermiosTransport(name_, line_);
     } catch (const ECommError& error) {
       // A port tried again and again (a jig waiting for its adapter) is noted once.
       const std::string note = name_ + ": " + DeviceOpenReason(error);
@@ -141,7 +127,7 @@ void TCommPort::Open() {
       const auto address = ParseNetworkPort(name_, problem);
       if (!address) RaiseCommError(ECommError::kOpen, EINVAL, name_ + ": " + problem);
       transport_ = address->scheme == NetworkPort::Scheme::Rfc2217
-                       ? OpenRfc2217Transport(*address, line)
+                       ? OpenRfc2217Transport(*address, line_)
                        : OpenTcpTransport(*address);
     } catch (const ECommError& error) {
       std::string reason =
@@ -165,13 +151,12 @@ void TCommPort::Close() {
 }
 
 void TCommPort::SetBaudRate(std::uint32_t rate) {
-  const std::uint32_t old = baud_;
-  baud_ = rate;
+  const std::uint32_t old = std::exchange(line_.baud, rate);
   if (!open_) return;
   try {
-    transport_->Apply({baud_, byteSize_, parity_, stopBits_}, ECommError::kSetBaudRate);
+    transport_->Apply(line_, ECommError::kSetBaudRate);
   } catch (const ECommError&) {
-    baud_ = old;
+    line_.baud = old;
     throw;
   }
 }
@@ -182,23 +167,9 @@ void TCommPort::SetPortName(const std::string& name) {
 }
 
 void TCommPort::Reconfigure(std::uint32_t rate, const std::string& name, std::uint32_t mode) {
-  switch (mode) {
-    case 0:
-      byteSize_ = 7;
-      parity_ = 2;
-      stopBits_ = 2;
-      break;
-    case 1:
-      byteSize_ = 8;
-      parity_ = 0;
-      stopBits_ = 0;
-      break;
-    default:
-      byteSize_ = 8;
-      parity_ = 0;
-      stopBits_ = 2;
-      break;
-  }
+  line_.byteSize = mode == 0 ? 7 : 8;
+  line_.parity = mode == 0 ? 2 : 0;
+  line_.stopBits = mode == 1 ? 0 : 2;
   Close();
   SetBaudRate(rate);
   SetPortName(name);

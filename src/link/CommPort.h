@@ -42,6 +42,13 @@ struct ECommError : std::runtime_error {
 // when another program holds the port.
 std::string PortInUseText(const std::string& port);
 
+struct LineSettings {
+  std::uint32_t baud = 9600;
+  std::uint8_t byteSize = 8;
+  std::uint8_t parity = 0;    // 0 none, 1 odd, 2 even
+  std::uint8_t stopBits = 0;  // 0 one, 2 two
+};
+
 class Transport;
 
 class TCommPort {
@@ -76,10 +83,10 @@ class TCommPort {
   // port open.
   int Descriptor() const { return open_ ? ttyFd_ : -1; }
   const std::string& PortName() const { return name_; }
-  std::uint32_t BaudRate() const { return baud_; }
-  std::uint8_t ByteSize() const { return byteSize_; }
-  std::uint8_t Parity() const { return parity_; }      // 0 none, 1 odd, 2 even
-  std::uint8_t StopBits() const { return stopBits_; }  // 0 one, 2 two
+  std::uint32_t BaudRate() const { return line_.baud; }
+  std::uint8_t ByteSize() const { return line_.byteSize; }
+  std::uint8_t Parity() const { return line_.parity; }
+  std::uint8_t StopBits() const { return line_.stopBits; }
 
   // The ports whose open failed since ForgetUnreachable, each as "NAME: reason" ("/dev/ttyUSB9:
   // no such device"), for the board search's report. A device that this user may not open is not
@@ -92,10 +99,7 @@ class TCommPort {
  private:
   bool open_ = false;
   std::string name_;
-  std::uint32_t baud_ = 9600;
-  std::uint8_t byteSize_ = 8;
-  std::uint8_t parity_ = 0;
-  std::uint8_t stopBits_ = 0;
+  LineSettings line_;
   int ttyFd_ = -1;
   std::unique_ptr<Transport> transport_;
   std::vector<std::string> unreachable_;

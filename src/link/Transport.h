@@ -12,13 +12,6 @@
 
 namespace tuva {
 
-struct LineSettings {
-  std::uint32_t baud = 9600;
-  std::uint8_t byteSize = 8;
-  std::uint8_t parity = 0;    // 0 none, 1 odd, 2 even
-  std::uint8_t stopBits = 0;  // 0 one, 2 two
-};
-
 class Transport {
  public:
   virtual ~Transport() = default;

@@ -25,21 +25,16 @@ constexpr std::size_t kHeaderSize = 24;  // STX .. data length, before the paylo
 constexpr std::size_t kLongestWireFrame = 2 * (kHeaderSize + 0xFFFF + 2);
 
 std::string CommandName(std::uint8_t command) {
-  switch (command) {
-    case kEraseBlock:
-      return "EraseBlock";
-    case kWriteBlock:
-      return "WriteBlock";
-    case kReadBlock:
-      return "ReadBlock";
-    case kProbe:
-      return "Probe";
-    default: {
-      char text[16];
-      std::snprintf(text, sizeof text, "Command 0x%02X", command);
-      return text;
-    }
+  static constexpr std::pair<std::uint8_t, const char*> kNames[] = {{kEraseBlock, "EraseBlock"},
+                                                                    {kWriteBlock, "WriteBlock"},
+                                                                    {kReadBlock, "ReadBlock"},
+                                                                    {kProbe, "Probe"}};
+  for (const auto& [known, name] : kNames) {
+    if (known == command) return name;
   }
+  char text[16];
+  std::snprintf(text, sizeof text, "Command 0x%02X", command);
+  return text;
 }
 
 std::string Hex(std::uint32_t value) {

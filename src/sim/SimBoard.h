@@ -116,7 +116,6 @@ class SimBoard {
   const std::vector<SimFrameRecord>& records() const { return records_; }
   const SimFlash& flash() const { return flash_; }
   SimFlash& flash() { return flash_; }
-  const SimOptions& options() const { return options_; }
 
  private:
   bool EraseBlock(std::uint32_t address, SimFrameRecord& record);

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <stdexcept>
+#include <utility>
 
 namespace tuva::sim {
 namespace {
@@ -57,22 +58,20 @@ void SimServer::Start() {
 
   master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
   if (master_ < 0) throw SystemFailure("cannot open a pseudo-terminal");
+  // A failure once the master is open closes it again.
+  const auto failed = [this](const std::string& what) {
+    const auto failure = SystemFailure(what);
+    ::close(std::exchange(master_, -1));
+    return failure;
+  };
   char name[128] = {};
   if (::grantpt(master_) != 0 || ::unlockpt(master_) != 0 ||
       ::ptsname_r(master_, name, sizeof name) != 0) {
-    const auto failure = SystemFailure("cannot prepare the pseudo-terminal");
-    ::close(master_);
-    master_ = -1;
-    throw failure;
+    throw failed("cannot prepare the pseudo-terminal");
   }
   slavePath_ = name;
   slave_ = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
-  if (slave_ < 0) {
-    const auto failure = SystemFailure("cannot open " + slavePath_);
-    ::close(master_);
-    master_ = -1;
-    throw failure;
-  }
+  if (slave_ < 0) throw failed("cannot open " + slavePath_);
   // No echo, no line editing, no character translation, on either side.
   MakeRaw(master_);
   MakeRaw(slave_);

@@ -179,24 +179,19 @@ int Serve(const tuva::sim::SimOptions& options, int listenPort) {
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
   tuva::sim::SimServer server(options);
+  std::unique_ptr<tuva::sim::SimListener> listener;
   try {
     server.Start();
+    std::cout << server.SlavePath() << std::endl;
+    if (listenPort >= 0) {
+      listener = std::make_unique<tuva::sim::SimListener>(server.SlavePath(),
+                                                          static_cast<std::uint16_t>(listenPort));
+      listener->Start();
+      std::cout << "socket://127.0.0.1:" << listener->Port() << std::endl;
+    }
   } catch (const std::exception& error) {
     std::cerr << "tuva-sim: " << error.what() << "\n";
     return 2;
-  }
-  std::cout << server.SlavePath() << std::endl;
-  std::unique_ptr<tuva::sim::SimListener> listener;
-  if (listenPort >= 0) {
-    listener = std::make_unique<tuva::sim::SimListener>(server.SlavePath(),
-                                                        static_cast<std::uint16_t>(listenPort));
-    try {
-      listener->Start();
-    } catch (const std::exception& error) {
-      std::cerr << "tuva-sim: " << error.what() << "\n";
-      return 2;
-    }
-    std::cout << "socket://127.0.0.1:" << listener->Port() << std::endl;
   }
 
   int received = 0;
