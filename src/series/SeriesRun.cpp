@@ -9,11 +9,9 @@
 
 #include "device/OperationSupport.h"
 #include "device/Operations.h"
-#include "image/CapcodeCodec.h"
 #include "image/Utf8.h"
 #include "link/NetworkPort.h"
 #include "records/ImageRuns.h"
-#include "records/RecordText.h"
 #include "records/Sha256.h"
 #include "series/SeriesImage.h"
 
@@ -53,10 +51,7 @@ std::string ShortFirmware(const std::string& line) {
   if (line.rfind("Model : ", 0) != 0 || at == std::string::npos) return line;
   std::string model = ModelOfLine(line);
   while (!model.empty() && model.back() == ' ') model.pop_back();
-  std::string text = model;
-  text += " ";
-  text += line.substr(at + marker.size());
-  return text;
+  return model + " " + line.substr(at + marker.size());
 }
 
 // What one port shows: its status, told to the run's follower whenever it changes, and once more
@@ -231,29 +226,9 @@ void SeriesRun::Stop() {
   stop_.request_stop();
 }
 
-int SeriesRun::programmed() const {
-  std::lock_guard lock(mutex_);
-  return programmed_;
-}
-
-int SeriesRun::reprovisioned() const {
-  std::lock_guard lock(mutex_);
-  return reprovisioned_;
-}
-
-int SeriesRun::skipped() const {
-  std::lock_guard lock(mutex_);
-  return skipped_;
-}
-
-int SeriesRun::failed() const {
-  std::lock_guard lock(mutex_);
-  return failed_;
-}
-
 SeriesCounts SeriesRun::counts() const {
   std::lock_guard lock(mutex_);
-  return {programmed_, reprovisioned_, skipped_, failed_};
+  return counts_;
 }
 
 std::string SeriesRun::listUsedUp() const {
@@ -296,7 +271,7 @@ bool SeriesRun::TakeTicket() {
   // count; a port that finds one more waits to see whether a board being written fails.
   std::unique_lock lock(mutex_);
   changed_.wait(lock, stop_.get_token(),
-                [this] { return ended_ || programmed_ + inFlight_ < plan_.count; });
+                [this] { return ended_ || counts_.programmed + inFlight_ < plan_.count; });
   if (ended_ || stop_.stop_requested()) return false;
   ++inFlight_;
   return true;
@@ -305,20 +280,11 @@ bool SeriesRun::TakeTicket() {
 void SeriesRun::ReturnTicket(bool programmed, bool touched) {
   std::lock_guard lock(mutex_);
   --inFlight_;
-  if (programmed) ++programmed_;
-  if (programmed && !kept_.empty()) ++reprovisioned_;
-  if (!programmed && touched) ++failed_;
-  if (programmed_ >= plan_.count) ended_ = true;
+  if (programmed) ++counts_.programmed;
+  if (programmed && !kept_.empty()) ++counts_.reprovisioned;
+  if (!programmed && touched) ++counts_.failed;
+  if (counts_.programmed >= plan_.count) ended_ = true;
   changed_.notify_all();
-}
-
-records::Attempt SeriesRun::Reserve(const records::Attempt& start,
-                                    const std::vector<records::CountingSlot>& slots) {
-  return store_.Reserve(start, slots);
-}
-
-void SeriesRun::MarkErased(std::int64_t id) {
-  store_.MarkErased(id);
 }
 
 bool SeriesRun::HeldByProgrammedBoard(std::uint32_t capcode) {
@@ -364,7 +330,7 @@ void SeriesRun::ServeBoards(const std::string& device, PortView& view) {
       const BoardReport report = SkipBoard(device, view, board, sighting.capcode);
       {
         std::lock_guard lock(mutex_);
-        ++skipped_;
+        ++counts_.skipped;
       }
       Report(report);
     } else {
@@ -467,7 +433,7 @@ BoardReport SeriesRun::SkipBoard(const std::string& device, PortView& view, cons
   attempt.firmware = ValidUtf8(board.firmwareLine);
   try {
     // An attempt that takes no capcode: the board keeps what it holds.
-    attempt = Reserve(attempt, {});
+    attempt = store_.Reserve(attempt, {});
     attempt.result = records::Result::Skipped;
     attempt.message = said;
     attempt.seconds = SecondsSince(started);
@@ -516,7 +482,7 @@ BoardReport SeriesRun::ProgramBoard(BoardJob& job, PortView& view) {
 bool SeriesRun::ReserveCapcodes(BoardJob& job) {
   try {
     job.attempt = plan_.list ? store_.ReserveRow(job.attempt, slots_, plan_.listId, job.row)
-                             : Reserve(job.attempt, slots_);
+                             : store_.Reserve(job.attempt, slots_);
   } catch (const records::ListUsedUpError& error) {
     // Other stations took the last rows: the run is done, and this board was never touched.
     EndOfList(error.what());
@@ -569,7 +535,7 @@ bool SeriesRun::WriteAndVerify(BoardJob& job, PortView& view, std::string& messa
   bool erased = false;
   const auto erasing = [&] {
     // Once an erase goes out the board may hold these capcodes, whatever happens next.
-    if (!erased) MarkErased(job.attempt.id);
+    if (!erased) store_.MarkErased(job.attempt.id);
     erased = true;
   };
   QuietFrontend frontend([&view](int percent) { view.Percent(percent); }, erasing);
