@@ -32,7 +32,13 @@ void AppendCsv(std::string& line, const std::string& raw) {
   }
   std::string field = ValidUtf8(raw);
   if (StartsFormula(field)) field.insert(0, 1, '\'');
-  if (field.find_first_of(",\"\r\n") == std::string::npos) {
+  AppendCsvField(line, field);
+}
+
+}  // namespace
+
+void AppendCsvField(std::string& line, std::string_view field) {
+  if (field.find_first_of(",\"\r\n") == std::string_view::npos) {
     line += field;
     return;
   }
@@ -43,8 +49,6 @@ void AppendCsv(std::string& line, const std::string& raw) {
   }
   line += '"';
 }
-
-}  // namespace
 
 std::string TakenText(const Attempt& attempt) {
   std::string text;
