@@ -27,6 +27,7 @@
 
 #include "records/PostgresConnection.h"
 #include "records/PostgresUrl.h"
+#include "records/RecordText.h"
 #include "records/StoreCommon.h"
 #include "records/StoreSteps.h"
 
@@ -165,10 +166,7 @@ class PostgresStore : public SessionStore {
     std::lock_guard lock(mutex_);
     if (open_.empty()) return;
     std::string ids;
-    for (const std::int64_t id : open_) {
-      if (!ids.empty()) ids += ',';
-      ids += Number(id);
-    }
+    for (const std::int64_t id : open_) AppendListed(ids, Number(id));
     Call("cannot renew the heartbeat", [&] {
       pg_.Run(
           "UPDATE attempts SET heartbeat = $1 WHERE id = ANY (string_to_array($2, ',')::BIGINT[])"

@@ -50,11 +50,15 @@ void AppendCsvField(std::string& line, std::string_view field) {
   line += '"';
 }
 
+void AppendListed(std::string& list, std::string_view item, std::string_view separator) {
+  if (!list.empty()) list += separator;
+  list += item;
+}
+
 std::string TakenText(const Attempt& attempt) {
   std::string text;
   for (const Attempt::Taken& taken : attempt.taken) {
-    if (!text.empty()) text += ' ';
-    text += std::to_string(taken.slot) + "=" + std::to_string(taken.capcode);
+    AppendListed(text, std::to_string(taken.slot) + "=" + std::to_string(taken.capcode), " ");
     if (!taken.held) text += "(free)";
   }
   return text;

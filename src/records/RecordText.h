@@ -19,6 +19,9 @@ std::string TakenText(const Attempt& attempt);
 std::string AttemptsCsv(const std::vector<Attempt>& attempts);
 std::string CsvHeader();
 std::string CsvLine(const Attempt& attempt);
+// Appends `item` to a list of items, after `separator` unless the list is still empty.
+void AppendListed(std::string& list, std::string_view item, std::string_view separator = ",");
+
 // Appends one field to a CSV line as it is, or in quotes (a quote doubled) when it holds a comma,
 // a quote or a line break.
 void AppendCsvField(std::string& line, std::string_view field);

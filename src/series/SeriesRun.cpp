@@ -12,6 +12,7 @@
 #include "image/Utf8.h"
 #include "link/NetworkPort.h"
 #include "records/ImageRuns.h"
+#include "records/RecordText.h"
 #include "records/Sha256.h"
 #include "series/SeriesImage.h"
 
@@ -495,8 +496,7 @@ bool SeriesRun::ReserveCapcodes(BoardJob& job) {
     return false;
   }
   for (const auto& taken : job.attempt.taken) {
-    if (!job.report.capcodes.empty()) job.report.capcodes += ",";
-    job.report.capcodes += std::to_string(taken.capcode);
+    records::AppendListed(job.report.capcodes, std::to_string(taken.capcode));
   }
   return true;
 }
@@ -626,10 +626,7 @@ BoardReport SeriesRun::FinishBoard(BoardJob& job, PortView& view, bool programme
 
 bool SeriesRun::KeepFromBoard(BoardJob& job, PortView& view) {
   std::string kept;
-  for (const std::string& name : plan_.keep) {
-    if (!kept.empty()) kept += ',';
-    kept += name;
-  }
+  for (const std::string& name : plan_.keep) records::AppendListed(kept, name);
   job.attempt.kept = kept;
   view.Show(PortState::Reading);
   ConfigImage board = plan_.templateImage;  // its data bytes are replaced by the board's
@@ -663,8 +660,7 @@ std::optional<std::string> SeriesRun::ClaimKept(BoardJob& job) {
   // The line shows the kept capcodes, then the counted ones.
   std::string shown;
   for (const std::uint32_t capcode : capcodes) {
-    if (!shown.empty()) shown += ',';
-    shown += std::to_string(capcode);
+    records::AppendListed(shown, std::to_string(capcode));
   }
   if (!shown.empty() && !job.report.capcodes.empty()) shown += ',';
   job.report.capcodes = shown + job.report.capcodes;
