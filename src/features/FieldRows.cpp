@@ -1,5 +1,6 @@
 #include "features/FieldRows.h"
 
+#include <algorithm>
 #include <array>
 
 #include "features/CapcodeStrings.h"
@@ -21,12 +22,6 @@ std::string HexWord(std::uint32_t value, int digits) {
   std::string text;
   for (int i = digits - 1; i >= 0; --i) text += "0123456789ABCDEF"[(value >> (4 * i)) & 0xF];
   return text;
-}
-
-std::vector<std::uint8_t> BytesAt(const ConfigImage& image, std::size_t offset, std::size_t n) {
-  std::vector<std::uint8_t> bytes(n);
-  for (std::size_t i = 0; i < n; ++i) bytes[i] = image.byte(offset + i);
-  return bytes;
 }
 
 std::string Ordinal(int zeroBased) {
@@ -51,15 +46,13 @@ class Rows {
                           std::move(display)});
   }
   void Number(std::string name, std::size_t offset, Editing editing, std::string control,
-              std::string label) {
-    Add(std::move(name), offset, 1, FieldKind::Number, std::move(editing), std::move(control),
-        std::move(label),
+              std::string label, FieldKind kind = FieldKind::Number) {
+    Add(std::move(name), offset, 1, kind, std::move(editing), std::move(control), std::move(label),
         [offset](const ConfigImage& image) { return std::to_string(image.byte(offset)); });
   }
   void Count(std::string name, std::size_t offset, std::string control, std::string label) {
-    Add(std::move(name), offset, 1, FieldKind::Count, {FieldCodec::Count}, std::move(control),
-        std::move(label),
-        [offset](const ConfigImage& image) { return std::to_string(image.byte(offset)); });
+    Number(std::move(name), offset, {FieldCodec::Count}, std::move(control), std::move(label),
+           FieldKind::Count);
   }
   void Plain(std::string name, std::size_t offset, Editing editing, std::string control,
              std::string label) {
@@ -306,12 +299,9 @@ void AddFrequency(Rows& rows) {
 void AddImageFrame(Rows& rows) {
   rows.Add("version", layout::kVersionText, layout::kVersionTextSize, FieldKind::ZeroText,
            {FieldCodec::Bytes}, "", "Configuration version text", [](const ConfigImage& image) {
-             std::vector<std::uint8_t> bytes =
-                 BytesAt(image, layout::kVersionText, layout::kVersionTextSize);
-             std::size_t end = 0;
-             while (end < bytes.size() && bytes[end] != 0) ++end;
-             bytes.resize(end);
-             return EscapedText(bytes);
+             const auto text =
+                 image.bytes().subspan(layout::kVersionText, layout::kVersionTextSize);
+             return EscapedText(std::span(text.begin(), std::find(text.begin(), text.end(), 0)));
            });
   rows.Add("image.sum", kSumOffset, 2, FieldKind::ImageSum, {FieldCodec::Bytes}, "", "Image sum",
            [](const ConfigImage& image) { return HexWord(image.ReadBE(kSumOffset, 2), 4); });

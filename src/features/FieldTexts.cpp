@@ -22,27 +22,19 @@ using Setter = std::function<EntryResult(ConfigImage&, std::string_view)>;
 constexpr std::string_view kOnText = "on";
 constexpr std::string_view kOffText = "off";
 
-std::string ItemList(std::span<const std::string_view> items) {
-  std::string list;
-  for (std::string_view item : items) {
-    if (!list.empty()) list += ", ";
-    list += '"';
-    list += item;
-    list += '"';
-  }
-  return list;
-}
-
 // The item of a list box named by its text; the refusal names the items.
 std::optional<int> FindItem(std::span<const std::string_view> items, std::string_view text,
                             EntryResult& refusal) {
   for (std::size_t i = 0; i < items.size(); ++i) {
     if (items[i] == text) return static_cast<int>(i);
   }
-  std::string message = "Please choose one of ";
-  message += ItemList(items);
-  message += " !";
-  refusal = EntryResult::Warning(message);
+  std::string list;
+  for (std::string_view item : items) {
+    list += list.empty() ? "\"" : ", \"";
+    list += item;
+    list += '"';
+  }
+  refusal = EntryResult::Warning("Please choose one of " + list + " !");
   return std::nullopt;
 }
 
@@ -142,8 +134,7 @@ FieldTextCodec CapcodeAddress(int slot) {
               }
             }
             return result;
-          },
-          ApplyStage::Value};
+          }};
 }
 
 FieldTextCodec CapcodeEnable(int slot) {
@@ -250,8 +241,7 @@ FieldTextCodec PeriodCodec(int index) {
                   "No pre-scaler is chosen: please choose a pre-scaler before setting a period !");
             }
             return StorePeriod(image, index, text, kPreScalerItems[*item].factor);
-          },
-          ApplyStage::Value};
+          }};
 }
 
 FieldTextCodec PreScalerCodec() {
@@ -272,8 +262,7 @@ FieldTextCodec TextCodec(std::function<std::string(const ConfigImage&)> read,
           },
           [store](ConfigImage& image, std::string_view text) {
             return store(image, UnescapeText(text));
-          },
-          ApplyStage::Value};
+          }};
 }
 
 FieldTextCodec SourceModeCodec() {
@@ -306,8 +295,7 @@ FieldTextCodec LockCodec(int tag) {
       [tag](const ConfigImage& image) -> std::optional<std::string> {
         return std::to_string(LockByte(image, tag));
       },
-      [tag](ConfigImage& image, std::string_view text) { return StoreLockByte(image, tag, text); },
-      ApplyStage::Value};
+      [tag](ConfigImage& image, std::string_view text) { return StoreLockByte(image, tag, text); }};
 }
 
 FieldTextCodec PairStringCodec(CapcodeString kind, int capcode) {
@@ -316,8 +304,7 @@ FieldTextCodec PairStringCodec(CapcodeString kind, int capcode) {
           },
           [kind, capcode](ConfigImage& image, std::string_view text) {
             return StoreCapcodeString(image, kind, capcode, text);
-          },
-          ApplyStage::Value};
+          }};
 }
 
 FieldTextCodec FunctionCodeCodec(int capcode) {
@@ -326,8 +313,7 @@ FieldTextCodec FunctionCodeCodec(int capcode) {
           },
           [capcode](ConfigImage& image, std::string_view text) {
             return StoreFunctionCode(image, capcode, text);
-          },
-          ApplyStage::Value};
+          }};
 }
 
 // The check boxes and list boxes.

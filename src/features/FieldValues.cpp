@@ -13,10 +13,6 @@
 namespace tuva {
 namespace {
 
-bool SameFieldBits(const Field& field, const ConfigImage& a, const ConfigImage& b) {
-  return !field.Differs(a, b);
-}
-
 // The group map and its copies follow the capcodes: every capcode entry rebuilds them.
 bool SameOutsideGroupMap(const ConfigImage& a, const ConfigImage& b) {
   const auto x = a.bytes();
@@ -52,7 +48,7 @@ bool TextCarriesBits(const ConfigImage& image, const Field& field, const FieldTe
   if (!field.Differs(image, Startup())) return true;  // the image is its own start-up case
   ConfigImage fresh = image;
   CopyFieldBits(field, Startup(), fresh);
-  return codec.set(fresh, text).ok && SameFieldBits(field, fresh, image);
+  return codec.set(fresh, text).ok && !field.Differs(fresh, image);
 }
 
 EntryResult SetBytes(ConfigImage& image, const Field& field, std::string_view text) {
@@ -70,21 +66,13 @@ EntryResult SetBytes(ConfigImage& image, const Field& field, std::string_view te
     at = end;
   }
   if (!readable || bytes.size() != field.width) {
-    std::string message = "Please write ";
-    message += std::to_string(field.width);
-    message += field.width == 1 ? " byte" : " bytes";
-    message += " as hexadecimal pairs separated by spaces, such as \"";
-    message += field.Hex(image);
-    message += "\" !";
-    return EntryResult::Warning(message);
+    return EntryResult::Warning(
+        "Please write " + std::to_string(field.width) + (field.width == 1 ? " byte" : " bytes") +
+        " as hexadecimal pairs separated by spaces, such as \"" + field.Hex(image) + "\" !");
   }
-  for (std::size_t i = 0; i < bytes.size(); ++i) {
-    if (bytes[i] & ~field.mask) {
-      std::string message = "Only the bits ";
-      message += HexByte(field.mask);
-      message += " of this byte belong to the field !";
-      return EntryResult::Warning(message);
-    }
+  if (std::any_of(bytes.begin(), bytes.end(), [&](std::uint8_t b) { return b & ~field.mask; })) {
+    return EntryResult::Warning("Only the bits " + HexByte(field.mask) +
+                                " of this byte belong to the field !");
   }
   for (std::size_t i = 0; i < bytes.size(); ++i) {
     const std::size_t offset = field.offset + i;
@@ -201,9 +189,7 @@ std::string GetFieldText(const ConfigImage& image, const Field& field) {
   if (const auto text = codec->get(image)) {
     if (TextCarriesBits(image, field, *codec, *text)) return *text;
   }
-  std::string text(kBytesPrefix);
-  text += field.Hex(image);
-  return text;
+  return std::string(kBytesPrefix) + field.Hex(image);
 }
 
 EntryResult SetFieldText(ConfigImage& image, const Field& field, std::string_view text) {
@@ -237,12 +223,8 @@ std::string InTextTerms(const ConfigImage& image, const FieldRefusal& refusal) {
   const std::string_view band = kBands[static_cast<std::size_t>(*state.band)].text;
   const auto limits = ReadBandLimits(band);
   if (!limits || message != FrequencyRangeMessage(band)) return message;
-  std::string text = "Frequency setting error( ";
-  text += std::to_string(limits->low / 10000);
-  text += ".0000 < = Frequency < = ";
-  text += std::to_string(limits->high / 10000);
-  text += ".0000 MHz )";
-  return text;
+  return "Frequency setting error( " + std::to_string(limits->low / 10000) +
+         ".0000 < = Frequency < = " + std::to_string(limits->high / 10000) + ".0000 MHz )";
 }
 
 std::vector<std::pair<std::string, std::string>> ExportFieldTexts(const ConfigImage& image) {

@@ -16,27 +16,21 @@ namespace tuva {
 constexpr bool PlainFlagOn(std::uint8_t byte) {
   return byte != 0;
 }
-constexpr std::uint8_t PlainFlagByte(bool on) {
-  return on ? 0x01 : 0x00;
-}
 constexpr bool InvertedFlagOn(std::uint8_t byte) {
   return byte == 0x00;
-}
-constexpr std::uint8_t InvertedFlagByte(bool on) {
-  return on ? 0x00 : 0xFF;
 }
 
 inline bool ReadPlainFlag(const ConfigImage& image, std::size_t offset) {
   return PlainFlagOn(image.byte(offset));
 }
 inline void WritePlainFlag(ConfigImage& image, std::size_t offset, bool on) {
-  image.setByte(offset, PlainFlagByte(on));
+  image.setByte(offset, on ? 0x01 : 0x00);
 }
 inline bool ReadInvertedFlag(const ConfigImage& image, std::size_t offset) {
   return InvertedFlagOn(image.byte(offset));
 }
 inline void WriteInvertedFlag(ConfigImage& image, std::size_t offset, bool on) {
-  image.setByte(offset, InvertedFlagByte(on));
+  image.setByte(offset, on ? 0x00 : 0xFF);
 }
 
 // Time update (CheckBox20). The board reads it in three places: the inverted flags at 0x848 and

@@ -258,17 +258,8 @@ Barcode BarcodeFor(LabelSize size) {
 }
 
 std::string FrequencyText(const ConfigImage& image) {
-  PllState state;
-  SelectStoredBand(image, state);
-  const std::uint32_t step = ChannelStep(state.mult, ReadPllr(image));
-  if (!state.band || step == 0) return {};
-  // 100 Hz units: 4620125 is 462.0125 MHz.
-  const std::uint64_t units = FrequencyOf(ReadPlln(image), step);
-  char text[48];
-  std::snprintf(text, sizeof text, "%llu.%04llu MHz",
-                static_cast<unsigned long long>(units / 10000),
-                static_cast<unsigned long long>(units % 10000));
-  return text;
+  const auto mhz = StoredFrequencyMhz(image);
+  return mhz ? *mhz + " MHz" : "";
 }
 
 std::vector<std::string> SplitCapcodes(std::string_view text) {

@@ -27,6 +27,7 @@
 
 #include "records/PostgresConnection.h"
 #include "records/PostgresUrl.h"
+#include "records/RecordText.h"
 #include "records/StoreCommon.h"
 #include "records/StoreSteps.h"
 
@@ -117,40 +118,22 @@ class PostgresStore : public SessionStore {
   std::string Name() const override { return name_; }
 
   std::string Identity() override {
-    std::lock_guard lock(mutex_);
-    std::string token;
-    Call("cannot read its identity", [&] {
+    return Answer("cannot read its identity", [&] {
       const Rows rows = pg_.Run("SELECT token FROM identity", {});
       if (PQntuples(rows.get()) == 0) throw Refused{"", "no identity row", false};
-      token = Value(rows, 0, 0);
+      return Value(rows, 0, 0);
     });
-    return token;
   }
 
   ListState ImportList(const ListImport& list) override {
-    std::lock_guard lock(mutex_);
-    ListState state;
-    Call("cannot import the list", [&] {
-      // Two stations importing one file at once: the second meets the first's row (unique sha256)
-      // and runs again, finding it.
-      for (int tries = 1;; ++tries) {
-        try {
-          state = steps::ImportList(pg_, list);
-          return;
-        } catch (const Refused& refused) {
-          if (refused.lost || !Retryable(refused) || tries == kReserveTries) throw;
-          pg_.Rollback();
-        }
-      }
-    });
-    return state;
+    // Two stations importing one file at once: the second meets the first's row (unique sha256)
+    // and runs again, finding it.
+    return Answer("cannot import the list",
+                  [&] { return Raced([&] { return steps::ImportList(pg_, list); }); });
   }
 
   std::optional<ListState> FindList(const std::string& sha256) override {
-    std::lock_guard lock(mutex_);
-    std::optional<ListState> state;
-    Call("cannot read the records", [&] { state = steps::FindList(pg_, sha256); });
-    return state;
+    return Answer("cannot read the records", [&] { return steps::FindList(pg_, sha256); });
   }
 
   Attempt ReserveWith(const Attempt& start, const std::vector<CountingSlot>& slots,
@@ -161,15 +144,8 @@ class PostgresStore : public SessionStore {
     const std::string token = RandomToken();
     Attempt reserved;
     Call("cannot reserve capcodes", [&] {
-      for (int tries = 1;; ++tries) {
-        try {
-          reserved = steps::Reserve(pg_, kPostgresDialect, opened, slots, token, list, row);
-          return;
-        } catch (const Refused& refused) {
-          if (refused.lost || !Retryable(refused) || tries == kReserveTries) throw;
-          pg_.Rollback();
-        }
-      }
+      reserved = Raced(
+          [&] { return steps::Reserve(pg_, kPostgresDialect, opened, slots, token, list, row); });
     });
     open_.insert(reserved.id);
     return reserved;
@@ -190,10 +166,7 @@ class PostgresStore : public SessionStore {
     std::lock_guard lock(mutex_);
     if (open_.empty()) return;
     std::string ids;
-    for (const std::int64_t id : open_) {
-      if (!ids.empty()) ids += ',';
-      ids += Number(id);
-    }
+    for (const std::int64_t id : open_) AppendListed(ids, Number(id));
     Call("cannot renew the heartbeat", [&] {
       pg_.Run(
           "UPDATE attempts SET heartbeat = $1 WHERE id = ANY (string_to_array($2, ',')::BIGINT[])"
@@ -203,26 +176,17 @@ class PostgresStore : public SessionStore {
   }
 
   std::optional<std::vector<std::uint8_t>> TemplateImage(const std::string& sha256) override {
-    std::lock_guard lock(mutex_);
-    std::optional<std::vector<std::uint8_t>> image;
-    Call("cannot read the records", [&] { image = steps::TemplateImage(pg_, sha256); });
-    return image;
+    return Answer("cannot read the records", [&] { return steps::TemplateImage(pg_, sha256); });
   }
 
   std::vector<CapcodeHolders> HoldersOf(const std::vector<std::uint32_t>& capcodes) override {
-    std::lock_guard lock(mutex_);
-    std::vector<CapcodeHolders> holders;
-    Call("cannot read the records",
-         [&] { holders = steps::HoldersOf(pg_, kPostgresDialect, capcodes); });
-    return holders;
+    return Answer("cannot read the records",
+                  [&] { return steps::HoldersOf(pg_, kPostgresDialect, capcodes); });
   }
 
   bool HasHandedOut(std::uint32_t first, std::uint32_t step) override {
-    std::lock_guard lock(mutex_);
-    bool found = false;
-    Call("cannot read the pool",
-         [&] { found = steps::HasHandedOut(pg_, kPostgresDialect, first, step); });
-    return found;
+    return Answer("cannot read the pool",
+                  [&] { return steps::HasHandedOut(pg_, kPostgresDialect, first, step); });
   }
 
   void Each(const ListFilter& filter, const std::function<void(const Attempt&)>& row) override {
@@ -266,11 +230,8 @@ class PostgresStore : public SessionStore {
   }
 
   ReleaseOutcome Release(int slot, std::uint32_t capcode, bool force) override {
-    std::lock_guard lock(mutex_);
-    ReleaseOutcome outcome;
-    Call("cannot release the capcode",
-         [&] { outcome = steps::Release(pg_, kPostgresDialect, slot, capcode, force); });
-    return outcome;
+    return Answer("cannot release the capcode",
+                  [&] { return steps::Release(pg_, kPostgresDialect, slot, capcode, force); });
   }
 
  private:
@@ -315,6 +276,29 @@ class PostgresStore : public SessionStore {
       }
       pg_.Pause(pause);
       pause *= 2;
+    }
+  }
+
+  // Call under the store's lock, for what `body` answers.
+  template <typename Body>
+  auto Answer(const char* what, Body body) -> decltype(body()) {
+    std::lock_guard lock(mutex_);
+    decltype(body()) answer{};
+    Call(what, [&] { answer = body(); });
+    return answer;
+  }
+
+  // Runs `body` again while it loses a race to another station (the unique row it meets was
+  // inserted meanwhile), up to kReserveTries times in all.
+  template <typename Body>
+  auto Raced(Body body) -> decltype(body()) {
+    for (int tries = 1;; ++tries) {
+      try {
+        return body();
+      } catch (const Refused& refused) {
+        if (refused.lost || !Retryable(refused) || tries == kReserveTries) throw;
+        pg_.Rollback();
+      }
     }
   }
 
@@ -454,10 +438,7 @@ class PostgresStore : public SessionStore {
   }
 
   std::string Message(const char* what, const std::string& reason) const {
-    std::string message = "records database " + name_ + ": ";
-    message += what;
-    message += " (" + reason + ")";
-    return message;
+    return "records database " + name_ + ": " + what + " (" + reason + ")";
   }
 
   std::string name_;

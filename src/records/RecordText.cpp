@@ -32,7 +32,13 @@ void AppendCsv(std::string& line, const std::string& raw) {
   }
   std::string field = ValidUtf8(raw);
   if (StartsFormula(field)) field.insert(0, 1, '\'');
-  if (field.find_first_of(",\"\r\n") == std::string::npos) {
+  AppendCsvField(line, field);
+}
+
+}  // namespace
+
+void AppendCsvField(std::string& line, std::string_view field) {
+  if (field.find_first_of(",\"\r\n") == std::string_view::npos) {
     line += field;
     return;
   }
@@ -44,13 +50,15 @@ void AppendCsv(std::string& line, const std::string& raw) {
   line += '"';
 }
 
-}  // namespace
+void AppendListed(std::string& list, std::string_view item, std::string_view separator) {
+  if (!list.empty()) list += separator;
+  list += item;
+}
 
 std::string TakenText(const Attempt& attempt) {
   std::string text;
   for (const Attempt::Taken& taken : attempt.taken) {
-    if (!text.empty()) text += ' ';
-    text += std::to_string(taken.slot) + "=" + std::to_string(taken.capcode);
+    AppendListed(text, std::to_string(taken.slot) + "=" + std::to_string(taken.capcode), " ");
     if (!taken.held) text += "(free)";
   }
   return text;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "records/RecordStore.h"
@@ -18,6 +19,12 @@ std::string TakenText(const Attempt& attempt);
 std::string AttemptsCsv(const std::vector<Attempt>& attempts);
 std::string CsvHeader();
 std::string CsvLine(const Attempt& attempt);
+// Appends `item` to a list of items, after `separator` unless the list is still empty.
+void AppendListed(std::string& list, std::string_view item, std::string_view separator = ",");
+
+// Appends one field to a CSV line as it is, or in quotes (a quote doubled) when it holds a comma,
+// a quote or a line break.
+void AppendCsvField(std::string& line, std::string_view field);
 
 // "attempt #5 (erased, /dev/ttyUSB0, station bench2, 2026-12-07T14:03:09Z)"
 std::string AttemptText(const Attempt& attempt);

@@ -130,10 +130,9 @@ std::string NotOpen(std::int64_t id) {
 }
 
 std::string NewerSchema(const std::string& database, std::int64_t version) {
-  std::string message = "records database " + database + " has schema version ";
-  message += std::to_string(version) + "; this tuva knows version ";
-  message += std::to_string(kSchemaVersion) + " and leaves it alone (update tuva)";
-  return message;
+  return "records database " + database + " has schema version " + std::to_string(version) +
+         "; this tuva knows version " + std::to_string(kSchemaVersion) +
+         " and leaves it alone (update tuva)";
 }
 
 Attempt Opened(const Attempt& start) {

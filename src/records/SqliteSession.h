@@ -76,7 +76,6 @@ class SqliteSession : public SqlSession {
   };
 
   void Attach(sqlite3* db) { db_ = db; }
-  sqlite3* Db() const { return db_; }
   // What the store is doing, as a failure names it ("cannot reserve capcodes").
   void Doing(const char* what) { what_ = what; }
   // Whether the last failure was another program holding the file.

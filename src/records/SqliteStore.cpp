@@ -16,6 +16,7 @@
 #include <set>
 #include <thread>
 
+#include "records/RecordText.h"
 #include "records/SqliteSession.h"
 #include "records/StoreCommon.h"
 #include "records/StoreSteps.h"
@@ -341,10 +342,7 @@ class SqliteStore : public SessionStore {
   void QuickCheck() {
     Statement check(db_, "PRAGMA quick_check");
     std::string answer;
-    while (check.Step() == SQLITE_ROW) {
-      if (!answer.empty()) answer += "; ";
-      answer += check.Text(0);
-    }
+    while (check.Step() == SQLITE_ROW) AppendListed(answer, check.Text(0), "; ");
     if (check.Code() != SQLITE_DONE) session_.Fail("cannot check it");
     if (answer != "ok") {
       throw RecordsError("records database " + path_ + " is damaged (" + answer + ")");

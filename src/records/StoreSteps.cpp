@@ -49,11 +49,7 @@ constexpr const char* kTakenJoin = "LEFT JOIN taken t ON t.attempt_id = a.id";
 std::vector<SqlValue> Values(const ListQuery& query) {
   std::vector<SqlValue> values;
   for (const auto& parameter : query.parameters) {
-    if (parameter.isText) {
-      values.emplace_back(parameter.text);
-    } else {
-      values.emplace_back(parameter.number);
-    }
+    values.push_back(parameter.isText ? SqlValue(parameter.text) : SqlValue(parameter.number));
   }
   return values;
 }

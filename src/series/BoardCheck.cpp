@@ -58,12 +58,8 @@ BoardCheck Choose(records::RecordStore& store, std::vector<std::int64_t> ids,
     if (alike == best) tied.push_back(&candidate);
   }
   check.attempt = *tied.front();
-  if (tied.size() > 1) {
-    check.kind = BoardCheck::Kind::TwoAttempts;
-    check.other = tied[1]->id;
-    return check;
-  }
-  check.kind = BoardCheck::Kind::AsProgrammed;
+  check.kind = tied.size() > 1 ? BoardCheck::Kind::TwoAttempts : BoardCheck::Kind::AsProgrammed;
+  if (tied.size() > 1) check.other = tied[1]->id;
   return check;
 }
 

@@ -11,6 +11,7 @@
 #include "features/FieldValues.h"
 #include "image/CapcodeCodec.h"
 #include "image/Utf8.h"
+#include "records/RecordText.h"
 #include "records/Sha256.h"
 
 namespace tuva::series {
@@ -197,17 +198,7 @@ std::string CsvLine(const std::vector<std::string>& values) {
   std::string line;
   for (std::size_t i = 0; i < values.size(); ++i) {
     if (i > 0) line += ',';
-    const std::string& value = values[i];
-    if (value.find_first_of(",\"\r\n") == std::string::npos) {
-      line += value;
-      continue;
-    }
-    line += '"';
-    for (const char c : value) {
-      if (c == '"') line += '"';
-      line += c;
-    }
-    line += '"';
+    records::AppendCsvField(line, values[i]);
   }
   return line;
 }

@@ -17,10 +17,6 @@ std::string SlotField(int slot, const char* part) {
   return "capcode." + std::to_string(slot) + "." + part;
 }
 
-bool IsCapcodeAddress(const Field& field) {
-  return field.codec == FieldCodec::CapcodeAddress;
-}
-
 bool Kept(const std::vector<const Field*>& kept, const std::string& name) {
   return std::any_of(kept.begin(), kept.end(),
                      [&name](const Field* field) { return field->name == name; });
@@ -79,7 +75,8 @@ bool KeepsSlot(const std::vector<const Field*>& kept, int slot) {
 }
 
 bool KeepsACapcode(const std::vector<const Field*>& kept) {
-  return std::any_of(kept.begin(), kept.end(), [](const Field* f) { return IsCapcodeAddress(*f); });
+  return std::any_of(kept.begin(), kept.end(),
+                     [](const Field* f) { return f->codec == FieldCodec::CapcodeAddress; });
 }
 
 std::optional<std::string> TakeFromBoard(ConfigImage& image, const ConfigImage& board,

@@ -140,9 +140,9 @@ std::optional<PlanRefusal> CheckPlan(const SeriesPlan& plan, std::string_view te
   auto refuse = [](PlanInput input, int index, std::string message) {
     return PlanRefusal{input, index, std::move(message)};
   };
+  std::vector<int> counted;
+  for (const auto& counting : plan.counting) counted.push_back(counting.slot);
   if (plan.list) {
-    std::vector<int> counted;
-    for (const auto& counting : plan.counting) counted.push_back(counting.slot);
     if (auto fault = CheckCapcodeList(*plan.list, plan.templateImage, templateName, counted)) {
       return refuse(PlanInput::List, 0, *fault);
     }
@@ -150,9 +150,7 @@ std::optional<PlanRefusal> CheckPlan(const SeriesPlan& plan, std::string_view te
       return refuse(PlanInput::First, fault->first, fault->second);
   }
   if (plan.count < 1) return refuse(PlanInput::Count, 0, "the count must be 1 or more");
-  std::vector<int> countingSlots;
-  for (const auto& counting : plan.counting) countingSlots.push_back(counting.slot);
-  if (auto fault = CheckKept(plan.keep, countingSlots)) return refuse(PlanInput::Keep, 0, *fault);
+  if (auto fault = CheckKept(plan.keep, counted)) return refuse(PlanInput::Keep, 0, *fault);
   if (plan.list) {
     for (const Field* field : KeptFields(plan.keep)) {
       const auto& header = plan.list->header;

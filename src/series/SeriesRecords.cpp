@@ -14,8 +14,7 @@ constexpr std::chrono::milliseconds kFirstPause{1000};
 std::string Counting(const records::Attempt& attempt) {
   std::string text;
   for (const auto& taken : attempt.taken) {
-    if (!text.empty()) text += ",";
-    text += std::to_string(taken.capcode);
+    records::AppendListed(text, std::to_string(taken.capcode));
   }
   if (text.empty()) {
     text = '#';
@@ -55,9 +54,7 @@ std::string BoardCapcodes(const records::Attempt& attempt) {
   if (!attempt.taken.empty()) return Counting(attempt);
   std::string text;
   for (const auto& capcode : attempt.capcodes) {
-    if (capcode.empty()) continue;
-    if (!text.empty()) text += ",";
-    text += capcode;
+    if (!capcode.empty()) records::AppendListed(text, capcode);
   }
   return text;
 }

@@ -9,7 +9,6 @@
 
 #include "device/OperationSupport.h"
 #include "device/Operations.h"
-#include "image/CapcodeCodec.h"
 #include "image/Utf8.h"
 #include "link/NetworkPort.h"
 #include "records/ImageRuns.h"
@@ -53,10 +52,7 @@ std::string ShortFirmware(const std::string& line) {
   if (line.rfind("Model : ", 0) != 0 || at == std::string::npos) return line;
   std::string model = ModelOfLine(line);
   while (!model.empty() && model.back() == ' ') model.pop_back();
-  std::string text = model;
-  text += " ";
-  text += line.substr(at + marker.size());
-  return text;
+  return model + " " + line.substr(at + marker.size());
 }
 
 // What one port shows: its status, told to the run's follower whenever it changes, and once more
@@ -231,29 +227,9 @@ void SeriesRun::Stop() {
   stop_.request_stop();
 }
 
-int SeriesRun::programmed() const {
-  std::lock_guard lock(mutex_);
-  return programmed_;
-}
-
-int SeriesRun::reprovisioned() const {
-  std::lock_guard lock(mutex_);
-  return reprovisioned_;
-}
-
-int SeriesRun::skipped() const {
-  std::lock_guard lock(mutex_);
-  return skipped_;
-}
-
-int SeriesRun::failed() const {
-  std::lock_guard lock(mutex_);
-  return failed_;
-}
-
 SeriesCounts SeriesRun::counts() const {
   std::lock_guard lock(mutex_);
-  return {programmed_, reprovisioned_, skipped_, failed_};
+  return counts_;
 }
 
 std::string SeriesRun::listUsedUp() const {
@@ -296,7 +272,7 @@ bool SeriesRun::TakeTicket() {
   // count; a port that finds one more waits to see whether a board being written fails.
   std::unique_lock lock(mutex_);
   changed_.wait(lock, stop_.get_token(),
-                [this] { return ended_ || programmed_ + inFlight_ < plan_.count; });
+                [this] { return ended_ || counts_.programmed + inFlight_ < plan_.count; });
   if (ended_ || stop_.stop_requested()) return false;
   ++inFlight_;
   return true;
@@ -305,20 +281,11 @@ bool SeriesRun::TakeTicket() {
 void SeriesRun::ReturnTicket(bool programmed, bool touched) {
   std::lock_guard lock(mutex_);
   --inFlight_;
-  if (programmed) ++programmed_;
-  if (programmed && !kept_.empty()) ++reprovisioned_;
-  if (!programmed && touched) ++failed_;
-  if (programmed_ >= plan_.count) ended_ = true;
+  if (programmed) ++counts_.programmed;
+  if (programmed && !kept_.empty()) ++counts_.reprovisioned;
+  if (!programmed && touched) ++counts_.failed;
+  if (counts_.programmed >= plan_.count) ended_ = true;
   changed_.notify_all();
-}
-
-records::Attempt SeriesRun::Reserve(const records::Attempt& start,
-                                    const std::vector<records::CountingSlot>& slots) {
-  return store_.Reserve(start, slots);
-}
-
-void SeriesRun::MarkErased(std::int64_t id) {
-  store_.MarkErased(id);
 }
 
 bool SeriesRun::HeldByProgrammedBoard(std::uint32_t capcode) {
@@ -364,7 +331,7 @@ void SeriesRun::ServeBoards(const std::string& device, PortView& view) {
       const BoardReport report = SkipBoard(device, view, board, sighting.capcode);
       {
         std::lock_guard lock(mutex_);
-        ++skipped_;
+        ++counts_.skipped;
       }
       Report(report);
     } else {
@@ -467,7 +434,7 @@ BoardReport SeriesRun::SkipBoard(const std::string& device, PortView& view, cons
   attempt.firmware = ValidUtf8(board.firmwareLine);
   try {
     // An attempt that takes no capcode: the board keeps what it holds.
-    attempt = Reserve(attempt, {});
+    attempt = store_.Reserve(attempt, {});
     attempt.result = records::Result::Skipped;
     attempt.message = said;
     attempt.seconds = SecondsSince(started);
@@ -516,7 +483,7 @@ BoardReport SeriesRun::ProgramBoard(BoardJob& job, PortView& view) {
 bool SeriesRun::ReserveCapcodes(BoardJob& job) {
   try {
     job.attempt = plan_.list ? store_.ReserveRow(job.attempt, slots_, plan_.listId, job.row)
-                             : Reserve(job.attempt, slots_);
+                             : store_.Reserve(job.attempt, slots_);
   } catch (const records::ListUsedUpError& error) {
     // Other stations took the last rows: the run is done, and this board was never touched.
     EndOfList(error.what());
@@ -529,8 +496,7 @@ bool SeriesRun::ReserveCapcodes(BoardJob& job) {
     return false;
   }
   for (const auto& taken : job.attempt.taken) {
-    if (!job.report.capcodes.empty()) job.report.capcodes += ",";
-    job.report.capcodes += std::to_string(taken.capcode);
+    records::AppendListed(job.report.capcodes, std::to_string(taken.capcode));
   }
   return true;
 }
@@ -569,7 +535,7 @@ bool SeriesRun::WriteAndVerify(BoardJob& job, PortView& view, std::string& messa
   bool erased = false;
   const auto erasing = [&] {
     // Once an erase goes out the board may hold these capcodes, whatever happens next.
-    if (!erased) MarkErased(job.attempt.id);
+    if (!erased) store_.MarkErased(job.attempt.id);
     erased = true;
   };
   QuietFrontend frontend([&view](int percent) { view.Percent(percent); }, erasing);
@@ -660,10 +626,7 @@ BoardReport SeriesRun::FinishBoard(BoardJob& job, PortView& view, bool programme
 
 bool SeriesRun::KeepFromBoard(BoardJob& job, PortView& view) {
   std::string kept;
-  for (const std::string& name : plan_.keep) {
-    if (!kept.empty()) kept += ',';
-    kept += name;
-  }
+  for (const std::string& name : plan_.keep) records::AppendListed(kept, name);
   job.attempt.kept = kept;
   view.Show(PortState::Reading);
   ConfigImage board = plan_.templateImage;  // its data bytes are replaced by the board's
@@ -697,8 +660,7 @@ std::optional<std::string> SeriesRun::ClaimKept(BoardJob& job) {
   // The line shows the kept capcodes, then the counted ones.
   std::string shown;
   for (const std::uint32_t capcode : capcodes) {
-    if (!shown.empty()) shown += ',';
-    shown += std::to_string(capcode);
+    records::AppendListed(shown, std::to_string(capcode));
   }
   if (!shown.empty() && !job.report.capcodes.empty()) shown += ',';
   job.report.capcodes = shown + job.report.capcodes;

@@ -162,14 +162,9 @@ class SeriesRun {
   // finished. Safe from any thread.
   void Stop();
 
-  int programmed() const;
-  // Of the programmed boards, those written keeping fields read from them.
-  int reprovisioned() const;
-  // The boards refused as already programmed: recorded, not written.
-  int skipped() const;
-  // The boards written (or tried) that were not programmed.
-  int failed() const;
   SeriesCounts counts() const;
+  int programmed() const { return counts().programmed; }
+  int failed() const { return counts().failed; }
   // Why the run ended before its count with nothing gone wrong: every row of its list has gone
   // to a board ("no row of the list FILE is left"); empty otherwise. The board that found no row
   // was left untouched: it is neither reported nor counted.
@@ -220,13 +215,10 @@ class SeriesRun {
   BoardReport FinishBoard(BoardJob& job, PortView& view, bool programmed,
                           const std::string& message);
 
-  // The store, which is thread-safe: the ports call it directly. A result is recorded through
-  // keeper_, which keeps in the journal what the store will not take.
-  records::Attempt Reserve(const records::Attempt& start,
-                           const std::vector<records::CountingSlot>& slots);
-  void MarkErased(std::int64_t id);
   bool HeldByProgrammedBoard(std::uint32_t capcode);
 
+  // The store, which is thread-safe: the ports call it directly. A result is recorded through
+  // keeper_, which keeps in the journal what the store will not take.
   records::RecordStore& store_;
   SeriesPlan plan_;
   std::vector<records::CountingSlot> slots_;
@@ -239,10 +231,7 @@ class SeriesRun {
   std::stop_source stop_;
   mutable std::mutex mutex_;             // guards the counts and the problem
   std::condition_variable_any changed_;  // its waits end at the stop too
-  int programmed_ = 0;
-  int reprovisioned_ = 0;
-  int skipped_ = 0;
-  int failed_ = 0;
+  SeriesCounts counts_;
   int inFlight_ = 0;
   // The run ends by itself: its count reached, its list used up, a problem. Unlike a stop, the
   // boards being finished still wait for the records.
