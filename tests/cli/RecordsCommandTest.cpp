@@ -291,6 +291,8 @@ TEST_F(RecordsCommandTest, BadInput) {
       {"records", "--records", db_, "--by", "day"},
       {"records", "--records", db_, "--image", "1"},
       {"records", "--records", db_, "--image", "one", "-o", tbl},
+      {"records", "--records", db_, "--image", "#", "-o", tbl},
+      {"records", "--records", db_, "--image", "#1234567890123456789", "-o", tbl},
       {"records", "--records", db_, "--image", "1", "-o", tbl, "--csv"},
       {"records", "--records", db_, "-o", tbl},
   };
@@ -307,6 +309,7 @@ TEST_F(RecordsCommandTest, BadInput) {
       {"1", "attempt #1 was recorded before images were kept"},
       {"#2", "attempt #2 was not programmed"},
       {"9", db_ + " holds no attempt #9"},
+      {"#999999999999999999", db_ + " holds no attempt #999999999999999999"},
   };
   for (const auto& [id, reason] : refused) {
     const ProgramRun run = Tuvactl({"records", "--records", db_, "--image", id, "-o", tbl});
