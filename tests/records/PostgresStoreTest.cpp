@@ -112,6 +112,7 @@ TEST(PostgresUrlTest, EveryFormOfAServerIsShownWithoutItsSecret) {
     EXPECT_EQ(shown, name.shown.empty()
                          ? std::filesystem::absolute(name.where).lexically_normal().string()
                          : name.shown);
+    if (name.shown.empty()) continue;  // a file's path is the checkout's, whatever it holds
     EXPECT_EQ(shown.find("s3"), std::string::npos);
     EXPECT_EQ(shown.find("cr3t"), std::string::npos);
   }
